@@ -1,0 +1,282 @@
+"""Deterministic CSV generators for the benchmark.
+
+Every data set is a function of (name, size, seed) only: the same arguments
+give the same bytes on every machine. Plain Python `random` is used (no
+numpy) so the bytes do not depend on which optional packages are installed.
+
+    python bench/datasets.py numeric --size 100MB --seed 1
+
+writes (or reuses) bench/data/numeric-100000000B-s1-v1.csv and prints its path.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import os
+import random
+import re
+from pathlib import Path
+
+# Bump when a generator changes, so cached files are not reused.
+GENERATOR_VERSION = 1
+
+DATA_DIR = Path(__file__).resolve().parent / "data"
+BATCH_ROWS = 5000
+
+_UNITS = {"": 1, "B": 1, "KB": 10**3, "MB": 10**6, "GB": 10**9,
+          "KIB": 2**10, "MIB": 2**20, "GIB": 2**30}
+
+
+def parse_size(text: str) -> int:
+    """'100MB' -> 100_000_000 (decimal units; KiB/MiB/GiB are binary)."""
+    m = re.fullmatch(r"\s*([0-9.]+)\s*([A-Za-z]*)\s*", text)
+    if not m or m.group(2).upper() not in _UNITS:
+        raise ValueError(f"bad size {text!r}; use e.g. 100KB, 20MB, 1GB")
+    return int(float(m.group(1)) * _UNITS[m.group(2).upper()])
+
+
+def quote(s: str) -> str:
+    """RFC 4180 quoting: wrap in quotes and double any quote inside."""
+    return '"' + s.replace('"', '""') + '"'
+
+
+# ---------------------------------------------------------------- numeric
+
+def _double_text(rng: random.Random) -> str:
+    r = rng.random()
+    if r < 0.30:
+        return "%.2f" % ((rng.random() - 0.5) * 2000)          # 3.25, -0.50
+    if r < 0.50:
+        return "%.3f" % (rng.random() * 100000)                # 12345.678
+    if r < 0.60:
+        return "%.0e" % (rng.random() * 0.01 + 1e-6)           # 1e-03
+    if r < 0.70:
+        return "%.1E" % (rng.random() * 1e11)                  # 2.5E+10
+    if r < 0.85:
+        return str(rng.randrange(-5000, 5000))                 # integer-as-double
+    return repr(rng.uniform(-1.0, 1.0))                        # -0.5123…
+
+
+_BOOLS = ("true", "false", "True", "False", "TRUE", "FALSE")
+
+
+def _numeric_batch(rng: random.Random, start: int, n: int):
+    header = ["id", "small_i32", "big_i32", "big_i64", "neg_i64",
+              "x", "y", "z", "flag", "ok"]
+    rnd = rng.randrange
+    cols = [
+        [str(i) for i in range(start, start + n)],
+        [str(rnd(0, 1000)) for _ in range(n)],
+        [str(rnd(-2**31, 2**31)) for _ in range(n)],
+        [str(rnd(2**33, 2**62)) for _ in range(n)],
+        [str(-rnd(2**32, 2**50)) for _ in range(n)],
+        [_double_text(rng) for _ in range(n)],
+        [_double_text(rng) for _ in range(n)],
+        [_double_text(rng) for _ in range(n)],
+        rng.choices(_BOOLS, k=n),
+        rng.choices(_BOOLS[:2], k=n),
+    ]
+    return header, cols, "\n"
+
+
+# ---------------------------------------------------------------- strings
+
+_NAMES = ["Zoë", "José", "Ångström", "Müller", "Ñandú", "Łukasz", "Chloé",
+          "François", "Søren", "Ana", "Bob", "Karl", "İlkay", "Dvořák"]
+_CITIES = ["東京", "北京市", "서울", "Zürich", "São Paulo", "Kraków", "Reykjavík",
+           "Москва", "القاهرة", "Paris", "Lima", "Αθήνα", "München"]
+_WORDS = ["lorem", "ipsum", "dolor", "sit", "amet", "naïve", "café", "déjà",
+          "vu", "the", "quick", "brown", "fox", "データ", "测试", "🚀", "🎉",
+          "ok", "👍🏽", "résumé"]
+_EMOJI = ["🚀", "🎉", "😀", "👍🏽", "🇯🇵", "❤️", "🐍", "🌍", "✨", "🔥"]
+
+
+def _comment(rng: random.Random) -> str:
+    words = rng.choices(_WORDS, k=rng.randrange(1, 12))
+    r = rng.random()
+    if r < 0.10:
+        return ""                                              # empty cell
+    if r < 0.25:                                               # doubled quotes
+        i = rng.randrange(len(words))
+        words[i] = '"' + words[i] + '"'
+        return quote(" ".join(words))
+    if r < 0.40:                                               # newline inside
+        cut = rng.randrange(len(words) + 1)
+        nl = "\r\n" if rng.random() < 0.3 else "\n"
+        return quote(" ".join(words[:cut]) + nl + " ".join(words[cut:]))
+    if r < 0.55:                                               # comma inside
+        return quote(", ".join(words))
+    if r < 0.65:                                               # needless quotes
+        return quote(" ".join(words))
+    return " ".join(words)
+
+
+def _strings_batch(rng: random.Random, start: int, n: int):
+    header = ["id", "name", "city", "comment", "emoji", "code", "title"]
+    cols = [
+        [str(i) for i in range(start, start + n)],
+        [rng.choice(_NAMES) if rng.random() > 0.05 else "" for _ in range(n)],
+        rng.choices(_CITIES, k=n),
+        [_comment(rng) for _ in range(n)],
+        ["".join(rng.choices(_EMOJI, k=rng.randrange(0, 4))) for _ in range(n)],
+        ["%c%c-%04d" % (rng.randrange(65, 91), rng.randrange(65, 91),
+                        rng.randrange(10000)) for _ in range(n)],
+        [quote(rng.choice(_NAMES) + " " + rng.choice(_CITIES))
+         if rng.random() < 0.5 else rng.choice(_CITIES) for _ in range(n)],
+    ]
+    return header, cols, "\r\n"
+
+
+# ---------------------------------------------------------------- mixed
+
+_MDAYS = (31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31)        # 2024
+_DATES = ["2024-%02d-%02d" % (m + 1, d + 1)
+          for m, days in enumerate(_MDAYS) for d in range(days)]
+_PAYMENT = ["card", "cash", "card", "card", "voucher", "no charge", "dispute"]
+_NOTES = ["airport", "luggage", "late night, surcharge", 'asked for "quiet"',
+          "child seat", "cancelled then rebooked", "toll road"]
+_SECONDS_2024 = len(_DATES) * 86400
+
+
+def _stamp(t: int) -> str:
+    day, s = divmod(t, 86400)
+    h, s = divmod(s, 3600)
+    m, s = divmod(s, 60)
+    return "%s %02d:%02d:%02d" % (_DATES[day], h, m, s)
+
+
+def _mixed_batch(rng: random.Random, start: int, n: int):
+    header = ["trip_id", "vendor_id", "pickup_at", "dropoff_at",
+              "passenger_count", "distance_km", "fare", "tip", "total",
+              "payment", "pickup_zone", "dropoff_zone", "shared", "notes"]
+    rnd, rand = rng.randrange, rng.random
+    pick = [rnd(0, _SECONDS_2024 - 7200) for _ in range(n)]
+    dur = [rnd(60, 7200) for _ in range(n)]
+    dist = [rand() * 30 for _ in range(n)]
+    fare = [2.5 + d * 1.7 for d in dist]
+    tip = [f * 0.2 * rand() if rand() < 0.6 else 0.0 for f in fare]
+    notes = []
+    for _ in range(n):
+        if rand() < 0.97:
+            notes.append("")
+        else:
+            s = rng.choice(_NOTES)
+            notes.append(quote(s) if ("," in s or '"' in s) else s)
+    cols = [
+        [str(7_000_000_000 + i) for i in range(start, start + n)],
+        [str(rnd(1, 5)) for _ in range(n)],
+        [_stamp(p) for p in pick],
+        [_stamp(p + d) for p, d in zip(pick, dur)],
+        ["" if rand() < 0.03 else str(rnd(0, 7)) for _ in range(n)],
+        ["%.2f" % d for d in dist],
+        ["%.2f" % f for f in fare],
+        ["%.2f" % t for t in tip],
+        ["%.2f" % (f + t) for f, t in zip(fare, tip)],
+        rng.choices(_PAYMENT, k=n),
+        [str(rnd(1, 266)) for _ in range(n)],
+        [str(rnd(1, 266)) for _ in range(n)],
+        rng.choices(("true", "false", "false", "false"), k=n),
+        notes,
+    ]
+    return header, cols, "\n"
+
+
+# ---------------------------------------------------------------- wide
+
+_SHORT = ["ab", "xyz", "foo", "bar", "baz", "qux", "alpha", "beta", "gamma",
+          "delta", "eps", "zeta", "n/a", "ok", "ko", "rouge", "vert", "bleu"]
+_SMALL_INTS = [str(i) for i in range(-50, 1000)]
+_WIDE_COLS = 300
+
+
+def _wide_batch(rng: random.Random, start: int, n: int):
+    header, cols = [], []
+    for c in range(_WIDE_COLS):
+        kind = c % 3
+        if kind == 0:
+            header.append(f"n{c}")
+            cols.append(rng.choices(_SMALL_INTS, k=n))
+        elif kind == 1:
+            header.append(f"d{c}")
+            cols.append(["%.3f" % (rng.random() * 1000) for _ in range(n)])
+        else:
+            header.append(f"s{c}")
+            cols.append(rng.choices(_SHORT, k=n))
+    return header, cols, "\n"
+
+
+GENERATORS = {
+    "numeric": _numeric_batch,
+    "strings": _strings_batch,
+    "mixed": _mixed_batch,
+    "wide": _wide_batch,
+}
+
+
+def generate(name: str, size: int, seed: int = 1) -> tuple[bytes, dict]:
+    """Return (csv_bytes, meta) of about `size` bytes; meta has the row count."""
+    batch = GENERATORS[name]
+    rng = random.Random(f"{name}:{seed}")
+    parts: list[bytes] = []
+    total = rows = 0
+    header = None
+    avg_row = None
+    while True:
+        want = BATCH_ROWS
+        if avg_row is not None:
+            want = min(BATCH_ROWS, max(1, math.ceil((size - total) / avg_row)))
+        hdr, cols, eol = batch(rng, rows, want)
+        if header is None:
+            header = hdr
+            parts.append((",".join(hdr) + eol).encode())
+            total = len(parts[0])
+        chunk = (eol.join(map(",".join, zip(*cols))) + eol).encode()
+        parts.append(chunk)
+        total += len(chunk)
+        rows += want
+        if avg_row is None:
+            avg_row = len(chunk) / want
+        if total >= size:
+            break
+    meta = {"name": name, "seed": seed, "requested_bytes": size,
+            "bytes": total, "rows": rows, "columns": len(header),
+            "generator_version": GENERATOR_VERSION}
+    return b"".join(parts), meta
+
+
+def cached_path(name: str, size: int, seed: int = 1) -> Path:
+    """Generate the data set once and return the path of the cached CSV."""
+    path = DATA_DIR / f"{name}-{size}B-s{seed}-v{GENERATOR_VERSION}.csv"
+    meta_path = path.with_suffix(".json")
+    if path.exists() and meta_path.exists():
+        return path
+    DATA_DIR.mkdir(parents=True, exist_ok=True)
+    data, meta = generate(name, size, seed)
+    for p, content in ((path, data), (meta_path, json.dumps(meta).encode())):
+        tmp = p.with_name(p.name + f".tmp{os.getpid()}")
+        tmp.write_bytes(content)
+        tmp.replace(p)
+    return path
+
+
+def load_meta(path: Path) -> dict:
+    return json.loads(path.with_suffix(".json").read_text())
+
+
+def main() -> None:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("names", nargs="*", default=list(GENERATORS),
+                    help=f"any of {', '.join(GENERATORS)} (default: all)")
+    ap.add_argument("--size", default="100MB")
+    ap.add_argument("--seed", type=int, default=1)
+    args = ap.parse_args()
+    for name in args.names:
+        if name not in GENERATORS:
+            ap.error(f"unknown data set {name!r}")
+        print(cached_path(name, parse_size(args.size), args.seed))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,30 @@
+// One whole conversion: CSV bytes in, the bytes of a complete QARN file out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "qarn/byte_buffer.hpp"
+
+namespace pipeline {
+
+inline constexpr char kHeaderErrorPrefix[] = "CSV header error: ";
+inline constexpr char kParseErrorPrefix[] = "CSV parse error: ";
+inline constexpr char kWriteErrorPrefix[] = "QARN write error: ";
+inline constexpr char kChunkSizeZeroMessage[] = "chunk_size must be at least 1";
+
+// Why a conversion failed: the message already carries its stage prefix.
+struct ConversionFailure {
+  std::string message;
+};
+
+// Converts `csv` into `out`, which must be empty. On failure `out` holds a
+// partial file that the caller must discard. Throws std::bad_alloc when
+// memory runs out.
+std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> csv,
+                                                     uint64_t chunk_size, uint64_t sample_rows,
+                                                     qarn::ByteBuffer& out);
+
+}  // namespace pipeline

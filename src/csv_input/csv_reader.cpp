@@ -1,0 +1,178 @@
+#include "csv_input/csv_reader.hpp"
+
+#include <algorithm>
+
+#include "csv_input/utf8.hpp"
+
+namespace csv {
+
+namespace {
+
+constexpr uint8_t kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
+
+size_t content_start(std::span<const uint8_t> input) noexcept {
+  if (input.size() >= 3 && std::equal(kByteOrderMark, kByteOrderMark + 3, input.begin())) return 3;
+  return 0;
+}
+
+// Appends bytes to a std::string, for unescape_quoted.
+struct StringOutput {
+  std::string& text;
+  void append(const uint8_t* data, size_t size) {
+    text.append(reinterpret_cast<const char*>(data), size);
+  }
+};
+
+// Collects every field of one record as an owned string.
+class RecordSink {
+ public:
+  explicit RecordSink(std::span<const uint8_t> input) noexcept : input_(input) {}
+
+  void field(size_t begin, size_t end) {
+    fields_.emplace_back(reinterpret_cast<const char*>(input_.data()) + begin, end - begin);
+  }
+  void escaped_field(size_t begin, size_t end) {
+    StringOutput out{fields_.emplace_back()};
+    unescape_quoted(input_.data() + begin, end - begin, out);
+  }
+  bool record_end(size_t /*end*/) {
+    ++records_;
+    return true;
+  }
+
+  [[nodiscard]] size_t records() const noexcept { return records_; }
+  [[nodiscard]] std::vector<std::string>& fields() noexcept { return fields_; }
+  void clear() noexcept { fields_.clear(); }
+
+ private:
+  std::span<const uint8_t> input_;
+  std::vector<std::string> fields_;
+  size_t records_ = 0;
+};
+
+// The first field that is not valid UTF-8, with its valid prefix.
+std::optional<FieldUtf8Error> first_invalid_field(const std::vector<std::string>& fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const auto* data = reinterpret_cast<const uint8_t*>(fields[i].data());
+    const size_t valid = utf8_valid_prefix(data, fields[i].size());
+    if (valid != fields[i].size()) return FieldUtf8Error{i, valid};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+// Writes records into a RowBatch as rows of exactly `column_count` fields.
+class RowSink {
+ public:
+  RowSink(RowBatch& batch, std::span<const uint8_t> input, size_t column_count, size_t max_rows)
+      : batch_(batch), input_(reinterpret_cast<const char*>(input.data())), max_rows_(max_rows) {
+    batch.column_count_ = column_count;
+    batch.row_count_ = 0;
+    batch.arena_.clear();
+    batch.arena_fields_.clear();
+    const size_t slots = max_rows * column_count;
+    if (batch.fields_.size() < slots) batch.fields_.resize(slots);
+    slot_ = batch.fields_.data();
+    row_end_ = slot_ + column_count;
+  }
+
+  void field(size_t begin, size_t end) {
+    if (slot_ < row_end_) *slot_++ = std::string_view(input_ + begin, end - begin);
+  }
+
+  void escaped_field(size_t begin, size_t end) {
+    if (slot_ >= row_end_) return;
+    const size_t offset = batch_.arena_.size();
+    unescape_quoted(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, batch_.arena_);
+    const size_t slot = static_cast<size_t>(slot_ - batch_.fields_.data());
+    batch_.arena_fields_.push_back({slot, offset, batch_.arena_.size() - offset});
+    ++slot_;
+  }
+
+  bool record_end(size_t /*end*/) {
+    while (slot_ < row_end_) *slot_++ = std::string_view();
+    row_end_ += batch_.column_count_;
+    return ++batch_.row_count_ == max_rows_;
+  }
+
+  // Points the rebuilt fields at the arena, which no longer moves.
+  void finish() {
+    const char* arena = reinterpret_cast<const char*>(batch_.arena_.data());
+    for (const RowBatch::ArenaField& f : batch_.arena_fields_) {
+      batch_.fields_[f.slot] = std::string_view(arena + f.offset, f.size);
+    }
+  }
+
+ private:
+  RowBatch& batch_;
+  const char* input_;
+  size_t max_rows_;
+  std::string_view* slot_;
+  std::string_view* row_end_;
+};
+
+CsvReader::CsvReader(std::span<const uint8_t> input) noexcept
+    : input_(input), tokenizer_(input, content_start(input)) {}
+
+RecordPosition CsvReader::position_at(size_t offset, uint64_t record) const {
+  const auto lines = std::count(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(offset), kLf);
+  return RecordPosition{offset, 1 + static_cast<uint64_t>(lines), record};
+}
+
+Result<HeaderRow, CsvError> CsvReader::read_header() {
+  if (!header_) {
+    RecordSink sink(input_);
+    tokenizer_.run(sink);
+    records_completed_ += sink.records();
+    if (auto invalid = first_invalid_field(sink.fields())) {
+      header_.emplace(CsvError{RecordPosition{0, 1, 0}, *invalid});
+    } else {
+      header_.emplace(std::move(sink.fields()));
+    }
+  }
+  return *header_;
+}
+
+std::optional<std::pair<size_t, CsvError>> CsvReader::find_invalid_record(
+    size_t start, size_t end, uint64_t first_record) const {
+  Tokenizer tokenizer(input_, start);
+  RecordSink sink(input_);
+  for (size_t index = 0; tokenizer.offset() < end; ++index) {
+    const size_t record_start = tokenizer.offset();
+    sink.clear();
+    tokenizer.run(sink);
+    if (auto invalid = first_invalid_field(sink.fields())) {
+      return std::pair{index, CsvError{position_at(record_start, first_record + index), *invalid}};
+    }
+  }
+  return std::nullopt;
+}
+
+Result<size_t, CsvError> CsvReader::next_batch(RowBatch& batch, size_t column_count,
+                                               size_t max_rows) {
+  if (pending_error_) return *pending_error_;
+  const size_t start = tokenizer_.offset();
+  RowSink sink(batch, input_, column_count, max_rows);
+  tokenizer_.reset_non_ascii();
+  tokenizer_.run(sink);
+  sink.finish();
+
+  // Commas, quotes and line ends are ASCII, so when the raw bytes are valid
+  // UTF-8 every field is; otherwise look field by field.
+  if (tokenizer_.saw_non_ascii() &&
+      !is_valid_utf8(input_.data() + start, tokenizer_.offset() - start)) {
+    if (auto invalid = find_invalid_record(start, tokenizer_.offset(), records_completed_)) {
+      auto& [index, error] = *invalid;
+      batch.row_count_ = index;
+      records_completed_ += index;
+      pending_error_ = error;
+      if (index == 0) return error;
+      return index;
+    }
+  }
+  records_completed_ += batch.row_count_;
+  return batch.row_count_;
+}
+
+}  // namespace csv

@@ -1,0 +1,51 @@
+// Reads the header row and then batches of records from CSV bytes held in
+// memory, checking every record as UTF-8, field by field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "csv_input/csv_error.hpp"
+#include "csv_input/row_batch.hpp"
+#include "csv_input/tokenizer.hpp"
+#include "result.hpp"
+
+namespace csv {
+
+using HeaderRow = std::vector<std::string>;
+
+class CsvReader {
+ public:
+  // Reads nothing yet. `input` must outlive the reader and every batch it fills.
+  explicit CsvReader(std::span<const uint8_t> input) noexcept;
+
+  // The first record's fields; empty when the input holds no record at all.
+  // Remembered, so a second call answers the same without reading.
+  Result<HeaderRow, CsvError> read_header();
+
+  // Replaces the batch's contents with up to `max_rows` records as rows of
+  // `column_count` fields and returns how many; 0 means the end of the data.
+  // A record that is not valid UTF-8 ends the batch just before it, and the
+  // next call returns its error, so rows before it are handed out first.
+  Result<size_t, CsvError> next_batch(RowBatch& batch, size_t column_count, size_t max_rows);
+
+ private:
+  // The first record in [start, end) holding a field that is not valid UTF-8,
+  // as (its index from `start`, its error); `first_record` numbers the record
+  // read from `start`.
+  std::optional<std::pair<size_t, CsvError>> find_invalid_record(size_t start, size_t end,
+                                                                 uint64_t first_record) const;
+  RecordPosition position_at(size_t offset, uint64_t record) const;
+
+  std::span<const uint8_t> input_;
+  Tokenizer tokenizer_;
+  uint64_t records_completed_ = 0;  // header row included
+  std::optional<Result<HeaderRow, CsvError>> header_;
+  std::optional<CsvError> pending_error_;
+};
+
+}  // namespace csv

@@ -1,0 +1,44 @@
+// A batch of records held as rows of exactly `column_count` fields: field i
+// of the record, or the empty text when the record is shorter; fields beyond
+// the last column are dropped. Fields point into the caller's input, or into
+// the batch's arena for quoted fields that had to be unescaped.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "qarn/byte_buffer.hpp"
+
+namespace csv {
+
+class RowBatch {
+ public:
+  [[nodiscard]] size_t row_count() const noexcept { return row_count_; }
+  [[nodiscard]] size_t column_count() const noexcept { return column_count_; }
+
+  [[nodiscard]] std::string_view field(size_t row, size_t column) const noexcept {
+    return fields_[row * column_count_ + column];
+  }
+  // All fields, row by row.
+  [[nodiscard]] const std::string_view* fields() const noexcept { return fields_.data(); }
+
+ private:
+  friend class CsvReader;
+  friend class RowSink;
+
+  // A field rebuilt into the arena; its view is set once the arena stops moving.
+  struct ArenaField {
+    size_t slot;
+    size_t offset;
+    size_t size;
+  };
+
+  std::vector<std::string_view> fields_;
+  qarn::ByteBuffer arena_;
+  std::vector<ArenaField> arena_fields_;
+  size_t row_count_ = 0;
+  size_t column_count_ = 0;
+};
+
+}  // namespace csv

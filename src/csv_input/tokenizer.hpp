@@ -1,0 +1,271 @@
+// Splits CSV bytes into fields and records.
+//
+// The input is scanned in 64-byte blocks: SSE2 compares turn each block into
+// bit masks of commas, quotes and line ends, and the loop visits only those
+// set bits, so runs of ordinary bytes cost nothing per byte. Unquoted fields
+// and quoted fields without doubled quotes are handed on as offsets into the
+// input; only a quoted field that needs unescaping is rebuilt by the sink.
+//
+// The grammar, by situation (comma, quote, CR, LF are the special bytes):
+//   record start   CR or LF: a blank line, skipped. Else as at field start.
+//   field start    quote opens a quoted field; comma ends an empty field;
+//                  CR or LF ends an empty field and the record.
+//   unquoted       comma ends the field; CR or LF ends field and record;
+//                  quote and every other byte are content.
+//   quoted         a quote may close the field; everything else is content.
+//   after a quote  quote: a doubled quote, one quote of content; comma or
+//                  CR/LF: the field ends; any other byte is content and the
+//                  field goes on unquoted.
+// A CR that ends a record leaves the LF of a CR LF pair to be skipped as a
+// blank line by the next record. At the end of the input an open field
+// (quoted or not) ends with its record.
+#pragma once
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+namespace csv {
+
+inline constexpr uint8_t kComma = ',';
+inline constexpr uint8_t kQuote = '"';
+inline constexpr uint8_t kCr = '\r';
+inline constexpr uint8_t kLf = '\n';
+
+// Special bytes of one 64-byte block, one bit per byte, lowest bit first.
+struct BlockMasks {
+  uint64_t comma;
+  uint64_t quote;
+  uint64_t line_end;  // CR or LF
+  uint64_t high;      // bytes of 0x80 and above
+};
+
+inline BlockMasks scan_block(const uint8_t* block) noexcept {
+  const __m128i comma = _mm_set1_epi8(static_cast<char>(kComma));
+  const __m128i quote = _mm_set1_epi8(static_cast<char>(kQuote));
+  const __m128i cr = _mm_set1_epi8(static_cast<char>(kCr));
+  const __m128i lf = _mm_set1_epi8(static_cast<char>(kLf));
+  BlockMasks masks{0, 0, 0, 0};
+  for (int part = 0; part < 4; ++part) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
+    const auto bits = [&](__m128i matches) {
+      return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(matches))} << (16 * part);
+    };
+    masks.comma |= bits(_mm_cmpeq_epi8(v, comma));
+    masks.quote |= bits(_mm_cmpeq_epi8(v, quote));
+    masks.line_end |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+    masks.high |= bits(v);
+  }
+  return masks;
+}
+
+// Tokenises records for a Sink with these members:
+//   void field(size_t begin, size_t end)          content is input[begin, end)
+//   void escaped_field(size_t begin, size_t end)  raw bytes from the opening
+//                                                 quote; must be unescaped
+//   bool record_end(size_t end)                   true to stop after it
+// Between calls the tokeniser always stands at the start of a record.
+class Tokenizer {
+ public:
+  Tokenizer(std::span<const uint8_t> input, size_t start) noexcept
+      : data_(input.data()), size_(input.size()), offset_(start) {}
+
+  // Input consumed so far: everything up to the end of the last record.
+  [[nodiscard]] size_t offset() const noexcept { return offset_; }
+  [[nodiscard]] bool at_end() const noexcept { return offset_ == size_; }
+
+  // Whether any byte of 0x80 or above was consumed since the last reset.
+  [[nodiscard]] bool saw_non_ascii() const noexcept { return non_ascii_ != 0; }
+  void reset_non_ascii() noexcept { non_ascii_ = 0; }
+
+  // Feeds records to the sink until it asks to stop or the input ends.
+  template <class Sink>
+  void run(Sink& sink);
+
+ private:
+  enum class State : uint8_t {
+    RecordStart,  // no byte of the record consumed yet
+    Unquoted,     // at field start (offset == field_begin) or inside an unquoted field
+    Quoted,       // inside a quoted field
+    AfterQuote,   // a quote inside a quoted field was the last special byte
+    QuotedTail,   // unquoted bytes after a quoted field; needs unescaping
+  };
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t offset_;
+  uint64_t non_ascii_ = 0;
+};
+
+template <class Sink>
+void Tokenizer::run(Sink& sink) {
+  State state = State::RecordStart;
+  size_t field_begin = offset_;  // raw start of the current field
+  size_t quote_at = 0;           // position of the last quote seen in a quoted field
+  bool doubled_quote = false;    // the quoted field holds "" and needs unescaping
+  alignas(16) uint8_t tail[64];
+
+  for (size_t block = offset_; block < size_; block += 64) {
+    const size_t available = size_ - block;
+    BlockMasks masks;
+    uint64_t in_range = ~uint64_t{0};
+    if (available >= 64) {
+      masks = scan_block(data_ + block);
+    } else {
+      std::memset(tail, 0, sizeof tail);
+      std::memcpy(tail, data_ + block, available);
+      masks = scan_block(tail);
+      in_range = (uint64_t{1} << available) - 1;
+    }
+    uint64_t specials = (masks.comma | masks.quote | masks.line_end) & in_range;
+
+    while (specials != 0) {
+      const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
+      specials &= specials - 1;
+      const size_t at = block + bit;
+      const uint8_t byte = data_[at];
+      bool record_done = false;
+
+      if (state == State::AfterQuote) {
+        if (at == quote_at + 1) {
+          if (byte == kQuote) {  // a doubled quote: one quote of content
+            doubled_quote = true;
+            state = State::Quoted;
+            continue;
+          }
+          // Comma or line end right after the closing quote ends the field.
+          if (doubled_quote) {
+            sink.escaped_field(field_begin, at);
+          } else {
+            sink.field(field_begin + 1, quote_at);
+          }
+          if (byte == kComma) {
+            field_begin = at + 1;
+            state = State::Unquoted;
+            continue;
+          }
+          record_done = true;
+        } else {
+          // Ordinary bytes followed the closing quote: the field goes on unquoted.
+          state = State::QuotedTail;
+        }
+      }
+
+      if (!record_done) {
+        switch (state) {
+          case State::RecordStart:
+          case State::Unquoted:
+            if (byte == kQuote) {
+              if (at == field_begin) {
+                state = State::Quoted;
+                doubled_quote = false;
+              }
+              continue;  // a quote inside an unquoted field is content
+            }
+            if (byte == kComma) {
+              sink.field(field_begin, at);
+              field_begin = at + 1;
+              state = State::Unquoted;
+              continue;
+            }
+            if (state == State::RecordStart && at == field_begin) {
+              field_begin = at + 1;  // a blank line
+              continue;
+            }
+            sink.field(field_begin, at);
+            record_done = true;
+            break;
+          case State::Quoted:
+            if (byte == kQuote) {
+              quote_at = at;
+              state = State::AfterQuote;
+            }
+            continue;
+          case State::QuotedTail:
+            if (byte == kQuote) continue;
+            sink.escaped_field(field_begin, at);
+            if (byte == kComma) {
+              field_begin = at + 1;
+              state = State::Unquoted;
+              continue;
+            }
+            record_done = true;
+            break;
+          case State::AfterQuote:
+            break;  // resolved above
+        }
+      }
+
+      // `byte` is CR or LF and ended a record.
+      state = State::RecordStart;
+      field_begin = at + 1;
+      if (sink.record_end(at + 1)) {
+        const uint64_t consumed = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
+        non_ascii_ |= masks.high & consumed;
+        offset_ = at + 1;
+        return;
+      }
+    }
+    non_ascii_ |= masks.high & in_range;
+  }
+
+  // End of input: an open field ends here, and with it the record.
+  offset_ = size_;
+  switch (state) {
+    case State::RecordStart:
+      if (field_begin == size_) return;  // nothing pending: the end of the data
+      sink.field(field_begin, size_);
+      break;
+    case State::Unquoted:
+      sink.field(field_begin, size_);
+      break;
+    case State::Quoted:
+      if (doubled_quote) {
+        sink.escaped_field(field_begin, size_);
+      } else {
+        sink.field(field_begin + 1, size_);
+      }
+      break;
+    case State::AfterQuote:
+      if (quote_at + 1 < size_ || doubled_quote) {
+        sink.escaped_field(field_begin, size_);
+      } else {
+        sink.field(field_begin + 1, quote_at);
+      }
+      break;
+    case State::QuotedTail:
+      sink.escaped_field(field_begin, size_);
+      break;
+  }
+  (void)sink.record_end(size_);
+}
+
+// Rebuilds a quoted field's content from its raw bytes (opening quote first):
+// the enclosing quotes go, a doubled quote becomes one, and bytes after the
+// closing quote are kept as they are. `out` receives the content.
+template <class Output>
+void unescape_quoted(const uint8_t* raw, size_t size, Output& out) {
+  size_t i = 1;  // past the opening quote
+  while (i < size) {
+    const void* found = std::memchr(raw + i, kQuote, size - i);
+    if (found == nullptr) {  // still open at the end of the input
+      out.append(raw + i, size - i);
+      return;
+    }
+    const size_t quote = static_cast<size_t>(static_cast<const uint8_t*>(found) - raw);
+    out.append(raw + i, quote - i);
+    if (quote + 1 == size) return;  // the closing quote ends the field
+    if (raw[quote + 1] == kQuote) {
+      out.append(raw + quote, 1);  // a doubled quote
+      i = quote + 2;
+      continue;
+    }
+    out.append(raw + quote + 1, size - quote - 1);  // unquoted tail after the closing quote
+    return;
+  }
+}
+
+}  // namespace csv

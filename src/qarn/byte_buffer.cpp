@@ -1,0 +1,58 @@
+#include "qarn/byte_buffer.hpp"
+
+#include <cstdlib>
+#include <new>
+
+#include <sys/mman.h>
+
+namespace qarn {
+
+namespace {
+
+// Blocks this large come from mmap; asking for 2 MiB pages spares the kernel
+// one page fault per 4 KiB when a large output is written.
+constexpr size_t kHugePageThreshold = size_t{4} << 20;
+
+void advise_huge_pages(uint8_t* data, size_t capacity) noexcept {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + capacity) & ~(kHugePage - 1);
+  if (end > begin) {
+    (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+#else
+  (void)data;
+  (void)capacity;
+#endif
+}
+
+}  // namespace
+
+void ByteBuffer::grow_for(size_t extra) {
+  if (extra > SIZE_MAX - size_) throw std::bad_alloc();
+  const size_t needed = size_ + extra;
+  // Doubling keeps appends amortised O(1); realloc of large blocks remaps
+  // pages, so the growth itself never holds two full copies.
+  size_t target = capacity_ < 64 ? 64 : capacity_;
+  while (target < needed) {
+    target = target > SIZE_MAX / 2 ? needed : target * 2;
+  }
+  grow_to(target);
+}
+
+void ByteBuffer::grow_to(size_t new_capacity) {
+  void* grown = std::realloc(data_, new_capacity);
+  if (grown == nullptr) throw std::bad_alloc();
+  data_ = static_cast<uint8_t*>(grown);
+  capacity_ = new_capacity;
+  if (new_capacity >= kHugePageThreshold) advise_huge_pages(data_, new_capacity);
+}
+
+void ByteBuffer::release_storage() noexcept {
+  std::free(data_);
+  data_ = nullptr;
+  size_ = capacity_ = 0;
+}
+
+}  // namespace qarn

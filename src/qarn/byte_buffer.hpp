@@ -1,0 +1,95 @@
+// A growable byte buffer that owns one malloc'd block.
+//
+// Unlike std::vector<uint8_t> it never zero-fills on growth, and it grows with
+// realloc so that a large block is moved by remapping pages rather than by
+// holding two full copies at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+namespace qarn {
+
+class ByteBuffer {
+ public:
+  ByteBuffer() noexcept = default;
+  ByteBuffer(const ByteBuffer&) = delete;
+  ByteBuffer& operator=(const ByteBuffer&) = delete;
+  ByteBuffer(ByteBuffer&& other) noexcept { take(other); }
+  ByteBuffer& operator=(ByteBuffer&& other) noexcept {
+    if (this != &other) {
+      release_storage();
+      take(other);
+    }
+    return *this;
+  }
+  ~ByteBuffer() { release_storage(); }
+
+  [[nodiscard]] uint8_t* data() noexcept { return data_; }
+  [[nodiscard]] const uint8_t* data() const noexcept { return data_; }
+  [[nodiscard]] size_t size() const noexcept { return size_; }
+  [[nodiscard]] size_t capacity() const noexcept { return capacity_; }
+  [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+  [[nodiscard]] std::span<const uint8_t> bytes() const noexcept { return {data_, size_}; }
+  [[nodiscard]] std::string_view view() const noexcept {
+    return {reinterpret_cast<const char*>(data_), size_};
+  }
+
+  // Makes room for at least `n` bytes in total; throws std::bad_alloc.
+  void reserve(size_t n) {
+    if (n > capacity_) grow_to(n);
+  }
+
+  // Grows the size by `n` bytes left uninitialised and returns where they start.
+  uint8_t* extend(size_t n) {
+    if (n > capacity_ - size_) grow_for(n);
+    uint8_t* start = data_ + size_;
+    size_ += n;
+    return start;
+  }
+
+  void append(const void* src, size_t n) {
+    if (n == 0) return;
+    std::memcpy(extend(n), src, n);
+  }
+  void append(std::span<const uint8_t> src) { append(src.data(), src.size()); }
+  void append(std::string_view src) { append(src.data(), src.size()); }
+
+  void push_back(uint8_t byte) {
+    if (size_ == capacity_) grow_for(1);
+    data_[size_++] = byte;
+  }
+
+  // Appends `n` bytes of value `byte`.
+  void fill(size_t n, uint8_t byte) {
+    if (n == 0) return;
+    std::memset(extend(n), byte, n);
+  }
+
+  // Drops everything after the first `n` bytes; keeps the capacity.
+  void truncate(size_t n) noexcept {
+    if (n < size_) size_ = n;
+  }
+  void clear() noexcept { size_ = 0; }
+
+ private:
+  void grow_for(size_t extra);
+  void grow_to(size_t new_capacity);
+  void release_storage() noexcept;
+  void take(ByteBuffer& other) noexcept {
+    data_ = other.data_;
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    other.data_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+  }
+
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+}  // namespace qarn

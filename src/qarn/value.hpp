@@ -1,0 +1,201 @@
+// The format's value types and value objects (a single value or a value
+// array of one type).
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <cstring>
+
+#include "qarn/byte_buffer.hpp"
+
+namespace qarn {
+
+static_assert(std::endian::native == std::endian::little,
+              "values are stored in memory in their little-endian file form");
+
+enum class TypeId : uint8_t {
+  Bool = 0x01,
+  Int = 0x02,
+  Long = 0x03,
+  Float = 0x04,
+  Double = 0x05,
+  Unnamed06 = 0x06,
+  Unnamed07 = 0x07,
+  Unnamed08 = 0x08,
+  Unnamed09 = 0x09,
+  String = 0x0A,
+  Bytes = 0x0C,
+  Unnamed0D = 0x0D,
+};
+
+inline constexpr std::array<TypeId, 12> kAllTypes = {
+    TypeId::Bool,      TypeId::Int,       TypeId::Long,      TypeId::Float,
+    TypeId::Double,    TypeId::Unnamed06, TypeId::Unnamed07, TypeId::Unnamed08,
+    TypeId::Unnamed09, TypeId::String,    TypeId::Bytes,     TypeId::Unnamed0D};
+
+enum class Shape : uint8_t { Single, Array };
+
+// Bytes per value of a fixed-width type; 0 for `string` and `bytes`.
+constexpr size_t fixed_width(TypeId type) noexcept {
+  switch (type) {
+    case TypeId::Bool: return 1;
+    case TypeId::Int:
+    case TypeId::Float: return 4;
+    case TypeId::Long:
+    case TypeId::Double:
+    case TypeId::Unnamed06:
+    case TypeId::Unnamed07:
+    case TypeId::Unnamed08:
+    case TypeId::Unnamed09: return 8;
+    case TypeId::Unnamed0D: return 16;
+    case TypeId::String:
+    case TypeId::Bytes: return 0;
+  }
+  return 0;
+}
+
+constexpr bool is_variable_width(TypeId type) noexcept { return fixed_width(type) == 0; }
+
+// Elements of a `string` or `bytes` object, held in the packed form the
+// column slices use: each element's packed length followed by its bytes.
+// Writing a column is then one copy; the metadata's unpacked form decodes it.
+class VarValues {
+ public:
+  void append(const void* data, size_t length) {
+    uint8_t* dst = packed_.extend(10 + length);
+    const size_t header = encode_length(dst, length);
+    std::memcpy(dst + header, data, length);
+    packed_.truncate(packed_.size() - (10 - header));
+    note(length);
+  }
+
+  // Appends an element of `length` bytes and returns where its bytes go.
+  uint8_t* append_uninitialised(size_t length) {
+    uint8_t* dst = packed_.extend(10 + length);
+    const size_t header = encode_length(dst, length);
+    packed_.truncate(packed_.size() - (10 - header));
+    note(length);
+    return dst + header;
+  }
+
+  [[nodiscard]] uint64_t count() const noexcept { return count_; }
+  [[nodiscard]] uint64_t longest() const noexcept { return longest_; }
+  [[nodiscard]] const ByteBuffer& packed() const noexcept { return packed_; }
+  void clear() noexcept {
+    packed_.clear();
+    count_ = 0;
+    longest_ = 0;
+  }
+  [[nodiscard]] VarValues clone() const {
+    VarValues copy;
+    copy.packed_.append(packed_.bytes());
+    copy.count_ = count_;
+    copy.longest_ = longest_;
+    return copy;
+  }
+
+  // Walks the elements in order: `visit(std::span<const uint8_t>)`.
+  template <class Visit>
+  void for_each(Visit&& visit) const;
+
+ private:
+  static size_t encode_length(uint8_t* dst, uint64_t n) noexcept {
+    size_t i = 0;
+    while (n >= 0x80) {
+      dst[i++] = static_cast<uint8_t>((n & 0x7F) | 0x80);
+      n >>= 7;
+    }
+    dst[i++] = static_cast<uint8_t>(n);
+    return i;
+  }
+  void note(size_t length) noexcept {
+    ++count_;
+    if (length > longest_) longest_ = length;
+  }
+
+  ByteBuffer packed_;
+  uint64_t count_ = 0;
+  uint64_t longest_ = 0;
+};
+
+template <class Visit>
+void VarValues::for_each(Visit&& visit) const {
+  const uint8_t* p = packed_.data();
+  const uint8_t* end = p + packed_.size();
+  while (p < end) {
+    uint64_t length = 0;
+    int shift = 0;
+    while (*p & 0x80) {
+      length |= uint64_t{*p++ & 0x7Fu} << shift;
+      shift += 7;
+    }
+    length |= uint64_t{*p++} << shift;
+    visit(std::span<const uint8_t>(p, length));
+    p += length;
+  }
+}
+
+// One value object: a type, a shape, and its values. Fixed-width values are
+// held as their little-endian bytes; `string` and `bytes` as VarValues.
+class ValueObject {
+ public:
+  ValueObject(TypeId type, Shape shape) noexcept : type_(type), shape_(shape) {}
+
+  static ValueObject single_int(int32_t value);
+  static ValueObject single_string(std::string_view value);
+  static ValueObject single_bytes(std::span<const uint8_t> value);
+  // A single fixed-width value from its little-endian bytes.
+  static ValueObject single_fixed(TypeId type, std::span<const uint8_t> le_bytes);
+
+  [[nodiscard]] TypeId type() const noexcept { return type_; }
+  [[nodiscard]] Shape shape() const noexcept { return shape_; }
+  [[nodiscard]] bool is_single() const noexcept { return shape_ == Shape::Single; }
+
+  // Number of elements (1 for a well-formed single value).
+  [[nodiscard]] uint64_t size() const noexcept {
+    return is_variable_width(type_) ? var_.count() : fixed_.size() / fixed_width(type_);
+  }
+
+  // Little-endian bytes of the values; fixed-width types only.
+  [[nodiscard]] ByteBuffer& fixed() noexcept { return fixed_; }
+  [[nodiscard]] const ByteBuffer& fixed() const noexcept { return fixed_; }
+  // Elements of `string` and `bytes` objects.
+  [[nodiscard]] VarValues& var() noexcept { return var_; }
+  [[nodiscard]] const VarValues& var() const noexcept { return var_; }
+
+  // Appends one fixed-width value given as its native representation.
+  template <class T>
+  void push(T value) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    fixed_.append(&value, sizeof(T));
+  }
+
+  void clear() noexcept {
+    fixed_.clear();
+    var_.clear();
+  }
+
+  [[nodiscard]] ValueObject clone() const {
+    ValueObject copy(type_, shape_);
+    copy.fixed_.append(fixed_.bytes());
+    copy.var_ = var_.clone();
+    return copy;
+  }
+
+ private:
+  TypeId type_;
+  Shape shape_;
+  ByteBuffer fixed_;
+  VarValues var_;
+};
+
+// The one-byte id of the object's type, through the table of the 24 kinds
+// (twelve types, single value first, value array second).
+uint8_t type_id(const ValueObject& value) noexcept;
+bool is_single(const ValueObject& value) noexcept;
+
+}  // namespace qarn

@@ -1,0 +1,52 @@
+#include "type_inference.hpp"
+
+#include <algorithm>
+
+#include "field_grammar.hpp"
+
+namespace pipeline {
+
+namespace {
+
+template <class Parse>
+bool all_pass(std::span<const std::string_view> candidates, Parse parse) {
+  return std::all_of(candidates.begin(), candidates.end(),
+                     [&](std::string_view text) { return parse(text).has_value(); });
+}
+
+}  // namespace
+
+qarn::TypeId infer_column_type(std::span<const std::string_view> column_sample) {
+  // Empty values say nothing about the type; whitespace-only ones do (they
+  // fail every grammar and make the column `string`).
+  std::vector<std::string_view> candidates;
+  candidates.reserve(column_sample.size());
+  for (std::string_view text : column_sample) {
+    if (!text.empty()) candidates.push_back(text);
+  }
+  if (candidates.empty()) return qarn::TypeId::String;
+  if (all_pass(candidates, parse_bool)) return qarn::TypeId::Bool;
+  if (all_pass(candidates, parse_int32)) return qarn::TypeId::Int;
+  if (all_pass(candidates, parse_int64)) return qarn::TypeId::Long;
+  if (all_pass(candidates, parse_double)) return qarn::TypeId::Double;
+  return qarn::TypeId::String;
+}
+
+std::vector<qarn::TypeId> infer_column_types(std::span<const csv::RowBatch> sample,
+                                             size_t column_count) {
+  std::vector<qarn::TypeId> types;
+  types.reserve(column_count);
+  std::vector<std::string_view> column_sample;
+  for (size_t column = 0; column < column_count; ++column) {
+    column_sample.clear();
+    for (const csv::RowBatch& batch : sample) {
+      for (size_t row = 0; row < batch.row_count(); ++row) {
+        column_sample.push_back(batch.field(row, column));
+      }
+    }
+    types.push_back(infer_column_type(column_sample));
+  }
+  return types;
+}
+
+}  // namespace pipeline

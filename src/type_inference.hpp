@@ -1,0 +1,23 @@
+// Chooses each column's value type from the sampled records.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "csv_input/row_batch.hpp"
+#include "qarn/value.hpp"
+
+namespace pipeline {
+
+// `bool`, `int`, `long`, `double` or `string`: the first of the four field
+// grammars that every non-empty value passes, `string` when none does or when
+// there is no non-empty value.
+qarn::TypeId infer_column_type(std::span<const std::string_view> column_sample);
+
+// One type per column, from the sample's rows in order.
+std::vector<qarn::TypeId> infer_column_types(std::span<const csv::RowBatch> sample,
+                                             size_t column_count);
+
+}  // namespace pipeline

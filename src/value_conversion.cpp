@@ -1,0 +1,115 @@
+#include "value_conversion.hpp"
+
+#include <cstring>
+
+#include "field_grammar.hpp"
+
+namespace pipeline {
+
+namespace {
+
+qarn::ValueObject& plain_values(qarn::ColumnSlice& slice) {
+  return std::get<qarn::PlainArray>(slice.values).values;
+}
+
+// Fixed-width columns: parse each field, store its value or the default.
+template <class Stored, class Parse>
+bool convert_fixed(const std::string_view* fields, size_t stride, size_t count,
+                   qarn::ValueObject& values, qarn::BitArray& invalid, Parse parse) {
+  const uint64_t first_row = invalid.bit_count;
+  invalid.append_bits(count, false);
+  uint8_t* out = values.fixed().extend(count * sizeof(Stored));
+  bool any_invalid = false;
+  for (size_t i = 0; i < count; ++i) {
+    const auto parsed = parse(fields[i * stride]);
+    Stored value{};
+    if (parsed) {
+      value = static_cast<Stored>(*parsed);
+    } else {
+      invalid.set(first_row + i);
+      any_invalid = true;
+    }
+    std::memcpy(out + i * sizeof(Stored), &value, sizeof(Stored));
+  }
+  return any_invalid;
+}
+
+// `string` columns keep every field byte for byte; only the empty field is invalid.
+bool convert_strings(const std::string_view* fields, size_t stride, size_t count,
+                     qarn::ValueObject& values, qarn::BitArray& invalid) {
+  const uint64_t first_row = invalid.bit_count;
+  invalid.append_bits(count, false);
+  qarn::VarValues& elements = values.var();
+  bool any_invalid = false;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string_view text = fields[i * stride];
+    if (text.empty()) {
+      invalid.set(first_row + i);
+      any_invalid = true;
+    }
+    elements.append(text.data(), text.size());
+  }
+  return any_invalid;
+}
+
+}  // namespace
+
+bool convert_column(const std::string_view* fields, size_t stride, size_t count,
+                    qarn::ValueObject& values, qarn::BitArray& invalid) {
+  switch (values.type()) {
+    case qarn::TypeId::Bool:
+      return convert_fixed<uint8_t>(fields, stride, count, values, invalid, parse_bool);
+    case qarn::TypeId::Int:
+      return convert_fixed<int32_t>(fields, stride, count, values, invalid, parse_int32);
+    case qarn::TypeId::Long:
+      return convert_fixed<int64_t>(fields, stride, count, values, invalid, parse_int64);
+    case qarn::TypeId::Double:
+      return convert_fixed<double>(fields, stride, count, values, invalid, parse_double);
+    default:
+      return convert_strings(fields, stride, count, values, invalid);
+  }
+}
+
+ChunkBuilder::ChunkBuilder(std::span<const qarn::TypeId> types)
+    : invalid_(types.size()), any_invalid_(types.size(), 0) {
+  slices_.reserve(types.size());
+  for (const qarn::TypeId type : types) {
+    qarn::ColumnSlice& slice = slices_.emplace_back();
+    slice.values = qarn::PlainArray{qarn::ValueObject(type, qarn::Shape::Array)};
+  }
+}
+
+void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t end) {
+  const size_t stride = batch.column_count();
+  const std::string_view* first = batch.fields() + begin * stride;
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    if (convert_column(first + column, stride, end - begin, plain_values(slices_[column]),
+                       invalid_[column])) {
+      any_invalid_[column] = 1;
+    }
+  }
+  rows_ += end - begin;
+}
+
+std::span<const qarn::ColumnSlice> ChunkBuilder::finish_slices() {
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    if (any_invalid_[column]) slices_[column].is_invalid = std::move(invalid_[column]);
+  }
+  return slices_;
+}
+
+void ChunkBuilder::clear() {
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    qarn::ColumnSlice& slice = slices_[column];
+    if (slice.is_invalid) {
+      invalid_[column] = std::move(*slice.is_invalid);
+      slice.is_invalid.reset();
+    }
+    plain_values(slice).clear();
+    invalid_[column].clear();
+    any_invalid_[column] = 0;
+  }
+  rows_ = 0;
+}
+
+}  // namespace pipeline
