@@ -24,6 +24,7 @@ GENERATOR_VERSION = 1
 
 DATA_DIR = Path(__file__).resolve().parent / "data"
 BATCH_ROWS = 5000
+PROBE_ROWS = 50  # first batch, to estimate the row size
 
 _UNITS = {"": 1, "B": 1, "KB": 10**3, "MB": 10**6, "GB": 10**9,
           "KIB": 2**10, "MIB": 2**20, "GIB": 2**30}
@@ -224,7 +225,7 @@ def generate(name: str, size: int, seed: int = 1) -> tuple[bytes, dict]:
     header = None
     avg_row = None
     while True:
-        want = BATCH_ROWS
+        want = PROBE_ROWS
         if avg_row is not None:
             want = min(BATCH_ROWS, max(1, math.ceil((size - total) / avg_row)))
         hdr, cols, eol = batch(rng, rows, want)

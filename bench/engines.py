@@ -10,6 +10,7 @@ stdout. Every engine turns the in-memory CSV bytes into typed columnar data.
 from __future__ import annotations
 
 import gc
+from collections import Counter
 import io
 import json
 import os
@@ -74,7 +75,7 @@ def setup_pyarrow(name):
         return table, sink.getvalue()
 
     return Engine(convert, lambda out: (out[0].num_rows, out[0].num_columns,
-                                        _ipc_size(out[1])),
+                                        _ipc_size(out[1]), out[0].schema.types),
                   {"version": pa.__version__, "threads": pa.cpu_count(),
                    "output": "Arrow IPC file in memory",
                    "options": "newlines_in_values=True"})
@@ -89,7 +90,8 @@ def setup_polars(name):
         df.write_ipc(sink)
         return df, sink
 
-    return Engine(convert, lambda out: (*out[0].shape, _ipc_size(out[1])),
+    return Engine(convert, lambda out: (*out[0].shape, _ipc_size(out[1]),
+                                        out[0].dtypes),
                   {"version": pl.__version__, "threads": pl.thread_pool_size(),
                    "output": "Arrow IPC file in memory"})
 
@@ -100,7 +102,7 @@ def setup_pandas(name):
     def convert(data):
         return pd.read_csv(io.BytesIO(data), engine="c")
 
-    return Engine(convert, lambda df: (*df.shape, None),
+    return Engine(convert, lambda df: (*df.shape, None, df.dtypes),
                   {"version": pd.__version__,
                    "output": "DataFrame only (no file written)"})
 
@@ -126,8 +128,8 @@ def setup_duckdb(name):
 
     def shape(con):
         rows = con.execute("SELECT count(*) FROM t").fetchone()[0]
-        cols = len(con.execute("SELECT * FROM t LIMIT 0").description)
-        return rows, cols, None
+        types = con.execute("SELECT * FROM t LIMIT 0").description
+        return rows, len(types), None, [t[1] for t in types]
 
     def cleanup():
         if os.path.exists(path):
@@ -144,7 +146,7 @@ def setup_python_csv(name):
     import pycsv_baseline
 
     return Engine(pycsv_baseline.convert,
-                  lambda out: (out[0], out[1], len(out[2])),
+                  lambda out: (out[0], out[1], len(out[2]), out[3]),
                   {"output": "column buffers packed with array (bytes)"})
 
 
@@ -190,10 +192,12 @@ def measure(name: str, path: str, runs: int) -> dict:
                 continue
             res.setdefault("warmup_s", None)
             times.append(dt)
-        rows, cols, out_bytes = eng.shape(out) or (None, None, None)
+        rows, cols, out_bytes, types = eng.shape(out) or (None,) * 4
         if out_bytes is None and isinstance(out, (bytes, bytearray)):
             out_bytes = len(out)
-        res.update(rows=rows, columns=cols, output_bytes=out_bytes)
+        res.update(rows=rows, columns=cols, output_bytes=out_bytes,
+                   column_types=None if types is None
+                   else dict(Counter(map(str, types))))
     except Exception as e:
         lines = f"{type(e).__name__}: {e}".strip().splitlines()
         res["error"] = lines[0][:200]
@@ -211,6 +215,8 @@ def main() -> None:
     name, path, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
     if name not in SETUP:
         sys.exit(f"unknown engine {name!r}; known: {', '.join(SETUP)}")
+    if name == "polars-1t":  # must be set before polars is imported
+        os.environ["POLARS_MAX_THREADS"] = "1"
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     print(json.dumps(measure(name, path, runs)))
 

@@ -171,9 +171,10 @@ constexpr int64_t kExponentCap = 100'000'000'000'000'000;
 // non-zero tail.
 constexpr size_t kMaxKeptDigits = 800;
 
-// The number is 0.d1d2... x 10^position, with d1 its first non-zero digit.
-// From 10^309 on it is above the largest double by more than half an ulp;
-// below 10^-324 it is under half the smallest subnormal.
+// The number is 0.d1d2... x 10^position, with d1 its first non-zero digit,
+// so it lies in [10^(position-1), 10^position). From position 310 on it is at
+// least 10^309, beyond the largest double by more than half a step; up to
+// position -324 it is below 10^-324, under half the smallest subnormal.
 constexpr int64_t kOverflowPosition = 310;
 constexpr int64_t kUnderflowPosition = -324;
 
@@ -213,7 +214,7 @@ double round_long_decimal(const char* digits, const char* digits_end, size_t int
   const int64_t position =
       exponent + (offset < int_count ? int_count - offset : int_count - offset + 1);
   if (position >= kOverflowPosition) return kInfinity;
-  if (position < kUnderflowPosition) return 0.0;
+  if (position <= kUnderflowPosition) return 0.0;
 
   char buffer[kMaxKeptDigits + 1 + 1 + 8];
   size_t kept = 0;
