@@ -7,9 +7,18 @@
 // (fields point into a larger buffer and are not NUL-terminated), never
 // allocate and never fail other than by returning no value. Work is linear in
 // the length of the text, however long it is.
+//
+// The common cases are defined inline below so that the conversion loop keeps
+// the result in registers (an out-of-line std::optional return costs more than
+// parsing a short integer); rare cases live in field_grammar.cpp.
 #pragma once
 
+#include <bit>
+#include <cfloat>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -18,12 +27,12 @@ namespace pipeline {
 // "true" or "false", ignoring the case of ASCII letters and any leading or
 // trailing Unicode White_Space characters (whitespace inside is kept, so
 // "tr ue" is not a Boolean).
-std::optional<bool> parse_bool(std::string_view text) noexcept;
+inline std::optional<bool> parse_bool(std::string_view text) noexcept;
 
 // An optional '+' or '-' followed by one or more ASCII digits and nothing
 // else; any number of leading zeros. Values outside the type's range fail.
-std::optional<int32_t> parse_int32(std::string_view text) noexcept;
-std::optional<int64_t> parse_int64(std::string_view text) noexcept;
+inline std::optional<int32_t> parse_int32(std::string_view text) noexcept;
+inline std::optional<int64_t> parse_int64(std::string_view text) noexcept;
 
 // An optional sign, then either "inf", "infinity" or "nan" in any ASCII case,
 // or a decimal number: digits with an optional '.', at least one digit, then
@@ -32,6 +41,238 @@ std::optional<int64_t> parse_int64(std::string_view text) noexcept;
 // nearest double, ties to even, for any number of digits; beyond the range it
 // is an infinity or a zero of the text's sign. NaN is always the quiet NaN
 // 0x7FF8000000000000, with the sign bit set when the text starts with '-'.
-std::optional<double> parse_double(std::string_view text) noexcept;
+inline std::optional<double> parse_double(std::string_view text) noexcept;
+
+namespace grammar_detail {
+
+// ---------------------------------------------------------------------------
+// Digits, eight at a time
+
+inline constexpr uint64_t kEightZeros = 0x3030303030303030;  // "00000000"
+
+// Eight bytes with the first one in the low byte (the hosts we build for are
+// little-endian; a big-endian one would need a byte swap here).
+inline uint64_t load8(const char* p) noexcept {
+  static_assert(std::endian::native == std::endian::little);
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// 0 to 9 for an ASCII digit, something larger for any other byte.
+inline unsigned digit_value(char c) noexcept {
+  return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'};
+}
+
+// True when all eight bytes are '0' to '9': the high nibble must be 3, and
+// adding 6 must not push the low nibble past 9. The addition carries between
+// bytes only for bytes of 0xFA and above, which the first test has rejected.
+inline bool all_eight_digits(uint64_t v) noexcept {
+  return (v & 0xF0F0F0F0F0F0F0F0) == kEightZeros &&
+         ((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) == kEightZeros;
+}
+
+// The value of eight ASCII digits, first digit most significant: combine
+// neighbouring digits into pairs, pairs into fours, fours into the whole.
+// No lane ever exceeds its width, so nothing carries across lanes.
+inline uint64_t eight_digits_value(uint64_t v) noexcept {
+  v -= kEightZeros;
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
+  return (v * 10000 + (v >> 32)) & 0xFFFFFFFF;
+}
+
+// Reads the digits from `p` onward into `value` (value * 10 + digit each),
+// stopping at the first non-digit or at `end`, and returns where it stopped.
+// `value` wraps modulo 2^64 past 19 digits; callers only use it when they
+// know the digits fit.
+inline const char* accumulate_digits(const char* p, const char* end, uint64_t& value) noexcept {
+  while (end - p >= 8) {
+    const uint64_t chunk = load8(p);
+    if (!all_eight_digits(chunk)) break;
+    value = value * 100000000 + eight_digits_value(chunk);
+    p += 8;
+  }
+  for (; p != end; ++p) {
+    const unsigned d = digit_value(*p);
+    if (d > 9) break;
+    value = value * 10 + d;
+  }
+  return p;
+}
+
+// ---------------------------------------------------------------------------
+// Integers
+
+// Shared by both widths. Leading zeros are skipped first; what remains must
+// be at most as many digits as the type's maximum has (10 or 19), which also
+// keeps the magnitude exact in 64 unsigned bits, so a single comparison at
+// the end checks the range.
+template <class Int>
+inline std::optional<Int> parse_integer(std::string_view text) noexcept {
+  constexpr size_t kMaxDigits = std::numeric_limits<Int>::digits10 + 1;
+  constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<Int>::max());
+
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  if (p == end) return std::nullopt;
+
+  while (end - p >= 8 && load8(p) == kEightZeros) p += 8;
+  while (p != end && *p == '0') ++p;
+
+  // Longer than the maximum: out of range if digits, not a number otherwise.
+  if (static_cast<size_t>(end - p) > kMaxDigits) return std::nullopt;
+  uint64_t magnitude = 0;
+  if (accumulate_digits(p, end, magnitude) != end) return std::nullopt;
+
+  // The negative range reaches one further than the positive one.
+  if (magnitude > kMax + (negative ? 1 : 0)) return std::nullopt;
+  return static_cast<Int>(negative ? 0 - magnitude : magnitude);
+}
+
+// ---------------------------------------------------------------------------
+// Doubles
+
+inline constexpr double kExactPowersOfTen[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Every integer up to 2^53 is exact in a double.
+inline constexpr uint64_t kMaxExactInteger = uint64_t{1} << 53;
+
+// The exact path needs each operation rounded once, to double precision; an
+// x87 build that keeps intermediates in extended precision would round twice.
+inline constexpr bool kExactArithmetic = FLT_EVAL_METHOD == 0;
+
+// An explicit exponent stops growing here. Any larger one means infinity or
+// zero whatever the digits, and it stays far enough from the int64 limit that
+// adding a digit count cannot overflow.
+inline constexpr int64_t kExponentCap = 100'000'000'000'000'000;
+
+// The shape of a decimal number that passed the grammar, after its sign.
+struct DecimalText {
+  const char* digits;      // first digit or '.'
+  const char* digits_end;  // just past the last digit
+  const char* end;         // end of the text (past the exponent, if any)
+  size_t int_digits;       // digits before the '.', or all of them
+  bool has_point;
+  int64_t exponent;        // explicit exponent, capped at +-kExponentCap
+};
+
+// Correctly rounded magnitude of a number that the exact path cannot take:
+// more than 19 digits, or a power of ten beyond 10^22.
+double round_decimal(const DecimalText& number) noexcept;
+
+// "inf", "infinity" or "nan" in any case: the text after the sign.
+std::optional<double> parse_special_word(std::string_view word, bool negative) noexcept;
+
+// The Boolean grammar in full, with whitespace trimming.
+std::optional<bool> parse_trimmed_bool(std::string_view text) noexcept;
+
+// Compares `n` bytes with a lower-case ASCII word, ignoring the case of the
+// bytes: b | 0x20 equals a lower-case letter only when b is that letter in
+// either case.
+inline bool equals_word_ignoring_case(const char* p, const char* word, size_t n) noexcept {
+  unsigned diff = 0;
+  for (size_t i = 0; i < n; ++i) {
+    diff |= (static_cast<unsigned char>(p[i]) | 0x20u) ^ static_cast<unsigned char>(word[i]);
+  }
+  return diff == 0;
+}
+
+}  // namespace grammar_detail
+
+// ---------------------------------------------------------------------------
+
+inline std::optional<bool> parse_bool(std::string_view text) noexcept {
+  // Most Boolean fields are the bare word; everything else is trimmed first.
+  if (text.size() == 4 && grammar_detail::equals_word_ignoring_case(text.data(), "true", 4)) {
+    return true;
+  }
+  if (text.size() == 5 && grammar_detail::equals_word_ignoring_case(text.data(), "false", 5)) {
+    return false;
+  }
+  return grammar_detail::parse_trimmed_bool(text);
+}
+
+inline std::optional<int32_t> parse_int32(std::string_view text) noexcept {
+  return grammar_detail::parse_integer<int32_t>(text);
+}
+
+inline std::optional<int64_t> parse_int64(std::string_view text) noexcept {
+  return grammar_detail::parse_integer<int64_t>(text);
+}
+
+// One pass checks the grammar and collects the number's shape: the digits as
+// an integer, how many of them follow the point, and the explicit exponent. A
+// number of at most 2^53 scaled by 10^-22 to 10^22 is converted with one exact
+// multiplication or division, which IEEE arithmetic rounds correctly; the
+// rest goes to round_decimal.
+inline std::optional<double> parse_double(std::string_view text) noexcept {
+  using namespace grammar_detail;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+
+  DecimalText number{p, p, end, 0, false, 0};
+  uint64_t mantissa = 0;
+  p = accumulate_digits(p, end, mantissa);
+  number.int_digits = static_cast<size_t>(p - number.digits);
+  size_t frac_digits = 0;
+  if (p != end && *p == '.') {
+    number.has_point = true;
+    const char* const frac = ++p;
+    p = accumulate_digits(p, end, mantissa);
+    frac_digits = static_cast<size_t>(p - frac);
+  }
+  if (number.int_digits + frac_digits == 0) {
+    if (number.has_point) return std::nullopt;
+    return parse_special_word(std::string_view(p, static_cast<size_t>(end - p)), negative);
+  }
+  number.digits_end = p;
+
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool exponent_negative = false;
+    if (p != end && (*p == '+' || *p == '-')) {
+      exponent_negative = *p == '-';
+      ++p;
+    }
+    if (p == end || digit_value(*p) > 9) return std::nullopt;
+    int64_t exponent = 0;
+    for (; p != end && digit_value(*p) <= 9; ++p) {
+      if (exponent < kExponentCap) exponent = exponent * 10 + digit_value(*p);
+    }
+    number.exponent = exponent_negative ? -exponent : exponent;
+  }
+  if (p != end) return std::nullopt;
+
+  // Up to 19 digits the mantissa is exact. Beyond that it has wrapped, and
+  // round_decimal takes over (leading zeros included: they are rare).
+  double value;
+  if (number.int_digits + frac_digits > 19) {
+    value = round_decimal(number);
+  } else if (mantissa == 0) {
+    value = 0.0;
+  } else {
+    const int64_t scale = number.exponent - static_cast<int64_t>(frac_digits);
+    if (kExactArithmetic && mantissa <= kMaxExactInteger && scale >= -22 && scale <= 22) {
+      const auto m = static_cast<double>(mantissa);
+      value = scale >= 0 ? m * kExactPowersOfTen[scale] : m / kExactPowersOfTen[-scale];
+    } else {
+      value = round_decimal(number);
+    }
+  }
+  return negative ? -value : value;
+}
 
 }  // namespace pipeline

@@ -1,0 +1,224 @@
+"""Property tests: generated tables written as CSV in many spellings must
+convert to exactly the values the field grammars define, however the rows
+are cut into slices and however large the sample."""
+
+import os
+import random
+import struct
+from decimal import Decimal, getcontext
+
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import reference
+from _qarn import csv_to_qarn
+from qarn_decoder import decode, float_bits, same_value
+
+PROPERTY_SETTINGS = settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+# ---------------------------------------------------------------- tables
+
+ints = st.integers(-(2**31), 2**31 - 1)
+longs = st.integers(-(2**63), 2**63 - 1)
+
+
+def int_spellings(values):
+    return st.tuples(values, st.sampled_from(["", "+", "0", "00"])).map(
+        lambda t: ("-" if t[0] < 0 else t[1].replace("0", "")) + ("0" * t[1].count("0")) + str(abs(t[0]))
+    )
+
+
+doubles = st.one_of(
+    st.floats(allow_nan=True, allow_infinity=True).map(repr),
+    st.floats(allow_nan=False, allow_infinity=False).map(lambda x: f"{x:.3e}"),
+    st.from_regex(r"\A[+-]?([0-9]{1,25}\.?[0-9]{0,25}|\.[0-9]{1,25})([eE][+-]?[0-9]{1,3})?\Z"),
+    st.sampled_from(["inf", "-Infinity", "NaN", "-nan", "+INF", "1e400", "-1e-400", "5.", ".5", "-0"]),
+)
+bools = st.sampled_from(["true", "false", "TRUE", "False", " true", "false\t", "\u3000TRUE\u00a0", "tRuE"])
+texts = st.text(st.characters(blacklist_categories=("Cs",)), max_size=12)
+near_misses = st.sampled_from(["", "", " ", "1 ", "x", "1e", ".", "+", "0x10", "1_0", "yes", "\u0663", "tru e"])
+
+CELLS = {
+    "bool": bools,
+    "int": int_spellings(ints),
+    "long": int_spellings(longs),
+    "double": doubles,
+    "text": texts,
+}
+
+
+@st.composite
+def tables(draw):
+    kinds = draw(st.lists(st.sampled_from(sorted(CELLS)), min_size=1, max_size=5))
+    names = draw(st.lists(texts, min_size=len(kinds), max_size=len(kinds)))
+    row_count = draw(st.integers(0, 40))
+    rows = []
+    for _ in range(row_count):
+        row = [draw(st.one_of(CELLS[k], near_misses) if draw(st.integers(0, 9)) == 0 else CELLS[k]) for k in kinds]
+        shape = draw(st.integers(0, 9))
+        if shape == 0:
+            row = row[: draw(st.integers(1, len(row)))]  # a short record
+        elif shape == 1:
+            row = row + draw(st.lists(texts, min_size=1, max_size=2))  # a long record
+        rows.append(row)
+    return names, rows
+
+
+def needs_quotes(field: str, first_in_file: bool) -> bool:
+    return any(c in field for c in ',"\r\n') or (first_in_file and field.startswith("\ufeff"))
+
+
+@st.composite
+def csv_spellings(draw, names, rows):
+    """One of the many CSV texts of the same table."""
+    line_ends = draw(st.sampled_from(["\n", "\r\n", "\r", "mixed"]))
+    lines = []
+    for index, record in enumerate([names] + rows):
+        fields = []
+        for position, field in enumerate(record):
+            if needs_quotes(field, index == 0 and position == 0) or draw(st.integers(0, 4)) == 0:
+                field = '"' + field.replace('"', '""') + '"'
+            fields.append(field)
+        line = ",".join(fields)
+        lines.append(line if line else '""')  # an empty line would be skipped as blank
+    ends = [draw(st.sampled_from(["\n", "\r\n", "\r"])) if line_ends == "mixed" else line_ends for _ in lines]
+    text = "".join(line + end for line, end in zip(lines, ends))
+    if draw(st.booleans()):
+        text = text[: -len(ends[-1])]  # no terminator after the last record
+    prefix = draw(st.sampled_from(["", "", "\ufeff", "\n", "\r\n\r\n"]))
+    return (prefix + text).encode("utf-8")
+
+
+def expected_table(names, rows, sample_rows):
+    width = len(names)
+    normalised = [(row + [""] * width)[:width] for row in rows]
+    sample = normalised[:sample_rows]
+    types = [reference.infer_type([row[i] for row in sample]) for i in range(width)]
+    values = [[reference.convert(row[i], types[i]) for i in range(width)] for row in normalised]
+    return types, values
+
+
+def assert_same_rows(actual, expected):
+    assert len(actual) == len(expected)
+    for got_row, want_row in zip(actual, expected):
+        assert len(got_row) == len(want_row)
+        for got, want in zip(got_row, want_row):
+            assert same_value(got, want) or (want is None and got is None), (got_row, want_row)
+
+
+@PROPERTY_SETTINGS
+@given(st.data())
+def test_tables_convert_to_the_grammar_values(data):
+    names, rows = data.draw(tables())
+    csv_bytes = data.draw(csv_spellings(names, rows))
+    chunk_size = data.draw(st.integers(1, 50))
+    sample_rows = data.draw(st.integers(0, 50))
+    result = decode(csv_to_qarn(csv_bytes, chunk_size=chunk_size, sample_rows=sample_rows))
+
+    types, values = expected_table(names, rows, sample_rows)
+    assert result.column_names == names
+    assert result.column_types == types
+    assert_same_rows(result.rows(), values)
+    sizes = [len(s[0].values) for s in result.slices]
+    assert sizes == [chunk_size] * (len(rows) // chunk_size) + ([len(rows) % chunk_size] if len(rows) % chunk_size else [])
+
+
+@PROPERTY_SETTINGS
+@given(st.data())
+def test_chunking_and_sampling_change_nothing_else(data):
+    names, rows = data.draw(tables())
+    csv_bytes = data.draw(csv_spellings(names, rows))
+    sample_rows = data.draw(st.integers(0, 50))
+    baseline = decode(csv_to_qarn(csv_bytes, chunk_size=10**9, sample_rows=sample_rows))
+    for chunk_size in (1, 2, 7):
+        other = decode(csv_to_qarn(csv_bytes, chunk_size=chunk_size, sample_rows=sample_rows))
+        assert other.column_types == baseline.column_types
+        assert_same_rows(other.rows(), baseline.rows())
+    # A different sample may change types, never which rows exist or their text.
+    as_text = decode(csv_to_qarn(csv_bytes, sample_rows=0))
+    assert [[str(v) for v in r] for r in as_text.rows()] == [
+        [str(v) for v in r] for r in decode(csv_to_qarn(csv_bytes, sample_rows=0, chunk_size=3)).rows()
+    ]
+
+
+@PROPERTY_SETTINGS
+@given(st.binary(max_size=300), st.integers(1, 20), st.integers(0, 20))
+def test_any_bytes_give_a_file_or_a_csv_error(raw, chunk_size, sample_rows):
+    try:
+        out = csv_to_qarn(raw, chunk_size=chunk_size, sample_rows=sample_rows)
+    except ValueError as error:
+        assert str(error).startswith(("CSV header error: CSV parse error: record ", "CSV parse error: CSV parse error: record "))
+        return
+    decode(out)
+    assert out == csv_to_qarn(raw, chunk_size=chunk_size, sample_rows=sample_rows)
+
+
+# ------------------------------------------------- doubles against float()
+
+
+def _decimal_strings(rng: random.Random, count: int) -> list[str]:
+    """Decimal spellings the grammar accepts, weighted towards the hard cases."""
+    getcontext().prec = 1200
+    out = []
+
+    def spell_digits(digits: str, exponent: int) -> str:
+        style = rng.randrange(4)
+        sign = rng.choice(["", "", "-", "+"])
+        if style == 0:
+            return f"{sign}{digits}e{exponent}"
+        if style == 1:
+            point = rng.randrange(len(digits) + 1)
+            return f"{sign}{digits[:point]}.{digits[point:]}E{exponent - (len(digits) - point):+d}"
+        if style == 2:
+            return f"{sign}0.{'0' * rng.randrange(3)}{digits}e{exponent + len(digits)}"
+        return f"{sign}{digits}{'0' * rng.randrange(3)}e{exponent - 2}"
+
+    while len(out) < count:
+        kind = rng.randrange(8)
+        if kind == 0:  # short, common numbers
+            out.append(f"{rng.uniform(-1e6, 1e6):.{rng.randrange(8)}f}")
+        elif kind == 1:  # 17 to 40 significant digits, any magnitude
+            digits = str(rng.randrange(1, 10)) + "".join(rng.choices("0123456789", k=rng.randrange(16, 40)))
+            out.append(spell_digits(digits, rng.randrange(-360, 300)))
+        elif kind == 2:  # up to 800 significant digits
+            digits = str(rng.randrange(1, 10)) + "".join(rng.choices("0123456789", k=rng.randrange(40, 800)))
+            out.append(spell_digits(digits, rng.randrange(-1100, 300)))
+        elif kind == 3:  # exact halfway points between neighbouring doubles, and just beside them
+            x = struct.unpack("<d", struct.pack("<Q", rng.randrange(1, 0x7FEFFFFFFFFFFFFF)))[0]
+            y = struct.unpack("<d", struct.pack("<Q", float_bits(x) + 1))[0]
+            middle = (Decimal(x) + Decimal(y)) / 2
+            text = f"{middle:e}"
+            out.append(text)
+            mantissa, exponent = text.split("e")
+            nudge = rng.choice(["1", "9", "0001", "49999"])
+            out.append(mantissa + nudge + "e" + exponent)
+        elif kind == 4:  # subnormals and the edges of the range
+            out.append(repr(struct.unpack("<d", struct.pack("<Q", rng.randrange(1, 1 << 52)))[0]))
+            out.append(rng.choice(["2.2250738585072014e-308", "2.2250738585072011e-308", "4.9406564584124654e-324",
+                                   "2.4703282292062327e-324", "2.4703282292062328e-324", "1.7976931348623157e308",
+                                   "1.7976931348623158e308", "1.7976931348623159e308", "179769313486231580793728971405301e276"]))
+        elif kind == 5:  # overflow and underflow, with long exponents
+            out.append(rng.choice(["", "-"]) + f"{rng.randrange(1, 10)}e{rng.randrange(309, 10**rng.randrange(3, 25))}")
+            out.append(rng.choice(["", "-"]) + f"{rng.randrange(1, 10)}e-{rng.randrange(325, 10**rng.randrange(3, 25))}")
+            out.append("0." + "0" * rng.randrange(300, 400) + "1e" + str(rng.randrange(0, 80)))
+        elif kind == 6:  # round trips of random doubles, every spelling
+            x = struct.unpack("<d", struct.pack("<Q", rng.randrange(0, 0x7FF0000000000000)))[0]
+            out.append(rng.choice([repr(x), f"{x:.17g}", f"{x:.15e}", f"{x:.25e}"]))
+        else:  # integers written as doubles, zeros, special words
+            out.append(rng.choice([str(rng.randrange(-(10**25), 10**25)) + ".", "." + str(rng.randrange(10**20)),
+                                   "0e0", "-0.000", "0e-99999", "inF", "-infinity", "NAN", "+nan", "-nAn"]))
+    return out[:count]
+
+
+def test_doubles_agree_with_python_float():
+    seed = int(os.environ.get("QARN_DOUBLE_SEED", random.randrange(2**32)))
+    strings = _decimal_strings(random.Random(seed), 100_000)
+    assert all(reference.parse_double(s) is not None for s in strings), "generator left the grammar"
+    csv_bytes = ("d\n0.5\n" + "\n".join(strings) + "\n").encode()
+    result = decode(csv_to_qarn(csv_bytes, sample_rows=1, chunk_size=30_000))
+    assert result.column_types == ["double"]
+    got = [v for s in result.slices for v in s[0].values][1:]
+    for slice_ in result.slices:
+        assert slice_[0].invalid is None
+    mismatches = [(s, float_bits(g), float_bits(float(s))) for s, g in zip(strings, got) if float_bits(g) != float_bits(float(s))]
+    assert not mismatches, f"seed {seed}: {mismatches[:5]}"
