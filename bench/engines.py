@@ -10,7 +10,6 @@ stdout. Every engine turns the in-memory CSV bytes into typed columnar data.
 from __future__ import annotations
 
 import gc
-from collections import Counter
 import io
 import json
 import os
@@ -18,10 +17,12 @@ import resource
 import sys
 import time
 import traceback
+from collections import Counter
 
 # The first run is a warm-up and is dropped, unless it took longer than this:
 # then the process is warm enough and the run counts as a timed one.
 WARMUP_LIMIT_S = 2.0
+
 
 def _maxrss_mb() -> float:
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0

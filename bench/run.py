@@ -156,6 +156,8 @@ def main() -> int:
     for e in engines:
         if e not in ENGINES:
             ap.error(f"unknown engine {e!r}; known: {', '.join(ENGINES)}")
+    if args.runs < 1:
+        ap.error("--runs must be at least 1")
     size = datasets.parse_size(args.size)
 
     started = time.time()

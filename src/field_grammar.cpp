@@ -1,9 +1,8 @@
-// The rare cases of the field grammars: whitespace around Booleans, the
-// special words of doubles, and doubles that need more than one exact
-// operation to round.
+// The double grammar, and Booleans with surrounding whitespace.
 #include "field_grammar.hpp"
 
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <system_error>
 
@@ -40,6 +39,22 @@ size_t trailing_whitespace_width(const unsigned char* begin, const unsigned char
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
+constexpr double kExactPowersOfTen[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Every integer up to 2^53 is exact in a double.
+constexpr uint64_t kMaxExactInteger = uint64_t{1} << 53;
+
+// The exact path needs each operation rounded once, to double precision; an
+// x87 build that keeps intermediates in extended precision would round twice.
+constexpr bool kExactArithmetic = FLT_EVAL_METHOD == 0;
+
+// An explicit exponent stops growing here. Any larger one means infinity or
+// zero whatever the digits, and it stays far enough from the int64 limit that
+// adding a digit count cannot overflow.
+constexpr int64_t kExponentCap = 100'000'000'000'000'000;
+
 // The number is 0.d1d2... x 10^position, with d1 its first non-zero digit,
 // so it lies in [10^(position-1), 10^position). From position 310 on it is at
 // least 10^309, beyond the largest double by more than half a step; up to
@@ -58,49 +73,41 @@ constexpr ptrdiff_t kDirectDigits = 100;
 // non-zero tail.
 constexpr size_t kMaxKeptDigits = 800;
 
-}  // namespace
+// The shape of a decimal number that passed the grammar, after its sign.
+struct DecimalText {
+  const char* digits;      // first digit or '.'
+  const char* digits_end;  // just past the last digit
+  const char* end;         // end of the text (past the exponent, if any)
+  size_t int_digits;       // digits before the '.', or all of them
+  int64_t exponent;        // explicit exponent, capped at +-kExponentCap
+};
 
-std::optional<bool> parse_trimmed_bool(std::string_view text) noexcept {
-  const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = begin + text.size();
-  while (begin != end) {
-    const size_t width = whitespace_width(begin, static_cast<size_t>(end - begin));
-    if (width == 0) break;
-    begin += width;
-  }
-  while (begin != end) {
-    const size_t width = trailing_whitespace_width(begin, end);
-    if (width == 0) break;
-    end -= width;
-  }
-  const auto* word = reinterpret_cast<const char*>(begin);
-  const auto length = static_cast<size_t>(end - begin);
-  if (length == 4 && equals_word_ignoring_case(word, "true", 4)) return true;
-  if (length == 5 && equals_word_ignoring_case(word, "false", 5)) return false;
-  return std::nullopt;
-}
-
-std::optional<double> parse_special_word(std::string_view word, bool negative) noexcept {
+// "inf", "infinity" or "nan" in any case: the text after the sign.
+bool parse_special_word(std::string_view word, bool negative, double& value) noexcept {
   if ((word.size() == 3 && equals_word_ignoring_case(word.data(), "inf", 3)) ||
       (word.size() == 8 && equals_word_ignoring_case(word.data(), "infinity", 8))) {
-    return negative ? -kInfinity : kInfinity;
+    value = negative ? -kInfinity : kInfinity;
+    return true;
   }
   if (word.size() == 3 && equals_word_ignoring_case(word.data(), "nan", 3)) {
     // Always the one quiet NaN, whatever the platform's NaN constants carry.
-    return std::bit_cast<double>(negative ? uint64_t{0xFFF8000000000000}
-                                          : uint64_t{0x7FF8000000000000});
+    value = std::bit_cast<double>(negative ? uint64_t{0xFFF8000000000000}
+                                           : uint64_t{0x7FF8000000000000});
+    return true;
   }
-  return std::nullopt;
+  return false;
 }
 
+// Correctly rounded magnitude of a number that the exact path cannot take:
+// more than 19 digits, or a power of ten beyond 10^22.
 double round_decimal(const DecimalText& number) noexcept {
   const char* first = number.digits;
   while (first != number.digits_end && (*first == '0' || *first == '.')) ++first;
   if (first == number.digits_end) return 0.0;
 
-  // Where the first significant digit stands, from which end of the range
-  // an out-of-range number falls off. A first digit after the point has the
-  // point itself to skip.
+  // The position of the first significant digit decides the numbers far out
+  // of range, and which end a number falls off. A first digit after the
+  // point has the point itself to skip.
   const auto offset = static_cast<int64_t>(first - number.digits);
   const auto int_digits = static_cast<int64_t>(number.int_digits);
   const int64_t position = number.exponent + int_digits - offset + (offset > int_digits ? 1 : 0);
@@ -136,6 +143,96 @@ double round_decimal(const DecimalText& number) noexcept {
     value = position > 0 ? kInfinity : 0.0;
   }
   return value;
+}
+
+}  // namespace
+
+std::optional<bool> parse_trimmed_bool(std::string_view text) noexcept {
+  const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = begin + text.size();
+  while (begin != end) {
+    const size_t width = whitespace_width(begin, static_cast<size_t>(end - begin));
+    if (width == 0) break;
+    begin += width;
+  }
+  while (begin != end) {
+    const size_t width = trailing_whitespace_width(begin, end);
+    if (width == 0) break;
+    end -= width;
+  }
+  const auto* word = reinterpret_cast<const char*>(begin);
+  const auto length = static_cast<size_t>(end - begin);
+  if (length == 4 && equals_word_ignoring_case(word, "true", 4)) return true;
+  if (length == 5 && equals_word_ignoring_case(word, "false", 5)) return false;
+  return std::nullopt;
+}
+
+// One pass checks the grammar and collects the number's shape: the digits as
+// an integer, how many of them follow the point, and the explicit exponent. A
+// number of at most 2^53 scaled by 10^-22 to 10^22 is converted with one exact
+// multiplication or division, which IEEE arithmetic rounds correctly; the
+// rest goes to round_decimal.
+bool scan_double(std::string_view text, double& value) noexcept {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+
+  DecimalText number{p, p, end, 0, 0};
+  uint64_t mantissa = 0;
+  p = accumulate_digits(p, end, mantissa);
+  number.int_digits = static_cast<size_t>(p - number.digits);
+  size_t frac_digits = 0;
+  bool has_point = false;
+  if (p != end && *p == '.') {
+    has_point = true;
+    const char* const frac = ++p;
+    p = accumulate_digits(p, end, mantissa);
+    frac_digits = static_cast<size_t>(p - frac);
+  }
+  if (number.int_digits + frac_digits == 0) {
+    if (has_point) return false;
+    return parse_special_word(std::string_view(p, static_cast<size_t>(end - p)), negative, value);
+  }
+  number.digits_end = p;
+
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool exponent_negative = false;
+    if (p != end && (*p == '+' || *p == '-')) {
+      exponent_negative = *p == '-';
+      ++p;
+    }
+    if (p == end || digit_value(*p) > 9) return false;
+    int64_t exponent = 0;
+    for (; p != end && digit_value(*p) <= 9; ++p) {
+      if (exponent < kExponentCap) exponent = exponent * 10 + digit_value(*p);
+    }
+    number.exponent = exponent_negative ? -exponent : exponent;
+  }
+  if (p != end) return false;
+
+  // Up to 19 digits the mantissa is exact. Beyond that it has wrapped, and
+  // round_decimal takes over (leading zeros included: they are rare).
+  double magnitude;
+  if (number.int_digits + frac_digits > 19) {
+    magnitude = round_decimal(number);
+  } else if (mantissa == 0) {
+    magnitude = 0.0;
+  } else {
+    const int64_t scale = number.exponent - static_cast<int64_t>(frac_digits);
+    if (kExactArithmetic && mantissa <= kMaxExactInteger && scale >= -22 && scale <= 22) {
+      const auto m = static_cast<double>(mantissa);
+      magnitude = scale >= 0 ? m * kExactPowersOfTen[scale] : m / kExactPowersOfTen[-scale];
+    } else {
+      magnitude = round_decimal(number);
+    }
+  }
+  value = negative ? -magnitude : magnitude;
+  return true;
 }
 
 }  // namespace pipeline::grammar_detail

@@ -8,13 +8,13 @@
 // allocate and never fail other than by returning no value. Work is linear in
 // the length of the text, however long it is.
 //
-// The common cases are defined inline below so that the conversion loop keeps
-// the result in registers (an out-of-line std::optional return costs more than
-// parsing a short integer); rare cases live in field_grammar.cpp.
+// Integers and bare Boolean words are parsed inline: the conversion loop then
+// keeps the result in registers, where an out-of-line call returning a
+// std::optional goes through memory and costs more than the parsing itself.
+// Doubles and whitespace trimming live in field_grammar.cpp.
 #pragma once
 
 #include <bit>
-#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -102,7 +102,18 @@ inline const char* accumulate_digits(const char* p, const char* end, uint64_t& v
 }
 
 // ---------------------------------------------------------------------------
-// Integers
+// Words and integers
+
+// Compares `n` bytes with a lower-case ASCII word, ignoring the case of the
+// bytes: b | 0x20 equals a lower-case letter only when b is that letter in
+// either case.
+inline bool equals_word_ignoring_case(const char* p, const char* word, size_t n) noexcept {
+  unsigned diff = 0;
+  for (size_t i = 0; i < n; ++i) {
+    diff |= (static_cast<unsigned char>(p[i]) | 0x20u) ^ static_cast<unsigned char>(word[i]);
+  }
+  return diff == 0;
+}
 
 // Shared by both widths. Leading zeros are skipped first; what remains must
 // be at most as many digits as the type's maximum has (10 or 19), which also
@@ -136,54 +147,14 @@ inline std::optional<Int> parse_integer(std::string_view text) noexcept {
 }
 
 // ---------------------------------------------------------------------------
-// Doubles
+// Out of line, in field_grammar.cpp
 
-inline constexpr double kExactPowersOfTen[] = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// Every integer up to 2^53 is exact in a double.
-inline constexpr uint64_t kMaxExactInteger = uint64_t{1} << 53;
-
-// The exact path needs each operation rounded once, to double precision; an
-// x87 build that keeps intermediates in extended precision would round twice.
-inline constexpr bool kExactArithmetic = FLT_EVAL_METHOD == 0;
-
-// An explicit exponent stops growing here. Any larger one means infinity or
-// zero whatever the digits, and it stays far enough from the int64 limit that
-// adding a digit count cannot overflow.
-inline constexpr int64_t kExponentCap = 100'000'000'000'000'000;
-
-// The shape of a decimal number that passed the grammar, after its sign.
-struct DecimalText {
-  const char* digits;      // first digit or '.'
-  const char* digits_end;  // just past the last digit
-  const char* end;         // end of the text (past the exponent, if any)
-  size_t int_digits;       // digits before the '.', or all of them
-  bool has_point;
-  int64_t exponent;        // explicit exponent, capped at +-kExponentCap
-};
-
-// Correctly rounded magnitude of a number that the exact path cannot take:
-// more than 19 digits, or a power of ten beyond 10^22.
-double round_decimal(const DecimalText& number) noexcept;
-
-// "inf", "infinity" or "nan" in any case: the text after the sign.
-std::optional<double> parse_special_word(std::string_view word, bool negative) noexcept;
+// The double grammar and value. Reports the value through `value` rather than
+// as a std::optional, which this compiler returns through memory.
+bool scan_double(std::string_view text, double& value) noexcept;
 
 // The Boolean grammar in full, with whitespace trimming.
 std::optional<bool> parse_trimmed_bool(std::string_view text) noexcept;
-
-// Compares `n` bytes with a lower-case ASCII word, ignoring the case of the
-// bytes: b | 0x20 equals a lower-case letter only when b is that letter in
-// either case.
-inline bool equals_word_ignoring_case(const char* p, const char* word, size_t n) noexcept {
-  unsigned diff = 0;
-  for (size_t i = 0; i < n; ++i) {
-    diff |= (static_cast<unsigned char>(p[i]) | 0x20u) ^ static_cast<unsigned char>(word[i]);
-  }
-  return diff == 0;
-}
 
 }  // namespace grammar_detail
 
@@ -208,71 +179,10 @@ inline std::optional<int64_t> parse_int64(std::string_view text) noexcept {
   return grammar_detail::parse_integer<int64_t>(text);
 }
 
-// One pass checks the grammar and collects the number's shape: the digits as
-// an integer, how many of them follow the point, and the explicit exponent. A
-// number of at most 2^53 scaled by 10^-22 to 10^22 is converted with one exact
-// multiplication or division, which IEEE arithmetic rounds correctly; the
-// rest goes to round_decimal.
 inline std::optional<double> parse_double(std::string_view text) noexcept {
-  using namespace grammar_detail;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
-
-  DecimalText number{p, p, end, 0, false, 0};
-  uint64_t mantissa = 0;
-  p = accumulate_digits(p, end, mantissa);
-  number.int_digits = static_cast<size_t>(p - number.digits);
-  size_t frac_digits = 0;
-  if (p != end && *p == '.') {
-    number.has_point = true;
-    const char* const frac = ++p;
-    p = accumulate_digits(p, end, mantissa);
-    frac_digits = static_cast<size_t>(p - frac);
-  }
-  if (number.int_digits + frac_digits == 0) {
-    if (number.has_point) return std::nullopt;
-    return parse_special_word(std::string_view(p, static_cast<size_t>(end - p)), negative);
-  }
-  number.digits_end = p;
-
-  if (p != end && (*p == 'e' || *p == 'E')) {
-    ++p;
-    bool exponent_negative = false;
-    if (p != end && (*p == '+' || *p == '-')) {
-      exponent_negative = *p == '-';
-      ++p;
-    }
-    if (p == end || digit_value(*p) > 9) return std::nullopt;
-    int64_t exponent = 0;
-    for (; p != end && digit_value(*p) <= 9; ++p) {
-      if (exponent < kExponentCap) exponent = exponent * 10 + digit_value(*p);
-    }
-    number.exponent = exponent_negative ? -exponent : exponent;
-  }
-  if (p != end) return std::nullopt;
-
-  // Up to 19 digits the mantissa is exact. Beyond that it has wrapped, and
-  // round_decimal takes over (leading zeros included: they are rare).
   double value;
-  if (number.int_digits + frac_digits > 19) {
-    value = round_decimal(number);
-  } else if (mantissa == 0) {
-    value = 0.0;
-  } else {
-    const int64_t scale = number.exponent - static_cast<int64_t>(frac_digits);
-    if (kExactArithmetic && mantissa <= kMaxExactInteger && scale >= -22 && scale <= 22) {
-      const auto m = static_cast<double>(mantissa);
-      value = scale >= 0 ? m * kExactPowersOfTen[scale] : m / kExactPowersOfTen[-scale];
-    } else {
-      value = round_decimal(number);
-    }
-  }
-  return negative ? -value : value;
+  if (!grammar_detail::scan_double(text, value)) return std::nullopt;
+  return value;
 }
 
 }  // namespace pipeline

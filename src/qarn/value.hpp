@@ -68,7 +68,7 @@ class VarValues {
   void append(const void* data, size_t length) {
     uint8_t* dst = packed_.extend(10 + length);
     const size_t header = encode_length(dst, length);
-    std::memcpy(dst + header, data, length);
+    if (length != 0) std::memcpy(dst + header, data, length);  // an empty view may be null
     packed_.truncate(packed_.size() - (10 - header));
     note(length);
   }

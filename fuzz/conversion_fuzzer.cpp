@@ -1,0 +1,74 @@
+// Drives the whole conversion with arbitrary bytes. The first two bytes pick
+// chunk_size (1 to 16) and sample_rows (0 to 15); the rest is the CSV.
+// Besides not crashing, every run checks that the result is a well-formed
+// file or a stage-prefixed error, that another chunk_size gives the same
+// rows and types, and that a second call gives the same bytes.
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "conversion.hpp"
+#include "qarn_check.hpp"
+
+namespace {
+
+struct Outcome {
+  bool ok;
+  qarn::ByteBuffer out;
+  std::string message;
+};
+
+Outcome convert(std::span<const uint8_t> csv, uint64_t chunk_size, uint64_t sample_rows) {
+  Outcome outcome{true, {}, {}};
+  if (auto failure = pipeline::convert_csv_to_qarn(csv, chunk_size, sample_rows, outcome.out)) {
+    outcome.ok = false;
+    outcome.message = failure->message;
+  }
+  return outcome;
+}
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "check failed: %s\n", what);
+  std::abort();
+}
+
+bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const uint64_t chunk_size = 1 + data[0] % 16;
+  const uint64_t sample_rows = data[1] % 16;
+  const std::span<const uint8_t> csv(data + 2, size - 2);
+
+  const Outcome first = convert(csv, chunk_size, sample_rows);
+  const Outcome again = convert(csv, chunk_size, sample_rows);
+  if (first.ok != again.ok || first.message != again.message || first.out.view() != again.out.view()) {
+    fail("a second call differs");
+  }
+  const Outcome rechunked = convert(csv, chunk_size == 1 ? 1000 : 1, sample_rows);
+  if (!first.ok) {
+    if (!starts_with(first.message, "CSV header error: CSV parse error: record ") &&
+        !starts_with(first.message, "CSV parse error: CSV parse error: record ")) {
+      fail("unexpected failure message");
+    }
+    if (rechunked.ok || rechunked.message != first.message) fail("chunk_size changed the error");
+    return 0;
+  }
+  const auto table = fuzz::Reader(first.out.bytes()).table();
+  if (!table) fail("malformed file");
+  for (uint64_t rows : table->slice_rows) {
+    if (rows > chunk_size) fail("slice longer than chunk_size");
+  }
+  for (size_t i = 0; i + 1 < table->slice_rows.size(); ++i) {
+    if (table->slice_rows[i] != chunk_size) fail("short slice before the last");
+  }
+  if (!rechunked.ok) fail("chunk_size changed success into failure");
+  const auto other = fuzz::Reader(rechunked.out.bytes()).table();
+  if (!other) fail("malformed file after rechunking");
+  if (!table->same_rows(*other)) fail("chunk_size changed the rows or types");
+  return 0;
+}
