@@ -12,8 +12,9 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
-#include <string>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "conversion.hpp"
 #include "qarn/byte_buffer.hpp"
@@ -179,15 +180,54 @@ bool convert_count(PyObject* object, Parameter parameter, uint64_t& count) {
 
 // -------------------------------------------------------------- conversion
 
+// The output is written straight into the `bytes` object that is returned,
+// grown in place as it fills, so the finished file is never copied.
+class BytesStorage final : public qarn::BufferStorage {
+ public:
+  BytesStorage() = default;
+  BytesStorage(const BytesStorage&) = delete;
+  BytesStorage& operator=(const BytesStorage&) = delete;
+  ~BytesStorage() { Py_XDECREF(object_); }
+
+  uint8_t* resize(uint8_t* /*data*/, size_t capacity) override {
+    if (capacity > static_cast<size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+    const auto size = static_cast<Py_ssize_t>(capacity);
+    if (object_ == nullptr) {
+      object_ = PyBytes_FromStringAndSize(nullptr, size);
+    } else if (_PyBytes_Resize(&object_, size) < 0) {
+      object_ = nullptr;  // a failed resize has released the object
+    }
+    if (object_ == nullptr) throw std::bad_alloc();
+    return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
+  }
+
+  void release(uint8_t* /*data*/) noexcept override { Py_CLEAR(object_); }
+
+  // The object cut to the written size; the caller owns the reference.
+  PyObject* finish(size_t size) {
+    if (object_ == nullptr) return PyBytes_FromStringAndSize(nullptr, 0);
+    if (_PyBytes_Resize(&object_, static_cast<Py_ssize_t>(size)) < 0) {
+      object_ = nullptr;
+      return nullptr;
+    }
+    return std::exchange(object_, nullptr);
+  }
+
+ private:
+  PyObject* object_ = nullptr;
+};
+
 PyObject* run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size,
                          uint64_t sample_rows) {
   try {
-    qarn::ByteBuffer out;
+    BytesStorage storage;
+    qarn::ByteBuffer out(storage);
     const std::optional<pipeline::ConversionFailure> failure =
         pipeline::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
     if (failure) return raise_value_error(failure->message);
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(out.data()),
-                                     static_cast<Py_ssize_t>(out.size()));
+    const size_t size = out.size();
+    out.detach();
+    return storage.finish(size);
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (const std::length_error&) {

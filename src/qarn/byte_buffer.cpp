@@ -42,15 +42,23 @@ void ByteBuffer::grow_for(size_t extra) {
 }
 
 void ByteBuffer::grow_to(size_t new_capacity) {
-  void* grown = std::realloc(data_, new_capacity);
-  if (grown == nullptr) throw std::bad_alloc();
-  data_ = static_cast<uint8_t*>(grown);
+  if (storage_ != nullptr) {
+    data_ = storage_->resize(data_, new_capacity);
+  } else {
+    void* grown = std::realloc(data_, new_capacity);
+    if (grown == nullptr) throw std::bad_alloc();
+    data_ = static_cast<uint8_t*>(grown);
+  }
   capacity_ = new_capacity;
   if (new_capacity >= kHugePageThreshold) advise_huge_pages(data_, new_capacity);
 }
 
 void ByteBuffer::release_storage() noexcept {
-  std::free(data_);
+  if (storage_ != nullptr) {
+    if (data_ != nullptr) storage_->release(data_);
+  } else {
+    std::free(data_);
+  }
   data_ = nullptr;
   size_ = capacity_ = 0;
 }

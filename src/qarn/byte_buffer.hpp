@@ -13,9 +13,24 @@
 
 namespace qarn {
 
+// Where a ByteBuffer's block comes from when not from malloc: the module
+// entry grows the result `bytes` object itself, so that the finished output
+// is handed to Python without a copy.
+class BufferStorage {
+ public:
+  // Resizes the block to `capacity` bytes, keeping its contents, and returns
+  // it; `data` is null the first time. Throws std::bad_alloc.
+  virtual uint8_t* resize(uint8_t* data, size_t capacity) = 0;
+  virtual void release(uint8_t* data) noexcept = 0;
+
+ protected:
+  ~BufferStorage() = default;
+};
+
 class ByteBuffer {
  public:
   ByteBuffer() noexcept = default;
+  explicit ByteBuffer(BufferStorage& storage) noexcept : storage_(&storage) {}
   ByteBuffer(const ByteBuffer&) = delete;
   ByteBuffer& operator=(const ByteBuffer&) = delete;
   ByteBuffer(ByteBuffer&& other) noexcept { take(other); }
@@ -75,6 +90,12 @@ class ByteBuffer {
   }
   void clear() noexcept { size_ = 0; }
 
+  // Gives up the block without releasing it: its storage now owns it.
+  void detach() noexcept {
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+  }
+
  private:
   void grow_for(size_t extra);
   void grow_to(size_t new_capacity);
@@ -83,6 +104,7 @@ class ByteBuffer {
     data_ = other.data_;
     size_ = other.size_;
     capacity_ = other.capacity_;
+    storage_ = other.storage_;
     other.data_ = nullptr;
     other.size_ = other.capacity_ = 0;
   }
@@ -90,6 +112,7 @@ class ByteBuffer {
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
+  BufferStorage* storage_ = nullptr;  // null: malloc and realloc
 };
 
 }  // namespace qarn
