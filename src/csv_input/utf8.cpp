@@ -67,4 +67,13 @@ size_t utf8_valid_prefix(const uint8_t* data, size_t size) noexcept {
   }
 }
 
+namespace detail {
+
+bool cpu_has_avx2() noexcept {
+  static const bool has_avx2 = __builtin_cpu_supports("avx2") != 0;
+  return has_avx2;
+}
+
+}  // namespace detail
+
 }  // namespace csv
