@@ -24,13 +24,23 @@ from collections import Counter
 WARMUP_LIMIT_S = 2.0
 
 
-def _maxrss_mb() -> float:
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
+def _status_mb(field: str) -> float | None:
+    try:
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1]) / 1024.0
+    except OSError:
+        pass
+    return None
 
 
-def _rss_mb() -> float:
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") / 2**20
+def _peak_rss_mb() -> float:
+    # VmHWM is this process's own high-water mark. ru_maxrss is only a
+    # fallback: after fork+exec it also counts the parent's RSS at fork time.
+    hwm = _status_mb("VmHWM")
+    return hwm if hwm is not None else \
+        resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
 
 
 # Each setup function imports its library and returns an Engine. Only
@@ -179,8 +189,8 @@ def measure(name: str, path: str, runs: int) -> dict:
         if eng.prepare:
             eng.prepare(data)
         gc.collect()
-        res["rss_loaded_mb"] = _rss_mb()
-        res["maxrss_loaded_mb"] = _maxrss_mb()
+        res["rss_loaded_mb"] = _status_mb("VmRSS")
+        res["peak_rss_loaded_mb"] = _peak_rss_mb()
         out = None
         while len(times) < runs:
             out = None  # never hold two results at once
@@ -208,7 +218,7 @@ def measure(name: str, path: str, runs: int) -> dict:
             eng.cleanup()
     res["times_s"] = times
     res["ok"] = bool(times) and "error" not in res
-    res["maxrss_mb"] = _maxrss_mb()
+    res["peak_rss_mb"] = _peak_rss_mb()
     return res
 
 

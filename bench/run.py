@@ -83,7 +83,7 @@ def summarise(res: dict, meta: dict) -> None:
         med = statistics.median(res["times_s"])
         res["median_s"] = med
         res["mb_per_s"] = meta["bytes"] / 1e6 / med
-        res["rss_increase_mb"] = res["maxrss_mb"] - res["maxrss_loaded_mb"]
+        res["rss_increase_mb"] = res["peak_rss_mb"] - res["peak_rss_loaded_mb"]
         rows, cols = res.get("rows"), res.get("columns")
         if rows is not None and (rows, cols) != (meta["rows"], meta["columns"]):
             res["shape_mismatch"] = (f"got {rows}x{cols}, expected "
@@ -108,7 +108,7 @@ def print_table(name: str, meta: dict, results: list[dict], ref: str) -> None:
                                        r.get("shape_mismatch")]))
         ratio = f"{r['median_s'] / ref_s:.2f}" if ref_s else "-"
         rows.append((r["engine"], f"{r['median_s']:.3f}", f"{r['mb_per_s']:.1f}",
-                     f"{r['maxrss_mb']:.0f}", f"{r['rss_increase_mb']:.0f}",
+                     f"{r['peak_rss_mb']:.0f}", f"{r['rss_increase_mb']:.0f}",
                      ratio, note))
     widths = [max(len(str(x[i])) for x in [head, *rows]) for i in range(len(head))]
     for i, row in enumerate([head, *rows]):
