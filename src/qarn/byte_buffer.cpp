@@ -3,31 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#include <sys/mman.h>
-
 namespace qarn {
-
-namespace {
-
-// Blocks this large come from mmap; asking for 2 MiB pages spares the kernel
-// one page fault per 4 KiB when a large output is written.
-constexpr size_t kHugePageThreshold = size_t{4} << 20;
-
-void advise_huge_pages(uint8_t* data, size_t capacity) noexcept {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + capacity) & ~(kHugePage - 1);
-  if (end > begin) {
-    (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
-#else
-  (void)data;
-  (void)capacity;
-#endif
-}
-
-}  // namespace
 
 void ByteBuffer::grow_for(size_t extra) {
   if (extra > SIZE_MAX - size_) throw std::bad_alloc();
@@ -50,7 +26,6 @@ void ByteBuffer::grow_to(size_t new_capacity) {
     data_ = static_cast<uint8_t*>(grown);
   }
   capacity_ = new_capacity;
-  if (new_capacity >= kHugePageThreshold) advise_huge_pages(data_, new_capacity);
 }
 
 void ByteBuffer::release_storage() noexcept {
