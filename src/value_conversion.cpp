@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "field_grammar.hpp"
+#include "padded_parse.hpp"
 
 namespace pipeline {
 
@@ -13,6 +14,7 @@ qarn::ValueObject& plain_values(qarn::ColumnSlice& slice) {
 }
 
 // Fixed-width columns: parse each field, store its value or the default.
+// `parse(text, value)` reports whether the text is valid.
 template <class Stored, class Parse>
 bool convert_fixed(const std::string_view* fields, size_t stride, size_t count,
                    qarn::ValueObject& values, qarn::BitArray& invalid, Parse parse) {
@@ -21,11 +23,9 @@ bool convert_fixed(const std::string_view* fields, size_t stride, size_t count,
   uint8_t* out = values.fixed().extend(count * sizeof(Stored));
   bool any_invalid = false;
   for (size_t i = 0; i < count; ++i) {
-    const auto parsed = parse(fields[i * stride]);
     Stored value{};
-    if (parsed) {
-      value = static_cast<Stored>(*parsed);
-    } else {
+    if (!parse(fields[i * stride], value)) {
+      value = Stored{};
       invalid.set(first_row + i);
       any_invalid = true;
     }
@@ -58,13 +58,23 @@ bool convert_column(const std::string_view* fields, size_t stride, size_t count,
                     qarn::ValueObject& values, qarn::BitArray& invalid) {
   switch (values.type()) {
     case qarn::TypeId::Bool:
-      return convert_fixed<uint8_t>(fields, stride, count, values, invalid, parse_bool);
+      return convert_fixed<uint8_t>(fields, stride, count, values, invalid,
+                                    [](std::string_view text, uint8_t& out) {
+                                      const auto parsed = parse_bool(text);
+                                      out = parsed.value_or(false);
+                                      return parsed.has_value();
+                                    });
     case qarn::TypeId::Int:
-      return convert_fixed<int32_t>(fields, stride, count, values, invalid, parse_int32);
+      return convert_fixed<int32_t>(fields, stride, count, values, invalid,
+                                    [](std::string_view text, int32_t& out) { return padded::parse_integer(text, out); });
     case qarn::TypeId::Long:
-      return convert_fixed<int64_t>(fields, stride, count, values, invalid, parse_int64);
+      return convert_fixed<int64_t>(fields, stride, count, values, invalid,
+                                    [](std::string_view text, int64_t& out) { return padded::parse_integer(text, out); });
     case qarn::TypeId::Double:
-      return convert_fixed<double>(fields, stride, count, values, invalid, parse_double);
+      return convert_fixed<double>(fields, stride, count, values, invalid,
+                                   [](std::string_view text, double& out) {
+                                     return grammar_detail::scan_double(text, out);
+                                   });
     default:
       return convert_strings(fields, stride, count, values, invalid);
   }

@@ -1,0 +1,76 @@
+// A fast path of the integer grammar for fields that may be read past their
+// end (every field of a row batch may, by csv::kFieldPadding bytes). The
+// digits are read as one or two eight-byte words whose lengths are masked
+// rather than looped over: in real columns the lengths vary from row to row,
+// and a mispredicted branch at the end of a digit loop costs more than the
+// parsing itself. Anything out of the common shapes goes to the plain parser
+// of field_grammar.hpp, which defines the grammar; a unit test holds the two
+// to the same answers.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "csv_input/row_batch.hpp"
+#include "field_grammar.hpp"
+
+namespace pipeline::padded {
+
+using grammar_detail::all_eight_digits;
+using grammar_detail::eight_digits_value;
+using grammar_detail::kEightZeros;
+using grammar_detail::load8;
+
+// '0' in the low bytes a right shift of the digits leaves empty.
+inline constexpr uint64_t kZeroFill[9] = {
+    0, 0x30, 0x3030, 0x303030, 0x30303030, 0x3030303030, 0x303030303030, 0x30303030303030, kEightZeros};
+
+// The value of the `count` (1 to 8) characters at `p` as a decimal number;
+// false when one of them is not a digit. The digits are moved to the
+// low-order end of an eight-digit word whose first places become '0'.
+inline bool digits_1_to_8(const char* p, unsigned count, uint64_t& value) noexcept {
+  const uint64_t word = (load8(p) << ((8 - count) * 8)) | kZeroFill[8 - count];
+  value = eight_digits_value(word);
+  return all_eight_digits(word);
+}
+
+// 1 to 16 digits, with a branch on which half of the range: columns tend to
+// keep their numbers on one side of it, so it is well predicted.
+inline bool digits_1_to_16(const char* p, unsigned count, uint64_t& value) noexcept {
+  if (count <= 8) return digits_1_to_8(p, count, value);
+  uint64_t high, low;
+  const bool ok = digits_1_to_8(p, count - 8, high) & digits_1_to_8(p + count - 8, 8, low);
+  value = high * 100000000 + low;
+  return ok;
+}
+
+// Integers of 1 to 16 digits after the sign (19 for 64 bits), which covers
+// every value in range unless it has leading zeros to spare.
+template <class Int>
+inline bool parse_integer(std::string_view text, Int& out) noexcept {
+  constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<Int>::max());
+  const char* p = text.data();
+  const bool negative = p[0] == '-';
+  const unsigned start = negative | (p[0] == '+');
+  const size_t digits = text.size() - start;
+  uint64_t magnitude;
+  bool ok;
+  if (digits - 1 < 16 && !text.empty()) {
+    ok = digits_1_to_16(p + start, static_cast<unsigned>(digits), magnitude);
+  } else if (sizeof(Int) == 8 && digits - 17 < 3 && !text.empty()) {
+    uint64_t top, rest;
+    const unsigned top_count = static_cast<unsigned>(digits) - 16;
+    ok = digits_1_to_8(p + start, top_count, top) & digits_1_to_16(p + start + top_count, 16, rest);
+    magnitude = top * 10000000000000000 + rest;
+  } else {  // empty, a lone sign, or very long
+    const auto parsed = grammar_detail::parse_integer<Int>(text);
+    if (parsed) out = *parsed;
+    return parsed.has_value();
+  }
+  out = static_cast<Int>(negative ? 0 - magnitude : magnitude);
+  return ok & (magnitude <= kMax + negative);
+}
+
+}  // namespace pipeline::padded
