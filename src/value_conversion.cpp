@@ -35,6 +35,7 @@ bool convert_fixed(const std::string_view* fields, size_t stride, size_t count,
 }
 
 // `string` columns keep every field byte for byte; only the empty field is invalid.
+static_assert(qarn::VarValues::kWideCopy <= csv::kFieldPadding);
 bool convert_strings(const std::string_view* fields, size_t stride, size_t count,
                      qarn::ValueObject& values, qarn::BitArray& invalid) {
   const uint64_t first_row = invalid.bit_count;
@@ -47,7 +48,7 @@ bool convert_strings(const std::string_view* fields, size_t stride, size_t count
       invalid.set(first_row + i);
       any_invalid = true;
     }
-    elements.append(text.data(), text.size());
+    elements.append_readable(text.data(), text.size());
   }
   return any_invalid;
 }

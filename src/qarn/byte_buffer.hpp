@@ -66,6 +66,14 @@ class ByteBuffer {
     return start;
   }
 
+  // Room for at least `n` more bytes after the end, without changing the
+  // size: write there, then commit() what was written.
+  uint8_t* spare(size_t n) {
+    if (n > capacity_ - size_) grow_for(n);
+    return data_ + size_;
+  }
+  void commit(size_t n) noexcept { size_ += n; }
+
   void append(const void* src, size_t n) {
     if (n == 0) return;
     std::memcpy(extend(n), src, n);

@@ -66,20 +66,27 @@ constexpr bool is_variable_width(TypeId type) noexcept { return fixed_width(type
 class VarValues {
  public:
   void append(const void* data, size_t length) {
-    uint8_t* dst = packed_.extend(10 + length);
+    uint8_t* dst = packed_.spare(kMaxLengthBytes + length);
     const size_t header = encode_length(dst, length);
     if (length != 0) std::memcpy(dst + header, data, length);  // an empty view may be null
-    packed_.truncate(packed_.size() - (10 - header));
+    packed_.commit(header + length);
     note(length);
   }
 
-  // Appends an element of `length` bytes and returns where its bytes go.
-  uint8_t* append_uninitialised(size_t length) {
-    uint8_t* dst = packed_.extend(10 + length);
+  // The same for an element whose first `kWideCopy` bytes may be read even
+  // when it is shorter: short elements are then copied as one fixed-size
+  // block instead of through a call of memcpy.
+  static constexpr size_t kWideCopy = 32;
+  void append_readable(const void* data, size_t length) {
+    uint8_t* dst = packed_.spare(kMaxLengthBytes + kWideCopy + length);
     const size_t header = encode_length(dst, length);
-    packed_.truncate(packed_.size() - (10 - header));
+    if (length <= kWideCopy) {
+      std::memcpy(dst + header, data, kWideCopy);
+    } else {
+      std::memcpy(dst + header, data, length);
+    }
+    packed_.commit(header + length);
     note(length);
-    return dst + header;
   }
 
   [[nodiscard]] uint64_t count() const noexcept { return count_; }
@@ -103,6 +110,8 @@ class VarValues {
   void for_each(Visit&& visit) const;
 
  private:
+  static constexpr size_t kMaxLengthBytes = 10;  // a 64-bit length in 7-bit groups
+
   static size_t encode_length(uint8_t* dst, uint64_t n) noexcept {
     size_t i = 0;
     while (n >= 0x80) {
