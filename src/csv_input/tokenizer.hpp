@@ -122,6 +122,41 @@ void Tokenizer::run(Sink& sink) {
     }
     uint64_t specials = (masks.comma | masks.quote | masks.line_end) & in_range;
 
+    // `byte` ended a record at `at`: hand it over; true when the sink stops.
+    const auto end_record = [&](size_t at, unsigned bit) {
+      state = State::RecordStart;
+      field_begin = at + 1;
+      if (!sink.record_end(at + 1)) return false;
+      const uint64_t consumed = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
+      non_ascii_ |= masks.high & consumed;
+      offset_ = at + 1;
+      return true;
+    };
+
+    if (masks.quote == 0 && (state == State::RecordStart || state == State::Unquoted)) {
+      // No quote in the block and none open: only commas and line ends
+      // matter, and the masks tell them apart without reading the bytes.
+      while (specials != 0) {
+        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
+        specials &= specials - 1;
+        const size_t at = block + bit;
+        if ((masks.comma >> bit) & 1) {
+          sink.field(field_begin, at);
+          field_begin = at + 1;
+          state = State::Unquoted;
+          continue;
+        }
+        if (state == State::RecordStart && at == field_begin) {
+          field_begin = at + 1;  // a blank line
+          continue;
+        }
+        sink.field(field_begin, at);
+        if (end_record(at, bit)) return;
+      }
+      non_ascii_ |= masks.high & in_range;
+      continue;
+    }
+
     while (specials != 0) {
       const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
       specials &= specials - 1;
@@ -200,14 +235,7 @@ void Tokenizer::run(Sink& sink) {
       }
 
       // `byte` is CR or LF and ended a record.
-      state = State::RecordStart;
-      field_begin = at + 1;
-      if (sink.record_end(at + 1)) {
-        const uint64_t consumed = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
-        non_ascii_ |= masks.high & consumed;
-        offset_ = at + 1;
-        return;
-      }
+      if (end_record(at, bit)) return;
     }
     non_ascii_ |= masks.high & in_range;
   }
