@@ -71,6 +71,7 @@ class SliceWriter {
 
  private:
   qarn::WriteStatus flush() {
+    writer_.out().prefault(chunk_.encoded_size());
     writer_.write_section_header(qarn::SectionId::TableSlice);
     const qarn::WriteStatus status = qarn::write_table_slice(writer_, chunk_.finish_slices());
     chunk_.clear();

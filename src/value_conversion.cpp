@@ -102,6 +102,16 @@ void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t 
   rows_ += end - begin;
 }
 
+size_t ChunkBuilder::encoded_size() const noexcept {
+  constexpr size_t kFraming = 64;  // section headers, counts and property names
+  size_t size = kFraming;
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    const qarn::ValueObject& values = std::get<qarn::PlainArray>(slices_[column].values).values;
+    size += kFraming + values.fixed().size() + values.var().packed().size() + invalid_[column].bytes.size();
+  }
+  return size;
+}
+
 std::span<const qarn::ColumnSlice> ChunkBuilder::finish_slices() {
   for (size_t column = 0; column < slices_.size(); ++column) {
     if (any_invalid_[column]) slices_[column].is_invalid = std::move(invalid_[column]);

@@ -29,6 +29,9 @@ class ChunkBuilder {
 
   [[nodiscard]] uint64_t row_count() const noexcept { return rows_; }
 
+  // About how many bytes the slice of these rows takes in the file.
+  [[nodiscard]] size_t encoded_size() const noexcept;
+
   // Appends rows [begin, end) of the batch to every column.
   void append_rows(const csv::RowBatch& batch, size_t begin, size_t end);
 

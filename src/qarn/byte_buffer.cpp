@@ -1,7 +1,11 @@
 #include "qarn/byte_buffer.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace qarn {
 
@@ -26,6 +30,17 @@ void ByteBuffer::grow_to(size_t new_capacity) {
     data_ = static_cast<uint8_t*>(grown);
   }
   capacity_ = new_capacity;
+}
+
+void ByteBuffer::prefault(size_t n) {
+  if (n > capacity_ - size_) grow_for(n);
+#ifdef MADV_POPULATE_WRITE
+  static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(data_ + size_) & ~(page - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(data_ + size_ + n);
+  // Best effort: an older kernel refuses, and the pages then fault as usual.
+  (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#endif
 }
 
 void ByteBuffer::release_storage() noexcept {

