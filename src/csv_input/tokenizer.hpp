@@ -161,7 +161,8 @@ void Tokenizer::run(Sink& sink) {
       const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
       specials &= specials - 1;
       const size_t at = block + bit;
-      const uint8_t byte = data_[at];
+      // The class of the byte, from the masks rather than a load of it.
+      const uint8_t byte = ((masks.quote >> bit) & 1) ? kQuote : ((masks.comma >> bit) & 1) ? kComma : kLf;
       bool record_done = false;
 
       if (state == State::AfterQuote) {
@@ -217,6 +218,11 @@ void Tokenizer::run(Sink& sink) {
             if (byte == kQuote) {
               quote_at = at;
               state = State::AfterQuote;
+            } else {
+              // Commas and line ends are content here: go straight to the
+              // next quote of the block, or past the block if there is none.
+              const uint64_t quotes = specials & masks.quote;
+              specials = quotes == 0 ? 0 : specials & ~((quotes & (0 - quotes)) - 1);
             }
             continue;
           case State::QuotedTail:
@@ -234,7 +240,7 @@ void Tokenizer::run(Sink& sink) {
         }
       }
 
-      // `byte` is CR or LF and ended a record.
+      // `byte` is a line end (CR or LF) and ended a record.
       if (end_record(at, bit)) return;
     }
     non_ascii_ |= masks.high & in_range;
