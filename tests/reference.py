@@ -54,3 +54,95 @@ def convert(text: str, type_name: str):
     if type_name == "string":
         return text or None
     return PARSERS[type_name](text)
+
+
+# ------------------------------------------------------------------ reader
+
+_QUOTE, _COMMA, _CR, _LF = 0x22, 0x2C, 0x0D, 0x0A
+
+
+def _utf8_error(fields: list[bytes]):
+    """(field index, valid prefix length) of the first field that is not UTF-8."""
+    for index, field in enumerate(fields):
+        try:
+            field.decode("utf-8")
+        except UnicodeDecodeError as error:
+            return index, error.start
+    return None
+
+
+def read_csv(data: bytes):
+    """Reads like the module does, one byte at a time, straight from the
+    grammar. Returns (header, rows of header width, error message or None)."""
+    pos = 3 if data.startswith(b"\xef\xbb\xbf") else 0
+    line, records, after_cr = 1, 0, False
+
+    def next_record():
+        nonlocal pos, line, records, after_cr
+        start = (pos, line, records)
+        fields, field = [], bytearray()
+        state = "after_cr" if after_cr else "record_start"
+        while pos < len(data):
+            c = data[pos]
+            if state == "after_cr":
+                state = "record_start"
+                if c == _LF:
+                    pos, line = pos + 1, line + 1
+                    continue
+            if state == "record_start":
+                if c in (_CR, _LF):
+                    pos, line = pos + 1, line + (c == _LF)
+                    continue
+                state = "field_start"
+            pos, line = pos + 1, line + (c == _LF)
+            if state == "quoted":
+                if c == _QUOTE:
+                    state = "quote_in_quoted"
+                else:
+                    field.append(c)
+                continue
+            if state == "quote_in_quoted" and c == _QUOTE:
+                field.append(c)
+                state = "quoted"
+                continue
+            if state == "field_start" and c == _QUOTE:
+                state = "quoted"
+                continue
+            if c == _COMMA:
+                fields.append(bytes(field))
+                field, state = bytearray(), "field_start"
+            elif c in (_CR, _LF):
+                fields.append(bytes(field))
+                after_cr, records = c == _CR, records + 1
+                return fields, start
+            else:
+                field.append(c)
+                state = "unquoted"
+        if state in ("record_start", "after_cr"):
+            return None, start
+        fields.append(bytes(field))
+        after_cr, records = False, records + 1
+        return fields, start
+
+    def message(start, bad):
+        byte, line_no, record = start
+        field, valid = bad
+        return (f"CSV parse error: record {record} (line {line_no}, field: {field}, byte: {byte}): "
+                f"invalid utf-8: invalid UTF-8 in field {field} near byte index {valid}")
+
+    header, _ = next_record()
+    header = header or []
+    bad = _utf8_error(header)
+    if bad:
+        return None, None, "CSV header error: " + message((0, 1, 0), bad)
+    names = [f.decode() for f in header]
+    rows = []
+    while True:
+        fields, start = next_record()
+        if fields is None:
+            return names, rows, None
+        bad = _utf8_error(fields)
+        if bad:
+            return names, rows, "CSV parse error: " + message(start, bad)
+        fields = (fields + [b""] * len(names))[: len(names)]
+        rows.append([f.decode() for f in fields])

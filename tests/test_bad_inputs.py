@@ -1,0 +1,161 @@
+"""Inputs users download: random bytes, NULs, huge fields, huge headers,
+millions of tiny rows, every line ending, broken UTF-8 anywhere, extreme
+counts and concurrent calls. Each has an exact expected outcome."""
+
+import random
+import threading
+
+import pytest
+
+import reference
+from _qarn import csv_to_qarn
+from qarn_decoder import decode, text_table
+
+
+def expect_reference(data: bytes, **kwargs):
+    """The module's answer must be the reference reader's, as text columns."""
+    header, rows, error = reference.read_csv(data)
+    if error is not None:
+        with pytest.raises(ValueError) as info:
+            csv_to_qarn(data, sample_rows=0, **kwargs)
+        assert str(info.value) == error
+    else:
+        assert text_table(csv_to_qarn(data, sample_rows=0, **kwargs)) == (header, rows)
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_random_bytes(seed):
+    rng = random.Random(seed)
+    alphabet = [b",", b'"', b"\r", b"\n", b"a", b"\x00", b"\xc3\xa9", b"\xff", b"\xe2\x82", b"\xef\xbb\xbf"]
+    if seed % 2:
+        data = bytes(rng.getrandbits(8) for _ in range(rng.randrange(1, 3000)))
+    else:
+        data = b"".join(rng.choice(alphabet) for _ in range(rng.randrange(1, 3000)))
+    expect_reference(data, chunk_size=rng.randrange(1, 20))
+
+
+def test_nul_bytes_are_content():
+    assert text_table(csv_to_qarn(b"a\x00,b\n\x00,x\x00y\n\x00\x00\n", sample_rows=0)) == (
+        ["a\x00", "b"],
+        [["\x00", "x\x00y"], ["\x00\x00", ""]],
+    )
+
+
+def test_a_single_64_mib_field():
+    field = b"x" * (64 << 20)
+    result = decode(csv_to_qarn(b"h,n\n" + field + b",1\n"))
+    assert result.column_types == ["string", "int"]
+    [[only]] = [s[0].values for s in result.slices]
+    assert len(only) == len(field) and only == field.decode()
+
+
+def test_a_header_of_100000_columns():
+    names = [f"c{i}" for i in range(100_000)]
+    data = (",".join(names) + "\n" + ",".join(str(i) for i in range(100_000)) + "\n").encode()
+    result = decode(csv_to_qarn(data))
+    assert result.column_names == names
+    assert result.column_types == ["int"] * 100_000
+    assert result.rows() == [list(range(100_000))]
+
+
+def test_a_million_one_byte_rows():
+    result = decode(csv_to_qarn(b"h\n" + b"7\n" * 1_000_000))
+    assert result.column_types == ["int"]
+    assert [len(s[0].values) for s in result.slices] == [10_000] * 100
+    assert all(s[0].values == [7] * 10_000 and s[0].invalid is None for s in result.slices)
+
+
+@pytest.mark.parametrize("ends", [["\n"], ["\r\n"], ["\r"], ["\n", "\r\n", "\r"], ["\n\r"], ["\r\r\n"], ["\n\n"]])
+@pytest.mark.parametrize("last", ["", "end"])
+def test_line_ending_mixes(ends, last):
+    rows = [["a", '"b\nc"'], ["1", "2"], ['"x\r\ny"', ""], ["3", "4"]]
+    lines = ["h,i"] + [",".join(r) for r in rows]
+    text = "".join(line + ends[i % len(ends)] for i, line in enumerate(lines))
+    if not last:
+        text = text[: -len(ends[(len(lines) - 1) % len(ends)])]
+    assert text_table(csv_to_qarn(text.encode(), sample_rows=0)) == (
+        ["h", "i"],
+        [["a", "b\nc"], ["1", "2"], ["x\r\ny", ""], ["3", "4"]],
+    )
+
+
+@pytest.mark.parametrize(
+    "data, rows",
+    [
+        (b'h\n"abc', [["abc"]]),
+        (b'h\n"a,b\nc', [["a,b\nc"]]),
+        (b'h\n1\n"', [["1"], [""]]),
+        (b'h\n"a""b', [['a"b']]),
+    ],
+)
+def test_unterminated_quote_at_the_end(data, rows):
+    assert text_table(csv_to_qarn(data, sample_rows=0)) == (["h"], rows)
+
+
+def test_invalid_utf8_in_the_header():
+    data = b"ok,caf\xc3\n1,2\n"
+    expect_reference(data)
+
+
+def test_invalid_utf8_in_the_sample():
+    data = b"n,s\n" + b"1,a\n" * 500 + b"2,\xe0\x80\x80\n" + b"3,b\n" * 600
+    expect_reference(data)
+    with pytest.raises(ValueError, match=r"^CSV parse error: CSV parse error: record 501 \(line 502, field: 1, byte: 2004\)"):
+        csv_to_qarn(data)
+
+
+def test_invalid_utf8_in_the_last_record_of_a_large_input():
+    body = b"".join(b"%d,caf\xc3\xa9 %d,%d.5\r\n" % (i, i, i) for i in range(400_000))
+    last = b"-1,bad\xed\xa0\x80,0"
+    data = b"id,text,x\r\n" + body + last
+    # The read of the last record starts at the LF of the record before it.
+    byte = len(data) - len(last) - 1
+    line = 1 + data.count(b"\n", 0, byte)
+    with pytest.raises(ValueError) as info:
+        csv_to_qarn(data)
+    assert str(info.value) == (
+        f"CSV parse error: CSV parse error: record 400001 (line {line}, field: 1, byte: {byte}): "
+        "invalid utf-8: invalid UTF-8 in field 1 near byte index 3"
+    )
+
+
+@pytest.mark.parametrize("chunk_size", [1, 2**64 - 1])
+@pytest.mark.parametrize("sample_rows", [1, 2**64 - 1])
+def test_extreme_counts(chunk_size, sample_rows):
+    data = b"a,b\n" + b"".join(b"%d,x%d\n" % (i, i) for i in range(1000))
+    result = decode(csv_to_qarn(data, chunk_size=chunk_size, sample_rows=sample_rows))
+    assert result.column_types == ["int", "string"]
+    assert result.rows() == [[i, "x%d" % i] for i in range(1000)]
+    assert len(result.slices) == (1000 if chunk_size == 1 else 1)
+
+
+def test_concurrent_calls_match_sequential_ones():
+    rng = random.Random(5)
+    inputs = [
+        b"a,b,c\n" + b"".join(b"%d,%f,s%d\n" % (i, rng.random(), i) for i in range(rng.randrange(1000, 30000)))
+        for _ in range(8)
+    ] + [b"a\n\xff\n"] * 2
+    expected = []
+    for data in inputs:
+        try:
+            expected.append(csv_to_qarn(data, chunk_size=777))
+        except ValueError as error:
+            expected.append(str(error))
+    results = [None] * len(inputs)
+
+    def work(i):
+        for _ in range(5):
+            try:
+                got = csv_to_qarn(inputs[i], chunk_size=777)
+            except ValueError as error:
+                got = str(error)
+            if results[i] is None:
+                results[i] = got
+            assert got == results[i]
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(inputs))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == expected
