@@ -41,9 +41,10 @@ inline bool digits_1_to_8(const char* p, unsigned count, uint64_t& value) noexce
 inline bool digits_1_to_16(const char* p, unsigned count, uint64_t& value) noexcept {
   if (count <= 8) return digits_1_to_8(p, count, value);
   uint64_t high, low;
-  const bool ok = digits_1_to_8(p, count - 8, high) & digits_1_to_8(p + count - 8, 8, low);
+  const bool high_ok = digits_1_to_8(p, count - 8, high);
+  const bool low_ok = digits_1_to_8(p + count - 8, 8, low);
   value = high * 100000000 + low;
-  return ok;
+  return high_ok && low_ok;
 }
 
 // Integers of 1 to 16 digits after the sign (19 for 64 bits), which covers
@@ -62,7 +63,8 @@ inline bool parse_integer(std::string_view text, Int& out) noexcept {
   } else if (sizeof(Int) == 8 && digits - 17 < 3 && !text.empty()) {
     uint64_t top, rest;
     const unsigned top_count = static_cast<unsigned>(digits) - 16;
-    ok = digits_1_to_8(p + start, top_count, top) & digits_1_to_16(p + start + top_count, 16, rest);
+    const bool top_ok = digits_1_to_8(p + start, top_count, top);
+    ok = digits_1_to_16(p + start + top_count, 16, rest) && top_ok;
     magnitude = top * 10000000000000000 + rest;
   } else {  // empty, a lone sign, or very long
     const auto parsed = grammar_detail::parse_integer<Int>(text);
@@ -70,7 +72,7 @@ inline bool parse_integer(std::string_view text, Int& out) noexcept {
     return parsed.has_value();
   }
   out = static_cast<Int>(negative ? 0 - magnitude : magnitude);
-  return ok & (magnitude <= kMax + negative);
+  return ok && magnitude <= kMax + negative;
 }
 
 }  // namespace pipeline::padded

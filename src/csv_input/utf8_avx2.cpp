@@ -13,10 +13,9 @@
 
 #include "csv_input/utf8.hpp"
 
-// Everything below is compiled for AVX2 and only called after a runtime check;
-// the headers above are not, so nothing they define can leak AVX2 code.
-#pragma GCC push_options
-#pragma GCC target("avx2")
+// Every function below is compiled for AVX2 and only called after a runtime
+// check; nothing else in the library is.
+#define QARN_AVX2 __attribute__((target("avx2")))
 
 namespace csv::detail {
 
@@ -34,7 +33,7 @@ constexpr uint8_t kOverlong4 = 1 << 6;  // F0 followed by 80..8F
 constexpr uint8_t kTwoConts = 1 << 7;   // two continuation bytes: fine only inside a longer sequence
 constexpr uint8_t kCarry = kTooShort | kTooLong | kTwoConts;
 
-inline __m256i table(uint8_t a0, uint8_t a1, uint8_t a2, uint8_t a3,
+QARN_AVX2 inline __m256i table(uint8_t a0, uint8_t a1, uint8_t a2, uint8_t a3,
                                                       uint8_t a4, uint8_t a5, uint8_t a6, uint8_t a7,
                                                       uint8_t a8, uint8_t a9, uint8_t a10, uint8_t a11,
                                                       uint8_t a12, uint8_t a13, uint8_t a14, uint8_t a15) {
@@ -52,11 +51,11 @@ inline __m256i table(uint8_t a0, uint8_t a1, uint8_t a2, uint8_t a3,
 // The 32 bytes that end `n` bytes before the end of `current`, reaching back
 // into `previous`.
 template <int N>
-inline __m256i shifted(__m256i current, __m256i previous) {
+QARN_AVX2 inline __m256i shifted(__m256i current, __m256i previous) {
   return _mm256_alignr_epi8(current, _mm256_permute2x128_si256(previous, current, 0x21), 16 - N);
 }
 
-inline __m256i high_nibbles(__m256i v) {
+QARN_AVX2 inline __m256i high_nibbles(__m256i v) {
   return _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
 }
 
@@ -65,7 +64,7 @@ struct Checker {
   __m256i previous;
   __m256i previous_incomplete;
 
-  void check_block(__m256i input) {
+  QARN_AVX2 void check_block(__m256i input) {
     if (_mm256_movemask_epi8(input) == 0) {
       // Plain ASCII: only a sequence left open by the block before can fail.
       error = _mm256_or_si256(error, previous_incomplete);
@@ -120,7 +119,7 @@ struct Checker {
 
 }  // namespace
 
-bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept {
+QARN_AVX2 bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept {
   Checker checker;
   checker.error = checker.previous = checker.previous_incomplete = _mm256_setzero_si256();
   size_t i = 0;
@@ -136,5 +135,3 @@ bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept {
 }
 
 }  // namespace csv::detail
-
-#pragma GCC pop_options
