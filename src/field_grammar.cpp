@@ -175,11 +175,7 @@ std::optional<bool> parse_trimmed_bool(std::string_view text) noexcept {
 bool scan_double(std::string_view text, double& value) noexcept {
   const char* p = text.data();
   const char* const end = p + text.size();
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
+  const bool negative = take_sign(p, end);
 
   DecimalText number{p, p, end, 0, 0};
   uint64_t mantissa = 0;
@@ -201,11 +197,7 @@ bool scan_double(std::string_view text, double& value) noexcept {
 
   if (p != end && (*p == 'e' || *p == 'E')) {
     ++p;
-    bool exponent_negative = false;
-    if (p != end && (*p == '+' || *p == '-')) {
-      exponent_negative = *p == '-';
-      ++p;
-    }
+    const bool exponent_negative = take_sign(p, end);
     if (p == end || digit_value(*p) > 9) return false;
     int64_t exponent = 0;
     for (; p != end && digit_value(*p) <= 9; ++p) {

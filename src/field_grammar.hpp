@@ -115,6 +115,12 @@ inline bool equals_word_ignoring_case(const char* p, const char* word, size_t n)
   return diff == 0;
 }
 
+// Skips an optional '+' or '-' at `p`; true when it was '-'.
+inline bool take_sign(const char*& p, const char* end) noexcept {
+  if (p == end || (*p != '+' && *p != '-')) return false;
+  return *p++ == '-';
+}
+
 // Shared by both widths. Leading zeros are skipped first; what remains must
 // be at most as many digits as the type's maximum has (10 or 19), which also
 // keeps the magnitude exact in 64 unsigned bits, so a single comparison at
@@ -126,11 +132,7 @@ inline std::optional<Int> parse_integer(std::string_view text) noexcept {
 
   const char* p = text.data();
   const char* const end = p + text.size();
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
+  const bool negative = take_sign(p, end);
   if (p == end) return std::nullopt;
 
   while (end - p >= 8 && load8(p) == kEightZeros) p += 8;
