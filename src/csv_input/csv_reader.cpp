@@ -63,12 +63,15 @@ std::optional<FieldUtf8Error> first_invalid_field(const std::vector<std::string>
 }  // namespace
 
 // Writes records into a RowBatch as rows of exactly `column_count` fields.
+// The tokeniser works on a copy of the sink in its own frame, so that the
+// counters below stay in registers while field views are stored.
 class RowSink {
  public:
   RowSink(RowBatch& batch, std::span<const uint8_t> input, size_t column_count, size_t max_rows)
-      : batch_(batch),
+      : batch_(&batch),
         input_(reinterpret_cast<const char*>(input.data())),
         input_size_(input.size()),
+        column_count_(column_count),
         max_rows_(max_rows) {
     batch.column_count_ = column_count;
     batch.row_count_ = 0;
@@ -84,9 +87,9 @@ class RowSink {
     if (slot_ >= row_end_) return;
     if (begin + kFieldPadding > input_size_ && begin != end) {
       // Too close to the end of the input to be read past: the arena holds a copy.
-      add_arena_field(batch_.arena_.size());
-      batch_.arena_.append(input_ + begin, end - begin);
-      batch_.arena_fields_.back().size = end - begin;
+      add_arena_field(batch_->arena_.size());
+      batch_->arena_.append(input_ + begin, end - begin);
+      batch_->arena_fields_.back().size = end - begin;
       return;
     }
     *slot_++ = begin == end ? std::string_view(kEmptyField, 0)
@@ -95,39 +98,43 @@ class RowSink {
 
   void escaped_field(size_t begin, size_t end) {
     if (slot_ >= row_end_) return;
-    const size_t offset = batch_.arena_.size();
+    const size_t offset = batch_->arena_.size();
     add_arena_field(offset);
-    unescape_quoted(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, batch_.arena_);
-    batch_.arena_fields_.back().size = batch_.arena_.size() - offset;
+    unescape_quoted(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, batch_->arena_);
+    batch_->arena_fields_.back().size = batch_->arena_.size() - offset;
   }
 
   bool record_end(size_t /*end*/) {
     while (slot_ < row_end_) *slot_++ = std::string_view(kEmptyField, 0);
-    row_end_ += batch_.column_count_;
-    return ++batch_.row_count_ == max_rows_;
+    row_end_ += column_count_;
+    return ++rows_ == max_rows_;
   }
 
-  // Points the rebuilt fields at the arena, which no longer moves.
+  // Sets the row count and points the rebuilt fields at the arena, which no
+  // longer moves.
   void finish() {
-    if (batch_.arena_fields_.empty()) return;
-    batch_.arena_.fill(kFieldPadding, 0);
-    const char* arena = reinterpret_cast<const char*>(batch_.arena_.data());
-    for (const RowBatch::ArenaField& f : batch_.arena_fields_) {
-      batch_.fields_[f.slot] = std::string_view(f.size == 0 ? kEmptyField : arena + f.offset, f.size);
+    batch_->row_count_ = rows_;
+    if (batch_->arena_fields_.empty()) return;
+    batch_->arena_.fill(kFieldPadding, 0);
+    const char* arena = reinterpret_cast<const char*>(batch_->arena_.data());
+    for (const RowBatch::ArenaField& f : batch_->arena_fields_) {
+      batch_->fields_[f.slot] = std::string_view(f.size == 0 ? kEmptyField : arena + f.offset, f.size);
     }
   }
 
  private:
   void add_arena_field(size_t offset) {
-    const size_t slot = static_cast<size_t>(slot_ - batch_.fields_.data());
-    batch_.arena_fields_.push_back({slot, offset, 0});
+    const size_t slot = static_cast<size_t>(slot_ - batch_->fields_.data());
+    batch_->arena_fields_.push_back({slot, offset, 0});
     ++slot_;
   }
 
-  RowBatch& batch_;
+  RowBatch* batch_;
   const char* input_;
   size_t input_size_;
+  size_t column_count_;
   size_t max_rows_;
+  size_t rows_ = 0;
   std::string_view* slot_;
   std::string_view* row_end_;
 };

@@ -83,7 +83,9 @@ class Tokenizer {
 
   // Feeds records to the sink until it asks to stop or the input ends.
   template <class Sink>
-  void run(Sink& sink);
+  void run(Sink& sink) {
+    sink = run_with(std::move(sink));
+  }
 
  private:
   enum class State : uint8_t {
@@ -94,6 +96,11 @@ class Tokenizer {
     QuotedTail,   // unquoted bytes after a quoted field; needs unescaping
   };
 
+  // The loop itself. The sink is a value of its own frame, which tells the
+  // compiler that storing a field cannot change the sink's counters.
+  template <class Sink>
+  Sink run_with(Sink sink);
+
   const uint8_t* data_;
   size_t size_;
   size_t offset_;
@@ -101,7 +108,7 @@ class Tokenizer {
 };
 
 template <class Sink>
-void Tokenizer::run(Sink& sink) {
+Sink Tokenizer::run_with(Sink sink) {
   State state = State::RecordStart;
   size_t field_begin = offset_;  // raw start of the current field
   size_t quote_at = 0;           // position of the last quote seen in a quoted field
@@ -151,7 +158,7 @@ void Tokenizer::run(Sink& sink) {
           continue;
         }
         sink.field(field_begin, at);
-        if (end_record(at, bit)) return;
+        if (end_record(at, bit)) return sink;
       }
       non_ascii_ |= masks.high & in_range;
       continue;
@@ -241,7 +248,7 @@ void Tokenizer::run(Sink& sink) {
       }
 
       // `byte` is a line end (CR or LF) and ended a record.
-      if (end_record(at, bit)) return;
+      if (end_record(at, bit)) return sink;
     }
     non_ascii_ |= masks.high & in_range;
   }
@@ -250,7 +257,7 @@ void Tokenizer::run(Sink& sink) {
   offset_ = size_;
   switch (state) {
     case State::RecordStart:
-      if (field_begin == size_) return;  // nothing pending: the end of the data
+      if (field_begin == size_) return sink;  // nothing pending: the end of the data
       sink.field(field_begin, size_);
       break;
     case State::Unquoted:
@@ -275,6 +282,7 @@ void Tokenizer::run(Sink& sink) {
       break;
   }
   (void)sink.record_end(size_);
+  return sink;
 }
 
 // Rebuilds a quoted field's content from its raw bytes (opening quote first):
