@@ -1,4 +1,4 @@
-// A fast path of the integer grammar for fields that may be read past their
+// Fast paths of the integer and Boolean grammars for fields that may be read past their
 // end (every field of a row batch may, by csv::kFieldPadding bytes). The
 // digits are read as one or two eight-byte words whose lengths are masked
 // rather than looped over: in real columns the lengths vary from row to row,
@@ -73,6 +73,27 @@ inline bool parse_integer(std::string_view text, Int& out) noexcept {
   }
   out = static_cast<Int>(negative ? 0 - magnitude : magnitude);
   return ok && magnitude <= kMax + negative;
+}
+
+// "true" and "false" in any ASCII case, compared as one word; anything else,
+// surrounding whitespace included, goes to the full grammar. OR-ing 0x20
+// maps a byte onto a lower-case letter only when it is that letter in
+// either case.
+inline bool parse_bool(std::string_view text, uint8_t& out) noexcept {
+  constexpr uint64_t kTrue = 0x65757274;      // "true", little-endian
+  constexpr uint64_t kFalse = 0x65736c6166;   // "false"
+  const uint64_t word = load8(text.data()) | 0x2020202020202020;
+  if (text.size() == 4 && (word & 0xFFFFFFFF) == kTrue) {
+    out = 1;
+    return true;
+  }
+  if (text.size() == 5 && (word & 0xFFFFFFFFFF) == kFalse) {
+    out = 0;
+    return true;
+  }
+  const auto parsed = grammar_detail::parse_trimmed_bool(text);
+  out = parsed.value_or(false);
+  return parsed.has_value();
 }
 
 }  // namespace pipeline::padded

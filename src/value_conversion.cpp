@@ -60,11 +60,7 @@ bool convert_column(const std::string_view* fields, size_t stride, size_t count,
   switch (values.type()) {
     case qarn::TypeId::Bool:
       return convert_fixed<uint8_t>(fields, stride, count, values, invalid,
-                                    [](std::string_view text, uint8_t& out) {
-                                      const auto parsed = parse_bool(text);
-                                      out = parsed.value_or(false);
-                                      return parsed.has_value();
-                                    });
+                                    [](std::string_view text, uint8_t& out) { return padded::parse_bool(text, out); });
     case qarn::TypeId::Int:
       return convert_fixed<int32_t>(fields, stride, count, values, invalid,
                                     [](std::string_view text, int32_t& out) { return padded::parse_integer(text, out); });
@@ -91,10 +87,8 @@ ChunkBuilder::ChunkBuilder(std::span<const qarn::TypeId> types)
 }
 
 void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t end) {
-  const size_t stride = batch.column_count();
-  const std::string_view* first = batch.fields() + begin * stride;
   for (size_t column = 0; column < slices_.size(); ++column) {
-    if (convert_column(first + column, stride, end - begin, plain_values(slices_[column]),
+    if (convert_column(batch.column(column) + begin, 1, end - begin, plain_values(slices_[column]),
                        invalid_[column])) {
       any_invalid_[column] = 1;
     }

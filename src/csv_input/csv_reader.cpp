@@ -75,12 +75,13 @@ class RowSink {
         max_rows_(max_rows) {
     batch.column_count_ = column_count;
     batch.row_count_ = 0;
+    batch.row_capacity_ = max_rows;
     batch.arena_.clear();
     batch.arena_fields_.clear();
     const size_t slots = max_rows * column_count;
     if (batch.fields_.size() < slots) batch.fields_.resize(slots);
-    slot_ = batch.fields_.data();
-    row_end_ = slot_ + column_count;
+    row_start_ = slot_ = batch.fields_.data();
+    row_end_ = slot_ + slots;
   }
 
   void field(size_t begin, size_t end) {
@@ -92,8 +93,9 @@ class RowSink {
       batch_->arena_fields_.back().size = end - begin;
       return;
     }
-    *slot_++ = begin == end ? std::string_view(kEmptyField, 0)
-                            : std::string_view(input_ + begin, end - begin);
+    *slot_ = begin == end ? std::string_view(kEmptyField, 0)
+                          : std::string_view(input_ + begin, end - begin);
+    slot_ += max_rows_;
   }
 
   void escaped_field(size_t begin, size_t end) {
@@ -105,8 +107,9 @@ class RowSink {
   }
 
   bool record_end(size_t /*end*/) {
-    while (slot_ < row_end_) *slot_++ = std::string_view(kEmptyField, 0);
-    row_end_ += column_count_;
+    for (; slot_ < row_end_; slot_ += max_rows_) *slot_ = std::string_view(kEmptyField, 0);
+    slot_ = ++row_start_;
+    ++row_end_;
     return ++rows_ == max_rows_;
   }
 
@@ -126,7 +129,7 @@ class RowSink {
   void add_arena_field(size_t offset) {
     const size_t slot = static_cast<size_t>(slot_ - batch_->fields_.data());
     batch_->arena_fields_.push_back({slot, offset, 0});
-    ++slot_;
+    slot_ += max_rows_;
   }
 
   RowBatch* batch_;
@@ -135,8 +138,9 @@ class RowSink {
   size_t column_count_;
   size_t max_rows_;
   size_t rows_ = 0;
-  std::string_view* slot_;
-  std::string_view* row_end_;
+  std::string_view* row_start_;  // the current row's slot in the first column
+  std::string_view* slot_;       // the next field's slot: one column further per field
+  std::string_view* row_end_;    // past the current row's last column
 };
 
 CsvReader::CsvReader(std::span<const uint8_t> input) noexcept

@@ -1,7 +1,9 @@
 // A batch of records held as rows of exactly `column_count` fields: field i
 // of the record, or the empty text when the record is shorter; fields beyond
 // the last column are dropped. Fields point into the caller's input, or into
-// the batch's arena for quoted fields that had to be unescaped.
+// the batch's arena for quoted fields that had to be unescaped. They are
+// stored column by column, so that converting a column reads its fields in
+// sequence.
 #pragma once
 
 #include <cstddef>
@@ -25,10 +27,12 @@ class RowBatch {
   [[nodiscard]] size_t column_count() const noexcept { return column_count_; }
 
   [[nodiscard]] std::string_view field(size_t row, size_t column) const noexcept {
-    return fields_[row * column_count_ + column];
+    return fields_[column * row_capacity_ + row];
   }
-  // All fields, row by row.
-  [[nodiscard]] const std::string_view* fields() const noexcept { return fields_.data(); }
+  // The fields of one column, row by row.
+  [[nodiscard]] const std::string_view* column(size_t column) const noexcept {
+    return fields_.data() + column * row_capacity_;
+  }
 
  private:
   friend class CsvReader;
@@ -46,6 +50,7 @@ class RowBatch {
   std::vector<ArenaField> arena_fields_;
   size_t row_count_ = 0;
   size_t column_count_ = 0;
+  size_t row_capacity_ = 0;  // rows the field table has room for
 };
 
 }  // namespace csv

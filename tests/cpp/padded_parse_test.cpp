@@ -33,6 +33,20 @@ void expect_same(const std::string& text) {
 
 }  // namespace
 
+TEST(PaddedParse, BooleansAgreeWithTheGrammar) {
+  const std::vector<std::string> cases = {"true", "TRUE", "tRuE", "false", "FALSE", "fAlSe", "", "t", "tru", "truee",
+                                          "fals", "falsee", " true", "true ", "\xc2\xa0" "false", "TRUE\t", "4rue",
+                                          "tr\x00""e", "yes", "1", "0", "\x54RUE", "\xd4rue", "trUE\xe3\x80\x80"};
+  for (const std::string& text : cases) {
+    const Padded padded(text);
+    uint8_t fast = 2;
+    const bool ok = pipeline::padded::parse_bool(padded.view(text.size()), fast);
+    const auto plain = pipeline::parse_bool(text);
+    ASSERT_EQ(ok, plain.has_value()) << text;
+    ASSERT_EQ(fast, plain.value_or(false) ? 1 : 0) << text;
+  }
+}
+
 TEST(PaddedParse, IntegersAgreeWithTheGrammar) {
   const std::vector<std::string> cases = {
       "", "-", "+", "0", "-0", "+0", "7", "-7", "12345678", "123456789", "2147483647", "2147483648",
