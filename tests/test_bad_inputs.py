@@ -159,3 +159,39 @@ def test_concurrent_calls_match_sequential_ones():
     for t in threads:
         t.join()
     assert results == expected
+
+
+@pytest.mark.skipif("libasan" in __import__("os").environ.get("LD_PRELOAD", ""),
+                    reason="the address sanitizer needs more address space than the cap leaves")
+def test_memory_exhaustion_raises_memory_error():
+    # In a child process whose address space is capped a little above what it
+    # already uses, conversions that need more must raise MemoryError, at
+    # whatever allocation they fail, and the process must carry on.
+    import subprocess
+    import sys
+    import textwrap
+
+    code = textwrap.dedent(
+        """
+        import resource
+        import _qarn
+
+        data = b"a,b,c\\n" + b"".join(b"%d,text %d,%d.25\\n" % (i, i, i) for i in range(600_000))
+        expected = _qarn.csv_to_qarn(data, chunk_size=200_000)
+        vm = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+        outcomes = set()
+        for extra_mib in (1, 4, 16, 32, 64, 128, 512):
+            resource.setrlimit(resource.RLIMIT_AS, (vm + (extra_mib << 20), resource.RLIM_INFINITY))
+            try:
+                out = _qarn.csv_to_qarn(data, chunk_size=200_000)
+                outcomes.add("ok" if out == expected else "WRONG")
+            except MemoryError:
+                outcomes.add("MemoryError")
+            finally:
+                resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+        print(sorted(outcomes))
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "['MemoryError', 'ok']"
