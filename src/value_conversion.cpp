@@ -16,7 +16,7 @@ qarn::ValueObject& plain_values(qarn::ColumnSlice& slice) {
 // Fixed-width columns: parse each field, store its value or the default.
 // `parse(text, value)` reports whether the text is valid.
 template <class Stored, class Parse>
-bool convert_fixed(const std::string_view* fields, size_t stride, size_t count,
+bool convert_fixed(const std::string_view* fields, size_t count,
                    qarn::ValueObject& values, qarn::BitArray& invalid, Parse parse) {
   const uint64_t first_row = invalid.bit_count;
   invalid.append_bits(count, false);
@@ -24,7 +24,7 @@ bool convert_fixed(const std::string_view* fields, size_t stride, size_t count,
   bool any_invalid = false;
   for (size_t i = 0; i < count; ++i) {
     Stored value{};
-    if (!parse(fields[i * stride], value)) {
+    if (!parse(fields[i], value)) {
       value = Stored{};
       invalid.set(first_row + i);
       any_invalid = true;
@@ -36,14 +36,14 @@ bool convert_fixed(const std::string_view* fields, size_t stride, size_t count,
 
 // `string` columns keep every field byte for byte; only the empty field is invalid.
 static_assert(qarn::VarValues::kWideCopy <= csv::kFieldPadding);
-bool convert_strings(const std::string_view* fields, size_t stride, size_t count,
+bool convert_strings(const std::string_view* fields, size_t count,
                      qarn::ValueObject& values, qarn::BitArray& invalid) {
   const uint64_t first_row = invalid.bit_count;
   invalid.append_bits(count, false);
   qarn::VarValues& elements = values.var();
   bool any_invalid = false;
   for (size_t i = 0; i < count; ++i) {
-    const std::string_view text = fields[i * stride];
+    const std::string_view text = fields[i];
     if (text.empty()) {
       invalid.set(first_row + i);
       any_invalid = true;
@@ -55,25 +55,25 @@ bool convert_strings(const std::string_view* fields, size_t stride, size_t count
 
 }  // namespace
 
-bool convert_column(const std::string_view* fields, size_t stride, size_t count,
+bool convert_column(const std::string_view* fields, size_t count,
                     qarn::ValueObject& values, qarn::BitArray& invalid) {
   switch (values.type()) {
     case qarn::TypeId::Bool:
-      return convert_fixed<uint8_t>(fields, stride, count, values, invalid,
+      return convert_fixed<uint8_t>(fields, count, values, invalid,
                                     [](std::string_view text, uint8_t& out) { return padded::parse_bool(text, out); });
     case qarn::TypeId::Int:
-      return convert_fixed<int32_t>(fields, stride, count, values, invalid,
+      return convert_fixed<int32_t>(fields, count, values, invalid,
                                     [](std::string_view text, int32_t& out) { return padded::parse_integer(text, out); });
     case qarn::TypeId::Long:
-      return convert_fixed<int64_t>(fields, stride, count, values, invalid,
+      return convert_fixed<int64_t>(fields, count, values, invalid,
                                     [](std::string_view text, int64_t& out) { return padded::parse_integer(text, out); });
     case qarn::TypeId::Double:
-      return convert_fixed<double>(fields, stride, count, values, invalid,
+      return convert_fixed<double>(fields, count, values, invalid,
                                    [](std::string_view text, double& out) {
                                      return grammar_detail::scan_double(text, out);
                                    });
     default:
-      return convert_strings(fields, stride, count, values, invalid);
+      return convert_strings(fields, count, values, invalid);
   }
 }
 
@@ -88,7 +88,7 @@ ChunkBuilder::ChunkBuilder(std::span<const qarn::TypeId> types)
 
 void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t end) {
   for (size_t column = 0; column < slices_.size(); ++column) {
-    if (convert_column(batch.column(column) + begin, 1, end - begin, plain_values(slices_[column]),
+    if (convert_column(batch.column(column) + begin, end - begin, plain_values(slices_[column]),
                        invalid_[column])) {
       any_invalid_[column] = 1;
     }

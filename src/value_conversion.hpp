@@ -15,11 +15,10 @@
 
 namespace pipeline {
 
-// Appends `count` fields, each `stride` views after the one before, to a
-// column: every field yields an element of `values`; one that does not fit
+// Appends `count` fields to a column: every field yields an element of `values`; one that does not fit
 // the type yields the type's default and sets its row's bit in `invalid`.
 // Returns whether any of them was invalid.
-bool convert_column(const std::string_view* fields, size_t stride, size_t count,
+bool convert_column(const std::string_view* fields, size_t count,
                     qarn::ValueObject& values, qarn::BitArray& invalid);
 
 // The rows of one table slice, converted a batch at a time.
