@@ -15,9 +15,9 @@
 
 namespace pipeline {
 
-// Appends `count` fields to a column: every field yields an element of `values`; one that does not fit
-// the type yields the type's default and sets its row's bit in `invalid`.
-// Returns whether any of them was invalid.
+// Appends `count` fields to a column: every field yields an element of
+// `values`; one that does not fit the type yields the type's default and
+// sets its row's bit in `invalid`. Returns whether any of them was invalid.
 bool convert_column(const std::string_view* fields, size_t count,
                     qarn::ValueObject& values, qarn::BitArray& invalid);
 
