@@ -7,12 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <optional>
 #include <span>
 #include <stdexcept>
-#include <cstring>
 #include <string>
 #include <utility>
 
