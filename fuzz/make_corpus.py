@@ -3,6 +3,9 @@
 Runs the test suite with csv_to_qarn wrapped so that every CSV input (up to
 4 KiB) is recorded, prefixed with the two bytes the fuzz target reads as
 chunk_size and sample_rows. Usage: python fuzz/make_corpus.py
+
+The committed corpus is that set reduced to the inputs that add coverage:
+    build/fuzz/conversion_fuzzer -merge=1 NEW_DIR fuzz/corpus
 """
 
 import hashlib

@@ -42,10 +42,4 @@ ValueObject ValueObject::single_bytes(std::span<const uint8_t> value) {
   return object;
 }
 
-ValueObject ValueObject::single_fixed(TypeId type, std::span<const uint8_t> le_bytes) {
-  ValueObject object(type, Shape::Single);
-  object.fixed_.append(le_bytes.data(), le_bytes.size());
-  return object;
-}
-
 }  // namespace qarn

@@ -157,8 +157,6 @@ class ValueObject {
   static ValueObject single_int(int32_t value);
   static ValueObject single_string(std::string_view value);
   static ValueObject single_bytes(std::span<const uint8_t> value);
-  // A single fixed-width value from its little-endian bytes.
-  static ValueObject single_fixed(TypeId type, std::span<const uint8_t> le_bytes);
 
   [[nodiscard]] TypeId type() const noexcept { return type_; }
   [[nodiscard]] Shape shape() const noexcept { return shape_; }
