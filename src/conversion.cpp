@@ -112,10 +112,6 @@ std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> cs
   }
   const std::vector<qarn::TypeId> types = infer_column_types(sample, column_count);
 
-  // Room for a file a little larger than the input, which most outputs are
-  // not: growing later would copy what is written while the block is small.
-  // Pages are only taken as they are written, so this costs no memory.
-  out.reserve(csv.size() + csv.size() / 4 + 4096);
   qarn::Writer writer(out);
   writer.write_section_header(qarn::SectionId::FileHeader);
   writer.write_version(qarn::kFormatMajorVersion, qarn::kFormatMinorVersion);

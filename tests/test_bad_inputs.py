@@ -2,7 +2,11 @@
 millions of tiny rows, every line ending, broken UTF-8 anywhere, extreme
 counts and concurrent calls. Each has an exact expected outcome."""
 
+import os
 import random
+import subprocess
+import sys
+import textwrap
 import threading
 
 import pytest
@@ -161,16 +165,14 @@ def test_concurrent_calls_match_sequential_ones():
     assert results == expected
 
 
-@pytest.mark.skipif("libasan" in __import__("os").environ.get("LD_PRELOAD", ""),
-                    reason="the address sanitizer needs more address space than the cap leaves")
+UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
+@pytest.mark.skipif(UNDER_ASAN, reason="the address sanitizer needs more address space than the cap leaves")
 def test_memory_exhaustion_raises_memory_error():
     # In a child process whose address space is capped a little above what it
     # already uses, conversions that need more must raise MemoryError, at
     # whatever allocation they fail, and the process must carry on.
-    import subprocess
-    import sys
-    import textwrap
-
     code = textwrap.dedent(
         """
         import resource
@@ -195,3 +197,40 @@ def test_memory_exhaustion_raises_memory_error():
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "['MemoryError', 'ok']"
+
+
+# Inputs of 64 MiB whose files are tiny: the output must not take address
+# space in proportion to the input, only to what is written.
+SMALL_OUTPUT_INPUTS = {
+    # Blank lines produce no record at all.
+    "blank lines": 'b"a\\n" + b"\\n" * (64 << 20) + b"1\\n"',
+    # Fields beyond the header width are dropped: one int per 4 KiB record.
+    "dropped extra fields": 'b"a\\n" + (b"1" + b",x" * 2047 + b"\\n") * (16 << 10)',
+}
+
+
+@pytest.mark.skipif(UNDER_ASAN, reason="the address sanitizer needs more address space than the cap leaves")
+@pytest.mark.parametrize("make_input", SMALL_OUTPUT_INPUTS.values(), ids=SMALL_OUTPUT_INPUTS.keys())
+def test_a_small_output_converts_under_an_address_space_cap(make_input):
+    # In a child process capped 32 MiB above what it already maps (input
+    # included), a conversion whose file is a few hundred bytes must succeed.
+    code = textwrap.dedent(
+        f"""
+        import resource
+        import _qarn
+
+        data = {make_input}
+        expected = _qarn.csv_to_qarn(data)
+        assert len(expected) < (1 << 20)
+        vm = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (vm + (32 << 20), resource.RLIM_INFINITY))
+        try:
+            out = _qarn.csv_to_qarn(data)
+            print("ok" if out == expected else "WRONG")
+        except MemoryError:
+            print("MemoryError")
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "ok"
