@@ -140,6 +140,23 @@ Sink Tokenizer::run_with(Sink sink) {
       return true;
     };
 
+    // A comma or line end at `at` outside quotes, at record start or in an
+    // unquoted field; true when it ended a record.
+    const auto unquoted_separator = [&](size_t at, bool comma) {
+      if (comma) {
+        sink.field(field_begin, at);
+        field_begin = at + 1;
+        state = State::Unquoted;
+        return false;
+      }
+      if (state == State::RecordStart && at == field_begin) {
+        field_begin = at + 1;  // a blank line
+        return false;
+      }
+      sink.field(field_begin, at);
+      return true;
+    };
+
     if (masks.quote == 0 && (state == State::RecordStart || state == State::Unquoted)) {
       // No quote in the block and none open: only commas and line ends
       // matter, and the masks tell them apart without reading the bytes.
@@ -147,18 +164,7 @@ Sink Tokenizer::run_with(Sink sink) {
         const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
         specials &= specials - 1;
         const size_t at = block + bit;
-        if ((masks.comma >> bit) & 1) {
-          sink.field(field_begin, at);
-          field_begin = at + 1;
-          state = State::Unquoted;
-          continue;
-        }
-        if (state == State::RecordStart && at == field_begin) {
-          field_begin = at + 1;  // a blank line
-          continue;
-        }
-        sink.field(field_begin, at);
-        if (end_record(at, bit)) return sink;
+        if (unquoted_separator(at, (masks.comma >> bit) & 1) && end_record(at, bit)) return sink;
       }
       non_ascii_ |= masks.high & in_range;
       continue;
@@ -208,17 +214,7 @@ Sink Tokenizer::run_with(Sink sink) {
               }
               continue;  // a quote inside an unquoted field is content
             }
-            if (byte == kComma) {
-              sink.field(field_begin, at);
-              field_begin = at + 1;
-              state = State::Unquoted;
-              continue;
-            }
-            if (state == State::RecordStart && at == field_begin) {
-              field_begin = at + 1;  // a blank line
-              continue;
-            }
-            sink.field(field_begin, at);
+            if (!unquoted_separator(at, byte == kComma)) continue;
             record_done = true;
             break;
           case State::Quoted:
