@@ -49,6 +49,14 @@ class PlainReader {
       }
       consume();
       switch (state) {
+        case QuoteInQuoted:
+          if (c == '"') {  // a doubled quote
+            field += c;
+            state = Quoted;
+            continue;
+          }
+          // Anything else after a closing quote is handled as in an unquoted field.
+          [[fallthrough]];
         case FieldStart:
           if (c == '"') {
             state = Quoted;
@@ -72,21 +80,6 @@ class PlainReader {
             state = QuoteInQuoted;
           } else {
             field += c;
-          }
-          continue;
-        case QuoteInQuoted:
-          if (c == '"') {
-            field += c;
-            state = Quoted;
-          } else if (c == ',') {
-            record.fields.push_back(std::move(field));
-            field.clear();
-            state = FieldStart;
-          } else if (line_end) {
-            return finish(record, field, c);
-          } else {
-            field += c;
-            state = Unquoted;
           }
           continue;
         default:
