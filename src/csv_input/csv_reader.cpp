@@ -71,7 +71,6 @@ class RowSink {
       : batch_(&batch),
         input_(reinterpret_cast<const char*>(input.data())),
         input_size_(input.size()),
-        column_count_(column_count),
         max_rows_(max_rows) {
     batch.column_count_ = column_count;
     batch.row_count_ = 0;
@@ -135,7 +134,6 @@ class RowSink {
   RowBatch* batch_;
   const char* input_;
   size_t input_size_;
-  size_t column_count_;
   size_t max_rows_;
   size_t rows_ = 0;
   std::string_view* row_start_;  // the current row's slot in the first column
