@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   size_t output = 0;
   for (int i = 0; i < runs; ++i) {
     const auto start = std::chrono::steady_clock::now();
-    qarn::ByteBuffer out;
+    common::ByteBuffer out;
     if (auto failure = pipeline::convert_csv_to_qarn(input, 10000, 1000, out)) {
       std::fprintf(stderr, "%s\n", failure->message.c_str());
       return 1;

@@ -16,7 +16,7 @@ namespace {
 
 struct Outcome {
   bool ok;
-  qarn::ByteBuffer out;
+  common::ByteBuffer out;
   std::string message;
 };
 

@@ -87,7 +87,7 @@ class SliceWriter {
 
 std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> csv,
                                                      uint64_t chunk_size, uint64_t sample_rows,
-                                                     qarn::ByteBuffer& out) {
+                                                     common::ByteBuffer& out) {
   if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
 
   csv::CsvReader reader(csv);

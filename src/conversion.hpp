@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "qarn/byte_buffer.hpp"
+#include "common/byte_buffer.hpp"
 
 namespace pipeline {
 
@@ -25,6 +25,6 @@ struct ConversionFailure {
 // memory runs out.
 std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> csv,
                                                      uint64_t chunk_size, uint64_t sample_rows,
-                                                     qarn::ByteBuffer& out);
+                                                     common::ByteBuffer& out);
 
 }  // namespace pipeline

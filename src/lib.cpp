@@ -17,7 +17,7 @@
 #include <utility>
 
 #include "conversion.hpp"
-#include "qarn/byte_buffer.hpp"
+#include "common/byte_buffer.hpp"
 
 namespace {
 
@@ -182,7 +182,7 @@ bool convert_count(PyObject* object, Parameter parameter, uint64_t& count) {
 
 // The output is written straight into the `bytes` object that is returned,
 // grown in place as it fills, so the finished file is never copied.
-class BytesStorage final : public qarn::BufferStorage {
+class BytesStorage final : public common::BufferStorage {
  public:
   BytesStorage() = default;
   BytesStorage(const BytesStorage&) = delete;
@@ -221,7 +221,7 @@ PyObject* run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size,
                          uint64_t sample_rows) {
   try {
     BytesStorage storage;
-    qarn::ByteBuffer out(storage);
+    common::ByteBuffer out(storage);
     const std::optional<pipeline::ConversionFailure> failure =
         pipeline::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
     if (failure) return raise_value_error(failure->message);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "csv_input/utf8.hpp"
+#include "common/utf8.hpp"
 
 namespace csv {
 
@@ -54,7 +54,7 @@ class RecordSink {
 std::optional<FieldUtf8Error> first_invalid_field(const std::vector<std::string>& fields) {
   for (size_t i = 0; i < fields.size(); ++i) {
     const auto* data = reinterpret_cast<const uint8_t*>(fields[i].data());
-    const size_t valid = utf8_valid_prefix(data, fields[i].size());
+    const size_t valid = common::utf8_valid_prefix(data, fields[i].size());
     if (valid != fields[i].size()) return FieldUtf8Error{i, valid};
   }
   return std::nullopt;
@@ -190,7 +190,7 @@ Result<size_t, CsvError> CsvReader::next_batch(RowBatch& batch, size_t column_co
   // Commas, quotes and line ends are ASCII, so when the raw bytes are valid
   // UTF-8 every field is; otherwise look field by field.
   if (tokenizer_.saw_non_ascii() &&
-      !is_valid_utf8(input_.data() + start, tokenizer_.offset() - start)) {
+      !common::is_valid_utf8(input_.data() + start, tokenizer_.offset() - start)) {
     if (auto invalid = find_invalid_record(start, tokenizer_.offset(), records_completed_)) {
       auto& [index, error] = *invalid;
       batch.row_count_ = index;

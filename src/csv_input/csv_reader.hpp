@@ -12,7 +12,7 @@
 #include "csv_input/csv_error.hpp"
 #include "csv_input/row_batch.hpp"
 #include "csv_input/tokenizer.hpp"
-#include "result.hpp"
+#include "common/result.hpp"
 
 namespace csv {
 

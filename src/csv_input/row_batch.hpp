@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "qarn/byte_buffer.hpp"
+#include "common/byte_buffer.hpp"
 
 namespace csv {
 
@@ -46,7 +46,7 @@ class RowBatch {
   };
 
   std::vector<std::string_view> fields_;
-  qarn::ByteBuffer arena_;
+  common::ByteBuffer arena_;
   std::vector<ArenaField> arena_fields_;
   size_t row_count_ = 0;
   size_t column_count_ = 0;

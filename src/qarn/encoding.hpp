@@ -6,11 +6,13 @@
 #include <cstring>
 #include <string_view>
 
-#include "qarn/byte_buffer.hpp"
+#include "common/byte_buffer.hpp"
 #include "qarn/format_error.hpp"
 #include "qarn/sections.hpp"
 
 namespace qarn {
+
+using common::ByteBuffer;
 
 // Every count and length in the format is a signed 32-bit integer.
 inline constexpr uint64_t kMaxCount = 0x7FFFFFFF;

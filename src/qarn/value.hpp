@@ -10,9 +10,11 @@
 #include <type_traits>
 #include <cstring>
 
-#include "qarn/byte_buffer.hpp"
+#include "common/byte_buffer.hpp"
 
 namespace qarn {
+
+using common::ByteBuffer;
 
 static_assert(std::endian::native == std::endian::little,
               "values are stored in memory in their little-endian file form");

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "csv_input/csv_reader.hpp"
-#include "csv_input/utf8.hpp"
+#include "common/utf8.hpp"
 #include "plain_reader.hpp"
 
 namespace plain {
@@ -93,7 +93,7 @@ TEST(CsvReader, EndOfDataRepeats) {
 }
 
 TEST(Utf8, WholeRunCheckAgreesWithTheScalarChecker) {
-  if (!csv::detail::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
+  if (!common::detail::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
   std::mt19937 random(99);
   // Valid characters of every length, and bytes that break them.
   const std::vector<std::string> pieces = {
@@ -110,8 +110,8 @@ TEST(Utf8, WholeRunCheckAgreesWithTheScalarChecker) {
       text += pieces[random() % limit];
     }
     const auto* data = reinterpret_cast<const uint8_t*>(text.data());
-    ASSERT_EQ(csv::detail::utf8_valid_avx2(data, text.size()),
-              csv::utf8_valid_prefix(data, text.size()) == text.size())
+    ASSERT_EQ(common::detail::utf8_valid_avx2(data, text.size()),
+              common::utf8_valid_prefix(data, text.size()) == text.size())
         << testing::PrintToString(text);
   }
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "csv_input/csv_reader.hpp"
-#include "csv_input/utf8.hpp"
+#include "common/utf8.hpp"
 
 namespace plain {
 
@@ -112,7 +112,7 @@ class PlainReader {
 inline std::optional<csv::FieldUtf8Error> invalid_field(const std::vector<std::string>& fields) {
   for (size_t i = 0; i < fields.size(); ++i) {
     const auto* data = reinterpret_cast<const uint8_t*>(fields[i].data());
-    const size_t valid = csv::utf8_valid_prefix(data, fields[i].size());
+    const size_t valid = common::utf8_valid_prefix(data, fields[i].size());
     if (valid != fields[i].size()) return csv::FieldUtf8Error{i, valid};
   }
   return std::nullopt;

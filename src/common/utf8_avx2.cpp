@@ -11,13 +11,13 @@
 
 #include <cstring>
 
-#include "csv_input/utf8.hpp"
+#include "common/utf8.hpp"
 
 // Every function below is compiled for AVX2 and only called after a runtime
 // check; nothing else in the library is.
 #define QARN_AVX2 __attribute__((target("avx2")))
 
-namespace csv::detail {
+namespace common::detail {
 
 namespace {
 
@@ -134,4 +134,4 @@ QARN_AVX2 bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept {
   return _mm256_testz_si256(checker.error, checker.error) != 0;
 }
 
-}  // namespace csv::detail
+}  // namespace common::detail

@@ -11,7 +11,7 @@
 #include <span>
 #include <string_view>
 
-namespace qarn {
+namespace common {
 
 // Where a ByteBuffer's block comes from when not from malloc: the module
 // entry grows the result `bytes` object itself, so that the finished output
@@ -128,4 +128,4 @@ class ByteBuffer {
   BufferStorage* storage_ = nullptr;  // null: malloc and realloc
 };
 
-}  // namespace qarn
+}  // namespace common

@@ -1,8 +1,8 @@
-#include "csv_input/utf8.hpp"
+#include "common/utf8.hpp"
 
 #include <emmintrin.h>
 
-namespace csv {
+namespace common {
 
 namespace {
 
@@ -76,4 +76,4 @@ bool cpu_has_avx2() noexcept {
 
 }  // namespace detail
 
-}  // namespace csv
+}  // namespace common

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace csv {
+namespace common {
 
 // Length of the longest valid prefix, which is the index of the first byte of
 // the first invalid or incomplete sequence; `size` when all is valid.
@@ -23,4 +23,4 @@ inline bool is_valid_utf8(const uint8_t* data, size_t size) noexcept {
   return utf8_valid_prefix(data, size) == size;
 }
 
-}  // namespace csv
+}  // namespace common

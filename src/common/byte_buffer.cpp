@@ -1,4 +1,4 @@
-#include "qarn/byte_buffer.hpp"
+#include "common/byte_buffer.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace qarn {
+namespace common {
 
 void ByteBuffer::grow_for(size_t extra) {
   if (extra > SIZE_MAX - size_) throw std::bad_alloc();
@@ -53,4 +53,4 @@ void ByteBuffer::release_storage() noexcept {
   size_ = capacity_ = 0;
 }
 
-}  // namespace qarn
+}  // namespace common
