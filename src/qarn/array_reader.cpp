@@ -1,0 +1,281 @@
+#include "qarn/array_reader.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "common/utf8.hpp"
+
+namespace qarn {
+
+namespace {
+
+constexpr uint8_t kPlain = 0x01;
+constexpr uint8_t kRunLength = 0x02;
+constexpr uint8_t kBitArray = 0x03;
+
+// Short elements are copied as one block of this size when the file has
+// that many bytes left, instead of through a call of memcpy.
+constexpr size_t kWideCopy = 16;
+
+// The eight bytes 0 or 1 that one packed byte stands for, first bit first.
+constexpr std::array<uint64_t, 256> make_bit_table() {
+  std::array<uint64_t, 256> table{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    uint64_t expanded = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      if (byte & (0x80u >> bit)) expanded |= uint64_t{1} << (8 * bit);
+    }
+    table[byte] = expanded;
+  }
+  return table;
+}
+constexpr std::array<uint64_t, 256> kBitTable = make_bit_table();
+
+void expand_bits(const uint8_t* packed, uint64_t bits, ByteBuffer& out) {
+  uint8_t* dst = out.extend(static_cast<size_t>(bits));
+  const uint64_t whole = bits / 8;
+  for (uint64_t i = 0; i < whole; ++i) std::memcpy(dst + 8 * i, &kBitTable[packed[i]], 8);
+  for (uint64_t i = whole * 8; i < bits; ++i) {
+    dst[i] = static_cast<uint8_t>((packed[i / 8] >> (7 - i % 8)) & 1);
+  }
+}
+
+ReadStatus check_bools(const uint8_t* p, size_t n, uint64_t offset) noexcept {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (word & 0xFEFEFEFEFEFEFEFEull) break;
+  }
+  for (; i < n; ++i) {
+    if (p[i] > 1) return read_error(FormatErrorKind::InvalidBool, offset + i);
+  }
+  return std::nullopt;
+}
+
+ReadStatus read_fixed_values(Cursor& cursor, TypeId type, uint64_t count, ValueMode mode,
+                             ValueColumn* out) {
+  const size_t width = fixed_width(type);
+  const uint64_t start = cursor.offset();
+  const uint64_t fit = cursor.remaining() / width;
+  if (type == TypeId::Bool && mode != ValueMode::Skip) {
+    if (auto err = check_bools(cursor.here(), std::min(count, fit), start)) return err;
+  }
+  // The first value that the file cuts short is the item that is incomplete.
+  if (count > fit) return read_error(FormatErrorKind::InvalidSize, start + fit * width);
+  const size_t bytes = static_cast<size_t>(count * width);
+  if (mode == ValueMode::Store) out->fixed().append(cursor.here(), bytes);
+  cursor.advance(bytes);
+  return std::nullopt;
+}
+
+// The first element from `block` on that is not valid UTF-8, among the
+// `count` elements that have been found well-formed.
+ReadStatus first_invalid_string(const Cursor& cursor, const uint8_t* block, uint64_t count) {
+  const uint8_t* p = block;
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint8_t* element = p;
+    uint64_t length = 0;
+    (void)read_packed_length(p, cursor.file_end(), 0, length);
+    if (common::utf8_valid_prefix(p, static_cast<size_t>(length)) != length) {
+      return read_error(FormatErrorKind::InvalidString, cursor.offset_of(element));
+    }
+    p += length;
+  }
+  return std::nullopt;
+}
+
+// Steps over elements checking only their lengths; for a skipped column
+// whose block the file cuts short.
+ReadStatus walk_elements(const Cursor& cursor, const uint8_t* p, const uint8_t* limit,
+                         uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint8_t* element = p;
+    uint64_t length = 0;
+    if (auto err = read_packed_length(p, limit, cursor.offset_of(element), length)) return err;
+    if (length > static_cast<uint64_t>(limit - p)) {
+      return read_error(FormatErrorKind::InvalidSize, cursor.offset_of(element));
+    }
+    p += length;
+  }
+  return std::nullopt;
+}
+
+// The packed block of `string` or `bytes` elements: its total byte size,
+// then each element as a packed length and its bytes.
+ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMode mode,
+                           ValueColumn* out) {
+  const uint64_t block_offset = cursor.offset();
+  uint64_t total = 0;
+  if (auto err = cursor.read_count(total)) return err;
+  const uint8_t* block = cursor.here();
+  const bool block_in_file = total <= cursor.remaining();
+  const uint8_t* limit = block + std::min<uint64_t>(total, cursor.remaining());
+  const ReadStatus leftover = read_error(FormatErrorKind::InvalidSize, block_offset);
+
+  if (mode == ValueMode::Skip) {
+    if (block_in_file) {
+      cursor.advance(static_cast<size_t>(total));
+      return std::nullopt;
+    }
+    if (auto err = walk_elements(cursor, block, limit, count)) return err;
+    return leftover;
+  }
+
+  ValueColumn& column = *out;
+  if (mode == ValueMode::Check) column.clear();
+  const size_t span = static_cast<size_t>(limit - block);
+  // Every element takes at least one byte, so no more than `span` fit.
+  const uint64_t most = std::min<uint64_t>(count, span);
+  auto* ends = reinterpret_cast<int64_t*>(column.offsets().spare(static_cast<size_t>(most) * 8));
+  uint8_t* const dst_begin = column.data().spare(span + kWideCopy);
+  uint8_t* dst = dst_begin;
+  const int64_t base = static_cast<int64_t>(column.data().size());
+  const uint8_t* const file_end = cursor.file_end();
+  const uint8_t* p = block;
+  bool starts_inside_sequence = false;
+  ReadStatus size_error;
+  uint64_t done = 0;
+  for (; done < count; ++done) {
+    const uint8_t* element = p;
+    uint64_t length;
+    if (p < limit && *p < 0x80) {
+      length = *p++;
+    } else if (auto err = read_packed_length(p, limit, cursor.offset_of(element), length)) {
+      size_error = err;
+      break;
+    }
+    if (length > static_cast<uint64_t>(limit - p)) {
+      size_error = read_error(FormatErrorKind::InvalidSize, cursor.offset_of(element));
+      break;
+    }
+    if (length <= kWideCopy && static_cast<size_t>(file_end - p) >= kWideCopy) {
+      std::memcpy(dst, p, kWideCopy);
+    } else {
+      std::memcpy(dst, p, static_cast<size_t>(length));
+    }
+    // Elements that are each valid UTF-8 are valid when joined, and no
+    // element of valid text starts with a continuation byte; together the
+    // two checks let one pass over the joined bytes stand for all elements.
+    if (length != 0) starts_inside_sequence |= (*dst & 0xC0) == 0x80;
+    dst += length;
+    p += length;
+    ends[done] = base + (dst - dst_begin);
+  }
+  column.offsets().commit(static_cast<size_t>(done) * 8);
+  column.data().commit(static_cast<size_t>(dst - dst_begin));
+  if (!size_error && !(block_in_file && p == limit)) size_error = leftover;
+
+  if (type == TypeId::String &&
+      (starts_inside_sequence ||
+       !common::is_valid_utf8(dst_begin, static_cast<size_t>(dst - dst_begin)))) {
+    if (auto err = first_invalid_string(cursor, block, done)) return err;
+  }
+  if (size_error) return size_error;
+  cursor.seek(limit);
+  return std::nullopt;
+}
+
+ReadStatus read_packed_values(Cursor& cursor, TypeId type, uint64_t count, ValueMode mode,
+                              ValueColumn* out) {
+  if (is_variable_width(type)) return read_var_values(cursor, type, count, mode, out);
+  return read_fixed_values(cursor, type, count, mode, out);
+}
+
+ReadStatus read_run_length(Cursor& cursor, const ArrayHeader& header, ValueMode mode,
+                           ValueColumn* out) {
+  uint64_t runs = 0;
+  if (auto err = cursor.read_count(runs)) return err;
+  const uint8_t* run_bytes = nullptr;
+  if (auto err = cursor.take(static_cast<size_t>(runs), cursor.offset(), run_bytes)) return err;
+  uint64_t represented = runs;
+  for (uint64_t i = 0; i < runs; ++i) represented += run_bytes[i];
+  const ReadError invalid =
+      read_error(FormatErrorKind::InvalidRunLengthEncodedObject, header.offset);
+  if (represented != header.count) return invalid;
+  uint64_t values = 0;
+  if (auto err = cursor.read_count(values)) return err;
+  if (values != runs) return invalid;
+  if (mode == ValueMode::Skip) return read_packed_values(cursor, header.type, values, mode, nullptr);
+
+  ValueColumn run_values(header.type);
+  if (auto err = read_packed_values(cursor, header.type, values, mode, &run_values)) return err;
+  if (mode == ValueMode::Store) {
+    for (uint64_t i = 0; i < runs; ++i) out->append_repeated(run_values, i, uint64_t{run_bytes[i]} + 1);
+  }
+  return std::nullopt;
+}
+
+ReadStatus read_bits(Cursor& cursor, uint64_t bits, ValueMode mode, ValueColumn* out) {
+  const uint8_t* packed = nullptr;
+  if (auto err = cursor.take(static_cast<size_t>((bits + 7) / 8), cursor.offset(), packed)) {
+    return err;
+  }
+  if (mode == ValueMode::Store) expand_bits(packed, bits, out->fixed());
+  return std::nullopt;
+}
+
+}  // namespace
+
+ReadStatus to_type_id(uint8_t byte, uint64_t offset, TypeId& type) noexcept {
+  if (byte == 0x00 || byte == 0x0B || byte > 0x0D) {
+    return read_error(FormatErrorKind::UnknownTypeId, offset);
+  }
+  type = static_cast<TypeId>(byte);
+  return std::nullopt;
+}
+
+ReadStatus read_packed_length(const uint8_t*& p, const uint8_t* limit, uint64_t item_offset,
+                              uint64_t& length) noexcept {
+  uint64_t value = 0;
+  for (unsigned group = 0; group < 5; ++group) {
+    if (p == limit) break;
+    const uint8_t byte = *p++;
+    value |= uint64_t{byte & 0x7Fu} << (7 * group);
+    if ((byte & 0x80) == 0) {
+      if (value > 0x7FFFFFFF) break;
+      length = value;
+      return std::nullopt;
+    }
+  }
+  return read_error(FormatErrorKind::InvalidSize, item_offset);
+}
+
+ReadStatus read_array_header(Cursor& cursor, const ArrayExpectation& expect,
+                             ArrayHeader& header) {
+  header.offset = cursor.offset();
+  if (auto err = cursor.read_byte(header.encoding)) return err;
+  if (header.encoding < kPlain || header.encoding > kBitArray) {
+    return read_error(FormatErrorKind::InvalidEncoding, header.offset);
+  }
+  const uint64_t type_offset = cursor.offset();
+  uint8_t type_byte = 0;
+  if (auto err = cursor.read_byte(type_byte)) return err;
+  if (header.encoding == kBitArray) {
+    if (type_byte != static_cast<uint8_t>(TypeId::Bool)) {
+      return read_error(FormatErrorKind::InvalidValueType, type_offset);
+    }
+    header.type = TypeId::Bool;
+  } else if (auto err = to_type_id(type_byte, type_offset, header.type)) {
+    return err;
+  }
+  if (expect.type && *expect.type != header.type) {
+    return read_error(FormatErrorKind::InvalidValueType, type_offset);
+  }
+  if (auto err = cursor.read_count(header.count)) return err;
+  if (expect.count && *expect.count != header.count) {
+    return read_error(FormatErrorKind::InvalidSize, header.offset);
+  }
+  return std::nullopt;
+}
+
+ReadStatus read_array_values(Cursor& cursor, const ArrayHeader& header, ValueMode mode,
+                             ValueColumn* out) {
+  switch (header.encoding) {
+    case kPlain: return read_packed_values(cursor, header.type, header.count, mode, out);
+    case kRunLength: return read_run_length(cursor, header, mode, out);
+    default: return read_bits(cursor, header.count, mode, out);
+  }
+}
+
+}  // namespace qarn

@@ -1,0 +1,51 @@
+// Reading one encoded value array (plain, run-length or bit array) of a
+// column slice, checked as strictly as it is read.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "qarn/cursor.hpp"
+#include "qarn/decoded_values.hpp"
+
+namespace qarn {
+
+// What becomes of an array's values: decoded into a column, checked and
+// dropped, or stepped over with only the framing checked.
+enum class ValueMode : uint8_t { Store, Check, Skip };
+
+struct ArrayExpectation {
+  std::optional<TypeId> type;      // the type the values must have
+  std::optional<uint64_t> count;   // the number of values they must represent
+};
+
+struct ArrayHeader {
+  uint64_t offset = 0;  // of the encoding byte
+  uint8_t encoding = 0;
+  TypeId type = TypeId::Bool;
+  uint64_t count = 0;   // values represented
+};
+
+// Reads an array in two steps, so that a caller that does not know the type
+// beforehand can make the column between them. The header step reads the
+// encoding, the type and the number of values represented, and checks them
+// against `expect`.
+[[nodiscard]] ReadStatus read_array_header(Cursor& cursor, const ArrayExpectation& expect,
+                                           ArrayHeader& header);
+
+// The rest of the array. With ValueMode::Store the values are appended to
+// `out`, a column of the header's type; with ValueMode::Check `out` (of the
+// same type) is scratch space that may be cleared; with ValueMode::Skip it
+// may be null.
+[[nodiscard]] ReadStatus read_array_values(Cursor& cursor, const ArrayHeader& header,
+                                           ValueMode mode, ValueColumn* out);
+
+// The type id byte at `offset`, or unknown type id when it names no type.
+[[nodiscard]] ReadStatus to_type_id(uint8_t byte, uint64_t offset, TypeId& type) noexcept;
+
+// Packed length at the cursor, read no further than `limit`: 1 to 5 bytes
+// of 7-bit groups, at most 0x7FFFFFFF. Fails as invalid size at `item`.
+[[nodiscard]] ReadStatus read_packed_length(const uint8_t*& p, const uint8_t* limit,
+                                            uint64_t item_offset, uint64_t& length) noexcept;
+
+}  // namespace qarn

@@ -1,0 +1,120 @@
+// The strict reader of a whole QARN file: the file header, the table
+// metadata, the table slices one at a time, and the table end. A file is
+// accepted only if it holds exactly these sections, each complete, and
+// nothing after the table end. The first defect met in reading order is
+// reported, at the first byte of the item that holds it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "qarn/array_reader.hpp"
+#include "qarn/cursor.hpp"
+#include "qarn/decoded_values.hpp"
+#include "qarn/sections.hpp"
+
+namespace qarn {
+
+// A value of the metadata, as it lies in the file (which must outlive it):
+// the little-endian bytes of a fixed-width value, or the content of a
+// `string` or `bytes`.
+struct MetadataValue {
+  TypeId type = TypeId::Bool;
+  std::string_view bytes;
+  uint64_t offset = 0;  // of the value's first byte
+};
+
+struct MetadataProperty {
+  std::string_view name;
+  MetadataValue value;
+  std::optional<MetadataValue> default_value;
+  uint64_t offset = 0;  // of the entry's name
+};
+
+struct PropertyDefinition {
+  std::string_view name;
+  TypeId type = TypeId::Bool;
+  std::optional<MetadataValue> default_value;
+};
+
+// The file header and the table metadata.
+struct FileHead {
+  uint8_t major_version = 0;
+  uint8_t minor_version = 0;
+  std::vector<MetadataProperty> table_properties;
+  std::vector<PropertyDefinition> definitions;
+  uint64_t column_count = 0;
+  // Column c's value of definition d is entry c * definitions.size() + d.
+  std::vector<std::optional<MetadataValue>> column_values;
+  std::vector<uint64_t> column_offsets;  // where each column's values begin
+  std::vector<std::string_view> column_names;
+  std::vector<TypeId> column_types;
+
+  [[nodiscard]] const std::optional<MetadataValue>& column_value(uint64_t column,
+                                                                 size_t definition) const {
+    return column_values[column * definitions.size() + definition];
+  }
+};
+
+// A value property of a column slice other than the first "IsInvalid".
+struct SliceProperty {
+  std::string_view name;
+  uint8_t encoding = 0;
+  ValueColumn values;
+};
+
+// Where one column's part of a table slice goes. With ValueMode::Store,
+// `values` and `invalid` receive the values and the "IsInvalid" flags, and
+// `properties` (when given) the other value properties; otherwise the
+// three may be null.
+struct ColumnTarget {
+  ValueMode mode = ValueMode::Check;
+  ValueColumn* values = nullptr;
+  InvalidFlags* invalid = nullptr;
+  std::vector<SliceProperty>* properties = nullptr;
+  bool has_invalid_property = false;  // set by the reader
+};
+
+class FileReader {
+ public:
+  explicit FileReader(std::span<const uint8_t> file) noexcept : cursor_(file) {}
+
+  // Reads the file header and the table metadata, and checks that every
+  // column has a name and a type.
+  [[nodiscard]] ReadStatus read_head(FileHead& head);
+
+  // Reads the next section: a table slice, whose columns go to `targets`
+  // (one per column) and whose row count goes to `rows`, or the table end,
+  // after which `finished` is set. `first_row` is the number of rows read
+  // before this slice.
+  [[nodiscard]] ReadStatus read_next(const FileHead& head, std::span<ColumnTarget> targets,
+                                     uint64_t first_row, uint64_t& rows, bool& finished);
+
+  [[nodiscard]] uint64_t offset() const noexcept { return cursor_.offset(); }
+
+ private:
+  ReadStatus read_section_header(uint8_t& id);
+  ReadStatus expect_section(SectionId expected);
+  ReadStatus read_name(std::string_view& name);
+  ReadStatus read_metadata_value(TypeId type, MetadataValue& value);
+  ReadStatus read_optional_value(TypeId type, std::optional<MetadataValue>& value);
+  ReadStatus read_table_properties(FileHead& head);
+  ReadStatus read_definitions(FileHead& head);
+  ReadStatus read_column_values(FileHead& head);
+  ReadStatus check_columns(FileHead& head) const;
+  ReadStatus read_table_slice(const FileHead& head, std::span<ColumnTarget> targets,
+                              uint64_t first_row, uint64_t& rows);
+  ReadStatus read_column_slice(TypeId type, ColumnTarget& target, uint64_t first_row,
+                               std::optional<uint64_t>& rows);
+  ReadStatus read_value_property(ColumnTarget& target, uint64_t first_row, uint64_t rows);
+  ValueColumn& scratch(TypeId type);
+
+  Cursor cursor_;
+  std::array<std::optional<ValueColumn>, 14> scratch_;  // by type id, for checking
+};
+
+}  // namespace qarn
