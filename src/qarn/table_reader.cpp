@@ -2,43 +2,68 @@
 
 namespace qarn {
 
+namespace {
+
+// Where each column goes: stored into `slices` when selected, else skipped.
+class StoringTargets {
+ public:
+  StoringTargets(const FileHead& head, std::span<const uint8_t> selected, DecodedSlices& slices)
+      : targets_(static_cast<size_t>(head.column_count)), properties_(targets_.size()) {
+    slices.columns.resize(targets_.size());
+    for (size_t c = 0; c < targets_.size(); ++c) {
+      if (!selected.empty() && (c >= selected.size() || selected[c] == 0)) {
+        targets_[c].mode = ValueMode::Skip;
+        continue;
+      }
+      DecodedColumn& column = slices.columns[c].emplace(head.column_types[c]);
+      targets_[c] = ColumnTarget{ValueMode::Store, &column.values, &column.invalid, &properties_[c]};
+    }
+  }
+
+  std::span<ColumnTarget> targets() noexcept { return targets_; }
+
+  // Files what the slice just read held beside its values.
+  void keep_slice(DecodedSlices& slices, uint64_t rows) {
+    const uint64_t slice = slices.slice_rows.size();
+    slices.slice_rows.push_back(rows);
+    for (size_t c = 0; c < targets_.size(); ++c) {
+      slices.slice_has_invalid.push_back(targets_[c].has_invalid_property ? 1 : 0);
+      if (properties_[c].empty()) continue;
+      slices.slice_properties.emplace(std::pair{slice, uint64_t{c}}, std::move(properties_[c]));
+      properties_[c].clear();
+    }
+  }
+
+  static void pad_invalid(DecodedSlices& slices, uint64_t rows) {
+    for (std::optional<DecodedColumn>& column : slices.columns) {
+      if (column && column->invalid.any()) column->invalid.pad_to(rows);
+    }
+  }
+
+ private:
+  std::vector<ColumnTarget> targets_;
+  std::vector<std::vector<SliceProperty>> properties_;
+};
+
+}  // namespace
+
 ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> selected,
                       DecodedTable& table) {
   FileReader reader(file);
-  FileHead& head = table.head;
-  if (auto err = reader.read_head(head)) return err;
-
-  const size_t column_count = static_cast<size_t>(head.column_count);
-  std::vector<ColumnTarget> targets(column_count);
-  std::vector<std::vector<SliceProperty>> properties(column_count);
-  table.columns.resize(column_count);
-  for (size_t c = 0; c < column_count; ++c) {
-    if (!selected.empty() && (c >= selected.size() || selected[c] == 0)) {
-      targets[c].mode = ValueMode::Skip;
-      continue;
-    }
-    DecodedColumn& column = table.columns[c].emplace(head.column_types[c]);
-    targets[c] = ColumnTarget{ValueMode::Store, &column.values, &column.invalid, &properties[c]};
-  }
-
+  if (auto err = reader.read_head(table.head)) return err;
+  StoringTargets targets(table.head, selected, table.slices);
   uint64_t rows_so_far = 0;
-  for (uint64_t slice = 0;; ++slice) {
+  while (true) {
     uint64_t rows = 0;
     bool finished = false;
-    if (auto err = reader.read_next(head, targets, rows_so_far, rows, finished)) return err;
-    if (finished) break;
-    table.slice_rows.push_back(rows);
-    rows_so_far += rows;
-    for (size_t c = 0; c < column_count; ++c) {
-      table.slice_has_invalid.push_back(targets[c].has_invalid_property ? 1 : 0);
-      if (properties[c].empty()) continue;
-      table.slice_properties.emplace(std::pair{slice, uint64_t{c}}, std::move(properties[c]));
-      properties[c].clear();
+    if (auto err = reader.read_next(table.head, targets.targets(), rows_so_far, rows, finished)) {
+      return err;
     }
+    if (finished) break;
+    targets.keep_slice(table.slices, rows);
+    rows_so_far += rows;
   }
-  for (std::optional<DecodedColumn>& column : table.columns) {
-    if (column && column->invalid.any()) column->invalid.pad_to(rows_so_far);
-  }
+  StoringTargets::pad_invalid(table.slices, rows_so_far);
   return std::nullopt;
 }
 
@@ -47,13 +72,35 @@ ReadStatus validate_file(std::span<const uint8_t> file) {
   FileHead head;
   if (auto err = reader.read_head(head)) return err;
   std::vector<ColumnTarget> targets(static_cast<size_t>(head.column_count));
-  for (uint64_t rows_so_far = 0;;) {
+  while (true) {
     uint64_t rows = 0;
     bool finished = false;
-    if (auto err = reader.read_next(head, targets, rows_so_far, rows, finished)) return err;
+    if (auto err = reader.read_next(head, targets, 0, rows, finished)) return err;
     if (finished) return std::nullopt;
-    rows_so_far += rows;
   }
+}
+
+ReadStatus SliceStream::open() {
+  if (auto err = reader_.read_head(head_)) failed_ = err;
+  return failed_;
+}
+
+ReadStatus SliceStream::next(std::span<const uint8_t> selected, DecodedSlices& slice,
+                             bool& finished) {
+  finished = finished_;
+  if (failed_ || finished_) return failed_;
+  StoringTargets targets(head_, selected, slice);
+  uint64_t rows = 0;
+  if (auto err = reader_.read_next(head_, targets.targets(), 0, rows, finished_)) {
+    failed_ = err;
+    return failed_;
+  }
+  finished = finished_;
+  if (!finished_) {
+    targets.keep_slice(slice, rows);
+    StoringTargets::pad_invalid(slice, rows);
+  }
+  return std::nullopt;
 }
 
 }  // namespace qarn

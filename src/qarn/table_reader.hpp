@@ -1,5 +1,5 @@
-// A whole file read at once: the metadata, and every selected column's
-// values and invalid flags joined over all table slices.
+// Reading tables: a whole file at once, with every selected column's values
+// and invalid flags joined over all table slices, or one slice at a time.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +16,11 @@ namespace qarn {
 struct DecodedColumn {
   explicit DecodedColumn(TypeId type) : values(type) {}
   ValueColumn values;
-  InvalidFlags invalid;  // padded to the row count
+  InvalidFlags invalid;  // padded to the row count once any row is invalid
 };
 
-struct DecodedTable {
-  FileHead head;
+// The table slices read, and what they held.
+struct DecodedSlices {
   std::vector<uint64_t> slice_rows;
   // One entry per column; empty for a column that was not selected.
   std::vector<std::optional<DecodedColumn>> columns;
@@ -31,13 +31,39 @@ struct DecodedTable {
   std::vector<uint8_t> slice_has_invalid;
 };
 
+struct DecodedTable {
+  FileHead head;
+  DecodedSlices slices;
+};
+
 // Reads `file`. `selected` holds one flag per column, or is empty for all
 // columns; the values of the others are stepped over (their framing is
 // still checked). Throws std::bad_alloc.
-[[nodiscard]] ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> selected,
-                                    DecodedTable& table);
+[[nodiscard]] ReadStatus read_table(std::span<const uint8_t> file,
+                                    std::span<const uint8_t> selected, DecodedTable& table);
 
 // The full check of `file`, keeping nothing.
 [[nodiscard]] ReadStatus validate_file(std::span<const uint8_t> file);
+
+// One table slice at a time; `file` must outlive the stream.
+class SliceStream {
+ public:
+  explicit SliceStream(std::span<const uint8_t> file) noexcept : reader_(file) {}
+
+  // Reads the file header and the metadata; call once, first.
+  [[nodiscard]] ReadStatus open();
+  [[nodiscard]] const FileHead& head() const noexcept { return head_; }
+
+  // Reads the next slice into `slice` (fresh), or sets `finished` at the
+  // table end. Once finished or failed, the stream stays so.
+  [[nodiscard]] ReadStatus next(std::span<const uint8_t> selected, DecodedSlices& slice,
+                                bool& finished);
+
+ private:
+  FileReader reader_;
+  FileHead head_;
+  std::optional<ReadError> failed_;
+  bool finished_ = false;
+};
 
 }  // namespace qarn

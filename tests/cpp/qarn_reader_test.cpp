@@ -224,16 +224,16 @@ TEST(Reader, DecodesEveryEncodingIntoJoinedColumns) {
   DecodedTable table;
   const ReadStatus status = read_table(file, {}, table);
   ASSERT_FALSE(status.has_value()) << read_message(*status);
-  ASSERT_EQ(table.slice_rows, (std::vector<uint64_t>{4, 1}));
-  const DecodedColumn& column = *table.columns[0];
+  ASSERT_EQ(table.slices.slice_rows, (std::vector<uint64_t>{4, 1}));
+  const DecodedColumn& column = *table.slices.columns[0];
   std::vector<int32_t> values(5);
   ASSERT_EQ(column.values.fixed().size(), 20u);
   std::memcpy(values.data(), column.values.fixed().data(), 20);
   EXPECT_EQ(values, (std::vector<int32_t>{7, 7, 7, 9, 5}));
   EXPECT_EQ(std::vector<uint8_t>(column.invalid.flags().data(), column.invalid.flags().data() + 5),
             (std::vector<uint8_t>{0, 0, 1, 0, 0}));
-  EXPECT_EQ(table.slice_has_invalid, (std::vector<uint8_t>{1, 0}));
-  const auto& extra = table.slice_properties.at({1, 0});
+  EXPECT_EQ(table.slices.slice_has_invalid, (std::vector<uint8_t>{1, 0}));
+  const auto& extra = table.slices.slice_properties.at({1, 0});
   ASSERT_EQ(extra.size(), 1u);
   EXPECT_EQ(extra[0].name, "Extra");
   EXPECT_EQ(extra[0].values.type(), TypeId::Long);
@@ -244,13 +244,13 @@ TEST(Reader, JoinsStringsOverSlicesAndSkipsUnselectedColumns) {
   DecodedTable table;
   const uint8_t selected[] = {1, 0};
   ASSERT_FALSE(read_table(file, selected, table).has_value());
-  ASSERT_FALSE(table.columns[1].has_value());
-  const ValueColumn& strings = table.columns[0]->values;
+  ASSERT_FALSE(table.slices.columns[1].has_value());
+  const ValueColumn& strings = table.slices.columns[0]->values;
   ASSERT_EQ(strings.size(), 3u);
   EXPECT_EQ(strings.element(0), "ab");
   EXPECT_EQ(strings.element(1), "");
   EXPECT_EQ(strings.element(2), "c\xc3\xa9");
-  EXPECT_EQ(std::vector<uint8_t>(table.columns[0]->invalid.flags().data(),
-                                 table.columns[0]->invalid.flags().data() + 3),
+  EXPECT_EQ(std::vector<uint8_t>(table.slices.columns[0]->invalid.flags().data(),
+                                 table.slices.columns[0]->invalid.flags().data() + 3),
             (std::vector<uint8_t>{0, 1, 0}));
 }

@@ -1,0 +1,32 @@
+"""Read and write QARN files: a typed, column-oriented binary format made
+from CSV by `_qarn.csv_to_qarn`.
+
+    import qarn
+    table = qarn.read("trips.qarn")          # or bytes, a memoryview, a file object
+    table["fare"].values                     # numpy array
+    frame = table.to_pandas()                # nullable dtypes; invalid cells are missing
+"""
+
+from importlib.metadata import PackageNotFoundError, version
+
+from ._native import FormatError
+from .convert import convert
+from .reading import iter_slices, read, validate
+from .table import Column, PropertyDefinition, Table
+
+try:
+    __version__ = version("qarn")
+except PackageNotFoundError:  # pragma: no cover - running from a source tree
+    __version__ = "0+unknown"
+
+__all__ = [
+    "Column",
+    "FormatError",
+    "PropertyDefinition",
+    "Table",
+    "__version__",
+    "convert",
+    "iter_slices",
+    "read",
+    "validate",
+]

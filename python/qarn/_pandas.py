@@ -1,0 +1,63 @@
+"""Tables as pandas DataFrames with nullable dtypes: an invalid cell is
+missing, and a NaN that the file holds stays NaN."""
+
+from __future__ import annotations
+
+import importlib.util
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+
+from ._optional import require
+from .types import BOOL, BYTES, DOUBLE, FLOAT, INT, LONG, OPAQUE8, STRING
+
+if TYPE_CHECKING:
+    import pandas
+
+    from .table import Column, Table
+
+
+def _masked(pd: Any, column: Column) -> Any:
+    values = column.values
+    mask = column.invalid.copy()
+    type_id = column.type_id
+    if type_id == BOOL:
+        return pd.arrays.BooleanArray(values, mask)
+    if type_id in (INT, LONG) or type_id in OPAQUE8:
+        return pd.arrays.IntegerArray(values, mask)
+    if type_id in (FLOAT, DOUBLE):
+        return pd.arrays.FloatingArray(values, mask)
+    return None
+
+
+def _strings(pd: Any, column: Column) -> Any:
+    if column.type_id == STRING and importlib.util.find_spec("pyarrow") is not None:
+        from ._arrow import column_to_arrow
+
+        return pd.StringDtype("pyarrow").__from_arrow__(column_to_arrow(column))
+    values = column.values.copy()
+    values[column.invalid] = None
+    if column.type_id == STRING:
+        return pd.array(values, dtype=pd.StringDtype())
+    return pd.array(values, dtype=object)
+
+
+def column_to_pandas(pd: Any, column: Column) -> Any:
+    masked = _masked(pd, column)
+    if masked is not None:
+        return masked
+    if column.type_id in (STRING, BYTES):
+        return _strings(pd, column)
+    values = column.values.astype(object)  # the 16-byte type
+    values[column.invalid] = None
+    return pd.array(values, dtype=object)
+
+
+def table_to_pandas(table: Table) -> pandas.DataFrame:
+    pd = require("pandas", "pandas", "Table.to_pandas()")
+    data = {}
+    for position, column in enumerate(table):
+        data[position] = column_to_pandas(pd, column)
+    frame = pd.DataFrame(data, copy=False)
+    frame.columns = table.column_names  # names may repeat
+    return frame

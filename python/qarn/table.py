@@ -1,0 +1,240 @@
+"""A QARN table read into memory: its metadata and its columns as numpy arrays."""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterator
+from dataclasses import dataclass
+from functools import cached_property
+from typing import TYPE_CHECKING, Any, BinaryIO
+
+import numpy as np
+
+from . import _native
+from ._atomic import write_target
+from .types import FIXED_DTYPES, VARIABLE, type_name
+
+if TYPE_CHECKING:
+    import pandas
+    import polars
+    import pyarrow
+
+
+@dataclass(frozen=True)
+class PropertyDefinition:
+    """A column property as the metadata defines it once for all columns."""
+
+    name: str
+    type: str
+    default: Any = None
+    has_default: bool = False
+
+
+class Values:
+    """One array of values as the native reader decoded it: fixed-width
+    values back to back, or `string` / `bytes` elements as offsets and data."""
+
+    __slots__ = ("type_id", "fixed", "offsets_buffer", "data", "_length")
+
+    def __init__(self, parts: tuple[int, Any, Any, Any]) -> None:
+        self.type_id, self.fixed, self.offsets_buffer, self.data = parts
+        if self.type_id in VARIABLE:
+            self._length = len(self.offsets_buffer) // 8 - 1
+        else:
+            self._length = len(self.fixed) // FIXED_DTYPES[self.type_id].itemsize
+
+    def __len__(self) -> int:
+        return self._length
+
+    def offsets(self) -> np.ndarray:
+        return np.frombuffer(self.offsets_buffer, dtype=np.int64)
+
+    def numpy(self) -> np.ndarray:
+        if self.type_id not in VARIABLE:
+            return np.frombuffer(self.fixed, dtype=FIXED_DTYPES[self.type_id])
+        items = _native.elements(self.offsets_buffer, self.data, self.type_id != 0x0C)
+        array = np.empty(len(items), dtype=object)
+        array[:] = items
+        return array
+
+
+class Column:
+    """One column of a table: its name, type, values and invalid flags."""
+
+    def __init__(self, name: str, type_id: int, values: Values, invalid: Any, properties: dict[str, Any]) -> None:
+        self.name = name
+        self.type_id = type_id
+        self._values = values
+        self._invalid = invalid
+        self.properties = properties
+
+    @property
+    def type(self) -> str:
+        """"bool", "int", "long", "float", "double", "string", "bytes", or "0x06" ... "0x09", "0x0D"."""
+        return type_name(self.type_id)
+
+    def __len__(self) -> int:
+        return len(self._values)
+
+    @cached_property
+    def values(self) -> np.ndarray:
+        """One array for the whole column. Invalid rows hold what the file
+        stores for them (the type's default, for converted files)."""
+        return self._values.numpy()
+
+    @cached_property
+    def invalid(self) -> np.ndarray:
+        """One flag per row, True where the row's value is invalid."""
+        if self._invalid is None:
+            return np.zeros(len(self), dtype=np.bool_)
+        return np.frombuffer(self._invalid, dtype=np.bool_)
+
+    @property
+    def invalid_count(self) -> int:
+        return 0 if self._invalid is None else int(np.count_nonzero(self.invalid))
+
+    def __repr__(self) -> str:
+        return f"<qarn.Column {self.name!r}: {self.type}, {len(self)} rows, {self.invalid_count} invalid>"
+
+
+class Table:
+    """A table read from a QARN file.
+
+    `len(table)` is the number of columns, as iterating over the table and
+    indexing it go over columns; `num_rows` counts rows.
+    """
+
+    def __init__(self, raw: dict[str, Any], selected: list[int]) -> None:
+        self.version: tuple[int, int] = raw["version"]
+        self.slice_rows: list[int] = raw["slice_rows"]
+        self.table_properties: dict[str, Any] = {}
+        self.table_property_defaults: dict[str, Any] = {}
+        for name, _type_id, value, default in raw["table_properties"]:
+            if name in self.table_properties:
+                continue  # the first entry of a name is the one that counts
+            self.table_properties[name] = value
+            if default is not None:
+                self.table_property_defaults[name] = default
+        self.column_property_definitions = [
+            PropertyDefinition(name, type_name(type_id), default, default is not None)
+            for name, type_id, default in raw["definitions"]
+        ]
+        self._file_columns: list[int] = selected
+        self._slice_properties: dict[tuple[int, int], list] = raw["slice_properties"]
+        self._slice_has_invalid: bytes = raw["slice_has_invalid"]
+        self._file_column_count = len(raw["names"])
+        self._slice_starts = np.concatenate(([0], np.cumsum(self.slice_rows, dtype=np.int64)))
+        self._columns = [self._make_column(raw, index) for index in selected]
+        self._by_name: dict[str, int] = {}
+        for position, column in enumerate(self._columns):
+            self._by_name.setdefault(column.name, position)
+
+    def _make_column(self, raw: dict[str, Any], index: int) -> Column:
+        values, invalid = raw["columns"][index]
+        names = [definition.name for definition in self.column_property_definitions]
+        properties: dict[str, Any] = {}
+        for name, value in zip(names, raw["column_values"][index]):
+            if value is not None and name not in properties:
+                properties[name] = value
+        return Column(raw["names"][index], raw["types"][index], Values(values), invalid, properties)
+
+    # ------------------------------------------------------------ shape
+
+    @property
+    def column_names(self) -> list[str]:
+        return [column.name for column in self._columns]
+
+    @property
+    def column_types(self) -> list[str]:
+        return [column.type for column in self._columns]
+
+    @property
+    def num_rows(self) -> int:
+        return int(self._slice_starts[-1])
+
+    @property
+    def num_slices(self) -> int:
+        return len(self.slice_rows)
+
+    @property
+    def num_columns(self) -> int:
+        return len(self._columns)
+
+    def __len__(self) -> int:
+        return len(self._columns)
+
+    def __iter__(self) -> Iterator[Column]:
+        return iter(self._columns)
+
+    def __contains__(self, name: object) -> bool:
+        return name in self._by_name
+
+    def __getitem__(self, key: int | str) -> Column:
+        if isinstance(key, str):
+            try:
+                return self._columns[self._by_name[key]]
+            except KeyError:
+                raise KeyError(f"no column named {key!r}") from None
+        if isinstance(key, (int, np.integer)) and not isinstance(key, bool):
+            return self._columns[key]
+        raise TypeError(f"columns are indexed by name or position, not {type(key).__name__}")
+
+    def column(self, key: int | str) -> Column:
+        return self[key]
+
+    def __repr__(self) -> str:
+        columns = ", ".join(f"{c.name}: {c.type}" for c in self._columns)
+        return f"<qarn.Table {self.num_rows} rows, {self.num_slices} slices; {columns}>"
+
+    # -------------------------------------------------- slice properties
+
+    def slice_properties(self, slice_index: int, column: int | str) -> dict[str, np.ndarray]:
+        """The value properties of one column in one table slice, by name:
+        "IsInvalid" as a bool array when the slice has it, and every other
+        ("ErrorCode", "HasReplacedValue", ...) as an array of its own type."""
+        if not -self.num_slices <= slice_index < self.num_slices:
+            raise IndexError(f"slice {slice_index} out of range for {self.num_slices} slices")
+        slice_index %= self.num_slices
+        position = self._by_name[column] if isinstance(column, str) else column
+        file_column = self._file_columns[position]
+        result: dict[str, np.ndarray] = {}
+        if self._slice_has_invalid[slice_index * self._file_column_count + file_column]:
+            start, stop = self._slice_starts[slice_index], self._slice_starts[slice_index + 1]
+            result["IsInvalid"] = self._columns[position].invalid[start:stop]
+        for name, _encoding, values in self._slice_properties.get((slice_index, file_column), []):
+            result.setdefault(name, Values(values).numpy())
+        return result
+
+    # -------------------------------------------------------- conversion
+
+    def to_arrow(self) -> pyarrow.Table:
+        """A pyarrow Table; invalid cells are nulls."""
+        from ._arrow import table_to_arrow
+
+        return table_to_arrow(self)
+
+    def to_pandas(self) -> pandas.DataFrame:
+        """A pandas DataFrame with nullable dtypes; invalid cells are missing."""
+        from ._pandas import table_to_pandas
+
+        return table_to_pandas(self)
+
+    def to_polars(self) -> polars.DataFrame:
+        """A polars DataFrame; invalid cells are nulls."""
+        from ._polars import table_to_polars
+
+        return table_to_polars(self)
+
+    def to_csv(self, target: str | os.PathLike[str] | BinaryIO | None = None) -> bytes | None:
+        """The table as CSV that converts back to the same file: the bytes,
+        or written to `target` (a path, replaced only once complete, or a
+        binary file object) and None."""
+        columns = []
+        for column in self._columns:
+            parts = column._values
+            columns.append((parts.type_id, parts.fixed, parts.offsets_buffer, parts.data, column._invalid))
+        text = _native.to_csv(self.column_names, columns, self.num_rows)
+        if target is None:
+            return bytes(text)
+        write_target(target, text)
+        return None

@@ -1,0 +1,64 @@
+#include "binding/buffer.hpp"
+
+#include <new>
+#include <utility>
+
+namespace binding {
+
+namespace {
+
+struct BufferObject {
+  PyObject_HEAD
+  common::ByteBuffer bytes;  // constructed in place by new_buffer
+};
+
+// A zero-length buffer still needs an address to export.
+uint8_t g_empty[1];
+
+void buffer_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  reinterpret_cast<BufferObject*>(self)->bytes.~ByteBuffer();
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+int buffer_get(PyObject* self, Py_buffer* view, int flags) {
+  common::ByteBuffer& bytes = reinterpret_cast<BufferObject*>(self)->bytes;
+  void* data = bytes.data() != nullptr ? bytes.data() : g_empty;
+  return PyBuffer_FillInfo(view, self, data, static_cast<Py_ssize_t>(bytes.size()), 0, flags);
+}
+
+Py_ssize_t buffer_length(PyObject* self) {
+  return static_cast<Py_ssize_t>(reinterpret_cast<BufferObject*>(self)->bytes.size());
+}
+
+PyType_Slot g_buffer_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(buffer_dealloc)},
+    {Py_bf_getbuffer, reinterpret_cast<void*>(buffer_get)},
+    {Py_sq_length, reinterpret_cast<void*>(buffer_length)},
+    {Py_tp_doc, const_cast<char*>("Bytes decoded by qarn, shared with numpy and Arrow without a copy.")},
+    {0, nullptr},
+};
+
+PyType_Spec g_buffer_spec = {
+    "qarn._native.Buffer",
+    sizeof(BufferObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    g_buffer_slots,
+};
+
+}  // namespace
+
+PyTypeObject* make_buffer_type(PyObject* module) {
+  return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &g_buffer_spec, nullptr));
+}
+
+PyObject* new_buffer(PyTypeObject* type, common::ByteBuffer&& bytes) {
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  new (&reinterpret_cast<BufferObject*>(self)->bytes) common::ByteBuffer(std::move(bytes));
+  return self;
+}
+
+}  // namespace binding
