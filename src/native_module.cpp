@@ -122,6 +122,41 @@ PyObject* read_head(PyObject* module, PyObject* source) {
   }
 }
 
+// Sets `dict[key]` to a list of unsigned integers; false on failure.
+bool set_counts(PyObject* dict, const char* key, const std::vector<uint64_t>& counts) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(counts.size())));
+  if (!list) return false;
+  for (size_t i = 0; i < counts.size(); ++i) {
+    PyObject* item = PyLong_FromUnsignedLongLong(counts[i]);
+    if (item == nullptr) return false;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return PyDict_SetItemString(dict, key, list.get()) == 0;
+}
+
+PyObject* summarize(PyObject* module, PyObject* source) {
+  const ModuleState& state = state_of(module);
+  BufferView view;
+  if (!view.acquire(source)) return nullptr;
+  try {
+    qarn::FileSummary summary;
+    qarn::ReadStatus status;
+    if (!run_unlocked([&] { status = qarn::summarize_file(view.bytes(), summary); })) return nullptr;
+    if (status) return raise_format_error(state, *status);
+    Ref dict(binding::head_dict(summary.head));
+    Ref metadata_bytes(dict ? PyLong_FromUnsignedLongLong(summary.metadata_bytes) : nullptr);
+    if (!metadata_bytes || PyDict_SetItemString(dict.get(), "metadata_bytes", metadata_bytes.get()) < 0 ||
+        !set_counts(dict.get(), "slice_rows", summary.slice_rows) ||
+        !set_counts(dict.get(), "invalid_counts", summary.invalid_counts) ||
+        !set_counts(dict.get(), "column_bytes", summary.column_bytes)) {
+      return nullptr;
+    }
+    return dict.release();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
 PyObject* validate(PyObject* module, PyObject* source) {
   const ModuleState& state = state_of(module);
   BufferView view;
@@ -373,6 +408,7 @@ PyMethodDef g_functions[] = {
      METH_VARARGS | METH_KEYWORDS, "Reads a whole QARN file into a dict of metadata and columns."},
     {"read_head", read_head, METH_O, "Reads a QARN file's header and metadata."},
     {"validate", validate, METH_O, "Checks a whole QARN file; raises FormatError."},
+    {"summarize", summarize, METH_O, "What a QARN file holds, without decoding its values."},
     {"to_csv", to_csv, METH_VARARGS, "Writes decoded columns as CSV into a Buffer."},
     {"elements", elements, METH_VARARGS, "The elements of a string or bytes column as a list."},
     {nullptr, nullptr, 0, nullptr},

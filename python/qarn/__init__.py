@@ -12,6 +12,7 @@ from importlib.metadata import PackageNotFoundError, version
 from ._native import FormatError
 from .convert import convert
 from .reading import iter_slices, read, validate
+from .summary import ColumnSummary, FileSummary, summarize
 from .table import Column, PropertyDefinition, Table
 
 try:
@@ -21,6 +22,8 @@ except PackageNotFoundError:  # pragma: no cover - running from a source tree
 
 __all__ = [
     "Column",
+    "ColumnSummary",
+    "FileSummary",
     "FormatError",
     "PropertyDefinition",
     "Table",
@@ -28,5 +31,6 @@ __all__ = [
     "convert",
     "iter_slices",
     "read",
+    "summarize",
     "validate",
 ]

@@ -1,5 +1,7 @@
 #include "qarn/file_reader.hpp"
 
+#include <algorithm>
+
 #include "common/utf8.hpp"
 #include "qarn/sections.hpp"
 
@@ -238,16 +240,21 @@ ReadStatus FileReader::read_value_property(ColumnTarget& target, uint64_t first_
 
   const bool first_invalid = name == kIsInvalid && !target.has_invalid_property;
   if (name == kIsInvalid) target.has_invalid_property = true;
-  if (target.mode != ValueMode::Store || (!first_invalid && target.properties == nullptr)) {
-    const ValueMode mode = target.mode == ValueMode::Skip ? ValueMode::Skip : ValueMode::Check;
-    return read_array_values(cursor_, header, mode, &scratch(header.type));
-  }
-  if (first_invalid) {
+  if (first_invalid && (target.mode == ValueMode::Store || target.count_invalid)) {
     ValueColumn& bits = scratch(TypeId::Bool);
     bits.clear();
     if (auto err = read_array_values(cursor_, header, ValueMode::Store, &bits)) return err;
-    target.invalid->append(first_row, bits.fixed().data(), rows);
+    const uint8_t* flags = bits.fixed().data();
+    if (target.count_invalid) {
+      target.invalid_count += static_cast<uint64_t>(std::count_if(
+          flags, flags + bits.fixed().size(), [](uint8_t flag) { return flag != 0; }));
+    }
+    if (target.mode == ValueMode::Store) target.invalid->append(first_row, flags, rows);
     return std::nullopt;
+  }
+  if (target.mode != ValueMode::Store || target.properties == nullptr) {
+    const ValueMode mode = target.mode == ValueMode::Skip ? ValueMode::Skip : ValueMode::Check;
+    return read_array_values(cursor_, header, mode, &scratch(header.type));
   }
   SliceProperty& property =
       target.properties->emplace_back(SliceProperty{name, header.encoding, ValueColumn(header.type)});
@@ -256,6 +263,7 @@ ReadStatus FileReader::read_value_property(ColumnTarget& target, uint64_t first_
 
 ReadStatus FileReader::read_column_slice(TypeId type, ColumnTarget& target, uint64_t first_row,
                                          std::optional<uint64_t>& rows) {
+  const uint64_t start = cursor_.offset();
   if (auto err = expect_section(SectionId::ColumnSlice)) return err;
   ArrayHeader header;
   if (auto err = read_array_header(cursor_, ArrayExpectation{type, rows}, header)) return err;
@@ -271,6 +279,7 @@ ReadStatus FileReader::read_column_slice(TypeId type, ColumnTarget& target, uint
   for (uint64_t i = 0; i < property_count; ++i) {
     if (auto err = read_value_property(target, first_row, *rows)) return err;
   }
+  target.bytes += cursor_.offset() - start;
   return std::nullopt;
 }
 

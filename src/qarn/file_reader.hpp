@@ -76,7 +76,14 @@ struct ColumnTarget {
   ValueColumn* values = nullptr;
   InvalidFlags* invalid = nullptr;
   std::vector<SliceProperty>* properties = nullptr;
-  bool has_invalid_property = false;  // set by the reader
+  // Counts the rows flagged by "IsInvalid" into `invalid_count` whatever
+  // the mode, so that a summary can step over the values.
+  bool count_invalid = false;
+
+  // Set by the reader.
+  bool has_invalid_property = false;  // in the slice just read
+  uint64_t invalid_count = 0;         // over all slices read, when counted
+  uint64_t bytes = 0;                 // of the column's slice sections so far
 };
 
 class FileReader {

@@ -80,6 +80,29 @@ ReadStatus validate_file(std::span<const uint8_t> file) {
   }
 }
 
+ReadStatus summarize_file(std::span<const uint8_t> file, FileSummary& summary) {
+  FileReader reader(file);
+  if (auto err = reader.read_head(summary.head)) return err;
+  summary.metadata_bytes = reader.offset();
+  std::vector<ColumnTarget> targets(static_cast<size_t>(summary.head.column_count));
+  for (ColumnTarget& target : targets) {
+    target.mode = ValueMode::Skip;
+    target.count_invalid = true;
+  }
+  while (true) {
+    uint64_t rows = 0;
+    bool finished = false;
+    if (auto err = reader.read_next(summary.head, targets, 0, rows, finished)) return err;
+    if (finished) break;
+    summary.slice_rows.push_back(rows);
+  }
+  for (const ColumnTarget& target : targets) {
+    summary.invalid_counts.push_back(target.invalid_count);
+    summary.column_bytes.push_back(target.bytes);
+  }
+  return std::nullopt;
+}
+
 ReadStatus SliceStream::open() {
   if (auto err = reader_.read_head(head_)) failed_ = err;
   return failed_;

@@ -42,6 +42,20 @@ struct DecodedTable {
 [[nodiscard]] ReadStatus read_table(std::span<const uint8_t> file,
                                     std::span<const uint8_t> selected, DecodedTable& table);
 
+// What a file holds, without decoding values: the head, and per column the
+// rows flagged invalid and the bytes its slices take.
+struct FileSummary {
+  FileHead head;
+  std::vector<uint64_t> slice_rows;
+  std::vector<uint64_t> invalid_counts;
+  std::vector<uint64_t> column_bytes;
+  uint64_t metadata_bytes = 0;  // the file header and the table metadata
+};
+
+// Checks the framing of every section and the "IsInvalid" flags, and
+// steps over the values.
+[[nodiscard]] ReadStatus summarize_file(std::span<const uint8_t> file, FileSummary& summary);
+
 // The full check of `file`, keeping nothing.
 [[nodiscard]] ReadStatus validate_file(std::span<const uint8_t> file);
 
