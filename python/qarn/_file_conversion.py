@@ -1,0 +1,149 @@
+"""Converting one CSV file into one QARN file, with a report of what came of
+it. The same function runs in the command line's own process, in its
+process pool and on Dask workers, so a job and its report are plain,
+picklable data and every expected failure is a report, not an exception."""
+
+from __future__ import annotations
+
+import errno
+import functools
+import inspect
+import os
+import sys
+import time
+from collections.abc import Buffer
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any
+
+from ._publish import OutputExists, publish, temporary_name
+from .convert import convert
+from .summary import summarize
+
+STDIO = "-"  # as a source: standard input; as a target: standard output
+
+
+def qarn_name(source: str) -> str:
+    """IN.csv becomes IN.qarn (in the same folder)."""
+    return str(Path(source).with_suffix(".qarn"))
+
+
+@dataclass(frozen=True)
+class ConversionJob:
+    source: str  # a CSV path, or "-"
+    target: str  # the QARN path, or "-"
+    chunk_size: int = 10000
+    sample_rows: int = 1000
+    threads: int | None = None  # None: the library's default
+    replace: bool = True  # False: an existing target is an error
+    temporary: str | None = None  # chosen beforehand by whoever may have to remove it
+
+
+@dataclass(frozen=True)
+class FileReport:
+    """What became of one input. `error` is the exact message of what went
+    wrong and `error_path` the file it is about (the input or the output);
+    both are None on success."""
+
+    path: str
+    output: str
+    rows: int | None = None
+    columns: int | None = None
+    invalid: int | None = None  # invalid cells
+    input_bytes: int | None = None
+    bytes: int | None = None  # of the output
+    seconds: float = 0.0
+    error: str | None = None
+    error_path: str | None = None
+
+    @property
+    def ok(self) -> bool:
+        return self.error is None
+
+    @property
+    def mb_per_second(self) -> float:
+        return (self.input_bytes or 0) / self.seconds / 1e6 if self.seconds > 0 else 0.0
+
+
+@functools.cache
+def _convert_takes_threads() -> bool:
+    return "threads" in inspect.signature(convert).parameters
+
+
+def _options(job: ConversionJob) -> dict[str, Any]:
+    options: dict[str, Any] = {"chunk_size": job.chunk_size, "sample_rows": job.sample_rows}
+    if job.threads is not None and _convert_takes_threads():
+        options["threads"] = job.threads
+    return options
+
+
+def _convert(job: ConversionJob) -> tuple[bytes, int]:
+    if job.source == STDIO:
+        data: Buffer | str = sys.stdin.buffer.read()
+        size = len(data)
+    else:
+        size = os.stat(job.source).st_size
+        data = job.source  # mapped by qarn.convert, not read into a copy
+    result = convert(data, None, **_options(job))
+    assert isinstance(result, bytes)
+    return result, size
+
+
+def _write(job: ConversionJob, result: bytes) -> None:
+    if job.target == STDIO:
+        sys.stdout.buffer.write(result)
+        sys.stdout.buffer.flush()
+        return
+    folder = os.path.dirname(job.target)
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+    publish(result, job.target, job.temporary or temporary_name(job.target), replace=job.replace)
+
+
+def shown_source(path: str) -> str:
+    return "<stdin>" if path == STDIO else path
+
+
+def shown_target(path: str) -> str:
+    return "<stdout>" if path == STDIO else path
+
+
+def os_error_message(error: OSError, *, writing_file: bool = False) -> str:
+    """The system's words for an error; for a full disk met while writing a
+    file (which is then removed), that nothing was left behind."""
+    message = error.strerror or str(error)
+    if writing_file and error.errno in (errno.ENOSPC, errno.EDQUOT):
+        message += "; nothing was written"
+    return message
+
+
+def run_job(job: ConversionJob) -> FileReport:
+    """Converts one file. Interruptions (KeyboardInterrupt, SystemExit) pass
+    through, after the temporary file is removed."""
+    start = time.perf_counter()
+    report = functools.partial(FileReport, job.source, job.target)
+    try:
+        result, size = _convert(job)
+    except OSError as error:
+        return report(error=os_error_message(error), error_path=error.filename or shown_source(job.source))
+    except MemoryError:
+        return report(error="out of memory", error_path=shown_source(job.source))
+    except ValueError as error:
+        return report(error=str(error), error_path=shown_source(job.source))
+    try:
+        _write(job, result)
+    except OutputExists as error:
+        return report(input_bytes=size, error=error.strerror, error_path=shown_target(job.target))
+    except OSError as error:
+        message = os_error_message(error, writing_file=job.target != STDIO)
+        return report(input_bytes=size, error=message, error_path=shown_target(job.target))
+    seconds = time.perf_counter() - start
+    summary = summarize(result)
+    return report(
+        rows=summary.num_rows,
+        columns=len(summary.columns),
+        invalid=summary.invalid_count,
+        input_bytes=size,
+        bytes=len(result),
+        seconds=seconds,
+    )

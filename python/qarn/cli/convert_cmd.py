@@ -1,0 +1,185 @@
+"""`qarn convert`: CSV files to QARN files, one at a time, in a pool of
+worker processes, or on a Dask cluster."""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import os
+import sys
+import time
+from collections.abc import Iterator
+from dataclasses import replace
+
+from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
+from .._publish import temporary_name
+from . import render
+from .errors import FAILED, OK, failure_line
+from .options import positive, non_negative
+from .plan import Plan, UsageError, plan
+from .pool import WorkerPool
+from .progress import Progress
+
+DESCRIPTION = """\
+Converts CSV files to QARN. Each input IN.csv becomes IN.qarn beside it,
+unless -o or --out-dir says otherwise; '-' reads standard input (and then
+writes standard output unless -o names a file). Every output is written
+under a temporary name in its folder and renamed once complete, so a failed
+or interrupted conversion leaves no partial file and an existing output is
+only ever replaced by a complete new one. One summary line per file goes to
+standard error; a failed file gets one line 'qarn: PATH: message' and the
+others are still converted (exit status 1)."""
+
+PARALLEL = """\
+--jobs and --threads: --jobs N converts N files at once in separate
+processes, the way to go for many files. --threads N splits the conversion
+of one file over N threads, for a single large file."""
+
+
+def register(commands: argparse._SubParsersAction) -> None:
+    parser = commands.add_parser(
+        "convert",
+        help="convert CSV files to QARN",
+        description=DESCRIPTION,
+        epilog=PARALLEL,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument("inputs", nargs="+", metavar="IN.csv", help="CSV files; '-' for standard input")
+    where = parser.add_mutually_exclusive_group()
+    where.add_argument("-o", "--output", metavar="OUT.qarn", help="the output of a single input; '-' for standard output")
+    where.add_argument("--out-dir", metavar="DIR", help="write every output into DIR (created if missing)")
+    parser.add_argument("--chunk-size", type=positive, default=10000, metavar="N", help="rows per table slice (default 10000)")
+    parser.add_argument(
+        "--sample-rows", type=non_negative, default=1000, metavar="N", help="rows read to choose column types (default 1000)"
+    )
+    spread = parser.add_mutually_exclusive_group()
+    spread.add_argument(
+        "--jobs",
+        type=positive,
+        metavar="N",
+        help="files converted at once, each in its own process (default: the usable CPUs)",
+    )
+    spread.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="run one task per file on this dask.distributed scheduler; the workers must see the same paths",
+    )
+    parser.add_argument("--threads", type=positive, metavar="N", help="threads for the conversion of one file")
+    parser.add_argument("--no-clobber", action="store_true", help="never replace an existing output (that file fails)")
+    parser.set_defaults(run=run)
+
+
+def _plan(args: argparse.Namespace) -> Plan:
+    template = ConversionJob(
+        source="",
+        target="",
+        chunk_size=args.chunk_size,
+        sample_rows=args.sample_rows,
+        threads=args.threads,
+        replace=not args.no_clobber,
+    )
+    result = plan(args.inputs, template, output=args.output, out_dir=args.out_dir)
+    if any(job.target == STDIO for job in result.jobs) and sys.stdout.isatty():
+        raise UsageError("standard output is a terminal: redirect it, or name a file with -o")
+    if args.scheduler is not None:
+        if any(STDIO in (job.source, job.target) for job in result.jobs):
+            raise UsageError("--scheduler converts files: standard input and output cannot go to a cluster")
+        result.jobs = [
+            replace(job, source=os.path.abspath(job.source), target=os.path.abspath(job.target)) for job in result.jobs
+        ]
+    else:
+        result.jobs = [
+            job if job.target == STDIO else replace(job, temporary=temporary_name(job.target)) for job in result.jobs
+        ]
+    return result
+
+
+def _input_size(job: ConversionJob) -> int:
+    try:
+        return os.stat(job.source).st_size if job.source != STDIO else 0
+    except OSError:
+        return 0  # it fails at once, with the reason
+
+
+def summary_line(report: FileReport) -> str:
+    return (
+        f"{shown_source(report.path)} -> {shown_target(report.output)}: "
+        f"{render.plural(report.rows or 0, 'row')}, {render.plural(report.columns or 0, 'column')}, "
+        f"{render.plural(report.invalid or 0, 'invalid cell')}, "
+        f"{render.size(report.input_bytes or 0)} -> {render.size(report.bytes or 0)}, "
+        f"{render.rate(report.mb_per_second)}"
+    )
+
+
+def _total_line(reports: list[FileReport], seconds: float) -> str:
+    failed = sum(not report.ok for report in reports)
+    done = [report for report in reports if report.ok]
+    size = sum(report.input_bytes or 0 for report in done)
+    speed = size / seconds / 1e6 if seconds > 0 else 0.0
+    return (
+        f"{render.plural(len(done), 'file')} converted, {failed} failed: "
+        f"{render.size(size)} of CSV in {seconds:.2f} s, {render.rate(speed)}"
+    )
+
+
+def _reports(args: argparse.Namespace, jobs: list[ConversionJob]) -> Iterator[FileReport]:
+    if args.scheduler is not None:
+        from ..dask import connect, iter_reports
+
+        with connect(args.scheduler) as client:
+            yield from iter_reports(jobs, client=client)
+        return
+    workers = min(args.jobs or os.process_cpu_count() or 1, len(jobs))
+    if workers <= 1:
+        for job in jobs:
+            yield run_job(job)
+        return
+    # Largest first, so that one big file does not start last and run alone.
+    jobs = sorted(jobs, key=_input_size, reverse=True)
+    if args.threads is None:
+        jobs = [replace(job, threads=1) for job in jobs]  # the processes share the cores
+    with WorkerPool(workers) as pool:
+        yield from pool.run(jobs)
+
+
+def _remove_temporary(job: ConversionJob) -> None:
+    if job.temporary is not None:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(job.temporary)
+
+
+def _show(progress: Progress, report: FileReport) -> None:
+    if report.ok:
+        progress.line(summary_line(report))
+    else:
+        progress.line(failure_line(report.error_path or report.path, report.error or ""))
+    progress.advance(report.input_bytes or 0)
+
+
+def run(args: argparse.Namespace) -> int:
+    result = _plan(args)
+    status = OK
+    for path, why in result.refused:
+        print(failure_line(path, why), file=sys.stderr)
+        status = FAILED
+    jobs = result.jobs
+    total = sum(_input_size(job) for job in jobs)
+    reports: list[FileReport] = []
+    start = time.perf_counter()
+    try:
+        with Progress(len(jobs), total) as progress:
+            # Closed on the way out, so that an interrupted pool stops its
+            # workers before their temporary files are removed below.
+            with contextlib.closing(_reports(args, jobs)) as stream:
+                for report in stream:
+                    _show(progress, report)
+                    reports.append(report)
+    finally:
+        # Workers are stopped by now; what they left half-written goes.
+        for job in jobs:
+            _remove_temporary(job)
+    if len(jobs) + len(result.refused) > 1:
+        print(_total_line(reports, time.perf_counter() - start), file=sys.stderr)
+    if any(not report.ok for report in reports):
+        status = FAILED
+    return status

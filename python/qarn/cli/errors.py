@@ -1,0 +1,54 @@
+"""Exit statuses and the one-line messages of the command line."""
+
+from __future__ import annotations
+
+import signal
+import sys
+from types import FrameType
+
+OK = 0
+FAILED = 1  # some file failed; the others were still done
+USAGE = 2
+INTERRUPTED = 128 + signal.SIGINT
+TERMINATED = 128 + signal.SIGTERM
+
+
+class Terminated(BaseException):
+    """SIGTERM, raised where the program stands so that its temporary files
+    are removed on the way out, as for Ctrl-C."""
+
+
+def _raise_terminated(signum: int, frame: FrameType | None) -> None:
+    raise Terminated
+
+
+def stop_on_sigterm() -> None:
+    signal.signal(signal.SIGTERM, _raise_terminated)
+
+
+def say(line: str) -> None:
+    print(line, file=sys.stderr, flush=True)
+
+
+def failure_line(path: str, message: str) -> str:
+    return f"qarn: {path}: {message}"
+
+
+def report_failure(path: str, message: str) -> None:
+    say(failure_line(path, message))
+
+
+def message_of(error: BaseException) -> str:
+    """The text a user sees for an expected failure: the exception's own
+    message (a ValueError's "CSV parse error: ...", a FormatError's "QARN
+    read error: ..."), or the system's words for an OSError."""
+    if isinstance(error, OSError):
+        return error.strerror or str(error)
+    if isinstance(error, MemoryError):
+        return "out of memory"
+    if isinstance(error, KeyError) and error.args:
+        return str(error.args[0])
+    return str(error)
+
+
+EXPECTED = (OSError, ValueError, MemoryError, KeyError)

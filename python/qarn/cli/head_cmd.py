@@ -1,0 +1,40 @@
+"""`qarn head`: the first rows of a QARN file, aligned or as CSV."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+
+from .._csv_rows import csv_pieces
+from .errors import EXPECTED, FAILED, OK, message_of, report_failure
+from .options import column_list, non_negative
+from .rows import first_rows_text
+
+
+def register(commands: argparse._SubParsersAction) -> None:
+    parser = commands.add_parser(
+        "head",
+        help="print the first rows of a QARN file",
+        description="Prints the first rows of a QARN file as an aligned table, or as CSV with --csv. "
+        "Only the table slices that hold those rows are read.",
+    )
+    parser.add_argument("file", metavar="FILE.qarn")
+    parser.add_argument("-n", "--rows", type=non_negative, default=10, metavar="N", help="rows to print (default 10)")
+    parser.add_argument("--columns", type=column_list, metavar="A,B", help="only these columns, in this order")
+    parser.add_argument("--csv", action="store_true", help="print CSV (as qarn to-csv writes it)")
+    parser.set_defaults(run=run)
+
+
+def run(args: argparse.Namespace) -> int:
+    try:
+        if args.csv:
+            out = sys.stdout.buffer
+            for piece in csv_pieces(args.file, columns=args.columns, rows=args.rows):
+                out.write(piece)
+            out.flush()
+        else:
+            sys.stdout.write(first_rows_text(args.file, args.rows, args.columns) + "\n")
+    except EXPECTED as error:
+        report_failure(args.file, message_of(error))
+        return FAILED
+    return OK

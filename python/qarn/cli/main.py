@@ -1,0 +1,53 @@
+"""The entry point: parsing the command line and turning outcomes into exit
+statuses (0 success, 1 some file failed, 2 usage, 130 Ctrl-C, 143 SIGTERM)."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from collections.abc import Sequence
+
+from .. import __version__
+from . import convert_cmd, head_cmd, inspect_cmd, to_csv_cmd, validate_cmd
+from .errors import FAILED, INTERRUPTED, TERMINATED, USAGE, Terminated, say, stop_on_sigterm
+from .plan import UsageError
+
+
+def parser() -> argparse.ArgumentParser:
+    top = argparse.ArgumentParser(
+        prog="qarn",
+        description="Convert CSV to QARN, a typed column-oriented binary format, and look inside QARN files.",
+        epilog="'qarn COMMAND --help' tells more about each command.",
+    )
+    top.add_argument("--version", action="version", version=f"qarn {__version__}")
+    commands = top.add_subparsers(title="commands", metavar="COMMAND", required=True)
+    for command in (convert_cmd, inspect_cmd, head_cmd, to_csv_cmd, validate_cmd):
+        command.register(commands)
+    return top
+
+
+def _quiet_stdout() -> None:
+    # The reader of standard output went away (`qarn head f | head -1`):
+    # nothing more can be said there, and Python must not complain at exit.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    stop_on_sigterm()
+    try:
+        args = parser().parse_args(argv)
+        return args.run(args)
+    except UsageError as error:
+        say(f"qarn: {error}")
+        return USAGE
+    except KeyboardInterrupt:
+        say("qarn: interrupted")
+        return INTERRUPTED
+    except Terminated:
+        say("qarn: terminated")
+        return TERMINATED
+    except BrokenPipeError:
+        _quiet_stdout()
+        return FAILED

@@ -1,0 +1,31 @@
+"""Argument types shared by the commands."""
+
+from __future__ import annotations
+
+import argparse
+
+
+def _integer(text: str, least: int) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < least:
+        raise argparse.ArgumentTypeError(f"must be at least {least}, not {value}")
+    return value
+
+
+def positive(text: str) -> int:
+    return _integer(text, 1)
+
+
+def non_negative(text: str) -> int:
+    return _integer(text, 0)
+
+
+def column_list(text: str) -> list[str]:
+    """--columns a,b,c: names separated by commas."""
+    names = text.split(",")
+    if any(name == "" for name in names):
+        raise argparse.ArgumentTypeError(f"empty column name in {text!r}")
+    return names

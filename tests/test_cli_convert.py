@@ -1,0 +1,222 @@
+"""`qarn convert` run as a user runs it: outputs, exit statuses, the exact
+failure lines, and that no partial file is ever left behind."""
+
+import os
+import re
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import time
+
+import pytest
+
+import _qarn
+import qarn
+from cli_support import QARN, expected_qarn, leftovers, make_csv, run_qarn, write_csv
+
+SUMMARY = re.compile(
+    r"^(?P<src>\S+) -> (?P<dst>\S+): (?P<rows>[\d,]+) rows?, (?P<cols>\d+) columns?, "
+    r"(?P<invalid>[\d,]+) invalid cells?, [\d.]+ [kMG]?B -> [\d.]+ [kMG]?B, [\d.]+ MB/s$"
+)
+
+
+def parse_error(data: bytes) -> str:
+    with pytest.raises(ValueError) as info:
+        _qarn.csv_to_qarn(data)
+    return str(info.value)
+
+
+def test_each_input_becomes_a_qarn_file_beside_it(tmp_path):
+    sub = tmp_path / "sub"
+    sub.mkdir()
+    first = write_csv(tmp_path, "a.csv", 300, seed=1)
+    second = write_csv(sub, "b.data", 20, seed=2)
+    result = run_qarn("convert", "a.csv", "sub/b.data", "--chunk-size", "7", "--jobs", "1", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert (tmp_path / "a.qarn").read_bytes() == expected_qarn(first, chunk_size=7)
+    assert (sub / "b.qarn").read_bytes() == expected_qarn(second, chunk_size=7)
+    lines = result.stderr.splitlines()
+    assert len(lines) == 3 and lines[2].startswith("2 files converted, 0 failed: ")
+    summary = SUMMARY.match(lines[0])
+    assert summary and summary["src"] == "a.csv" and summary["dst"] == "a.qarn"
+    file = qarn.summarize(tmp_path / "a.qarn")
+    assert int(summary["rows"].replace(",", "")) == file.num_rows == 300
+    assert int(summary["cols"]) == 5 and int(summary["invalid"].replace(",", "")) == file.invalid_count > 0
+    assert result.stdout == b""
+
+
+@pytest.mark.parametrize(
+    "options, output",
+    [(["-o", "out/x.qarn"], "out/x.qarn"), (["--out-dir", "new/dir"], "new/dir/in.qarn")],
+)
+def test_output_named_or_put_in_a_folder(tmp_path, options, output):
+    source = write_csv(tmp_path, "in.csv", 50)
+    (tmp_path / "out").mkdir()
+    run_qarn("convert", "in.csv", *options, "--sample-rows", "3", cwd=tmp_path, check_status=0)
+    assert (tmp_path / output).read_bytes() == expected_qarn(source, sample_rows=3)
+
+
+def test_failed_files_get_one_line_each_and_the_others_are_converted(tmp_path):
+    write_csv(tmp_path, "good.csv", 40)
+    bad = b"a,b\nok,1\n\xff\xfe,2\n"
+    (tmp_path / "bad.csv").write_bytes(bad)
+    (tmp_path / "folder.csv").mkdir()
+    result = run_qarn("convert", "bad.csv", "good.csv", "missing.csv", "folder.csv", "--jobs", "2", cwd=tmp_path)
+    assert result.returncode == 1
+    lines = result.stderr.splitlines()
+    assert f"qarn: bad.csv: {parse_error(bad)}" in lines
+    assert "qarn: missing.csv: No such file or directory" in lines
+    assert "qarn: folder.csv: Is a directory" in lines
+    assert any(SUMMARY.match(line) for line in lines)
+    assert lines[-1].startswith("1 file converted, 3 failed: ")
+    assert sorted(p.name for p in tmp_path.glob("*.qarn")) == ["good.qarn"]
+    assert leftovers(tmp_path) == []
+    assert "Traceback" not in result.stderr
+
+
+@pytest.mark.parametrize(
+    "arguments, message",
+    [
+        ([], "the following arguments are required"),
+        (["a.csv", "--chunk-size", "0"], "must be at least 1"),
+        (["a.csv", "--jobs", "x"], "not a whole number"),
+        (["a.csv", "b.csv", "-o", "x.qarn"], "-o names one output"),
+        (["a.csv", "-o", "x.qarn", "--out-dir", "d"], "not allowed with argument"),
+        (["-", "a.csv"], "must be the only input"),
+        (["-", "--out-dir", "d"], "not --out-dir"),
+        (["a.csv", "sub/a.csv", "--out-dir", "d"], "would both be written to d/a.qarn"),
+        (["a.csv", "--jobs", "2", "--scheduler", "tcp://127.0.0.1:1"], "not allowed with argument"),
+    ],
+)
+def test_usage_errors_exit_2_before_any_work(tmp_path, arguments, message):
+    write_csv(tmp_path, "a.csv", 5)
+    result = run_qarn("convert", *arguments, cwd=tmp_path)
+    assert result.returncode == 2
+    assert message in result.stderr and "Traceback" not in result.stderr
+    assert list(tmp_path.glob("**/*.qarn")) == []
+
+
+def test_an_input_is_never_replaced_by_its_own_output(tmp_path):
+    (tmp_path / "table.qarn").write_bytes(make_csv(5))
+    result = run_qarn("convert", "table.qarn", cwd=tmp_path)
+    assert result.returncode == 1
+    assert result.stderr.startswith("qarn: table.qarn: the output would replace the input")
+    assert (tmp_path / "table.qarn").read_bytes() == make_csv(5)
+
+
+def test_an_existing_output_is_replaced_keeping_its_mode_unless_no_clobber(tmp_path):
+    source = write_csv(tmp_path, "a.csv", 30)
+    target = tmp_path / "a.qarn"
+    target.write_bytes(b"old")
+    target.chmod(0o640)
+    result = run_qarn("convert", "a.csv", "--no-clobber", cwd=tmp_path)
+    assert result.returncode == 1
+    assert result.stderr == "qarn: a.qarn: exists and --no-clobber was given\n"
+    assert target.read_bytes() == b"old"
+    run_qarn("convert", "a.csv", cwd=tmp_path, check_status=0)
+    assert target.read_bytes() == expected_qarn(source)
+    assert stat.S_IMODE(target.stat().st_mode) == 0o640
+    assert leftovers(tmp_path) == []
+
+
+def test_standard_input_and_output(tmp_path):
+    data = make_csv(100, seed=3)
+    expected = _qarn.csv_to_qarn(data, chunk_size=9)
+    piped = run_qarn("convert", "-", "--chunk-size", "9", cwd=tmp_path, input=data, check_status=0)
+    assert piped.stdout == expected
+    assert piped.stderr.startswith("<stdin> -> <stdout>: 100 rows, 5 columns, ")
+    run_qarn("convert", "-", "-o", "x.qarn", "--chunk-size", "9", cwd=tmp_path, input=data, check_status=0)
+    assert (tmp_path / "x.qarn").read_bytes() == expected
+    source = write_csv(tmp_path, "f.csv", 10)
+    to_stdout = run_qarn("convert", "f.csv", "-o", "-", cwd=tmp_path, check_status=0)
+    assert to_stdout.stdout == expected_qarn(source)
+    bad = run_qarn("convert", "-", cwd=tmp_path, input=b"x\n\xc3\n")
+    assert (bad.returncode, bad.stdout) == (1, b"")
+    assert bad.stderr == f"qarn: <stdin>: {parse_error(b'x\n\xc3\n')}\n"
+
+
+def test_many_files_in_a_pool_give_the_same_bytes_as_one_at_a_time(tmp_path):
+    serial, pooled = tmp_path / "serial", tmp_path / "pooled"
+    names = [write_csv(tmp_path, f"f{i}.csv", 50 + 400 * (i % 4), seed=i).name for i in range(9)]
+    run_qarn("convert", *names, "--out-dir", serial, "--jobs", "1", "--chunk-size", "100", cwd=tmp_path, check_status=0)
+    result = run_qarn("convert", *names, "--out-dir", pooled, "--jobs", "3", "--chunk-size", "100", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert sorted(os.listdir(pooled)) == sorted(os.listdir(serial)) == sorted(n.replace(".csv", ".qarn") for n in names)
+    for name in os.listdir(serial):
+        assert (pooled / name).read_bytes() == (serial / name).read_bytes()
+    assert sum(bool(SUMMARY.match(line)) for line in result.stderr.splitlines()) == len(names)
+
+
+def test_threads_give_the_same_bytes(tmp_path):
+    source = write_csv(tmp_path, "a.csv", 3000)
+    run_qarn("convert", "a.csv", "--threads", "2", "--chunk-size", "500", cwd=tmp_path, check_status=0)
+    assert (tmp_path / "a.qarn").read_bytes() == expected_qarn(source, chunk_size=500)
+
+
+def test_help_on_every_command_and_version(tmp_path):
+    for command in ("convert", "inspect", "head", "to-csv", "validate"):
+        assert run_qarn(command, "--help", cwd=tmp_path, check_status=0).stdout.startswith(b"usage: qarn " + command.encode())
+    assert b"--threads" in run_qarn("convert", "--help", cwd=tmp_path).stdout
+    assert run_qarn("--version", cwd=tmp_path, check_status=0).stdout == f"qarn {qarn.__version__}\n".encode()
+    module = subprocess.run([sys.executable, "-m", "qarn", "--version"], capture_output=True, check=True)
+    assert module.stdout == f"qarn {qarn.__version__}\n".encode()
+    assert run_qarn(cwd=tmp_path).returncode == 2
+
+
+# ------------------------------------------------------------ interruptions
+
+
+@pytest.fixture(scope="module")
+def big_csv(tmp_path_factory):
+    """About 40 MB: a conversion that takes a good fraction of a second."""
+    path = tmp_path_factory.mktemp("big") / "big.csv"
+    header, body = make_csv(20_000).split(b"\n", 1)
+    path.write_bytes(header + b"\n" + body * 50)
+    return path
+
+
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGKILL])
+def test_a_conversion_killed_part_way_leaves_a_complete_file_or_none(tmp_path, big_csv, signum):
+    expected = expected_qarn(big_csv)
+    shutil.copy(big_csv, tmp_path / "big.csv")
+    for delay in (0.05, 0.15, 0.3, 0.5, 0.8):
+        process = subprocess.Popen([QARN, "convert", "big.csv"], cwd=tmp_path, stderr=subprocess.PIPE)
+        time.sleep(delay)
+        process.send_signal(signum)
+        _, stderr = process.communicate(timeout=60)
+        output = tmp_path / "big.qarn"
+        if output.exists():  # finished, perhaps just before the signal
+            assert output.read_bytes() == expected
+            output.unlink()
+        else:
+            assert process.returncode != 0
+        # 143 once the command has started; killed outright while Python starts
+        assert process.returncode in (0, 143, -signum), stderr
+        if signum == signal.SIGTERM:
+            assert leftovers(tmp_path) == [] and b"Traceback" not in stderr
+        for name in leftovers(tmp_path):  # what SIGKILL leaves is hidden and never a .qarn
+            os.unlink(tmp_path / name)
+
+
+def test_ctrl_c_stops_the_pool_removes_temporary_files_and_exits_130(tmp_path, big_csv):
+    for i in range(6):
+        os.link(big_csv, tmp_path / f"f{i}.csv")
+    expected = expected_qarn(big_csv)
+    process = subprocess.Popen(
+        [QARN, "convert", "--jobs", "2", *(f"f{i}.csv" for i in range(6))], cwd=tmp_path, stderr=subprocess.PIPE
+    )
+    deadline = time.monotonic() + 60
+    while not list(tmp_path.glob("*.qarn")) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    process.send_signal(signal.SIGINT)
+    _, stderr = process.communicate(timeout=60)
+    assert process.returncode == 130, stderr
+    assert stderr.decode().splitlines()[-1] == "qarn: interrupted"
+    done = list(tmp_path.glob("*.qarn"))
+    assert 1 <= len(done) < 6
+    assert all(path.read_bytes() == expected for path in done)
+    assert leftovers(tmp_path) == []
+    time.sleep(0.5)  # a worker left running would write more
+    assert list(tmp_path.glob("*.qarn")) == done and leftovers(tmp_path) == []
