@@ -1,13 +1,17 @@
 """`qarn convert` run as a user runs it: outputs, exit statuses, the exact
 failure lines, and that no partial file is ever left behind."""
 
+import fcntl
 import os
+import pty
 import re
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
+import termios
 import time
 
 import pytest
@@ -220,3 +224,28 @@ def test_ctrl_c_stops_the_pool_removes_temporary_files_and_exits_130(tmp_path, b
     assert leftovers(tmp_path) == []
     time.sleep(0.5)  # a worker left running would write more
     assert list(tmp_path.glob("*.qarn")) == done and leftovers(tmp_path) == []
+
+
+def test_a_progress_bar_only_on_a_terminal(tmp_path):
+    names = [write_csv(tmp_path, f"f{i}.csv", 200, seed=i).name for i in range(4)]
+    controller, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
+    with subprocess.Popen([QARN, "convert", "--jobs", "2", *names], cwd=tmp_path, stderr=terminal) as process:
+        os.close(terminal)
+        shown = b""
+        while chunk := _read_terminal(controller):
+            shown += chunk
+    os.close(controller)
+    assert process.returncode == 0
+    text = shown.decode()
+    assert "0/4 files" in text and "B/s" in text and " left]" in text
+    assert sum(bool(SUMMARY.match(line.rstrip("\r").split("\r")[-1])) for line in text.split("\n")) == 4
+    piped = run_qarn("convert", "--jobs", "2", *names, cwd=tmp_path, check_status=0)
+    assert "files" not in piped.stderr.replace("files converted", "") and "\r" not in piped.stderr
+
+
+def _read_terminal(descriptor: int) -> bytes:
+    try:
+        return os.read(descriptor, 65536)
+    except OSError:  # EIO: the other side is closed
+        return b""

@@ -14,7 +14,7 @@ from dataclasses import replace
 from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
 from .._publish import temporary_name
 from . import render
-from .errors import FAILED, OK, failure_line
+from .errors import FAILED, OK, failure_line, message_of, report_failure
 from .options import positive, non_negative
 from .plan import Plan, UsageError, plan
 from .pool import WorkerPool
@@ -122,12 +122,11 @@ def _total_line(reports: list[FileReport], seconds: float) -> str:
     )
 
 
-def _reports(args: argparse.Namespace, jobs: list[ConversionJob]) -> Iterator[FileReport]:
-    if args.scheduler is not None:
-        from ..dask import connect, iter_reports
+def _reports(args: argparse.Namespace, jobs: list[ConversionJob], client: object | None) -> Iterator[FileReport]:
+    if client is not None:
+        from ..dask import iter_reports
 
-        with connect(args.scheduler) as client:
-            yield from iter_reports(jobs, client=client)
+        yield from iter_reports(jobs, client=client)
         return
     workers = min(args.jobs or os.process_cpu_count() or 1, len(jobs))
     if workers <= 1:
@@ -144,7 +143,7 @@ def _reports(args: argparse.Namespace, jobs: list[ConversionJob]) -> Iterator[Fi
 
 def _remove_temporary(job: ConversionJob) -> None:
     if job.temporary is not None:
-        with contextlib.suppress(FileNotFoundError):
+        with contextlib.suppress(OSError):  # mostly: never made, or renamed
             os.unlink(job.temporary)
 
 
@@ -156,7 +155,27 @@ def _show(progress: Progress, report: FileReport) -> None:
     progress.advance(report.input_bytes or 0)
 
 
+def _connect(address: str, stack: contextlib.ExitStack) -> object:
+    """A client of the scheduler, closed with `stack`; OSError (including a
+    time-out) or ImportError when there is none to be had."""
+    from ..dask import connect
+
+    return stack.enter_context(connect(address))
+
+
 def run(args: argparse.Namespace) -> int:
+    with contextlib.ExitStack() as stack:
+        client = None
+        if args.scheduler is not None:
+            try:
+                client = _connect(args.scheduler, stack)
+            except (ImportError, OSError) as error:
+                report_failure(args.scheduler, message_of(error))
+                return FAILED
+        return _run(args, client)
+
+
+def _run(args: argparse.Namespace, client: object | None) -> int:
     result = _plan(args)
     status = OK
     for path, why in result.refused:
@@ -170,7 +189,7 @@ def run(args: argparse.Namespace) -> int:
         with Progress(len(jobs), total) as progress:
             # Closed on the way out, so that an interrupted pool stops its
             # workers before their temporary files are removed below.
-            with contextlib.closing(_reports(args, jobs)) as stream:
+            with contextlib.closing(_reports(args, jobs, client)) as stream:
                 for report in stream:
                     _show(progress, report)
                     reports.append(report)

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import signal
 import sys
+from collections.abc import Buffer
 from types import FrameType
 
 OK = 0
@@ -52,3 +53,21 @@ def message_of(error: BaseException) -> str:
 
 
 EXPECTED = (OSError, ValueError, MemoryError, KeyError)
+
+
+class ReaderGone(Exception):
+    """Standard output was closed by its reader (`qarn head f | head -1`)."""
+
+
+def write_out(data: Buffer | str) -> None:
+    """Writes to standard output; a reader that went away is ReaderGone,
+    which is not an expected failure of a file."""
+    try:
+        if isinstance(data, str):
+            sys.stdout.write(data)
+            sys.stdout.flush()
+        else:
+            sys.stdout.buffer.write(data)
+            sys.stdout.buffer.flush()
+    except BrokenPipeError:
+        raise ReaderGone from None

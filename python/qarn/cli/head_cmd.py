@@ -3,10 +3,9 @@
 from __future__ import annotations
 
 import argparse
-import sys
 
 from .._csv_rows import csv_pieces
-from .errors import EXPECTED, FAILED, OK, message_of, report_failure
+from .errors import EXPECTED, FAILED, OK, message_of, report_failure, write_out
 from .options import column_list, non_negative
 from .rows import first_rows_text
 
@@ -28,12 +27,10 @@ def register(commands: argparse._SubParsersAction) -> None:
 def run(args: argparse.Namespace) -> int:
     try:
         if args.csv:
-            out = sys.stdout.buffer
             for piece in csv_pieces(args.file, columns=args.columns, rows=args.rows):
-                out.write(piece)
-            out.flush()
+                write_out(piece)
         else:
-            sys.stdout.write(first_rows_text(args.file, args.rows, args.columns) + "\n")
+            write_out(first_rows_text(args.file, args.rows, args.columns) + "\n")
     except EXPECTED as error:
         report_failure(args.file, message_of(error))
         return FAILED

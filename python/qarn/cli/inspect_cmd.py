@@ -4,12 +4,11 @@ from __future__ import annotations
 
 import argparse
 import json
-import sys
 from typing import Any
 
 from ..summary import FileSummary, summarize
 from . import render
-from .errors import EXPECTED, FAILED, OK, message_of, report_failure
+from .errors import EXPECTED, FAILED, OK, message_of, report_failure, write_out
 from .options import non_negative
 from .rows import first_rows_json, first_rows_text, json_default
 
@@ -81,6 +80,6 @@ def run(args: argparse.Namespace) -> int:
     except EXPECTED as error:
         report_failure(args.file, message_of(error))
         return FAILED
-    sys.stdout.write(text + "\n")
+    write_out(text + "\n")
     return OK
 

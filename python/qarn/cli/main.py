@@ -10,7 +10,7 @@ from collections.abc import Sequence
 
 from .. import __version__
 from . import convert_cmd, head_cmd, inspect_cmd, to_csv_cmd, validate_cmd
-from .errors import FAILED, INTERRUPTED, TERMINATED, USAGE, Terminated, say, stop_on_sigterm
+from .errors import FAILED, INTERRUPTED, TERMINATED, USAGE, ReaderGone, Terminated, say, stop_on_sigterm
 from .plan import UsageError
 
 
@@ -48,6 +48,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     except Terminated:
         say("qarn: terminated")
         return TERMINATED
-    except BrokenPipeError:
+    except ReaderGone:
         _quiet_stdout()
         return FAILED
+    finally:
+        try:
+            sys.stdout.flush()
+        except BrokenPipeError:
+            _quiet_stdout()

@@ -26,7 +26,7 @@ class Progress:
                 unit_divisor=1000,
                 file=self._stream,
                 desc=self._description(),
-                bar_format="{desc} {percentage:3.0f}%|{bar}| {n_fmt}/{total_fmt} [{rate_fmt}, {remaining} left]",
+                bar_format="{desc} {percentage:3.0f}%|{bar}| {n_fmt}B/{total_fmt}B [{rate_fmt}, {remaining} left]",
                 dynamic_ncols=True,
                 leave=False,
             )

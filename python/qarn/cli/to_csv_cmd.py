@@ -3,12 +3,11 @@
 from __future__ import annotations
 
 import argparse
-import sys
 
 from .._atomic import atomic_file
 from .._csv_rows import csv_pieces
 from .._file_conversion import STDIO, os_error_message
-from .errors import EXPECTED, FAILED, OK, message_of, report_failure
+from .errors import EXPECTED, FAILED, OK, message_of, report_failure, write_out
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -27,8 +26,7 @@ def run(args: argparse.Namespace) -> int:
     if args.output == STDIO:
         try:
             for piece in csv_pieces(args.file):
-                sys.stdout.buffer.write(piece)
-            sys.stdout.buffer.flush()
+                write_out(piece)
         except EXPECTED as error:
             report_failure(args.file, message_of(error))
             return FAILED
