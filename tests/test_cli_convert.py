@@ -249,3 +249,29 @@ def _read_terminal(descriptor: int) -> bytes:
         return os.read(descriptor, 65536)
     except OSError:  # EIO: the other side is closed
         return b""
+
+
+def _children(pid: int) -> list[int]:
+    with open(f"/proc/{pid}/task/{pid}/children") as file:
+        return [int(child) for child in file.read().split()]
+
+
+def test_a_worker_killed_mid_file_has_its_files_converted_again(tmp_path, big_csv):
+    for i in range(4):
+        os.link(big_csv, tmp_path / f"f{i}.csv")
+    expected = expected_qarn(big_csv)
+    process = subprocess.Popen(
+        [QARN, "convert", "--jobs", "2", *(f"f{i}.csv" for i in range(4))], cwd=tmp_path, stderr=subprocess.PIPE
+    )
+    # The workers are forked by a server process, a child of the command.
+    deadline = time.monotonic() + 30
+    while not (workers := [w for child in _children(process.pid) for w in _children(child)]):
+        assert time.monotonic() < deadline
+        time.sleep(0.01)
+    time.sleep(0.05)
+    os.kill(workers[0], signal.SIGKILL)
+    _, stderr = process.communicate(timeout=120)
+    assert process.returncode == 0, stderr
+    assert sorted(p.name for p in tmp_path.glob("*.qarn")) == [f"f{i}.qarn" for i in range(4)]
+    assert all(path.read_bytes() == expected for path in tmp_path.glob("*.qarn"))
+    assert leftovers(tmp_path) == []

@@ -2,21 +2,25 @@
 the interpreter lock, so threads would not run two at a time).
 
 Jobs go to the workers in the order given; reports come back as the files
-finish. Interrupted, the pool kills its workers at once, so that the caller
+finish. A worker that dies (killed, or out of memory) breaks the pool: the
+jobs that may have been running in it are run again one at a time at the
+end, so that a second death names its file, and the others go on in a new
+pool. Interrupted, the pool kills its workers at once, so that the caller
 can remove their temporary files knowing no worker still writes one."""
 
 from __future__ import annotations
 
 import contextlib
 import multiprocessing
+import os
 import signal
-from collections.abc import Iterable, Iterator
+from collections.abc import Generator, Iterable, Iterator
 from concurrent.futures import Future, ProcessPoolExecutor, as_completed
 from concurrent.futures.process import BrokenProcessPool
 
-from .._file_conversion import ConversionJob, FileReport, run_job
+from .._file_conversion import ConversionJob, FileReport, run_job, shown_source
 
-WORKER_DIED = "the conversion process ended before it finished (out of memory or killed)"
+WORKER_DIED = "the conversion process died (killed, or out of memory)"
 
 
 def _in_worker() -> None:
@@ -34,23 +38,60 @@ def _context() -> multiprocessing.context.BaseContext:
     return context
 
 
+def _forget_temporary(job: ConversionJob) -> None:
+    if job.temporary is not None:
+        with contextlib.suppress(OSError):
+            os.unlink(job.temporary)
+
+
 class WorkerPool:
     def __init__(self, workers: int) -> None:
-        self._executor = ProcessPoolExecutor(max_workers=workers, mp_context=_context(), initializer=_in_worker)
+        self._workers = workers
+        self._executor = self._new_executor(workers)
+
+    @staticmethod
+    def _new_executor(workers: int) -> ProcessPoolExecutor:
+        return ProcessPoolExecutor(max_workers=workers, mp_context=_context(), initializer=_in_worker)
+
+    def _renew(self, workers: int) -> None:
+        self._executor.shutdown(wait=True)
+        self._executor = self._new_executor(workers)
 
     def run(self, jobs: Iterable[ConversionJob]) -> Iterator[FileReport]:
-        """The report of every job, in the order the jobs finish. A job
-        whose worker died is reported as failed, and so is every job after
-        it that the broken pool could no longer run."""
-        futures: dict[Future[FileReport], ConversionJob] = {
-            self._executor.submit(run_job, job): job for job in jobs
-        }
+        """The report of every job, in the order the jobs finish."""
+        pending = list(jobs)
+        suspects: list[ConversionJob] = []
+        while pending:
+            unfinished = yield from self._round(pending)
+            # The executor hands jobs out in order, so the ones a dead
+            # worker could have held are the first unfinished ones.
+            suspects += unfinished[: self._workers + 1]
+            pending = unfinished[self._workers + 1 :]
+            if unfinished:
+                self._renew(self._workers)
+        for job in suspects:
+            self._renew(1)
+            unfinished = yield from self._round([job])
+            if unfinished:
+                yield FileReport(job.source, job.target, error=WORKER_DIED, error_path=shown_source(job.source))
+
+    def _round(self, jobs: list[ConversionJob]) -> Generator[FileReport, None, list[ConversionJob]]:
+        """Runs the jobs on the current executor; returns those it could
+        not finish because the pool broke, in the order given."""
+        futures: dict[Future[FileReport], int] = {self._executor.submit(run_job, job): i for i, job in enumerate(jobs)}
+        unfinished: list[int] = []
         for future in as_completed(futures):
-            job = futures[future]
             try:
-                yield future.result()
+                report = future.result()
             except BrokenProcessPool:
-                yield FileReport(job.source, job.target, error=WORKER_DIED, error_path=job.source)
+                unfinished.append(futures[future])
+                continue
+            yield report
+        if unfinished:
+            self._executor.shutdown(wait=True)  # every worker is gone, so what they wrote can go
+            for index in unfinished:
+                _forget_temporary(jobs[index])
+        return [jobs[index] for index in sorted(unfinished)]
 
     def stop(self) -> None:
         """Drops the jobs not yet started and kills the workers."""
