@@ -204,13 +204,17 @@ def test_a_conversion_killed_part_way_leaves_a_complete_file_or_none(tmp_path, b
             os.unlink(tmp_path / name)
 
 
+def start_pool_on_copies(folder, csv, copies: int) -> subprocess.Popen:
+    """`qarn convert --jobs 2` on hard links to `csv`: f0.csv, f1.csv, ..."""
+    for i in range(copies):
+        os.link(csv, folder / f"f{i}.csv")
+    names = [f"f{i}.csv" for i in range(copies)]
+    return subprocess.Popen([QARN, "convert", "--jobs", "2", *names], cwd=folder, stderr=subprocess.PIPE)
+
+
 def test_ctrl_c_stops_the_pool_removes_temporary_files_and_exits_130(tmp_path, big_csv):
-    for i in range(6):
-        os.link(big_csv, tmp_path / f"f{i}.csv")
     expected = expected_qarn(big_csv)
-    process = subprocess.Popen(
-        [QARN, "convert", "--jobs", "2", *(f"f{i}.csv" for i in range(6))], cwd=tmp_path, stderr=subprocess.PIPE
-    )
+    process = start_pool_on_copies(tmp_path, big_csv, 6)
     deadline = time.monotonic() + 60
     while not list(tmp_path.glob("*.qarn")) and time.monotonic() < deadline:
         time.sleep(0.01)
@@ -257,12 +261,8 @@ def _children(pid: int) -> list[int]:
 
 
 def test_a_worker_killed_mid_file_has_its_files_converted_again(tmp_path, big_csv):
-    for i in range(4):
-        os.link(big_csv, tmp_path / f"f{i}.csv")
     expected = expected_qarn(big_csv)
-    process = subprocess.Popen(
-        [QARN, "convert", "--jobs", "2", *(f"f{i}.csv" for i in range(4))], cwd=tmp_path, stderr=subprocess.PIPE
-    )
+    process = start_pool_on_copies(tmp_path, big_csv, 4)
     # The workers are forked by a server process, a child of the command.
     deadline = time.monotonic() + 30
     while not (workers := [w for child in _children(process.pid) for w in _children(child)]):

@@ -5,8 +5,8 @@ and able to stop after the first rows."""
 from __future__ import annotations
 
 import contextlib
-from collections.abc import Buffer, Iterator
-from typing import Any
+from collections.abc import Buffer, Generator, Iterator
+from typing import Any, cast
 
 from . import _native
 from ._source import Source
@@ -21,7 +21,8 @@ def leading_slices(source: Source, *, columns: Columns = None, rows: int | None 
     read: a defect raises FormatError when its slice is reached."""
     remaining = rows
     seen = False
-    with contextlib.closing(iter_slices(source, columns=columns)) as slices:
+    slices = cast(Generator[Table, None, None], iter_slices(source, columns=columns))
+    with contextlib.closing(slices):
         for table in slices:
             seen = True
             take = table.num_rows if remaining is None else min(remaining, table.num_rows)

@@ -78,14 +78,16 @@ def _options(job: ConversionJob) -> dict[str, Any]:
 
 
 def _convert(job: ConversionJob) -> tuple[bytes, int]:
+    source: Buffer | str
     if job.source == STDIO:
-        data: Buffer | str = sys.stdin.buffer.read()
-        size = len(data)
+        source = sys.stdin.buffer.read()
+        size = len(source)
     else:
         size = os.stat(job.source).st_size
-        data = job.source  # mapped by qarn.convert, not read into a copy
-    result = convert(data, None, **_options(job))
-    assert isinstance(result, bytes)
+        source = job.source  # mapped by qarn.convert, not read into a copy
+    result = convert(source, None, **_options(job))
+    if result is None:  # pragma: no cover - convert returns the bytes when given no target
+        raise AssertionError("qarn.convert returned nothing")
     return result, size
 
 

@@ -23,11 +23,15 @@ import uuid
 from collections.abc import Iterable, Iterator
 from dataclasses import replace
 from pathlib import Path
+from typing import TYPE_CHECKING
 
 from ._file_conversion import ConversionJob, FileReport, qarn_name, run_job
 from ._optional import require
 
-distributed = require("distributed", "dask", "qarn.dask")
+if TYPE_CHECKING:
+    import distributed
+else:
+    distributed = require("distributed", "dask", "qarn.dask")
 
 __all__ = ["FileReport", "connect", "convert_many", "iter_reports"]
 

@@ -8,13 +8,14 @@ import contextlib
 import os
 import sys
 import time
-from collections.abc import Iterator
+from collections.abc import Generator
 from dataclasses import replace
+from typing import Any
 
 from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
 from .._publish import temporary_name
 from . import render
-from .errors import FAILED, OK, failure_line, message_of, report_failure
+from .errors import FAILED, OK, failure_line, message_of, report_failure, say
 from .options import positive, non_negative
 from .plan import Plan, UsageError, plan
 from .pool import WorkerPool
@@ -122,7 +123,9 @@ def _total_line(reports: list[FileReport], seconds: float) -> str:
     )
 
 
-def _reports(args: argparse.Namespace, jobs: list[ConversionJob], client: object | None) -> Iterator[FileReport]:
+def _reports(
+    args: argparse.Namespace, jobs: list[ConversionJob], client: Any
+) -> Generator[FileReport, None, None]:
     if client is not None:
         from ..dask import iter_reports
 
@@ -155,7 +158,7 @@ def _show(progress: Progress, report: FileReport) -> None:
     progress.advance(report.input_bytes or 0)
 
 
-def _connect(address: str, stack: contextlib.ExitStack) -> object:
+def _connect(address: str, stack: contextlib.ExitStack) -> Any:
     """A client of the scheduler, closed with `stack`; OSError (including a
     time-out) or ImportError when there is none to be had."""
     from ..dask import connect
@@ -164,6 +167,7 @@ def _connect(address: str, stack: contextlib.ExitStack) -> object:
 
 
 def run(args: argparse.Namespace) -> int:
+    result = _plan(args)
     with contextlib.ExitStack() as stack:
         client = None
         if args.scheduler is not None:
@@ -172,14 +176,13 @@ def run(args: argparse.Namespace) -> int:
             except (ImportError, OSError) as error:
                 report_failure(args.scheduler, message_of(error))
                 return FAILED
-        return _run(args, client)
+        return _run(args, result, client)
 
 
-def _run(args: argparse.Namespace, client: object | None) -> int:
-    result = _plan(args)
+def _run(args: argparse.Namespace, result: Plan, client: Any) -> int:
     status = OK
     for path, why in result.refused:
-        print(failure_line(path, why), file=sys.stderr)
+        report_failure(path, why)
         status = FAILED
     jobs = result.jobs
     total = sum(_input_size(job) for job in jobs)
@@ -198,7 +201,7 @@ def _run(args: argparse.Namespace, client: object | None) -> int:
         for job in jobs:
             _remove_temporary(job)
     if len(jobs) + len(result.refused) > 1:
-        print(_total_line(reports, time.perf_counter() - start), file=sys.stderr)
+        say(_total_line(reports, time.perf_counter() - start))
     if any(not report.ok for report in reports):
         status = FAILED
     return status

@@ -19,7 +19,7 @@ NUMERIC = {"int", "long", "float", "double", "0x06", "0x07", "0x08", "0x09"}
 def first_rows_text(source: Source, rows: int, columns: Columns = None) -> str:
     """An aligned table of the first rows, each cell as the CSV would spell
     it (an invalid cell is blank), numbers to the right."""
-    pieces = []
+    pieces: list[bytes] = []
     types: list[str] = []
     for table, take in leading_slices(source, columns=columns, rows=rows):
         pieces.append(bytes(table_csv(table, take, header=not pieces)))
