@@ -65,7 +65,7 @@ def register(commands: argparse._SubParsersAction) -> None:
         metavar="ADDRESS",
         help="run one task per file on this dask.distributed scheduler; the workers must see the same paths",
     )
-    parser.add_argument("--threads", type=positive, metavar="N", help="threads for the conversion of one file")
+    parser.add_argument("--threads", type=positive, metavar="N", help="threads for the conversion of each file (for a single large one)")
     parser.add_argument("--no-clobber", action="store_true", help="never replace an existing output (that file fails)")
     parser.set_defaults(run=run)
 

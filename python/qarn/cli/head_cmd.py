@@ -30,7 +30,8 @@ def run(args: argparse.Namespace) -> int:
             for piece in csv_pieces(args.file, columns=args.columns, rows=args.rows):
                 write_out(piece)
         else:
-            write_out(first_rows_text(args.file, args.rows, args.columns) + "\n")
+            text = first_rows_text(args.file, args.rows, args.columns)
+            write_out(text + "\n" if text else "")
     except EXPECTED as error:
         report_failure(args.file, message_of(error))
         return FAILED

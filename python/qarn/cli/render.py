@@ -43,7 +43,9 @@ def _shown(cell: str) -> str:
 
 def aligned(header: Sequence[str], rows: Sequence[Sequence[str]], right: Sequence[bool] = ()) -> str:
     """Columns padded to their widest cell, a rule under the header;
-    `right[i]` aligns column i to the right (numbers)."""
+    `right[i]` aligns column i to the right (numbers). No columns, no text."""
+    if not header:
+        return ""
     header = [_shown(cell) for cell in header]
     body = [[_shown(cell) for cell in row] for row in rows]
     widths = [max([len(header[i])] + [len(row[i]) for row in body]) for i in range(len(header))]
