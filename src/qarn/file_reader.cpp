@@ -271,7 +271,11 @@ ReadStatus FileReader::read_column_slice(TypeId type, ColumnTarget& target, uint
   ValueColumn* out = target.mode == ValueMode::Store   ? target.values
                      : target.mode == ValueMode::Check ? &scratch(type)
                                                        : nullptr;
+  const uint64_t values_start = cursor_.offset();
   if (auto err = read_array_values(cursor_, header, target.mode, out)) return err;
+  target.rows += header.count;
+  target.value_bytes += is_variable_width(type) ? cursor_.offset() - values_start
+                                                : header.count * fixed_width(type);
 
   target.has_invalid_property = false;
   uint64_t property_count = 0;
