@@ -1,8 +1,8 @@
 // Drives the QARN reader with arbitrary bytes. Besides not crashing, every
 // run checks that the whole-file read, the check alone and the reading of
 // one slice at a time report the same first defect; that a summary, which
-// steps over values, never finds a defect later in the file than the full
-// check does, and agrees with the full read on a valid file; that reading
+// steps over values, finds no defect in a file the full check accepts, and
+// agrees with the full read on a valid file; that reading
 // some columns gives those columns of the full read; and that a valid
 // file's table can be written back as CSV.
 #include <algorithm>
@@ -64,9 +64,7 @@ void check_summary(std::span<const uint8_t> file, const qarn::ReadStatus& full_s
   qarn::FileSummary summary;
   const qarn::ReadStatus status = qarn::summarize_file(file, summary);
   if (status) {
-    if (!full_status || full_status->offset > status->offset) {
-      fail("the summary finds a defect the full check does not find first");
-    }
+    if (!full_status) fail("the summary finds a defect the full check does not");
     return;
   }
   if (full_status) return;

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "binding/buffer.hpp"
+#include "binding/bytes_output.hpp"
 #include "binding/decoded.hpp"
 #include "binding/python_ref.hpp"
+#include "parallel_conversion.hpp"
 #include "qarn/read_error.hpp"
 #include "qarn/table_reader.hpp"
 #include "table_to_csv.hpp"
@@ -298,6 +300,69 @@ PyObject* elements(PyObject* /*module*/, PyObject* args) {
   return list.release();
 }
 
+// ------------------------------------------------------------ conversion
+
+// An int, or any object with __index__, as an unsigned 64-bit count.
+bool to_count(PyObject* object, uint64_t& count) {
+  Ref index(PyNumber_Index(object));
+  if (!index) return false;
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+  count = value;
+  return true;
+}
+
+PyObject* convert(PyObject* /*module*/, PyObject* args) {
+  PyObject *source, *chunk_object, *sample_object;
+  unsigned int threads = 1;
+  if (!PyArg_ParseTuple(args, "OOOI:convert", &source, &chunk_object, &sample_object, &threads)) {
+    return nullptr;
+  }
+  uint64_t chunk_size = 0, sample_rows = 0;
+  if (!to_count(chunk_object, chunk_size) || !to_count(sample_object, sample_rows)) return nullptr;
+  BufferView view;
+  if (!view.acquire(source)) return nullptr;
+  try {
+    binding::WithoutInterpreterLock* unlocked = nullptr;
+    binding::BytesOutput storage(unlocked);
+    common::ByteBuffer out(storage);
+    std::optional<pipeline::ConversionFailure> failure;
+    bool out_of_memory = false;
+    std::string broken;
+    {
+      binding::WithoutInterpreterLock scope;
+      unlocked = &scope;
+      try {
+        failure = pipeline::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows,
+                                                         threads, out);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      } catch (const std::length_error&) {
+        out_of_memory = true;
+      } catch (const std::exception& error) {
+        broken = error.what();
+      }
+      unlocked = nullptr;
+    }
+    if (out_of_memory) return PyErr_NoMemory();
+    if (!broken.empty()) {
+      PyErr_SetString(PyExc_RuntimeError, broken.c_str());
+      return nullptr;
+    }
+    if (failure) {
+      Ref text(PyUnicode_DecodeUTF8(failure->message.data(),
+                                    static_cast<Py_ssize_t>(failure->message.size()), "replace"));
+      if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+      return nullptr;
+    }
+    const size_t size = out.size();
+    out.detach();
+    return storage.finish(size);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+}
+
 // ---------------------------------------------------------- SliceReader
 
 struct SliceReaderState {
@@ -411,6 +476,8 @@ PyMethodDef g_functions[] = {
     {"summarize", summarize, METH_O, "What a QARN file holds, without decoding its values."},
     {"to_csv", to_csv, METH_VARARGS, "Writes decoded columns as CSV into a Buffer."},
     {"elements", elements, METH_VARARGS, "The elements of a string or bytes column as a list."},
+    {"convert", convert, METH_VARARGS,
+     "Converts CSV to QARN on `threads` threads without the interpreter lock."},
     {nullptr, nullptr, 0, nullptr},
 };
 

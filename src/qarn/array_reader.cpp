@@ -114,7 +114,9 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
   const ReadStatus leftover = read_error(FormatErrorKind::InvalidSize, block_offset);
 
   if (mode == ValueMode::Skip) {
-    if (block_in_file) {
+    // Every element takes at least a byte, so a count beyond the block's
+    // size cannot be right; that is found by walking the elements.
+    if (block_in_file && count <= total) {
       cursor.advance(static_cast<size_t>(total));
       return std::nullopt;
     }

@@ -232,9 +232,9 @@ ReadStatus FileReader::read_value_property(ColumnTarget& target, uint64_t first_
                                            uint64_t rows) {
   std::string_view name;
   if (auto err = read_name(name)) return err;
-  const bool flags = name == kIsInvalid || name == kHasReplacedValue;
+  const bool is_flags = name == kIsInvalid || name == kHasReplacedValue;
   ArrayExpectation expect;
-  if (flags) expect = {TypeId::Bool, rows};
+  if (is_flags) expect = {TypeId::Bool, rows};
   ArrayHeader header;
   if (auto err = read_array_header(cursor_, expect, header)) return err;
 
