@@ -274,6 +274,7 @@ ReadStatus FileReader::read_column_slice(TypeId type, ColumnTarget& target, uint
   const uint64_t values_start = cursor_.offset();
   if (auto err = read_array_values(cursor_, header, target.mode, out)) return err;
   target.rows += header.count;
+  target.run_length |= header.encoding == 0x02;
   target.value_bytes += is_variable_width(type) ? cursor_.offset() - values_start
                                                 : header.count * fixed_width(type);
 

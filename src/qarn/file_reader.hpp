@@ -87,6 +87,7 @@ struct ColumnTarget {
   uint64_t rows = 0;                  // values represented, over all slices read
   uint64_t value_bytes = 0;           // the values' bytes (for `string` and `bytes`,
                                       // at most this much element data)
+  bool run_length = false;            // whether any values were run-length encoded
 };
 
 class FileReader {

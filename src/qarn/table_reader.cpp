@@ -47,6 +47,8 @@ class StoringTargets {
 
 }  // namespace
 
+constexpr uint64_t kMaxNarrowData = 0x7FFFFFFF;
+
 void reserve_mapped(ByteBuffer& buffer, size_t more) {
   buffer.reserve(buffer.size() + more);
   buffer.prefault(more);
@@ -74,7 +76,10 @@ void reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices) {
     ValueColumn& values = slices.columns[c]->values;
     const ColumnTarget& target = targets[c];
     if (is_variable_width(values.type())) {
-      reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * sizeof(int64_t));
+      // Arrow's plain string layout takes int32 offsets; they serve when the
+      // data is known to stay below 2 GiB (repeated runs could grow it past).
+      if (!target.run_length && target.value_bytes <= kMaxNarrowData) values.narrow_offsets();
+      reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * values.offset_width());
       // The copy of short elements may write a few bytes past the last one.
       reserve_mapped(values.data(), static_cast<size_t>(target.value_bytes) + 64);
     } else {
