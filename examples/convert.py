@@ -1,4 +1,4 @@
-"""Converts a CSV file with _qarn and prints what came out.
+"""Converts a CSV file to QARN and reads it back with the qarn package.
 
 Usage: python examples/convert.py [path/to/file.csv]
 """
@@ -7,29 +7,28 @@ import os
 import sys
 import time
 
-import _qarn
-
-# The test suite's small QARN reader, to show the column types and row count.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
-from qarn_decoder import decode  # noqa: E402
+import qarn
 
 
 def main() -> None:
     path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "trips.csv")
-    with open(path, "rb") as f:
-        data = f.read()
+    size = os.path.getsize(path)
 
     start = time.perf_counter()
-    out = _qarn.csv_to_qarn(data)
+    out = qarn.convert(path)
     elapsed = time.perf_counter() - start
 
-    table = decode(out)
-    print(f"{path}: {len(table.rows())} rows, {len(table.column_names)} columns")
-    for name, type_name in zip(table.column_names, table.column_types):
-        print(f"  {name:<16} {type_name}")
-    print(f"input  {len(data):>10,} bytes of CSV")
+    table = qarn.read(out)
+    print(f"{path}: {table.num_rows} rows, {len(table)} columns, {table.num_slices} table slices")
+    for column in table:
+        print(f"  {column.name:<16} {column.type:<8} {column.invalid_count:>6} invalid")
+    print(f"input  {size:>10,} bytes of CSV")
     print(f"output {len(out):>10,} bytes of QARN")
     print(f"took   {elapsed * 1000:>10.3f} ms")
+    print("first rows (None where a cell is invalid):")
+    columns = [[None if bad else value for value, bad in zip(c.values[:3].tolist(), c.invalid[:3])] for c in table]
+    for row in zip(*columns):
+        print("  ", row)
 
 
 if __name__ == "__main__":

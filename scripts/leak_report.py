@@ -32,7 +32,7 @@ def main() -> int:
         if re.search(r"ERROR: (AddressSanitizer|UndefinedBehaviorSanitizer)", text) or "runtime error:" in text:
             errors.append(path)
         for header, stack in leaks(text):
-            if any(SOURCES in frame or "_qarn.cpython" in frame for frame in stack):
+            if any(SOURCES in frame or "_qarn.cpython" in frame or "_native.cpython" in frame for frame in stack):
                 ours.append((path, header, stack))
     for path, header, stack in ours:
         print(f"{path}: {header}")

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "binding/buffer.hpp"
+#include "binding/bytes_output.hpp"
 #include "binding/decoded.hpp"
 #include "binding/python_ref.hpp"
+#include "parallel_conversion.hpp"
 #include "qarn/read_error.hpp"
 #include "qarn/table_reader.hpp"
 #include "table_to_csv.hpp"
@@ -185,12 +187,18 @@ bool column_part(PyObject* object, size_t needed, std::deque<BufferView>& views,
   return true;
 }
 
-// Offsets must rise from 0 and stay within the data.
-bool check_offsets(const uint8_t* raw, uint64_t rows, size_t data_size) {
+// Offsets (int32 or int64 by `width`) must rise from 0 and stay within the data.
+bool check_offsets(const uint8_t* raw, size_t width, uint64_t rows, size_t data_size) {
   int64_t previous = 0;
   for (uint64_t i = 0; i <= rows; ++i) {
     int64_t offset;
-    std::memcpy(&offset, raw + 8 * i, sizeof offset);
+    if (width == sizeof(int32_t)) {
+      int32_t narrow;
+      std::memcpy(&narrow, raw + 4 * i, sizeof narrow);
+      offset = narrow;
+    } else {
+      std::memcpy(&offset, raw + 8 * i, sizeof offset);
+    }
     if (offset < previous || static_cast<uint64_t>(offset) > data_size || (i == 0 && offset != 0)) {
       PyErr_SetString(PyExc_ValueError, "column offsets out of order");
       return false;
@@ -200,11 +208,19 @@ bool check_offsets(const uint8_t* raw, uint64_t rows, size_t data_size) {
   return true;
 }
 
+bool valid_width(int width) {
+  if (width == 4 || width == 8) return true;
+  PyErr_SetString(PyExc_ValueError, "offsets are 4 or 8 bytes wide");
+  return false;
+}
+
 bool parse_csv_column(PyObject* item, uint64_t rows, std::deque<BufferView>& views,
                       pipeline::CsvColumn& column) {
   int type_id = 0;
+  int width = 8;
   PyObject *fixed, *offsets, *data, *invalid;
-  if (!PyArg_ParseTuple(item, "iOOOO:column", &type_id, &fixed, &offsets, &data, &invalid)) {
+  if (!PyArg_ParseTuple(item, "iOOOiO:column", &type_id, &fixed, &offsets, &data, &width, &invalid) ||
+      !valid_width(width)) {
     return false;
   }
   uint8_t type_byte = static_cast<uint8_t>(type_id);
@@ -218,17 +234,18 @@ bool parse_csv_column(PyObject* item, uint64_t rows, std::deque<BufferView>& vie
   const uint8_t* bytes = nullptr;
   size_t size = 0, data_size = 0;
   if (!column_part(fixed, variable ? 0 : rows * qarn::fixed_width(type), views, column.fixed, size) ||
-      !column_part(offsets, variable ? (rows + 1) * 8 : 0, views, bytes, size) ||
+      !column_part(offsets, variable ? (rows + 1) * static_cast<size_t>(width) : 0, views, bytes, size) ||
       !column_part(data, 0, views, column.data, data_size) ||
       !column_part(invalid, rows, views, column.invalid, size)) {
     return false;
   }
   if (variable) {
-    if (bytes == nullptr || !check_offsets(bytes, rows, data_size)) {
+    if (bytes == nullptr || !check_offsets(bytes, static_cast<size_t>(width), rows, data_size)) {
       if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "variable-width column without offsets");
       return false;
     }
-    column.offsets = reinterpret_cast<const int64_t*>(bytes);
+    column.offsets = bytes;
+    column.offset_width = static_cast<size_t>(width);
   } else if (column.fixed == nullptr && rows > 0) {
     PyErr_SetString(PyExc_ValueError, "fixed-width column without values");
     return false;
@@ -273,29 +290,107 @@ PyObject* to_csv(PyObject* module, PyObject* args) {
 
 PyObject* elements(PyObject* /*module*/, PyObject* args) {
   PyObject *offsets_object, *data_object;
+  int width = 8;
   int as_text = 1;
-  if (!PyArg_ParseTuple(args, "OOp:elements", &offsets_object, &data_object, &as_text)) {
+  if (!PyArg_ParseTuple(args, "OOip:elements", &offsets_object, &data_object, &width, &as_text) ||
+      !valid_width(width)) {
     return nullptr;
   }
   BufferView offsets, data;
   if (!offsets.acquire(offsets_object) || !data.acquire(data_object)) return nullptr;
-  const size_t entries = offsets.bytes().size() / 8;
+  const size_t entries = offsets.bytes().size() / static_cast<size_t>(width);
   const uint64_t count = entries == 0 ? 0 : entries - 1;
-  if (!check_offsets(offsets.bytes().data(), count, data.bytes().size())) return nullptr;
+  if (!check_offsets(offsets.bytes().data(), static_cast<size_t>(width), count, data.bytes().size())) {
+    return nullptr;
+  }
   Ref list(PyList_New(static_cast<Py_ssize_t>(count)));
   if (!list) return nullptr;
-  const auto* ends = offsets.bytes().data();
+  const uint8_t* raw = offsets.bytes().data();
   const char* base = reinterpret_cast<const char*>(data.bytes().data());
+  auto offset = [&](uint64_t i) -> int64_t {
+    if (width == 4) {
+      int32_t narrow;
+      std::memcpy(&narrow, raw + 4 * i, sizeof narrow);
+      return narrow;
+    }
+    int64_t wide;
+    std::memcpy(&wide, raw + 8 * i, sizeof wide);
+    return wide;
+  };
+  int64_t begin = 0;
   for (uint64_t i = 0; i < count; ++i) {
-    int64_t bounds[2];
-    std::memcpy(bounds, ends + 8 * i, sizeof bounds);
-    const auto length = static_cast<Py_ssize_t>(bounds[1] - bounds[0]);
-    PyObject* item = as_text ? PyUnicode_DecodeUTF8(base + bounds[0], length, "strict")
-                             : PyBytes_FromStringAndSize(base + bounds[0], length);
+    const int64_t end = offset(i + 1);
+    const auto length = static_cast<Py_ssize_t>(end - begin);
+    PyObject* item = as_text ? PyUnicode_DecodeUTF8(base + begin, length, "strict")
+                             : PyBytes_FromStringAndSize(base + begin, length);
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    begin = end;
   }
   return list.release();
+}
+
+// ------------------------------------------------------------ conversion
+
+// An int, or any object with __index__, as an unsigned 64-bit count.
+bool to_count(PyObject* object, uint64_t& count) {
+  Ref index(PyNumber_Index(object));
+  if (!index) return false;
+  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+  count = value;
+  return true;
+}
+
+PyObject* convert(PyObject* /*module*/, PyObject* args) {
+  PyObject *source, *chunk_object, *sample_object;
+  unsigned int threads = 1;
+  if (!PyArg_ParseTuple(args, "OOOI:convert", &source, &chunk_object, &sample_object, &threads)) {
+    return nullptr;
+  }
+  uint64_t chunk_size = 0, sample_rows = 0;
+  if (!to_count(chunk_object, chunk_size) || !to_count(sample_object, sample_rows)) return nullptr;
+  BufferView view;
+  if (!view.acquire(source)) return nullptr;
+  try {
+    binding::WithoutInterpreterLock* unlocked = nullptr;
+    binding::BytesOutput storage(unlocked);
+    common::ByteBuffer out(storage);
+    std::optional<pipeline::ConversionFailure> failure;
+    bool out_of_memory = false;
+    std::string broken;
+    {
+      binding::WithoutInterpreterLock scope;
+      unlocked = &scope;
+      try {
+        failure = pipeline::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows,
+                                                         threads, out);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+      } catch (const std::length_error&) {
+        out_of_memory = true;
+      } catch (const std::exception& error) {
+        broken = error.what();
+      }
+      unlocked = nullptr;
+    }
+    if (out_of_memory) return PyErr_NoMemory();
+    if (!broken.empty()) {
+      PyErr_SetString(PyExc_RuntimeError, broken.c_str());
+      return nullptr;
+    }
+    if (failure) {
+      Ref text(PyUnicode_DecodeUTF8(failure->message.data(),
+                                    static_cast<Py_ssize_t>(failure->message.size()), "replace"));
+      if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+      return nullptr;
+    }
+    const size_t size = out.size();
+    out.detach();
+    return storage.finish(size);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
 }
 
 // ---------------------------------------------------------- SliceReader
@@ -411,6 +506,8 @@ PyMethodDef g_functions[] = {
     {"summarize", summarize, METH_O, "What a QARN file holds, without decoding its values."},
     {"to_csv", to_csv, METH_VARARGS, "Writes decoded columns as CSV into a Buffer."},
     {"elements", elements, METH_VARARGS, "The elements of a string or bytes column as a list."},
+    {"convert", convert, METH_VARARGS,
+     "Converts CSV to QARN on `threads` threads without the interpreter lock."},
     {nullptr, nullptr, 0, nullptr},
 };
 

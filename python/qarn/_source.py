@@ -20,13 +20,13 @@ def open_source(source: Source) -> Iterator[Buffer]:
     elif isinstance(source, (str, os.PathLike)):
         with open(source, "rb") as file:
             yield from _mapped(file)
+    elif isinstance(source, Buffer):  # mmap objects and arrays too, read in place
+        yield source
     elif hasattr(source, "read"):
         data = source.read()
         if not isinstance(data, (bytes, bytearray)):
             raise TypeError(f"the file object must be opened in binary mode, got {type(data).__name__} from read()")
         yield data
-    elif isinstance(source, Buffer):
-        yield source
     else:
         raise TypeError(
             f"source must be bytes, bytearray, memoryview, a path or a binary file object, not {type(source).__name__}"

@@ -87,7 +87,7 @@ def convert_many(
     client: distributed.Client | None = None,
     chunk_size: int = 10000,
     sample_rows: int = 1000,
-    threads: int | None = None,
+    threads: int = 1,
     replace_existing: bool = True,
 ) -> list[FileReport]:
     """Converts each CSV path into `out_dir`/NAME.qarn on the cluster of
@@ -95,6 +95,8 @@ def convert_many(
     path, in the order given: path, output, rows, columns, invalid cells,
     input and output bytes, seconds, and the error (None on success). Paths
     are made absolute here: the workers must see them under the same names.
+    Each task converts on `threads` threads (one: the cluster's parallelism
+    is its tasks).
     Two inputs with the same name would write one output, and raise
     ValueError before anything is submitted."""
     out = os.path.abspath(out_dir)

@@ -34,12 +34,12 @@ class Values:
     """One array of values as the native reader decoded it: fixed-width
     values back to back, or `string` / `bytes` elements as offsets and data."""
 
-    __slots__ = ("type_id", "fixed", "offsets_buffer", "data", "_length")
+    __slots__ = ("type_id", "fixed", "offsets_buffer", "data", "offset_width", "_length")
 
-    def __init__(self, parts: tuple[int, Any, Any, Any]) -> None:
-        self.type_id, self.fixed, self.offsets_buffer, self.data = parts
+    def __init__(self, parts: tuple[int, Any, Any, Any, int]) -> None:
+        self.type_id, self.fixed, self.offsets_buffer, self.data, self.offset_width = parts
         if self.type_id in VARIABLE:
-            self._length = len(self.offsets_buffer) // 8 - 1
+            self._length = len(self.offsets_buffer) // self.offset_width - 1
         else:
             self._length = len(self.fixed) // FIXED_DTYPES[self.type_id].itemsize
 
@@ -47,12 +47,13 @@ class Values:
         return self._length
 
     def offsets(self) -> np.ndarray:
-        return np.frombuffer(self.offsets_buffer, dtype=np.int64)
+        """int32 offsets while the data stays below 2 GiB, else int64."""
+        return np.frombuffer(self.offsets_buffer, dtype=np.int32 if self.offset_width == 4 else np.int64)
 
     def numpy(self) -> np.ndarray:
         if self.type_id not in VARIABLE:
             return np.frombuffer(self.fixed, dtype=FIXED_DTYPES[self.type_id])
-        items = _native.elements(self.offsets_buffer, self.data, self.type_id != 0x0C)
+        items = _native.elements(self.offsets_buffer, self.data, self.offset_width, self.type_id != 0x0C)
         array = np.empty(len(items), dtype=object)
         array[:] = items
         return array
@@ -232,7 +233,9 @@ class Table:
         columns = []
         for column in self._columns:
             parts = column._values
-            columns.append((parts.type_id, parts.fixed, parts.offsets_buffer, parts.data, column._invalid))
+            columns.append(
+                (parts.type_id, parts.fixed, parts.offsets_buffer, parts.data, parts.offset_width, column._invalid)
+            )
         text = _native.to_csv(self.column_names, columns, self.num_rows)
         if target is None:
             return bytes(text)

@@ -126,8 +126,8 @@ PyObject* value_column_tuple(PyTypeObject* buffer_type, qarn::ValueColumn& colum
   Ref offsets(fixed ? buffer_or_none(buffer_type, column.offsets(), variable) : nullptr);
   Ref data(offsets ? buffer_or_none(buffer_type, column.data(), variable) : nullptr);
   if (!data) return nullptr;
-  return Py_BuildValue("(iOOO)", static_cast<int>(column.type()), fixed.get(), offsets.get(),
-                       data.get());
+  return Py_BuildValue("(iOOOi)", static_cast<int>(column.type()), fixed.get(), offsets.get(),
+                       data.get(), static_cast<int>(column.offset_width()));
 }
 
 PyObject* properties_list(PyTypeObject* buffer_type, std::vector<qarn::SliceProperty>& properties) {

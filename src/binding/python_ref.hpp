@@ -72,6 +72,18 @@ class WithoutInterpreterLock {
   WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
   ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
 
+  // Runs `work` with the lock taken back for a moment, on the thread that
+  // released it; released again afterwards, whether `work` throws or not.
+  template <class Work>
+  decltype(auto) locked(Work&& work) {
+    PyEval_RestoreThread(state_);
+    struct Release {
+      PyThreadState*& state;
+      ~Release() { state = PyEval_SaveThread(); }
+    } release{state_};
+    return work();
+  }
+
  private:
   PyThreadState* state_;
 };

@@ -101,40 +101,32 @@ ReadStatus walk_elements(const Cursor& cursor, const uint8_t* p, const uint8_t* 
   return std::nullopt;
 }
 
-// The packed block of `string` or `bytes` elements: its total byte size,
-// then each element as a packed length and its bytes.
-ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMode mode,
-                           ValueColumn* out) {
-  const uint64_t block_offset = cursor.offset();
-  uint64_t total = 0;
-  if (auto err = cursor.read_count(total)) return err;
-  const uint8_t* block = cursor.here();
-  const bool block_in_file = total <= cursor.remaining();
-  const uint8_t* limit = block + std::min<uint64_t>(total, cursor.remaining());
-  const ReadStatus leftover = read_error(FormatErrorKind::InvalidSize, block_offset);
+struct DecodedElements {
+  uint64_t count = 0;               // elements decoded
+  const uint8_t* end = nullptr;     // where the last of them ends in the file
+  const uint8_t* data_begin = nullptr;
+  size_t data_size = 0;             // bytes appended to the column's data
+  bool starts_inside_sequence = false;
+  ReadStatus size_error;
+};
 
-  if (mode == ValueMode::Skip) {
-    if (block_in_file) {
-      cursor.advance(static_cast<size_t>(total));
-      return std::nullopt;
-    }
-    if (auto err = walk_elements(cursor, block, limit, count)) return err;
-    return leftover;
-  }
-
-  ValueColumn& column = *out;
-  if (mode == ValueMode::Check) column.clear();
+// Copies up to `count` elements from [block, limit) into the column, with
+// their ends as `Offset`s, stopping at the first that does not fit.
+template <class Offset>
+DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, const uint8_t* limit,
+                                uint64_t count, ValueColumn& column) {
   const size_t span = static_cast<size_t>(limit - block);
   // Every element takes at least one byte, so no more than `span` fit.
   const uint64_t most = std::min<uint64_t>(count, span);
-  auto* ends = reinterpret_cast<int64_t*>(column.offsets().spare(static_cast<size_t>(most) * 8));
+  auto* ends =
+      reinterpret_cast<Offset*>(column.offsets().spare(static_cast<size_t>(most) * sizeof(Offset)));
   uint8_t* const dst_begin = column.data().spare(span + kWideCopy);
   uint8_t* dst = dst_begin;
-  const int64_t base = static_cast<int64_t>(column.data().size());
+  const auto base = static_cast<int64_t>(column.data().size());
   const uint8_t* const file_end = cursor.file_end();
   const uint8_t* p = block;
+  DecodedElements decoded;
   bool starts_inside_sequence = false;
-  ReadStatus size_error;
   uint64_t done = 0;
   for (; done < count; ++done) {
     const uint8_t* element = p;
@@ -142,11 +134,11 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
     if (p < limit && *p < 0x80) {
       length = *p++;
     } else if (auto err = read_packed_length(p, limit, cursor.offset_of(element), length)) {
-      size_error = err;
+      decoded.size_error = err;
       break;
     }
     if (length > static_cast<uint64_t>(limit - p)) {
-      size_error = read_error(FormatErrorKind::InvalidSize, cursor.offset_of(element));
+      decoded.size_error = read_error(FormatErrorKind::InvalidSize, cursor.offset_of(element));
       break;
     }
     if (length <= kWideCopy && static_cast<size_t>(file_end - p) >= kWideCopy) {
@@ -160,16 +152,54 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
     if (length != 0) starts_inside_sequence |= (*dst & 0xC0) == 0x80;
     dst += length;
     p += length;
-    ends[done] = base + (dst - dst_begin);
+    ends[done] = static_cast<Offset>(base + (dst - dst_begin));
   }
-  column.offsets().commit(static_cast<size_t>(done) * 8);
+  column.offsets().commit(static_cast<size_t>(done) * sizeof(Offset));
   column.data().commit(static_cast<size_t>(dst - dst_begin));
-  if (!size_error && !(block_in_file && p == limit)) size_error = leftover;
+  decoded.count = done;
+  decoded.end = p;
+  decoded.data_begin = dst_begin;
+  decoded.data_size = static_cast<size_t>(dst - dst_begin);
+  decoded.starts_inside_sequence = starts_inside_sequence;
+  return decoded;
+}
+
+// The packed block of `string` or `bytes` elements: its total byte size,
+// then each element as a packed length and its bytes.
+ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMode mode,
+                           ValueColumn* out) {
+  const uint64_t block_offset = cursor.offset();
+  uint64_t total = 0;
+  if (auto err = cursor.read_count(total)) return err;
+  const uint8_t* block = cursor.here();
+  const bool block_in_file = total <= cursor.remaining();
+  const uint8_t* limit = block + std::min<uint64_t>(total, cursor.remaining());
+  const ReadStatus leftover = read_error(FormatErrorKind::InvalidSize, block_offset);
+
+  if (mode == ValueMode::Skip) {
+    // Every element takes at least a byte, so a count beyond the block's
+    // size cannot be right; that is found by walking the elements.
+    if (block_in_file && count <= total) {
+      cursor.advance(static_cast<size_t>(total));
+      return std::nullopt;
+    }
+    if (auto err = walk_elements(cursor, block, limit, count)) return err;
+    return leftover;
+  }
+
+  ValueColumn& column = *out;
+  if (mode == ValueMode::Check) column.clear();
+  const DecodedElements decoded =
+      column.offset_width() == sizeof(int32_t)
+          ? decode_elements<int32_t>(cursor, block, limit, count, column)
+          : decode_elements<int64_t>(cursor, block, limit, count, column);
+  ReadStatus size_error = decoded.size_error;
+  if (!size_error && !(block_in_file && decoded.end == limit)) size_error = leftover;
 
   if (type == TypeId::String &&
-      (starts_inside_sequence ||
-       !common::is_valid_utf8(dst_begin, static_cast<size_t>(dst - dst_begin)))) {
-    if (auto err = first_invalid_string(cursor, block, done)) return err;
+      (decoded.starts_inside_sequence ||
+       !common::is_valid_utf8(decoded.data_begin, decoded.data_size))) {
+    if (auto err = first_invalid_string(cursor, block, decoded.count)) return err;
   }
   if (size_error) return size_error;
   cursor.seek(limit);

@@ -232,9 +232,9 @@ ReadStatus FileReader::read_value_property(ColumnTarget& target, uint64_t first_
                                            uint64_t rows) {
   std::string_view name;
   if (auto err = read_name(name)) return err;
-  const bool flags = name == kIsInvalid || name == kHasReplacedValue;
+  const bool is_flags = name == kIsInvalid || name == kHasReplacedValue;
   ArrayExpectation expect;
-  if (flags) expect = {TypeId::Bool, rows};
+  if (is_flags) expect = {TypeId::Bool, rows};
   ArrayHeader header;
   if (auto err = read_array_header(cursor_, expect, header)) return err;
 
@@ -271,7 +271,12 @@ ReadStatus FileReader::read_column_slice(TypeId type, ColumnTarget& target, uint
   ValueColumn* out = target.mode == ValueMode::Store   ? target.values
                      : target.mode == ValueMode::Check ? &scratch(type)
                                                        : nullptr;
+  const uint64_t values_start = cursor_.offset();
   if (auto err = read_array_values(cursor_, header, target.mode, out)) return err;
+  target.rows += header.count;
+  target.run_length |= header.encoding == 0x02;
+  target.value_bytes += is_variable_width(type) ? cursor_.offset() - values_start
+                                                : header.count * fixed_width(type);
 
   target.has_invalid_property = false;
   uint64_t property_count = 0;

@@ -84,6 +84,10 @@ struct ColumnTarget {
   bool has_invalid_property = false;  // in the slice just read
   uint64_t invalid_count = 0;         // over all slices read, when counted
   uint64_t bytes = 0;                 // of the column's slice sections so far
+  uint64_t rows = 0;                  // values represented, over all slices read
+  uint64_t value_bytes = 0;           // the values' bytes (for `string` and `bytes`,
+                                      // at most this much element data)
+  bool run_length = false;            // whether any values were run-length encoded
 };
 
 class FileReader {

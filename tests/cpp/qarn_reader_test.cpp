@@ -200,6 +200,16 @@ TEST(Reader, ReportsEachDefectAtItsItem) {
   }
 }
 
+TEST(Reader, SizesColumnsOnlyFromCountsTheFileCanHold) {
+  // Two billion strings declared in a small block: the columns are sized
+  // before decoding, and that must not take the count at its word.
+  const std::vector<uint8_t> file = hex(one_column("0a", {"010a ffffff7f 02000000 0161 00000000"}));
+  DecodedTable table;
+  const ReadStatus status = read_table(file, {}, table);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(read_message(*status), "QARN read error: invalid size at byte 101");
+}
+
 TEST(Reader, EveryCutOfAValidFileIsInvalidSize) {
   const std::vector<uint8_t> file =
       converted("n,s,b,d\n1,x,true,1.5\n,\"y\"\"\",false,\n3,,TRUE,-0\n", 2);

@@ -129,6 +129,8 @@ def _reports(
     if client is not None:
         from ..dask import iter_reports
 
+        if args.threads is None:
+            jobs = [replace(job, threads=1) for job in jobs]  # the tasks share the cores
         yield from iter_reports(jobs, client=client)
         return
     workers = min(args.jobs or os.process_cpu_count() or 1, len(jobs))

@@ -1,0 +1,115 @@
+// Drives the QARN reader with arbitrary bytes. Besides not crashing, every
+// run checks that the whole-file read, the check alone and the reading of
+// one slice at a time report the same first defect; that a summary, which
+// steps over values, finds no defect in a file the full check accepts, and
+// agrees with the full read on a valid file; that reading
+// some columns gives those columns of the full read; and that a valid
+// file's table can be written back as CSV.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "qarn/read_error.hpp"
+#include "qarn/table_reader.hpp"
+#include "table_to_csv.hpp"
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "check failed: %s\n", what);
+  std::abort();
+}
+
+std::string outcome(const qarn::ReadStatus& status) {
+  return status ? qarn::read_message(*status) : "ok";
+}
+
+std::string read_by_slices(std::span<const uint8_t> file, std::vector<uint64_t>& rows) {
+  qarn::SliceStream stream(file);
+  if (auto err = stream.open()) return outcome(err);
+  while (true) {
+    qarn::DecodedSlices slice;
+    bool finished = false;
+    if (auto err = stream.next({}, slice, finished)) return outcome(err);
+    if (finished) return "ok";
+    rows.push_back(slice.slice_rows.at(0));
+  }
+}
+
+bool same_values(const qarn::ValueColumn& a, const qarn::ValueColumn& b) {
+  if (a.fixed().view() != b.fixed().view() || a.size() != b.size()) return false;
+  for (uint64_t i = 0; qarn::is_variable_width(a.type()) && i < a.size(); ++i) {
+    if (a.element(i) != b.element(i)) return false;
+  }
+  return true;
+}
+
+void check_selection(std::span<const uint8_t> file, const qarn::DecodedTable& full) {
+  const size_t columns = full.slices.columns.size();
+  std::vector<uint8_t> selected(columns);
+  for (size_t c = 0; c < columns; c += 2) selected[c] = 1;
+  qarn::DecodedTable part;
+  if (qarn::read_table(file, selected, part)) fail("a selection fails where the full read does not");
+  for (size_t c = 0; c < columns; ++c) {
+    if (part.slices.columns[c].has_value() != (selected[c] == 1)) fail("selection not honoured");
+    if (selected[c] && !same_values(part.slices.columns[c]->values, full.slices.columns[c]->values)) {
+      fail("a selected column differs from the full read");
+    }
+  }
+}
+
+void check_summary(std::span<const uint8_t> file, const qarn::ReadStatus& full_status,
+                   const qarn::DecodedTable& full) {
+  qarn::FileSummary summary;
+  const qarn::ReadStatus status = qarn::summarize_file(file, summary);
+  if (status) {
+    if (!full_status) fail("the summary finds a defect the full check does not");
+    return;
+  }
+  if (full_status) return;
+  if (summary.slice_rows != full.slices.slice_rows) fail("summary rows differ");
+  for (size_t c = 0; c < full.slices.columns.size(); ++c) {
+    const qarn::InvalidFlags& flags = full.slices.columns[c]->invalid;
+    const auto counted = static_cast<uint64_t>(std::count_if(
+        flags.flags().data(), flags.flags().data() + flags.flags().size(), [](uint8_t f) { return f; }));
+    if (counted != summary.invalid_counts[c]) fail("summary invalid count differs");
+  }
+}
+
+void write_back(const qarn::DecodedTable& table) {
+  std::vector<std::string_view> names(table.head.column_names.begin(), table.head.column_names.end());
+  std::vector<pipeline::CsvColumn> columns;
+  uint64_t rows = 0;
+  for (uint64_t r : table.slices.slice_rows) rows += r;
+  for (const auto& column : table.slices.columns) {
+    const qarn::ValueColumn& values = column->values;
+    columns.push_back({values.type(), values.fixed().data(), values.offsets().data(),
+                       values.offset_width(), values.data().data(),
+                       column->invalid.any() ? column->invalid.flags().data() : nullptr});
+  }
+  common::ByteBuffer out;
+  pipeline::table_to_csv(names, columns, rows, out);
+  if (!names.empty() && out.empty()) fail("no CSV for a table with columns");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::span<const uint8_t> file(data, size);
+  qarn::DecodedTable full;
+  const qarn::ReadStatus full_status = qarn::read_table(file, {}, full);
+  const std::string expected = outcome(full_status);
+  if (outcome(qarn::validate_file(file)) != expected) fail("the check and the full read disagree");
+  std::vector<uint64_t> rows;
+  if (read_by_slices(file, rows) != expected) fail("slice reading and the full read disagree");
+  check_summary(file, full_status, full);
+  if (full_status) return 0;
+  if (rows != full.slices.slice_rows) fail("slice rows differ");
+  check_selection(file, full);
+  write_back(full);
+  return 0;
+}

@@ -1,0 +1,61 @@
+// Output written straight into the `bytes` object that is returned, grown in
+// place, so that a finished file is never copied. The conversion runs
+// without the interpreter lock; each growth takes it back for a moment.
+#pragma once
+
+#include <new>
+#include <utility>
+
+#include "binding/python_ref.hpp"
+#include "common/byte_buffer.hpp"
+
+namespace binding {
+
+class BytesOutput final : public common::BufferStorage {
+ public:
+  // `unlocked` is the scope in which the lock is released and the buffer
+  // grows; it must outlive every growth.
+  explicit BytesOutput(WithoutInterpreterLock*& unlocked) noexcept : unlocked_(unlocked) {}
+  BytesOutput(const BytesOutput&) = delete;
+  BytesOutput& operator=(const BytesOutput&) = delete;
+  ~BytesOutput() { Py_XDECREF(object_); }  // with the lock held
+
+  uint8_t* resize(uint8_t* /*data*/, size_t capacity) override {
+    if (capacity > static_cast<size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+    const bool grown = unlocked_ == nullptr ? grow(capacity)
+                                            : unlocked_->locked([&] { return grow(capacity); });
+    if (!grown) throw std::bad_alloc();
+    return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
+  }
+
+  // Called with the lock held (the buffer is released before the scope ends).
+  void release(uint8_t* /*data*/) noexcept override {}
+
+  // The object cut to the written size; the caller owns the reference.
+  // Needs the lock.
+  PyObject* finish(size_t size) {
+    if (object_ == nullptr) return PyBytes_FromStringAndSize(nullptr, 0);
+    if (_PyBytes_Resize(&object_, static_cast<Py_ssize_t>(size)) < 0) {
+      object_ = nullptr;
+      return nullptr;
+    }
+    return std::exchange(object_, nullptr);
+  }
+
+ private:
+  bool grow(size_t capacity) {
+    const auto size = static_cast<Py_ssize_t>(capacity);
+    if (object_ == nullptr) {
+      object_ = PyBytes_FromStringAndSize(nullptr, size);
+    } else if (_PyBytes_Resize(&object_, size) < 0) {
+      object_ = nullptr;  // a failed resize has released the object
+    }
+    if (object_ == nullptr) PyErr_Clear();  // reported as MemoryError by the caller
+    return object_ != nullptr;
+  }
+
+  WithoutInterpreterLock*& unlocked_;
+  PyObject* object_ = nullptr;
+};
+
+}  // namespace binding

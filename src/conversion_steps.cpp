@@ -1,0 +1,97 @@
+#include "conversion_steps.hpp"
+
+#include <algorithm>
+
+#include "qarn/table_metadata.hpp"
+#include "qarn/table_slice.hpp"
+#include "type_inference.hpp"
+
+namespace pipeline {
+
+namespace {
+
+constexpr size_t kFieldsPerBatch = 16 * 1024;
+
+qarn::TableMetadata table_metadata(const csv::HeaderRow& names,
+                                   const std::vector<qarn::TypeId>& types) {
+  qarn::TableMetadata metadata;
+  // The column count as a 32-bit value; a count beyond that range cannot be
+  // written and fails as too many columns below.
+  metadata.properties.push_back(
+      {"TableColumns", qarn::ValueObject::single_int(static_cast<int32_t>(names.size())), {}});
+  metadata.columns.reserve(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    metadata.columns.push_back({names[i], types[i], {}});
+  }
+  return metadata;
+}
+
+}  // namespace
+
+size_t rows_per_batch(size_t column_count) {
+  return std::max<size_t>(1, kFieldsPerBatch / std::max<size_t>(1, column_count));
+}
+
+ConversionFailure csv_failure(const char* prefix, const csv::CsvError& error) {
+  return {prefix + csv::message(error)};
+}
+
+ConversionFailure write_failure(const qarn::FormatError& error) {
+  return {kWriteErrorPrefix + qarn::message(error)};
+}
+
+std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
+                                                  TableStart& start) {
+  auto header = reader.read_header();
+  if (!header.ok()) return csv_failure(kHeaderErrorPrefix, header.error());
+  start.names = std::move(header.value());
+  const size_t column_count = start.names.size();
+  const size_t batch_rows = rows_per_batch(column_count);
+  for (uint64_t wanted = sample_rows; wanted > 0;) {
+    csv::RowBatch& batch = start.sample.emplace_back();
+    const size_t limit = static_cast<size_t>(std::min<uint64_t>(wanted, batch_rows));
+    auto read = reader.next_batch(batch, column_count, limit);
+    if (!read.ok()) return csv_failure(kParseErrorPrefix, read.error());
+    if (read.value() == 0) {
+      start.sample.pop_back();
+      break;
+    }
+    wanted -= read.value();
+  }
+  start.types = infer_column_types(start.sample, column_count);
+  return std::nullopt;
+}
+
+std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const TableStart& start) {
+  writer.write_section_header(qarn::SectionId::FileHeader);
+  writer.write_version(qarn::kFormatMajorVersion, qarn::kFormatMinorVersion);
+  writer.write_section_header(qarn::SectionId::TableMetadata);
+  if (auto err = qarn::write_table_metadata(writer, table_metadata(start.names, start.types))) {
+    return write_failure(*err);
+  }
+  return std::nullopt;
+}
+
+qarn::WriteStatus SliceWriter::add(const csv::RowBatch& batch, size_t begin, size_t end) {
+  size_t row = begin;
+  while (row < end) {
+    const uint64_t room = chunk_size_ - chunk_.row_count();
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(room, end - row));
+    chunk_.append_rows(batch, row, row + take);
+    row += take;
+    if (chunk_.row_count() == chunk_size_) {
+      if (auto err = flush()) return err;
+    }
+  }
+  return std::nullopt;
+}
+
+qarn::WriteStatus SliceWriter::flush() {
+  writer_.out().prefault(chunk_.encoded_size());
+  writer_.write_section_header(qarn::SectionId::TableSlice);
+  const qarn::WriteStatus status = qarn::write_table_slice(writer_, chunk_.finish_slices());
+  chunk_.clear();
+  return status;
+}
+
+}  // namespace pipeline

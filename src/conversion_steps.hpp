@@ -1,0 +1,71 @@
+// The steps of a conversion that the single-threaded and the parallel
+// driver share: reading the header and the sample, writing the start of the
+// file, and cutting rows into table slices.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "conversion.hpp"
+#include "csv_input/csv_reader.hpp"
+#include "qarn/encoding.hpp"
+#include "qarn/value.hpp"
+#include "value_conversion.hpp"
+
+namespace pipeline {
+
+// Rows are read in batches of about this many fields, so that a batch's
+// field table and the input it points into stay in the L2 cache.
+size_t rows_per_batch(size_t column_count);
+
+ConversionFailure csv_failure(const char* prefix, const csv::CsvError& error);
+ConversionFailure write_failure(const qarn::FormatError& error);
+
+// What is known once the sample is read: the header, the column types, and
+// the sample's rows, which become the first rows of the table.
+struct TableStart {
+  csv::HeaderRow names;
+  std::vector<qarn::TypeId> types;
+  std::vector<csv::RowBatch> sample;
+};
+
+// Reads the header row and up to `sample_rows` records, and infers the types.
+std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
+                                                  TableStart& start);
+
+// The file header and the table metadata.
+std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const TableStart& start);
+
+// Writes the sample's rows and every record after them as table slices,
+// then the table end, on the calling thread.
+std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& start,
+                                            uint64_t chunk_size, qarn::Writer& writer);
+
+// Cuts a stream of rows into table slices of `chunk_size` rows and writes
+// each as soon as it is full, so that slices go out in input order before
+// any later record is looked at.
+// The rows are converted into `chunk`, which may be reused from writer to
+// writer and must start empty.
+class SliceWriter {
+ public:
+  SliceWriter(ChunkBuilder& chunk, uint64_t chunk_size, qarn::Writer& writer) noexcept
+      : chunk_(chunk), chunk_size_(chunk_size), writer_(writer) {}
+
+  // Rows [begin, end) of the batch.
+  qarn::WriteStatus add(const csv::RowBatch& batch, size_t begin, size_t end);
+  qarn::WriteStatus add(const csv::RowBatch& batch) { return add(batch, 0, batch.row_count()); }
+
+  // Writes the last, shorter slice; there is none when the rows divided evenly.
+  qarn::WriteStatus finish() { return chunk_.row_count() == 0 ? std::nullopt : flush(); }
+
+ private:
+  qarn::WriteStatus flush();
+
+  ChunkBuilder& chunk_;
+  uint64_t chunk_size_;
+  qarn::Writer& writer_;
+};
+
+}  // namespace pipeline

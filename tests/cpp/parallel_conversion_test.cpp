@@ -1,0 +1,100 @@
+// The parallel driver against the single-threaded one: the same bytes or the
+// same failure for every input, chunk size, sample size and thread count.
+// Also run under ThreadSanitizer (scripts/tsan).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "conversion.hpp"
+#include "parallel_conversion.hpp"
+
+namespace {
+
+struct Outcome {
+  std::string bytes;
+  std::string failure;
+  friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+std::span<const uint8_t> as_bytes(const std::string& text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+Outcome single(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows) {
+  common::ByteBuffer out;
+  auto failure = pipeline::convert_csv_to_qarn(as_bytes(csv), chunk_size, sample_rows, out);
+  return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
+}
+
+Outcome parallel(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows, unsigned threads) {
+  common::ByteBuffer out;
+  auto failure = pipeline::convert_csv_to_qarn_parallel(as_bytes(csv), chunk_size, sample_rows, threads, out);
+  return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
+}
+
+// A table of a few typed columns, with now and then an odd field.
+std::string random_table(std::mt19937& random, size_t rows) {
+  static const std::vector<std::string> cells = {
+      "1", "-7", "2147483648", "1.5", "nan", "true", "FALSE", "", "x", "\"a,b\"", "\"q\"\"\"",
+      "\"line\nbreak\"", "\xC3\xA9", " 3", "9223372036854775808", "1e400"};
+  const size_t columns = 1 + random() % 5;
+  std::string out;
+  for (size_t c = 0; c < columns; ++c) out += (c ? ",c" : "c") + std::to_string(c);
+  out += "\n";
+  for (size_t r = 0; r < rows; ++r) {
+    const size_t fields = random() % 7 == 0 ? 1 + random() % (columns + 1) : columns;
+    for (size_t c = 0; c < fields; ++c) {
+      if (c) out += ",";
+      // Mostly one kind per column, so that the types are not all string.
+      out += random() % 4 == 0 ? cells[random() % cells.size()] : cells[(c * 3) % 7];
+    }
+    out += random() % 5 == 0 ? "\r\n" : "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(ParallelConversion, GivesTheSingleThreadedBytes) {
+  std::mt19937 random(2024);
+  for (int i = 0; i < 150; ++i) {
+    const std::string csv = random_table(random, random() % 400);
+    for (uint64_t chunk_size : {uint64_t{1}, uint64_t{2}, uint64_t{7}, uint64_t{10000}, uint64_t{1} << 40}) {
+      const uint64_t sample_rows = random() % 3 == 0 ? 0 : random() % 50;
+      const Outcome expected = single(csv, chunk_size, sample_rows);
+      for (unsigned threads : {1u, 2u, 3u, 8u}) {
+        ASSERT_EQ(parallel(csv, chunk_size, sample_rows, threads), expected)
+            << "case " << i << " chunk " << chunk_size << " threads " << threads;
+      }
+    }
+  }
+}
+
+TEST(ParallelConversion, ReportsTheFirstBadRecordWhereverItLies) {
+  std::mt19937 random(7);
+  for (int i = 0; i < 30; ++i) {
+    std::string csv = random_table(random, 2000);
+    // A byte that is not UTF-8 near the start, the middle or the end.
+    for (const size_t at : {csv.size() / 50, csv.size() / 2, csv.size() - 2}) {
+      const size_t later = std::min(csv.size(), at + random() % 300);  // must not be the one reported
+      const std::string broken =
+          csv.substr(0, at) + "\xFF" + csv.substr(at, later - at) + "\xFE" + csv.substr(later);
+      for (uint64_t chunk_size : {uint64_t{1}, uint64_t{7}, uint64_t{100}}) {
+        const Outcome expected = single(broken, chunk_size, 10);
+        for (unsigned threads : {2u, 8u}) {
+          ASSERT_EQ(parallel(broken, chunk_size, 10, threads), expected) << i << " at " << at;
+        }
+      }
+    }
+  }
+}
+
+TEST(ParallelConversion, FailsBeforeAnyWorkForTheSameReasons) {
+  for (const std::string csv : {"", "\xFF\n1\n", "a\n\xFF\n", "a,b\n1,2\n"}) {
+    EXPECT_EQ(parallel(csv, 0, 5, 4), single(csv, 0, 5));
+    EXPECT_EQ(parallel(csv, 3, 5, 4), single(csv, 3, 5));
+  }
+}

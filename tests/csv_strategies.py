@@ -1,0 +1,76 @@
+"""Generated CSV tables and the many CSV texts that spell each of them,
+shared by the property tests of the converter and of the reader."""
+
+from hypothesis import strategies as st
+
+ints = st.integers(-(2**31), 2**31 - 1)
+longs = st.integers(-(2**63), 2**63 - 1)
+
+
+def int_spellings(values):
+    return st.tuples(values, st.sampled_from(["", "+", "0", "00"])).map(
+        lambda t: ("-" if t[0] < 0 else t[1].replace("0", "")) + ("0" * t[1].count("0")) + str(abs(t[0]))
+    )
+
+
+doubles = st.one_of(
+    st.floats(allow_nan=True, allow_infinity=True).map(repr),
+    st.floats(allow_nan=False, allow_infinity=False).map(lambda x: f"{x:.3e}"),
+    st.from_regex(r"\A[+-]?([0-9]{1,25}\.?[0-9]{0,25}|\.[0-9]{1,25})([eE][+-]?[0-9]{1,3})?\Z"),
+    st.sampled_from(["inf", "-Infinity", "NaN", "-nan", "+INF", "1e400", "-1e-400", "5.", ".5", "-0"]),
+)
+bools = st.sampled_from(["true", "false", "TRUE", "False", " true", "false\t", "\u3000TRUE\u00a0", "tRuE"])
+texts = st.text(st.characters(blacklist_categories=("Cs",)), max_size=12)
+near_misses = st.sampled_from(["", "", " ", "1 ", "x", "1e", ".", "+", "0x10", "1_0", "yes", "\u0663", "tru e"])
+
+CELLS = {
+    "bool": bools,
+    "int": int_spellings(ints),
+    "long": int_spellings(longs),
+    "double": doubles,
+    "text": texts,
+}
+
+
+@st.composite
+def tables(draw):
+    kinds = draw(st.lists(st.sampled_from(sorted(CELLS)), min_size=1, max_size=5))
+    names = draw(st.lists(texts, min_size=len(kinds), max_size=len(kinds)))
+    row_count = draw(st.integers(0, 40))
+    rows = []
+    for _ in range(row_count):
+        row = [draw(st.one_of(CELLS[k], near_misses) if draw(st.integers(0, 9)) == 0 else CELLS[k]) for k in kinds]
+        shape = draw(st.integers(0, 9))
+        if shape == 0:
+            row = row[: draw(st.integers(1, len(row)))]  # a short record
+        elif shape == 1:
+            row = row + draw(st.lists(texts, min_size=1, max_size=2))  # a long record
+        rows.append(row)
+    return names, rows
+
+
+def needs_quotes(field: str, first_in_file: bool) -> bool:
+    return any(c in field for c in ',"\r\n') or (first_in_file and field.startswith("\ufeff"))
+
+
+@st.composite
+def csv_spellings(draw, names, rows):
+    """One of the many CSV texts of the same table."""
+    line_ends = draw(st.sampled_from(["\n", "\r\n", "\r", "mixed"]))
+    lines = []
+    for index, record in enumerate([names] + rows):
+        fields = []
+        for position, field in enumerate(record):
+            if needs_quotes(field, index == 0 and position == 0) or draw(st.integers(0, 4)) == 0:
+                field = '"' + field.replace('"', '""') + '"'
+            fields.append(field)
+        line = ",".join(fields)
+        lines.append(line if line else '""')  # an empty line would be skipped as blank
+    ends = [draw(st.sampled_from(["\n", "\r\n", "\r"])) if line_ends == "mixed" else line_ends for _ in lines]
+    text = "".join(line + end for line, end in zip(lines, ends))
+    if draw(st.booleans()):
+        text = text[: -len(ends[-1])]  # no terminator after the last record
+    prefix = draw(st.sampled_from(["", "", "\ufeff", "\n", "\r\n\r\n"]))
+    return (prefix + text).encode("utf-8")
+
+

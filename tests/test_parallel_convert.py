@@ -1,0 +1,140 @@
+"""The conversion on several threads: exactly the bytes and the failures of
+`_qarn.csv_to_qarn`, for every input, count and thread count, with the
+interpreter lock released while it works."""
+
+import sys
+import threading
+import time
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import qarn
+from _qarn import csv_to_qarn
+from csv_strategies import csv_spellings, tables
+from qarn import _native
+
+THREADS = (1, 2, 3, 8)
+
+
+def outcome(convert, *args):
+    try:
+        return convert(*args)
+    except ValueError as error:
+        return f"{type(error).__name__}: {error}"
+
+
+@settings(max_examples=120, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.data())
+def test_every_thread_count_gives_the_single_threaded_result(data):
+    names, rows = data.draw(tables())
+    csv = data.draw(csv_spellings(names, rows))
+    if data.draw(st.booleans()):  # now and then a record that is not UTF-8
+        at = data.draw(st.integers(0, len(csv)))
+        csv = csv[:at] + b"\xff" + csv[at:]
+    chunk_size = data.draw(st.sampled_from([1, 2, 7, 10000]))
+    sample_rows = data.draw(st.sampled_from([0, 3, 1000]))
+    expected = outcome(csv_to_qarn, csv, chunk_size, sample_rows)
+    for threads in THREADS:
+        # The native entry directly: qarn.convert keeps small inputs on one thread.
+        assert outcome(_native.convert, csv, chunk_size, sample_rows, threads) == expected
+
+
+def big_csv(rows: int) -> bytes:
+    lines = [b"id,name,score,flag"]
+    lines += [b"%d,n%d,%d.25,%s" % (i, i % 97, i % 1000, b"true" if i % 3 else b"") for i in range(rows)]
+    return b"\n".join(lines) + b"\n"
+
+
+@pytest.mark.parametrize("where", ["first", "middle", "last"])
+@pytest.mark.parametrize("chunk_size", [1, 7, 1000])
+def test_the_first_bad_record_is_reported_wherever_it_lies(where, chunk_size):
+    csv = bytearray(big_csv(20000))
+    at = {"first": 40, "middle": len(csv) // 2, "last": len(csv) - 3}[where]
+    csv[at:at] = b"\xc3"
+    csv[at + 5000: at + 5000] = b"\xff"  # a later one must not be the one reported
+    expected = outcome(csv_to_qarn, bytes(csv), chunk_size, 100)
+    assert expected.startswith("ValueError: CSV parse error: ")
+    for threads in (2, 3, 8):
+        assert outcome(_native.convert, bytes(csv), chunk_size, 100, threads) == expected
+
+
+@pytest.mark.parametrize("source", ["bytes", "memoryview", "path"])
+def test_large_inputs_convert_alike_from_every_source(source, tmp_path):
+    csv = big_csv(120000)
+    assert len(csv) > qarn.convert.__globals__["SMALLEST_PARALLEL_INPUT"]
+    if source == "path":
+        path = tmp_path / "big.csv"
+        path.write_bytes(csv)
+        given_source = path
+    else:
+        given_source = csv if source == "bytes" else memoryview(csv)
+    expected = csv_to_qarn(csv, 5000, 100)
+    for threads in (1, 2, 8):
+        assert qarn.convert(given_source, chunk_size=5000, sample_rows=100, threads=threads) == expected
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        ({"threads": 0}, ValueError, "threads must be at least 1"),
+        ({"threads": "2"}, TypeError, "threads must be an int"),
+        ({"chunk_size": 0}, ValueError, "chunk_size must be at least 1"),
+        ({"chunk_size": -1}, OverflowError, "negative"),
+        ({"sample_rows": 1.5}, TypeError, "cannot be interpreted as an integer"),
+    ],
+)
+def test_bad_arguments(kwargs, error, message):
+    with pytest.raises(error, match=message):
+        qarn.convert(b"a\n1\n", **kwargs)
+
+
+def ticks_during(convert) -> bool:
+    """Whether another Python thread ran in the middle third of `convert()`."""
+    stamps, stop = [], threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+            for _ in range(200):
+                pass
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(0.0005)  # a thread waiting for the lock gets it soon
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    try:
+        time.sleep(0.01)
+        start = time.perf_counter()
+        convert()
+        end = time.perf_counter()
+    finally:
+        stop.set()
+        ticker.join()
+        sys.setswitchinterval(interval)
+    third = (end - start) / 3
+    return any(start + third < stamp < end - third for stamp in stamps)
+
+
+def test_other_python_threads_run_while_a_conversion_works():
+    csv = big_csv(400000)
+    assert ticks_during(lambda: qarn.convert(csv, threads=2))
+    assert ticks_during(lambda: qarn.convert(csv, threads=1))
+    assert not ticks_during(lambda: csv_to_qarn(csv))  # which holds the lock, as it must
+
+
+def test_calls_from_many_threads_at_once():
+    csvs = [big_csv(30000 + 1000 * i) for i in range(8)]
+    expected = [csv_to_qarn(csv, 3000, 50) for csv in csvs]
+    results = [None] * 8
+
+    def convert(i):
+        results[i] = _native.convert(csvs[i], 3000, 50, 2 + i % 3)
+
+    callers = [threading.Thread(target=convert, args=(i,)) for i in range(8)]
+    for caller in callers:
+        caller.start()
+    for caller in callers:
+        caller.join()
+    assert results == expected

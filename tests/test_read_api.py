@@ -1,0 +1,321 @@
+"""The qarn package's surface: sources, column selection, errors, the
+conversions to other libraries, CSV back out, and conversion to files."""
+
+import io
+import mmap
+import os
+import pathlib
+import struct
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+import _qarn
+import qarn
+
+CSV = b"id,name,score,ok\n1,ann,1.5,true\n2,,nan,\n3,\xc3\xa9,-0.0,FALSE\n4,d,x,true\n"
+QARN = _qarn.csv_to_qarn(CSV, 3, 3)
+
+
+def float_bits(values) -> list[int]:
+    return [struct.unpack("<Q", struct.pack("<d", v))[0] for v in values]
+
+
+# ------------------------------------------------------------------ sources
+
+
+@pytest.fixture
+def qarn_path(tmp_path):
+    path = tmp_path / "t.qarn"
+    path.write_bytes(QARN)
+    return path
+
+
+@pytest.mark.parametrize(
+    "make_source",
+    [
+        lambda p: QARN,
+        lambda p: bytearray(QARN),
+        lambda p: memoryview(QARN),
+        lambda p: memoryview(b"xx" + QARN)[2:],
+        lambda p: str(p),
+        lambda p: p,
+        lambda p: io.BytesIO(QARN),
+        lambda p: open(p, "rb"),
+    ],
+    ids=["bytes", "bytearray", "memoryview", "sliced view", "str path", "PathLike", "BytesIO", "file"],
+)
+def test_every_kind_of_source_reads_the_same(make_source, qarn_path):
+    source = make_source(qarn_path)
+    table = qarn.read(source)
+    assert table.column_names == ["id", "name", "score", "ok"]
+    assert table.column_types == ["int", "string", "double", "bool"]
+    assert (table.num_rows, table.num_slices, table.slice_rows) == (4, 2, [3, 1])
+    if hasattr(source, "close"):
+        source.close()
+
+
+def test_a_mapped_file_is_released_after_reading(qarn_path):
+    with open(qarn_path, "rb") as file, mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as mapping:
+        table = qarn.read(mapping)
+        assert table["id"].values.tolist() == [1, 2, 3, 4]
+        for _ in qarn.iter_slices(mapping):
+            pass
+    # closing the mapping would fail with BufferError if a view were still held
+
+
+@pytest.mark.parametrize("source, error", [(42, TypeError), (io.StringIO("x"), TypeError), ("/no/such/file", FileNotFoundError)])
+def test_bad_sources(source, error):
+    with pytest.raises(error):
+        qarn.read(source)
+
+
+# ----------------------------------------------------------------- columns
+
+
+def test_columns_by_name_and_index_in_the_order_asked():
+    table = qarn.read(QARN, columns=["score", 0, -1])
+    assert table.column_names == ["score", "id", "ok"]
+    assert float_bits(table["score"].values)[2] == float_bits([-0.0])[0]
+    assert table[1].values.tolist() == [1, 2, 3, 4]
+    assert "name" not in table and "id" in table
+
+
+@pytest.mark.parametrize("columns, error", [(["nope"], KeyError), ([4], IndexError), ([1.5], TypeError), ("id", TypeError)])
+def test_bad_column_selections(columns, error):
+    with pytest.raises(error):
+        qarn.read(QARN, columns=columns)
+
+
+def test_table_is_a_sequence_of_columns():
+    table = qarn.read(QARN)
+    assert len(table) == 4 and [c.name for c in table] == table.column_names
+    assert table["name"] is table[1]
+    with pytest.raises(KeyError, match="no column named 'x'"):
+        table["x"]
+    with pytest.raises(TypeError):
+        table[1.0]
+    assert repr(table["name"]) == "<qarn.Column 'name': string, 4 rows, 1 invalid>"
+
+
+def test_values_and_invalid_flags():
+    table = qarn.read(QARN)
+    assert table["name"].values.tolist() == ["ann", "", "é", "d"]
+    assert table["name"].invalid.tolist() == [False, True, False, False]
+    assert table["score"].invalid.tolist() == [False, False, False, True]
+    assert float_bits(table["score"].values) == float_bits([1.5, float("nan"), -0.0, 0.0])
+    assert table["ok"].values.dtype == np.bool_ and table["ok"].values.tolist() == [True, False, False, True]
+    assert table["ok"].invalid.tolist() == [False, True, False, False]
+    assert table["id"].invalid.dtype == np.bool_ and not table["id"].invalid.any()
+    assert table.table_properties == {"TableColumns": 4}
+    assert table.version == (1, 0)
+
+
+# ------------------------------------------------------------------ errors
+
+
+@pytest.mark.parametrize(
+    "data, message",
+    [
+        (b"", "invalid size at byte 0"),
+        (QARN[:-1], f"invalid size at byte {len(QARN) - 3}"),
+        (QARN + b"\x00", f"invalid size at byte {len(QARN)}"),
+        (b"\x4e\x7c\x09", "invalid section id 9 at byte 0"),
+        (b"\x4e\x7c\x01\x02\x00", "unsupported version 2.0 at byte 3"),
+        (b"PK\x03\x04", "magic number mismatch at byte 0"),
+    ],
+)
+def test_format_errors_name_the_defect_and_where(data, message):
+    for reader in (qarn.read, qarn.validate, lambda d: list(qarn.iter_slices(d)), qarn.summarize):
+        with pytest.raises(qarn.FormatError) as caught:
+            reader(data)
+        assert str(caught.value) == "QARN read error: " + message
+        assert isinstance(caught.value, ValueError)
+        assert caught.value.offset == int(message.rsplit(" ", 1)[1])
+
+
+def test_every_corruption_is_reported_the_same_by_every_reader():
+    for offset in range(len(QARN)):
+        for flip in (0x01, 0x80, 0xFF):
+            data = bytearray(QARN)
+            data[offset] ^= flip
+            outcomes = []
+            for reader in (qarn.read, qarn.validate, lambda d: list(qarn.iter_slices(d))):
+                try:
+                    reader(bytes(data))
+                    outcomes.append("ok")
+                except qarn.FormatError as error:
+                    outcomes.append(str(error))
+            assert len(set(outcomes)) == 1, (offset, flip, outcomes)
+
+
+def test_slices_before_a_defect_are_yielded():
+    broken = QARN[:-3] + b"\x4e\x7c\x04"
+    slices = qarn.iter_slices(broken)
+    assert next(slices).num_rows == 3 and next(slices).num_rows == 1
+    with pytest.raises(qarn.FormatError, match="wrong section id, expected TableEnd, got ColumnSlice"):
+        next(slices)
+
+
+def test_validate_returns_none_for_a_valid_file():
+    assert qarn.validate(QARN) is None
+
+
+def test_summary_counts_without_decoding():
+    summary = qarn.summarize(QARN)
+    assert (summary.num_rows, summary.num_slices, summary.file_size, summary.version) == (4, 2, len(QARN), (1, 0))
+    assert [(c.name, c.type, c.invalid_count) for c in summary.columns] == [
+        ("id", "int", 0), ("name", "string", 1), ("score", "double", 1), ("ok", "bool", 1)]
+    framing = summary.metadata_bytes + 7 * summary.num_slices + 3
+    assert framing + sum(c.bytes for c in summary.columns) == len(QARN)
+
+
+# ------------------------------------------------------ other libraries
+
+
+def test_to_arrow_has_nulls_for_invalid_cells_and_keeps_float_bits():
+    pa = pytest.importorskip("pyarrow")
+    arrow = qarn.read(QARN).to_arrow()
+    assert arrow.schema.types == [pa.int32(), pa.string(), pa.float64(), pa.bool_()]
+    assert arrow.column("name").to_pylist() == ["ann", None, "é", "d"]
+    assert arrow.column("ok").to_pylist() == [True, None, False, True]
+    score = arrow.column("score").to_numpy(zero_copy_only=False)
+    assert float_bits(score[:3]) == float_bits([1.5, float("nan"), -0.0])
+    assert arrow.column("score").null_count == 1
+
+
+def test_to_pandas_uses_nullable_dtypes_and_keeps_nan_apart_from_missing():
+    pd = pytest.importorskip("pandas")
+    frame = qarn.read(QARN).to_pandas()
+    assert [str(t) for t in frame.dtypes] == ["Int32", "string", "Float64", "boolean"]
+    assert frame["name"].isna().tolist() == [False, True, False, False]
+    assert frame["score"].isna().tolist() == [False, False, False, True]
+    assert np.isnan(frame["score"].array._data[1]) and not frame["score"].array._mask[1]
+    assert frame["ok"].tolist()[1] is pd.NA
+
+
+def test_to_polars_has_nulls_for_invalid_cells():
+    pl = pytest.importorskip("polars")
+    frame = qarn.read(QARN).to_polars()
+    assert frame.schema == {"id": pl.Int32, "name": pl.String, "score": pl.Float64, "ok": pl.Boolean}
+    assert frame["name"].null_count() == 1 and frame["score"].is_nan().to_list()[1] is True
+
+
+@pytest.mark.parametrize(
+    "method, module, extra",
+    [("to_arrow", "pyarrow", "arrow"), ("to_pandas", "pandas", "pandas"), ("to_polars", "polars", "polars")],
+)
+def test_missing_extras_raise_import_error_naming_the_extra(method, module, extra):
+    script = textwrap.dedent(f"""
+        import sys
+        sys.modules[{module!r}] = None
+        import _qarn, qarn
+        table = qarn.read(_qarn.csv_to_qarn(b"a\\n1\\n"))
+        try:
+            table.{method}()
+        except ImportError as error:
+            print(error)
+    """)
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
+    assert f"pip install 'qarn[{extra}]'" in out and module in out
+
+
+def test_importing_qarn_imports_no_optional_library():
+    script = "import sys, qarn; print(sorted(m for m in ('pyarrow', 'pandas', 'polars') if m in sys.modules))"
+    assert subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout == "[]\n"
+
+
+# --------------------------------------------------------------- to_csv
+
+
+@pytest.mark.parametrize(
+    "value, text",
+    [(1.0, b"1.0"), (0.0, b"0.0"), (-0.0, b"-0.0"), (1e16, b"1e+16"), (5e-324, b"5e-324"), (0.1, b"0.1"),
+     (123456789012345680000.0, b"123456789012345683968.0"), (float("inf"), b"inf"), (float("-inf"), b"-inf"),
+     (float("nan"), b"nan"), (-float("nan"), b"-nan"), (1.7976931348623157e308, b"1.7976931348623157e+308")],
+)
+def test_doubles_are_written_to_read_back_as_the_same_double(value, text):
+    from qarn_builder import DOUBLE, ColumnDef, build, column_slice, plain
+
+    table = qarn.read(build([ColumnDef("d", DOUBLE)], [[column_slice(plain(DOUBLE, [value]))]]))
+    assert table.to_csv() == b"d\n" + text + b"\n"
+    back = qarn.read(_qarn.csv_to_qarn(table.to_csv()))
+    assert back.column_types == ["double"] and float_bits(back["d"].values) == float_bits([value])
+
+
+@pytest.mark.parametrize(
+    "csv, written",
+    [
+        (b'a,b\n"x,y","say ""hi"""\n', b'a,b\n"x,y","say ""hi"""\n'),
+        (b'a,b\n"line\nbreak","cr\rhere"\n', b'a,b\n"line\nbreak","cr\rhere"\n'),
+        (b'a\n""\nx\n', b'a\n""\nx\n'),
+        (b'""\n1\n', b'""\n1\n'),
+        (b'"\xef\xbb\xbfa",\xef\xbb\xbfb\n1,2\n', b'"\xef\xbb\xbfa",\xef\xbb\xbfb\n1,2\n'),
+        (b"a,b\r\n 1 ,TRUE\r\n+5\r\n", b"a,b\n 1 ,true\n+5,\n"),
+        (b"n,t\n007,True\n-0,false\n", b"n,t\n7,true\n0,false\n"),
+        (b"", b""),
+    ],
+    ids=["comma and quote", "line breaks", "one column, empty cell", "empty header name", "byte-order mark",
+         "invalid cells", "canonical values", "empty input"],
+)
+def test_csv_is_quoted_only_where_it_must_be(csv, written):
+    q = _qarn.csv_to_qarn(csv)
+    assert qarn.read(q).to_csv() == written
+    assert _qarn.csv_to_qarn(written) == q
+
+
+def test_to_csv_writes_a_path_or_a_file(tmp_path):
+    table = qarn.read(QARN)
+    path = tmp_path / "out.csv"
+    assert table.to_csv(path) is None and path.read_bytes() == table.to_csv()
+    buffer = io.BytesIO()
+    table.to_csv(buffer)
+    assert buffer.getvalue() == table.to_csv()
+
+
+# -------------------------------------------------------------- convert
+
+
+def test_convert_gives_the_bytes_of_the_converter(tmp_path):
+    csv_path = tmp_path / "in.csv"
+    csv_path.write_bytes(CSV)
+    for source in (CSV, csv_path, str(csv_path), memoryview(CSV), bytearray(CSV)):
+        assert qarn.convert(source, chunk_size=3, sample_rows=3) == QARN
+    target = tmp_path / "out.qarn"
+    assert qarn.convert(csv_path, target, chunk_size=3, sample_rows=3) is None
+    assert target.read_bytes() == QARN
+    assert oct(target.stat().st_mode & 0o777) == oct(0o666 & ~current_umask())
+
+
+def current_umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+def test_a_failed_conversion_leaves_no_file_and_keeps_the_old_one(tmp_path):
+    target = tmp_path / "out.qarn"
+    with pytest.raises(ValueError, match=r"^CSV header error: "):
+        qarn.convert(b"\xff\n", target)
+    assert list(tmp_path.iterdir()) == []
+    target.write_bytes(b"old")
+    with pytest.raises(ValueError, match=r"^CSV parse error: "):
+        qarn.convert(b"a\n\xff\n", target)
+    assert target.read_bytes() == b"old" and list(tmp_path.iterdir()) == [target]
+
+
+# --------------------------------------------------------------- typing
+
+
+def test_the_package_is_typed_and_its_stub_matches_the_native_module():
+    package = pathlib.Path(qarn.__file__).parent
+    assert (package / "py.typed").exists()
+    stub = (package / "_native.pyi").read_text()
+    for name in ("read", "read_head", "validate", "summarize", "to_csv", "elements", "SliceReader", "Buffer", "FormatError"):
+        assert hasattr(qarn._native, name) and f" {name}" in stub, name
+    for function in (qarn.read, qarn.validate, qarn.iter_slices, qarn.convert, qarn.summarize, qarn.Table.to_csv):
+        assert "return" in function.__annotations__, function
+    assert set(qarn.__all__) <= set(dir(qarn))
