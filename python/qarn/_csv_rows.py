@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import contextlib
 from collections.abc import Buffer, Generator, Iterator
-from typing import Any, cast
+from typing import cast
 
 from . import _native
 from ._source import Source
@@ -37,11 +37,7 @@ def leading_slices(source: Source, *, columns: Columns = None, rows: int | None 
 
 def table_csv(table: Table, rows: int, *, header: bool = True) -> Buffer:
     """The CSV of the table's first `rows` rows, with or without the header row."""
-    names = table.column_names
-    parts: list[tuple[int, Any, Any, Any, Any]] = []
-    for column in table:
-        values = column._values
-        parts.append((values.type_id, values.fixed, values.offsets_buffer, values.data, column._invalid))
+    names, parts = table.column_names, table._csv_columns()
     text = _native.to_csv(names, parts, rows)
     if header:
         return text

@@ -226,17 +226,22 @@ class Table:
 
         return table_to_polars(self)
 
-    def to_csv(self, target: str | os.PathLike[str] | BinaryIO | None = None) -> bytes | None:
-        """The table as CSV that converts back to the same file: the bytes,
-        or written to `target` (a path, replaced only once complete, or a
-        binary file object) and None."""
+    def _csv_columns(self) -> list[tuple[Any, ...]]:
+        """The columns as the native CSV writer takes them (also used to
+        write the first rows only, or a file one slice at a time)."""
         columns = []
         for column in self._columns:
             parts = column._values
             columns.append(
                 (parts.type_id, parts.fixed, parts.offsets_buffer, parts.data, parts.offset_width, column._invalid)
             )
-        text = _native.to_csv(self.column_names, columns, self.num_rows)
+        return columns
+
+    def to_csv(self, target: str | os.PathLike[str] | BinaryIO | None = None) -> bytes | None:
+        """The table as CSV that converts back to the same file: the bytes,
+        or written to `target` (a path, replaced only once complete, or a
+        binary file object) and None."""
+        text = _native.to_csv(self.column_names, self._csv_columns(), self.num_rows)
         if target is None:
             return bytes(text)
         write_target(target, text)
