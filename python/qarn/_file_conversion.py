@@ -7,14 +7,12 @@ from __future__ import annotations
 
 import errno
 import functools
-import inspect
 import os
 import sys
 import time
 from collections.abc import Buffer
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any
 
 from ._publish import OutputExists, publish, temporary_name
 from .convert import convert
@@ -65,18 +63,6 @@ class FileReport:
         return (self.input_bytes or 0) / self.seconds / 1e6 if self.seconds > 0 else 0.0
 
 
-@functools.cache
-def _convert_takes_threads() -> bool:
-    return "threads" in inspect.signature(convert).parameters
-
-
-def _options(job: ConversionJob) -> dict[str, Any]:
-    options: dict[str, Any] = {"chunk_size": job.chunk_size, "sample_rows": job.sample_rows}
-    if job.threads is not None and _convert_takes_threads():
-        options["threads"] = job.threads
-    return options
-
-
 def _convert(job: ConversionJob) -> tuple[bytes, int]:
     source: Buffer | str
     if job.source == STDIO:
@@ -85,7 +71,7 @@ def _convert(job: ConversionJob) -> tuple[bytes, int]:
     else:
         size = os.stat(job.source).st_size
         source = job.source  # mapped by qarn.convert, not read into a copy
-    result = convert(source, None, **_options(job))
+    result = convert(source, None, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads)
     if result is None:  # pragma: no cover - convert returns the bytes when given no target
         raise AssertionError("qarn.convert returned nothing")
     return result, size
@@ -127,7 +113,7 @@ def run_job(job: ConversionJob) -> FileReport:
     try:
         result, size = _convert(job)
     except OSError as error:
-        return report(error=os_error_message(error), error_path=error.filename or shown_source(job.source))
+        return report(error=os_error_message(error), error_path=str(error.filename or shown_source(job.source)))
     except MemoryError:
         return report(error="out of memory", error_path=shown_source(job.source))
     except ValueError as error:

@@ -1,5 +1,7 @@
-"""Converting many files at once in worker processes (the conversion holds
-the interpreter lock, so threads would not run two at a time).
+"""Converting many files at once in worker processes, each file on one
+thread of its own process: the Python around each conversion (writing,
+summing up) does not queue for one interpreter lock, and a worker that dies
+takes no other file down with it.
 
 Jobs go to the workers in the order given; reports come back as the files
 finish. A worker that dies (killed, or out of memory) breaks the pool: the
