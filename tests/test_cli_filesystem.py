@@ -7,7 +7,9 @@ import subprocess
 
 import pytest
 
-from cli_support import QARN, make_csv, run_qarn, write_csv
+from cli_support import QARN, make_csv, not_when_sanitized, run_qarn, write_csv
+
+pytestmark = not_when_sanitized
 
 
 @pytest.fixture(scope="module")

@@ -7,7 +7,9 @@ import subprocess
 import pytest
 
 import qarn
-from cli_support import QARN, make_csv, run_qarn
+from cli_support import QARN, make_csv, not_when_sanitized, run_qarn
+
+pytestmark = not_when_sanitized
 
 
 @pytest.fixture

@@ -110,6 +110,9 @@ def run_job(job: ConversionJob) -> FileReport:
     through, after the temporary file is removed."""
     start = time.perf_counter()
     report = functools.partial(FileReport, job.source, job.target)
+    if not job.replace and job.target != STDIO and os.path.lexists(job.target):
+        # Known before any work; publish() checks again at the end.
+        return report(error=OutputExists.MESSAGE, error_path=job.target)
     try:
         result, size = _convert(job)
     except OSError as error:

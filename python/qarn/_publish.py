@@ -17,6 +17,8 @@ from collections.abc import Buffer
 class OutputExists(FileExistsError):
     """The target exists and was not to be replaced."""
 
+    MESSAGE = "exists and --no-clobber was given"
+
 
 def temporary_name(target: str) -> str:
     """A hidden name beside `target`, unique to one attempt at writing it."""
@@ -30,7 +32,7 @@ def publish(data: Buffer, target: str, temporary: str, *, replace: bool = True) 
     is left alone and OutputExists raised. On any failure or interruption the
     temporary file is removed and the target is as it was."""
     if not replace and os.path.lexists(target):
-        raise OutputExists(errno.EEXIST, "exists and --no-clobber was given", target)
+        raise OutputExists(errno.EEXIST, OutputExists.MESSAGE, target)
     descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
     try:
         with open(descriptor, "wb", closefd=True) as file:
@@ -61,13 +63,13 @@ def _rename_unless_exists(temporary: str, target: str) -> None:
     try:
         os.link(temporary, target)
     except FileExistsError:
-        raise OutputExists(errno.EEXIST, "exists and --no-clobber was given", target) from None
+        raise OutputExists(errno.EEXIST, OutputExists.MESSAGE, target) from None
     except OSError as error:
         if error.errno not in (errno.EPERM, errno.ENOTSUP, errno.EOPNOTSUPP, errno.EMLINK):
             raise
         # A file system without hard links: the check above is all there is.
         if os.path.lexists(target):
-            raise OutputExists(errno.EEXIST, "exists and --no-clobber was given", target) from None
+            raise OutputExists(errno.EEXIST, OutputExists.MESSAGE, target) from None
         os.rename(temporary, target)
         return
     os.unlink(temporary)
