@@ -3,13 +3,17 @@ and against the same conversions in a plain Python loop.
 
     python bench/many_files.py                       # 200 files of 5 MB, 3 runs each
     python bench/many_files.py --files 40 --runs 1   # quicker
+    python bench/many_files.py --out /dev/shm/qarn   # outputs in memory: no disk in the way
 
 The inputs are `mixed` data sets (bench/datasets.py) of the given size,
 eight distinct ones copied round-robin into bench/data/many-*/; every run
 writes all outputs into a fresh folder on the same disk. Each way is timed
 from the start of its process to its end (interpreter start-up included),
 the median of the runs is printed with MB/s of CSV and the speed-up over
-the loop, and every figure goes to bench/results/many_files-*.json.
+the loop, and every figure goes to bench/results/many_files-*.json with the
+load average. Every output is flushed to disk before it is renamed, so on a
+slow disk the figures are the disk's; `--out` on a memory file system shows
+the CPUs'. On a machine that other work shares, compare ways within a run.
 """
 
 from __future__ import annotations
@@ -74,10 +78,11 @@ def main() -> None:
     parser.add_argument("--files", type=int, default=200)
     parser.add_argument("--size", default="5MB", help="of each file (default 5MB)")
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--out", type=Path, help="folder for the outputs (default: beside the inputs)")
     args = parser.parse_args()
     paths = inputs(args.files, datasets.parse_size(args.size))
     total = sum(path.stat().st_size for path in paths)
-    out = paths[0].parent.with_name(paths[0].parent.name + "-out")
+    out = args.out or paths[0].parent.with_name(paths[0].parent.name + "-out")
     ways = commands(paths, out)
     times: dict[str, list[float]] = {name: [] for name in ways}
     for _ in range(args.runs):  # interleaved, so that a busy moment hurts every way alike
@@ -85,13 +90,23 @@ def main() -> None:
             times[name].append(timed(command, out))
     shutil.rmtree(out, ignore_errors=True)
     loop = statistics.median(times["python loop"])
-    print(f"{len(paths)} files, {total / 1e6:.0f} MB of CSV, {os.cpu_count()} CPUs, median of {args.runs} runs")
+    load = ", ".join(f"{value:.1f}" for value in os.getloadavg())
+    print(f"{len(paths)} files, {total / 1e6:.0f} MB of CSV into {out}, {os.cpu_count()} CPUs, load {load}")
+    print(f"median of {args.runs} runs:")
     for name, runs in times.items():
         median = statistics.median(runs)
         print(f"  {name:<14} {median:7.2f} s  {total / median / 1e6:6.0f} MB/s  x{loop / median:.2f} of the loop")
     results = HERE / "results"
     results.mkdir(exist_ok=True)
-    record = {"files": len(paths), "bytes": total, "cpus": os.cpu_count(), "python": platform.python_version(), "times": times}
+    record = {
+        "files": len(paths),
+        "bytes": total,
+        "out": str(out),
+        "cpus": os.cpu_count(),
+        "load": os.getloadavg(),
+        "python": platform.python_version(),
+        "times": times,
+    }
     (results / f"many_files-{time.strftime('%Y%m%d-%H%M%S')}.json").write_text(json.dumps(record, indent=2))
 
 
