@@ -266,6 +266,11 @@ PyObject* to_csv(PyObject* module, PyObject* args) {
     PyErr_SetString(PyExc_ValueError, "one column per name");
     return nullptr;
   }
+  // The sizes below are rows times at most 16 bytes; beyond this they would wrap.
+  if (rows >= SIZE_MAX / 16) {
+    PyErr_SetString(PyExc_ValueError, "more rows than memory can hold");
+    return nullptr;
+  }
   try {
     std::vector<std::string_view> names;
     std::vector<pipeline::CsvColumn> columns(static_cast<size_t>(count));

@@ -56,6 +56,7 @@ class Values:
         items = _native.elements(self.offsets_buffer, self.data, self.offset_width, self.type_id != 0x0C)
         array = np.empty(len(items), dtype=object)
         array[:] = items
+        array.flags.writeable = False  # like the arrays of the other types, shared and read-only
         return array
 
 
@@ -87,7 +88,9 @@ class Column:
     def invalid(self) -> np.ndarray:
         """One flag per row, True where the row's value is invalid."""
         if self._invalid is None:
-            return np.zeros(len(self), dtype=np.bool_)
+            flags = np.zeros(len(self), dtype=np.bool_)
+            flags.flags.writeable = False
+            return flags
         return np.frombuffer(self._invalid, dtype=np.bool_)
 
     @property
@@ -171,13 +174,18 @@ class Table:
         return name in self._by_name
 
     def __getitem__(self, key: int | str) -> Column:
+        return self._columns[self._position(key)]
+
+    def _position(self, key: int | str) -> int:
         if isinstance(key, str):
             try:
-                return self._columns[self._by_name[key]]
+                return self._by_name[key]
             except KeyError:
                 raise KeyError(f"no column named {key!r}") from None
         if isinstance(key, (int, np.integer)) and not isinstance(key, bool):
-            return self._columns[key]
+            if not -len(self._columns) <= key < len(self._columns):
+                raise IndexError(f"column {key} out of range for {len(self._columns)} columns")
+            return int(key) % len(self._columns)
         raise TypeError(f"columns are indexed by name or position, not {type(key).__name__}")
 
     def column(self, key: int | str) -> Column:
@@ -196,7 +204,7 @@ class Table:
         if not -self.num_slices <= slice_index < self.num_slices:
             raise IndexError(f"slice {slice_index} out of range for {self.num_slices} slices")
         slice_index %= self.num_slices
-        position = self._by_name[column] if isinstance(column, str) else column
+        position = self._position(column)
         file_column = self._file_columns[position]
         result: dict[str, np.ndarray] = {}
         if self._slice_has_invalid[slice_index * self._file_column_count + file_column]:
