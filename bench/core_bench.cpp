@@ -1,39 +1,120 @@
 // Times the conversion core alone, without Python, on a CSV file:
-//   core_bench FILE [RUNS]
-// Prints the best time and MB/s; handy under perf.
+//   core_bench FILE [RUNS]            the whole conversion: best time and MB/s
+//   core_bench --stages FILE [RUNS]   reading alone, then converting each
+//                                     column of batches already read
+// Handy under perf and callgrind.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "conversion.hpp"
+#include "csv_input/csv_reader.hpp"
+#include "type_inference.hpp"
+#include "value_conversion.hpp"
 
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE [RUNS]\n", argv[0]);
-    return 2;
-  }
-  // Read in one go: a byte-wise read would dwarf the conversion under callgrind.
-  std::ifstream file(argv[1], std::ios::binary | std::ios::ate);
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Read in one go: a byte-wise read would dwarf the conversion under callgrind.
+std::vector<char> read_file(const char* path) {
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
   std::vector<char> text(static_cast<size_t>(file.tellg()));
   file.seekg(0);
   file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  const int runs = argc > 2 ? std::stoi(argv[2]) : 5;
-  const std::span input(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  return text;
+}
+
+int whole_conversion(std::span<const uint8_t> input, int runs) {
   double best = 1e9;
   size_t output = 0;
   for (int i = 0; i < runs; ++i) {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     common::ByteBuffer out;
     if (auto failure = pipeline::convert_csv_to_qarn(input, 10000, 1000, out)) {
       std::fprintf(stderr, "%s\n", failure->message.c_str());
       return 1;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    best = std::min(best, seconds);
+    best = std::min(best, seconds_since(start));
     output = out.size();
   }
-  std::printf("%.1f ms  %.0f MB/s  output %.1f MB\n", best * 1e3, text.size() / best / 1e6, output / 1e6);
+  std::printf("%.1f ms  %.0f MB/s  output %.1f MB\n", best * 1e3, input.size() / best / 1e6, output / 1e6);
   return 0;
+}
+
+// Reads the input batch by batch as the conversion does and converts each
+// batch's columns straight away, while it is in cache, timing the two apart.
+int stages(std::span<const uint8_t> input, int runs) {
+  csv::CsvReader header_reader(input);
+  const size_t column_count = header_reader.read_header().value().size();
+  const size_t rows = std::max<size_t>(1, 16 * 1024 / std::max<size_t>(1, column_count));
+  std::vector<csv::RowBatch> sample(1);
+  (void)header_reader.next_batch(sample[0], column_count, 1000);
+  const std::vector<qarn::TypeId> types = pipeline::infer_column_types(sample, column_count);
+
+  double best_read = 1e9;
+  std::vector<double> best_column(column_count, 1e9);
+  size_t fields = 0;
+  for (int i = 0; i < runs; ++i) {
+    double read_time = 0;
+    std::vector<double> column_time(column_count, 0);
+    std::vector<qarn::ValueObject> values;
+    std::vector<qarn::BitArray> invalid(column_count);
+    for (const qarn::TypeId type : types) values.emplace_back(type, qarn::Shape::Array);
+    csv::CsvReader reader(input);
+    (void)reader.read_header();
+    csv::RowBatch batch;
+    fields = 0;
+    while (true) {
+      auto start = Clock::now();
+      const auto read = reader.next_batch(batch, column_count, rows);
+      read_time += seconds_since(start);
+      if (!read.ok() || read.value() == 0) break;
+      fields += batch.row_count();
+      for (size_t column = 0; column < column_count; ++column) {
+        start = Clock::now();
+        pipeline::convert_column(batch.column(column), batch.row_count(), values[column], invalid[column]);
+        column_time[column] += seconds_since(start);
+        if (invalid[column].bit_count >= 10000) {  // a chunk's worth, as the conversion would write it
+          values[column].clear();
+          invalid[column].clear();
+        }
+      }
+    }
+    best_read = std::min(best_read, read_time);
+    for (size_t column = 0; column < column_count; ++column) {
+      best_column[column] = std::min(best_column[column], column_time[column]);
+    }
+  }
+  std::printf("reading: %.1f ms  %.0f MB/s\n", best_read * 1e3, input.size() / best_read / 1e6);
+  double total = 0;
+  for (size_t column = 0; column < column_count; ++column) {
+    total += best_column[column];
+    std::printf("column %zu (type %d): %.1f ms  %.1f ns/field\n", column, static_cast<int>(types[column]),
+                best_column[column] * 1e3, best_column[column] * 1e9 / static_cast<double>(std::max<size_t>(1, fields)));
+  }
+  std::printf("converting: %.1f ms\n", total * 1e3);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool by_stage = argc > 1 && std::strcmp(argv[1], "--stages") == 0;
+  if (argc < 2 + by_stage) {
+    std::fprintf(stderr, "usage: %s [--stages] FILE [RUNS]\n", argv[0]);
+    return 2;
+  }
+  const std::vector<char> text = read_file(argv[1 + by_stage]);
+  const int runs = argc > 2 + by_stage ? std::stoi(argv[2 + by_stage]) : 5;
+  const std::span input(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  return by_stage ? stages(input, runs) : whole_conversion(input, runs);
 }

@@ -2,7 +2,6 @@
 #include "field_grammar.hpp"
 
 #include <bit>
-#include <cfloat>
 #include <charconv>
 #include <system_error>
 
@@ -38,17 +37,6 @@ size_t trailing_whitespace_width(const unsigned char* begin, const unsigned char
 }
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-constexpr double kExactPowersOfTen[] = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// Every integer up to 2^53 is exact in a double.
-constexpr uint64_t kMaxExactInteger = uint64_t{1} << 53;
-
-// The exact path needs each operation rounded once, to double precision; an
-// x87 build that keeps intermediates in extended precision would round twice.
-constexpr bool kExactArithmetic = FLT_EVAL_METHOD == 0;
 
 // An explicit exponent stops growing here. Any larger one means infinity or
 // zero whatever the digits, and it stays far enough from the int64 limit that
@@ -216,12 +204,7 @@ bool scan_double(std::string_view text, double& value) noexcept {
     magnitude = 0.0;
   } else {
     const int64_t scale = number.exponent - static_cast<int64_t>(frac_digits);
-    if (kExactArithmetic && mantissa <= kMaxExactInteger && scale >= -22 && scale <= 22) {
-      const auto m = static_cast<double>(mantissa);
-      magnitude = scale >= 0 ? m * kExactPowersOfTen[scale] : m / kExactPowersOfTen[-scale];
-    } else {
-      magnitude = round_decimal(number);
-    }
+    if (!exact_double(mantissa, scale, magnitude)) magnitude = round_decimal(number);
   }
   value = negative ? -magnitude : magnitude;
   return true;

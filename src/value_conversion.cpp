@@ -69,9 +69,7 @@ bool convert_column(const std::string_view* fields, size_t count,
                                     [](std::string_view text, int64_t& out) { return padded::parse_integer(text, out); });
     case qarn::TypeId::Double:
       return convert_fixed<double>(fields, count, values, invalid,
-                                   [](std::string_view text, double& out) {
-                                     return grammar_detail::scan_double(text, out);
-                                   });
+                                   [](std::string_view text, double& out) { return padded::parse_double(text, out); });
     default:
       return convert_strings(fields, count, values, invalid);
   }
