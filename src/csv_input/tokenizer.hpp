@@ -5,6 +5,10 @@
 // set bits, so runs of ordinary bytes cost nothing per byte. Unquoted fields
 // and quoted fields without doubled quotes are handed on as offsets into the
 // input; only a quoted field that needs unescaping is rebuilt by the sink.
+// A block whose quoting is well formed (quotes open fields, close them or
+// are doubled) is read with a prefix-XOR of its quote mask, which marks the
+// inside of every quoted field at once; other blocks go through the state
+// machine below, byte class by byte class.
 //
 // The grammar, by situation (comma, quote, CR, LF are the special bytes):
 //   record start   CR or LF: a blank line, skipped. Else as at field start.
@@ -60,6 +64,51 @@ inline BlockMasks scan_block(const uint8_t* block) noexcept {
     masks.high |= bits(v);
   }
   return masks;
+}
+
+// Each bit set from a quote up to (not including) the next one, the first
+// quote opening: the inside of every quoted field, when quotes pair up.
+inline uint64_t prefix_xor(uint64_t bits) noexcept {
+  bits ^= bits << 1;
+  bits ^= bits << 2;
+  bits ^= bits << 4;
+  bits ^= bits << 8;
+  bits ^= bits << 16;
+  bits ^= bits << 32;
+  return bits;
+}
+
+// The quotes of one block, read as the grammar reads well-formed quoting.
+struct QuotedBlock {
+  bool well_formed;
+  uint64_t inside;      // from each opening quote up to (not including) its closing one
+  uint64_t doubled;     // the second quote of each doubled pair
+  uint64_t separators;  // commas and line ends outside quotes
+};
+
+// Whether every quote of the block opens a field at its start, closes it
+// before a separator, or doubles the quote before it: then the separators
+// outside quotes are the ends of the fields and prefix-XOR of the quote mask
+// tells inside from outside, with no byte-by-byte state. A closing quote on
+// the block's last byte in view is allowed; the next block checks what
+// follows it. Anything else (a quote inside an unquoted field, bytes after a
+// closing quote) is left to the state machine. How the block is entered:
+// `field_start` when its first byte starts a field, `starts_inside` inside
+// a quoted field, `after_closing` right after a closing quote.
+inline QuotedBlock read_quotes(const BlockMasks& masks, uint64_t in_range, bool field_start,
+                               bool starts_inside, bool after_closing) noexcept {
+  const uint64_t quote = masks.quote & in_range;
+  const uint64_t inside = prefix_xor(quote) ^ (0 - uint64_t{starts_inside});
+  const uint64_t opening = quote & inside;
+  const uint64_t closing = quote & ~inside;
+  const uint64_t separator = (masks.comma | masks.line_end) & in_range & ~inside;
+  const uint64_t after_quote = (closing << 1) | uint64_t{after_closing};
+  const uint64_t doubled = opening & after_quote;
+  const uint64_t last_in_view = in_range ^ (in_range >> 1);
+  const bool opens_at_field_starts = (opening & ~((separator << 1) | uint64_t{field_start} | after_quote)) == 0;
+  const bool closes_before_separators = (closing & ~(((separator | opening) >> 1) | last_in_view)) == 0;
+  const bool entry_closes = !after_closing || ((separator | opening) & 1) != 0;
+  return {opens_at_field_starts && closes_before_separators && entry_closes, inside, doubled, separator};
 }
 
 // Tokenises records for a Sink with these members:
@@ -130,7 +179,7 @@ Sink Tokenizer::run_with(Sink sink) {
     uint64_t specials = (masks.comma | masks.quote | masks.line_end) & in_range;
 
     // `byte` ended a record at `at`: hand it over; true when the sink stops.
-    const auto end_record = [&](size_t at, unsigned bit) {
+    const auto end_record = [&](size_t at, unsigned bit) __attribute__((always_inline)) {
       state = State::RecordStart;
       field_begin = at + 1;
       if (!sink.record_end(at + 1)) return false;
@@ -142,7 +191,7 @@ Sink Tokenizer::run_with(Sink sink) {
 
     // A comma or line end at `at` outside quotes, at record start or in an
     // unquoted field; true when it ended a record.
-    const auto unquoted_separator = [&](size_t at, bool comma) {
+    const auto unquoted_separator = [&](size_t at, bool comma) __attribute__((always_inline)) {
       if (comma) {
         sink.field(field_begin, at);
         field_begin = at + 1;
@@ -168,6 +217,58 @@ Sink Tokenizer::run_with(Sink sink) {
       }
       non_ascii_ |= masks.high & in_range;
       continue;
+    }
+
+    // A block with quotes, entered anywhere but in the bytes after a
+    // closing quote: if its quoting is well formed, its fields end at the
+    // separators outside quotes.
+    if (state != State::QuotedTail && (state != State::AfterQuote || quote_at + 1 == block)) {
+      const QuotedBlock quotes =
+          read_quotes(masks, in_range, state != State::Quoted && state != State::AfterQuote && field_begin == block,
+                      state == State::Quoted, state == State::AfterQuote);
+      if (quotes.well_formed) {
+        uint64_t separators = quotes.separators;
+        while (separators != 0) {
+          const unsigned bit = static_cast<unsigned>(__builtin_ctzll(separators));
+          separators &= separators - 1;
+          const size_t at = block + bit;
+          if (at != field_begin && data_[field_begin] == kQuote) {
+            // A quoted field, closed on the byte before: unescaped only if a
+            // quote was doubled in it, in this block or before it.
+            const size_t from = field_begin < block ? 0 : field_begin - block;
+            if ((field_begin < block && doubled_quote) || (quotes.doubled & ~(~uint64_t{0} << bit) >> from << from) != 0) {
+              sink.escaped_field(field_begin, at);
+            } else {
+              sink.field(field_begin + 1, at - 1);
+            }
+            if ((masks.comma >> bit) & 1) {
+              field_begin = at + 1;
+              state = State::Unquoted;
+              continue;
+            }
+            if (end_record(at, bit)) return sink;
+            continue;
+          }
+          if (unquoted_separator(at, (masks.comma >> bit) & 1) && end_record(at, bit)) return sink;
+        }
+        // The field after the last separator may still be quoted, or just closed.
+        const uint64_t last_in_view = in_range ^ (in_range >> 1);
+        const bool ends_inside = (quotes.inside >> 63) != 0;
+        const bool ends_on_closing = (masks.quote & last_in_view & ~quotes.inside) != 0;
+        if (ends_inside || ends_on_closing) {
+          const size_t from = field_begin < block ? 0 : field_begin - block;
+          const bool doubled_here = (quotes.doubled >> from) != 0;
+          doubled_quote = (field_begin < block && doubled_quote) || doubled_here;
+          if (ends_inside) {
+            state = State::Quoted;
+          } else {
+            state = State::AfterQuote;
+            quote_at = block + static_cast<size_t>(63 - __builtin_clzll(last_in_view));
+          }
+        }
+        non_ascii_ |= masks.high & in_range;
+        continue;
+      }
     }
 
     while (specials != 0) {

@@ -82,6 +82,46 @@ TEST(CsvReader, AgreesOnQuotedFieldsAcrossBlocks) {
   }
 }
 
+// Every quoted shape at every offset from a block boundary, so that opening
+// quotes, closing quotes and the bytes after them fall on the first and the
+// last byte of a block, and on either side of the end of the input.
+TEST(CsvReader, AgreesWhereQuotesMeetBlockEdges) {
+  const std::vector<std::string> shapes = {
+      "\"ab\"",  "\"ab\"x",    "\"a\"\"b\"", "\"\"",       "\"\"\"\"", "\"a,b\"", "\"a\r\nb\"",
+      "\"ab\" ", "\"ab\"x\"y", "\"ab\"\"",   "x\"y",     "\"ab",     "\"\"\"",  "\"a\nb,c\"\"\""};
+  const std::vector<std::string> tails = {",z\n", "\r\nq,r\n", "\n", "", "\r", ",\"t\"\n"};
+  std::mt19937 random(31);
+  for (size_t shift = 0; shift < 140; ++shift) {
+    for (const std::string& shape : shapes) {
+      for (const std::string& tail : tails) {
+        const std::string input = "a,b\n" + std::string(shift, 'x') + "," + shape + tail;
+        ASSERT_EQ(read_in_batches(input, random), read_plainly(input)) << testing::PrintToString(input);
+      }
+    }
+  }
+}
+
+// Files where every field is quoted, as many exports write them, with long
+// fields that span blocks.
+TEST(CsvReader, AgreesOnFilesQuotedThroughout) {
+  std::mt19937 random(515);
+  const std::string content = "ab,\"\r\n x";
+  for (int i = 0; i < 20000; ++i) {
+    std::string input;
+    const size_t fields = random() % 60;
+    for (size_t f = 0; f < fields; ++f) {
+      std::string text;
+      const size_t length = random() % 4 == 0 ? random() % 90 : random() % 8;
+      for (size_t k = 0; k < length; ++k) {
+        const char c = content[random() % content.size()];
+        text += c == '"' ? std::string("\"\"") : std::string(1, c);
+      }
+      input += "\"" + text + "\"" + (random() % 5 ? "," : random() % 2 ? "\n" : "\r\n");
+    }
+    ASSERT_EQ(read_in_batches(input, random), read_plainly(input)) << testing::PrintToString(input);
+  }
+}
+
 TEST(CsvReader, EndOfDataRepeats) {
   const std::string input = "h\n1\n";
   csv::CsvReader reader(std::span(reinterpret_cast<const uint8_t*>(input.data()), input.size()));
