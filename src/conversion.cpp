@@ -95,6 +95,7 @@ std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> cs
   if (!header.ok()) return csv_failure(kHeaderErrorPrefix, header.error());
   const csv::HeaderRow& names = header.value();
   const size_t column_count = names.size();
+  const size_t header_bytes = reader.bytes_read();
   const size_t batch_rows = rows_per_batch(column_count);
 
   // The sample is kept and becomes the first rows of the table.
@@ -111,6 +112,12 @@ std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> cs
     wanted -= read.value();
   }
   const std::vector<qarn::TypeId> types = infer_column_types(sample, column_count);
+
+  // The output in one block sized from the sample, taken before anything is
+  // written to it: a large block that grows is moved, and its pages are paid
+  // for again.
+  out.reserve_output(estimated_file_size(sample, types, chunk_size, reader.bytes_read() - header_bytes,
+                                         csv.size() - header_bytes));
 
   qarn::Writer writer(out);
   writer.write_section_header(qarn::SectionId::FileHeader);

@@ -33,6 +33,9 @@ class CsvReader {
   // next call returns its error, so rows before it are handed out first.
   Result<size_t, CsvError> next_batch(RowBatch& batch, size_t column_count, size_t max_rows);
 
+  // Input bytes consumed so far, up to the end of the last record read.
+  [[nodiscard]] size_t bytes_read() const noexcept { return tokenizer_.offset(); }
+
  private:
   // The first record in [start, end) holding a field that is not valid UTF-8,
   // as (its index from `start`, its error); `first_record` numbers the record
