@@ -5,6 +5,8 @@
 #include <charconv>
 #include <system_error>
 
+#include <fast_float/fast_float.h>
+
 namespace pipeline::grammar_detail {
 
 namespace {
@@ -207,6 +209,18 @@ bool scan_double(std::string_view text, double& value) noexcept {
     if (!exact_double(mantissa, scale, magnitude)) magnitude = round_decimal(number);
   }
   value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+bool round_digits(std::string_view text, uint64_t mantissa, int64_t scale, bool negative,
+                  double& value) noexcept {
+  // Eisel-Lemire: a 128-bit product with a power of five decides the
+  // rounding, except for numbers too close to a halfway point, which it
+  // declines (a negative power).
+  const fast_float::adjusted_mantissa rounded =
+      fast_float::compute_float<fast_float::binary_format<double>>(scale, mantissa);
+  if (rounded.power2 < 0) return scan_double(text, value);
+  fast_float::to_float(negative, rounded, value);
   return true;
 }
 

@@ -179,6 +179,13 @@ inline std::optional<Int> parse_integer(std::string_view text) noexcept {
 // as a std::optional, which this compiler returns through memory.
 bool scan_double(std::string_view text, double& value) noexcept;
 
+// mantissa x 10^scale correctly rounded, negated when `negative`, for a
+// `text` that passed the grammar with these digits (at most 19) and whose
+// exact path failed; rounds from the digits without reading the text
+// again, except in the rare cases where the plain parser must decide.
+bool round_digits(std::string_view text, uint64_t mantissa, int64_t scale, bool negative,
+                  double& value) noexcept;
+
 // The Boolean grammar in full, with whitespace trimming.
 std::optional<bool> parse_trimmed_bool(std::string_view text) noexcept;
 

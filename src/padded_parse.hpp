@@ -100,13 +100,15 @@ inline bool parse_bool(std::string_view text, uint8_t& out) noexcept {
 // ---------------------------------------------------------------------------
 // Doubles
 
-// The double grammar and value with the common spellings inline: digits with
-// an optional point ('12.50', '-3', '.125') and an exponent of up to four
-// digits ('1e-03', '2.5E+10'), whose value is exact in one IEEE operation.
+// The double grammar and value with the common spellings inline: up to 19
+// digits with an optional point ('12.50', '-3', '0.1234567890123456') and
+// an exponent of up to four digits ('1e-03', '2.5E+10'). The value is exact
+// in one IEEE operation when the digits fit in 53 bits and the power of ten
+// is exact; otherwise it is rounded from the digits read (out of line).
 // Being inline, the loop over a column keeps the value in a register, and
-// its branches are predicted per column. Longer or inexact numbers, special
-// words and anything that is not a number go to the plain parser, which
-// defines the grammar and rounds every number correctly.
+// its branches are predicted per column. Longer numbers, special words and
+// anything that is not a number go to the plain parser, which defines the
+// grammar and rounds every number correctly.
 inline bool parse_double(std::string_view text, double& out) noexcept {
   using grammar_detail::digit_value;
   const char* p = text.data();
@@ -129,17 +131,20 @@ inline bool parse_double(std::string_view text, double& out) noexcept {
     const bool exponent_negative = q != end && *q == '-';
     q += q != end && (*q == '-' || *q == '+');
     const char* const exponent_start = q;
+    // Five digits at most are read, so the value cannot overflow; a fifth
+    // means a long exponent, left to the plain parser like a missing one.
     int64_t exponent = 0;
-    while (q != end && digit_value(*q) <= 9) exponent = exponent * 10 + digit_value(*q++);
-    if (q == exponent_start || q - exponent_start > 4) q = nullptr;  // no digits, or a long exponent
+    while (q != end && digit_value(*q) <= 9 && q - exponent_start < 5) exponent = exponent * 10 + digit_value(*q++);
+    if (q == exponent_start || q - exponent_start > 4) q = nullptr;
     scale += exponent_negative ? -exponent : exponent;
   }
+  if (q != end || digits - 1 >= 19) return grammar_detail::scan_double(text, out);
   double magnitude;
-  if (q == end && digits - 1 < 19 && grammar_detail::exact_double(mantissa, scale, magnitude)) {
+  if (grammar_detail::exact_double(mantissa, scale, magnitude)) {
     out = negative ? -magnitude : magnitude;
     return true;
   }
-  return grammar_detail::scan_double(text, out);
+  return grammar_detail::round_digits(text, mantissa, scale, negative, out);
 }
 
 }  // namespace pipeline::padded
