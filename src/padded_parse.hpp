@@ -111,6 +111,7 @@ inline bool parse_bool(std::string_view text, uint8_t& out) noexcept {
 // grammar and rounds every number correctly.
 inline bool parse_double(std::string_view text, double& out) noexcept {
   using grammar_detail::digit_value;
+  if (text.empty()) return false;  // and the sign test below reads a byte of the field
   const char* p = text.data();
   const char* const end = p + text.size();
   const bool negative = p[0] == '-';

@@ -20,8 +20,9 @@ using HeaderRow = std::vector<std::string>;
 
 class CsvReader {
  public:
-  // Reads nothing yet. `input` must outlive the reader and every batch it fills.
-  explicit CsvReader(std::span<const uint8_t> input) noexcept;
+  // Reads nothing yet. `input` must outlive the reader and every batch it
+  // fills. `scan` finds the special bytes; tests choose one to check each.
+  explicit CsvReader(std::span<const uint8_t> input, ScanBlocks scan = best_block_scanner()) noexcept;
 
   // The first record's fields; empty when the input holds no record at all.
   // Remembered, so a second call answers the same without reading.
