@@ -135,7 +135,9 @@ inline bool parse_double(std::string_view text, double& out) noexcept {
     // Five digits at most are read, so the value cannot overflow; a fifth
     // means a long exponent, left to the plain parser like a missing one.
     int64_t exponent = 0;
-    while (q != end && digit_value(*q) <= 9 && q - exponent_start < 5) exponent = exponent * 10 + digit_value(*q++);
+    while (q != end && digit_value(*q) <= 9 && q - exponent_start < 5) {
+      exponent = exponent * 10 + digit_value(*q++);
+    }
     if (q == exponent_start || q - exponent_start > 4) q = nullptr;
     scale += exponent_negative ? -exponent : exponent;
   }

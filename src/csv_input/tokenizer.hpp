@@ -106,8 +106,10 @@ inline QuotedBlock read_quotes(const BlockMasks& masks, uint64_t in_range, bool 
   const uint64_t after_quote = (closing << 1) | uint64_t{after_closing};
   const uint64_t doubled = opening & after_quote;
   const uint64_t last_in_view = in_range ^ (in_range >> 1);
-  const bool opens_at_field_starts = (opening & ~((separator << 1) | uint64_t{field_start} | after_quote)) == 0;
-  const bool closes_before_separators = (closing & ~(((separator | opening) >> 1) | last_in_view)) == 0;
+  const bool opens_at_field_starts =
+      (opening & ~((separator << 1) | uint64_t{field_start} | after_quote)) == 0;
+  const bool closes_before_separators =
+      (closing & ~(((separator | opening) >> 1) | last_in_view)) == 0;
   const bool entry_closes = !after_closing || ((separator | opening) & 1) != 0;
   return {opens_at_field_starts && closes_before_separators && entry_closes, inside, doubled, separator};
 }
@@ -127,7 +129,8 @@ ScanBlocks best_block_scanner() noexcept;
 // Between calls the tokeniser always stands at the start of a record.
 class Tokenizer {
  public:
-  Tokenizer(std::span<const uint8_t> input, size_t start, ScanBlocks scan = best_block_scanner()) noexcept
+  Tokenizer(std::span<const uint8_t> input, size_t start,
+            ScanBlocks scan = best_block_scanner()) noexcept
       : data_(input.data()), size_(input.size()), offset_(start), scan_blocks_(scan) {}
 
   // Input consumed so far: everything up to the end of the last record.
@@ -241,12 +244,13 @@ Sink Tokenizer::run_with(Sink sink) {
     }
 
     // A block with quotes, entered anywhere but in the bytes after a
-    // closing quote: if its quoting is well formed, its fields end at the
+    // closing quote (a closing quote on the block's first byte is decided
+    // here): if its quoting is well formed, its fields end at the
     // separators outside quotes.
     if (state != State::QuotedTail && (state != State::AfterQuote || quote_at + 1 == block)) {
-      const QuotedBlock quotes =
-          read_quotes(masks, in_range, state != State::Quoted && state != State::AfterQuote && field_begin == block,
-                      state == State::Quoted, state == State::AfterQuote);
+      const bool outside = state == State::RecordStart || state == State::Unquoted;
+      const QuotedBlock quotes = read_quotes(masks, in_range, outside && field_begin == block,
+                                             state == State::Quoted, state == State::AfterQuote);
       if (quotes.well_formed) {
         uint64_t separators = quotes.separators;
         while (separators != 0) {
@@ -257,7 +261,8 @@ Sink Tokenizer::run_with(Sink sink) {
             // A quoted field, closed on the byte before: unescaped only if a
             // quote was doubled in it, in this block or before it.
             const size_t from = field_begin < block ? 0 : field_begin - block;
-            if ((field_begin < block && doubled_quote) || (quotes.doubled & ~(~uint64_t{0} << bit) >> from << from) != 0) {
+            const uint64_t in_field = ~(~uint64_t{0} << bit) >> from << from;
+            if ((field_begin < block && doubled_quote) || (quotes.doubled & in_field) != 0) {
               sink.escaped_field(field_begin, at);
             } else {
               sink.field(field_begin + 1, at - 1);

@@ -141,12 +141,14 @@ TEST(CsvReader, AgreesOnFilesQuotedThroughout) {
 TEST(CsvReader, BlockScansAgree) {
   if (!common::detail::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
   std::mt19937 random(2718);
-  const std::string bytes = ",\"\r\n\x80\xff\x7f\x00a0";
+  const std::string bytes(",\"\r\n\x80\xff\x7f\0a0", 10);
   for (int i = 0; i < 2000; ++i) {
     const size_t blocks = 1 + random() % 40;
     std::vector<uint8_t> data(blocks * 64);
     const bool dense = random() % 2;
-    for (uint8_t& b : data) b = dense ? static_cast<uint8_t>(bytes[random() % bytes.size()]) : static_cast<uint8_t>(random());
+    for (uint8_t& b : data) {
+      b = static_cast<uint8_t>(dense ? bytes[random() % bytes.size()] : random());
+    }
     std::vector<csv::BlockMasks> sse2(blocks), avx2(blocks);
     csv::scan_blocks_sse2(data.data(), blocks, sse2.data());
     csv::scan_blocks_avx2(data.data(), blocks, avx2.data());
