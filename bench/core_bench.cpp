@@ -1,62 +1,123 @@
 // Times the conversion core alone, without Python, on a CSV file:
-//   core_bench FILE [RUNS] [THREADS]
-// Prints the best time and MB/s; handy under perf. THREADS 0 only reads the
-// records (the tokeniser and the UTF-8 check): the part of a parallel
-// conversion that runs in order on one thread.
+//   core_bench FILE [RUNS [THREADS]]  the whole conversion: best time and MB/s
+//                                     (THREADS: the parallel conversion)
+//   core_bench --stages FILE [RUNS]   reading alone, then converting each
+//                                     column of batches already read
+// Handy under perf and callgrind.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "conversion_steps.hpp"
+#include "conversion.hpp"
 #include "parallel_conversion.hpp"
+#include "csv_input/csv_reader.hpp"
+#include "type_inference.hpp"
+#include "value_conversion.hpp"
 
 namespace {
 
-// Reads every record as the calling thread of a parallel conversion does.
-size_t read_only(std::span<const uint8_t> input) {
-  csv::CsvReader reader(input);
-  pipeline::TableStart start;
-  if (pipeline::read_table_start(reader, 1000, start)) return 0;
-  size_t rows = 0;
-  csv::RowBatch batch;
-  while (true) {
-    auto read = reader.next_batch(batch, start.names.size(), pipeline::rows_per_batch(start.names.size()));
-    if (!read.ok() || read.value() == 0) return rows;
-    rows += read.value();
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Read in one go: a byte-wise read would dwarf the conversion under callgrind.
+std::vector<char> read_file(const char* path) {
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  std::vector<char> text(static_cast<size_t>(file.tellg()));
+  file.seekg(0);
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  return text;
+}
+
+int whole_conversion(std::span<const uint8_t> input, int runs, unsigned threads) {
+  double best = 1e9;
+  size_t output = 0;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    common::ByteBuffer out;
+    if (auto failure = pipeline::convert_csv_to_qarn_parallel(input, 10000, 1000, threads, out)) {
+      std::fprintf(stderr, "%s\n", failure->message.c_str());
+      return 1;
+    }
+    best = std::min(best, seconds_since(start));
+    output = out.size();
   }
+  std::printf("%.1f ms  %.0f MB/s  output %.1f MB\n", best * 1e3, input.size() / best / 1e6, output / 1e6);
+  return 0;
+}
+
+// Reads the input batch by batch as the conversion does and converts each
+// batch's columns straight away, while it is in cache, timing the two apart.
+int stages(std::span<const uint8_t> input, int runs) {
+  csv::CsvReader header_reader(input);
+  const size_t column_count = header_reader.read_header().value().size();
+  const size_t rows = std::max<size_t>(1, 16 * 1024 / std::max<size_t>(1, column_count));
+  std::vector<csv::RowBatch> sample(1);
+  (void)header_reader.next_batch(sample[0], column_count, 1000);
+  const std::vector<qarn::TypeId> types = pipeline::infer_column_types(sample, column_count);
+
+  double best_read = 1e9;
+  std::vector<double> best_column(column_count, 1e9);
+  size_t fields = 0;
+  for (int i = 0; i < runs; ++i) {
+    double read_time = 0;
+    std::vector<double> column_time(column_count, 0);
+    std::vector<qarn::ValueObject> values;
+    std::vector<qarn::BitArray> invalid(column_count);
+    for (const qarn::TypeId type : types) values.emplace_back(type, qarn::Shape::Array);
+    csv::CsvReader reader(input);
+    (void)reader.read_header();
+    csv::RowBatch batch;
+    fields = 0;
+    while (true) {
+      auto start = Clock::now();
+      const auto read = reader.next_batch(batch, column_count, rows);
+      read_time += seconds_since(start);
+      if (!read.ok() || read.value() == 0) break;
+      fields += batch.row_count();
+      for (size_t column = 0; column < column_count; ++column) {
+        start = Clock::now();
+        pipeline::convert_column(batch.column(column), batch.row_count(), values[column], invalid[column]);
+        column_time[column] += seconds_since(start);
+        if (invalid[column].bit_count >= 10000) {  // a chunk's worth, as the conversion would write it
+          values[column].clear();
+          invalid[column].clear();
+        }
+      }
+    }
+    best_read = std::min(best_read, read_time);
+    for (size_t column = 0; column < column_count; ++column) {
+      best_column[column] = std::min(best_column[column], column_time[column]);
+    }
+  }
+  std::printf("reading: %.1f ms  %.0f MB/s\n", best_read * 1e3, input.size() / best_read / 1e6);
+  double total = 0;
+  for (size_t column = 0; column < column_count; ++column) {
+    total += best_column[column];
+    std::printf("column %zu (type %d): %.1f ms  %.1f ns/field\n", column, static_cast<int>(types[column]),
+                best_column[column] * 1e3, best_column[column] * 1e9 / static_cast<double>(std::max<size_t>(1, fields)));
+  }
+  std::printf("converting: %.1f ms\n", total * 1e3);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE [RUNS] [THREADS]\n", argv[0]);
+  const bool by_stage = argc > 1 && std::strcmp(argv[1], "--stages") == 0;
+  if (argc < 2 + by_stage) {
+    std::fprintf(stderr, "usage: %s [--stages] FILE [RUNS [THREADS]]\n", argv[0]);
     return 2;
   }
-  std::ifstream file(argv[1], std::ios::binary);
-  const std::vector<char> text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  const int runs = argc > 2 ? std::stoi(argv[2]) : 5;
-  const unsigned threads = argc > 3 ? static_cast<unsigned>(std::stoi(argv[3])) : 1;
+  const std::vector<char> text = read_file(argv[1 + by_stage]);
+  const int runs = argc > 2 + by_stage ? std::stoi(argv[2 + by_stage]) : 5;
   const std::span input(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  double best = 1e9;
-  size_t output = 0;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    common::ByteBuffer out;
-    if (threads == 0) {
-      output = read_only(input);
-    } else if (auto failure = pipeline::convert_csv_to_qarn_parallel(input, 10000, 1000, threads, out)) {
-      std::fprintf(stderr, "%s\n", failure->message.c_str());
-      return 1;
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    best = std::min(best, seconds);
-    if (threads != 0) output = out.size();
-  }
-  std::printf("%.1f ms  %.0f MB/s  %s %.1f %s\n", best * 1e3, text.size() / best / 1e6,
-              threads == 0 ? "rows" : "output", output / 1e6, threads == 0 ? "million" : "MB");
-  return 0;
+  const unsigned threads = argc > 3 + by_stage ? static_cast<unsigned>(std::stoi(argv[3 + by_stage])) : 1;
+  return by_stage ? stages(input, runs) : whole_conversion(input, runs, threads);
 }

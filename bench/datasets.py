@@ -63,7 +63,15 @@ def _double_text(rng: random.Random) -> str:
 _BOOLS = ("true", "false", "True", "False", "TRUE", "FALSE")
 
 
-def _numeric_batch(rng: random.Random, start: int, n: int):
+def _fixed_double_text(rng: random.Random) -> str:
+    return "%.2f" % ((rng.random() - 0.5) * 2000)              # 12.50, -736.25
+
+
+def _shortest_double_text(rng: random.Random) -> str:
+    return repr(rng.random())                                  # 0.1234567890123456
+
+
+def _numeric_batch(rng: random.Random, start: int, n: int, double_text=_double_text):
     header = ["id", "small_i32", "big_i32", "big_i64", "neg_i64",
               "x", "y", "z", "flag", "ok"]
     rnd = rng.randrange
@@ -73,9 +81,9 @@ def _numeric_batch(rng: random.Random, start: int, n: int):
         [str(rnd(-2**31, 2**31)) for _ in range(n)],
         [str(rnd(2**33, 2**62)) for _ in range(n)],
         [str(-rnd(2**32, 2**50)) for _ in range(n)],
-        [_double_text(rng) for _ in range(n)],
-        [_double_text(rng) for _ in range(n)],
-        [_double_text(rng) for _ in range(n)],
+        [double_text(rng) for _ in range(n)],
+        [double_text(rng) for _ in range(n)],
+        [double_text(rng) for _ in range(n)],
         rng.choices(_BOOLS, k=n),
         rng.choices(_BOOLS[:2], k=n),
     ]
@@ -208,11 +216,66 @@ def _wide_batch(rng: random.Random, start: int, n: int):
     return header, cols, "\n"
 
 
+# ---------------------------------------------------------------- quoted
+
+_STOPS = ["Central Station", "Harbour", "Old Town", "University", "Airport T1",
+          "Market Square", "Riverside", "North Gate", "Hospital", "Stadium"]
+
+
+def _time_of_day(seconds: int) -> str:
+    return "%02d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
+
+
+def _quoted_batch(rng: random.Random, start: int, n: int):
+    """A timetable export that quotes every field, numbers included."""
+    header = ["trip_id", "arrival_time", "departure_time", "stop_id",
+              "stop_sequence", "stop_headsign", "pickup_type", "shape_dist_traveled"]
+    rnd = rng.randrange
+    arrive = [rnd(5 * 3600, 24 * 3600) for _ in range(n)]
+    cols = [
+        ["T%07d" % (i // 20) for i in range(start, start + n)],
+        [_time_of_day(a) for a in arrive],
+        [_time_of_day(a + rnd(0, 120)) for a in arrive],
+        [str(rnd(1, 20000)) for _ in range(n)],
+        [str(i % 20 + 1) for i in range(start, start + n)],
+        rng.choices(_STOPS, k=n),
+        [str(rnd(0, 4)) for _ in range(n)],
+        ["%.3f" % (rng.random() * 40) for _ in range(n)],
+    ]
+    return header, [[quote(v) for v in col] for col in cols], "\n"
+
+
+_SURNAMES = ["Smith", "Jones", "O'Brien", "García", "Nguyen", "Müller", "Rossi", "Kowalski"]
+_GIVEN = ["Ann", "Bob", "Chloé", "Dmitri", "Eve", "Farid", "Grace", "Hiro"]
+_PHRASES = ["said \"yes\"", "a \"quoted\" word", "12\" screen", "size: 3\" x 5\"",
+            "the \"best\" one", "\"ok\""]
+
+
+def _quote_heavy_batch(rng: random.Random, start: int, n: int):
+    """Most fields hold a comma or a doubled quote inside quotes."""
+    header = ["id", "name", "address", "remark", "tags", "amount"]
+    rnd, choice = rng.randrange, rng.choice
+    cols = [
+        [str(i) for i in range(start, start + n)],
+        [quote(f"{choice(_SURNAMES)}, {choice(_GIVEN)}") for _ in range(n)],
+        [quote(f"{rnd(1, 300)} {choice(_STOPS)}, {rnd(1000, 99999)} {choice(_STOPS)}")
+         for _ in range(n)],
+        [quote(choice(_PHRASES)) for _ in range(n)],
+        [quote(", ".join(rng.sample(_GIVEN, rnd(2, 4)))) for _ in range(n)],
+        ["%.2f" % (rng.random() * 1000) for _ in range(n)],
+    ]
+    return header, cols, "\n"
+
+
 GENERATORS = {
     "numeric": _numeric_batch,
     "strings": _strings_batch,
     "mixed": _mixed_batch,
     "wide": _wide_batch,
+    "numeric-fixed": lambda rng, start, n: _numeric_batch(rng, start, n, _fixed_double_text),
+    "numeric-shortest": lambda rng, start, n: _numeric_batch(rng, start, n, _shortest_double_text),
+    "quoted": _quoted_batch,
+    "quote-heavy": _quote_heavy_batch,
 }
 
 

@@ -36,6 +36,7 @@ std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> cs
   csv::CsvReader reader(csv);
   TableStart start;
   if (auto failure = read_table_start(reader, sample_rows, start)) return failure;
+  reserve_output(out, start, chunk_size, csv.size());
   qarn::Writer writer(out);
   if (auto failure = write_file_start(writer, start)) return failure;
   return write_rows(reader, start, chunk_size, writer);

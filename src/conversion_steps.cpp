@@ -45,6 +45,7 @@ std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64
   auto header = reader.read_header();
   if (!header.ok()) return csv_failure(kHeaderErrorPrefix, header.error());
   start.names = std::move(header.value());
+  start.header_bytes = reader.bytes_read();
   const size_t column_count = start.names.size();
   const size_t batch_rows = rows_per_batch(column_count);
   for (uint64_t wanted = sample_rows; wanted > 0;) {
@@ -59,7 +60,14 @@ std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64
     wanted -= read.value();
   }
   start.types = infer_column_types(start.sample, column_count);
+  start.sample_bytes = reader.bytes_read() - start.header_bytes;
   return std::nullopt;
+}
+
+void reserve_output(common::ByteBuffer& out, const TableStart& start, uint64_t chunk_size,
+                    size_t input_bytes) {
+  out.reserve_output(estimated_file_size(start.sample, start.types, chunk_size, start.sample_bytes,
+                                         input_bytes - start.header_bytes));
 }
 
 std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const TableStart& start) {

@@ -29,11 +29,19 @@ struct TableStart {
   csv::HeaderRow names;
   std::vector<qarn::TypeId> types;
   std::vector<csv::RowBatch> sample;
+  size_t header_bytes = 0;  // input bytes up to the end of the header row
+  size_t sample_bytes = 0;  // input bytes the sample took after that
 };
 
 // Reads the header row and up to `sample_rows` records, and infers the types.
 std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
                                                   TableStart& start);
+
+// Takes the output in one block sized from the sample, before anything is
+// written to it: a large block that grows is moved, and its pages are paid
+// for again. Best effort.
+void reserve_output(common::ByteBuffer& out, const TableStart& start, uint64_t chunk_size,
+                    size_t input_bytes);
 
 // The file header and the table metadata.
 std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const TableStart& start);

@@ -2,9 +2,10 @@
 #include "field_grammar.hpp"
 
 #include <bit>
-#include <cfloat>
 #include <charconv>
 #include <system_error>
+
+#include <fast_float/fast_float.h>
 
 namespace pipeline::grammar_detail {
 
@@ -38,17 +39,6 @@ size_t trailing_whitespace_width(const unsigned char* begin, const unsigned char
 }
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-constexpr double kExactPowersOfTen[] = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// Every integer up to 2^53 is exact in a double.
-constexpr uint64_t kMaxExactInteger = uint64_t{1} << 53;
-
-// The exact path needs each operation rounded once, to double precision; an
-// x87 build that keeps intermediates in extended precision would round twice.
-constexpr bool kExactArithmetic = FLT_EVAL_METHOD == 0;
 
 // An explicit exponent stops growing here. Any larger one means infinity or
 // zero whatever the digits, and it stays far enough from the int64 limit that
@@ -216,14 +206,21 @@ bool scan_double(std::string_view text, double& value) noexcept {
     magnitude = 0.0;
   } else {
     const int64_t scale = number.exponent - static_cast<int64_t>(frac_digits);
-    if (kExactArithmetic && mantissa <= kMaxExactInteger && scale >= -22 && scale <= 22) {
-      const auto m = static_cast<double>(mantissa);
-      magnitude = scale >= 0 ? m * kExactPowersOfTen[scale] : m / kExactPowersOfTen[-scale];
-    } else {
-      magnitude = round_decimal(number);
-    }
+    if (!exact_double(mantissa, scale, magnitude)) magnitude = round_decimal(number);
   }
   value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+bool round_digits(std::string_view text, uint64_t mantissa, int64_t scale, bool negative,
+                  double& value) noexcept {
+  // Eisel-Lemire: a 128-bit product with a power of five decides the
+  // rounding, except for numbers too close to a halfway point, which it
+  // declines (a negative power).
+  const fast_float::adjusted_mantissa rounded =
+      fast_float::compute_float<fast_float::binary_format<double>>(scale, mantissa);
+  if (rounded.power2 < 0) return scan_double(text, value);
+  fast_float::to_float(negative, rounded, value);
   return true;
 }
 

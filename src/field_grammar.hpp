@@ -15,6 +15,7 @@
 #pragma once
 
 #include <bit>
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -102,6 +103,29 @@ inline const char* accumulate_digits(const char* p, const char* end, uint64_t& v
 }
 
 // ---------------------------------------------------------------------------
+// Exact doubles
+
+inline constexpr double kExactPowersOfTen[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Every integer up to 2^53 is exact in a double.
+inline constexpr uint64_t kMaxExactInteger = uint64_t{1} << 53;
+
+// The exact path needs each operation rounded once, to double precision; an
+// x87 build that keeps intermediates in extended precision would round twice.
+inline constexpr bool kExactArithmetic = FLT_EVAL_METHOD == 0;
+
+// mantissa x 10^scale when both are small enough that one IEEE multiplication
+// or division of exact operands rounds it correctly; false otherwise.
+inline bool exact_double(uint64_t mantissa, int64_t scale, double& value) noexcept {
+  if (!kExactArithmetic || mantissa > kMaxExactInteger || scale < -22 || scale > 22) return false;
+  const auto m = static_cast<double>(mantissa);
+  value = scale >= 0 ? m * kExactPowersOfTen[scale] : m / kExactPowersOfTen[-scale];
+  return true;
+}
+
+// ---------------------------------------------------------------------------
 // Words and integers
 
 // Compares `n` bytes with a lower-case ASCII word, ignoring the case of the
@@ -154,6 +178,13 @@ inline std::optional<Int> parse_integer(std::string_view text) noexcept {
 // The double grammar and value. Reports the value through `value` rather than
 // as a std::optional, which this compiler returns through memory.
 bool scan_double(std::string_view text, double& value) noexcept;
+
+// mantissa x 10^scale correctly rounded, negated when `negative`, for a
+// `text` that passed the grammar with these digits (at most 19) and whose
+// exact path failed; rounds from the digits without reading the text
+// again, except in the rare cases where the plain parser must decide.
+bool round_digits(std::string_view text, uint64_t mantissa, int64_t scale, bool negative,
+                  double& value) noexcept;
 
 // The Boolean grammar in full, with whitespace trimming.
 std::optional<bool> parse_trimmed_bool(std::string_view text) noexcept;

@@ -201,6 +201,17 @@ class BytesStorage final : public common::BufferStorage {
     return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
   }
 
+  uint8_t* replace_empty(uint8_t* /*data*/, size_t capacity) noexcept override {
+    Py_CLEAR(object_);
+    if (capacity > static_cast<size_t>(PY_SSIZE_T_MAX)) return nullptr;
+    object_ = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity));
+    if (object_ == nullptr) {
+      PyErr_Clear();  // the buffer simply grows as it fills instead
+      return nullptr;
+    }
+    return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
+  }
+
   void release(uint8_t* /*data*/) noexcept override { Py_CLEAR(object_); }
 
   // The object cut to the written size; the caller owns the reference.

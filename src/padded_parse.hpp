@@ -1,5 +1,6 @@
-// Fast paths of the integer and Boolean grammars for fields that may be read past their
-// end (every field of a row batch may, by csv::kFieldPadding bytes). The
+// Fast paths of the field grammars for the common spellings. Integers and
+// Booleans are read from fields that may be read past their end (every
+// field of a row batch may, by csv::kFieldPadding bytes). The
 // digits are read as one or two eight-byte words whose lengths are masked
 // rather than looped over: in real columns the lengths vary from row to row,
 // and a mispredicted branch at the end of a digit loop costs more than the
@@ -94,6 +95,59 @@ inline bool parse_bool(std::string_view text, uint8_t& out) noexcept {
   const auto parsed = grammar_detail::parse_trimmed_bool(text);
   out = parsed.value_or(false);
   return parsed.has_value();
+}
+
+// ---------------------------------------------------------------------------
+// Doubles
+
+// The double grammar and value with the common spellings inline: up to 19
+// digits with an optional point ('12.50', '-3', '0.1234567890123456') and
+// an exponent of up to four digits ('1e-03', '2.5E+10'). The value is exact
+// in one IEEE operation when the digits fit in 53 bits and the power of ten
+// is exact; otherwise it is rounded from the digits read (out of line).
+// Being inline, the loop over a column keeps the value in a register, and
+// its branches are predicted per column. Longer numbers, special words and
+// anything that is not a number go to the plain parser, which defines the
+// grammar and rounds every number correctly.
+inline bool parse_double(std::string_view text, double& out) noexcept {
+  using grammar_detail::digit_value;
+  if (text.empty()) return false;  // and the sign test below reads a byte of the field
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool negative = p[0] == '-';
+  const char* q = p + (negative | (p[0] == '+'));
+  uint64_t mantissa = 0;  // wraps past 19 digits, which the check below rejects
+  const char* const int_start = q;
+  q = grammar_detail::accumulate_digits(q, end, mantissa);
+  auto digits = static_cast<size_t>(q - int_start);
+  int64_t scale = 0;
+  if (q != end && *q == '.') {
+    const char* const frac_start = ++q;
+    q = grammar_detail::accumulate_digits(q, end, mantissa);
+    scale = frac_start - q;
+    digits -= static_cast<size_t>(scale);
+  }
+  if (q != end && (*q | 0x20) == 'e') {
+    ++q;
+    const bool exponent_negative = q != end && *q == '-';
+    q += q != end && (*q == '-' || *q == '+');
+    const char* const exponent_start = q;
+    // Five digits at most are read, so the value cannot overflow; a fifth
+    // means a long exponent, left to the plain parser like a missing one.
+    int64_t exponent = 0;
+    while (q != end && digit_value(*q) <= 9 && q - exponent_start < 5) {
+      exponent = exponent * 10 + digit_value(*q++);
+    }
+    if (q == exponent_start || q - exponent_start > 4) q = nullptr;
+    scale += exponent_negative ? -exponent : exponent;
+  }
+  if (q != end || digits - 1 >= 19) return grammar_detail::scan_double(text, out);
+  double magnitude;
+  if (grammar_detail::exact_double(mantissa, scale, magnitude)) {
+    out = negative ? -magnitude : magnitude;
+    return true;
+  }
+  return grammar_detail::round_digits(text, mantissa, scale, negative, out);
 }
 
 }  // namespace pipeline::padded

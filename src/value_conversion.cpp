@@ -1,9 +1,11 @@
 #include "value_conversion.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "field_grammar.hpp"
 #include "padded_parse.hpp"
+#include "qarn/encoding.hpp"
 
 namespace pipeline {
 
@@ -68,13 +70,48 @@ bool convert_column(const std::string_view* fields, size_t count,
       return convert_fixed<int64_t>(fields, count, values, invalid,
                                     [](std::string_view text, int64_t& out) { return padded::parse_integer(text, out); });
     case qarn::TypeId::Double:
-      return convert_fixed<double>(fields, count, values, invalid,
-                                   [](std::string_view text, double& out) {
-                                     return grammar_detail::scan_double(text, out);
-                                   });
+      return convert_fixed<double>(fields, count, values, invalid, [](std::string_view text, double& out) {
+        return padded::parse_double(text, out);
+      });
     default:
       return convert_strings(fields, count, values, invalid);
   }
+}
+
+namespace {
+
+// Section headers, counts and property names, per slice and per column slice.
+constexpr size_t kFraming = 64;
+
+}  // namespace
+
+size_t estimated_file_size(std::span<const csv::RowBatch> sample, std::span<const qarn::TypeId> types,
+                           uint64_t chunk_size, size_t sample_bytes, size_t input_bytes) {
+  double rows = 0;
+  double value_bytes = 0;
+  for (const csv::RowBatch& batch : sample) {
+    rows += static_cast<double>(batch.row_count());
+    for (size_t column = 0; column < types.size(); ++column) {
+      const size_t width = qarn::fixed_width(types[column]);
+      if (width != 0) {
+        value_bytes += static_cast<double>(width * batch.row_count());
+        continue;
+      }
+      const std::string_view* fields = batch.column(column);
+      for (size_t row = 0; row < batch.row_count(); ++row) {
+        value_bytes += static_cast<double>(fields[row].size() + qarn::packed_length_size(fields[row].size()));
+      }
+    }
+  }
+  if (rows == 0 || sample_bytes == 0) return 0;
+  const double scale = static_cast<double>(input_bytes) / static_cast<double>(sample_bytes);
+  const double all_rows = rows * scale;
+  const double invalid_bits = all_rows / 8 * static_cast<double>(types.size());
+  const double slices = all_rows / static_cast<double>(chunk_size) + 1;
+  const double framing = slices * static_cast<double>(kFraming * (types.size() + 1));
+  const double size = (value_bytes * scale + invalid_bits + framing) * 1.0625;  // a little to spare
+  // An odd sample says little about the rest: never more than twice the input.
+  return static_cast<size_t>(std::min(size, 2.0 * static_cast<double>(input_bytes)));
 }
 
 ChunkBuilder::ChunkBuilder(std::span<const qarn::TypeId> types)
@@ -97,7 +134,6 @@ void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t 
 }
 
 size_t ChunkBuilder::encoded_size() const noexcept {
-  constexpr size_t kFraming = 64;  // section headers, counts and property names
   size_t size = kFraming;
   for (size_t column = 0; column < slices_.size(); ++column) {
     const qarn::ValueObject& values = std::get<qarn::PlainArray>(slices_[column].values).values;

@@ -21,6 +21,12 @@ namespace pipeline {
 bool convert_column(const std::string_view* fields, size_t count,
                     qarn::ValueObject& values, qarn::BitArray& invalid);
 
+// About how many bytes the file takes when the rest of the input is like
+// the sample: the sample's values as the slices store them, scaled from the
+// `sample_bytes` of input they took to all `input_bytes`. 0 without a sample.
+size_t estimated_file_size(std::span<const csv::RowBatch> sample, std::span<const qarn::TypeId> types,
+                           uint64_t chunk_size, size_t sample_bytes, size_t input_bytes);
+
 // The rows of one table slice, converted a batch at a time.
 class ChunkBuilder {
  public:

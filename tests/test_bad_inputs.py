@@ -206,7 +206,17 @@ SMALL_OUTPUT_INPUTS = {
     "blank lines": 'b"a\\n" + b"\\n" * (64 << 20) + b"1\\n"',
     # Fields beyond the header width are dropped: one int per 4 KiB record.
     "dropped extra fields": 'b"a\\n" + (b"1" + b",x" * 2047 + b"\\n") * (16 << 10)',
+    # A dense sample suggests an output far larger than the cap leaves: the
+    # one-block reservation it prompts must give way to ordinary growth.
+    "dense sample before blank lines": 'b"a\\n" + b"1\\n" * 1000 + b"\\n" * (64 << 20) + b"2\\n"',
 }
+
+
+def test_an_output_reserved_far_too_large_is_cut_to_its_size():
+    # The sample promises about 130 MiB of output, which is reserved at once;
+    # the blank lines after it add nothing, so the result is the small file.
+    dense = b"a\n" + b"1\n" * 1000
+    assert csv_to_qarn(dense + b"\n" * (64 << 20) + b"2\n") == csv_to_qarn(dense + b"2\n")
 
 
 @pytest.mark.skipif(UNDER_ASAN, reason="the address sanitizer needs more address space than the cap leaves")

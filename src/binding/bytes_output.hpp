@@ -28,6 +28,21 @@ class BytesOutput final : public common::BufferStorage {
     return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
   }
 
+  uint8_t* replace_empty(uint8_t* /*data*/, size_t capacity) noexcept override {
+    if (capacity > static_cast<size_t>(PY_SSIZE_T_MAX)) return nullptr;
+    auto replace = [&]() noexcept {
+      Py_CLEAR(object_);
+      object_ = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity));
+      if (object_ == nullptr) PyErr_Clear();  // the buffer simply grows as it fills instead
+    };
+    if (unlocked_ == nullptr) {
+      replace();
+    } else {
+      unlocked_->locked(replace);
+    }
+    return object_ == nullptr ? nullptr : reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
+  }
+
   // Called with the lock held (the buffer is released before the scope ends).
   void release(uint8_t* /*data*/) noexcept override {}
 

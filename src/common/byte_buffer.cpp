@@ -9,6 +9,28 @@
 
 namespace common {
 
+namespace {
+
+constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+
+// Below this an output is not worth a reservation of its own.
+constexpr size_t kLargeOutput = 2 * kHugePage;
+
+// Transparent huge pages for the whole 2 MiB pages inside the block. Best
+// effort: the kernel may be set to offer none.
+void advise_huge_pages(uint8_t* data, size_t size) noexcept {
+#ifdef MADV_HUGEPAGE
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(data + size) & ~(kHugePage - 1);
+  if (end > begin) (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
+}  // namespace
+
 void ByteBuffer::grow_for(size_t extra) {
   if (extra > SIZE_MAX - size_) throw std::bad_alloc();
   const size_t needed = size_ + extra;
@@ -30,6 +52,22 @@ void ByteBuffer::grow_to(size_t new_capacity) {
     data_ = static_cast<uint8_t*>(grown);
   }
   capacity_ = new_capacity;
+}
+
+void ByteBuffer::reserve_output(size_t n) noexcept {
+  if (size_ != 0 || n < kLargeOutput || n <= capacity_) return;
+  uint8_t* block;
+  if (storage_ != nullptr) {
+    block = storage_->replace_empty(data_, n);
+    data_ = nullptr;
+    capacity_ = 0;
+  } else {
+    block = static_cast<uint8_t*>(std::realloc(data_, n));  // keeps `data_` when it fails
+  }
+  if (block == nullptr) return;
+  data_ = block;
+  capacity_ = n;
+  advise_huge_pages(data_, capacity_);
 }
 
 void ByteBuffer::prefault(size_t n) {

@@ -21,6 +21,10 @@ class BufferStorage {
   // Resizes the block to `capacity` bytes, keeping its contents, and returns
   // it; `data` is null the first time. Throws std::bad_alloc.
   virtual uint8_t* resize(uint8_t* data, size_t capacity) = 0;
+  // For a buffer that holds nothing: a block of `capacity` bytes in place of
+  // `data` (null the first time), or null, without throwing, when memory
+  // runs out; `data` is released either way.
+  virtual uint8_t* replace_empty(uint8_t* data, size_t capacity) noexcept = 0;
   virtual void release(uint8_t* data) noexcept = 0;
 
  protected:
@@ -73,6 +77,14 @@ class ByteBuffer {
     return data_ + size_;
   }
   void commit(size_t n) noexcept { size_ += n; }
+
+  // Takes one block for about `n` bytes in all while the buffer is still
+  // empty, when that is large: growing a large block later moves it, and
+  // its fresh pages come as transparent huge pages where the kernel offers
+  // them (one fault and one zeroing per 2 MiB instead of per 4 KiB, several
+  // times cheaper). Best effort: when memory or address space is short the
+  // buffer stays empty and grows as usual.
+  void reserve_output(size_t n) noexcept;
 
   // Makes room for `n` more bytes and maps their pages now, in one system
   // call, rather than taking a page fault for every 4 KiB as they are

@@ -85,15 +85,21 @@ class RowSink {
 
   void field(size_t begin, size_t end) {
     if (slot_ >= row_end_) return;
-    if (begin + kFieldPadding > input_size_ && begin != end) {
-      // Too close to the end of the input to be read past: the arena holds a copy.
+    if (begin + kFieldPadding > input_size_) {
+      // Too close to the end of the input to be read past: the arena holds
+      // a copy, or the padding itself stands for an empty field.
+      if (begin == end) {
+        *slot_ = std::string_view(kEmptyField, 0);
+        slot_ += max_rows_;
+        return;
+      }
       add_arena_field(batch_->arena_.size());
       batch_->arena_.append(input_ + begin, end - begin);
       batch_->arena_fields_.back().size = end - begin;
       return;
     }
-    *slot_ = begin == end ? std::string_view(kEmptyField, 0)
-                          : std::string_view(input_ + begin, end - begin);
+    // Empty fields too point into the input, which can be read past them.
+    *slot_ = std::string_view(input_ + begin, end - begin);
     slot_ += max_rows_;
   }
 
@@ -141,8 +147,8 @@ class RowSink {
   std::string_view* row_end_;    // past the current row's last column
 };
 
-CsvReader::CsvReader(std::span<const uint8_t> input) noexcept
-    : input_(input), tokenizer_(input, content_start(input)) {}
+CsvReader::CsvReader(std::span<const uint8_t> input, ScanBlocks scan) noexcept
+    : input_(input), tokenizer_(input, content_start(input), scan) {}
 
 RecordPosition CsvReader::position_at(size_t offset, uint64_t record) const {
   const auto lines = std::count(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(offset), kLf);

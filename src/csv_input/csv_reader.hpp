@@ -20,8 +20,9 @@ using HeaderRow = std::vector<std::string>;
 
 class CsvReader {
  public:
-  // Reads nothing yet. `input` must outlive the reader and every batch it fills.
-  explicit CsvReader(std::span<const uint8_t> input) noexcept;
+  // Reads nothing yet. `input` must outlive the reader and every batch it
+  // fills. `scan` finds the special bytes; tests choose one to check each.
+  explicit CsvReader(std::span<const uint8_t> input, ScanBlocks scan = best_block_scanner()) noexcept;
 
   // The first record's fields; empty when the input holds no record at all.
   // Remembered, so a second call answers the same without reading.
@@ -32,6 +33,9 @@ class CsvReader {
   // A record that is not valid UTF-8 ends the batch just before it, and the
   // next call returns its error, so rows before it are handed out first.
   Result<size_t, CsvError> next_batch(RowBatch& batch, size_t column_count, size_t max_rows);
+
+  // Input bytes consumed so far, up to the end of the last record read.
+  [[nodiscard]] size_t bytes_read() const noexcept { return tokenizer_.offset(); }
 
  private:
   // The first record in [start, end) holding a field that is not valid UTF-8,

@@ -17,7 +17,7 @@ namespace csv {
 // Every field of a RowBatch can be read this many bytes past its start, so
 // that number parsers may load whole words without checking the length
 // first. Fields near the end of the input are copied to the arena, which
-// ends with this many zero bytes; empty fields point at zeros.
+// ends with this many zero bytes; empty fields there point at zeros.
 inline constexpr size_t kFieldPadding = 32;
 inline constexpr char kEmptyField[kFieldPadding] = {};
 

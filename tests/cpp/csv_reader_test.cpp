@@ -24,6 +24,21 @@ namespace {
 using plain::read_in_batches;
 using plain::read_plainly;
 
+// The block scans this processor can run: SSE2 always, AVX2 where it has it.
+std::vector<csv::ScanBlocks> block_scanners() {
+  std::vector<csv::ScanBlocks> scanners = {csv::scan_blocks_sse2};
+  if (common::detail::cpu_has_avx2()) scanners.push_back(csv::scan_blocks_avx2);
+  return scanners;
+}
+
+// The tokeniser with each block scan reads `input` as the plain reader does.
+void expect_plain_reading(const std::string& input, std::mt19937& random) {
+  const plain::Outcome expected = read_plainly(input);
+  for (const csv::ScanBlocks scan : block_scanners()) {
+    ASSERT_EQ(read_in_batches(input, random, scan), expected) << testing::PrintToString(input);
+  }
+}
+
 std::string random_csv(std::mt19937& random) {
   static const std::vector<std::string> pieces = {
       "a", "bc", ",", ",", "\"", "\"", "\r", "\n", "\r\n", " ", "\xC3\xA9", "\xC3", "\xA9",
@@ -41,7 +56,7 @@ TEST(CsvReader, AgreesWithThePlainReaderOnRandomInputs) {
   std::mt19937 random(12345);
   for (int i = 0; i < 200000; ++i) {
     const std::string input = random_csv(random);
-    ASSERT_EQ(read_in_batches(input, random), read_plainly(input)) << testing::PrintToString(input);
+    expect_plain_reading(input, random);
   }
 }
 
@@ -52,7 +67,7 @@ TEST(CsvReader, AgreesAcrossBlockBoundaries) {
     std::string input = random_csv(random);
     input.insert(random() % (input.size() + 1), std::string(random() % 130, 'z'));
     input.insert(random() % (input.size() + 1), std::string(random() % 70, ','));
-    ASSERT_EQ(read_in_batches(input, random), read_plainly(input)) << testing::PrintToString(input);
+    expect_plain_reading(input, random);
   }
 }
 
@@ -78,7 +93,71 @@ TEST(CsvReader, AgreesOnQuotedFieldsAcrossBlocks) {
   std::mt19937 random(4242);
   for (int i = 0; i < 100000; ++i) {
     const std::string input = quoted_csv(random);
-    ASSERT_EQ(read_in_batches(input, random), read_plainly(input)) << testing::PrintToString(input);
+    expect_plain_reading(input, random);
+  }
+}
+
+// Every quoted shape at every offset from a block boundary, so that opening
+// quotes, closing quotes and the bytes after them fall on the first and the
+// last byte of a block, and on either side of the end of the input.
+TEST(CsvReader, AgreesWhereQuotesMeetBlockEdges) {
+  const std::vector<std::string> shapes = {
+      "\"ab\"",  "\"ab\"x",    "\"a\"\"b\"", "\"\"",       "\"\"\"\"", "\"a,b\"", "\"a\r\nb\"",
+      "\"ab\" ", "\"ab\"x\"y", "\"ab\"\"",   "x\"y",     "\"ab",     "\"\"\"",  "\"a\nb,c\"\"\""};
+  const std::vector<std::string> tails = {",z\n", "\r\nq,r\n", "\n", "", "\r", ",\"t\"\n"};
+  std::mt19937 random(31);
+  for (size_t shift = 0; shift < 140; ++shift) {
+    for (const std::string& shape : shapes) {
+      for (const std::string& tail : tails) {
+        const std::string input = "a,b\n" + std::string(shift, 'x') + "," + shape + tail;
+        expect_plain_reading(input, random);
+      }
+    }
+  }
+}
+
+// Files where every field is quoted, as many exports write them, with long
+// fields that span blocks.
+TEST(CsvReader, AgreesOnFilesQuotedThroughout) {
+  std::mt19937 random(515);
+  const std::string content = "ab,\"\r\n x";
+  for (int i = 0; i < 20000; ++i) {
+    std::string input;
+    const size_t fields = random() % 60;
+    for (size_t f = 0; f < fields; ++f) {
+      std::string text;
+      const size_t length = random() % 4 == 0 ? random() % 90 : random() % 8;
+      for (size_t k = 0; k < length; ++k) {
+        const char c = content[random() % content.size()];
+        text += c == '"' ? std::string("\"\"") : std::string(1, c);
+      }
+      input += "\"" + text + "\"" + (random() % 5 ? "," : random() % 2 ? "\n" : "\r\n");
+    }
+    expect_plain_reading(input, random);
+  }
+}
+
+// Both scans give the same masks on any bytes, special ones dense or sparse.
+TEST(CsvReader, BlockScansAgree) {
+  if (!common::detail::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
+  std::mt19937 random(2718);
+  const std::string bytes(",\"\r\n\x80\xff\x7f\0a0", 10);
+  for (int i = 0; i < 2000; ++i) {
+    const size_t blocks = 1 + random() % 40;
+    std::vector<uint8_t> data(blocks * 64);
+    const bool dense = random() % 2;
+    for (uint8_t& b : data) {
+      b = static_cast<uint8_t>(dense ? bytes[random() % bytes.size()] : random());
+    }
+    std::vector<csv::BlockMasks> sse2(blocks), avx2(blocks);
+    csv::scan_blocks_sse2(data.data(), blocks, sse2.data());
+    csv::scan_blocks_avx2(data.data(), blocks, avx2.data());
+    for (size_t k = 0; k < blocks; ++k) {
+      ASSERT_EQ(sse2[k].comma, avx2[k].comma);
+      ASSERT_EQ(sse2[k].quote, avx2[k].quote);
+      ASSERT_EQ(sse2[k].line_end, avx2[k].line_end);
+      ASSERT_EQ(sse2[k].high, avx2[k].high);
+    }
   }
 }
 

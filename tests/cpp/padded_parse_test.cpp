@@ -1,6 +1,9 @@
-// The fast integer path must give the plain grammar's answers on every text.
+// The fast paths must give the plain grammar's answers on every text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -9,14 +12,20 @@
 
 namespace {
 
-// The text at the start of a buffer that may be read past its end, as row
-// batches guarantee, with junk after it.
+// The text at the start of a heap block of exactly the size row batches
+// guarantee to be readable (the text, and at least csv::kFieldPadding bytes
+// from its start), so that the address sanitizer catches a read beyond it.
+// The bytes after the text are `junk`; digits there would change a value
+// read too far.
 struct Padded {
-  explicit Padded(const std::string& text) : bytes(text.begin(), text.end()) {
-    bytes.resize(text.size() + csv::kFieldPadding, ',');
+  explicit Padded(const std::string& text, char junk = ',')
+      : size(std::max(text.size(), csv::kFieldPadding)), bytes(std::make_unique<char[]>(size)) {
+    std::fill_n(bytes.get(), size, junk);
+    std::copy(text.begin(), text.end(), bytes.get());
   }
-  std::string_view view(size_t size) const { return {bytes.data(), size}; }
-  std::vector<char> bytes;
+  std::string_view view(size_t length) const { return {bytes.get(), length}; }
+  size_t size;
+  std::unique_ptr<char[]> bytes;
 };
 
 template <class Int>
@@ -74,5 +83,70 @@ TEST(PaddedParse, IntegersAgreeWithTheGrammar) {
     }
     expect_same<int32_t>(text);
     expect_same<int64_t>(text);
+  }
+}
+
+namespace {
+
+uint64_t bits(double d) { return std::bit_cast<uint64_t>(d); }
+
+void expect_same_double(const std::string& text, char junk) {
+  const Padded padded(text, junk);
+  double fast = 1.5, plain = 2.5;
+  const bool fast_ok = pipeline::padded::parse_double(padded.view(text.size()), fast);
+  const bool plain_ok = pipeline::grammar_detail::scan_double(text, plain);
+  ASSERT_EQ(fast_ok, plain_ok) << text;
+  if (fast_ok) {
+    ASSERT_EQ(bits(fast), bits(plain)) << text;
+  }
+}
+
+}  // namespace
+
+// Every spelling the fast path takes, its edges (19 digits, four exponent
+// digits, 2^53, 10^22) and the shapes it must hand on, each followed by
+// bytes that would change the answer if the parser read past the field.
+TEST(PaddedParse, DoublesAgreeWithTheGrammar) {
+  const std::vector<std::string> cases = {
+      "0", "-0", "+0", "5", "5.", ".5", "-.5", "+5.", "12.50", "-736.25", "99999.999", "0.00",
+      "1e3", "1E+03", "2.5e-7", "1e-03", "2.5E+10", "-4967", "1.e5", ".5e1", "1e0022", "1e22",
+      "1e23", "1e-22", "1e-23", "1e99999999999999999999", "-1e-123456789012345678901234567890",
+      "9007199254740992", "9007199254740993", "9007199254740992e1",
+      "1234567890123456789", "12345678901234567890", "0.1234567890123456", "-0.5123456789012345",
+      "123456789.123456789", "1e9999", "1e-9999", "1e99999", "0e99999", "-0e-99999", "1e", "1e+",
+      "e5", ".", "-", "+", "", ".e1", "1.2.3", "1e5.0", "1e+-5", "--1", "+-1", " 1", "1 ",
+      "inf", "-Infinity", "nan", "NaN", "1,5", "0x10", "1_000", "1d3", "1e3x", "5.x",
+      "4.9406564584124654e-324", "1.7976931348623157e308", "1.7976931348623159e308"};
+  for (const std::string& text : cases) {
+    for (const char junk : {',', '7', 'e', '.'}) expect_same_double(text, junk);
+  }
+}
+
+// Random texts built from the pieces of numbers, most of them valid, with
+// every mix of lengths on both sides of the point and in the exponent.
+TEST(PaddedParse, RandomDoublesAgreeWithTheGrammar) {
+  std::mt19937_64 random(77);
+  const auto digits = [&random](size_t n) {
+    std::string s;
+    for (size_t k = 0; k < n; ++k) s += static_cast<char>('0' + random() % 10);
+    return s;
+  };
+  const std::string junk_bytes = "0123456789.eE+- x";
+  for (int i = 0; i < 300000; ++i) {
+    std::string text;
+    if (random() % 8 == 0) {
+      const size_t length = random() % 26;
+      for (size_t k = 0; k < length; ++k) text += junk_bytes[random() % junk_bytes.size()];
+    } else {
+      if (random() % 3 == 0) text += random() % 2 ? '-' : '+';
+      text += digits(random() % 12);
+      if (random() % 2) text += '.' + digits(random() % 18);
+      if (random() % 3 == 0) {
+        text += random() % 2 ? 'e' : 'E';
+        if (random() % 2) text += random() % 2 ? '-' : '+';
+        text += digits(random() % 6);
+      }
+    }
+    expect_same_double(text, junk_bytes[random() % junk_bytes.size()]);
   }
 }

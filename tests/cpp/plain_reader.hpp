@@ -149,12 +149,13 @@ inline Outcome read_plainly(const std::string& input) {
   return outcome;
 }
 
-inline Outcome read_in_batches(const std::string& text, std::mt19937& random) {
+inline Outcome read_in_batches(const std::string& text, std::mt19937& random,
+                               csv::ScanBlocks scan = csv::best_block_scanner()) {
   Outcome outcome;
   // An allocation of exactly the input's size, so that reading past it is
   // caught by the address sanitizer.
   const std::vector<uint8_t> input(text.begin(), text.end());
-  csv::CsvReader reader(input);
+  csv::CsvReader reader(input, scan);
   auto header = reader.read_header();
   if (!header.ok()) {
     outcome.error = "header " + csv::message(header.error());
