@@ -63,6 +63,14 @@ def setup_qarn(name):
     return Engine(_qarn.csv_to_qarn, info={"output": "QARN file (bytes)"})
 
 
+def setup_qarn_threads(name):
+    import qarn
+
+    threads = int(name.rsplit("-", 1)[1].rstrip("t"))
+    return Engine(lambda data: qarn.convert(data, threads=threads),
+                  info={"output": f"QARN file (bytes), {threads} threads", "threads": threads})
+
+
 def setup_pyarrow(name):
     import pyarrow as pa
     import pyarrow.csv as pacsv
@@ -163,6 +171,7 @@ def setup_python_csv(name):
 
 SETUP = {
     "qarn": setup_qarn,
+    "qarn-2t": setup_qarn_threads,
     "pyarrow-1t": setup_pyarrow,
     "pyarrow": setup_pyarrow,
     "polars-1t": setup_polars,

@@ -29,6 +29,7 @@ import datasets  # noqa: E402
 # Engine -> module it needs (None: stdlib only).
 ENGINES = {
     "qarn": "_qarn",
+    "qarn-2t": "qarn",
     "pyarrow-1t": "pyarrow",
     "pyarrow": "pyarrow",
     "polars-1t": "polars",
@@ -39,6 +40,7 @@ ENGINES = {
     "python-csv": None,
 }
 NOTES = {
+    "qarn-2t": "qarn.convert(threads=2)",
     "pandas": "no file written",
     "duckdb-1t": "reads /dev/shm copy; DuckDB table",
     "duckdb": "reads /dev/shm copy; DuckDB table",
