@@ -102,7 +102,9 @@ def test_the_index_page_has_a_summary_known_classifiers_and_the_licence():
     summary = META["Summary"]
     assert summary and "\n" not in summary and len(summary) <= 200
     assert META["Description-Content-Type"].startswith("text/markdown")
-    assert "## Install" in META.get_payload()
+    # The README is the description, and it starts by saying how to install.
+    headings = re.findall(r"^## (.+)$", META.get_payload(), flags=re.MULTILINE)
+    assert headings[:2] == ["Install", "Quick start"]
     assert META["Keywords"]
     unknown = [c for c in META.get_all("Classifier") if c not in trove_classifiers.classifiers]
     assert unknown == []
