@@ -41,8 +41,11 @@ std::string read_by_slices(std::span<const uint8_t> file, std::vector<uint64_t>&
 }
 
 bool same_values(const qarn::ValueColumn& a, const qarn::ValueColumn& b) {
-  return a.fixed().view() == b.fixed().view() && a.offsets().view() == b.offsets().view() &&
-         a.data().view() == b.data().view();
+  if (a.fixed().view() != b.fixed().view() || a.size() != b.size()) return false;
+  for (uint64_t i = 0; qarn::is_variable_width(a.type()) && i < a.size(); ++i) {
+    if (a.element(i) != b.element(i)) return false;
+  }
+  return true;
 }
 
 void check_selection(std::span<const uint8_t> file, const qarn::DecodedTable& full) {
@@ -84,8 +87,8 @@ void write_back(const qarn::DecodedTable& table) {
   for (uint64_t r : table.slices.slice_rows) rows += r;
   for (const auto& column : table.slices.columns) {
     const qarn::ValueColumn& values = column->values;
-    columns.push_back({values.type(), values.fixed().data(),
-                       reinterpret_cast<const int64_t*>(values.offsets().data()), values.data().data(),
+    columns.push_back({values.type(), values.fixed().data(), values.offsets().data(),
+                       values.offset_width(), values.data().data(),
                        column->invalid.any() ? column->invalid.flags().data() : nullptr});
   }
   common::ByteBuffer out;

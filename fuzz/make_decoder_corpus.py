@@ -4,6 +4,10 @@ hold what the converter never writes (every type, run-length and bit
 arrays, defaults, extra and further properties).
 
 Usage: python fuzz/make_decoder_corpus.py
+
+The committed corpus is that set merged with what fuzzing found, reduced to
+the inputs that add coverage:
+    build/fuzz/decoder_fuzzer -merge=1 NEW_DIR fuzz/corpus-decoder build/fuzz/corpus-decoder_fuzzer
 """
 
 import hashlib

@@ -6,17 +6,8 @@
 
 namespace pipeline {
 
-std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> csv,
-                                                     uint64_t chunk_size, uint64_t sample_rows,
-                                                     common::ByteBuffer& out) {
-  if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
-
-  csv::CsvReader reader(csv);
-  TableStart start;
-  if (auto failure = read_table_start(reader, sample_rows, start)) return failure;
-  qarn::Writer writer(out);
-  if (auto failure = write_file_start(writer, start)) return failure;
-
+std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& start,
+                                            uint64_t chunk_size, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
   ChunkBuilder chunk(start.types);
   SliceWriter slices(chunk, chunk_size, writer);
@@ -34,9 +25,20 @@ std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> cs
     if (auto err = slices.add(batch)) return write_failure(*err);
   }
   if (auto err = slices.finish()) return write_failure(*err);
-
   writer.write_section_header(qarn::SectionId::TableEnd);
   return std::nullopt;
+}
+
+std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> csv,
+                                                     uint64_t chunk_size, uint64_t sample_rows,
+                                                     common::ByteBuffer& out) {
+  if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
+  csv::CsvReader reader(csv);
+  TableStart start;
+  if (auto failure = read_table_start(reader, sample_rows, start)) return failure;
+  qarn::Writer writer(out);
+  if (auto failure = write_file_start(writer, start)) return failure;
+  return write_rows(reader, start, chunk_size, writer);
 }
 
 }  // namespace pipeline

@@ -38,6 +38,11 @@ std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64
 // The file header and the table metadata.
 std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const TableStart& start);
 
+// Writes the sample's rows and every record after them as table slices,
+// then the table end, on the calling thread.
+std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& start,
+                                            uint64_t chunk_size, qarn::Writer& writer);
+
 // Cuts a stream of rows into table slices of `chunk_size` rows and writes
 // each as soon as it is full, so that slices go out in input order before
 // any later record is looked at.

@@ -44,6 +44,43 @@ struct RunResult {
   bool broken = false;  // an unexpected exception, raised again by the calling thread
 };
 
+// Batches handed out for reading and given back, buffers and all, when the
+// last run that refers to one has been converted: a fresh batch would cost
+// page faults for its field table every time.
+class BatchPool {
+ public:
+  BatchPool() = default;
+  BatchPool(const BatchPool&) = delete;
+  BatchPool& operator=(const BatchPool&) = delete;
+
+  std::shared_ptr<csv::RowBatch> take() {
+    std::unique_ptr<csv::RowBatch> batch;
+    {
+      std::lock_guard lock(mutex_);
+      if (!free_.empty()) {
+        batch = std::move(free_.back());
+        free_.pop_back();
+      }
+    }
+    if (!batch) batch = std::make_unique<csv::RowBatch>();
+    return {batch.release(), [this](csv::RowBatch* returned) { give_back(returned); }};
+  }
+
+ private:
+  void give_back(csv::RowBatch* returned) noexcept {
+    std::unique_ptr<csv::RowBatch> batch(returned);
+    std::lock_guard lock(mutex_);
+    try {
+      free_.push_back(std::move(batch));
+    } catch (const std::bad_alloc&) {
+      // Not kept for reuse then; the batch is freed.
+    }
+  }
+
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<csv::RowBatch>> free_;
+};
+
 // Converts and encodes one run with `chunk`, a builder kept by the thread.
 RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
                       common::ByteBuffer bytes) {
@@ -291,6 +328,9 @@ class RunCoordinator {
   uint64_t next_ = 0;  // the next run to append
 };
 
+// Beyond this, a run's fields would take hundreds of megabytes.
+constexpr uint64_t kMostFieldsPerRun = uint64_t{16} << 20;
+
 // Rows per run: whole slices of at least one batch, so that a run is worth
 // handing to another thread even when slices are small.
 uint64_t rows_per_run(uint64_t chunk_size, size_t column_count) {
@@ -316,7 +356,14 @@ std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const ui
   if (auto failure = write_file_start(writer, start)) return failure;
 
   const size_t column_count = start.names.size();
-  // Declared in this order so that the workers stop before what they use goes.
+  // Runs of slices this large would hold too many fields at once; with
+  // slices this large there is little to share out anyway.
+  if (chunk_size > kMostFieldsPerRun / std::max<size_t>(1, column_count)) {
+    return write_rows(reader, start, chunk_size, writer);
+  }
+  // Declared in this order so that the workers stop before what they use
+  // goes, and runs give their batches back before the pool goes.
+  BatchPool batches;
   RunBoard board;
   RunCoordinator coordinator(board, start.types, chunk_size, rows_per_run(chunk_size, column_count),
                              2 * uint64_t{threads}, out);
@@ -330,7 +377,7 @@ std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const ui
   start.sample.clear();
   const size_t batch_rows = rows_per_batch(column_count);
   while (true) {
-    auto batch = std::make_shared<csv::RowBatch>();
+    std::shared_ptr<csv::RowBatch> batch = batches.take();
     auto read = reader.next_batch(*batch, column_count, batch_rows);
     if (!read.ok()) {
       if (auto failure = coordinator.finish_before_error()) return failure;

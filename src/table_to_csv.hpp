@@ -16,7 +16,8 @@ namespace pipeline {
 struct CsvColumn {
   qarn::TypeId type = qarn::TypeId::String;
   const uint8_t* fixed = nullptr;     // fixed-width values
-  const int64_t* offsets = nullptr;   // `string` and `bytes`: rows + 1 offsets into `data`
+  const uint8_t* offsets = nullptr;   // `string` and `bytes`: rows + 1 offsets into `data`
+  size_t offset_width = 8;            // int32 (4) or int64 (8) offsets
   const uint8_t* data = nullptr;
   const uint8_t* invalid = nullptr;   // one flag per row, or null when none is invalid
 };

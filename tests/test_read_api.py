@@ -67,6 +67,25 @@ def test_a_mapped_file_is_released_after_reading(qarn_path):
     # closing the mapping would fail with BufferError if a view were still held
 
 
+def test_file_objects_are_read_from_where_they_stand_and_left_at_their_end(qarn_path):
+    for opener in (lambda: open(qarn_path, "rb"), lambda: io.BytesIO(QARN)):
+        with opener() as file:
+            file.write(b"") if isinstance(file, io.BytesIO) else None
+            file.seek(0)
+            assert qarn.read(file).num_rows == 4
+            assert file.read() == b""
+    padded = qarn_path.with_suffix(".padded")
+    padded.write_bytes(b"xyz" + QARN)
+    with open(padded, "rb") as file:
+        file.seek(3)
+        assert [t.num_rows for t in qarn.iter_slices(file)] == [3, 1]
+
+
+def test_a_view_with_gaps_is_read_from_a_copy():
+    doubled = bytes(b for pair in zip(QARN, QARN) for b in pair)
+    assert qarn.read(memoryview(doubled)[::2]).num_rows == 4
+
+
 @pytest.mark.parametrize("source, error", [(42, TypeError), (io.StringIO("x"), TypeError), ("/no/such/file", FileNotFoundError)])
 def test_bad_sources(source, error):
     with pytest.raises(error):
@@ -88,6 +107,27 @@ def test_columns_by_name_and_index_in_the_order_asked():
 def test_bad_column_selections(columns, error):
     with pytest.raises(error):
         qarn.read(QARN, columns=columns)
+
+
+def test_decoded_arrays_are_shared_read_only_and_conversions_get_their_own():
+    pytest.importorskip("pandas")
+    table = qarn.read(QARN)
+    for column in table:
+        assert not column.values.flags.writeable and not column.invalid.flags.writeable
+    frame = table.to_pandas()
+    frame.loc[0, "id"] = 99
+    frame.loc[0, "name"] = "changed"
+    assert table["id"].values[0] == 1 and table["name"].values[0] == "ann"
+    assert table.to_arrow().column("id")[0].as_py() == 1
+
+
+def test_numpy_integers_select_and_index_columns():
+    table = qarn.read(QARN, columns=[np.int64(2)])
+    assert table.column_names == ["score"] and table[np.int32(0)].name == "score"
+    with pytest.raises(KeyError, match="no column named 'nope'"):
+        table.slice_properties(0, "nope")
+    with pytest.raises(IndexError):
+        table[5]
 
 
 def test_table_is_a_sequence_of_columns():

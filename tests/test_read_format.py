@@ -11,7 +11,7 @@ import pytest
 import qarn
 from qarn_builder import (
     BOOL, BYTES, DOUBLE, FLOAT, INT, LONG, OPAQUE16, STRING, ColumnDef, Property, bit_array, build,
-    column_slice, packed, plain, run_length,
+    column_slice, count, packed, plain, run_length,
 )
 
 NAN_PAYLOAD = struct.unpack("<d", struct.pack("<Q", 0x7FF4000000000123))[0]
@@ -122,3 +122,24 @@ def test_a_table_without_columns():
     table = qarn.read(build([], [[], []], []))
     assert (len(table), table.num_rows, table.num_slices, table.column_names) == (0, 0, 2, [])
     assert table.to_csv() == b""
+
+
+def test_sixteen_byte_values_keep_their_trailing_zero_bytes_in_pandas():
+    pytest.importorskip("pandas")
+    values = [b"\x01" + bytes(15), bytes(16)]
+    table = qarn.read(build([ColumnDef("o", OPAQUE16)], [[column_slice(plain(OPAQUE16, values))]]))
+    assert table.to_pandas()["o"].tolist() == values
+    assert table.to_arrow().column("o").to_pylist() == values
+
+
+def test_a_defect_after_long_runs_fails_before_the_runs_are_spelt_out():
+    # 64 runs of 256 make 16384 rows from a few hundred bytes; the second
+    # column's bad bool must fail the read as it fails the check.
+    runs = run_length(LONG, [(7, 256)] * 64)
+    bad = bytes([1, BOOL]) + count(16384) + bytes([1] * 16383 + [2])
+    data = build([ColumnDef("n", LONG), ColumnDef("b", BOOL)], [[column_slice(runs), column_slice(bad)]])
+    with pytest.raises(qarn.FormatError) as checked:
+        qarn.validate(data)
+    with pytest.raises(qarn.FormatError) as read:
+        qarn.read(data)
+    assert str(read.value) == str(checked.value) and "invalid bool" in str(read.value)

@@ -52,7 +52,11 @@ def column_to_arrow(column: Column) -> pyarrow.Array:
         arrow_type = pa.binary() if small else pa.large_binary()
     else:  # pragma: no cover - every type id is handled above
         raise ValueError(f"unknown type id {type_id}")
-    offsets_buffer = pa.py_buffer(offsets.astype(np.int32) if small else offsets)
+    if small and offsets.dtype != np.int32:
+        offsets = offsets.astype(np.int32)
+    elif not small and offsets.dtype != np.int64:
+        offsets = offsets.astype(np.int64)
+    offsets_buffer = pa.py_buffer(offsets)
     return pa.Array.from_buffers(arrow_type, rows, [validity, offsets_buffer, pa.py_buffer(parts.data)], nulls)
 
 

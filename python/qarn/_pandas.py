@@ -18,7 +18,9 @@ if TYPE_CHECKING:
 
 
 def _masked(pd: Any, column: Column) -> Any:
-    values = column.values
+    # pandas gets arrays of its own: the decoded ones are shared, read-only,
+    # with the table and whatever else was made from it.
+    values = column.values.copy()
     mask = column.invalid.copy()
     type_id = column.type_id
     if type_id == BOOL:
@@ -35,7 +37,7 @@ def _strings(pd: Any, column: Column) -> Any:
         from ._arrow import column_to_arrow
 
         return pd.StringDtype("pyarrow").__from_arrow__(column_to_arrow(column))
-    values = column.values.copy()
+    values = column.values.copy()  # an object array of its own
     values[column.invalid] = None
     if column.type_id == STRING:
         return pd.array(values, dtype=pd.StringDtype())
@@ -48,7 +50,11 @@ def column_to_pandas(pd: Any, column: Column) -> Any:
         return masked
     if column.type_id in (STRING, BYTES):
         return _strings(pd, column)
-    values = column.values.astype(object)  # the 16-byte type
+    # The 16-byte type, as bytes objects of all 16 bytes (numpy's S16 would
+    # drop trailing zero bytes).
+    raw = bytes(column._values.fixed)
+    values = np.empty(len(column), dtype=object)
+    values[:] = [raw[16 * i : 16 * i + 16] for i in range(len(column))]
     values[column.invalid] = None
     return pd.array(values, dtype=object)
 

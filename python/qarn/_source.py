@@ -3,8 +3,10 @@
 from __future__ import annotations
 
 import contextlib
+import io
 import mmap
 import os
+import stat
 from collections.abc import Buffer, Iterator
 from typing import BinaryIO, Union
 
@@ -15,31 +17,58 @@ Source = Union[bytes, bytearray, memoryview, str, "os.PathLike[str]", BinaryIO]
 def open_source(source: Source) -> Iterator[Buffer]:
     """Yields the source's bytes: a buffer as it is, a path mapped into
     memory (not copied), a binary file object read from where it stands."""
-    if isinstance(source, (bytes, bytearray, memoryview)):
+    if isinstance(source, (bytes, bytearray)):
         yield source
     elif isinstance(source, (str, os.PathLike)):
         with open(source, "rb") as file:
             yield from _mapped(file)
-    elif isinstance(source, Buffer):  # mmap objects and arrays too, read in place
-        yield source
+    elif isinstance(source, Buffer):  # memoryviews, mmap objects and arrays, read in place
+        view = memoryview(source)
+        yield view if view.c_contiguous else view.tobytes()
     elif hasattr(source, "read"):
-        data = source.read()
-        if not isinstance(data, (bytes, bytearray)):
-            raise TypeError(f"the file object must be opened in binary mode, got {type(data).__name__} from read()")
-        yield data
+        yield from _file_object(source)
     else:
         raise TypeError(
             f"source must be bytes, bytearray, memoryview, a path or a binary file object, not {type(source).__name__}"
         )
 
 
-def _mapped(file: BinaryIO) -> Iterator[Buffer]:
-    if os.fstat(file.fileno()).st_size == 0:
+def _mapped(file: BinaryIO, start: int = 0) -> Iterator[Buffer]:
+    if os.fstat(file.fileno()).st_size <= start:
         yield b""  # an empty file cannot be mapped
         return
     with mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as mapping:
-        view = memoryview(mapping)
+        view = memoryview(mapping)[start:]
         try:
             yield view
         finally:
             view.release()
+
+
+def _file_object(file: BinaryIO) -> Iterator[Buffer]:
+    """A file object's bytes from where it stands, mapped when it is a file on
+    disk, so that a large one is not read into memory; it is left at its end,
+    as reading it would leave it."""
+    if isinstance(file, io.BytesIO):
+        start = file.tell()
+        view = file.getbuffer()
+        try:
+            yield view[start:]
+        finally:
+            view.release()
+        file.seek(0, os.SEEK_END)
+        return
+    try:
+        descriptor = file.fileno()
+        regular = stat.S_ISREG(os.fstat(descriptor).st_mode)
+    except (AttributeError, OSError, io.UnsupportedOperation):
+        regular = False
+    if regular and file.seekable():
+        start = file.tell()
+        yield from _mapped(file, start)
+        file.seek(0, os.SEEK_END)
+        return
+    data = file.read()
+    if not isinstance(data, (bytes, bytearray)):
+        raise TypeError(f"the file object must be opened in binary mode, got {type(data).__name__} from read()")
+    yield data

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import operator
 from collections.abc import Iterator, Sequence
 from typing import Any
 
@@ -28,12 +29,16 @@ def _resolve(head: dict[str, Any], columns: Columns) -> list[int]:
             if key not in first_index:
                 raise KeyError(f"no column named {key!r}")
             resolved.append(first_index[key])
-        elif isinstance(key, int) and not isinstance(key, bool):
-            if not -len(names) <= key < len(names):
-                raise IndexError(f"column {key} out of range for {len(names)} columns")
-            resolved.append(key % len(names))
-        else:
-            raise TypeError(f"columns are named by str or int, not {type(key).__name__}")
+            continue
+        if isinstance(key, bool):
+            raise TypeError("columns are named by str or int, not bool")
+        try:
+            position = operator.index(key)
+        except TypeError:
+            raise TypeError(f"columns are named by str or int, not {type(key).__name__}") from None
+        if not -len(names) <= position < len(names):
+            raise IndexError(f"column {position} out of range for {len(names)} columns")
+        resolved.append(position % len(names))
     return resolved
 
 

@@ -34,12 +34,12 @@ class Values:
     """One array of values as the native reader decoded it: fixed-width
     values back to back, or `string` / `bytes` elements as offsets and data."""
 
-    __slots__ = ("type_id", "fixed", "offsets_buffer", "data", "_length")
+    __slots__ = ("type_id", "fixed", "offsets_buffer", "data", "offset_width", "_length")
 
-    def __init__(self, parts: tuple[int, Any, Any, Any]) -> None:
-        self.type_id, self.fixed, self.offsets_buffer, self.data = parts
+    def __init__(self, parts: tuple[int, Any, Any, Any, int]) -> None:
+        self.type_id, self.fixed, self.offsets_buffer, self.data, self.offset_width = parts
         if self.type_id in VARIABLE:
-            self._length = len(self.offsets_buffer) // 8 - 1
+            self._length = len(self.offsets_buffer) // self.offset_width - 1
         else:
             self._length = len(self.fixed) // FIXED_DTYPES[self.type_id].itemsize
 
@@ -47,14 +47,16 @@ class Values:
         return self._length
 
     def offsets(self) -> np.ndarray:
-        return np.frombuffer(self.offsets_buffer, dtype=np.int64)
+        """int32 offsets while the data stays below 2 GiB, else int64."""
+        return np.frombuffer(self.offsets_buffer, dtype=np.int32 if self.offset_width == 4 else np.int64)
 
     def numpy(self) -> np.ndarray:
         if self.type_id not in VARIABLE:
             return np.frombuffer(self.fixed, dtype=FIXED_DTYPES[self.type_id])
-        items = _native.elements(self.offsets_buffer, self.data, self.type_id != 0x0C)
+        items = _native.elements(self.offsets_buffer, self.data, self.offset_width, self.type_id != 0x0C)
         array = np.empty(len(items), dtype=object)
         array[:] = items
+        array.flags.writeable = False  # like the arrays of the other types, shared and read-only
         return array
 
 
@@ -86,7 +88,9 @@ class Column:
     def invalid(self) -> np.ndarray:
         """One flag per row, True where the row's value is invalid."""
         if self._invalid is None:
-            return np.zeros(len(self), dtype=np.bool_)
+            flags = np.zeros(len(self), dtype=np.bool_)
+            flags.flags.writeable = False
+            return flags
         return np.frombuffer(self._invalid, dtype=np.bool_)
 
     @property
@@ -170,13 +174,18 @@ class Table:
         return name in self._by_name
 
     def __getitem__(self, key: int | str) -> Column:
+        return self._columns[self._position(key)]
+
+    def _position(self, key: int | str) -> int:
         if isinstance(key, str):
             try:
-                return self._columns[self._by_name[key]]
+                return self._by_name[key]
             except KeyError:
                 raise KeyError(f"no column named {key!r}") from None
         if isinstance(key, (int, np.integer)) and not isinstance(key, bool):
-            return self._columns[key]
+            if not -len(self._columns) <= key < len(self._columns):
+                raise IndexError(f"column {key} out of range for {len(self._columns)} columns")
+            return int(key) % len(self._columns)
         raise TypeError(f"columns are indexed by name or position, not {type(key).__name__}")
 
     def column(self, key: int | str) -> Column:
@@ -195,7 +204,7 @@ class Table:
         if not -self.num_slices <= slice_index < self.num_slices:
             raise IndexError(f"slice {slice_index} out of range for {self.num_slices} slices")
         slice_index %= self.num_slices
-        position = self._by_name[column] if isinstance(column, str) else column
+        position = self._position(column)
         file_column = self._file_columns[position]
         result: dict[str, np.ndarray] = {}
         if self._slice_has_invalid[slice_index * self._file_column_count + file_column]:
@@ -232,7 +241,9 @@ class Table:
         columns = []
         for column in self._columns:
             parts = column._values
-            columns.append((parts.type_id, parts.fixed, parts.offsets_buffer, parts.data, column._invalid))
+            columns.append(
+                (parts.type_id, parts.fixed, parts.offsets_buffer, parts.data, parts.offset_width, column._invalid)
+            )
         text = _native.to_csv(self.column_names, columns, self.num_rows)
         if target is None:
             return bytes(text)

@@ -22,10 +22,12 @@ void buffer_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
+// Read-only: numpy, Arrow and polars may all share one buffer, and Arrow
+// and polars take their data never to change.
 int buffer_get(PyObject* self, Py_buffer* view, int flags) {
   common::ByteBuffer& bytes = reinterpret_cast<BufferObject*>(self)->bytes;
   void* data = bytes.data() != nullptr ? bytes.data() : g_empty;
-  return PyBuffer_FillInfo(view, self, data, static_cast<Py_ssize_t>(bytes.size()), 0, flags);
+  return PyBuffer_FillInfo(view, self, data, static_cast<Py_ssize_t>(bytes.size()), 1, flags);
 }
 
 Py_ssize_t buffer_length(PyObject* self) {

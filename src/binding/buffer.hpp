@@ -1,6 +1,6 @@
 // `qarn._native.Buffer`: a block of bytes made by the native code and
 // handed to Python without a copy. It exports the buffer protocol, so numpy
-// and Arrow wrap it in place.
+// and Arrow wrap it in place, read-only.
 #pragma once
 
 #include "binding/python_ref.hpp"

@@ -61,11 +61,23 @@ PyObject* definitions(const qarn::FileHead& head) {
   });
 }
 
+// Per column, one entry per definition: its value, or None.
 PyObject* column_values(const qarn::FileHead& head) {
   const size_t columns = static_cast<size_t>(head.column_count);
-  return build_list(columns, [&](size_t c) {
-    return build_list(head.definitions.size(),
-                      [&](size_t d) { return optional_value(head.column_value(c, d)); });
+  return build_list(columns, [&](size_t c) -> PyObject* {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(head.definitions.size())));
+    if (!list) return nullptr;
+    for (size_t d = 0; d < head.definitions.size(); ++d) {
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(d), Py_NewRef(Py_None));
+    }
+    for (const qarn::FileHead::ColumnValue& entry : head.values_of(c)) {
+      PyObject* value = metadata_value(entry.value);
+      if (value == nullptr) return nullptr;
+      PyObject* previous = PyList_GET_ITEM(list.get(), entry.definition);
+      PyList_SET_ITEM(list.get(), entry.definition, value);
+      Py_DECREF(previous);
+    }
+    return list.release();
   });
 }
 
@@ -126,8 +138,8 @@ PyObject* value_column_tuple(PyTypeObject* buffer_type, qarn::ValueColumn& colum
   Ref offsets(fixed ? buffer_or_none(buffer_type, column.offsets(), variable) : nullptr);
   Ref data(offsets ? buffer_or_none(buffer_type, column.data(), variable) : nullptr);
   if (!data) return nullptr;
-  return Py_BuildValue("(iOOO)", static_cast<int>(column.type()), fixed.get(), offsets.get(),
-                       data.get());
+  return Py_BuildValue("(iOOOi)", static_cast<int>(column.type()), fixed.get(), offsets.get(),
+                       data.get(), static_cast<int>(column.offset_width()));
 }
 
 PyObject* properties_list(PyTypeObject* buffer_type, std::vector<qarn::SliceProperty>& properties) {

@@ -14,8 +14,9 @@ PyObject* metadata_value(const qarn::MetadataValue& value);
 // {"version", "table_properties", "definitions", "column_values", "names", "types"}.
 PyObject* head_dict(const qarn::FileHead& head);
 
-// (type id, fixed values, offsets, data): Buffers, or None where the type
-// has no such part. Takes over the column's bytes.
+// (type id, fixed values, offsets, data, offset width): Buffers, or None
+// where the type has no such part; offsets are int32 or int64 by the width
+// (4 or 8). Takes over the column's bytes.
 PyObject* value_column_tuple(PyTypeObject* buffer_type, qarn::ValueColumn& column);
 
 // [(name, encoding, values tuple)] for a slice's value properties.

@@ -58,47 +58,144 @@ ReadStatus read_fixed_values(Cursor& cursor, TypeId type, uint64_t count, ValueM
   const size_t width = fixed_width(type);
   const uint64_t start = cursor.offset();
   const uint64_t fit = cursor.remaining() / width;
-  if (type == TypeId::Bool && mode != ValueMode::Skip) {
-    if (auto err = check_bools(cursor.here(), std::min(count, fit), start)) return err;
+  if (count > fit) {
+    // A bad value before the end of the file is met before the end is.
+    if (type == TypeId::Bool && mode != ValueMode::Skip) {
+      if (auto err = check_bools(cursor.here(), static_cast<size_t>(fit), start)) return err;
+    }
+    return read_error(FormatErrorKind::InvalidSize, start);
   }
-  // The first value that the file cuts short is the item that is incomplete.
-  if (count > fit) return read_error(FormatErrorKind::InvalidSize, start + fit * width);
   const size_t bytes = static_cast<size_t>(count * width);
-  if (mode == ValueMode::Store) out->fixed().append(cursor.here(), bytes);
+  if (mode == ValueMode::Store) {
+    uint8_t* copy = out->fixed().extend(bytes);
+    std::memcpy(copy, cursor.here(), bytes);
+    // The copy is what is checked: the file's bytes may change meanwhile
+    // when another thread writes to the buffer they are read from.
+    if (type == TypeId::Bool) {
+      if (auto err = check_bools(copy, bytes, start)) return err;
+    }
+  } else if (type == TypeId::Bool && mode == ValueMode::Check) {
+    if (auto err = check_bools(cursor.here(), bytes, start)) return err;
+  }
   cursor.advance(bytes);
   return std::nullopt;
 }
 
-// The first element from `block` on that is not valid UTF-8, among the
-// `count` elements that have been found well-formed.
-ReadStatus first_invalid_string(const Cursor& cursor, const uint8_t* block, uint64_t count) {
+// The file offset of each of the first `count` elements of the block, by
+// walking their packed lengths again, bounded by `limit` at every step.
+// Only used to report an element already found to be bad; when the bytes
+// no longer read as before, the block itself is reported.
+uint64_t element_offset(const Cursor& cursor, const uint8_t* block, const uint8_t* limit,
+                        uint64_t block_offset, uint64_t index) {
   const uint8_t* p = block;
+  for (uint64_t i = 0; i < index; ++i) {
+    uint64_t length = 0;
+    if (read_packed_length(p, limit, 0, 0, length) || length > static_cast<uint64_t>(limit - p)) {
+      return block_offset;
+    }
+    p += length;
+  }
+  return cursor.offset_of(p);
+}
+
+// The first of the decoded elements that is not valid UTF-8, checked on
+// the column's own copy of them.
+ReadStatus first_invalid_string(const Cursor& cursor, const uint8_t* block, const uint8_t* limit,
+                                uint64_t block_offset, const ValueColumn& column,
+                                uint64_t first, uint64_t count) {
+  for (uint64_t i = 0; i < count; ++i) {
+    const std::string_view element = column.element(first + i);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(element.data());
+    if (common::utf8_valid_prefix(bytes, element.size()) != element.size()) {
+      return read_error(FormatErrorKind::InvalidString,
+                        element_offset(cursor, block, limit, block_offset, i));
+    }
+  }
+  return std::nullopt;
+}
+
+// Steps over elements checking only their lengths.
+ReadStatus walk_elements(const Cursor& cursor, const uint8_t* p, const uint8_t* limit,
+                         uint64_t block_offset, uint64_t count) {
   for (uint64_t i = 0; i < count; ++i) {
     const uint8_t* element = p;
     uint64_t length = 0;
-    (void)read_packed_length(p, cursor.file_end(), 0, length);
-    if (common::utf8_valid_prefix(p, static_cast<size_t>(length)) != length) {
-      return read_error(FormatErrorKind::InvalidString, cursor.offset_of(element));
+    if (auto err = read_packed_length(p, limit, cursor.offset_of(element), block_offset, length)) {
+      return err;
+    }
+    if (length > static_cast<uint64_t>(limit - p)) {
+      return read_error(FormatErrorKind::InvalidSize, block_offset);
     }
     p += length;
   }
   return std::nullopt;
 }
 
-// Steps over elements checking only their lengths; for a skipped column
-// whose block the file cuts short.
-ReadStatus walk_elements(const Cursor& cursor, const uint8_t* p, const uint8_t* limit,
-                         uint64_t count) {
-  for (uint64_t i = 0; i < count; ++i) {
+struct DecodedElements {
+  uint64_t count = 0;               // elements decoded
+  const uint8_t* end = nullptr;     // where the last of them ends in the file
+  const uint8_t* data_begin = nullptr;
+  size_t data_size = 0;             // bytes appended to the column's data
+  bool starts_inside_sequence = false;
+  ReadStatus size_error;
+};
+
+// Copies up to `count` elements from [block, limit) into the column, with
+// their ends as `Offset`s, stopping at the first that does not fit. An
+// element whose packed length is malformed is reported at the element; one
+// that runs past the block (or the file) at the block, whose size does not
+// then add up.
+template <class Offset>
+DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, const uint8_t* limit,
+                                uint64_t block_offset, uint64_t count, ValueColumn& column) {
+  const size_t span = static_cast<size_t>(limit - block);
+  // Every element takes at least one byte, so no more than `span` fit.
+  const uint64_t most = std::min<uint64_t>(count, span);
+  auto* ends =
+      reinterpret_cast<Offset*>(column.offsets().spare(static_cast<size_t>(most) * sizeof(Offset)));
+  uint8_t* const dst_begin = column.data().spare(span + kWideCopy);
+  uint8_t* dst = dst_begin;
+  const auto base = static_cast<int64_t>(column.data().size());
+  const uint8_t* const file_end = cursor.file_end();
+  const uint8_t* p = block;
+  DecodedElements decoded;
+  bool starts_inside_sequence = false;
+  uint64_t done = 0;
+  for (; done < count; ++done) {
     const uint8_t* element = p;
-    uint64_t length = 0;
-    if (auto err = read_packed_length(p, limit, cursor.offset_of(element), length)) return err;
-    if (length > static_cast<uint64_t>(limit - p)) {
-      return read_error(FormatErrorKind::InvalidSize, cursor.offset_of(element));
+    uint64_t length;
+    if (p < limit && *p < 0x80) {
+      length = *p++;
+    } else if (auto err =
+                   read_packed_length(p, limit, cursor.offset_of(element), block_offset, length)) {
+      decoded.size_error = err;
+      break;
     }
+    if (length > static_cast<uint64_t>(limit - p)) {
+      decoded.size_error = read_error(FormatErrorKind::InvalidSize, block_offset);
+      break;
+    }
+    if (length <= kWideCopy && static_cast<size_t>(file_end - p) >= kWideCopy) {
+      std::memcpy(dst, p, kWideCopy);
+    } else {
+      std::memcpy(dst, p, static_cast<size_t>(length));
+    }
+    // Elements that are each valid UTF-8 are valid when joined, and no
+    // element of valid text starts with a continuation byte; together the
+    // two checks let one pass over the joined bytes stand for all elements.
+    if (length != 0) starts_inside_sequence |= (*dst & 0xC0) == 0x80;
+    dst += length;
     p += length;
+    ends[done] = static_cast<Offset>(base + (dst - dst_begin));
   }
-  return std::nullopt;
+  column.offsets().commit(static_cast<size_t>(done) * sizeof(Offset));
+  column.data().commit(static_cast<size_t>(dst - dst_begin));
+  decoded.count = done;
+  decoded.end = p;
+  decoded.data_begin = dst_begin;
+  decoded.data_size = static_cast<size_t>(dst - dst_begin);
+  decoded.starts_inside_sequence = starts_inside_sequence;
+  return decoded;
 }
 
 // The packed block of `string` or `bytes` elements: its total byte size,
@@ -120,58 +217,27 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
       cursor.advance(static_cast<size_t>(total));
       return std::nullopt;
     }
-    if (auto err = walk_elements(cursor, block, limit, count)) return err;
+    if (auto err = walk_elements(cursor, block, limit, block_offset, count)) return err;
     return leftover;
   }
 
   ValueColumn& column = *out;
   if (mode == ValueMode::Check) column.clear();
-  const size_t span = static_cast<size_t>(limit - block);
-  // Every element takes at least one byte, so no more than `span` fit.
-  const uint64_t most = std::min<uint64_t>(count, span);
-  auto* ends = reinterpret_cast<int64_t*>(column.offsets().spare(static_cast<size_t>(most) * 8));
-  uint8_t* const dst_begin = column.data().spare(span + kWideCopy);
-  uint8_t* dst = dst_begin;
-  const int64_t base = static_cast<int64_t>(column.data().size());
-  const uint8_t* const file_end = cursor.file_end();
-  const uint8_t* p = block;
-  bool starts_inside_sequence = false;
-  ReadStatus size_error;
-  uint64_t done = 0;
-  for (; done < count; ++done) {
-    const uint8_t* element = p;
-    uint64_t length;
-    if (p < limit && *p < 0x80) {
-      length = *p++;
-    } else if (auto err = read_packed_length(p, limit, cursor.offset_of(element), length)) {
-      size_error = err;
-      break;
-    }
-    if (length > static_cast<uint64_t>(limit - p)) {
-      size_error = read_error(FormatErrorKind::InvalidSize, cursor.offset_of(element));
-      break;
-    }
-    if (length <= kWideCopy && static_cast<size_t>(file_end - p) >= kWideCopy) {
-      std::memcpy(dst, p, kWideCopy);
-    } else {
-      std::memcpy(dst, p, static_cast<size_t>(length));
-    }
-    // Elements that are each valid UTF-8 are valid when joined, and no
-    // element of valid text starts with a continuation byte; together the
-    // two checks let one pass over the joined bytes stand for all elements.
-    if (length != 0) starts_inside_sequence |= (*dst & 0xC0) == 0x80;
-    dst += length;
-    p += length;
-    ends[done] = base + (dst - dst_begin);
-  }
-  column.offsets().commit(static_cast<size_t>(done) * 8);
-  column.data().commit(static_cast<size_t>(dst - dst_begin));
-  if (!size_error && !(block_in_file && p == limit)) size_error = leftover;
+  const uint64_t first = column.size();
+  const DecodedElements decoded =
+      column.offset_width() == sizeof(int32_t)
+          ? decode_elements<int32_t>(cursor, block, limit, block_offset, count, column)
+          : decode_elements<int64_t>(cursor, block, limit, block_offset, count, column);
+  ReadStatus size_error = decoded.size_error;
+  if (!size_error && !(block_in_file && decoded.end == limit)) size_error = leftover;
 
   if (type == TypeId::String &&
-      (starts_inside_sequence ||
-       !common::is_valid_utf8(dst_begin, static_cast<size_t>(dst - dst_begin)))) {
-    if (auto err = first_invalid_string(cursor, block, done)) return err;
+      (decoded.starts_inside_sequence ||
+       !common::is_valid_utf8(decoded.data_begin, decoded.data_size))) {
+    if (auto err = first_invalid_string(cursor, block, limit, block_offset, column, first,
+                                        decoded.count)) {
+      return err;
+    }
   }
   if (size_error) return size_error;
   cursor.seek(limit);
@@ -228,10 +294,10 @@ ReadStatus to_type_id(uint8_t byte, uint64_t offset, TypeId& type) noexcept {
 }
 
 ReadStatus read_packed_length(const uint8_t*& p, const uint8_t* limit, uint64_t item_offset,
-                              uint64_t& length) noexcept {
+                              uint64_t limit_offset, uint64_t& length) noexcept {
   uint64_t value = 0;
   for (unsigned group = 0; group < 5; ++group) {
-    if (p == limit) break;
+    if (p == limit) return read_error(FormatErrorKind::InvalidSize, limit_offset);
     const uint8_t byte = *p++;
     value |= uint64_t{byte & 0x7Fu} << (7 * group);
     if ((byte & 0x80) == 0) {

@@ -43,9 +43,11 @@ struct ArrayHeader {
 // The type id byte at `offset`, or unknown type id when it names no type.
 [[nodiscard]] ReadStatus to_type_id(uint8_t byte, uint64_t offset, TypeId& type) noexcept;
 
-// Packed length at the cursor, read no further than `limit`: 1 to 5 bytes
-// of 7-bit groups, at most 0x7FFFFFFF. Fails as invalid size at `item`.
+// Packed length at `p`, read no further than `limit`: 1 to 5 bytes of
+// 7-bit groups, at most 0x7FFFFFFF. Fails as invalid size at `item_offset`
+// when longer or larger, and at `limit_offset` when it reaches the limit.
 [[nodiscard]] ReadStatus read_packed_length(const uint8_t*& p, const uint8_t* limit,
-                                            uint64_t item_offset, uint64_t& length) noexcept;
+                                            uint64_t item_offset, uint64_t limit_offset,
+                                            uint64_t& length) noexcept;
 
 }  // namespace qarn

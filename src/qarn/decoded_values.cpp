@@ -15,8 +15,7 @@ void ValueColumn::append_repeated(const ValueColumn& other, uint64_t i, uint64_t
   const std::string_view element = other.element(i);
   for (uint64_t k = 0; k < times; ++k) {
     data_.append(element);
-    const auto end = static_cast<int64_t>(data_.size());
-    offsets_.append(&end, sizeof end);
+    append_end(static_cast<int64_t>(data_.size()));
   }
 }
 

@@ -15,20 +15,18 @@ namespace qarn {
 // The values of one or more encoded value arrays of one type. Fixed-width
 // values lie back to back in their little-endian form, a `bool` as one byte
 // 0 or 1. `string` and `bytes` elements lie back to back in `data`, with
-// `offsets` holding one int64 start per element and a final end (so one
-// more than the elements, the first 0).
+// `offsets` holding one start per element and a final end (so one more
+// than the elements, the first 0), as int64, or as int32 when the column
+// was narrowed because its data is known to stay below 2 GiB.
 class ValueColumn {
  public:
   explicit ValueColumn(TypeId type) : type_(type) {
-    if (is_variable_width(type_)) {
-      const int64_t zero = 0;
-      offsets_.append(&zero, sizeof zero);
-    }
+    if (is_variable_width(type_)) offsets_.fill(offset_width_, 0);
   }
 
   [[nodiscard]] TypeId type() const noexcept { return type_; }
   [[nodiscard]] uint64_t size() const noexcept {
-    return is_variable_width(type_) ? offsets_.size() / sizeof(int64_t) - 1
+    return is_variable_width(type_) ? offsets_.size() / offset_width_ - 1
                                     : fixed_.size() / fixed_width(type_);
   }
 
@@ -39,12 +37,42 @@ class ValueColumn {
   [[nodiscard]] ByteBuffer& data() noexcept { return data_; }
   [[nodiscard]] const ByteBuffer& data() const noexcept { return data_; }
 
+  // 4 or 8 bytes per offset.
+  [[nodiscard]] size_t offset_width() const noexcept { return offset_width_; }
+  // Offsets as int32 from now on; only while the column is empty.
+  void narrow_offsets() noexcept {
+    if (size() != 0 || !is_variable_width(type_)) return;
+    offset_width_ = sizeof(int32_t);
+    offsets_.truncate(offset_width_);
+  }
+
+  // The offset at `i` (0 to size()).
+  [[nodiscard]] int64_t offset(uint64_t i) const noexcept {
+    if (offset_width_ == sizeof(int32_t)) {
+      int32_t value;
+      std::memcpy(&value, offsets_.data() + i * sizeof value, sizeof value);
+      return value;
+    }
+    int64_t value;
+    std::memcpy(&value, offsets_.data() + i * sizeof value, sizeof value);
+    return value;
+  }
+
   // Element `i` of a `string` or `bytes` column.
   [[nodiscard]] std::string_view element(uint64_t i) const noexcept {
-    int64_t bounds[2];
-    std::memcpy(bounds, offsets_.data() + i * sizeof(int64_t), sizeof bounds);
-    return {reinterpret_cast<const char*>(data_.data()) + bounds[0],
-            static_cast<size_t>(bounds[1] - bounds[0])};
+    const int64_t begin = offset(i);
+    return {reinterpret_cast<const char*>(data_.data()) + begin,
+            static_cast<size_t>(offset(i + 1) - begin)};
+  }
+
+  // Appends the end of an element whose bytes were appended to `data`.
+  void append_end(int64_t end) {
+    if (offset_width_ == sizeof(int32_t)) {
+      const auto narrow = static_cast<int32_t>(end);
+      offsets_.append(&narrow, sizeof narrow);
+    } else {
+      offsets_.append(&end, sizeof end);
+    }
   }
 
   // Appends element `i` of `other`, a column of the same type, `times` times.
@@ -53,11 +81,12 @@ class ValueColumn {
   void clear() noexcept {
     fixed_.clear();
     data_.clear();
-    offsets_.truncate(sizeof(int64_t));
+    offsets_.truncate(offset_width_);
   }
 
  private:
   TypeId type_;
+  size_t offset_width_ = sizeof(int64_t);
   ByteBuffer fixed_;
   ByteBuffer offsets_;
   ByteBuffer data_;

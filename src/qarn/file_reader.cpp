@@ -154,55 +154,87 @@ ReadStatus FileReader::read_definitions(FileHead& head) {
   return std::nullopt;
 }
 
-ReadStatus FileReader::read_column_values(FileHead& head) {
-  // Without definitions the columns hold no bytes at all, so their count
-  // says nothing about the file's size: nothing is kept per column then,
-  // and the check that follows fails at the first column.
-  if (head.definitions.empty()) {
-    if (head.column_count > 0) head.column_offsets.push_back(cursor_.offset());
-    return std::nullopt;
-  }
-  for (uint64_t column = 0; column < head.column_count; ++column) {
-    head.column_offsets.push_back(cursor_.offset());
-    for (const PropertyDefinition& definition : head.definitions) {
-      if (auto err = read_optional_value(definition.type, head.column_values.emplace_back())) {
-        return err;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 // Every column needs a `string` "Name" and a one-byte `bytes` "DataType"
-// naming a type; an `int` "TableColumns" must give the column count.
-ReadStatus FileReader::check_columns(FileHead& head) const {
+// naming a type. A missing one is reported at the column's first value
+// flag, a "DataType" of another length or naming no type at its value.
+std::optional<ReadError> FileReader::check_column(const FileHead& head,
+                                                  std::span<const FileHead::ColumnValue> values,
+                                                  uint64_t column_offset, std::string_view& column_name,
+                                                  TypeId& type) const {
   const ptrdiff_t name = find_definition(head, kName);
   const ptrdiff_t data_type = find_definition(head, kDataType);
-  const bool usable = name >= 0 && data_type >= 0 &&
-                      head.definitions[static_cast<size_t>(name)].type == TypeId::String &&
-                      head.definitions[static_cast<size_t>(data_type)].type == TypeId::Bytes;
-  for (uint64_t column = 0; column < head.column_count; ++column) {
-    const ReadError invalid = read_error(FormatErrorKind::InvalidMetadata, head.column_offsets[column]);
-    if (!usable) return invalid;
-    const auto& name_value = head.column_value(column, static_cast<size_t>(name));
-    const auto& type_value = head.column_value(column, static_cast<size_t>(data_type));
-    if (!name_value || !type_value || type_value->bytes.size() != 1) return invalid;
-    TypeId type{};
-    if (auto err = to_type_id(static_cast<uint8_t>(type_value->bytes[0]), type_value->offset, type)) {
-      return err;
-    }
-    head.column_names.push_back(name_value->bytes);
-    head.column_types.push_back(type);
+  const ReadError invalid = read_error(FormatErrorKind::InvalidMetadata, column_offset);
+  if (name < 0 || data_type < 0 || head.definitions[static_cast<size_t>(name)].type != TypeId::String ||
+      head.definitions[static_cast<size_t>(data_type)].type != TypeId::Bytes) {
+    return invalid;
   }
+  // Definitions have their first name's index; later ones of the same name are not consulted.
+  const MetadataValue* name_value = nullptr;
+  const MetadataValue* type_value = nullptr;
+  for (const FileHead::ColumnValue& entry : values) {
+    if (entry.definition == static_cast<uint32_t>(name)) name_value = &entry.value;
+    if (entry.definition == static_cast<uint32_t>(data_type)) type_value = &entry.value;
+  }
+  if (name_value == nullptr || type_value == nullptr) return invalid;
+  if (type_value->bytes.size() != 1) {
+    return read_error(FormatErrorKind::InvalidMetadata, type_value->offset);
+  }
+  column_name = name_value->bytes;
+  return to_type_id(static_cast<uint8_t>(type_value->bytes[0]), type_value->offset, type);
+}
+
+// An `int` "TableColumns" must give the column count.
+std::optional<ReadError> FileReader::check_table_columns(const FileHead& head) const {
   for (const MetadataProperty& property : head.table_properties) {
     if (property.name != kTableColumns) continue;
-    if (property.value.type != TypeId::Int) break;
+    if (property.value.type != TypeId::Int) return std::nullopt;
     int32_t declared = 0;
     std::memcpy(&declared, property.value.bytes.data(), sizeof declared);
     if (declared < 0 || static_cast<uint64_t>(declared) != head.column_count) {
       return read_error(FormatErrorKind::ColumnCountMismatch, property.offset);
     }
-    break;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// Reads every column's values and checks each column as it goes, keeping
+// the first column that fails; it is reported only once the whole section
+// has been read, as a defect met later in the section comes first. Once a
+// column has failed, nothing more is kept: a file of many columns that
+// lack a name costs no memory for them.
+ReadStatus FileReader::read_column_values(FileHead& head,
+                                          std::optional<ReadError>& first_bad_column) {
+  if (head.definitions.empty()) {
+    // Columns hold no bytes at all then, so their count says nothing about
+    // the file's size; the first one fails for want of a name.
+    if (head.column_count > 0) {
+      first_bad_column = read_error(FormatErrorKind::InvalidMetadata, cursor_.offset());
+    }
+    return std::nullopt;
+  }
+  head.value_begin.push_back(0);
+  for (uint64_t column = 0; column < head.column_count; ++column) {
+    const uint64_t column_offset = cursor_.offset();
+    const size_t first_value = head.column_values.size();
+    for (size_t d = 0; d < head.definitions.size(); ++d) {
+      std::optional<MetadataValue> value;
+      if (auto err = read_optional_value(head.definitions[d].type, value)) return err;
+      if (value && !first_bad_column) {
+        head.column_values.push_back({static_cast<uint32_t>(d), *value});
+      }
+    }
+    if (first_bad_column) continue;
+    TypeId type{};
+    std::string_view name;
+    const auto values = std::span(head.column_values).subspan(first_value);
+    if (auto bad = check_column(head, values, column_offset, name, type)) {
+      first_bad_column = bad;
+      continue;
+    }
+    head.column_names.push_back(name);
+    head.column_types.push_back(type);
+    head.value_begin.push_back(head.column_values.size());
   }
   return std::nullopt;
 }
@@ -222,8 +254,11 @@ ReadStatus FileReader::read_head(FileHead& head) {
   if (auto err = read_table_properties(head)) return err;
   if (auto err = cursor_.read_count(head.column_count)) return err;
   if (auto err = read_definitions(head)) return err;
-  if (auto err = read_column_values(head)) return err;
-  return check_columns(head);
+  std::optional<ReadError> first_bad_column;
+  if (auto err = read_column_values(head, first_bad_column)) return err;
+  // The checks that need the whole section, in the order of their items.
+  if (auto err = check_table_columns(head)) return err;
+  return first_bad_column;
 }
 
 // ---------------------------------------------------------------- slices
@@ -274,6 +309,7 @@ ReadStatus FileReader::read_column_slice(TypeId type, ColumnTarget& target, uint
   const uint64_t values_start = cursor_.offset();
   if (auto err = read_array_values(cursor_, header, target.mode, out)) return err;
   target.rows += header.count;
+  target.run_length |= header.encoding == 0x02;
   target.value_bytes += is_variable_width(type) ? cursor_.offset() - values_start
                                                 : header.count * fixed_width(type);
 

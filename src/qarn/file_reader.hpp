@@ -48,15 +48,21 @@ struct FileHead {
   std::vector<MetadataProperty> table_properties;
   std::vector<PropertyDefinition> definitions;
   uint64_t column_count = 0;
-  // Column c's value of definition d is entry c * definitions.size() + d.
-  std::vector<std::optional<MetadataValue>> column_values;
-  std::vector<uint64_t> column_offsets;  // where each column's values begin
   std::vector<std::string_view> column_names;
   std::vector<TypeId> column_types;
+  // The values the columns have, column by column; a column without a value
+  // for a definition has no entry. Column c's are entries
+  // [value_begin[c], value_begin[c + 1]).
+  struct ColumnValue {
+    uint32_t definition;
+    MetadataValue value;
+  };
+  std::vector<ColumnValue> column_values;
+  std::vector<uint64_t> value_begin;
 
-  [[nodiscard]] const std::optional<MetadataValue>& column_value(uint64_t column,
-                                                                 size_t definition) const {
-    return column_values[column * definitions.size() + definition];
+  [[nodiscard]] std::span<const ColumnValue> values_of(uint64_t column) const {
+    return std::span(column_values).subspan(value_begin[column],
+                                            value_begin[column + 1] - value_begin[column]);
   }
 };
 
@@ -87,6 +93,7 @@ struct ColumnTarget {
   uint64_t rows = 0;                  // values represented, over all slices read
   uint64_t value_bytes = 0;           // the values' bytes (for `string` and `bytes`,
                                       // at most this much element data)
+  bool run_length = false;            // whether any values were run-length encoded
 };
 
 class FileReader {
@@ -114,8 +121,12 @@ class FileReader {
   ReadStatus read_optional_value(TypeId type, std::optional<MetadataValue>& value);
   ReadStatus read_table_properties(FileHead& head);
   ReadStatus read_definitions(FileHead& head);
-  ReadStatus read_column_values(FileHead& head);
-  ReadStatus check_columns(FileHead& head) const;
+  ReadStatus read_column_values(FileHead& head, std::optional<ReadError>& first_bad_column);
+  std::optional<ReadError> check_column(const FileHead& head,
+                                        std::span<const FileHead::ColumnValue> values,
+                                        uint64_t column_offset, std::string_view& column_name,
+                                        TypeId& type) const;
+  std::optional<ReadError> check_table_columns(const FileHead& head) const;
   ReadStatus read_table_slice(const FileHead& head, std::span<ColumnTarget> targets,
                               uint64_t first_row, uint64_t& rows);
   ReadStatus read_column_slice(TypeId type, ColumnTarget& target, uint64_t first_row,

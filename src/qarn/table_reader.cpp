@@ -45,7 +45,7 @@ class StoringTargets {
   std::vector<std::vector<SliceProperty>> properties_;
 };
 
-}  // namespace
+constexpr uint64_t kMaxNarrowData = 0x7FFFFFFF;
 
 void reserve_mapped(ByteBuffer& buffer, size_t more) {
   buffer.reserve(buffer.size() + more);
@@ -55,40 +55,58 @@ void reserve_mapped(ByteBuffer& buffer, size_t more) {
 // Makes room in each stored column for all of its values at once, from a
 // first pass that steps over them: decoding then appends without growing,
 // and the pages are mapped in one call per buffer rather than one fault per
-// page. A defect found here is left for the decoding pass to report, which
-// may find an earlier one among the values.
-void reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices) {
+// page. Every such size is bounded by the bytes the values take in the
+// file, but for run-length arrays, which may stand for many times their
+// size and are left to grow as they are decoded. A defect found here is
+// left for the decoding pass to report, which may find an earlier one among
+// the values. Returns false when decoding should not start before the
+// whole file has been checked: for a defect, or for run-length values.
+bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices) {
   FileReader reader(file);
   FileHead head;
-  if (reader.read_head(head)) return;
+  if (reader.read_head(head)) return false;
   std::vector<ColumnTarget> targets(static_cast<size_t>(head.column_count));
   for (ColumnTarget& target : targets) target.mode = ValueMode::Skip;
   while (true) {
     uint64_t rows = 0;
     bool finished = false;
-    if (reader.read_next(head, targets, 0, rows, finished)) return;
+    if (reader.read_next(head, targets, 0, rows, finished)) return false;
     if (finished) break;
   }
+  bool run_length = false;
   for (size_t c = 0; c < targets.size(); ++c) {
-    if (!slices.columns[c]) continue;
-    ValueColumn& values = slices.columns[c]->values;
     const ColumnTarget& target = targets[c];
+    run_length |= target.run_length;
+    if (!slices.columns[c] || target.run_length) continue;
+    ValueColumn& values = slices.columns[c]->values;
     if (is_variable_width(values.type())) {
-      reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * sizeof(int64_t));
+      // Arrow's plain string layout takes int32 offsets; they serve when the
+      // data is known to stay below 2 GiB.
+      if (target.value_bytes <= kMaxNarrowData) values.narrow_offsets();
+      reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * values.offset_width());
       // The copy of short elements may write a few bytes past the last one.
       reserve_mapped(values.data(), static_cast<size_t>(target.value_bytes) + 64);
     } else {
       reserve_mapped(values.fixed(), static_cast<size_t>(target.value_bytes));
     }
   }
+  return !run_length;
 }
+
+}  // namespace
 
 ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> selected,
                       DecodedTable& table) {
   FileReader reader(file);
   if (auto err = reader.read_head(table.head)) return err;
   StoringTargets targets(table.head, selected, table.slices);
-  reserve_columns(file, table.slices);
+  // Runs may stand for far more values than the file has bytes: such a file
+  // (or one whose framing is wrong) is checked whole before any value is
+  // spelt out, so that a defect anywhere fails it at the cost of a check,
+  // not of the memory.
+  if (!reserve_columns(file, table.slices)) {
+    if (auto err = validate_file(file)) return err;
+  }
   uint64_t rows_so_far = 0;
   while (true) {
     uint64_t rows = 0;
