@@ -11,7 +11,6 @@ import platform
 import re
 import sys
 
-import pytest
 import trove_classifiers
 from packaging.requirements import Requirement
 from packaging.specifiers import SpecifierSet
