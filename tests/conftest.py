@@ -5,6 +5,10 @@ def pytest_addoption(parser):
     parser.addoption("--run-slow", action="store_true", help="run tests that need several GiB of memory")
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: needs several GiB of memory and minutes; run with --run-slow")
+
+
 def pytest_collection_modifyitems(config, items):
     if config.getoption("--run-slow"):
         return

@@ -68,7 +68,8 @@ ReadStatus read_fixed_values(Cursor& cursor, TypeId type, uint64_t count, ValueM
   const size_t bytes = static_cast<size_t>(count * width);
   if (mode == ValueMode::Store) {
     uint8_t* copy = out->fixed().extend(bytes);
-    std::memcpy(copy, cursor.here(), bytes);
+    // An empty column's buffer may have no storage yet: no copy from or to null.
+    if (bytes != 0) std::memcpy(copy, cursor.here(), bytes);
     // The copy is what is checked: the file's bytes may change meanwhile
     // when another thread writes to the buffer they are read from.
     if (type == TypeId::Bool) {

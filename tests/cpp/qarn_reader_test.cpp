@@ -3,6 +3,7 @@
 // the writer produce.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -75,10 +76,11 @@ std::string outcome(const std::vector<uint8_t>& file) {
 std::vector<uint8_t> with(std::string base, size_t offset, const std::string& bytes,
                           size_t offset2 = 0, const std::string& bytes2 = "") {
   std::vector<uint8_t> file = hex(base);
+  // std::copy: memcpy from an empty patch would be given a null pointer.
   const std::vector<uint8_t> patch = hex(bytes);
-  std::memcpy(file.data() + offset, patch.data(), patch.size());
+  std::copy(patch.begin(), patch.end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
   const std::vector<uint8_t> patch2 = hex(bytes2);
-  std::memcpy(file.data() + offset2, patch2.data(), patch2.size());
+  std::copy(patch2.begin(), patch2.end(), file.begin() + static_cast<std::ptrdiff_t>(offset2));
   return file;
 }
 
