@@ -32,14 +32,10 @@ std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& 
 std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> csv,
                                                      uint64_t chunk_size, uint64_t sample_rows,
                                                      common::ByteBuffer& out) {
-  if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
-  csv::CsvReader reader(csv);
-  TableStart start;
-  if (auto failure = read_table_start(reader, sample_rows, start)) return failure;
-  reserve_output(out, start, chunk_size, csv.size());
-  qarn::Writer writer(out);
-  if (auto failure = write_file_start(writer, start)) return failure;
-  return write_rows(reader, start, chunk_size, writer);
+  return convert_with(csv, chunk_size, sample_rows, out,
+                      [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
+                        return write_rows(reader, start, chunk_size, writer);
+                      });
 }
 
 }  // namespace pipeline

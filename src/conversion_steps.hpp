@@ -51,6 +51,22 @@ std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const Ta
 std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& start,
                                             uint64_t chunk_size, qarn::Writer& writer);
 
+// One whole conversion, with `write_rest(reader, start, writer)` writing
+// the rows after the start of the file.
+template <class WriteRest>
+std::optional<ConversionFailure> convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
+                                              uint64_t sample_rows, common::ByteBuffer& out,
+                                              WriteRest&& write_rest) {
+  if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
+  csv::CsvReader reader(csv);
+  TableStart start;
+  if (auto failure = read_table_start(reader, sample_rows, start)) return failure;
+  reserve_output(out, start, chunk_size, csv.size());
+  qarn::Writer writer(out);
+  if (auto failure = write_file_start(writer, start)) return failure;
+  return write_rest(reader, start, writer);
+}
+
 // Cuts a stream of rows into table slices of `chunk_size` rows and writes
 // each as soon as it is full, so that slices go out in input order before
 // any later record is looked at.

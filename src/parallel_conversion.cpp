@@ -339,23 +339,10 @@ uint64_t rows_per_run(uint64_t chunk_size, size_t column_count) {
   return (least + chunk_size - 1) / chunk_size * chunk_size;
 }
 
-}  // namespace
-
-std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
-                                                              uint64_t chunk_size,
-                                                              uint64_t sample_rows,
-                                                              unsigned threads,
-                                                              common::ByteBuffer& out) {
-  if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
-  if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
-
-  csv::CsvReader reader(csv);
-  TableStart start;
-  if (auto failure = read_table_start(reader, sample_rows, start)) return failure;
-  reserve_output(out, start, chunk_size, csv.size());
-  qarn::Writer writer(out);
-  if (auto failure = write_file_start(writer, start)) return failure;
-
+// The rows after the start of the file, converted on `threads` threads.
+std::optional<ConversionFailure> write_rows_in_parallel(csv::CsvReader& reader, TableStart& start,
+                                                        uint64_t chunk_size, unsigned threads,
+                                                        qarn::Writer& writer) {
   const size_t column_count = start.names.size();
   // Runs of slices this large would hold too many fields at once; with
   // slices this large there is little to share out anyway.
@@ -367,7 +354,7 @@ std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const ui
   BatchPool batches;
   RunBoard board;
   RunCoordinator coordinator(board, start.types, chunk_size, rows_per_run(chunk_size, column_count),
-                             2 * uint64_t{threads}, out);
+                             2 * uint64_t{threads}, writer.out());
   Workers workers(threads - 1, board, start.types, chunk_size);
 
   for (csv::RowBatch& batch : start.sample) {
@@ -390,6 +377,20 @@ std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const ui
   if (auto failure = coordinator.finish()) return failure;
   writer.write_section_header(qarn::SectionId::TableEnd);
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
+                                                              uint64_t chunk_size,
+                                                              uint64_t sample_rows,
+                                                              unsigned threads,
+                                                              common::ByteBuffer& out) {
+  if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
+  return convert_with(csv, chunk_size, sample_rows, out,
+                      [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
+                        return write_rows_in_parallel(reader, start, chunk_size, threads, writer);
+                      });
 }
 
 }  // namespace pipeline

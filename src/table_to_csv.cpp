@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+
+#include "common/load.hpp"
 #include <string_view>
 
 #include "csv_output/csv_writer.hpp"
@@ -14,12 +16,7 @@ namespace {
 
 using qarn::TypeId;
 
-template <class T>
-T load(const uint8_t* p) {
-  T value;
-  std::memcpy(&value, p, sizeof value);
-  return value;
-}
+using common::load;
 
 template <class T>
 std::string_view decimal(char* buffer, T value) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/load.hpp"
+
 #include "binding/buffer.hpp"
 
 namespace binding {
@@ -10,12 +12,7 @@ namespace {
 
 using qarn::TypeId;
 
-template <class T>
-T load(const char* p) {
-  T value;
-  std::memcpy(&value, p, sizeof value);
-  return value;
-}
+using common::load;
 
 PyObject* text(std::string_view bytes) {
   return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");

@@ -3,6 +3,8 @@
 // with a lowered limit instead of gigabytes of data).
 #include <gtest/gtest.h>
 
+#include "hex_bytes.hpp"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,17 +19,7 @@ using namespace qarn;
 
 namespace {
 
-std::vector<uint8_t> hex(const std::string& text) {
-  std::vector<uint8_t> out;
-  std::string digits;
-  for (char c : text) {
-    if (c != ' ') digits += c;
-  }
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-    out.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
+using testing_bytes::hex;
 
 std::vector<uint8_t> bytes_of(const ByteBuffer& buffer) {
   return {buffer.data(), buffer.data() + buffer.size()};
