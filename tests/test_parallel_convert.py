@@ -10,6 +10,8 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from scale import examples
+
 import qarn
 from _qarn import csv_to_qarn
 from csv_strategies import csv_spellings, tables
@@ -25,7 +27,7 @@ def outcome(convert, *args):
         return f"{type(error).__name__}: {error}"
 
 
-@settings(max_examples=120, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=examples(120), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(st.data())
 def test_every_thread_count_gives_the_single_threaded_result(data):
     names, rows = data.draw(tables())

@@ -10,12 +10,14 @@ from decimal import Decimal, getcontext
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from scale import examples
+
 import reference
 from _qarn import csv_to_qarn
 from csv_strategies import csv_spellings, tables
 from qarn_decoder import decode, float_bits, same_value, text_table
 
-PROPERTY_SETTINGS = settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+PROPERTY_SETTINGS = settings(max_examples=examples(150), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
 def expected_table(names, rows, sample_rows):

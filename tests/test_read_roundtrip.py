@@ -7,12 +7,14 @@ import numpy as np
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from scale import examples
+
 import qarn
 from _qarn import csv_to_qarn
 from csv_strategies import csv_spellings, tables
 from qarn_decoder import decode
 
-SETTINGS = settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+SETTINGS = settings(max_examples=examples(200), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 edge_numbers = st.sampled_from(
     ["0", "-0", "+0", "007", "1.0", "-0.0", "1e16", "1E+16", "5e-324", "2.2250738585072014e-308",
@@ -76,7 +78,7 @@ def test_slices_read_one_at_a_time_join_to_the_whole(data):
             assert joined_values == column.values.tolist()
 
 
-@settings(max_examples=60, deadline=None)
+@settings(max_examples=examples(60), deadline=None)
 @given(st.data())
 def test_selected_columns_equal_the_same_columns_of_a_full_read(data):
     names, rows = data.draw(tables())

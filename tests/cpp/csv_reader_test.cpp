@@ -3,6 +3,8 @@
 // errors, whatever the batch sizes.
 #include <gtest/gtest.h>
 
+#include "test_rounds.hpp"
+
 #include <optional>
 #include <random>
 #include <string>
@@ -54,7 +56,7 @@ std::string random_csv(std::mt19937& random) {
 
 TEST(CsvReader, AgreesWithThePlainReaderOnRandomInputs) {
   std::mt19937 random(12345);
-  for (int i = 0; i < 200000; ++i) {
+  for (int i = 0; i < test_rounds(200000); ++i) {
     const std::string input = random_csv(random);
     expect_plain_reading(input, random);
   }
@@ -63,7 +65,7 @@ TEST(CsvReader, AgreesWithThePlainReaderOnRandomInputs) {
 TEST(CsvReader, AgreesAcrossBlockBoundaries) {
   // Long runs push the special bytes across 64-byte blocks.
   std::mt19937 random(678);
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < test_rounds(20000); ++i) {
     std::string input = random_csv(random);
     input.insert(random() % (input.size() + 1), std::string(random() % 130, 'z'));
     input.insert(random() % (input.size() + 1), std::string(random() % 70, ','));
@@ -91,7 +93,7 @@ std::string quoted_csv(std::mt19937& random) {
 
 TEST(CsvReader, AgreesOnQuotedFieldsAcrossBlocks) {
   std::mt19937 random(4242);
-  for (int i = 0; i < 100000; ++i) {
+  for (int i = 0; i < test_rounds(100000); ++i) {
     const std::string input = quoted_csv(random);
     expect_plain_reading(input, random);
   }
@@ -121,7 +123,7 @@ TEST(CsvReader, AgreesWhereQuotesMeetBlockEdges) {
 TEST(CsvReader, AgreesOnFilesQuotedThroughout) {
   std::mt19937 random(515);
   const std::string content = "ab,\"\r\n x";
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < test_rounds(20000); ++i) {
     std::string input;
     const size_t fields = random() % 60;
     for (size_t f = 0; f < fields; ++f) {
@@ -142,7 +144,7 @@ TEST(CsvReader, BlockScansAgree) {
   if (!common::detail::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
   std::mt19937 random(2718);
   const std::string bytes(",\"\r\n\x80\xff\x7f\0a0", 10);
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < test_rounds(2000); ++i) {
     const size_t blocks = 1 + random() % 40;
     std::vector<uint8_t> data(blocks * 64);
     const bool dense = random() % 2;
@@ -180,7 +182,7 @@ TEST(Utf8, WholeRunCheckAgreesWithTheScalarChecker) {
       "\xF4\x8F\xBF\xBF", "\xC2\x80", "\x80", "\xBF", "\xC0\xAF", "\xC1", "\xE0\x9F\xBF", "\xED\xA0\x80",
       "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5", "\xFF", "\xC3", "\xE2\x82", "\xF0\x9F\x98",
   };
-  for (int i = 0; i < 300000; ++i) {
+  for (int i = 0; i < test_rounds(300000); ++i) {
     std::string text;
     const size_t count = random() % 48;
     const bool mostly_valid = random() % 2 == 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_rounds.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cfloat>
@@ -188,7 +190,7 @@ TEST(ParseDouble, HalfwayCasesRoundToEven) {
   std::mt19937_64 rng(11);
   std::vector<double> lows = {0.0, DBL_MIN, DBL_MAX, std::nextafter(DBL_MIN, 0.0), 1.0,
                               9007199254740992.0};
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < test_rounds(3000); ++i) {
     const double d = std::bit_cast<double>(rng() >> 1);
     if (std::isfinite(d)) lows.push_back(d);
   }

@@ -1,6 +1,8 @@
 // The fast paths must give the plain grammar's answers on every text.
 #include <gtest/gtest.h>
 
+#include "test_rounds.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <memory>
@@ -70,7 +72,7 @@ TEST(PaddedParse, IntegersAgreeWithTheGrammar) {
   }
   std::mt19937_64 random(2024);
   const std::string alphabet = "0123456789000-+ .a";
-  for (int i = 0; i < 200000; ++i) {
+  for (int i = 0; i < test_rounds(200000); ++i) {
     std::string text;
     if (random() % 2) {
       // A number near the edges of the ranges, with a sign and leading zeros.
@@ -132,7 +134,7 @@ TEST(PaddedParse, RandomDoublesAgreeWithTheGrammar) {
     return s;
   };
   const std::string junk_bytes = "0123456789.eE+- x";
-  for (int i = 0; i < 300000; ++i) {
+  for (int i = 0; i < test_rounds(300000); ++i) {
     std::string text;
     if (random() % 8 == 0) {
       const size_t length = random() % 26;

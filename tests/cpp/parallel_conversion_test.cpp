@@ -3,6 +3,8 @@
 // Also run under ThreadSanitizer (scripts/tsan).
 #include <gtest/gtest.h>
 
+#include "test_rounds.hpp"
+
 #include <algorithm>
 #include <random>
 #include <string>
@@ -60,7 +62,7 @@ std::string random_table(std::mt19937& random, size_t rows) {
 
 TEST(ParallelConversion, GivesTheSingleThreadedBytes) {
   std::mt19937 random(2024);
-  for (int i = 0; i < 150; ++i) {
+  for (int i = 0; i < test_rounds(150); ++i) {
     const std::string csv = random_table(random, random() % 400);
     for (uint64_t chunk_size : {uint64_t{1}, uint64_t{2}, uint64_t{7}, uint64_t{10000}, uint64_t{1} << 40}) {
       const uint64_t sample_rows = random() % 3 == 0 ? 0 : random() % 50;
@@ -75,7 +77,7 @@ TEST(ParallelConversion, GivesTheSingleThreadedBytes) {
 
 TEST(ParallelConversion, ReportsTheFirstBadRecordWhereverItLies) {
   std::mt19937 random(7);
-  for (int i = 0; i < 30; ++i) {
+  for (int i = 0; i < test_rounds(30); ++i) {
     std::string csv = random_table(random, 2000);
     // A byte that is not UTF-8 near the start, the middle or the end.
     for (const size_t at : {csv.size() / 50, csv.size() / 2, csv.size() - 2}) {
