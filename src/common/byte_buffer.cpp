@@ -55,7 +55,8 @@ void ByteBuffer::grow_to(size_t new_capacity) {
 }
 
 void ByteBuffer::reserve_output(size_t n) noexcept {
-  if (size_ != 0 || n < kLargeOutput || n <= capacity_) return;
+  // A block of its own storage would lose what is written; realloc keeps it.
+  if ((size_ != 0 && storage_ != nullptr) || n < kLargeOutput || n <= capacity_) return;
   uint8_t* block;
   if (storage_ != nullptr) {
     block = storage_->replace_empty(data_, n);

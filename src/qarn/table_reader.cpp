@@ -48,6 +48,7 @@ class StoringTargets {
 constexpr uint64_t kMaxNarrowData = 0x7FFFFFFF;
 
 void reserve_mapped(ByteBuffer& buffer, size_t more) {
+  buffer.reserve_output(buffer.size() + more);  // a large one in huge pages where the kernel offers them
   buffer.reserve(buffer.size() + more);
   buffer.prefault(more);
 }
