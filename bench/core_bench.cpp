@@ -1,5 +1,6 @@
 // Times the conversion core alone, without Python, on a CSV file:
-//   core_bench FILE [RUNS [THREADS]]  the whole conversion: best time and MB/s
+//   core_bench FILE [RUNS [THREADS [SEGMENT_BYTES]]]
+//                                     the whole conversion: best time and MB/s
 //                                     (THREADS: the parallel conversion)
 //   core_bench --stages FILE [RUNS]   reading alone, then converting each
 //                                     column of batches already read
@@ -35,13 +36,13 @@ std::vector<char> read_file(const char* path) {
   return text;
 }
 
-int whole_conversion(std::span<const uint8_t> input, int runs, unsigned threads) {
+int whole_conversion(std::span<const uint8_t> input, int runs, unsigned threads, size_t segment_bytes) {
   double best = 1e9;
   size_t output = 0;
   for (int i = 0; i < runs; ++i) {
     const auto start = Clock::now();
     common::ByteBuffer out;
-    if (auto failure = pipeline::convert_csv_to_qarn_parallel(input, 10000, 1000, threads, out)) {
+    if (auto failure = pipeline::convert_csv_to_qarn_parallel(input, 10000, 1000, threads, out, segment_bytes)) {
       std::fprintf(stderr, "%s\n", failure->message.c_str());
       return 1;
     }
@@ -119,5 +120,6 @@ int main(int argc, char** argv) {
   const int runs = argc > 2 + by_stage ? std::stoi(argv[2 + by_stage]) : 5;
   const std::span input(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   const unsigned threads = argc > 3 + by_stage ? static_cast<unsigned>(std::stoi(argv[3 + by_stage])) : 1;
-  return by_stage ? stages(input, runs) : whole_conversion(input, runs, threads);
+  const size_t segment_bytes = argc > 4 + by_stage ? std::stoul(argv[4 + by_stage]) : 0;
+  return by_stage ? stages(input, runs) : whole_conversion(input, runs, threads, segment_bytes);
 }

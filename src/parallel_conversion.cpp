@@ -1,223 +1,42 @@
 #include "parallel_conversion.hpp"
 
 #include <algorithm>
-#include <condition_variable>
+#include <cstring>
 #include <deque>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <stdexcept>
-#include <stop_token>
-#include <thread>
 #include <vector>
 
 #include "conversion_steps.hpp"
 #include "csv_input/csv_reader.hpp"
+#include "parallel_work.hpp"
 #include "qarn/encoding.hpp"
 
 namespace pipeline {
 
 namespace {
 
-using BatchPtr = std::shared_ptr<const csv::RowBatch>;
-
-// Rows [begin, end) of a batch that stays alive while a run refers to it.
-struct RowRange {
-  BatchPtr batch;
-  size_t begin;
-  size_t end;
-};
-
-// Consecutive rows that make whole table slices, but for the last run of
-// the input, whose last slice may be shorter.
-struct SliceRun {
-  uint64_t index = 0;
-  std::vector<RowRange> ranges;
-  uint64_t rows = 0;
-};
-
-struct RunResult {
-  common::ByteBuffer bytes;  // the run's table slices, framed
-  std::optional<qarn::FormatError> error;
-  bool out_of_memory = false;
-  bool broken = false;  // an unexpected exception, raised again by the calling thread
-};
-
-// Batches handed out for reading and given back, buffers and all, when the
-// last run that refers to one has been converted: a fresh batch would cost
-// page faults for its field table every time.
-class BatchPool {
- public:
-  BatchPool() = default;
-  BatchPool(const BatchPool&) = delete;
-  BatchPool& operator=(const BatchPool&) = delete;
-
-  std::shared_ptr<csv::RowBatch> take() {
-    std::unique_ptr<csv::RowBatch> batch;
-    {
-      std::lock_guard lock(mutex_);
-      if (!free_.empty()) {
-        batch = std::move(free_.back());
-        free_.pop_back();
-      }
-    }
-    if (!batch) batch = std::make_unique<csv::RowBatch>();
-    return {batch.release(), [this](csv::RowBatch* returned) { give_back(returned); }};
-  }
-
- private:
-  void give_back(csv::RowBatch* returned) noexcept {
-    std::unique_ptr<csv::RowBatch> batch(returned);
-    std::lock_guard lock(mutex_);
-    try {
-      free_.push_back(std::move(batch));
-    } catch (const std::bad_alloc&) {
-      // Not kept for reuse then; the batch is freed.
-    }
-  }
-
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<csv::RowBatch>> free_;
-};
-
-// Converts and encodes one run with `chunk`, a builder kept by the thread.
-RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
-                      common::ByteBuffer bytes) {
-  RunResult result;
-  result.bytes = std::move(bytes);
-  try {
-    chunk.clear();
-    qarn::Writer writer(result.bytes);
-    SliceWriter slices(chunk, chunk_size, writer);
-    for (const RowRange& range : run.ranges) {
-      if ((result.error = slices.add(*range.batch, range.begin, range.end))) return result;
-    }
-    result.error = slices.finish();
-  } catch (const std::bad_alloc&) {
-    result.out_of_memory = true;
-  } catch (const std::length_error&) {
-    result.out_of_memory = true;  // a container asked for more than memory can hold
-  } catch (...) {
-    result.broken = true;
-  }
-  return result;
-}
-
-// What the calling thread and the workers share: runs waiting to be
-// converted, results waiting to be appended, and buffers to reuse.
-class RunBoard {
- public:
-  void post(SliceRun run) {
-    {
-      std::lock_guard lock(mutex_);
-      waiting_.push_back(std::move(run));
-    }
-    work_.notify_one();
-  }
-
-  // A waiting run for a worker, or false once stopped.
-  bool take_blocking(std::stop_token stop, SliceRun& run) {
-    std::unique_lock lock(mutex_);
-    if (!work_.wait(lock, stop, [&] { return !waiting_.empty(); })) return false;
-    run = std::move(waiting_.front());
-    waiting_.pop_front();
-    return true;
-  }
-
-  // The oldest waiting run, for the calling thread to convert itself.
-  bool take_now(SliceRun& run) {
-    std::lock_guard lock(mutex_);
-    if (waiting_.empty()) return false;
-    run = std::move(waiting_.front());
-    waiting_.pop_front();
-    return true;
-  }
-
-  void finish(uint64_t index, RunResult result) {
-    {
-      std::lock_guard lock(mutex_);
-      done_.emplace(index, std::move(result));
-    }
-    changed_.notify_all();
-  }
-
-  // The result of run `index` if it is done.
-  bool take_result(uint64_t index, RunResult& result) {
-    std::lock_guard lock(mutex_);
-    auto found = done_.find(index);
-    if (found == done_.end()) return false;
-    result = std::move(found->second);
-    done_.erase(found);
-    return true;
-  }
-
-  // Waits until run `index` is done or, when `or_waiting`, until a run waits.
-  void wait_for(uint64_t index, bool or_waiting) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return done_.contains(index) || (or_waiting && !waiting_.empty()); });
-  }
-
-  common::ByteBuffer spare_buffer() {
-    std::lock_guard lock(mutex_);
-    if (spare_.empty()) return {};
-    common::ByteBuffer buffer = std::move(spare_.back());
-    spare_.pop_back();
-    return buffer;
-  }
-
-  void give_back(common::ByteBuffer buffer) {
-    buffer.clear();
-    std::lock_guard lock(mutex_);
-    spare_.push_back(std::move(buffer));
-  }
-
-  std::condition_variable_any& work() noexcept { return work_; }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable_any work_;
-  std::condition_variable changed_;
-  std::deque<SliceRun> waiting_;
-  std::map<uint64_t, RunResult> done_;
-  std::vector<common::ByteBuffer> spare_;
-};
-
-// The worker threads; destroying it stops and joins them.
-class Workers {
- public:
-  Workers(unsigned count, RunBoard& board, std::span<const qarn::TypeId> types, uint64_t chunk_size) {
-    threads_.reserve(count);
-    for (unsigned i = 0; i < count; ++i) {
-      threads_.emplace_back([&board, types, chunk_size](std::stop_token stop) {
-        ChunkBuilder chunk(types);
-        SliceRun run;
-        while (board.take_blocking(stop, run)) {
-          board.finish(run.index, convert_run(run, chunk, chunk_size, board.spare_buffer()));
-          run = SliceRun();  // lets go of the batches
-        }
-      });
-    }
-  }
-  Workers(const Workers&) = delete;
-  Workers& operator=(const Workers&) = delete;
-  ~Workers() {
-    for (std::jthread& thread : threads_) thread.request_stop();
-    // jthread's destructor joins.
-  }
-
- private:
-  std::vector<std::jthread> threads_;
-};
+using parallel::BatchPtr;
+using parallel::Board;
+using parallel::RowRange;
+using parallel::RunResult;
+using parallel::Segment;
+using parallel::SegmentResult;
+using parallel::SliceRun;
+using parallel::WorkContext;
 
 // The calling thread's side: cuts rows into runs, posts them, and appends
 // results in order.
 class RunCoordinator {
  public:
-  RunCoordinator(RunBoard& board, std::span<const qarn::TypeId> types, uint64_t chunk_size,
-                 uint64_t run_rows, uint64_t most_pending, common::ByteBuffer& out)
-      : board_(board), chunk_(types), chunk_size_(chunk_size), run_rows_(run_rows),
-        most_pending_(most_pending), out_(out) {}
+  RunCoordinator(Board& board, const WorkContext& context, uint64_t run_rows,
+                 uint64_t most_pending, common::ByteBuffer& out)
+      : board_(board), context_(context), chunk_(context.types), chunk_size_(context.chunk_size),
+        run_rows_(run_rows), most_pending_(most_pending), out_(out) {}
+
+  // Work waiting on the board, done here; false when none waits.
+  bool help() { return parallel::help(board_, chunk_, context_); }
 
   // Adds the batch's rows; a failure already met in order stops the feed.
   std::optional<ConversionFailure> feed(BatchPtr batch) {
@@ -233,6 +52,11 @@ class RunCoordinator {
       }
     }
     return append_ready();
+  }
+
+  // Keeps the calling thread useful while it waits for something else.
+  void wait_for_segment(uint64_t segment) {
+    if (!help()) board_.wait_for_segment(segment);
   }
 
   // Posts the last run and appends everything; the first failure in order.
@@ -265,7 +89,7 @@ class RunCoordinator {
   // Appends every posted run, converting waiting ones meanwhile.
   std::optional<ConversionFailure> drain() {
     while (next_ < posted_) {
-      if (auto failure = append_or_help(true)) return failure;
+      if (auto failure = append_or_help()) return failure;
     }
     return std::nullopt;
   }
@@ -275,7 +99,7 @@ class RunCoordinator {
     // Keeps the rows held at once bounded: while too many runs are not yet
     // appended, convert one here or wait for the next in order.
     while (posted_ - next_ >= most_pending_) {
-      if (auto failure = append_or_help(false)) return failure;
+      if (auto failure = append_or_help()) return failure;
     }
     pending_.index = posted_++;
     board_.post(std::move(pending_));
@@ -283,24 +107,18 @@ class RunCoordinator {
     return std::nullopt;
   }
 
-  // Appends the next result in order if it is done; otherwise converts a
-  // waiting run or, with nothing to convert, waits.
-  std::optional<ConversionFailure> append_or_help(bool until_appended) {
+  // Appends the next result in order if it is done; otherwise does waiting
+  // work or, with nothing waiting, waits.
+  std::optional<ConversionFailure> append_or_help() {
     RunResult result;
-    if (board_.take_result(next_, result)) return append(std::move(result));
-    SliceRun run;
-    if (board_.take_now(run)) {
-      const uint64_t index = run.index;
-      board_.finish(index, convert_run(run, chunk_, chunk_size_, board_.spare_buffer()));
-      return std::nullopt;
-    }
-    board_.wait_for(next_, !until_appended);
+    if (board_.take_run_result(next_, result)) return append(std::move(result));
+    if (!help()) board_.wait_for_run(next_);
     return std::nullopt;
   }
 
   std::optional<ConversionFailure> append_ready() {
     RunResult result;
-    while (next_ < posted_ && board_.take_result(next_, result)) {
+    while (next_ < posted_ && board_.take_run_result(next_, result)) {
       if (auto failure = append(std::move(result))) return failure;
     }
     return std::nullopt;
@@ -317,7 +135,8 @@ class RunCoordinator {
     return std::nullopt;
   }
 
-  RunBoard& board_;
+  Board& board_;
+  const WorkContext& context_;
   ChunkBuilder chunk_;
   uint64_t chunk_size_;
   uint64_t run_rows_;
@@ -339,10 +158,117 @@ uint64_t rows_per_run(uint64_t chunk_size, size_t column_count) {
   return (least + chunk_size - 1) / chunk_size * chunk_size;
 }
 
+// The next place to cut the input at or beyond `from`: just after a line
+// end byte that follows a byte of content, or the end. A record read from
+// there began where its read would have begun in one pass: after the line
+// end of the record before, ahead of the LF of a CR LF pair and of any
+// blank lines, so that its position is the same.
+size_t cut_after_line_end(std::span<const uint8_t> input, size_t from) {
+  const auto line_end = [&](size_t at) { return input[at] == '\n' || input[at] == '\r'; };
+  for (size_t at = std::max<size_t>(from, 1); at < input.size(); ++at) {
+    if (line_end(at) && !line_end(at - 1)) return at + 1;
+  }
+  return input.size();
+}
+
+// Segments are large enough that reading one is worth a thread, and small
+// enough that every thread gets several.
+size_t segment_size(size_t remaining, unsigned threads, size_t requested) {
+  if (requested != 0) return requested;
+  return std::clamp<size_t>(remaining / (8 * size_t{threads}), size_t{256} << 10, size_t{4} << 20);
+}
+
+// Reads the input after the sample in segments on every thread and feeds
+// their rows, in order, to the runs. A segment is read as though its start
+// began a record; when the segment before it ends inside a record (a line
+// end in quotes), that record is dropped there and the segment read again
+// from the record's start, on this thread.
+class SegmentFeed {
+ public:
+  SegmentFeed(Board& board, RunCoordinator& runs, const WorkContext& context, size_t start,
+              uint64_t records_before, size_t segment_bytes, unsigned threads)
+      : board_(board), runs_(runs), context_(context), next_start_(start), planned_to_(start),
+        records_(records_before), segment_bytes_(segment_bytes), most_ahead_(2 * size_t{threads} + 1) {}
+
+  // Feeds every record; the first failure in order.
+  std::optional<ConversionFailure> run() {
+    while (true) {
+      plan();
+      if (planned_.empty()) return std::nullopt;
+      const Segment segment = planned_.front();
+      planned_.pop_front();
+      SegmentResult result;
+      while (!board_.take_segment_result(segment.index, result)) runs_.wait_for_segment(segment.index);
+      if (segment.start != next_start_) {
+        result = parallel::read_segment(Segment{segment.index, next_start_, segment.stop}, context_);
+      }
+      if (auto failure = consume(std::move(result), segment.stop)) return failure;
+    }
+  }
+
+ private:
+  void plan() {
+    const size_t end = context_.input.size();
+    while (planned_.size() < most_ahead_ && planned_to_ < end) {
+      const size_t stop = cut_after_line_end(context_.input, planned_to_ + segment_bytes_);
+      const Segment segment{next_index_++, planned_to_, stop};
+      planned_.push_back(segment);
+      board_.post(segment);
+      planned_to_ = stop;
+    }
+  }
+
+  std::optional<ConversionFailure> consume(SegmentResult result, size_t stop) {
+    if (result.out_of_memory) throw std::bad_alloc();
+    if (result.broken) throw std::runtime_error("a conversion thread failed unexpectedly");
+    if (result.cut) {
+      // The last record goes on past the segment: it is read again, whole,
+      // with the next one.
+      result.batches.back() = drop_last_row(result.batches.back());
+      --result.rows;
+      next_start_ = result.cut_start;
+    } else {
+      next_start_ = stop;
+    }
+    for (BatchPtr& batch : result.batches) {
+      if (batch->row_count() == 0) continue;
+      if (auto failure = runs_.feed(std::move(batch))) return failure;
+    }
+    if (result.error) {
+      // Rows before the bad record are written; the records before the
+      // segment number it.
+      csv::CsvError error = *result.error;
+      error.position.record += records_;
+      if (auto failure = runs_.finish_before_error()) return failure;
+      return csv_failure(kParseErrorPrefix, error);
+    }
+    records_ += result.rows;
+    return std::nullopt;
+  }
+
+  // The batch without its last row; no other run refers to it yet.
+  static BatchPtr drop_last_row(const BatchPtr& batch) {
+    std::const_pointer_cast<csv::RowBatch>(batch)->drop_last_row();
+    return batch;
+  }
+
+  Board& board_;
+  RunCoordinator& runs_;
+  const WorkContext& context_;
+  size_t next_start_;       // where the next record truly begins
+  size_t planned_to_;       // where the next segment to post begins
+  uint64_t records_;        // records before `next_start_`, the header row included
+  size_t segment_bytes_;
+  size_t most_ahead_;
+  uint64_t next_index_ = 0;
+  std::deque<Segment> planned_;  // posted, not yet taken
+};
+
 // The rows after the start of the file, converted on `threads` threads.
-std::optional<ConversionFailure> write_rows_in_parallel(csv::CsvReader& reader, TableStart& start,
+std::optional<ConversionFailure> write_rows_in_parallel(std::span<const uint8_t> input,
+                                                        csv::CsvReader& reader, TableStart& start,
                                                         uint64_t chunk_size, unsigned threads,
-                                                        qarn::Writer& writer) {
+                                                        size_t segment_bytes, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
   // Runs of slices this large would hold too many fields at once; with
   // slices this large there is little to share out anyway.
@@ -351,30 +277,24 @@ std::optional<ConversionFailure> write_rows_in_parallel(csv::CsvReader& reader, 
   }
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
-  BatchPool batches;
-  RunBoard board;
-  RunCoordinator coordinator(board, start.types, chunk_size, rows_per_run(chunk_size, column_count),
-                             2 * uint64_t{threads}, writer.out());
-  Workers workers(threads - 1, board, start.types, chunk_size);
+  parallel::BatchPool batches;
+  const WorkContext context{input, start.types, chunk_size, rows_per_batch(column_count), batches};
+  Board board;
+  RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), 2 * uint64_t{threads},
+                      writer.out());
+  parallel::Workers workers(threads - 1, board, context);
 
   for (csv::RowBatch& batch : start.sample) {
-    if (auto failure = coordinator.feed(std::make_shared<const csv::RowBatch>(std::move(batch)))) {
+    if (auto failure = runs.feed(std::make_shared<const csv::RowBatch>(std::move(batch)))) {
       return failure;
     }
   }
   start.sample.clear();
-  const size_t batch_rows = rows_per_batch(column_count);
-  while (true) {
-    std::shared_ptr<csv::RowBatch> batch = batches.take();
-    auto read = reader.next_batch(*batch, column_count, batch_rows);
-    if (!read.ok()) {
-      if (auto failure = coordinator.finish_before_error()) return failure;
-      return csv_failure(kParseErrorPrefix, read.error());
-    }
-    if (read.value() == 0) break;
-    if (auto failure = coordinator.feed(std::move(batch))) return failure;
-  }
-  if (auto failure = coordinator.finish()) return failure;
+  const size_t after_sample = reader.bytes_read();
+  SegmentFeed segments(board, runs, context, after_sample, reader.records_read(),
+                       segment_size(input.size() - after_sample, threads, segment_bytes), threads);
+  if (auto failure = segments.run()) return failure;
+  if (auto failure = runs.finish()) return failure;
   writer.write_section_header(qarn::SectionId::TableEnd);
   return std::nullopt;
 }
@@ -385,11 +305,13 @@ std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const ui
                                                               uint64_t chunk_size,
                                                               uint64_t sample_rows,
                                                               unsigned threads,
-                                                              common::ByteBuffer& out) {
+                                                              common::ByteBuffer& out,
+                                                              size_t segment_bytes) {
   if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
   return convert_with(csv, chunk_size, sample_rows, out,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
-                        return write_rows_in_parallel(reader, start, chunk_size, threads, writer);
+                        return write_rows_in_parallel(csv, reader, start, chunk_size, threads,
+                                                      segment_bytes, writer);
                       });
 }
 

@@ -1,12 +1,15 @@
 // One conversion on several threads, with exactly the output and the
 // failures of the single-threaded driver.
 //
-// The calling thread reads the header and the sample, writes the start of
-// the file, and then reads records in order, handing runs of whole table
-// slices to worker threads, which convert and encode them into buffers of
-// their own. The calling thread appends finished runs to the output in
-// input order, stopping at the first failure in that order; while the
-// workers have enough to do, it converts runs too.
+// The calling thread reads the header and the sample and writes the start
+// of the file. The rest of the input is cut into segments after line ends,
+// which every thread reads into rows at once, each as though its segment
+// began a record; the calling thread takes them in order, reading one again
+// from the right place when the one before it ended inside a quoted field.
+// It cuts the rows into runs of whole table slices, which the threads
+// convert and encode into buffers of their own, and appends finished runs to
+// the output in input order, stopping at the first failure in that order.
+// While it waits, it does waiting work too.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +23,13 @@ namespace pipeline {
 
 // `threads` counts the calling thread; 1 runs the single-threaded driver.
 // Every thread started has ended when the call returns or throws.
+// `segment_bytes` sets how much input a thread reads at a time (0: chosen
+// from the input's size); tests make it small.
 std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                                               uint64_t chunk_size,
                                                               uint64_t sample_rows,
                                                               unsigned threads,
-                                                              common::ByteBuffer& out);
+                                                              common::ByteBuffer& out,
+                                                              size_t segment_bytes = 0);
 
 }  // namespace pipeline

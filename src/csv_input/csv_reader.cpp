@@ -150,6 +150,11 @@ class RowSink {
 CsvReader::CsvReader(std::span<const uint8_t> input, ScanBlocks scan) noexcept
     : input_(input), tokenizer_(input, content_start(input), scan) {}
 
+CsvReader::CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before,
+                     ScanBlocks scan) noexcept
+    : input_(input), tokenizer_(input, start, scan), records_completed_(records_before),
+      header_(HeaderRow{}) {}
+
 RecordPosition CsvReader::position_at(size_t offset, uint64_t record) const {
   const auto lines = std::count(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(offset), kLf);
   return RecordPosition{offset, 1 + static_cast<uint64_t>(lines), record};

@@ -24,6 +24,13 @@ class CsvReader {
   // fills. `scan` finds the special bytes; tests choose one to check each.
   explicit CsvReader(std::span<const uint8_t> input, ScanBlocks scan = best_block_scanner()) noexcept;
 
+  // Reads records from `start` on, as though the header and `records_before`
+  // records had been read before it (their count numbers the records in
+  // errors). `input` runs from the first byte of the whole input, so that
+  // positions count from there; it may end before the whole input does.
+  CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before,
+            ScanBlocks scan = best_block_scanner()) noexcept;
+
   // The first record's fields; empty when the input holds no record at all.
   // Remembered, so a second call answers the same without reading.
   Result<HeaderRow, CsvError> read_header();
@@ -36,6 +43,12 @@ class CsvReader {
 
   // Input bytes consumed so far, up to the end of the last record read.
   [[nodiscard]] size_t bytes_read() const noexcept { return tokenizer_.offset(); }
+  // Records read so far, the header row included.
+  [[nodiscard]] uint64_t records_read() const noexcept { return records_completed_; }
+  // Whether the last record was ended by the end of `input` rather than by a
+  // line end, and where it began.
+  [[nodiscard]] bool ended_by_input_end() const noexcept { return tokenizer_.ended_by_input_end(); }
+  [[nodiscard]] size_t last_record_start() const noexcept { return tokenizer_.last_record_start(); }
 
  private:
   // The first record in [start, end) holding a field that is not valid UTF-8,

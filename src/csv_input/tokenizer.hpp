@@ -137,6 +137,11 @@ class Tokenizer {
   [[nodiscard]] size_t offset() const noexcept { return offset_; }
   [[nodiscard]] bool at_end() const noexcept { return offset_ == size_; }
 
+  // Whether the last record read was ended by the end of the input rather
+  // than by a line end, and where it began (blank lines before it included).
+  [[nodiscard]] bool ended_by_input_end() const noexcept { return ended_by_input_end_; }
+  [[nodiscard]] size_t last_record_start() const noexcept { return last_record_start_; }
+
   // Whether any byte of 0x80 or above was consumed since the last reset.
   [[nodiscard]] bool saw_non_ascii() const noexcept { return non_ascii_ != 0; }
   void reset_non_ascii() noexcept { non_ascii_ = 0; }
@@ -170,12 +175,15 @@ class Tokenizer {
   size_t offset_;
   ScanBlocks scan_blocks_;
   uint64_t non_ascii_ = 0;
+  bool ended_by_input_end_ = false;
+  size_t last_record_start_ = 0;
 };
 
 template <class Sink>
 Sink Tokenizer::run_with(Sink sink) {
   State state = State::RecordStart;
-  size_t field_begin = offset_;  // raw start of the current field
+  size_t field_begin = offset_;   // raw start of the current field
+  size_t record_begin = offset_;  // where the current record's reading began
   size_t quote_at = 0;           // position of the last quote seen in a quoted field
   bool doubled_quote = false;    // the quoted field holds "" and needs unescaping
   alignas(16) uint8_t tail[64];
@@ -206,6 +214,7 @@ Sink Tokenizer::run_with(Sink sink) {
     const auto end_record = [&](size_t at, unsigned bit) __attribute__((always_inline)) {
       state = State::RecordStart;
       field_begin = at + 1;
+      record_begin = at + 1;
       if (!sink.record_end(at + 1)) return false;
       const uint64_t consumed = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
       non_ascii_ |= masks.high & consumed;
@@ -378,9 +387,11 @@ Sink Tokenizer::run_with(Sink sink) {
 
   // End of input: an open field ends here, and with it the record.
   offset_ = size_;
+  if (state == State::RecordStart && field_begin == size_) return sink;  // the end of the data
+  ended_by_input_end_ = true;
+  last_record_start_ = record_begin;
   switch (state) {
     case State::RecordStart:
-      if (field_begin == size_) return sink;  // nothing pending: the end of the data
       sink.field(field_begin, size_);
       break;
     case State::Unquoted:

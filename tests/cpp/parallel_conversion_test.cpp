@@ -6,6 +6,7 @@
 #include "test_rounds.hpp"
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ struct Outcome {
   std::string bytes;
   std::string failure;
   friend bool operator==(const Outcome&, const Outcome&) = default;
+  friend void PrintTo(const Outcome& o, std::ostream* os) {
+    *os << o.bytes.size() << " bytes, failure '" << o.failure << "'";
+  }
 };
 
 std::span<const uint8_t> as_bytes(const std::string& text) {
@@ -31,9 +35,11 @@ Outcome single(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows
   return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
 }
 
-Outcome parallel(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows, unsigned threads) {
+Outcome parallel(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows, unsigned threads,
+                 size_t segment_bytes = 0) {
   common::ByteBuffer out;
-  auto failure = pipeline::convert_csv_to_qarn_parallel(as_bytes(csv), chunk_size, sample_rows, threads, out);
+  auto failure = pipeline::convert_csv_to_qarn_parallel(as_bytes(csv), chunk_size, sample_rows, threads,
+                                                        out, segment_bytes);
   return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
 }
 
@@ -68,8 +74,12 @@ TEST(ParallelConversion, GivesTheSingleThreadedBytes) {
       const uint64_t sample_rows = random() % 3 == 0 ? 0 : random() % 50;
       const Outcome expected = single(csv, chunk_size, sample_rows);
       for (unsigned threads : {1u, 2u, 3u, 8u}) {
-        ASSERT_EQ(parallel(csv, chunk_size, sample_rows, threads), expected)
-            << "case " << i << " chunk " << chunk_size << " threads " << threads;
+        // Segments of a byte or a few cut the input at every line end, in
+        // quotes or not.
+        const size_t segment_bytes = std::array<size_t, 4>{0, 1, 7, 64}[random() % 4];
+        ASSERT_EQ(parallel(csv, chunk_size, sample_rows, threads, segment_bytes), expected)
+            << "case " << i << " chunk " << chunk_size << " threads " << threads << " segments "
+            << segment_bytes;
       }
     }
   }
@@ -87,7 +97,8 @@ TEST(ParallelConversion, ReportsTheFirstBadRecordWhereverItLies) {
       for (uint64_t chunk_size : {uint64_t{1}, uint64_t{7}, uint64_t{100}}) {
         const Outcome expected = single(broken, chunk_size, 10);
         for (unsigned threads : {2u, 8u}) {
-          ASSERT_EQ(parallel(broken, chunk_size, 10, threads), expected) << i << " at " << at;
+          ASSERT_EQ(parallel(broken, chunk_size, 10, threads, 1 + random() % 200), expected)
+              << i << " at " << at;
         }
       }
     }

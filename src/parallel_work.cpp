@@ -1,0 +1,232 @@
+#include "parallel_work.hpp"
+
+#include <new>
+#include <stdexcept>
+
+#include "conversion_steps.hpp"
+#include "csv_input/csv_reader.hpp"
+#include "qarn/encoding.hpp"
+
+namespace pipeline::parallel {
+
+// ------------------------------------------------------------ the work
+
+std::shared_ptr<csv::RowBatch> BatchPool::take() {
+  std::unique_ptr<csv::RowBatch> batch;
+  {
+    std::lock_guard lock(mutex_);
+    if (!free_.empty()) {
+      batch = std::move(free_.back());
+      free_.pop_back();
+    }
+  }
+  if (!batch) batch = std::make_unique<csv::RowBatch>();
+  return {batch.release(), [this](csv::RowBatch* returned) { give_back(returned); }};
+}
+
+void BatchPool::give_back(csv::RowBatch* returned) noexcept {
+  std::unique_ptr<csv::RowBatch> batch(returned);
+  std::lock_guard lock(mutex_);
+  try {
+    free_.push_back(std::move(batch));
+  } catch (const std::bad_alloc&) {
+    // Not kept for reuse then; the batch is freed.
+  }
+}
+
+RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
+                      common::ByteBuffer bytes) {
+  RunResult result;
+  result.bytes = std::move(bytes);
+  try {
+    chunk.clear();
+    qarn::Writer writer(result.bytes);
+    SliceWriter slices(chunk, chunk_size, writer);
+    for (const RowRange& range : run.ranges) {
+      if ((result.error = slices.add(*range.batch, range.begin, range.end))) return result;
+    }
+    result.error = slices.finish();
+  } catch (const std::bad_alloc&) {
+    result.out_of_memory = true;
+  } catch (const std::length_error&) {
+    result.out_of_memory = true;  // a container asked for more than memory can hold
+  } catch (...) {
+    result.broken = true;
+  }
+  return result;
+}
+
+SegmentResult read_segment(const Segment& segment, const WorkContext& context) {
+  SegmentResult result;
+  try {
+    // The input ends at the segment's end, so that no record beyond it is
+    // read; positions still count from the first byte.
+    csv::CsvReader reader(context.input.first(segment.stop), segment.start, 0);
+    const size_t column_count = context.types.size();
+    while (true) {
+      std::shared_ptr<csv::RowBatch> batch = context.batches.take();
+      auto read = reader.next_batch(*batch, column_count, context.batch_rows);
+      if (!read.ok()) {
+        result.error = read.error();
+        break;
+      }
+      if (read.value() == 0) break;
+      result.rows += read.value();
+      result.batches.push_back(std::move(batch));
+    }
+    // A record that the segment's end cut short is whole in the input only
+    // if its last byte, the line end before `stop`, lay inside quotes.
+    result.cut = !result.error && segment.stop < context.input.size() && reader.ended_by_input_end();
+    result.cut_start = reader.last_record_start();
+  } catch (const std::bad_alloc&) {
+    result.out_of_memory = true;
+  } catch (const std::length_error&) {
+    result.out_of_memory = true;
+  } catch (...) {
+    result.broken = true;
+  }
+  return result;
+}
+
+// --------------------------------------------------------------- board
+
+void Board::post(SliceRun run) {
+  {
+    std::lock_guard lock(mutex_);
+    runs_.push_back(std::move(run));
+  }
+  work_.notify_one();
+}
+
+void Board::post(Segment segment) {
+  {
+    std::lock_guard lock(mutex_);
+    segments_.push_back(segment);
+  }
+  work_.notify_one();
+}
+
+bool Board::take_locked(std::variant<SliceRun, Segment>& work) {
+  if (!runs_.empty()) {
+    work = std::move(runs_.front());
+    runs_.pop_front();
+    return true;
+  }
+  if (!segments_.empty()) {
+    work = segments_.front();
+    segments_.pop_front();
+    return true;
+  }
+  return false;
+}
+
+bool Board::take_blocking(std::stop_token stop, std::variant<SliceRun, Segment>& work) {
+  std::unique_lock lock(mutex_);
+  if (!work_.wait(lock, stop, [&] { return has_waiting(); })) return false;
+  return take_locked(work);
+}
+
+bool Board::take_now(std::variant<SliceRun, Segment>& work) {
+  std::lock_guard lock(mutex_);
+  return take_locked(work);
+}
+
+void Board::finish(uint64_t index, RunResult result) {
+  {
+    std::lock_guard lock(mutex_);
+    done_runs_.emplace(index, std::move(result));
+  }
+  changed_.notify_all();
+}
+
+void Board::finish(uint64_t index, SegmentResult result) {
+  {
+    std::lock_guard lock(mutex_);
+    done_segments_.emplace(index, std::move(result));
+  }
+  changed_.notify_all();
+}
+
+bool Board::take_run_result(uint64_t index, RunResult& result) {
+  std::lock_guard lock(mutex_);
+  auto found = done_runs_.find(index);
+  if (found == done_runs_.end()) return false;
+  result = std::move(found->second);
+  done_runs_.erase(found);
+  return true;
+}
+
+bool Board::take_segment_result(uint64_t index, SegmentResult& result) {
+  std::lock_guard lock(mutex_);
+  auto found = done_segments_.find(index);
+  if (found == done_segments_.end()) return false;
+  result = std::move(found->second);
+  done_segments_.erase(found);
+  return true;
+}
+
+void Board::wait_for_run(uint64_t run) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return done_runs_.contains(run) || has_waiting(); });
+}
+
+void Board::wait_for_segment(uint64_t segment) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return done_segments_.contains(segment) || has_waiting(); });
+}
+
+common::ByteBuffer Board::spare_buffer() {
+  std::lock_guard lock(mutex_);
+  if (spare_.empty()) return {};
+  common::ByteBuffer buffer = std::move(spare_.back());
+  spare_.pop_back();
+  return buffer;
+}
+
+void Board::give_back(common::ByteBuffer buffer) {
+  buffer.clear();
+  std::lock_guard lock(mutex_);
+  spare_.push_back(std::move(buffer));
+}
+
+// ------------------------------------------------------------- threads
+
+namespace {
+
+void run_work(std::variant<SliceRun, Segment>& work, Board& board, ChunkBuilder& chunk,
+              const WorkContext& context) {
+  if (auto* run = std::get_if<SliceRun>(&work)) {
+    board.finish(run->index, convert_run(*run, chunk, context.chunk_size, board.spare_buffer()));
+  } else {
+    const Segment& segment = std::get<Segment>(work);
+    board.finish(segment.index, read_segment(segment, context));
+  }
+  work = Segment{};  // lets go of a run's batches
+}
+
+}  // namespace
+
+bool help(Board& board, ChunkBuilder& chunk, const WorkContext& context) {
+  std::variant<SliceRun, Segment> work;
+  if (!board.take_now(work)) return false;
+  run_work(work, board, chunk, context);
+  return true;
+}
+
+Workers::Workers(unsigned count, Board& board, const WorkContext& context) {
+  threads_.reserve(count);
+  for (unsigned i = 0; i < count; ++i) {
+    threads_.emplace_back([&board, &context](std::stop_token stop) {
+      ChunkBuilder chunk(context.types);
+      std::variant<SliceRun, Segment> work;
+      while (board.take_blocking(stop, work)) run_work(work, board, chunk, context);
+    });
+  }
+}
+
+Workers::~Workers() {
+  for (std::jthread& thread : threads_) thread.request_stop();
+  // jthread's destructor joins.
+}
+
+}  // namespace pipeline::parallel
