@@ -47,7 +47,11 @@ Outcome parallel(const std::string& csv, uint64_t chunk_size, uint64_t sample_ro
 std::string random_table(std::mt19937& random, size_t rows) {
   static const std::vector<std::string> cells = {
       "1", "-7", "2147483648", "1.5", "nan", "true", "FALSE", "", "x", "\"a,b\"", "\"q\"\"\"",
-      "\"line\nbreak\"", "\xC3\xA9", " 3", "9223372036854775808", "1e400"};
+      "\"line\nbreak\"", "\xC3\xA9", " 3", "9223372036854775808", "1e400", "\"cr\rin\"",
+      "\"crlf\r\n\n\"", "\"\n\""};
+  // Blank lines and lone CRs as well, so that a cut may fall between any
+  // two line end bytes.
+  static const std::vector<std::string> line_ends = {"\n", "\n", "\n", "\r\n", "\r", "\n\n", "\r\n\r\n"};
   const size_t columns = 1 + random() % 5;
   std::string out;
   for (size_t c = 0; c < columns; ++c) out += (c ? ",c" : "c") + std::to_string(c);
@@ -59,7 +63,7 @@ std::string random_table(std::mt19937& random, size_t rows) {
       // Mostly one kind per column, so that the types are not all string.
       out += random() % 4 == 0 ? cells[random() % cells.size()] : cells[(c * 3) % 7];
     }
-    out += random() % 5 == 0 ? "\r\n" : "\n";
+    out += line_ends[random() % line_ends.size()];
   }
   return out;
 }
@@ -101,6 +105,21 @@ TEST(ParallelConversion, ReportsTheFirstBadRecordWhereverItLies) {
               << i << " at " << at;
         }
       }
+    }
+  }
+}
+
+TEST(ParallelConversion, AStrayQuoteReadsTheSameOnEveryThread) {
+  // One quote put anywhere turns the rest of the input inside out: every
+  // segment after it starts in the other quote state than it assumes.
+  std::mt19937 random(99);
+  for (int i = 0; i < test_rounds(200); ++i) {
+    std::string csv = random_table(random, 1 + random() % 300);
+    csv.insert(random() % (csv.size() + 1), 1, '"');
+    const uint64_t chunk_size = 1 + random() % 20;
+    const Outcome expected = single(csv, chunk_size, 5);
+    for (unsigned threads : {2u, 3u}) {
+      ASSERT_EQ(parallel(csv, chunk_size, 5, threads, 1 + random() % 100), expected) << i;
     }
   }
 }
