@@ -45,7 +45,7 @@ def setup(engine: str):
     if engine == "ipc-polars":
         import polars as pl
 
-        return "arrow", lambda data: pl.read_ipc(io.BytesIO(data), memory_map=False)
+        return "arrow", lambda data: pl.read_ipc(io.BytesIO(data))
     raise SystemExit(f"unknown engine {engine!r}")
 
 

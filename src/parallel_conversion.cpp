@@ -31,9 +31,9 @@ using parallel::WorkContext;
 class RunCoordinator {
  public:
   RunCoordinator(Board& board, const WorkContext& context, uint64_t run_rows,
-                 uint64_t most_pending, common::ByteBuffer& out)
+                 uint64_t most_pending, size_t column_parts, common::ByteBuffer& out)
       : board_(board), context_(context), chunk_(context.types), chunk_size_(context.chunk_size),
-        run_rows_(run_rows), most_pending_(most_pending), out_(out) {}
+        run_rows_(run_rows), most_pending_(most_pending), column_parts_(column_parts), out_(out) {}
 
   // Work waiting on the board, done here; false when none waits.
   bool help() { return parallel::help(board_, chunk_, context_); }
@@ -102,7 +102,11 @@ class RunCoordinator {
       if (auto failure = append_or_help()) return failure;
     }
     pending_.index = posted_++;
-    board_.post(std::move(pending_));
+    if (column_parts_ > 1 && run_rows_ == chunk_size_) {
+      board_.post(parallel::split_run(std::move(pending_), context_.types.size(), column_parts_));
+    } else {
+      board_.post(std::move(pending_));
+    }
     pending_ = SliceRun();
     return std::nullopt;
   }
@@ -129,9 +133,15 @@ class RunCoordinator {
     if (result.out_of_memory) throw std::bad_alloc();
     if (result.broken) throw std::runtime_error("a conversion thread failed unexpectedly");
     if (result.error) return write_failure(*result.error);
-    out_.prefault(result.bytes.size());
+    size_t size = result.bytes.size();
+    for (const common::ByteBuffer& piece : result.tail) size += piece.size();
+    out_.prefault(size);
     out_.append(result.bytes.bytes());
     board_.give_back(std::move(result.bytes));
+    for (common::ByteBuffer& piece : result.tail) {
+      out_.append(piece.bytes());
+      board_.give_back(std::move(piece));
+    }
     return std::nullopt;
   }
 
@@ -141,11 +151,21 @@ class RunCoordinator {
   uint64_t chunk_size_;
   uint64_t run_rows_;
   uint64_t most_pending_;
+  size_t column_parts_;  // parts a run of one slice is converted in
   common::ByteBuffer& out_;
   SliceRun pending_;
   uint64_t posted_ = 0;
   uint64_t next_ = 0;  // the next run to append
 };
+
+// Tables this wide have their slices' columns converted in parts, one per
+// thread: with many columns there are few rows to a slice, and so few
+// slices that whole ones would leave threads idle at the start and the end.
+constexpr size_t kLeastColumnsToSplit = 32;
+
+size_t column_parts(size_t column_count, unsigned threads) {
+  return column_count >= kLeastColumnsToSplit ? threads : 1;
+}
 
 // Beyond this, a run's fields would take hundreds of megabytes.
 constexpr uint64_t kMostFieldsPerRun = uint64_t{16} << 20;
@@ -188,7 +208,7 @@ class SegmentFeed {
   SegmentFeed(Board& board, RunCoordinator& runs, const WorkContext& context, size_t start,
               uint64_t records_before, size_t segment_bytes, unsigned threads)
       : board_(board), runs_(runs), context_(context), next_start_(start), planned_to_(start),
-        records_(records_before), segment_bytes_(segment_bytes), most_ahead_(2 * size_t{threads} + 1) {}
+        records_(records_before), segment_bytes_(segment_bytes), most_ahead_(size_t{threads} + 1) {}
 
   // Feeds every record; the first failure in order.
   std::optional<ConversionFailure> run() {
@@ -280,8 +300,8 @@ std::optional<ConversionFailure> write_rows_in_parallel(std::span<const uint8_t>
   parallel::BatchPool batches;
   const WorkContext context{input, start.types, chunk_size, rows_per_batch(column_count), batches};
   Board board;
-  RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), 2 * uint64_t{threads},
-                      writer.out());
+  RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},
+                      column_parts(column_count, threads), writer.out());
   parallel::Workers workers(threads - 1, board, context);
 
   for (csv::RowBatch& batch : start.sample) {

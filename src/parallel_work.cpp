@@ -34,18 +34,16 @@ void BatchPool::give_back(csv::RowBatch* returned) noexcept {
   }
 }
 
-RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
-                      common::ByteBuffer bytes) {
+namespace {
+
+// Runs `encode` into a result that holds `bytes`, with what it throws
+// turned into the result's flags, for the calling thread to raise.
+template <class Encode>
+RunResult encode_guarded(common::ByteBuffer bytes, Encode encode) {
   RunResult result;
   result.bytes = std::move(bytes);
   try {
-    chunk.clear();
-    qarn::Writer writer(result.bytes);
-    SliceWriter slices(chunk, chunk_size, writer);
-    for (const RowRange& range : run.ranges) {
-      if ((result.error = slices.add(*range.batch, range.begin, range.end))) return result;
-    }
-    result.error = slices.finish();
+    result.error = encode(result.bytes);
   } catch (const std::bad_alloc&) {
     result.out_of_memory = true;
   } catch (const std::length_error&) {
@@ -55,6 +53,83 @@ RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_s
   }
   return result;
 }
+
+}  // namespace
+
+RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
+                      common::ByteBuffer bytes) {
+  return encode_guarded(std::move(bytes), [&](common::ByteBuffer& out) -> qarn::WriteStatus {
+    chunk.clear();
+    qarn::Writer writer(out);
+    SliceWriter slices(chunk, chunk_size, writer);
+    for (const RowRange& range : run.ranges) {
+      if (auto error = slices.add(*range.batch, range.begin, range.end)) return error;
+    }
+    return slices.finish();
+  });
+}
+
+std::shared_ptr<SplitRun> split_run(SliceRun run, size_t column_count, size_t parts) {
+  auto split = std::make_shared<SplitRun>();
+  split->run = std::move(run);
+  split->parts.resize(parts);
+  for (size_t part = 0; part < parts; ++part) {
+    split->parts[part].first_column = column_count * part / parts;
+    split->parts[part].stop_column = column_count * (part + 1) / parts;
+  }
+  split->unfinished.store(parts);
+  return split;
+}
+
+namespace {
+
+// Columns [first, stop) of the run's one slice, each a framed column slice.
+RunResult convert_part(const SliceRun& run, const SplitRun::Part& part, ChunkBuilder& chunk,
+                       common::ByteBuffer bytes) {
+  return encode_guarded(std::move(bytes), [&](common::ByteBuffer& out) -> qarn::WriteStatus {
+    chunk.clear();
+    for (const RowRange& range : run.ranges) {
+      chunk.append_columns(*range.batch, range.begin, range.end, part.first_column, part.stop_column);
+    }
+    const std::span<const qarn::ColumnSlice> slices = chunk.finish_slices();
+    qarn::Writer writer(out);
+    for (size_t column = part.first_column; column < part.stop_column; ++column) {
+      if (auto error = qarn::write_column_slice(writer, slices[column])) return error;
+    }
+    return std::nullopt;
+  });
+}
+
+// The slice of a split run: its header, then the parts in column order; a
+// part that failed ends it with the failure of its first column.
+RunResult join_parts(SplitRun& split, size_t column_count, common::ByteBuffer bytes) {
+  RunResult joined = encode_guarded(std::move(bytes), [&](common::ByteBuffer& out) -> qarn::WriteStatus {
+    qarn::Writer writer(out);
+    writer.write_section_header(qarn::SectionId::TableSlice);
+    if (!writer.fits_count(column_count)) return qarn::FormatError{qarn::FormatErrorKind::TooManyColumns};
+    writer.write_count(column_count);
+    return std::nullopt;
+  });
+  if (joined.error || joined.out_of_memory || joined.broken) return joined;
+  for (SplitRun::Part& part : split.parts) {
+    RunResult& result = part.result;
+    if (result.error || result.out_of_memory || result.broken) {
+      joined.error = result.error;
+      joined.out_of_memory = result.out_of_memory;
+      joined.broken = result.broken;
+      return joined;
+    }
+    try {
+      joined.tail.push_back(std::move(result.bytes));
+    } catch (const std::bad_alloc&) {
+      joined.out_of_memory = true;
+      return joined;
+    }
+  }
+  return joined;
+}
+
+}  // namespace
 
 SegmentResult read_segment(const Segment& segment, const WorkContext& context) {
   SegmentResult result;
@@ -98,6 +173,14 @@ void Board::post(SliceRun run) {
   work_.notify_one();
 }
 
+void Board::post(const std::shared_ptr<SplitRun>& run) {
+  {
+    std::lock_guard lock(mutex_);
+    for (size_t part = 0; part < run->parts.size(); ++part) runs_.push_back(ColumnPart{run, part});
+  }
+  work_.notify_all();
+}
+
 void Board::post(Segment segment) {
   {
     std::lock_guard lock(mutex_);
@@ -106,9 +189,9 @@ void Board::post(Segment segment) {
   work_.notify_one();
 }
 
-bool Board::take_locked(std::variant<SliceRun, Segment>& work) {
+bool Board::take_locked(Work& work) {
   if (!runs_.empty()) {
-    work = std::move(runs_.front());
+    std::visit([&](auto& run) { work = std::move(run); }, runs_.front());
     runs_.pop_front();
     return true;
   }
@@ -120,13 +203,13 @@ bool Board::take_locked(std::variant<SliceRun, Segment>& work) {
   return false;
 }
 
-bool Board::take_blocking(std::stop_token stop, std::variant<SliceRun, Segment>& work) {
+bool Board::take_blocking(std::stop_token stop, Work& work) {
   std::unique_lock lock(mutex_);
   if (!work_.wait(lock, stop, [&] { return has_waiting(); })) return false;
   return take_locked(work);
 }
 
-bool Board::take_now(std::variant<SliceRun, Segment>& work) {
+bool Board::take_now(Work& work) {
   std::lock_guard lock(mutex_);
   return take_locked(work);
 }
@@ -193,10 +276,18 @@ void Board::give_back(common::ByteBuffer buffer) {
 
 namespace {
 
-void run_work(std::variant<SliceRun, Segment>& work, Board& board, ChunkBuilder& chunk,
+void run_work(Work& work, Board& board, ChunkBuilder& chunk,
               const WorkContext& context) {
   if (auto* run = std::get_if<SliceRun>(&work)) {
     board.finish(run->index, convert_run(*run, chunk, context.chunk_size, board.spare_buffer()));
+  } else if (auto* column_part = std::get_if<ColumnPart>(&work)) {
+    SplitRun& split = *column_part->run;
+    SplitRun::Part& part = split.parts[column_part->part];
+    part.result = convert_part(split.run, part, chunk, board.spare_buffer());
+    // The last part to finish sees every other part's result.
+    if (split.unfinished.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      board.finish(split.run.index, join_parts(split, context.types.size(), board.spare_buffer()));
+    }
   } else {
     const Segment& segment = std::get<Segment>(work);
     board.finish(segment.index, read_segment(segment, context));
@@ -207,7 +298,7 @@ void run_work(std::variant<SliceRun, Segment>& work, Board& board, ChunkBuilder&
 }  // namespace
 
 bool help(Board& board, ChunkBuilder& chunk, const WorkContext& context) {
-  std::variant<SliceRun, Segment> work;
+  Work work;
   if (!board.take_now(work)) return false;
   run_work(work, board, chunk, context);
   return true;
@@ -218,7 +309,7 @@ Workers::Workers(unsigned count, Board& board, const WorkContext& context) {
   for (unsigned i = 0; i < count; ++i) {
     threads_.emplace_back([&board, &context](std::stop_token stop) {
       ChunkBuilder chunk(context.types);
-      std::variant<SliceRun, Segment> work;
+      Work work;
       while (board.take_blocking(stop, work)) run_work(work, board, chunk, context);
     });
   }

@@ -6,6 +6,7 @@
 // rows they hold go soon.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -64,10 +65,30 @@ struct SliceRun {
 };
 
 struct RunResult {
-  common::ByteBuffer bytes;  // the run's table slices, framed
+  common::ByteBuffer bytes;             // the run's table slices, framed
+  std::vector<common::ByteBuffer> tail;  // more of them, to append after `bytes`
   std::optional<qarn::FormatError> error;
   bool out_of_memory = false;
   bool broken = false;  // an unexpected exception, raised again by the calling thread
+};
+
+// A run of one table slice whose columns are converted in parts, on as many
+// threads, so that a table of few, wide slices still keeps every thread
+// busy. The thread that finishes the last part puts the slice together.
+struct SplitRun {
+  struct Part {
+    size_t first_column = 0;
+    size_t stop_column = 0;
+    RunResult result;  // the part's column slices, without the slice's header
+  };
+  SliceRun run;
+  std::vector<Part> parts;
+  std::atomic<size_t> unfinished{0};
+};
+
+struct ColumnPart {
+  std::shared_ptr<SplitRun> run;
+  size_t part = 0;
 };
 
 // The records of input bytes [start, stop), read as though `start` began a
@@ -100,19 +121,24 @@ struct WorkContext {
 
 RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
                       common::ByteBuffer bytes);
+// Splits a run of one slice into `parts` parts of about as many columns.
+std::shared_ptr<SplitRun> split_run(SliceRun run, size_t column_count, size_t parts);
 SegmentResult read_segment(const Segment& segment, const WorkContext& context);
 
 // What the threads share: work waiting to be done, results waiting to be
 // taken, and buffers to reuse.
+using Work = std::variant<SliceRun, ColumnPart, Segment>;
+
 class Board {
  public:
   void post(SliceRun run);
+  void post(const std::shared_ptr<SplitRun>& run);  // every part of it
   void post(Segment segment);
 
   // Waiting work for a worker (runs first), or false once stopped.
-  bool take_blocking(std::stop_token stop, std::variant<SliceRun, Segment>& work);
+  bool take_blocking(std::stop_token stop, Work& work);
   // The same without waiting, for the calling thread.
-  bool take_now(std::variant<SliceRun, Segment>& work);
+  bool take_now(Work& work);
 
   void finish(uint64_t index, RunResult result);
   void finish(uint64_t index, SegmentResult result);
@@ -128,13 +154,13 @@ class Board {
   void give_back(common::ByteBuffer buffer);
 
  private:
-  bool take_locked(std::variant<SliceRun, Segment>& work);
+  bool take_locked(Work& work);
   bool has_waiting() const noexcept { return !runs_.empty() || !segments_.empty(); }
 
   std::mutex mutex_;
   std::condition_variable_any work_;
   std::condition_variable changed_;
-  std::deque<SliceRun> runs_;
+  std::deque<std::variant<SliceRun, ColumnPart>> runs_;
   std::deque<Segment> segments_;
   std::map<uint64_t, RunResult> done_runs_;
   std::map<uint64_t, SegmentResult> done_segments_;

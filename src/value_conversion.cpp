@@ -123,8 +123,9 @@ ChunkBuilder::ChunkBuilder(std::span<const qarn::TypeId> types)
   }
 }
 
-void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t end) {
-  for (size_t column = 0; column < slices_.size(); ++column) {
+void ChunkBuilder::append_columns(const csv::RowBatch& batch, size_t begin, size_t end, size_t first,
+                                  size_t stop) {
+  for (size_t column = first; column < stop; ++column) {
     if (convert_column(batch.column(column) + begin, end - begin, plain_values(slices_[column]),
                        invalid_[column])) {
       any_invalid_[column] = 1;

@@ -38,7 +38,13 @@ class ChunkBuilder {
   [[nodiscard]] size_t encoded_size() const noexcept;
 
   // Appends rows [begin, end) of the batch to every column.
-  void append_rows(const csv::RowBatch& batch, size_t begin, size_t end);
+  void append_rows(const csv::RowBatch& batch, size_t begin, size_t end) {
+    append_columns(batch, begin, end, 0, slices_.size());
+  }
+
+  // The same for columns [first, stop) alone, so that threads may share
+  // the columns of one slice; the others must then be left unread.
+  void append_columns(const csv::RowBatch& batch, size_t begin, size_t end, size_t first, size_t stop);
 
   // The slices of the rows appended since the last clear(), in column order,
   // each with "IsInvalid" when any of its rows is invalid.

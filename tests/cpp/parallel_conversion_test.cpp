@@ -44,7 +44,7 @@ Outcome parallel(const std::string& csv, uint64_t chunk_size, uint64_t sample_ro
 }
 
 // A table of a few typed columns, with now and then an odd field.
-std::string random_table(std::mt19937& random, size_t rows) {
+std::string random_table(std::mt19937& random, size_t rows, size_t columns = 0) {
   static const std::vector<std::string> cells = {
       "1", "-7", "2147483648", "1.5", "nan", "true", "FALSE", "", "x", "\"a,b\"", "\"q\"\"\"",
       "\"line\nbreak\"", "\xC3\xA9", " 3", "9223372036854775808", "1e400", "\"cr\rin\"",
@@ -52,7 +52,7 @@ std::string random_table(std::mt19937& random, size_t rows) {
   // Blank lines and lone CRs as well, so that a cut may fall between any
   // two line end bytes.
   static const std::vector<std::string> line_ends = {"\n", "\n", "\n", "\r\n", "\r", "\n\n", "\r\n\r\n"};
-  const size_t columns = 1 + random() % 5;
+  if (columns == 0) columns = 1 + random() % 5;
   std::string out;
   for (size_t c = 0; c < columns; ++c) out += (c ? ",c" : "c") + std::to_string(c);
   out += "\n";
@@ -84,6 +84,22 @@ TEST(ParallelConversion, GivesTheSingleThreadedBytes) {
         ASSERT_EQ(parallel(csv, chunk_size, sample_rows, threads, segment_bytes), expected)
             << "case " << i << " chunk " << chunk_size << " threads " << threads << " segments "
             << segment_bytes;
+      }
+    }
+  }
+}
+
+TEST(ParallelConversion, WideTablesGiveTheSameBytesWithTheirColumnsShared) {
+  // Enough columns, and slices of enough rows, that each slice's columns
+  // are converted in parts.
+  std::mt19937 random(31);
+  for (int i = 0; i < test_rounds(20); ++i) {
+    const std::string csv = random_table(random, random() % 2500, 32 + random() % 40);
+    for (uint64_t chunk_size : {uint64_t{7}, uint64_t{600}, uint64_t{1000}}) {
+      const Outcome expected = single(csv, chunk_size, 10);
+      for (unsigned threads : {2u, 3u, 8u}) {
+        ASSERT_EQ(parallel(csv, chunk_size, 10, threads, 1 + random() % 2000), expected)
+            << "case " << i << " chunk " << chunk_size << " threads " << threads;
       }
     }
   }
