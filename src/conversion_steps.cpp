@@ -80,20 +80,6 @@ std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const Ta
   return std::nullopt;
 }
 
-qarn::WriteStatus SliceWriter::add(const csv::RowBatch& batch, size_t begin, size_t end) {
-  size_t row = begin;
-  while (row < end) {
-    const uint64_t room = chunk_size_ - chunk_.row_count();
-    const size_t take = static_cast<size_t>(std::min<uint64_t>(room, end - row));
-    chunk_.append_rows(batch, row, row + take);
-    row += take;
-    if (chunk_.row_count() == chunk_size_) {
-      if (auto err = flush()) return err;
-    }
-  }
-  return std::nullopt;
-}
-
 qarn::WriteStatus SliceWriter::flush() {
   writer_.out().prefault(chunk_.encoded_size());
   writer_.write_section_header(qarn::SectionId::TableSlice);

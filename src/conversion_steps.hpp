@@ -3,6 +3,7 @@
 // file, and cutting rows into table slices.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -78,13 +79,35 @@ class SliceWriter {
       : chunk_(chunk), chunk_size_(chunk_size), writer_(writer) {}
 
   // Rows [begin, end) of the batch.
-  qarn::WriteStatus add(const csv::RowBatch& batch, size_t begin, size_t end);
+  qarn::WriteStatus add(const csv::RowBatch& batch, size_t begin, size_t end) {
+    return add_rows(begin, end, [&](size_t from, size_t to) { chunk_.append_rows(batch, from, to); });
+  }
   qarn::WriteStatus add(const csv::RowBatch& batch) { return add(batch, 0, batch.row_count()); }
+  // Rows [begin, end) of rows converted before.
+  qarn::WriteStatus add(const ConvertedRows& rows, size_t begin, size_t end) {
+    return add_rows(begin, end, [&](size_t from, size_t to) { chunk_.append_converted(rows, from, to); });
+  }
 
   // Writes the last, shorter slice; there is none when the rows divided evenly.
   qarn::WriteStatus finish() { return chunk_.row_count() == 0 ? std::nullopt : flush(); }
 
  private:
+  // Appends rows through `append(from, to)`, a slice's room at a time.
+  template <class Append>
+  qarn::WriteStatus add_rows(size_t begin, size_t end, Append append) {
+    size_t row = begin;
+    while (row < end) {
+      const uint64_t room = chunk_size_ - chunk_.row_count();
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(room, end - row));
+      append(row, row + take);
+      row += take;
+      if (chunk_.row_count() == chunk_size_) {
+        if (auto err = flush()) return err;
+      }
+    }
+    return std::nullopt;
+  }
+
   qarn::WriteStatus flush();
 
   ChunkBuilder& chunk_;

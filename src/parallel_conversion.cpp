@@ -17,7 +17,7 @@ namespace pipeline {
 
 namespace {
 
-using parallel::BatchPtr;
+using parallel::RowsPtr;
 using parallel::Board;
 using parallel::RowRange;
 using parallel::RunResult;
@@ -31,20 +31,23 @@ using parallel::WorkContext;
 class RunCoordinator {
  public:
   RunCoordinator(Board& board, const WorkContext& context, uint64_t run_rows,
-                 uint64_t most_pending, size_t column_parts, common::ByteBuffer& out)
-      : board_(board), context_(context), chunk_(context.types), chunk_size_(context.chunk_size),
-        run_rows_(run_rows), most_pending_(most_pending), column_parts_(column_parts), out_(out) {}
+                 uint64_t most_pending, common::ByteBuffer& out)
+      : board_(board), context_(context), scratch_(context.types), chunk_size_(context.chunk_size),
+        run_rows_(run_rows), most_pending_(most_pending), out_(out) {}
 
   // Work waiting on the board, done here; false when none waits.
-  bool help() { return parallel::help(board_, chunk_, context_); }
+  bool help() { return parallel::help(board_, scratch_, context_); }
 
-  // Adds the batch's rows; a failure already met in order stops the feed.
-  std::optional<ConversionFailure> feed(BatchPtr batch) {
+  // This thread's batch, for reading a segment here.
+  csv::RowBatch& batch() noexcept { return scratch_.batch; }
+
+  // Adds the rows; a failure already met in order stops the feed.
+  std::optional<ConversionFailure> feed(RowsPtr piece) {
     size_t row = 0;
-    const size_t rows = batch->row_count();
+    const size_t rows = piece->row_count();
     while (row < rows) {
       const size_t take = static_cast<size_t>(std::min<uint64_t>(run_rows_ - pending_.rows, rows - row));
-      pending_.ranges.push_back({batch, row, row + take});
+      pending_.ranges.push_back({piece, row, row + take});
       pending_.rows += take;
       row += take;
       if (pending_.rows == run_rows_) {
@@ -76,7 +79,7 @@ class RunCoordinator {
       for (RowRange& range : pending_.ranges) {
         if (keep == 0) break;
         const size_t take = static_cast<size_t>(std::min<uint64_t>(keep, range.end - range.begin));
-        ranges.push_back({std::move(range.batch), range.begin, range.begin + take});
+        ranges.push_back({std::move(range.rows), range.begin, range.begin + take});
         keep -= take;
       }
       pending_.ranges = std::move(ranges);
@@ -102,11 +105,7 @@ class RunCoordinator {
       if (auto failure = append_or_help()) return failure;
     }
     pending_.index = posted_++;
-    if (column_parts_ > 1 && run_rows_ == chunk_size_) {
-      board_.post(parallel::split_run(std::move(pending_), context_.types.size(), column_parts_));
-    } else {
-      board_.post(std::move(pending_));
-    }
+    board_.post(std::move(pending_));
     pending_ = SliceRun();
     return std::nullopt;
   }
@@ -133,39 +132,23 @@ class RunCoordinator {
     if (result.out_of_memory) throw std::bad_alloc();
     if (result.broken) throw std::runtime_error("a conversion thread failed unexpectedly");
     if (result.error) return write_failure(*result.error);
-    size_t size = result.bytes.size();
-    for (const common::ByteBuffer& piece : result.tail) size += piece.size();
-    out_.prefault(size);
+    out_.prefault(result.bytes.size());
     out_.append(result.bytes.bytes());
     board_.give_back(std::move(result.bytes));
-    for (common::ByteBuffer& piece : result.tail) {
-      out_.append(piece.bytes());
-      board_.give_back(std::move(piece));
-    }
     return std::nullopt;
   }
 
   Board& board_;
   const WorkContext& context_;
-  ChunkBuilder chunk_;
+  parallel::Scratch scratch_;
   uint64_t chunk_size_;
   uint64_t run_rows_;
   uint64_t most_pending_;
-  size_t column_parts_;  // parts a run of one slice is converted in
   common::ByteBuffer& out_;
   SliceRun pending_;
   uint64_t posted_ = 0;
   uint64_t next_ = 0;  // the next run to append
 };
-
-// Tables this wide have their slices' columns converted in parts, one per
-// thread: with many columns there are few rows to a slice, and so few
-// slices that whole ones would leave threads idle at the start and the end.
-constexpr size_t kLeastColumnsToSplit = 32;
-
-size_t column_parts(size_t column_count, unsigned threads) {
-  return column_count >= kLeastColumnsToSplit ? threads : 1;
-}
 
 // Beyond this, a run's fields would take hundreds of megabytes.
 constexpr uint64_t kMostFieldsPerRun = uint64_t{16} << 20;
@@ -220,7 +203,8 @@ class SegmentFeed {
       SegmentResult result;
       while (!board_.take_segment_result(segment.index, result)) runs_.wait_for_segment(segment.index);
       if (segment.start != next_start_) {
-        result = parallel::read_segment(Segment{segment.index, next_start_, segment.stop}, context_);
+        result = parallel::read_segment(Segment{segment.index, next_start_, segment.stop}, context_,
+                                        runs_.batch());
       }
       if (auto failure = consume(std::move(result), segment.stop)) return failure;
     }
@@ -244,15 +228,15 @@ class SegmentFeed {
     if (result.cut) {
       // The last record goes on past the segment: it is read again, whole,
       // with the next one.
-      result.batches.back() = drop_last_row(result.batches.back());
+      result.pieces.back() = drop_last_row(result.pieces.back());
       --result.rows;
       next_start_ = result.cut_start;
     } else {
       next_start_ = stop;
     }
-    for (BatchPtr& batch : result.batches) {
-      if (batch->row_count() == 0) continue;
-      if (auto failure = runs_.feed(std::move(batch))) return failure;
+    for (RowsPtr& piece : result.pieces) {
+      if (piece->row_count() == 0) continue;
+      if (auto failure = runs_.feed(std::move(piece))) return failure;
     }
     if (result.error) {
       // Rows before the bad record are written; the records before the
@@ -266,10 +250,10 @@ class SegmentFeed {
     return std::nullopt;
   }
 
-  // The batch without its last row; no other run refers to it yet.
-  static BatchPtr drop_last_row(const BatchPtr& batch) {
-    std::const_pointer_cast<csv::RowBatch>(batch)->drop_last_row();
-    return batch;
+  // The rows without the last; no run refers to them yet.
+  static RowsPtr drop_last_row(const RowsPtr& piece) {
+    std::const_pointer_cast<ConvertedRows>(piece)->drop_last_row();
+    return piece;
   }
 
   Board& board_;
@@ -297,17 +281,17 @@ std::optional<ConversionFailure> write_rows_in_parallel(std::span<const uint8_t>
   }
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
-  parallel::BatchPool batches;
-  const WorkContext context{input, start.types, chunk_size, rows_per_batch(column_count), batches};
+  parallel::RowsPool pool(start.types);
+  const WorkContext context{input, start.types, chunk_size, rows_per_batch(column_count), pool};
   Board board;
   RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},
-                      column_parts(column_count, threads), writer.out());
+                      writer.out());
   parallel::Workers workers(threads - 1, board, context);
 
-  for (csv::RowBatch& batch : start.sample) {
-    if (auto failure = runs.feed(std::make_shared<const csv::RowBatch>(std::move(batch)))) {
-      return failure;
-    }
+  for (const csv::RowBatch& batch : start.sample) {
+    std::shared_ptr<ConvertedRows> rows = pool.take();
+    rows->convert(batch);
+    if (auto failure = runs.feed(std::move(rows))) return failure;
   }
   start.sample.clear();
   const size_t after_sample = reader.bytes_read();

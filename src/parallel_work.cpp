@@ -11,26 +11,26 @@ namespace pipeline::parallel {
 
 // ------------------------------------------------------------ the work
 
-std::shared_ptr<csv::RowBatch> BatchPool::take() {
-  std::unique_ptr<csv::RowBatch> batch;
+std::shared_ptr<ConvertedRows> RowsPool::take() {
+  std::unique_ptr<ConvertedRows> rows;
   {
     std::lock_guard lock(mutex_);
     if (!free_.empty()) {
-      batch = std::move(free_.back());
+      rows = std::move(free_.back());
       free_.pop_back();
     }
   }
-  if (!batch) batch = std::make_unique<csv::RowBatch>();
-  return {batch.release(), [this](csv::RowBatch* returned) { give_back(returned); }};
+  if (!rows) rows = std::make_unique<ConvertedRows>(types_);
+  return {rows.release(), [this](ConvertedRows* returned) { give_back(returned); }};
 }
 
-void BatchPool::give_back(csv::RowBatch* returned) noexcept {
-  std::unique_ptr<csv::RowBatch> batch(returned);
+void RowsPool::give_back(ConvertedRows* returned) noexcept {
+  std::unique_ptr<ConvertedRows> rows(returned);
   std::lock_guard lock(mutex_);
   try {
-    free_.push_back(std::move(batch));
+    free_.push_back(std::move(rows));
   } catch (const std::bad_alloc&) {
-    // Not kept for reuse then; the batch is freed.
+    // Not kept for reuse then; the rows are freed.
   }
 }
 
@@ -63,91 +63,31 @@ RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_s
     qarn::Writer writer(out);
     SliceWriter slices(chunk, chunk_size, writer);
     for (const RowRange& range : run.ranges) {
-      if (auto error = slices.add(*range.batch, range.begin, range.end)) return error;
+      if (auto error = slices.add(*range.rows, range.begin, range.end)) return error;
     }
     return slices.finish();
   });
 }
 
-std::shared_ptr<SplitRun> split_run(SliceRun run, size_t column_count, size_t parts) {
-  auto split = std::make_shared<SplitRun>();
-  split->run = std::move(run);
-  split->parts.resize(parts);
-  for (size_t part = 0; part < parts; ++part) {
-    split->parts[part].first_column = column_count * part / parts;
-    split->parts[part].stop_column = column_count * (part + 1) / parts;
-  }
-  split->unfinished.store(parts);
-  return split;
-}
-
-namespace {
-
-// Columns [first, stop) of the run's one slice, each a framed column slice.
-RunResult convert_part(const SliceRun& run, const SplitRun::Part& part, ChunkBuilder& chunk,
-                       common::ByteBuffer bytes) {
-  return encode_guarded(std::move(bytes), [&](common::ByteBuffer& out) -> qarn::WriteStatus {
-    chunk.clear();
-    for (const RowRange& range : run.ranges) {
-      chunk.append_columns(*range.batch, range.begin, range.end, part.first_column, part.stop_column);
-    }
-    const std::span<const qarn::ColumnSlice> slices = chunk.finish_slices();
-    qarn::Writer writer(out);
-    for (size_t column = part.first_column; column < part.stop_column; ++column) {
-      if (auto error = qarn::write_column_slice(writer, slices[column])) return error;
-    }
-    return std::nullopt;
-  });
-}
-
-// The slice of a split run: its header, then the parts in column order; a
-// part that failed ends it with the failure of its first column.
-RunResult join_parts(SplitRun& split, size_t column_count, common::ByteBuffer bytes) {
-  RunResult joined = encode_guarded(std::move(bytes), [&](common::ByteBuffer& out) -> qarn::WriteStatus {
-    qarn::Writer writer(out);
-    writer.write_section_header(qarn::SectionId::TableSlice);
-    if (!writer.fits_count(column_count)) return qarn::FormatError{qarn::FormatErrorKind::TooManyColumns};
-    writer.write_count(column_count);
-    return std::nullopt;
-  });
-  if (joined.error || joined.out_of_memory || joined.broken) return joined;
-  for (SplitRun::Part& part : split.parts) {
-    RunResult& result = part.result;
-    if (result.error || result.out_of_memory || result.broken) {
-      joined.error = result.error;
-      joined.out_of_memory = result.out_of_memory;
-      joined.broken = result.broken;
-      return joined;
-    }
-    try {
-      joined.tail.push_back(std::move(result.bytes));
-    } catch (const std::bad_alloc&) {
-      joined.out_of_memory = true;
-      return joined;
-    }
-  }
-  return joined;
-}
-
-}  // namespace
-
-SegmentResult read_segment(const Segment& segment, const WorkContext& context) {
+SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch) {
   SegmentResult result;
   try {
     // The input ends at the segment's end, so that no record beyond it is
     // read; positions still count from the first byte.
     csv::CsvReader reader(context.input.first(segment.stop), segment.start, 0);
     const size_t column_count = context.types.size();
+    // Each batch is converted while its fields are still in cache.
     while (true) {
-      std::shared_ptr<csv::RowBatch> batch = context.batches.take();
-      auto read = reader.next_batch(*batch, column_count, context.batch_rows);
+      auto read = reader.next_batch(batch, column_count, context.batch_rows);
       if (!read.ok()) {
         result.error = read.error();
         break;
       }
       if (read.value() == 0) break;
+      std::shared_ptr<ConvertedRows> rows = context.pool.take();
+      rows->convert(batch);
       result.rows += read.value();
-      result.batches.push_back(std::move(batch));
+      result.pieces.push_back(std::move(rows));
     }
     // A record that the segment's end cut short is whole in the input only
     // if its last byte, the line end before `stop`, lay inside quotes.
@@ -173,14 +113,6 @@ void Board::post(SliceRun run) {
   work_.notify_one();
 }
 
-void Board::post(const std::shared_ptr<SplitRun>& run) {
-  {
-    std::lock_guard lock(mutex_);
-    for (size_t part = 0; part < run->parts.size(); ++part) runs_.push_back(ColumnPart{run, part});
-  }
-  work_.notify_all();
-}
-
 void Board::post(Segment segment) {
   {
     std::lock_guard lock(mutex_);
@@ -191,7 +123,7 @@ void Board::post(Segment segment) {
 
 bool Board::take_locked(Work& work) {
   if (!runs_.empty()) {
-    std::visit([&](auto& run) { work = std::move(run); }, runs_.front());
+    work = std::move(runs_.front());
     runs_.pop_front();
     return true;
   }
@@ -276,31 +208,22 @@ void Board::give_back(common::ByteBuffer buffer) {
 
 namespace {
 
-void run_work(Work& work, Board& board, ChunkBuilder& chunk,
-              const WorkContext& context) {
+void run_work(Work& work, Board& board, Scratch& scratch, const WorkContext& context) {
   if (auto* run = std::get_if<SliceRun>(&work)) {
-    board.finish(run->index, convert_run(*run, chunk, context.chunk_size, board.spare_buffer()));
-  } else if (auto* column_part = std::get_if<ColumnPart>(&work)) {
-    SplitRun& split = *column_part->run;
-    SplitRun::Part& part = split.parts[column_part->part];
-    part.result = convert_part(split.run, part, chunk, board.spare_buffer());
-    // The last part to finish sees every other part's result.
-    if (split.unfinished.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      board.finish(split.run.index, join_parts(split, context.types.size(), board.spare_buffer()));
-    }
+    board.finish(run->index, convert_run(*run, scratch.chunk, context.chunk_size, board.spare_buffer()));
   } else {
     const Segment& segment = std::get<Segment>(work);
-    board.finish(segment.index, read_segment(segment, context));
+    board.finish(segment.index, read_segment(segment, context, scratch.batch));
   }
-  work = Segment{};  // lets go of a run's batches
+  work = Segment{};  // lets go of a run's rows
 }
 
 }  // namespace
 
-bool help(Board& board, ChunkBuilder& chunk, const WorkContext& context) {
+bool help(Board& board, Scratch& scratch, const WorkContext& context) {
   Work work;
   if (!board.take_now(work)) return false;
-  run_work(work, board, chunk, context);
+  run_work(work, board, scratch, context);
   return true;
 }
 
@@ -308,9 +231,9 @@ Workers::Workers(unsigned count, Board& board, const WorkContext& context) {
   threads_.reserve(count);
   for (unsigned i = 0; i < count; ++i) {
     threads_.emplace_back([&board, &context](std::stop_token stop) {
-      ChunkBuilder chunk(context.types);
+      Scratch scratch(context.types);
       Work work;
-      while (board.take_blocking(stop, work)) run_work(work, board, chunk, context);
+      while (board.take_blocking(stop, work)) run_work(work, board, scratch, context);
     });
   }
 }

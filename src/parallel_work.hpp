@@ -6,7 +6,6 @@
 // rows they hold go soon.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -29,29 +28,31 @@
 
 namespace pipeline::parallel {
 
-using BatchPtr = std::shared_ptr<const csv::RowBatch>;
+using RowsPtr = std::shared_ptr<const ConvertedRows>;
 
-// Batches handed out for reading and given back, buffers and all, when the
-// last run that refers to one has been converted: a fresh batch would cost
-// page faults for its field table every time.
-class BatchPool {
+// Converted rows handed out to segment readers and given back, buffers and
+// all, when the last run that refers to them has been encoded: fresh ones
+// would cost page faults every time.
+class RowsPool {
  public:
-  BatchPool() = default;
-  BatchPool(const BatchPool&) = delete;
-  BatchPool& operator=(const BatchPool&) = delete;
+  explicit RowsPool(std::span<const qarn::TypeId> types) : types_(types) {}
+  RowsPool(const RowsPool&) = delete;
+  RowsPool& operator=(const RowsPool&) = delete;
 
-  std::shared_ptr<csv::RowBatch> take();
+  std::shared_ptr<ConvertedRows> take();
 
  private:
-  void give_back(csv::RowBatch* returned) noexcept;
+  void give_back(ConvertedRows* returned) noexcept;
 
+  std::span<const qarn::TypeId> types_;
   std::mutex mutex_;
-  std::vector<std::unique_ptr<csv::RowBatch>> free_;
+  std::vector<std::unique_ptr<ConvertedRows>> free_;
 };
 
-// Rows [begin, end) of a batch that stays alive while a run refers to it.
+// Rows [begin, end) of converted rows that stay alive while a run refers
+// to them.
 struct RowRange {
-  BatchPtr batch;
+  RowsPtr rows;
   size_t begin;
   size_t end;
 };
@@ -65,30 +66,10 @@ struct SliceRun {
 };
 
 struct RunResult {
-  common::ByteBuffer bytes;             // the run's table slices, framed
-  std::vector<common::ByteBuffer> tail;  // more of them, to append after `bytes`
+  common::ByteBuffer bytes;  // the run's table slices, framed
   std::optional<qarn::FormatError> error;
   bool out_of_memory = false;
   bool broken = false;  // an unexpected exception, raised again by the calling thread
-};
-
-// A run of one table slice whose columns are converted in parts, on as many
-// threads, so that a table of few, wide slices still keeps every thread
-// busy. The thread that finishes the last part puts the slice together.
-struct SplitRun {
-  struct Part {
-    size_t first_column = 0;
-    size_t stop_column = 0;
-    RunResult result;  // the part's column slices, without the slice's header
-  };
-  SliceRun run;
-  std::vector<Part> parts;
-  std::atomic<size_t> unfinished{0};
-};
-
-struct ColumnPart {
-  std::shared_ptr<SplitRun> run;
-  size_t part = 0;
 };
 
 // The records of input bytes [start, stop), read as though `start` began a
@@ -101,7 +82,7 @@ struct Segment {
 };
 
 struct SegmentResult {
-  std::vector<BatchPtr> batches;
+  std::vector<RowsPtr> pieces;  // the records, converted a batch at a time
   uint64_t rows = 0;
   std::optional<csv::CsvError> error;  // numbered as though no record came before
   bool cut = false;                     // the last record ran on past `stop`
@@ -116,23 +97,27 @@ struct WorkContext {
   std::span<const qarn::TypeId> types;
   uint64_t chunk_size;
   size_t batch_rows;
-  BatchPool& batches;
+  RowsPool& pool;
+};
+
+// What a thread keeps from one piece of work to the next.
+struct Scratch {
+  explicit Scratch(std::span<const qarn::TypeId> types) : chunk(types) {}
+  ChunkBuilder chunk;   // a run's slice being built
+  csv::RowBatch batch;  // the fields of a segment's records, before they are converted
 };
 
 RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
                       common::ByteBuffer bytes);
-// Splits a run of one slice into `parts` parts of about as many columns.
-std::shared_ptr<SplitRun> split_run(SliceRun run, size_t column_count, size_t parts);
-SegmentResult read_segment(const Segment& segment, const WorkContext& context);
+SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch);
 
 // What the threads share: work waiting to be done, results waiting to be
 // taken, and buffers to reuse.
-using Work = std::variant<SliceRun, ColumnPart, Segment>;
+using Work = std::variant<SliceRun, Segment>;
 
 class Board {
  public:
   void post(SliceRun run);
-  void post(const std::shared_ptr<SplitRun>& run);  // every part of it
   void post(Segment segment);
 
   // Waiting work for a worker (runs first), or false once stopped.
@@ -160,7 +145,7 @@ class Board {
   std::mutex mutex_;
   std::condition_variable_any work_;
   std::condition_variable changed_;
-  std::deque<std::variant<SliceRun, ColumnPart>> runs_;
+  std::deque<SliceRun> runs_;
   std::deque<Segment> segments_;
   std::map<uint64_t, RunResult> done_runs_;
   std::map<uint64_t, SegmentResult> done_segments_;
@@ -168,8 +153,8 @@ class Board {
 };
 
 // Does one piece of waiting work on the calling thread with its own
-// builder; false when nothing waits.
-bool help(Board& board, ChunkBuilder& chunk, const WorkContext& context);
+// scratch; false when nothing waits.
+bool help(Board& board, Scratch& scratch, const WorkContext& context);
 
 // The worker threads; destroying it stops and joins them.
 class Workers {

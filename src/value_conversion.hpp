@@ -27,6 +27,8 @@ bool convert_column(const std::string_view* fields, size_t count,
 size_t estimated_file_size(std::span<const csv::RowBatch> sample, std::span<const qarn::TypeId> types,
                            uint64_t chunk_size, size_t sample_bytes, size_t input_bytes);
 
+class ConvertedRows;
+
 // The rows of one table slice, converted a batch at a time.
 class ChunkBuilder {
  public:
@@ -38,13 +40,10 @@ class ChunkBuilder {
   [[nodiscard]] size_t encoded_size() const noexcept;
 
   // Appends rows [begin, end) of the batch to every column.
-  void append_rows(const csv::RowBatch& batch, size_t begin, size_t end) {
-    append_columns(batch, begin, end, 0, slices_.size());
-  }
+  void append_rows(const csv::RowBatch& batch, size_t begin, size_t end);
 
-  // The same for columns [first, stop) alone, so that threads may share
-  // the columns of one slice; the others must then be left unread.
-  void append_columns(const csv::RowBatch& batch, size_t begin, size_t end, size_t first, size_t stop);
+  // Appends rows [begin, end) of rows converted before, as they are.
+  void append_converted(const ConvertedRows& rows, size_t begin, size_t end);
 
   // The slices of the rows appended since the last clear(), in column order,
   // each with "IsInvalid" when any of its rows is invalid.
@@ -54,10 +53,37 @@ class ChunkBuilder {
   void clear();
 
  private:
+  friend class ConvertedRows;
+
   std::vector<qarn::ColumnSlice> slices_;
   std::vector<qarn::BitArray> invalid_;  // lent to a slice only when a bit is set
   std::vector<uint8_t> any_invalid_;
   uint64_t rows_ = 0;
+};
+
+// Rows converted as soon as they are read, before it is known which table
+// slice they go to; a ChunkBuilder takes any run of them later.
+class ConvertedRows {
+ public:
+  explicit ConvertedRows(std::span<const qarn::TypeId> types) : columns_(types), starts_(types.size()) {}
+
+  // Converts every row of the batch, in place of what was held.
+  void convert(const csv::RowBatch& batch);
+
+  [[nodiscard]] size_t row_count() const noexcept { return rows_; }
+  // Forgets the last row; its values stay where they are, unused.
+  void drop_last_row() noexcept {
+    if (rows_ > 0) --rows_;
+  }
+
+ private:
+  friend class ChunkBuilder;
+
+  ChunkBuilder columns_;
+  // For `string` and `bytes` columns, where each row's packed element
+  // begins, and one more entry for the end.
+  std::vector<std::vector<size_t>> starts_;
+  size_t rows_ = 0;
 };
 
 }  // namespace pipeline

@@ -91,6 +91,14 @@ class VarValues {
     note(length);
   }
 
+  // Appends `count` whole elements as packed by another VarValues, the
+  // longest of them `longest` bytes.
+  void append_packed(std::span<const uint8_t> packed, uint64_t count, uint64_t longest) {
+    packed_.append(packed);
+    count_ += count;
+    if (longest > longest_) longest_ = longest;
+  }
+
   [[nodiscard]] uint64_t count() const noexcept { return count_; }
   [[nodiscard]] uint64_t longest() const noexcept { return longest_; }
   [[nodiscard]] const ByteBuffer& packed() const noexcept { return packed_; }

@@ -89,9 +89,9 @@ TEST(ParallelConversion, GivesTheSingleThreadedBytes) {
   }
 }
 
-TEST(ParallelConversion, WideTablesGiveTheSameBytesWithTheirColumnsShared) {
-  // Enough columns, and slices of enough rows, that each slice's columns
-  // are converted in parts.
+TEST(ParallelConversion, WideTablesGiveTheSameBytes) {
+  // Many columns make batches of few rows, so that slices of some hundred
+  // rows gather pieces of several.
   std::mt19937 random(31);
   for (int i = 0; i < test_rounds(20); ++i) {
     const std::string csv = random_table(random, random() % 2500, 32 + random() % 40);
