@@ -38,8 +38,10 @@ bool convert_fixed(const std::string_view* fields, size_t count,
 
 // `string` columns keep every field byte for byte; only the empty field is invalid.
 static_assert(qarn::VarValues::kWideCopy <= csv::kFieldPadding);
-bool convert_strings(const std::string_view* fields, size_t count,
-                     qarn::ValueObject& values, qarn::BitArray& invalid) {
+// `note_start(offset)` hears where each element begins in the packed bytes.
+template <class NoteStart>
+bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,
+                     qarn::BitArray& invalid, NoteStart note_start) {
   const uint64_t first_row = invalid.bit_count;
   invalid.append_bits(count, false);
   qarn::VarValues& elements = values.var();
@@ -50,6 +52,7 @@ bool convert_strings(const std::string_view* fields, size_t count,
       invalid.set(first_row + i);
       any_invalid = true;
     }
+    note_start(elements.packed().size());
     elements.append_readable(text.data(), text.size());
   }
   return any_invalid;
@@ -74,7 +77,7 @@ bool convert_column(const std::string_view* fields, size_t count,
         return padded::parse_double(text, out);
       });
     default:
-      return convert_strings(fields, count, values, invalid);
+      return convert_strings(fields, count, values, invalid, [](size_t) {});
   }
 }
 
@@ -222,20 +225,23 @@ void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, siz
 void ConvertedRows::convert(const csv::RowBatch& batch) {
   columns_.clear();
   rows_ = batch.row_count();
-  columns_.append_rows(batch, 0, rows_);
   for (size_t column = 0; column < starts_.size(); ++column) {
-    const qarn::ValueObject& values = std::get<qarn::PlainArray>(columns_.slices_[column].values).values;
-    if (qarn::fixed_width(values.type()) != 0) continue;
-    std::vector<size_t>& starts = starts_[column];
-    starts.resize(rows_ + 1);
-    const uint8_t* begin = values.var().packed().data();
-    const uint8_t* p = begin;
-    for (size_t row = 0; row < rows_; ++row) {
-      starts[row] = static_cast<size_t>(p - begin);
-      p += read_packed_length(p);
+    qarn::ValueObject& values = plain_values(columns_.slices_[column]);
+    qarn::BitArray& invalid = columns_.invalid_[column];
+    bool any_invalid;
+    if (qarn::fixed_width(values.type()) != 0) {
+      any_invalid = convert_column(batch.column(column), rows_, values, invalid);
+    } else {
+      std::vector<size_t>& starts = starts_[column];
+      starts.clear();
+      starts.reserve(rows_ + 1);
+      any_invalid = convert_strings(batch.column(column), rows_, values, invalid,
+                                    [&](size_t start) { starts.push_back(start); });
+      starts.push_back(values.var().packed().size());
     }
-    starts[rows_] = static_cast<size_t>(p - begin);
+    columns_.any_invalid_[column] = any_invalid ? 1 : 0;
   }
+  columns_.rows_ = rows_;
 }
 
 void ChunkBuilder::clear() {
