@@ -36,14 +36,12 @@ void RowsPool::give_back(ConvertedRows* returned) noexcept {
 
 namespace {
 
-// Runs `encode` into a result that holds `bytes`, with what it throws
-// turned into the result's flags, for the calling thread to raise.
-template <class Encode>
-RunResult encode_guarded(common::ByteBuffer bytes, Encode encode) {
-  RunResult result;
-  result.bytes = std::move(bytes);
+// Runs `work`, with what it throws turned into the result's flags, for the
+// calling thread to raise: no exception leaves a worker thread.
+template <class Result, class Work>
+void guarded(Result& result, Work work) {
   try {
-    result.error = encode(result.bytes);
+    work();
   } catch (const std::bad_alloc&) {
     result.out_of_memory = true;
   } catch (const std::length_error&) {
@@ -51,27 +49,29 @@ RunResult encode_guarded(common::ByteBuffer bytes, Encode encode) {
   } catch (...) {
     result.broken = true;
   }
-  return result;
 }
 
 }  // namespace
 
 RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
                       common::ByteBuffer bytes) {
-  return encode_guarded(std::move(bytes), [&](common::ByteBuffer& out) -> qarn::WriteStatus {
+  RunResult result;
+  result.bytes = std::move(bytes);
+  guarded(result, [&] {
     chunk.clear();
-    qarn::Writer writer(out);
+    qarn::Writer writer(result.bytes);
     SliceWriter slices(chunk, chunk_size, writer);
     for (const RowRange& range : run.ranges) {
-      if (auto error = slices.add(*range.rows, range.begin, range.end)) return error;
+      if ((result.error = slices.add(*range.rows, range.begin, range.end))) return;
     }
-    return slices.finish();
+    result.error = slices.finish();
   });
+  return result;
 }
 
 SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch) {
   SegmentResult result;
-  try {
+  guarded(result, [&] {
     // The input ends at the segment's end, so that no record beyond it is
     // read; positions still count from the first byte.
     csv::CsvReader reader(context.input.first(segment.stop), segment.start, 0);
@@ -93,13 +93,7 @@ SegmentResult read_segment(const Segment& segment, const WorkContext& context, c
     // if its last byte, the line end before `stop`, lay inside quotes.
     result.cut = !result.error && segment.stop < context.input.size() && reader.ended_by_input_end();
     result.cut_start = reader.last_record_start();
-  } catch (const std::bad_alloc&) {
-    result.out_of_memory = true;
-  } catch (const std::length_error&) {
-    result.out_of_memory = true;
-  } catch (...) {
-    result.broken = true;
-  }
+  });
   return result;
 }
 
@@ -146,38 +140,35 @@ bool Board::take_now(Work& work) {
   return take_locked(work);
 }
 
-void Board::finish(uint64_t index, RunResult result) {
+template <class Result>
+void Board::finish_into(std::map<uint64_t, Result>& done, uint64_t index, Result result) {
   {
     std::lock_guard lock(mutex_);
-    done_runs_.emplace(index, std::move(result));
+    done.emplace(index, std::move(result));
   }
   changed_.notify_all();
 }
+
+template <class Result>
+bool Board::take_from(std::map<uint64_t, Result>& done, uint64_t index, Result& result) {
+  std::lock_guard lock(mutex_);
+  auto found = done.find(index);
+  if (found == done.end()) return false;
+  result = std::move(found->second);
+  done.erase(found);
+  return true;
+}
+
+void Board::finish(uint64_t index, RunResult result) { finish_into(done_runs_, index, std::move(result)); }
 
 void Board::finish(uint64_t index, SegmentResult result) {
-  {
-    std::lock_guard lock(mutex_);
-    done_segments_.emplace(index, std::move(result));
-  }
-  changed_.notify_all();
+  finish_into(done_segments_, index, std::move(result));
 }
 
-bool Board::take_run_result(uint64_t index, RunResult& result) {
-  std::lock_guard lock(mutex_);
-  auto found = done_runs_.find(index);
-  if (found == done_runs_.end()) return false;
-  result = std::move(found->second);
-  done_runs_.erase(found);
-  return true;
-}
+bool Board::take_run_result(uint64_t index, RunResult& result) { return take_from(done_runs_, index, result); }
 
 bool Board::take_segment_result(uint64_t index, SegmentResult& result) {
-  std::lock_guard lock(mutex_);
-  auto found = done_segments_.find(index);
-  if (found == done_segments_.end()) return false;
-  result = std::move(found->second);
-  done_segments_.erase(found);
-  return true;
+  return take_from(done_segments_, index, result);
 }
 
 void Board::wait_for_run(uint64_t run) {

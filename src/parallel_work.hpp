@@ -140,6 +140,10 @@ class Board {
 
  private:
   bool take_locked(Work& work);
+  template <class Result>
+  void finish_into(std::map<uint64_t, Result>& done, uint64_t index, Result result);
+  template <class Result>
+  bool take_from(std::map<uint64_t, Result>& done, uint64_t index, Result& result);
   bool has_waiting() const noexcept { return !runs_.empty() || !segments_.empty(); }
 
   std::mutex mutex_;

@@ -24,10 +24,6 @@ inline constexpr char kEmptyField[kFieldPadding] = {};
 class RowBatch {
  public:
   [[nodiscard]] size_t row_count() const noexcept { return row_count_; }
-  // Forgets the last row (its fields stay allocated until the next refill).
-  void drop_last_row() noexcept {
-    if (row_count_ > 0) --row_count_;
-  }
   [[nodiscard]] size_t column_count() const noexcept { return column_count_; }
 
   [[nodiscard]] std::string_view field(size_t row, size_t column) const noexcept {
