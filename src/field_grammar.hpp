@@ -65,12 +65,14 @@ inline unsigned digit_value(char c) noexcept {
   return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'};
 }
 
-// True when all eight bytes are '0' to '9': the high nibble must be 3, and
-// adding 6 must not push the low nibble past 9. The addition carries between
-// bytes only for bytes of 0xFA and above, which the first test has rejected.
+// True when all eight bytes are '0' to '9'. Less '0', a digit byte is 0 to
+// 9, which adding 0x76 leaves below 0x80; any other byte has its top bit set
+// either way. A borrow or carry between bytes starts only at a byte that
+// already fails the test, so the answer for all eight is exact. The
+// subtraction is the first step of eight_digits_value too, which shares it.
 inline bool all_eight_digits(uint64_t v) noexcept {
-  return (v & 0xF0F0F0F0F0F0F0F0) == kEightZeros &&
-         ((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) == kEightZeros;
+  const uint64_t x = v - kEightZeros;
+  return ((x | (x + 0x7676767676767676)) & 0x8080808080808080) == 0;
 }
 
 // The value of eight ASCII digits, first digit most significant: combine

@@ -116,6 +116,38 @@ TEST(ParseInteger, GrammarAndRange) {
   }
 }
 
+// The word test must say "all digits" exactly when every byte is one: each
+// byte value in each place among digits, and two stray bytes together,
+// which is where a borrow or carry between bytes could hide one of them.
+TEST(EightDigits, WordTestIsExact) {
+  using pipeline::grammar_detail::all_eight_digits;
+  const auto is_digit = [](unsigned b) { return b - '0' <= 9; };
+  const auto word = [](const unsigned char (&bytes)[8]) {
+    uint64_t v = 0;
+    for (int k = 7; k >= 0; --k) v = v << 8 | bytes[k];
+    return v;
+  };
+  for (int place = 0; place < 8; ++place) {
+    for (unsigned b = 0; b < 256; ++b) {
+      unsigned char bytes[8] = {'1', '2', '3', '4', '5', '6', '7', '9'};
+      bytes[place] = static_cast<unsigned char>(b);
+      ASSERT_EQ(all_eight_digits(word(bytes)), is_digit(b)) << place << " " << b;
+    }
+  }
+  for (int first = 0; first < 8; ++first) {
+    for (int second = first + 1; second < 8; ++second) {
+      for (unsigned a = 0; a < 256; ++a) {
+        for (unsigned b = 0; b < 256; b += 3) {
+          unsigned char bytes[8] = {'0', '9', '0', '9', '0', '9', '0', '9'};
+          bytes[first] = static_cast<unsigned char>(a);
+          bytes[second] = static_cast<unsigned char>(b);
+          ASSERT_EQ(all_eight_digits(word(bytes)), is_digit(a) && is_digit(b)) << first << second << a << b;
+        }
+      }
+    }
+  }
+}
+
 TEST(ParseDouble, GrammarAndValues) {
   const uint64_t nan = 0x7FF8000000000000, minus_nan = 0xFFF8000000000000;
   const double inf = HUGE_VAL;
