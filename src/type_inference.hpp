@@ -11,12 +11,10 @@
 
 namespace pipeline {
 
-// `bool`, `int`, `long`, `double` or `string`: the first of the four field
-// grammars that every non-empty value passes, `string` when none does or when
-// there is no non-empty value.
-qarn::TypeId infer_column_type(std::span<const std::string_view> column_sample);
-
-// One type per column, from the sample's rows in order.
+// One type per column, from the sample's rows in order: `bool`, `int`,
+// `long`, `double` or `string`, the first of the four field grammars that
+// every non-empty value of the column passes; `string` when none does or
+// when there is no non-empty value.
 std::vector<qarn::TypeId> infer_column_types(std::span<const csv::RowBatch> sample,
                                              size_t column_count);
 
