@@ -171,25 +171,27 @@ class Tokenizer {
   // scan is one call per 2 KiB whichever instructions it uses.
   static constexpr size_t kBlocksAhead = 32;
 
-  // Where read_plain_blocks stopped.
-  struct PlainBlocks {
-    size_t blocks;        // blocks read to their end
-    size_t field_begin;
-    size_t record_begin;
-    bool record_start;    // no byte of the current record read yet
-    bool stopped;         // the sink asked to stop after a record; offset_ is set
+  // The tokeniser's position between blocks.
+  struct Position {
+    State state;
+    size_t field_begin;   // raw start of the current field
+    size_t record_begin;  // where the current record's reading began
+    size_t quote_at;      // the last quote seen in a quoted field
+    bool doubled_quote;   // the quoted field holds "" and needs unescaping
   };
 
   // Reads whole blocks from `masks` (`count` of them, the first at input
-  // offset `block`) for as long as they hold no quote, at a record start or
-  // in an unquoted field: only commas and line ends matter, and the masks
-  // tell them apart without reading the bytes. Most of the input of most
-  // files goes through here. It is a function of its own, and works on a
-  // copy of the sink, so that the compiler keeps the sink's cursor in
-  // registers: stores of fields cannot change a local it never lets out.
+  // offset `block`) for as long as each is free of quotes or well quoted:
+  // fields then end at the separators outside quotes, which the masks give.
+  // Most of the input of most files goes through here. It is a function of
+  // its own, and works on a copy of the sink, so that the compiler keeps
+  // the sink's cursor in registers: stores of fields cannot change a local
+  // it never lets out. Returns how many blocks it read; the block it stops
+  // at is left whole to the caller, and `position` is where it stopped.
+  // The sink asking to stop shows as `offset_` set past the record.
   template <class Sink>
-  [[gnu::noinline]] PlainBlocks read_plain_blocks(Sink& sink, const BlockMasks* masks, size_t count, size_t block,
-                                                  size_t field_begin, size_t record_begin, bool record_start);
+  [[gnu::noinline]] size_t read_well_formed(Sink& sink, const BlockMasks* masks, size_t count, size_t block,
+                                            Position& position, bool& stopped);
 
   const uint8_t* data_;
   size_t size_;
@@ -201,45 +203,119 @@ class Tokenizer {
 };
 
 template <class Sink>
-Tokenizer::PlainBlocks Tokenizer::read_plain_blocks(Sink& sink, const BlockMasks* masks, size_t count, size_t block,
-                                                    size_t field_begin, size_t record_begin, bool record_start) {
+size_t Tokenizer::read_well_formed(Sink& sink, const BlockMasks* masks, size_t count, size_t block,
+                                   Position& position, bool& stopped) {
   Sink local = std::move(sink);
+  State state = position.state;
+  size_t field_begin = position.field_begin;
+  size_t record_begin = position.record_begin;
+  size_t quote_at = position.quote_at;
+  bool doubled_quote = position.doubled_quote;
   uint64_t non_ascii = 0;
+  stopped = false;
+
+  // A line end at `at` (bit `bit` of block `m`) ended a record: true when
+  // the sink stops.
+  const auto end_record = [&](size_t at, unsigned bit, const BlockMasks& m) __attribute__((always_inline)) {
+    state = State::RecordStart;
+    field_begin = at + 1;
+    record_begin = at + 1;
+    if (!local.record_end(at + 1)) return false;
+    const uint64_t consumed = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
+    non_ascii |= m.high & consumed;
+    offset_ = at + 1;
+    return true;
+  };
+
   size_t read = 0;
-  for (; read < count && masks[read].quote == 0; ++read, block += 64) {
-    const uint64_t commas = masks[read].comma;
-    uint64_t specials = commas | masks[read].line_end;
-    while (specials != 0) {
-      const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
-      specials &= specials - 1;
-      const size_t at = block + bit;
-      if ((commas >> bit) & 1) {
+  for (; read < count; ++read, block += 64) {
+    const BlockMasks& m = masks[read];
+    const bool outside = state == State::RecordStart || state == State::Unquoted;
+    if (outside && m.quote == 0) {
+      // Only commas and line ends matter, and the masks tell them apart.
+      uint64_t separators = m.comma | m.line_end;
+      while (separators != 0) {
+        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(separators));
+        separators &= separators - 1;
+        const size_t at = block + bit;
+        if ((m.comma >> bit) & 1) {
+          local.field(field_begin, at);
+          field_begin = at + 1;
+          state = State::Unquoted;
+          continue;
+        }
+        if (state == State::RecordStart && at == field_begin) {
+          field_begin = at + 1;  // a blank line
+          continue;
+        }
         local.field(field_begin, at);
-        field_begin = at + 1;
-        record_start = false;
-        continue;
+        if (end_record(at, bit, m)) {
+          stopped = true;
+          break;
+        }
       }
-      if (record_start && at == field_begin) {
+      if (stopped) break;
+      non_ascii |= m.high;
+      continue;
+    }
+    if (state == State::QuotedTail || (state == State::AfterQuote && quote_at + 1 != block)) break;
+    const QuotedBlock quotes = read_quotes(m, ~uint64_t{0}, outside && field_begin == block,
+                                           state == State::Quoted, state == State::AfterQuote);
+    if (!quotes.well_formed) break;
+    uint64_t separators = quotes.separators;
+    while (separators != 0) {
+      const unsigned bit = static_cast<unsigned>(__builtin_ctzll(separators));
+      separators &= separators - 1;
+      const size_t at = block + bit;
+      const bool comma = (m.comma >> bit) & 1;
+      if (at != field_begin && data_[field_begin] == kQuote) {
+        // A quoted field, closed on the byte before: unescaped only if a
+        // quote was doubled in it, in this block or before it.
+        const size_t from = field_begin < block ? 0 : field_begin - block;
+        const uint64_t in_field = ~(~uint64_t{0} << bit) >> from << from;
+        if ((field_begin < block && doubled_quote) || (quotes.doubled & in_field) != 0) {
+          local.escaped_field(field_begin, at);
+        } else {
+          local.field(field_begin + 1, at - 1);
+        }
+      } else if (!comma && state == State::RecordStart && at == field_begin) {
         field_begin = at + 1;  // a blank line
         continue;
+      } else {
+        local.field(field_begin, at);
       }
-      local.field(field_begin, at);
-      field_begin = at + 1;
-      record_begin = at + 1;
-      record_start = true;
-      if (local.record_end(at + 1)) {
-        const uint64_t consumed = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
-        non_ascii_ |= non_ascii | (masks[read].high & consumed);
-        offset_ = at + 1;
-        sink = std::move(local);
-        return {read, field_begin, record_begin, true, true};
+      if (comma) {
+        field_begin = at + 1;
+        state = State::Unquoted;
+        continue;
+      }
+      if (end_record(at, bit, m)) {
+        stopped = true;
+        break;
       }
     }
-    non_ascii |= masks[read].high;
+    if (stopped) break;
+    // The field after the last separator may still be quoted, or just closed.
+    constexpr uint64_t kLastByte = uint64_t{1} << 63;
+    const bool ends_inside = (quotes.inside & kLastByte) != 0;
+    const bool ends_on_closing = (m.quote & kLastByte & ~quotes.inside) != 0;
+    if (ends_inside || ends_on_closing) {
+      const size_t from = field_begin < block ? 0 : field_begin - block;
+      const bool doubled_here = (quotes.doubled >> from) != 0;
+      doubled_quote = (field_begin < block && doubled_quote) || doubled_here;
+      if (ends_inside) {
+        state = State::Quoted;
+      } else {
+        state = State::AfterQuote;
+        quote_at = block + 63;
+      }
+    }
+    non_ascii |= m.high;
   }
   non_ascii_ |= non_ascii;
+  position = {state, field_begin, record_begin, quote_at, doubled_quote};
   sink = std::move(local);
-  return {read, field_begin, record_begin, record_start, false};
+  return read;
 }
 
 template <class Sink>
@@ -302,85 +378,27 @@ Sink Tokenizer::run_with(Sink sink) {
       return true;
     };
 
-    if (masks.quote == 0 && (state == State::RecordStart || state == State::Unquoted) && available >= 64) {
-      // This block and the quote-free ones after it, as far as scanned.
-      const PlainBlocks plain = read_plain_blocks(sink, ahead + next_ahead - 1, ahead_count - next_ahead + 1, block,
-                                                  field_begin, record_begin, state == State::RecordStart);
-      if (plain.stopped) return sink;
-      field_begin = plain.field_begin;
-      record_begin = plain.record_begin;
-      state = plain.record_start ? State::RecordStart : State::Unquoted;
-      block += 64 * (plain.blocks - 1);
-      next_ahead += plain.blocks - 1;
-      continue;
-    }
-    if (masks.quote == 0 && (state == State::RecordStart || state == State::Unquoted)) {
-      // No quote in the block and none open: only commas and line ends
-      // matter, and the masks tell them apart without reading the bytes.
-      while (specials != 0) {
-        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
-        specials &= specials - 1;
-        const size_t at = block + bit;
-        if (unquoted_separator(at, (masks.comma >> bit) & 1) && end_record(at, bit)) return sink;
-      }
-      non_ascii_ |= masks.high & in_range;
-      continue;
-    }
-
-    // A block with quotes, entered anywhere but in the bytes after a
-    // closing quote (a closing quote on the block's first byte is decided
-    // here): if its quoting is well formed, its fields end at the
-    // separators outside quotes.
-    if (state != State::QuotedTail && (state != State::AfterQuote || quote_at + 1 == block)) {
-      const bool outside = state == State::RecordStart || state == State::Unquoted;
-      const QuotedBlock quotes = read_quotes(masks, in_range, outside && field_begin == block,
-                                             state == State::Quoted, state == State::AfterQuote);
-      if (quotes.well_formed) {
-        uint64_t separators = quotes.separators;
-        while (separators != 0) {
-          const unsigned bit = static_cast<unsigned>(__builtin_ctzll(separators));
-          separators &= separators - 1;
-          const size_t at = block + bit;
-          if (at != field_begin && data_[field_begin] == kQuote) {
-            // A quoted field, closed on the byte before: unescaped only if a
-            // quote was doubled in it, in this block or before it.
-            const size_t from = field_begin < block ? 0 : field_begin - block;
-            const uint64_t in_field = ~(~uint64_t{0} << bit) >> from << from;
-            if ((field_begin < block && doubled_quote) || (quotes.doubled & in_field) != 0) {
-              sink.escaped_field(field_begin, at);
-            } else {
-              sink.field(field_begin + 1, at - 1);
-            }
-            if ((masks.comma >> bit) & 1) {
-              field_begin = at + 1;
-              state = State::Unquoted;
-              continue;
-            }
-            if (end_record(at, bit)) return sink;
-            continue;
-          }
-          if (unquoted_separator(at, (masks.comma >> bit) & 1) && end_record(at, bit)) return sink;
-        }
-        // The field after the last separator may still be quoted, or just closed.
-        const uint64_t last_in_view = in_range ^ (in_range >> 1);
-        const bool ends_inside = (quotes.inside >> 63) != 0;
-        const bool ends_on_closing = (masks.quote & last_in_view & ~quotes.inside) != 0;
-        if (ends_inside || ends_on_closing) {
-          const size_t from = field_begin < block ? 0 : field_begin - block;
-          const bool doubled_here = (quotes.doubled >> from) != 0;
-          doubled_quote = (field_begin < block && doubled_quote) || doubled_here;
-          if (ends_inside) {
-            state = State::Quoted;
-          } else {
-            state = State::AfterQuote;
-            quote_at = block + static_cast<size_t>(63 - __builtin_clzll(last_in_view));
-          }
-        }
-        non_ascii_ |= masks.high & in_range;
+    if (available >= 64 && state != State::QuotedTail) {
+      // This block and the ones after it, as far as scanned, while their
+      // quoting is well formed.
+      Position position{state, field_begin, record_begin, quote_at, doubled_quote};
+      bool stopped;
+      const size_t read = read_well_formed(sink, ahead + next_ahead - 1, ahead_count - next_ahead + 1, block,
+                                           position, stopped);
+      if (stopped) return sink;
+      state = position.state;
+      field_begin = position.field_begin;
+      record_begin = position.record_begin;
+      quote_at = position.quote_at;
+      doubled_quote = position.doubled_quote;
+      if (read != 0) {
+        block += 64 * (read - 1);
+        next_ahead += read - 1;
         continue;
       }
     }
-
+    // Byte by byte through the specials: the last, partial block, and any
+    // block whose quoting read_well_formed does not take.
     while (specials != 0) {
       const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
       specials &= specials - 1;
