@@ -9,7 +9,10 @@
 // to the same answers.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <emmintrin.h>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -79,17 +82,17 @@ inline bool parse_integer(std::string_view text, Int& out) noexcept {
 // "true" and "false" in any ASCII case, compared as one word; anything else,
 // surrounding whitespace included, goes to the full grammar. OR-ing 0x20
 // maps a byte onto a lower-case letter only when it is that letter in
-// either case.
+// either case. The field's length picks the word to compare with, so a
+// column of both words in random order costs no mispredicted branch.
 inline bool parse_bool(std::string_view text, uint8_t& out) noexcept {
-  constexpr uint64_t kTrue = 0x65757274;      // "true", little-endian
-  constexpr uint64_t kFalse = 0x65736c6166;   // "false"
+  // By length: the bytes that must match and the word they must spell. A
+  // zero mask with a nonzero word never matches.
+  static constexpr uint64_t kMask[8] = {0, 0, 0, 0, 0xFFFFFFFF, 0xFFFFFFFFFF, 0, 0};
+  static constexpr uint64_t kWord[8] = {1, 1, 1, 1, 0x65757274 /* "true" */, 0x65736c6166 /* "false" */, 1, 1};
   const uint64_t word = load8(text.data()) | 0x2020202020202020;
-  if (text.size() == 4 && (word & 0xFFFFFFFF) == kTrue) {
-    out = 1;
-    return true;
-  }
-  if (text.size() == 5 && (word & 0xFFFFFFFFFF) == kFalse) {
-    out = 0;
+  const size_t slot = text.size() < 8 ? text.size() : 0;
+  if ((word & kMask[slot]) == kWord[slot]) [[likely]] {
+    out = text.size() == 4;
     return true;
   }
   const auto parsed = grammar_detail::parse_trimmed_bool(text);
@@ -99,31 +102,115 @@ inline bool parse_bool(std::string_view text, uint8_t& out) noexcept {
 
 // ---------------------------------------------------------------------------
 // Doubles
+//
+// Two ways through a number, one per kind of column. Where every field is
+// spelled alike ('10.50', '4.71'), branches on the shape are predicted: a
+// short plain decimal is read as one word, anything else with a byte loop
+// whose exits are predicted too. Where spellings vary from row to row
+// (plain integers, short fractions, exponents and shortest round-trip
+// texts mixed), each of those branches is a coin toss, and reading each run
+// of digits from a mask of its word's non-digit bytes, with no branch on
+// its length, is faster. `kTriesShort` says whether to try the one-word read.
 
-// The double grammar and value with the common spellings inline: up to 19
-// digits with an optional point ('12.50', '-3', '0.1234567890123456') and
-// an exponent of up to four digits ('1e-03', '2.5E+10'). The value is exact
-// in one IEEE operation when the digits fit in 53 bits and the power of ten
-// is exact; otherwise it is rounded from the digits read (out of line).
-// Being inline, the loop over a column keeps the value in a register, and
-// its branches are predicted per column. Longer numbers, special words and
-// anything that is not a number go to the plain parser, which defines the
-// grammar and rounds every number correctly.
-inline bool parse_double(std::string_view text, double& out) noexcept {
+struct LoopDigits {
+  static constexpr bool kTriesShort = true;
+  static const char* read(const char* p, const char* end, uint64_t& value) noexcept {
+    return grammar_detail::accumulate_digits(p, end, value);
+  }
+};
+
+struct MaskedDigits {
+  static constexpr bool kTriesShort = false;
+  // Appends the run of digits at `p`, up to `end`, to `value` (value * 10 +
+  // digit each) and returns where it stops; `value` wraps past 19 digits.
+  // The lowest non-digit byte of a word is found exactly (no borrow comes
+  // from below it), and a run of up to seven digits costs one step. Each
+  // step loads the whole word at `p`, which may pass `end`: the caller keeps
+  // that within the bytes it may read.
+  static const char* read(const char* p, const char* end, uint64_t& value) noexcept {
+    static constexpr uint64_t kScale[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    while (true) {
+      const uint64_t word = load8(p);
+      const uint64_t x = word - kEightZeros;
+      const uint64_t non_digits = (x | (x + 0x7676767676767676)) & 0x8080808080808080;
+      const auto left = static_cast<size_t>(end - p);
+      const size_t run = std::min<size_t>(static_cast<size_t>(std::countr_zero(non_digits)) >> 3, left);
+      // The run moved to the top of a word of leading zeros; none for 0.
+      const uint64_t top = run == 0 ? 0 : word << ((8 - run) * 8);
+      value = value * kScale[run] + eight_digits_value(top | kZeroFill[8 - run]);
+      p += run;
+      if (run < 8) return p;
+    }
+  }
+};
+
+// Whether a column's spellings vary enough from row to row to be read with
+// MaskedDigits. Looks at the first fields only: for each, where its point
+// and its exponent mark stand from its end, and counts how often that
+// differs from the field before. Any answer gives the same values.
+inline bool spellings_vary(const std::string_view* fields, size_t count) noexcept {
+  constexpr size_t kLooked = 64;
+  const size_t looked = std::min(count, kLooked);
+  unsigned changes = 0;
+  uint64_t previous = 0;
+  for (size_t i = 0; i < looked; ++i) {
+    const std::string_view text = fields[i];
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
+    const uint32_t points = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('.'))));
+    const uint32_t marks = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8('e'))));
+    // Bits of the field's own bytes, counted from its last one (longer
+    // fields keep their last sixteen).
+    const unsigned length = static_cast<unsigned>(std::min<size_t>(text.size(), 16));
+    const uint32_t inside = (uint32_t{1} << length) - 1;
+    const uint64_t signature = (uint64_t{points & inside} << (16 - length)) |
+                               (uint64_t{marks & inside} << (40 - length)) | (uint64_t{text.size() > 16} << 63);
+    changes += i != 0 && signature != previous;
+    previous = signature;
+  }
+  return changes * 4 > looked;  // more than a quarter of the rows
+}
+
+// A decimal of one to eight characters with no exponent ('10.50', '4.71',
+// '736'), read as one word: its non-digit bytes are found exactly (no
+// borrow or carry crosses a byte), the point is cut out, and the digits are
+// right-aligned over leading zeros. False for any other shape; `value` and
+// `scale` are then untouched. `text` may be read eight bytes past its start.
+inline bool short_decimal(const char* text, size_t length, uint64_t& value, int64_t& scale) noexcept {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  const uint64_t word = load8(text);
+  const uint64_t inside = ~uint64_t{0} >> (64 - 8 * length);
+  const uint64_t x = word ^ kEightZeros;                      // digits become 0 to 9
+  const uint64_t non_digits = (((x & kLow7) + 0x7676767676767676) | x) & kHigh & inside;
+  const uint64_t y = word ^ 0x2E2E2E2E2E2E2E2E;               // '.' becomes 0
+  const uint64_t points = ~(((y & kLow7) + kLow7) | y) & kHigh;
+  const bool has_point = non_digits != 0;
+  if ((non_digits & ~points) != 0 || (non_digits & (non_digits - 1)) != 0 || length == has_point) return false;
+  // The bytes below the point stay, those above move down over it; with no
+  // point, every byte stays.
+  const uint64_t before = (non_digits >> 7) - 1;
+  const uint64_t digits_word = (word & before) | ((word >> 8) & ~before);
+  const size_t digits = length - has_point;
+  value = eight_digits_value((digits_word << (8 * (8 - digits))) | kZeroFill[8 - digits]);
+  const size_t point = has_point ? static_cast<size_t>(std::countr_zero(non_digits)) >> 3 : length;
+  scale = -static_cast<int64_t>(length - point - has_point);
+  return true;
+}
+
+// Any decimal the inline paths take, from after the sign to `end`: up to 19
+// digits with an optional point, then an optional exponent of up to four
+// digits. `value` and `scale` start at zero; false for any other text,
+// which the plain parser then decides.
+template <class Digits>
+inline bool decimal(const char* q, const char* end, uint64_t& value, int64_t& scale) noexcept {
   using grammar_detail::digit_value;
-  if (text.empty()) return false;  // and the sign test below reads a byte of the field
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  const bool negative = p[0] == '-';
-  const char* q = p + (negative | (p[0] == '+'));
-  uint64_t mantissa = 0;  // wraps past 19 digits, which the check below rejects
   const char* const int_start = q;
-  q = grammar_detail::accumulate_digits(q, end, mantissa);
+  q = Digits::read(q, end, value);
   auto digits = static_cast<size_t>(q - int_start);
-  int64_t scale = 0;
   if (q != end && *q == '.') {
     const char* const frac_start = ++q;
-    q = grammar_detail::accumulate_digits(q, end, mantissa);
+    q = Digits::read(q, end, value);
     scale = frac_start - q;
     digits -= static_cast<size_t>(scale);
   }
@@ -138,10 +225,39 @@ inline bool parse_double(std::string_view text, double& out) noexcept {
     while (q != end && digit_value(*q) <= 9 && q - exponent_start < 5) {
       exponent = exponent * 10 + digit_value(*q++);
     }
-    if (q == exponent_start || q - exponent_start > 4) q = nullptr;
+    if (q == exponent_start || q - exponent_start > 4) return false;
     scale += exponent_negative ? -exponent : exponent;
   }
-  if (q != end || digits - 1 >= 19) return grammar_detail::scan_double(text, out);
+  return q == end && digits - 1 < 19;
+}
+
+// The double grammar and value with the common spellings inline: up to 19
+// digits with an optional point ('12.50', '-3', '0.1234567890123456') and
+// an exponent of up to four digits ('1e-03', '2.5E+10'). The value is exact
+// in one IEEE operation when the digits fit in 53 bits and the power of ten
+// is exact; otherwise it is rounded from the digits read (out of line).
+// Being inline, the loop over a column keeps the value in a register, and
+// its branches are predicted per column. Longer numbers, special words and
+// anything that is not a number go to the plain parser, which defines the
+// grammar and rounds every number correctly.
+template <class Digits = LoopDigits>
+inline bool parse_double(std::string_view text, double& out) noexcept {
+  if (text.empty()) return false;  // and the sign test below reads a byte of the field
+  const char* p = text.data();
+  const bool negative = p[0] == '-';
+  const char* q = p + (negative | (p[0] == '+'));
+  uint64_t mantissa = 0;
+  int64_t scale = 0;
+  const auto length = static_cast<size_t>(p + text.size() - q);
+  // Columns whose spellings vary take the general reader at once: there the
+  // length test would be a coin toss.
+  const bool short_one = Digits::kTriesShort && length - 1 < 8 && short_decimal(q, length, mantissa, scale);
+  // Word reads stay within the padding of a field's start; a longer field's
+  // last words would not, and it is read by the byte loop instead.
+  const bool read = short_one || (text.size() <= csv::kFieldPadding - 8
+                                      ? decimal<Digits>(q, p + text.size(), mantissa, scale)
+                                      : decimal<LoopDigits>(q, p + text.size(), mantissa, scale));
+  if (!read) return grammar_detail::scan_double(text, out);
   double magnitude;
   if (grammar_detail::exact_double(mantissa, scale, magnitude)) {
     out = negative ? -magnitude : magnitude;

@@ -73,6 +73,11 @@ bool convert_column(const std::string_view* fields, size_t count,
       return convert_fixed<int64_t>(fields, count, values, invalid,
                                     [](std::string_view text, int64_t& out) { return padded::parse_integer(text, out); });
     case qarn::TypeId::Double:
+      if (padded::spellings_vary(fields, count)) {
+        return convert_fixed<double>(fields, count, values, invalid, [](std::string_view text, double& out) {
+          return padded::parse_double<padded::MaskedDigits>(text, out);
+        });
+      }
       return convert_fixed<double>(fields, count, values, invalid, [](std::string_view text, double& out) {
         return padded::parse_double(text, out);
       });

@@ -92,14 +92,20 @@ namespace {
 
 uint64_t bits(double d) { return std::bit_cast<uint64_t>(d); }
 
+// Both readers of digit runs, each against the plain parser.
 void expect_same_double(const std::string& text, char junk) {
   const Padded padded(text, junk);
-  double fast = 1.5, plain = 2.5;
-  const bool fast_ok = pipeline::padded::parse_double(padded.view(text.size()), fast);
+  double plain = 2.5;
   const bool plain_ok = pipeline::grammar_detail::scan_double(text, plain);
-  ASSERT_EQ(fast_ok, plain_ok) << text;
-  if (fast_ok) {
-    ASSERT_EQ(bits(fast), bits(plain)) << text;
+  double loop = 1.5, masked = 3.5;
+  const bool loop_ok = pipeline::padded::parse_double(padded.view(text.size()), loop);
+  const bool masked_ok =
+      pipeline::padded::parse_double<pipeline::padded::MaskedDigits>(padded.view(text.size()), masked);
+  ASSERT_EQ(loop_ok, plain_ok) << text;
+  ASSERT_EQ(masked_ok, plain_ok) << text;
+  if (plain_ok) {
+    ASSERT_EQ(bits(loop), bits(plain)) << text;
+    ASSERT_EQ(bits(masked), bits(plain)) << text;
   }
 }
 
