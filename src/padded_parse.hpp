@@ -110,7 +110,8 @@ inline bool parse_bool(std::string_view text, uint8_t& out) noexcept {
 // (plain integers, short fractions, exponents and shortest round-trip
 // texts mixed), each of those branches is a coin toss, and reading each run
 // of digits from a mask of its word's non-digit bytes, with no branch on
-// its length, is faster. `kTriesShort` says whether to try the one-word read.
+// its length, is faster. `kTriesShort` says which of the two ways a reader
+// belongs to.
 
 struct LoopDigits {
   static constexpr bool kTriesShort = true;
@@ -258,12 +259,24 @@ inline bool parse_double(std::string_view text, double& out) noexcept {
                                       ? decimal<Digits>(q, p + text.size(), mantissa, scale)
                                       : decimal<LoopDigits>(q, p + text.size(), mantissa, scale));
   if (!read) return grammar_detail::scan_double(text, out);
-  double magnitude;
-  if (grammar_detail::exact_double(mantissa, scale, magnitude)) {
-    out = negative ? -magnitude : magnitude;
-    return true;
+  using grammar_detail::kExactPowersOfTen;
+  if (!grammar_detail::kExactArithmetic || mantissa > grammar_detail::kMaxExactInteger || scale < -22 ||
+      scale > 22) {
+    return grammar_detail::round_digits(text, mantissa, scale, negative, out);
   }
-  return grammar_detail::round_digits(text, mantissa, scale, negative, out);
+  const auto m = static_cast<double>(mantissa);
+  if constexpr (Digits::kTriesShort) {
+    const double magnitude = scale >= 0 ? m * kExactPowersOfTen[scale] : m / kExactPowersOfTen[-scale];
+    out = negative ? -magnitude : magnitude;
+  } else {
+    // Exact operands, and one of the two powers is 1: a single rounding
+    // with no branch on the sign of the scale or of the number, which vary
+    // in such columns.
+    const double magnitude =
+        m * kExactPowersOfTen[scale > 0 ? scale : 0] / kExactPowersOfTen[scale < 0 ? -scale : 0];
+    out = std::bit_cast<double>(std::bit_cast<uint64_t>(magnitude) | (uint64_t{negative} << 63));
+  }
+  return true;
 }
 
 }  // namespace pipeline::padded
