@@ -74,6 +74,11 @@ bool cpu_has_avx2() noexcept {
   return has_avx2;
 }
 
+bool cpu_has_avx512bw() noexcept {
+  static const bool has_avx512bw = __builtin_cpu_supports("avx512bw") != 0;
+  return has_avx512bw;
+}
+
 }  // namespace detail
 
 }  // namespace common

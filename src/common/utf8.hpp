@@ -14,6 +14,7 @@ size_t utf8_valid_prefix(const uint8_t* data, size_t size) noexcept;
 namespace detail {
 bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept;
 bool cpu_has_avx2() noexcept;
+bool cpu_has_avx512bw() noexcept;  // and an OS that keeps its registers
 }  // namespace detail
 
 // Whether all of it is valid: with AVX2 where the processor has it, which is

@@ -1,6 +1,7 @@
 // The tokeniser's block masks, many blocks per call: with SSE2 everywhere,
-// and with AVX2, which compares 32 bytes at a time, where the processor has
-// it. The two must give the same masks; a unit test holds them to it.
+// and with AVX2, which compares 32 bytes at a time, or AVX-512BW, which
+// compares the whole block, where the processor has them. All must give the
+// same masks; a unit test holds them to it.
 #include <immintrin.h>
 
 #include "common/utf8.hpp"
@@ -12,8 +13,8 @@ void scan_blocks_sse2(const uint8_t* data, size_t count, BlockMasks* out) noexce
   for (size_t i = 0; i < count; ++i) out[i] = scan_block(data + 64 * i);
 }
 
-// Compiled for AVX2 and only called after a runtime check; nothing else in
-// the tokeniser is.
+// Compiled for AVX2 (and below, AVX-512BW) and only called after a runtime
+// check; nothing else in the tokeniser is.
 __attribute__((target("avx2"))) void scan_blocks_avx2(const uint8_t* data, size_t count,
                                                       BlockMasks* out) noexcept {
   const __m256i comma = _mm256_set1_epi8(static_cast<char>(kComma));
@@ -37,7 +38,21 @@ __attribute__((target("avx2"))) void scan_blocks_avx2(const uint8_t* data, size_
   }
 }
 
+__attribute__((target("avx512bw"))) void scan_blocks_avx512(const uint8_t* data, size_t count,
+                                                          BlockMasks* out) noexcept {
+  const __m512i comma = _mm512_set1_epi8(static_cast<char>(kComma));
+  const __m512i quote = _mm512_set1_epi8(static_cast<char>(kQuote));
+  const __m512i cr = _mm512_set1_epi8(static_cast<char>(kCr));
+  const __m512i lf = _mm512_set1_epi8(static_cast<char>(kLf));
+  for (size_t i = 0; i < count; ++i) {
+    const __m512i v = _mm512_loadu_si512(data + 64 * i);
+    out[i] = BlockMasks{_mm512_cmpeq_epi8_mask(v, comma), _mm512_cmpeq_epi8_mask(v, quote),
+                        _mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf), _mm512_movepi8_mask(v)};
+  }
+}
+
 ScanBlocks best_block_scanner() noexcept {
+  if (common::detail::cpu_has_avx512bw()) return scan_blocks_avx512;
   return common::detail::cpu_has_avx2() ? scan_blocks_avx2 : scan_blocks_sse2;
 }
 

@@ -115,10 +115,12 @@ inline QuotedBlock read_quotes(const BlockMasks& masks, uint64_t in_range, bool 
   return {opens_at_field_starts && closes_before_separators && entry_closes, inside, doubled, separator};
 }
 
-// The masks of `count` whole blocks from `data` into `out`: with SSE2, and
-// with AVX2 (half the instructions) where the processor has it.
+// The masks of `count` whole blocks from `data` into `out`: with SSE2, with
+// AVX2 (half the instructions) and with AVX-512BW (a whole block per
+// compare, straight into a mask), each where the processor has it.
 void scan_blocks_sse2(const uint8_t* data, size_t count, BlockMasks* out) noexcept;
 void scan_blocks_avx2(const uint8_t* data, size_t count, BlockMasks* out) noexcept;
+void scan_blocks_avx512(const uint8_t* data, size_t count, BlockMasks* out) noexcept;
 using ScanBlocks = void (*)(const uint8_t* data, size_t count, BlockMasks* out) noexcept;
 ScanBlocks best_block_scanner() noexcept;
 

@@ -26,10 +26,12 @@ namespace {
 using plain::read_in_batches;
 using plain::read_plainly;
 
-// The block scans this processor can run: SSE2 always, AVX2 where it has it.
+// The block scans this processor can run: SSE2 always, the wider ones
+// where it has them.
 std::vector<csv::ScanBlocks> block_scanners() {
   std::vector<csv::ScanBlocks> scanners = {csv::scan_blocks_sse2};
   if (common::detail::cpu_has_avx2()) scanners.push_back(csv::scan_blocks_avx2);
+  if (common::detail::cpu_has_avx512bw()) scanners.push_back(csv::scan_blocks_avx512);
   return scanners;
 }
 
@@ -139,9 +141,10 @@ TEST(CsvReader, AgreesOnFilesQuotedThroughout) {
   }
 }
 
-// Both scans give the same masks on any bytes, special ones dense or sparse.
+// Every scan gives the same masks on any bytes, special ones dense or sparse.
 TEST(CsvReader, BlockScansAgree) {
-  if (!common::detail::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
+  const std::vector<csv::ScanBlocks> scanners = block_scanners();
+  if (scanners.size() == 1) GTEST_SKIP() << "no AVX2 here";
   std::mt19937 random(2718);
   const std::string bytes(",\"\r\n\x80\xff\x7f\0a0", 10);
   for (int i = 0; i < test_rounds(2000); ++i) {
@@ -151,14 +154,16 @@ TEST(CsvReader, BlockScansAgree) {
     for (uint8_t& b : data) {
       b = static_cast<uint8_t>(dense ? bytes[random() % bytes.size()] : random());
     }
-    std::vector<csv::BlockMasks> sse2(blocks), avx2(blocks);
+    std::vector<csv::BlockMasks> sse2(blocks), wide(blocks);
     csv::scan_blocks_sse2(data.data(), blocks, sse2.data());
-    csv::scan_blocks_avx2(data.data(), blocks, avx2.data());
-    for (size_t k = 0; k < blocks; ++k) {
-      ASSERT_EQ(sse2[k].comma, avx2[k].comma);
-      ASSERT_EQ(sse2[k].quote, avx2[k].quote);
-      ASSERT_EQ(sse2[k].line_end, avx2[k].line_end);
-      ASSERT_EQ(sse2[k].high, avx2[k].high);
+    for (size_t s = 1; s < scanners.size(); ++s) {
+      scanners[s](data.data(), blocks, wide.data());
+      for (size_t k = 0; k < blocks; ++k) {
+        ASSERT_EQ(sse2[k].comma, wide[k].comma) << s;
+        ASSERT_EQ(sse2[k].quote, wide[k].quote) << s;
+        ASSERT_EQ(sse2[k].line_end, wide[k].line_end) << s;
+        ASSERT_EQ(sse2[k].high, wide[k].high) << s;
+      }
     }
   }
 }
