@@ -8,32 +8,16 @@ namespace pipeline {
 
 namespace {
 
-// The four grammars as tests of a text, by the fast paths the conversion
-// uses (row batch fields may be read past their end). With many columns the
-// sample is a good part of a small input, and each of its fields may be
+// Whether every candidate is a `Value` by the fast path the conversion uses
+// for it (row batch fields may be read past their end). With many columns
+// the sample is a good part of a small input, and each of its fields may be
 // tried by several grammars.
-struct PaddedGrammars {
-  static bool is_bool(std::string_view text) {
-    uint8_t value;
-    return padded::parse_bool(text, value);
-  }
-  static bool is_int(std::string_view text) {
-    int32_t value;
-    return padded::parse_integer(text, value);
-  }
-  static bool is_long(std::string_view text) {
-    int64_t value;
-    return padded::parse_integer(text, value);
-  }
-  static bool is_double(std::string_view text) {
-    double value;
-    return padded::parse_double(text, value);
-  }
-};
-
-template <class Test>
-bool all_pass(const std::vector<std::string_view>& candidates, Test test) {
-  return std::all_of(candidates.begin(), candidates.end(), test);
+template <class Value, class Parse>
+bool all_pass(const std::vector<std::string_view>& candidates, Parse parse) {
+  return std::all_of(candidates.begin(), candidates.end(), [&](std::string_view text) {
+    Value value;
+    return parse(text, value);
+  });
 }
 
 qarn::TypeId infer_type(std::span<const std::string_view> column_sample) {
@@ -45,10 +29,10 @@ qarn::TypeId infer_type(std::span<const std::string_view> column_sample) {
     if (!text.empty()) candidates.push_back(text);
   }
   if (candidates.empty()) return qarn::TypeId::String;
-  if (all_pass(candidates, PaddedGrammars::is_bool)) return qarn::TypeId::Bool;
-  if (all_pass(candidates, PaddedGrammars::is_int)) return qarn::TypeId::Int;
-  if (all_pass(candidates, PaddedGrammars::is_long)) return qarn::TypeId::Long;
-  if (all_pass(candidates, PaddedGrammars::is_double)) return qarn::TypeId::Double;
+  if (all_pass<uint8_t>(candidates, padded::parse_bool)) return qarn::TypeId::Bool;
+  if (all_pass<int32_t>(candidates, padded::parse_integer<int32_t>)) return qarn::TypeId::Int;
+  if (all_pass<int64_t>(candidates, padded::parse_integer<int64_t>)) return qarn::TypeId::Long;
+  if (all_pass<double>(candidates, padded::parse_double<>)) return qarn::TypeId::Double;
   return qarn::TypeId::String;
 }
 
