@@ -67,18 +67,4 @@ size_t utf8_valid_prefix(const uint8_t* data, size_t size) noexcept {
   }
 }
 
-namespace detail {
-
-bool cpu_has_avx2() noexcept {
-  static const bool has_avx2 = __builtin_cpu_supports("avx2") != 0;
-  return has_avx2;
-}
-
-bool cpu_has_avx512bw() noexcept {
-  static const bool has_avx512bw = __builtin_cpu_supports("avx512bw") != 0;
-  return has_avx512bw;
-}
-
-}  // namespace detail
-
 }  // namespace common

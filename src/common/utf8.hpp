@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/cpu.hpp"
+
 namespace common {
 
 // Length of the longest valid prefix, which is the index of the first byte of
@@ -13,14 +15,12 @@ size_t utf8_valid_prefix(const uint8_t* data, size_t size) noexcept;
 
 namespace detail {
 bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept;
-bool cpu_has_avx2() noexcept;
-bool cpu_has_avx512bw() noexcept;  // and an OS that keeps its registers
 }  // namespace detail
 
 // Whether all of it is valid: with AVX2 where the processor has it, which is
 // several times faster on text that is not plain ASCII.
 inline bool is_valid_utf8(const uint8_t* data, size_t size) noexcept {
-  if (detail::cpu_has_avx2()) return detail::utf8_valid_avx2(data, size);
+  if (cpu_has_avx2()) return detail::utf8_valid_avx2(data, size);
   return utf8_valid_prefix(data, size) == size;
 }
 

@@ -4,7 +4,7 @@
 // same masks; a unit test holds them to it.
 #include <immintrin.h>
 
-#include "common/utf8.hpp"
+#include "common/cpu.hpp"
 #include "csv_input/tokenizer.hpp"
 
 namespace csv {
@@ -52,8 +52,8 @@ __attribute__((target("avx512bw"))) void scan_blocks_avx512(const uint8_t* data,
 }
 
 ScanBlocks best_block_scanner() noexcept {
-  if (common::detail::cpu_has_avx512bw()) return scan_blocks_avx512;
-  return common::detail::cpu_has_avx2() ? scan_blocks_avx2 : scan_blocks_sse2;
+  if (common::cpu_has_avx512bw()) return scan_blocks_avx512;
+  return common::cpu_has_avx2() ? scan_blocks_avx2 : scan_blocks_sse2;
 }
 
 }  // namespace csv

@@ -30,8 +30,8 @@ using plain::read_plainly;
 // where it has them.
 std::vector<csv::ScanBlocks> block_scanners() {
   std::vector<csv::ScanBlocks> scanners = {csv::scan_blocks_sse2};
-  if (common::detail::cpu_has_avx2()) scanners.push_back(csv::scan_blocks_avx2);
-  if (common::detail::cpu_has_avx512bw()) scanners.push_back(csv::scan_blocks_avx512);
+  if (common::cpu_has_avx2()) scanners.push_back(csv::scan_blocks_avx2);
+  if (common::cpu_has_avx512bw()) scanners.push_back(csv::scan_blocks_avx512);
   return scanners;
 }
 
@@ -179,7 +179,7 @@ TEST(CsvReader, EndOfDataRepeats) {
 }
 
 TEST(Utf8, WholeRunCheckAgreesWithTheScalarChecker) {
-  if (!common::detail::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
+  if (!common::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
   std::mt19937 random(99);
   // Valid characters of every length, and bytes that break them.
   const std::vector<std::string> pieces = {

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <bit>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "common/cpu.hpp"
 #include "padded_parse.hpp"
+#include "padded_parse_avx512.hpp"
 
 namespace {
 
@@ -30,6 +33,17 @@ struct Padded {
   std::unique_ptr<char[]> bytes;
 };
 
+// Whatever the AVX-512 reader takes must be the plain parser's integer.
+template <class Int>
+QARN_TARGET_AVX512_COMPRESS void expect_quick_integer(const Padded& padded, const std::string& text,
+                                                      const std::optional<Int>& plain) {
+  Int quick = 0;
+  if (pipeline::padded::quick_integer<Int>(padded.view(text.size()), quick)) {
+    ASSERT_TRUE(plain.has_value()) << text;
+    ASSERT_EQ(quick, *plain) << text;
+  }
+}
+
 template <class Int>
 void expect_same(const std::string& text) {
   const Padded padded(text);
@@ -40,6 +54,7 @@ void expect_same(const std::string& text) {
   if (ok) {
     ASSERT_EQ(fast, *plain) << text;
   }
+  if (common::cpu_has_avx512_compress()) expect_quick_integer<Int>(padded, text, plain);
 }
 
 }  // namespace
@@ -92,7 +107,26 @@ namespace {
 
 uint64_t bits(double d) { return std::bit_cast<uint64_t>(d); }
 
-// Both readers of digit runs, each against the plain parser.
+// The AVX-512 reader whole, and its quick path as the column loop uses it:
+// whatever the quick path takes must be the plain parser's number.
+QARN_TARGET_AVX512_COMPRESS void expect_same_avx512(const Padded& padded, const std::string& text, bool plain_ok,
+                                                    double plain) {
+  double whole = 4.5;
+  const bool whole_ok = pipeline::padded::parse_double_avx512(padded.view(text.size()), whole);
+  ASSERT_EQ(whole_ok, plain_ok) << text;
+  if (plain_ok) {
+    ASSERT_EQ(bits(whole), bits(plain)) << text;
+  }
+  pipeline::padded::QuickDigits digits;
+  double quick = 5.5;
+  if (pipeline::padded::quick_digits(padded.view(text.size()), digits) &&
+      pipeline::padded::exact_double_unbranched(digits, quick)) {
+    ASSERT_TRUE(plain_ok) << text;
+    ASSERT_EQ(bits(quick), bits(plain)) << text;
+  }
+}
+
+// Every reader of doubles, each against the plain parser.
 void expect_same_double(const std::string& text, char junk) {
   const Padded padded(text, junk);
   double plain = 2.5;
@@ -107,6 +141,7 @@ void expect_same_double(const std::string& text, char junk) {
     ASSERT_EQ(bits(loop), bits(plain)) << text;
     ASSERT_EQ(bits(masked), bits(plain)) << text;
   }
+  if (common::cpu_has_avx512_compress()) expect_same_avx512(padded, text, plain_ok, plain);
 }
 
 }  // namespace
