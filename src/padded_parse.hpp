@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <emmintrin.h>
@@ -232,6 +233,43 @@ inline bool decimal(const char* q, const char* end, uint64_t& value, int64_t& sc
   return q == end && digits - 1 < 19;
 }
 
+// 10^s for s from -22 to 22 as a multiplication and a division by exact
+// powers of ten, one of them 1, looked up rather than chosen by the sign of
+// s: the sign varies from row to row, and a compiler would branch on it.
+struct ExactScale {
+  double multiplier;
+  double divisor;
+};
+inline constexpr auto kExactScales = [] {
+  std::array<ExactScale, 64> scales{};  // indexed by s + 22 modulo 64; the rest unused
+  for (ExactScale& scale : scales) scale = {1, 1};
+  for (int s = -22; s <= 22; ++s) {
+    scales[static_cast<size_t>(s + 22)] = {grammar_detail::kExactPowersOfTen[s > 0 ? s : 0],
+                                           grammar_detail::kExactPowersOfTen[s < 0 ? -s : 0]};
+  }
+  return scales;
+}();
+
+// A number as its digits were read: mantissa x 10^scale, negated when
+// `negative`.
+struct DecimalDigits {
+  uint64_t mantissa;
+  int64_t scale;
+  bool negative;
+};
+
+// mantissa x 10^scale when one IEEE multiplication and division of exact
+// operands gives it, without a branch; false otherwise.
+inline bool exact_double_unbranched(const DecimalDigits& digits, double& out) noexcept {
+  const uint64_t slot = static_cast<uint64_t>(digits.scale + 22);
+  const bool exact = grammar_detail::kExactArithmetic & (slot <= 44) &
+                     (digits.mantissa <= grammar_detail::kMaxExactInteger);
+  const ExactScale& by = kExactScales[slot & 63];
+  const double magnitude = static_cast<double>(digits.mantissa) * by.multiplier / by.divisor;
+  out = std::bit_cast<double>(std::bit_cast<uint64_t>(magnitude) | (uint64_t{digits.negative} << 63));
+  return exact;
+}
+
 // The double grammar and value with the common spellings inline: up to 19
 // digits with an optional point ('12.50', '-3', '0.1234567890123456') and
 // an exponent of up to four digits ('1e-03', '2.5E+10'). The value is exact
@@ -264,17 +302,14 @@ inline bool parse_double(std::string_view text, double& out) noexcept {
       scale > 22) {
     return grammar_detail::round_digits(text, mantissa, scale, negative, out);
   }
-  const auto m = static_cast<double>(mantissa);
   if constexpr (Digits::kTriesShort) {
+    const auto m = static_cast<double>(mantissa);
     const double magnitude = scale >= 0 ? m * kExactPowersOfTen[scale] : m / kExactPowersOfTen[-scale];
     out = negative ? -magnitude : magnitude;
   } else {
-    // Exact operands, and one of the two powers is 1: a single rounding
-    // with no branch on the sign of the scale or of the number, which vary
-    // in such columns.
-    const double magnitude =
-        m * kExactPowersOfTen[scale > 0 ? scale : 0] / kExactPowersOfTen[scale < 0 ? -scale : 0];
-    out = std::bit_cast<double>(std::bit_cast<uint64_t>(magnitude) | (uint64_t{negative} << 63));
+    // No branch on the sign of the scale or of the number, which vary in
+    // such columns.
+    (void)exact_double_unbranched({mantissa, scale, negative}, out);
   }
   return true;
 }

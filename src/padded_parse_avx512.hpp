@@ -56,35 +56,25 @@ QARN_TARGET_AVX512_COMPRESS inline __m256i eight_digit_groups(__m256i digits) no
                           _mm256_srli_epi64(quads, 32));
 }
 
-// 10^s for s from -22 to 22 as a multiplication and a division by exact
-// powers of ten, one of them 1, looked up rather than chosen by the sign of
-// s: the sign varies from row to row, and a compiler would branch on it.
-struct ExactScale {
-  double multiplier;
-  double divisor;
+// The value of the first 24 digit values of `digits` as one number (at
+// most 19 digits long), and of the last 8 as another. The sums are read
+// back from memory: four loads cost less than four lane extractions.
+struct DigitSums {
+  uint64_t number;
+  uint64_t last;
 };
-inline constexpr auto kExactScales = [] {
-  std::array<ExactScale, 64> scales{};  // indexed by s + 22 modulo 64; the rest unused
-  for (ExactScale& scale : scales) scale = {1, 1};
-  for (int s = -22; s <= 22; ++s) {
-    scales[static_cast<size_t>(s + 22)] = {grammar_detail::kExactPowersOfTen[s > 0 ? s : 0],
-                                           grammar_detail::kExactPowersOfTen[s < 0 ? -s : 0]};
-  }
-  return scales;
-}();
-
-// The digits of a number as the quick reader takes it.
-struct QuickDigits {
-  uint64_t mantissa;
-  int64_t scale;
-  bool negative;
-};
+QARN_TARGET_AVX512_COMPRESS inline DigitSums sum_digits(__m256i digits) noexcept {
+  alignas(32) uint64_t groups[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(groups), eight_digit_groups(digits));
+  asm("" : "+m"(groups));
+  return {groups[0] * 10000000000000000 + groups[1] * 100000000 + groups[2], groups[3]};
+}
 
 // The common spellings of a field, without a branch or a call: up to 19
 // digits with an optional point, then an optional exponent of up to four
 // digits, all within 32 bytes. False for anything else, which the full
 // parser decides; `digits` is then meaningless.
-QARN_TARGET_AVX512_COMPRESS inline bool quick_digits(std::string_view text, QuickDigits& digits) noexcept {
+QARN_TARGET_AVX512_COMPRESS inline bool quick_digits(std::string_view text, DecimalDigits& digits) noexcept {
   const size_t size = text.size();
   const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text.data()));
   const __mmask32 inside = _bzhi_u32(~0u, static_cast<unsigned>(size));
@@ -112,30 +102,14 @@ QARN_TARGET_AVX512_COMPRESS inline bool quick_digits(std::string_view text, Quic
   // The number's digits end at byte 24, the exponent's at byte 32.
   const uint32_t places = kNumberPlaces[count & 31] | kExponentPlaces[exponent_count & 31];
   const __m256i packed = _mm256_maskz_compress_epi8(digit_bytes, values);
-  alignas(32) uint64_t groups[4];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(groups),
-                     eight_digit_groups(_mm256_maskz_expand_epi8(places, packed)));
-  // Read back from memory: four loads cost less than four extractions.
-  asm("" : "+m"(groups));
-  const uint64_t exponent = groups[3];
+  const DigitSums sums = sum_digits(_mm256_maskz_expand_epi8(places, packed));
+  const uint64_t exponent = sums.last;
   const uint64_t fraction = static_cast<uint64_t>(std::popcount(digit_bytes & ~(point - 1) & before_mark));
   const uint64_t exponent_negative = ((mark << 1) & minus) != 0;
-  digits.mantissa = groups[0] * 10000000000000000 + groups[1] * 100000000 + groups[2];
+  digits.mantissa = sums.number;
   digits.scale = static_cast<int64_t>(((exponent ^ (0 - exponent_negative)) + exponent_negative) - fraction);
   digits.negative = (minus & 1) != 0;
   return misfit == 0;
-}
-
-// mantissa x 10^scale when one IEEE multiplication and division of exact
-// operands gives it, without a branch; false otherwise.
-inline bool exact_double_unbranched(const QuickDigits& digits, double& out) noexcept {
-  const uint64_t slot = static_cast<uint64_t>(digits.scale + 22);
-  const bool exact = grammar_detail::kExactArithmetic & (slot <= 44) &
-                     (digits.mantissa <= grammar_detail::kMaxExactInteger);
-  const ExactScale& by = kExactScales[slot & 63];
-  const double magnitude = static_cast<double>(digits.mantissa) * by.multiplier / by.divisor;
-  out = std::bit_cast<double>(std::bit_cast<uint64_t>(magnitude) | (uint64_t{digits.negative} << 63));
-  return exact;
 }
 
 // Integers of 1 to 19 digits after an optional sign, without a branch;
@@ -155,17 +129,14 @@ QARN_TARGET_AVX512_COMPRESS inline bool quick_integer(std::string_view text, Int
   const __m256i values =
       _mm256_maskz_sub_epi8(places, _mm256_maskz_loadu_epi8(places, last_24), _mm256_set1_epi8('0'));
   const uint32_t digit_bytes = _mm256_mask_cmplt_epu8_mask(places, values, _mm256_set1_epi8(10));
-  alignas(32) uint64_t groups[4];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(groups), eight_digit_groups(values));
-  asm("" : "+m"(groups));
-  const uint64_t magnitude = groups[0] * 10000000000000000 + groups[1] * 100000000 + groups[2];
+  const uint64_t magnitude = sum_digits(values).number;
   out = static_cast<Int>((magnitude ^ (0 - negative)) + negative);
   return (digit_bytes == places) & (count - 1 < 19) & (magnitude <= kMax + negative);
 }
 
 // The double grammar and value, the common spellings read as above.
 QARN_TARGET_AVX512_COMPRESS inline bool parse_double_avx512(std::string_view text, double& out) noexcept {
-  QuickDigits digits;
+  DecimalDigits digits;
   if (!quick_digits(text, digits)) return parse_double<LoopDigits>(text, out);
   if (exact_double_unbranched(digits, out)) return true;
   return grammar_detail::round_digits(text, digits.mantissa, digits.scale, digits.negative, out);

@@ -103,7 +103,7 @@ QARN_TARGET_AVX512_COMPRESS bool convert_doubles_avx512(const std::string_view* 
   return convert_quick<double>(
       fields, count, values, invalid,
       [](std::string_view text, double& value) QARN_TARGET_AVX512_COMPRESS {
-        padded::QuickDigits digits;
+        padded::DecimalDigits digits;
         const bool quick = padded::quick_digits(text, digits);
         return padded::exact_double_unbranched(digits, value) & quick;
       },

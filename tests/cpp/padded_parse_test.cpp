@@ -117,7 +117,7 @@ QARN_TARGET_AVX512_COMPRESS void expect_same_avx512(const Padded& padded, const 
   if (plain_ok) {
     ASSERT_EQ(bits(whole), bits(plain)) << text;
   }
-  pipeline::padded::QuickDigits digits;
+  pipeline::padded::DecimalDigits digits;
   double quick = 5.5;
   if (pipeline::padded::quick_digits(padded.view(text.size()), digits) &&
       pipeline::padded::exact_double_unbranched(digits, quick)) {
