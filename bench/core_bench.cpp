@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "conversion.hpp"
-#include "parallel_conversion.hpp"
+#include "convert/driver.hpp"
+#include "convert/parallel_driver.hpp"
 #include "csv_input/csv_reader.hpp"
-#include "type_inference.hpp"
-#include "value_conversion.hpp"
+#include "fields/type_inference.hpp"
+#include "fields/column_conversion.hpp"
 
 namespace {
 
@@ -42,7 +42,7 @@ int whole_conversion(std::span<const uint8_t> input, int runs, unsigned threads,
   for (int i = 0; i < runs; ++i) {
     const auto start = Clock::now();
     common::ByteBuffer out;
-    if (auto failure = pipeline::convert_csv_to_qarn_parallel(input, 10000, 1000, threads, out, segment_bytes)) {
+    if (auto failure = convert::convert_csv_to_qarn_parallel(input, 10000, 1000, threads, out, segment_bytes)) {
       std::fprintf(stderr, "%s\n", failure->message.c_str());
       return 1;
     }
@@ -61,7 +61,7 @@ int stages(std::span<const uint8_t> input, int runs) {
   const size_t rows = std::max<size_t>(1, 16 * 1024 / std::max<size_t>(1, column_count));
   std::vector<csv::RowBatch> sample(1);
   (void)header_reader.next_batch(sample[0], column_count, 1000);
-  const std::vector<qarn::TypeId> types = pipeline::infer_column_types(sample, column_count);
+  const std::vector<qarn::TypeId> types = fields::infer_column_types(sample, column_count);
 
   double best_read = 1e9;
   std::vector<double> best_column(column_count, 1e9);
@@ -84,7 +84,7 @@ int stages(std::span<const uint8_t> input, int runs) {
       fields += batch.row_count();
       for (size_t column = 0; column < column_count; ++column) {
         start = Clock::now();
-        pipeline::convert_column(batch.column(column), batch.row_count(), values[column], invalid[column]);
+        fields::convert_column(batch.column(column), batch.row_count(), values[column], invalid[column]);
         column_time[column] += seconds_since(start);
         if (invalid[column].bit_count >= 10000) {  // a chunk's worth, as the conversion would write it
           values[column].clear();

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "conversion.hpp"
+#include "convert/driver.hpp"
 #include "qarn_check.hpp"
 
 namespace {
@@ -22,7 +22,7 @@ struct Outcome {
 
 Outcome convert(std::span<const uint8_t> csv, uint64_t chunk_size, uint64_t sample_rows) {
   Outcome outcome{true, {}, {}};
-  if (auto failure = pipeline::convert_csv_to_qarn(csv, chunk_size, sample_rows, outcome.out)) {
+  if (auto failure = convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, outcome.out)) {
     outcome.ok = false;
     outcome.message = failure->message;
   }

@@ -15,7 +15,7 @@
 
 #include "qarn/read_error.hpp"
 #include "qarn/table_reader.hpp"
-#include "table_to_csv.hpp"
+#include "csv_output/table_to_csv.hpp"
 
 namespace {
 
@@ -82,7 +82,7 @@ void check_summary(std::span<const uint8_t> file, const qarn::ReadStatus& full_s
 
 void write_back(const qarn::DecodedTable& table) {
   std::vector<std::string_view> names(table.head.column_names.begin(), table.head.column_names.end());
-  std::vector<pipeline::CsvColumn> columns;
+  std::vector<csv_output::CsvColumn> columns;
   uint64_t rows = 0;
   for (uint64_t r : table.slices.slice_rows) rows += r;
   for (const auto& column : table.slices.columns) {
@@ -92,7 +92,7 @@ void write_back(const qarn::DecodedTable& table) {
                        column->invalid.any() ? column->invalid.flags().data() : nullptr});
   }
   common::ByteBuffer out;
-  pipeline::table_to_csv(names, columns, rows, out);
+  csv_output::table_to_csv(names, columns, rows, out);
   if (!names.empty() && out.empty()) fail("no CSV for a table with columns");
 }
 

@@ -9,8 +9,8 @@
 #include <span>
 #include <string>
 
-#include "conversion.hpp"
-#include "parallel_conversion.hpp"
+#include "convert/driver.hpp"
+#include "convert/parallel_driver.hpp"
 
 namespace {
 
@@ -36,10 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> csv(data + 3, size - 3);
 
   const Outcome single = run([&](common::ByteBuffer& out) {
-    return pipeline::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
+    return convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
   });
   const Outcome parallel = run([&](common::ByteBuffer& out) {
-    return pipeline::convert_csv_to_qarn_parallel(csv, chunk_size, sample_rows, 3, out, segment_bytes);
+    return convert::convert_csv_to_qarn_parallel(csv, chunk_size, sample_rows, 3, out, segment_bytes);
   });
   if (single.ok != parallel.ok || single.bytes != parallel.bytes) {
     std::fprintf(stderr, "the parallel conversion differs: %s\n",

@@ -15,7 +15,8 @@ import tarfile
 from pathlib import Path, PurePosixPath
 
 REQUIRED = ["PKG-INFO", "pyproject.toml", "CMakeLists.txt", "LICENSE", "README.md",
-            "src/lib.cpp", "src/native_module.cpp", "src/_qarn.pyi", "src/exports.map",
+            "src/binding/qarn_entry.cpp", "src/binding/native_entry.cpp", "src/binding/_qarn.pyi",
+            "src/binding/qarn_exports.map",
             "python/qarn/__init__.py", "python/qarn/py.typed", "python/qarn/_native.pyi",
             "tests/conftest.py", "tests/cpp"]
 # Left behind by builds, test runs, benchmarks and fuzzers.

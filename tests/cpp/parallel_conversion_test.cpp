@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "conversion.hpp"
-#include "parallel_conversion.hpp"
+#include "convert/driver.hpp"
+#include "convert/parallel_driver.hpp"
 
 namespace {
 
@@ -31,14 +31,14 @@ std::span<const uint8_t> as_bytes(const std::string& text) {
 
 Outcome single(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows) {
   common::ByteBuffer out;
-  auto failure = pipeline::convert_csv_to_qarn(as_bytes(csv), chunk_size, sample_rows, out);
+  auto failure = convert::convert_csv_to_qarn(as_bytes(csv), chunk_size, sample_rows, out);
   return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
 }
 
 Outcome parallel(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows, unsigned threads,
                  size_t segment_bytes = 0) {
   common::ByteBuffer out;
-  auto failure = pipeline::convert_csv_to_qarn_parallel(as_bytes(csv), chunk_size, sample_rows, threads,
+  auto failure = convert::convert_csv_to_qarn_parallel(as_bytes(csv), chunk_size, sample_rows, threads,
                                                         out, segment_bytes);
   return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion.hpp"
+#include "convert/driver.hpp"
 #include "qarn/read_error.hpp"
 #include "qarn/table_reader.hpp"
 
@@ -78,7 +78,7 @@ std::vector<uint8_t> with(std::string base, size_t offset, const std::string& by
 
 std::vector<uint8_t> converted(const std::string& csv, uint64_t chunk_size = 10000) {
   ByteBuffer out;
-  const auto failure = pipeline::convert_csv_to_qarn(
+  const auto failure = convert::convert_csv_to_qarn(
       std::span(reinterpret_cast<const uint8_t*>(csv.data()), csv.size()), chunk_size, 1000, out);
   EXPECT_FALSE(failure.has_value());
   return {out.data(), out.data() + out.size()};

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "qarn/encoding.hpp"
+#include "qarn/writer.hpp"
 #include "qarn/format_error.hpp"
-#include "qarn/table_metadata.hpp"
-#include "qarn/table_slice.hpp"
+#include "qarn/metadata_writer.hpp"
+#include "qarn/slice_writer.hpp"
 #include "qarn/value.hpp"
 
 using namespace qarn;

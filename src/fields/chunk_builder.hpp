@@ -1,31 +1,22 @@
-// Turns the text fields of a chunk of rows into one column slice per column:
-// a value array of the column's type with one element per row, and the
-// "IsInvalid" bits of the rows whose field does not fit the type.
+// The rows of one table slice, converted column by column into the slices
+// the writer takes: from a batch of text fields, or from rows converted
+// before, as the parallel driver hands them over.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
 #include <vector>
 
 #include "csv_input/row_batch.hpp"
-#include "qarn/table_slice.hpp"
+#include "qarn/slice_writer.hpp"
 #include "qarn/value.hpp"
 
-namespace pipeline {
+namespace fields {
 
-// Appends `count` fields to a column: every field yields an element of
-// `values`; one that does not fit the type yields the type's default and
-// sets its row's bit in `invalid`. Returns whether any of them was invalid.
-bool convert_column(const std::string_view* fields, size_t count,
-                    qarn::ValueObject& values, qarn::BitArray& invalid);
-
-// About how many bytes the file takes when the rest of the input is like
-// the sample: the sample's values as the slices store them, scaled from the
-// `sample_bytes` of input they took to all `input_bytes`. 0 without a sample.
-size_t estimated_file_size(std::span<const csv::RowBatch> sample, std::span<const qarn::TypeId> types,
-                           uint64_t chunk_size, size_t sample_bytes, size_t input_bytes);
+// Section headers, counts and property names, per table slice and per column
+// slice: what an estimate of a slice's size in the file adds to its values.
+inline constexpr size_t kSliceFraming = 64;
 
 class ConvertedRows;
 
@@ -86,4 +77,4 @@ class ConvertedRows {
   size_t rows_ = 0;
 };
 
-}  // namespace pipeline
+}  // namespace fields

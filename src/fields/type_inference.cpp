@@ -1,10 +1,10 @@
-#include "type_inference.hpp"
+#include "fields/type_inference.hpp"
 
 #include <algorithm>
 
-#include "padded_parse.hpp"
+#include "fields/fast_parse.hpp"
 
-namespace pipeline {
+namespace fields {
 
 namespace {
 
@@ -29,10 +29,10 @@ qarn::TypeId infer_type(std::span<const std::string_view> column_sample) {
     if (!text.empty()) candidates.push_back(text);
   }
   if (candidates.empty()) return qarn::TypeId::String;
-  if (all_pass<uint8_t>(candidates, padded::parse_bool)) return qarn::TypeId::Bool;
-  if (all_pass<int32_t>(candidates, padded::parse_integer<int32_t>)) return qarn::TypeId::Int;
-  if (all_pass<int64_t>(candidates, padded::parse_integer<int64_t>)) return qarn::TypeId::Long;
-  if (all_pass<double>(candidates, padded::parse_double<>)) return qarn::TypeId::Double;
+  if (all_pass<uint8_t>(candidates, fast::parse_bool)) return qarn::TypeId::Bool;
+  if (all_pass<int32_t>(candidates, fast::parse_integer<int32_t>)) return qarn::TypeId::Int;
+  if (all_pass<int64_t>(candidates, fast::parse_integer<int64_t>)) return qarn::TypeId::Long;
+  if (all_pass<double>(candidates, fast::parse_double<>)) return qarn::TypeId::Double;
   return qarn::TypeId::String;
 }
 
@@ -55,4 +55,4 @@ std::vector<qarn::TypeId> infer_column_types(std::span<const csv::RowBatch> samp
   return types;
 }
 
-}  // namespace pipeline
+}  // namespace fields

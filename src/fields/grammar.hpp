@@ -11,7 +11,7 @@
 // Integers and bare Boolean words are parsed inline: the conversion loop then
 // keeps the result in registers, where an out-of-line call returning a
 // std::optional goes through memory and costs more than the parsing itself.
-// Doubles and whitespace trimming live in field_grammar.cpp.
+// Doubles and whitespace trimming live in grammar.cpp.
 #pragma once
 
 #include <bit>
@@ -23,7 +23,7 @@
 #include <optional>
 #include <string_view>
 
-namespace pipeline {
+namespace fields {
 
 // "true" or "false", ignoring the case of ASCII letters and any leading or
 // trailing Unicode White_Space characters (whitespace inside is kept, so
@@ -175,7 +175,7 @@ inline std::optional<Int> parse_integer(std::string_view text) noexcept {
 }
 
 // ---------------------------------------------------------------------------
-// Out of line, in field_grammar.cpp
+// Out of line, in grammar.cpp
 
 // The double grammar and value. Reports the value through `value` rather than
 // as a std::optional, which this compiler returns through memory.
@@ -220,4 +220,4 @@ inline std::optional<double> parse_double(std::string_view text) noexcept {
   return value;
 }
 
-}  // namespace pipeline
+}  // namespace fields

@@ -1,4 +1,4 @@
-#include "qarn/table_slice.hpp"
+#include "qarn/slice_writer.hpp"
 
 #include <string_view>
 

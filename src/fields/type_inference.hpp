@@ -9,7 +9,7 @@
 #include "csv_input/row_batch.hpp"
 #include "qarn/value.hpp"
 
-namespace pipeline {
+namespace fields {
 
 // One type per column, from the sample's rows in order: `bool`, `int`,
 // `long`, `double` or `string`, the first of the four field grammars that
@@ -18,4 +18,4 @@ namespace pipeline {
 std::vector<qarn::TypeId> infer_column_types(std::span<const csv::RowBatch> sample,
                                              size_t column_count);
 
-}  // namespace pipeline
+}  // namespace fields

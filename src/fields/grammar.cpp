@@ -1,5 +1,5 @@
 // The double grammar, and Booleans with surrounding whitespace.
-#include "field_grammar.hpp"
+#include "fields/grammar.hpp"
 
 #include <bit>
 #include <charconv>
@@ -7,7 +7,7 @@
 
 #include <fast_float/fast_float.h>
 
-namespace pipeline::grammar_detail {
+namespace fields::grammar_detail {
 
 namespace {
 
@@ -224,4 +224,4 @@ bool round_digits(std::string_view text, uint64_t mantissa, int64_t scale, bool 
   return true;
 }
 
-}  // namespace pipeline::grammar_detail
+}  // namespace fields::grammar_detail

@@ -24,11 +24,11 @@
 #include "csv_input/row_batch.hpp"
 #include "qarn/format_error.hpp"
 #include "qarn/value.hpp"
-#include "value_conversion.hpp"
+#include "fields/chunk_builder.hpp"
 
-namespace pipeline::parallel {
+namespace convert::parallel {
 
-using RowsPtr = std::shared_ptr<const ConvertedRows>;
+using RowsPtr = std::shared_ptr<const fields::ConvertedRows>;
 
 // Converted rows handed out to segment readers and given back, buffers and
 // all, when the last run that refers to them has been encoded: fresh ones
@@ -39,14 +39,14 @@ class RowsPool {
   RowsPool(const RowsPool&) = delete;
   RowsPool& operator=(const RowsPool&) = delete;
 
-  std::shared_ptr<ConvertedRows> take();
+  std::shared_ptr<fields::ConvertedRows> take();
 
  private:
-  void give_back(ConvertedRows* returned) noexcept;
+  void give_back(fields::ConvertedRows* returned) noexcept;
 
   std::span<const qarn::TypeId> types_;
   std::mutex mutex_;
-  std::vector<std::unique_ptr<ConvertedRows>> free_;
+  std::vector<std::unique_ptr<fields::ConvertedRows>> free_;
 };
 
 // Rows [begin, end) of converted rows that stay alive while a run refers
@@ -103,11 +103,11 @@ struct WorkContext {
 // What a thread keeps from one piece of work to the next.
 struct Scratch {
   explicit Scratch(std::span<const qarn::TypeId> types) : chunk(types) {}
-  ChunkBuilder chunk;   // a run's slice being built
+  fields::ChunkBuilder chunk;   // a run's slice being built
   csv::RowBatch batch;  // the fields of a segment's records, before they are converted
 };
 
-RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
+RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size,
                       common::ByteBuffer bytes);
 SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch);
 
@@ -172,4 +172,4 @@ class Workers {
   std::vector<std::jthread> threads_;
 };
 
-}  // namespace pipeline::parallel
+}  // namespace convert::parallel

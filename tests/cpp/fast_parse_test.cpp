@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "common/cpu.hpp"
-#include "padded_parse.hpp"
-#include "padded_parse_avx512.hpp"
+#include "fields/fast_parse.hpp"
+#include "fields/fast_parse_avx512.hpp"
 
 namespace {
 
@@ -38,7 +38,7 @@ template <class Int>
 QARN_TARGET_AVX512_COMPRESS void expect_quick_integer(const Padded& padded, const std::string& text,
                                                       const std::optional<Int>& plain) {
   Int quick = 0;
-  if (pipeline::padded::quick_integer<Int>(padded.view(text.size()), quick)) {
+  if (fields::fast::quick_integer<Int>(padded.view(text.size()), quick)) {
     ASSERT_TRUE(plain.has_value()) << text;
     ASSERT_EQ(quick, *plain) << text;
   }
@@ -48,8 +48,8 @@ template <class Int>
 void expect_same(const std::string& text) {
   const Padded padded(text);
   Int fast = 0;
-  const bool ok = pipeline::padded::parse_integer<Int>(padded.view(text.size()), fast);
-  const auto plain = pipeline::grammar_detail::parse_integer<Int>(text);
+  const bool ok = fields::fast::parse_integer<Int>(padded.view(text.size()), fast);
+  const auto plain = fields::grammar_detail::parse_integer<Int>(text);
   ASSERT_EQ(ok, plain.has_value()) << text;
   if (ok) {
     ASSERT_EQ(fast, *plain) << text;
@@ -66,8 +66,8 @@ TEST(PaddedParse, BooleansAgreeWithTheGrammar) {
   for (const std::string& text : cases) {
     const Padded padded(text);
     uint8_t fast = 2;
-    const bool ok = pipeline::padded::parse_bool(padded.view(text.size()), fast);
-    const auto plain = pipeline::parse_bool(text);
+    const bool ok = fields::fast::parse_bool(padded.view(text.size()), fast);
+    const auto plain = fields::parse_bool(text);
     ASSERT_EQ(ok, plain.has_value()) << text;
     ASSERT_EQ(fast, plain.value_or(false) ? 1 : 0) << text;
   }
@@ -112,15 +112,15 @@ uint64_t bits(double d) { return std::bit_cast<uint64_t>(d); }
 QARN_TARGET_AVX512_COMPRESS void expect_same_avx512(const Padded& padded, const std::string& text, bool plain_ok,
                                                     double plain) {
   double whole = 4.5;
-  const bool whole_ok = pipeline::padded::parse_double_avx512(padded.view(text.size()), whole);
+  const bool whole_ok = fields::fast::parse_double_avx512(padded.view(text.size()), whole);
   ASSERT_EQ(whole_ok, plain_ok) << text;
   if (plain_ok) {
     ASSERT_EQ(bits(whole), bits(plain)) << text;
   }
-  pipeline::padded::DecimalDigits digits;
+  fields::fast::DecimalDigits digits;
   double quick = 5.5;
-  if (pipeline::padded::quick_digits(padded.view(text.size()), digits) &&
-      pipeline::padded::exact_double_unbranched(digits, quick)) {
+  if (fields::fast::quick_digits(padded.view(text.size()), digits) &&
+      fields::fast::exact_double_unbranched(digits, quick)) {
     ASSERT_TRUE(plain_ok) << text;
     ASSERT_EQ(bits(quick), bits(plain)) << text;
   }
@@ -130,11 +130,11 @@ QARN_TARGET_AVX512_COMPRESS void expect_same_avx512(const Padded& padded, const 
 void expect_same_double(const std::string& text, char junk) {
   const Padded padded(text, junk);
   double plain = 2.5;
-  const bool plain_ok = pipeline::grammar_detail::scan_double(text, plain);
+  const bool plain_ok = fields::grammar_detail::scan_double(text, plain);
   double loop = 1.5, masked = 3.5;
-  const bool loop_ok = pipeline::padded::parse_double(padded.view(text.size()), loop);
+  const bool loop_ok = fields::fast::parse_double(padded.view(text.size()), loop);
   const bool masked_ok =
-      pipeline::padded::parse_double<pipeline::padded::MaskedDigits>(padded.view(text.size()), masked);
+      fields::fast::parse_double<fields::fast::MaskedDigits>(padded.view(text.size()), masked);
   ASSERT_EQ(loop_ok, plain_ok) << text;
   ASSERT_EQ(masked_ok, plain_ok) << text;
   if (plain_ok) {

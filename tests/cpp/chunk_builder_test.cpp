@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "csv_input/csv_reader.hpp"
-#include "qarn/encoding.hpp"
-#include "value_conversion.hpp"
+#include "qarn/writer.hpp"
+#include "fields/chunk_builder.hpp"
 
 namespace {
 
@@ -19,7 +19,7 @@ std::span<const uint8_t> as_bytes(const std::string& text) {
 }
 
 // The slice's encoded bytes, as the writer would frame them.
-std::string encoded(pipeline::ChunkBuilder& chunk) {
+std::string encoded(fields::ChunkBuilder& chunk) {
   common::ByteBuffer out;
   qarn::Writer writer(out);
   EXPECT_FALSE(qarn::write_table_slice(writer, chunk.finish_slices()));
@@ -42,17 +42,17 @@ TEST(ConvertedRows, AnyRunOfThemEncodesAsItsFieldsWould) {
     csv::CsvReader reader(as_bytes(csv));
     csv::RowBatch batch;
     ASSERT_EQ(reader.next_batch(batch, types.size(), rows).value(), rows);
-    pipeline::ConvertedRows converted(types);
+    fields::ConvertedRows converted(types);
     converted.convert(batch);
 
     const size_t begin = random() % rows;
     const size_t end = begin + 1 + random() % (rows - begin);
-    pipeline::ChunkBuilder from_fields(types);
+    fields::ChunkBuilder from_fields(types);
     from_fields.append_rows(batch, begin, end);
-    pipeline::ChunkBuilder from_converted(types);
+    fields::ChunkBuilder from_converted(types);
     from_converted.append_converted(converted, begin, end);
     ASSERT_EQ(from_converted.row_count(), end - begin);
-    const auto longest = [](pipeline::ChunkBuilder& chunk) {
+    const auto longest = [](fields::ChunkBuilder& chunk) {
       return std::get<qarn::PlainArray>(chunk.finish_slices()[1].values).values.var().longest();
     };
     ASSERT_EQ(longest(from_converted), longest(from_fields)) << round;

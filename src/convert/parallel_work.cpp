@@ -1,18 +1,18 @@
-#include "parallel_work.hpp"
+#include "convert/parallel_work.hpp"
 
 #include <new>
 #include <stdexcept>
 
-#include "conversion_steps.hpp"
+#include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
-#include "qarn/encoding.hpp"
+#include "qarn/writer.hpp"
 
-namespace pipeline::parallel {
+namespace convert::parallel {
 
 // ------------------------------------------------------------ the work
 
-std::shared_ptr<ConvertedRows> RowsPool::take() {
-  std::unique_ptr<ConvertedRows> rows;
+std::shared_ptr<fields::ConvertedRows> RowsPool::take() {
+  std::unique_ptr<fields::ConvertedRows> rows;
   {
     std::lock_guard lock(mutex_);
     if (!free_.empty()) {
@@ -20,12 +20,12 @@ std::shared_ptr<ConvertedRows> RowsPool::take() {
       free_.pop_back();
     }
   }
-  if (!rows) rows = std::make_unique<ConvertedRows>(types_);
-  return {rows.release(), [this](ConvertedRows* returned) { give_back(returned); }};
+  if (!rows) rows = std::make_unique<fields::ConvertedRows>(types_);
+  return {rows.release(), [this](fields::ConvertedRows* returned) { give_back(returned); }};
 }
 
-void RowsPool::give_back(ConvertedRows* returned) noexcept {
-  std::unique_ptr<ConvertedRows> rows(returned);
+void RowsPool::give_back(fields::ConvertedRows* returned) noexcept {
+  std::unique_ptr<fields::ConvertedRows> rows(returned);
   std::lock_guard lock(mutex_);
   try {
     free_.push_back(std::move(rows));
@@ -53,7 +53,7 @@ void guarded(Result& result, Work work) {
 
 }  // namespace
 
-RunResult convert_run(const SliceRun& run, ChunkBuilder& chunk, uint64_t chunk_size,
+RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size,
                       common::ByteBuffer bytes) {
   RunResult result;
   result.bytes = std::move(bytes);
@@ -84,7 +84,7 @@ SegmentResult read_segment(const Segment& segment, const WorkContext& context, c
         break;
       }
       if (read.value() == 0) break;
-      std::shared_ptr<ConvertedRows> rows = context.pool.take();
+      std::shared_ptr<fields::ConvertedRows> rows = context.pool.take();
       rows->convert(batch);
       result.rows += read.value();
       result.pieces.push_back(std::move(rows));
@@ -234,4 +234,4 @@ Workers::~Workers() {
   // jthread's destructor joins.
 }
 
-}  // namespace pipeline::parallel
+}  // namespace convert::parallel

@@ -16,7 +16,7 @@
 #include <string>
 #include <utility>
 
-#include "conversion.hpp"
+#include "convert/driver.hpp"
 #include "common/byte_buffer.hpp"
 
 namespace {
@@ -233,8 +233,8 @@ PyObject* run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size,
   try {
     BytesStorage storage;
     common::ByteBuffer out(storage);
-    const std::optional<pipeline::ConversionFailure> failure =
-        pipeline::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
+    const std::optional<convert::ConversionFailure> failure =
+        convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
     if (failure) return raise_value_error(failure->message);
     const size_t size = out.size();
     out.detach();

@@ -1,4 +1,4 @@
-#include "field_grammar.hpp"
+#include "fields/grammar.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <random>
 #include <string>
 
-namespace pipeline {
+namespace fields {
 namespace {
 
 // Hands the parser a heap copy of exactly the text's size, so that a read
@@ -120,7 +120,7 @@ TEST(ParseInteger, GrammarAndRange) {
 // byte value in each place among digits, and two stray bytes together,
 // which is where a borrow or carry between bytes could hide one of them.
 TEST(EightDigits, WordTestIsExact) {
-  using pipeline::grammar_detail::all_eight_digits;
+  using fields::grammar_detail::all_eight_digits;
   const auto is_digit = [](unsigned b) { return b - '0' <= 9; };
   const auto word = [](const unsigned char (&bytes)[8]) {
     uint64_t v = 0;
@@ -266,4 +266,4 @@ TEST(FieldGrammar, HugeFields) {
 }
 
 }  // namespace
-}  // namespace pipeline
+}  // namespace fields

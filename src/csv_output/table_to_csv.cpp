@@ -1,4 +1,4 @@
-#include "table_to_csv.hpp"
+#include "csv_output/table_to_csv.hpp"
 
 #include <bit>
 #include <charconv>
@@ -10,7 +10,7 @@
 
 #include "csv_output/csv_writer.hpp"
 
-namespace pipeline {
+namespace csv_output {
 
 namespace {
 
@@ -120,4 +120,4 @@ void table_to_csv(std::span<const std::string_view> names, std::span<const CsvCo
   }
 }
 
-}  // namespace pipeline
+}  // namespace csv_output

@@ -5,7 +5,7 @@
 // rather than looped over: in real columns the lengths vary from row to row,
 // and a mispredicted branch at the end of a digit loop costs more than the
 // parsing itself. Anything out of the common shapes goes to the plain parser
-// of field_grammar.hpp, which defines the grammar; a unit test holds the two
+// of grammar.hpp, which defines the grammar; a unit test holds the two
 // to the same answers.
 #pragma once
 
@@ -19,9 +19,9 @@
 #include <string_view>
 
 #include "csv_input/row_batch.hpp"
-#include "field_grammar.hpp"
+#include "fields/grammar.hpp"
 
-namespace pipeline::padded {
+namespace fields::fast {
 
 using grammar_detail::all_eight_digits;
 using grammar_detail::eight_digits_value;
@@ -314,4 +314,4 @@ inline bool parse_double(std::string_view text, double& out) noexcept {
   return true;
 }
 
-}  // namespace pipeline::padded
+}  // namespace fields::fast

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "qarn/encoding.hpp"
+#include "qarn/writer.hpp"
 #include "qarn/value.hpp"
 
 namespace qarn {

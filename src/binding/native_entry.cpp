@@ -14,10 +14,10 @@
 #include "binding/bytes_output.hpp"
 #include "binding/decoded.hpp"
 #include "binding/python_ref.hpp"
-#include "parallel_conversion.hpp"
+#include "convert/parallel_driver.hpp"
 #include "qarn/read_error.hpp"
 #include "qarn/table_reader.hpp"
-#include "table_to_csv.hpp"
+#include "csv_output/table_to_csv.hpp"
 
 namespace {
 
@@ -215,7 +215,7 @@ bool valid_width(int width) {
 }
 
 bool parse_csv_column(PyObject* item, uint64_t rows, std::deque<BufferView>& views,
-                      pipeline::CsvColumn& column) {
+                      csv_output::CsvColumn& column) {
   int type_id = 0;
   int width = 8;
   PyObject *fixed, *offsets, *data, *invalid;
@@ -273,7 +273,7 @@ PyObject* to_csv(PyObject* module, PyObject* args) {
   }
   try {
     std::vector<std::string_view> names;
-    std::vector<pipeline::CsvColumn> columns(static_cast<size_t>(count));
+    std::vector<csv_output::CsvColumn> columns(static_cast<size_t>(count));
     std::deque<BufferView> views;
     for (Py_ssize_t i = 0; i < count; ++i) {
       Py_ssize_t length = 0;
@@ -286,7 +286,7 @@ PyObject* to_csv(PyObject* module, PyObject* args) {
       }
     }
     common::ByteBuffer out;
-    if (!run_unlocked([&] { pipeline::table_to_csv(names, columns, rows, out); })) return nullptr;
+    if (!run_unlocked([&] { csv_output::table_to_csv(names, columns, rows, out); })) return nullptr;
     return binding::new_buffer(state_of(module).buffer_type, std::move(out));
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
@@ -361,14 +361,14 @@ PyObject* convert(PyObject* /*module*/, PyObject* args) {
     binding::WithoutInterpreterLock* unlocked = nullptr;
     binding::BytesOutput storage(unlocked);
     common::ByteBuffer out(storage);
-    std::optional<pipeline::ConversionFailure> failure;
+    std::optional<convert::ConversionFailure> failure;
     bool out_of_memory = false;
     std::string broken;
     {
       binding::WithoutInterpreterLock scope;
       unlocked = &scope;
       try {
-        failure = pipeline::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows,
+        failure = convert::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows,
                                                          threads, out);
       } catch (const std::bad_alloc&) {
         out_of_memory = true;

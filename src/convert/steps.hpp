@@ -9,13 +9,13 @@
 #include <span>
 #include <vector>
 
-#include "conversion.hpp"
+#include "convert/driver.hpp"
 #include "csv_input/csv_reader.hpp"
-#include "qarn/encoding.hpp"
+#include "fields/chunk_builder.hpp"
 #include "qarn/value.hpp"
-#include "value_conversion.hpp"
+#include "qarn/writer.hpp"
 
-namespace pipeline {
+namespace convert {
 
 // Rows are read in batches of about this many fields, so that a batch's
 // field table and the input it points into stay in the L2 cache.
@@ -75,7 +75,7 @@ std::optional<ConversionFailure> convert_with(std::span<const uint8_t> csv, uint
 // writer and must start empty.
 class SliceWriter {
  public:
-  SliceWriter(ChunkBuilder& chunk, uint64_t chunk_size, qarn::Writer& writer) noexcept
+  SliceWriter(fields::ChunkBuilder& chunk, uint64_t chunk_size, qarn::Writer& writer) noexcept
       : chunk_(chunk), chunk_size_(chunk_size), writer_(writer) {}
 
   // Rows [begin, end) of the batch.
@@ -84,7 +84,7 @@ class SliceWriter {
   }
   qarn::WriteStatus add(const csv::RowBatch& batch) { return add(batch, 0, batch.row_count()); }
   // Rows [begin, end) of rows converted before.
-  qarn::WriteStatus add(const ConvertedRows& rows, size_t begin, size_t end) {
+  qarn::WriteStatus add(const fields::ConvertedRows& rows, size_t begin, size_t end) {
     return add_rows(begin, end, [&](size_t from, size_t to) { chunk_.append_converted(rows, from, to); });
   }
 
@@ -110,9 +110,9 @@ class SliceWriter {
 
   qarn::WriteStatus flush();
 
-  ChunkBuilder& chunk_;
+  fields::ChunkBuilder& chunk_;
   uint64_t chunk_size_;
   qarn::Writer& writer_;
 };
 
-}  // namespace pipeline
+}  // namespace convert

@@ -1,12 +1,13 @@
-#include "conversion_steps.hpp"
+#include "convert/steps.hpp"
 
 #include <algorithm>
 
-#include "qarn/table_metadata.hpp"
-#include "qarn/table_slice.hpp"
-#include "type_inference.hpp"
+#include "convert/output_estimate.hpp"
+#include "fields/type_inference.hpp"
+#include "qarn/metadata_writer.hpp"
+#include "qarn/slice_writer.hpp"
 
-namespace pipeline {
+namespace convert {
 
 namespace {
 
@@ -59,7 +60,7 @@ std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64
     }
     wanted -= read.value();
   }
-  start.types = infer_column_types(start.sample, column_count);
+  start.types = fields::infer_column_types(start.sample, column_count);
   start.sample_bytes = reader.bytes_read() - start.header_bytes;
   return std::nullopt;
 }
@@ -88,4 +89,4 @@ qarn::WriteStatus SliceWriter::flush() {
   return status;
 }
 
-}  // namespace pipeline
+}  // namespace convert

@@ -1,15 +1,15 @@
-#include "conversion.hpp"
+#include "convert/driver.hpp"
 
-#include "conversion_steps.hpp"
+#include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
-#include "qarn/encoding.hpp"
+#include "qarn/writer.hpp"
 
-namespace pipeline {
+namespace convert {
 
 std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& start,
                                             uint64_t chunk_size, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
-  ChunkBuilder chunk(start.types);
+  fields::ChunkBuilder chunk(start.types);
   SliceWriter slices(chunk, chunk_size, writer);
   // The sample's rows are held only until they are written.
   for (csv::RowBatch& batch : start.sample) {
@@ -38,4 +38,4 @@ std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> cs
                       });
 }
 
-}  // namespace pipeline
+}  // namespace convert

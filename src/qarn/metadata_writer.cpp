@@ -1,4 +1,4 @@
-#include "qarn/table_metadata.hpp"
+#include "qarn/metadata_writer.hpp"
 
 #include <string_view>
 #include <unordered_set>

@@ -1,6 +1,6 @@
 // Numbers read with AVX-512 where the processor has it (see
 // common::cpu_has_avx512_compress), for columns where the word-at-a-time
-// readers of padded_parse.hpp mispredict or loop. A double of up to 32
+// readers of fast_parse.hpp mispredict or loop. A double of up to 32
 // bytes is classified by the masks of its digits, point, exponent mark and
 // signs, all from one load; its digits are gathered with one compress and
 // one expand into a vector that holds the digits of the number
@@ -22,12 +22,12 @@
 #include <string_view>
 
 #include "csv_input/row_batch.hpp"
-#include "field_grammar.hpp"
-#include "padded_parse.hpp"
+#include "fields/grammar.hpp"
+#include "fields/fast_parse.hpp"
 
 #define QARN_TARGET_AVX512_COMPRESS __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,bmi,bmi2,popcnt")))
 
-namespace pipeline::padded {
+namespace fields::fast {
 
 static_assert(csv::kFieldPadding >= 32, "one 32-byte load per field");
 
@@ -142,4 +142,4 @@ QARN_TARGET_AVX512_COMPRESS inline bool parse_double_avx512(std::string_view tex
   return grammar_detail::round_digits(text, digits.mantissa, digits.scale, digits.negative, out);
 }
 
-}  // namespace pipeline::padded
+}  // namespace fields::fast

@@ -10,7 +10,7 @@
 #include "common/byte_buffer.hpp"
 #include "qarn/value.hpp"
 
-namespace pipeline {
+namespace csv_output {
 
 // One column's values as the reader decodes them (see qarn::ValueColumn).
 struct CsvColumn {
@@ -26,4 +26,4 @@ struct CsvColumn {
 void table_to_csv(std::span<const std::string_view> names, std::span<const CsvColumn> columns,
                   uint64_t rows, common::ByteBuffer& out);
 
-}  // namespace pipeline
+}  // namespace csv_output

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "qarn/encoding.hpp"
+#include "qarn/writer.hpp"
 #include "qarn/value.hpp"
 
 namespace qarn {

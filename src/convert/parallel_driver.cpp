@@ -1,4 +1,4 @@
-#include "parallel_conversion.hpp"
+#include "convert/parallel_driver.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -8,12 +8,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "conversion_steps.hpp"
+#include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
-#include "parallel_work.hpp"
-#include "qarn/encoding.hpp"
+#include "convert/parallel_work.hpp"
+#include "qarn/writer.hpp"
 
-namespace pipeline {
+namespace convert {
 
 namespace {
 
@@ -252,7 +252,7 @@ class SegmentFeed {
 
   // The rows without the last; no run refers to them yet.
   static RowsPtr drop_last_row(const RowsPtr& piece) {
-    std::const_pointer_cast<ConvertedRows>(piece)->drop_last_row();
+    std::const_pointer_cast<fields::ConvertedRows>(piece)->drop_last_row();
     return piece;
   }
 
@@ -289,7 +289,7 @@ std::optional<ConversionFailure> write_rows_in_parallel(std::span<const uint8_t>
   parallel::Workers workers(threads - 1, board, context);
 
   for (const csv::RowBatch& batch : start.sample) {
-    std::shared_ptr<ConvertedRows> rows = pool.take();
+    std::shared_ptr<fields::ConvertedRows> rows = pool.take();
     rows->convert(batch);
     if (auto failure = runs.feed(std::move(rows))) return failure;
   }
@@ -319,4 +319,4 @@ std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const ui
                       });
 }
 
-}  // namespace pipeline
+}  // namespace convert

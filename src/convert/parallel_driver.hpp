@@ -17,9 +17,9 @@
 #include <span>
 
 #include "common/byte_buffer.hpp"
-#include "conversion.hpp"
+#include "convert/driver.hpp"
 
-namespace pipeline {
+namespace convert {
 
 // `threads` counts the calling thread; 1 runs the single-threaded driver.
 // Every thread started has ended when the call returns or throws.
@@ -32,4 +32,4 @@ std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const ui
                                                               common::ByteBuffer& out,
                                                               size_t segment_bytes = 0);
 
-}  // namespace pipeline
+}  // namespace convert

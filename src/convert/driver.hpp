@@ -8,7 +8,7 @@
 
 #include "common/byte_buffer.hpp"
 
-namespace pipeline {
+namespace convert {
 
 inline constexpr char kHeaderErrorPrefix[] = "CSV header error: ";
 inline constexpr char kParseErrorPrefix[] = "CSV parse error: ";
@@ -27,4 +27,4 @@ std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> cs
                                                      uint64_t chunk_size, uint64_t sample_rows,
                                                      common::ByteBuffer& out);
 
-}  // namespace pipeline
+}  // namespace convert

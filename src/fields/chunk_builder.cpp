@@ -1,0 +1,153 @@
+#include "fields/chunk_builder.hpp"
+
+#include "fields/column_conversion.hpp"
+
+namespace fields {
+
+namespace {
+
+qarn::ValueObject& plain_values(qarn::ColumnSlice& slice) {
+  return std::get<qarn::PlainArray>(slice.values).values;
+}
+
+}  // namespace
+
+
+ChunkBuilder::ChunkBuilder(std::span<const qarn::TypeId> types)
+    : invalid_(types.size()), any_invalid_(types.size(), 0) {
+  slices_.reserve(types.size());
+  for (const qarn::TypeId type : types) {
+    qarn::ColumnSlice& slice = slices_.emplace_back();
+    slice.values = qarn::PlainArray{qarn::ValueObject(type, qarn::Shape::Array)};
+  }
+}
+
+void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t end) {
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    if (convert_column(batch.column(column) + begin, end - begin, plain_values(slices_[column]),
+                       invalid_[column])) {
+      any_invalid_[column] = 1;
+    }
+  }
+  rows_ += end - begin;
+}
+
+size_t ChunkBuilder::encoded_size() const noexcept {
+  size_t size = kSliceFraming;
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    const qarn::ValueObject& values = std::get<qarn::PlainArray>(slices_[column].values).values;
+    size += kSliceFraming + values.fixed().size() + values.var().packed().size() + invalid_[column].bytes.size();
+  }
+  return size;
+}
+
+std::span<const qarn::ColumnSlice> ChunkBuilder::finish_slices() {
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    if (any_invalid_[column]) slices_[column].is_invalid = std::move(invalid_[column]);
+  }
+  return slices_;
+}
+
+namespace {
+
+// Reads the length of the packed element at `p`, and steps past its header.
+uint64_t read_packed_length(const uint8_t*& p) noexcept {
+  uint64_t length = 0;
+  int shift = 0;
+  while (*p & 0x80) {
+    length |= uint64_t{*p++ & 0x7Fu} << shift;
+    shift += 7;
+  }
+  return length | (uint64_t{*p++} << shift);
+}
+
+// Copies flags [begin, end) of `source` after those of `target`, which has
+// room for them and holds them clear; whether any was set.
+bool copy_set_bits(const qarn::BitArray& source, size_t begin, size_t end, qarn::BitArray& target,
+                   uint64_t target_first) noexcept {
+  const uint8_t* bytes = source.bytes.data();
+  bool any = false;
+  for (size_t row = begin; row < end;) {
+    if ((row & 7) == 0 && row + 8 <= end && bytes[row >> 3] == 0) {
+      row += 8;  // a whole byte of valid rows
+      continue;
+    }
+    if (bytes[row >> 3] & (0x80u >> (row & 7))) {
+      target.set(target_first + (row - begin));
+      any = true;
+    }
+    ++row;
+  }
+  return any;
+}
+
+}  // namespace
+
+void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, size_t end) {
+  const ChunkBuilder& source = rows.columns_;
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    const qarn::ValueObject& from = std::get<qarn::PlainArray>(source.slices_[column].values).values;
+    qarn::ValueObject& to = plain_values(slices_[column]);
+    if (const size_t width = qarn::fixed_width(to.type()); width != 0) {
+      to.fixed().append(from.fixed().data() + begin * width, (end - begin) * width);
+    } else {
+      const std::vector<size_t>& starts = rows.starts_[column];
+      const uint8_t* packed = from.var().packed().data();
+      // A longer element never has a shorter length header, so the element
+      // that takes the most bytes is the longest.
+      size_t widest = begin;
+      size_t widest_bytes = 0;
+      for (size_t row = begin; row < end; ++row) {
+        const size_t bytes = starts[row + 1] - starts[row];
+        if (bytes > widest_bytes) {
+          widest_bytes = bytes;
+          widest = row;
+        }
+      }
+      const uint8_t* header = packed + starts[widest];
+      const uint64_t longest = end > begin ? read_packed_length(header) : 0;
+      to.var().append_packed({packed + starts[begin], starts[end] - starts[begin]}, end - begin, longest);
+    }
+    qarn::BitArray& invalid = invalid_[column];
+    const uint64_t first = invalid.bit_count;
+    invalid.append_bits(end - begin, false);
+    if (source.any_invalid_[column] && copy_set_bits(source.invalid_[column], begin, end, invalid, first)) {
+      any_invalid_[column] = 1;
+    }
+  }
+  rows_ += end - begin;
+}
+
+void ConvertedRows::convert(const csv::RowBatch& batch) {
+  columns_.clear();
+  rows_ = batch.row_count();
+  for (size_t column = 0; column < starts_.size(); ++column) {
+    qarn::ValueObject& values = plain_values(columns_.slices_[column]);
+    qarn::BitArray& invalid = columns_.invalid_[column];
+    bool any_invalid;
+    if (qarn::fixed_width(values.type()) != 0) {
+      any_invalid = convert_column(batch.column(column), rows_, values, invalid);
+    } else {
+      any_invalid =
+          convert_strings_noting_starts(batch.column(column), rows_, values, invalid, starts_[column]);
+    }
+    columns_.any_invalid_[column] = any_invalid ? 1 : 0;
+  }
+  columns_.rows_ = rows_;
+}
+
+void ChunkBuilder::clear() {
+  for (size_t column = 0; column < slices_.size(); ++column) {
+    qarn::ColumnSlice& slice = slices_[column];
+    if (slice.is_invalid) {
+      invalid_[column] = std::move(*slice.is_invalid);
+      slice.is_invalid.reset();
+    }
+    plain_values(slice).clear();
+    invalid_[column].clear();
+    any_invalid_[column] = 0;
+  }
+  rows_ = 0;
+}
+
+}  // namespace fields

@@ -1,0 +1,28 @@
+// Turns the text fields of one column into the values of its type: a value
+// array with one element per field, and the "IsInvalid" bits of the fields
+// that do not fit the type.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "qarn/slice_writer.hpp"
+#include "qarn/value.hpp"
+
+namespace fields {
+
+// Appends `count` fields to a column: every field yields an element of
+// `values`; one that does not fit the type yields the type's default and
+// sets its row's bit in `invalid`. Returns whether any of them was invalid.
+bool convert_column(const std::string_view* fields, size_t count,
+                    qarn::ValueObject& values, qarn::BitArray& invalid);
+
+// The same for a `string` or `bytes` column, noting in `starts` where each
+// element begins in the packed bytes of `values`, and one more entry for the
+// end; `starts` is emptied first.
+bool convert_strings_noting_starts(const std::string_view* fields, size_t count, qarn::ValueObject& values,
+                                   qarn::BitArray& invalid, std::vector<size_t>& starts);
+
+}  // namespace fields
