@@ -354,7 +354,8 @@ def test_the_package_is_typed_and_its_stub_matches_the_native_module():
     package = pathlib.Path(qarn.__file__).parent
     assert (package / "py.typed").exists()
     stub = (package / "_native.pyi").read_text()
-    for name in ("read", "read_head", "validate", "summarize", "to_csv", "elements", "SliceReader", "Buffer", "FormatError"):
+    for name in ("read", "read_head", "validate", "summarize", "to_csv", "elements", "SliceReader", "Buffer", "FormatError",
+                 "PanicException", "convert"):
         assert hasattr(qarn._native, name) and f" {name}" in stub, name
     for function in (qarn.read, qarn.validate, qarn.iter_slices, qarn.convert, qarn.summarize, qarn.Table.to_csv):
         assert "return" in function.__annotations__, function

@@ -9,7 +9,7 @@ from CSV by `_qarn.csv_to_qarn`.
 
 from importlib.metadata import PackageNotFoundError, version
 
-from ._native import FormatError
+from ._native import FormatError, PanicException
 from .convert import convert
 from .reading import iter_slices, read, validate
 from .summary import ColumnSummary, FileSummary, summarize
@@ -25,6 +25,7 @@ __all__ = [
     "ColumnSummary",
     "FileSummary",
     "FormatError",
+    "PanicException",
     "PropertyDefinition",
     "Table",
     "__version__",

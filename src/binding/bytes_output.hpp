@@ -1,6 +1,6 @@
 // Output written straight into the `bytes` object that is returned, grown in
-// place, so that a finished file is never copied. The conversion runs
-// without the interpreter lock; each growth takes it back for a moment.
+// place, so that a finished file is never copied. When the conversion runs
+// without the interpreter lock, each growth takes it back for a moment.
 #pragma once
 
 #include <new>
@@ -13,9 +13,7 @@ namespace binding {
 
 class BytesOutput final : public common::BufferStorage {
  public:
-  // `unlocked` is the scope in which the lock is released and the buffer
-  // grows; it must outlive every growth.
-  explicit BytesOutput(WithoutInterpreterLock*& unlocked) noexcept : unlocked_(unlocked) {}
+  BytesOutput() noexcept = default;
   BytesOutput(const BytesOutput&) = delete;
   BytesOutput& operator=(const BytesOutput&) = delete;
   ~BytesOutput() { Py_XDECREF(object_); }  // with the lock held
@@ -43,8 +41,12 @@ class BytesOutput final : public common::BufferStorage {
     return object_ == nullptr ? nullptr : reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
   }
 
-  // Called with the lock held (the buffer is released before the scope ends).
+  // The object itself goes with this storage, with the lock held.
   void release(uint8_t* /*data*/) noexcept override {}
+
+  // While the buffer grows in `scope`, which has released the lock; null
+  // once the lock is held again.
+  void grow_unlocked_in(WithoutInterpreterLock* scope) noexcept { unlocked_ = scope; }
 
   // The object cut to the written size; the caller owns the reference.
   // Needs the lock.
@@ -69,7 +71,7 @@ class BytesOutput final : public common::BufferStorage {
     return object_ != nullptr;
   }
 
-  WithoutInterpreterLock*& unlocked_;
+  WithoutInterpreterLock* unlocked_ = nullptr;
   PyObject* object_ = nullptr;
 };
 

@@ -7,17 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
-#include <exception>
-#include <new>
-#include <optional>
 #include <span>
-#include <stdexcept>
-#include <string>
-#include <utility>
 
+#include "binding/bytes_conversion.hpp"
+#include "binding/counts.hpp"
+#include "binding/failures.hpp"
 #include "convert/driver.hpp"
-#include "common/byte_buffer.hpp"
 
 namespace {
 
@@ -38,11 +33,6 @@ constexpr const char kCsvToQarnDoc[] =
     "Raises:\n"
     "    ValueError: If the CSV cannot be parsed or the QARN cannot be written.";
 
-constexpr const char kPanicDoc[] =
-    "Raised when the conversion core fails internally (a broken invariant).\n"
-    "\n"
-    "Derived from BaseException, so that `except Exception` does not swallow it.";
-
 constexpr uint64_t kDefaultChunkSize = 10000;
 constexpr uint64_t kDefaultSampleRows = 1000;
 
@@ -55,30 +45,11 @@ PyObject* g_panic_exception = nullptr;
 
 // ---------------------------------------------------------------- failures
 
-// Raises PanicException with `message`, which also goes to standard error.
-PyObject* raise_panic(const char* message) {
-  if (g_panic_exception == nullptr) {
-    g_panic_exception = PyErr_NewExceptionWithDoc("_qarn.PanicException", kPanicDoc,
-                                                   PyExc_BaseException, nullptr);
-    if (g_panic_exception == nullptr) return nullptr;
-  }
-  PyObject* text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)),
-                                        "replace");
-  if (text == nullptr) return nullptr;
-  PySys_FormatStderr("%U\n", text);
-  PyErr_SetObject(g_panic_exception, text);
-  Py_DECREF(text);
-  return nullptr;
-}
-
-// A conversion failure becomes ValueError with the message as its argument.
-PyObject* raise_value_error(const std::string& message) {
-  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                        "replace");
-  if (text == nullptr) return nullptr;
-  PyErr_SetObject(PyExc_ValueError, text);
-  Py_DECREF(text);
-  return nullptr;
+// The class is made on the first panic, so that a module that never fails
+// internally never makes it.
+binding::PanicPolicy panic_policy() {
+  if (g_panic_exception == nullptr) g_panic_exception = binding::new_panic_class("_qarn.PanicException");
+  return {g_panic_exception, /*echo_to_stderr=*/true};
 }
 
 // A conversion failure whose exception type is exactly TypeError is replaced
@@ -163,91 +134,10 @@ bool convert_csv_bytes(PyObject* object, std::span<const uint8_t>& view) {
   return true;
 }
 
-// An int, or any object with __index__, as an unsigned 64-bit count.
 bool convert_count(PyObject* object, Parameter parameter, uint64_t& count) {
-  PyObject* index = PyLong_Check(object) ? Py_NewRef(object) : PyNumber_Index(object);
-  if (index != nullptr) {
-    const unsigned long long value = PyLong_AsUnsignedLongLong(index);
-    Py_DECREF(index);
-    if (!(value == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-      count = value;
-      return true;
-    }
-  }
+  if (binding::to_count(object, count)) return true;
   prefix_type_error(kParameterNames[parameter]);
   return false;
-}
-
-// -------------------------------------------------------------- conversion
-
-// The output is written straight into the `bytes` object that is returned,
-// grown in place as it fills, so the finished file is never copied.
-class BytesStorage final : public common::BufferStorage {
- public:
-  BytesStorage() = default;
-  BytesStorage(const BytesStorage&) = delete;
-  BytesStorage& operator=(const BytesStorage&) = delete;
-  ~BytesStorage() { Py_XDECREF(object_); }
-
-  uint8_t* resize(uint8_t* /*data*/, size_t capacity) override {
-    if (capacity > static_cast<size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
-    const auto size = static_cast<Py_ssize_t>(capacity);
-    if (object_ == nullptr) {
-      object_ = PyBytes_FromStringAndSize(nullptr, size);
-    } else if (_PyBytes_Resize(&object_, size) < 0) {
-      object_ = nullptr;  // a failed resize has released the object
-    }
-    if (object_ == nullptr) throw std::bad_alloc();
-    return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
-  }
-
-  uint8_t* replace_empty(uint8_t* /*data*/, size_t capacity) noexcept override {
-    Py_CLEAR(object_);
-    if (capacity > static_cast<size_t>(PY_SSIZE_T_MAX)) return nullptr;
-    object_ = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity));
-    if (object_ == nullptr) {
-      PyErr_Clear();  // the buffer simply grows as it fills instead
-      return nullptr;
-    }
-    return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(object_));
-  }
-
-  void release(uint8_t* /*data*/) noexcept override { Py_CLEAR(object_); }
-
-  // The object cut to the written size; the caller owns the reference.
-  PyObject* finish(size_t size) {
-    if (object_ == nullptr) return PyBytes_FromStringAndSize(nullptr, 0);
-    if (_PyBytes_Resize(&object_, static_cast<Py_ssize_t>(size)) < 0) {
-      object_ = nullptr;
-      return nullptr;
-    }
-    return std::exchange(object_, nullptr);
-  }
-
- private:
-  PyObject* object_ = nullptr;
-};
-
-PyObject* run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size,
-                         uint64_t sample_rows) {
-  try {
-    BytesStorage storage;
-    common::ByteBuffer out(storage);
-    const std::optional<convert::ConversionFailure> failure =
-        convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
-    if (failure) return raise_value_error(failure->message);
-    const size_t size = out.size();
-    out.detach();
-    return storage.finish(size);
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (const std::length_error&) {
-    return PyErr_NoMemory();  // a container asked for more than memory can hold
-  } catch (const std::exception& error) {
-    return raise_panic(error.what());
-  } catch (...) {
-    return raise_panic("internal failure of the conversion");
-  }
 }
 
 PyObject* csv_to_qarn(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
@@ -268,7 +158,10 @@ PyObject* csv_to_qarn(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
   }
   // The bytes object is referenced by the caller and the interpreter lock is
   // held throughout, so its buffer is read in place.
-  return run_conversion(csv, chunk_size, sample_rows);
+  return binding::convert_to_bytes(
+      binding::Lock::Held,
+      [&](common::ByteBuffer& out) { return convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, out); },
+      panic_policy);
 }
 
 // ------------------------------------------------------------------ module

@@ -1,0 +1,187 @@
+// to_csv and elements: decoded columns handed back from Python, written as
+// CSV or turned into Python strings and bytes.
+#include <cstring>
+#include <deque>
+#include <string_view>
+#include <vector>
+
+#include "binding/buffer.hpp"
+#include "binding/native_functions.hpp"
+#include "binding/native_state.hpp"
+#include "csv_output/table_to_csv.hpp"
+#include "qarn/array_reader.hpp"
+
+namespace binding {
+
+namespace {
+
+// A part of a column handed in from Python: None, or a buffer at least
+// `needed` bytes long.
+bool column_part(PyObject* object, size_t needed, std::deque<BufferView>& views,
+                 const uint8_t*& data, size_t& size) {
+  data = nullptr;
+  size = 0;
+  if (object == Py_None) return true;
+  BufferView& view = views.emplace_back();
+  if (!view.acquire(object)) return false;
+  data = view.bytes().data();
+  size = view.bytes().size();
+  if (size < needed) {
+    PyErr_SetString(PyExc_ValueError, "column buffer shorter than its rows");
+    return false;
+  }
+  return true;
+}
+
+// Offsets (int32 or int64 by `width`) must rise from 0 and stay within the data.
+bool check_offsets(const uint8_t* raw, size_t width, uint64_t rows, size_t data_size) {
+  int64_t previous = 0;
+  for (uint64_t i = 0; i <= rows; ++i) {
+    int64_t offset;
+    if (width == sizeof(int32_t)) {
+      int32_t narrow;
+      std::memcpy(&narrow, raw + 4 * i, sizeof narrow);
+      offset = narrow;
+    } else {
+      std::memcpy(&offset, raw + 8 * i, sizeof offset);
+    }
+    if (offset < previous || static_cast<uint64_t>(offset) > data_size || (i == 0 && offset != 0)) {
+      PyErr_SetString(PyExc_ValueError, "column offsets out of order");
+      return false;
+    }
+    previous = offset;
+  }
+  return true;
+}
+
+bool valid_width(int width) {
+  if (width == 4 || width == 8) return true;
+  PyErr_SetString(PyExc_ValueError, "offsets are 4 or 8 bytes wide");
+  return false;
+}
+
+bool parse_csv_column(PyObject* item, uint64_t rows, std::deque<BufferView>& views,
+                      csv_output::CsvColumn& column) {
+  int type_id = 0;
+  int width = 8;
+  PyObject *fixed, *offsets, *data, *invalid;
+  if (!PyArg_ParseTuple(item, "iOOOiO:column", &type_id, &fixed, &offsets, &data, &width, &invalid) ||
+      !valid_width(width)) {
+    return false;
+  }
+  uint8_t type_byte = static_cast<uint8_t>(type_id);
+  qarn::TypeId type{};
+  if (type_id < 0 || type_id > 0xFF || qarn::to_type_id(type_byte, 0, type)) {
+    PyErr_Format(PyExc_ValueError, "unknown type id %d", type_id);
+    return false;
+  }
+  column.type = type;
+  const bool variable = qarn::is_variable_width(type);
+  const uint8_t* bytes = nullptr;
+  size_t size = 0, data_size = 0;
+  if (!column_part(fixed, variable ? 0 : rows * qarn::fixed_width(type), views, column.fixed, size) ||
+      !column_part(offsets, variable ? (rows + 1) * static_cast<size_t>(width) : 0, views, bytes, size) ||
+      !column_part(data, 0, views, column.data, data_size) ||
+      !column_part(invalid, rows, views, column.invalid, size)) {
+    return false;
+  }
+  if (variable) {
+    if (bytes == nullptr || !check_offsets(bytes, static_cast<size_t>(width), rows, data_size)) {
+      if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "variable-width column without offsets");
+      return false;
+    }
+    column.offsets = bytes;
+    column.offset_width = static_cast<size_t>(width);
+  } else if (column.fixed == nullptr && rows > 0) {
+    PyErr_SetString(PyExc_ValueError, "fixed-width column without values");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* to_csv(PyObject* module, PyObject* args) {
+  PyObject* names_object = nullptr;
+  PyObject* columns_object = nullptr;
+  unsigned long long rows = 0;
+  if (!PyArg_ParseTuple(args, "O!O!K:to_csv", &PyList_Type, &names_object, &PyList_Type,
+                        &columns_object, &rows)) {
+    return nullptr;
+  }
+  const Py_ssize_t count = PyList_GET_SIZE(names_object);
+  if (PyList_GET_SIZE(columns_object) != count) {
+    PyErr_SetString(PyExc_ValueError, "one column per name");
+    return nullptr;
+  }
+  // The sizes below are rows times at most 16 bytes; beyond this they would wrap.
+  if (rows >= SIZE_MAX / 16) {
+    PyErr_SetString(PyExc_ValueError, "more rows than memory can hold");
+    return nullptr;
+  }
+  const NativeState& state = native_state(module);
+  return guarded(state.panics(), [&]() -> PyObject* {
+    std::vector<std::string_view> names;
+    std::vector<csv_output::CsvColumn> columns(static_cast<size_t>(count));
+    std::deque<BufferView> views;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      Py_ssize_t length = 0;
+      const char* name = PyUnicode_AsUTF8AndSize(PyList_GET_ITEM(names_object, i), &length);
+      if (name == nullptr) return nullptr;
+      names.emplace_back(name, static_cast<size_t>(length));
+      if (!parse_csv_column(PyList_GET_ITEM(columns_object, i), rows, views,
+                            columns[static_cast<size_t>(i)])) {
+        return nullptr;
+      }
+    }
+    common::ByteBuffer out;
+    if (!run_unlocked(state.panics(), [&] { csv_output::table_to_csv(names, columns, rows, out); })) {
+      return nullptr;
+    }
+    return new_buffer(state.buffer_type, std::move(out));
+  });
+}
+
+PyObject* elements(PyObject* /*module*/, PyObject* args) {
+  PyObject *offsets_object, *data_object;
+  int width = 8;
+  int as_text = 1;
+  if (!PyArg_ParseTuple(args, "OOip:elements", &offsets_object, &data_object, &width, &as_text) ||
+      !valid_width(width)) {
+    return nullptr;
+  }
+  BufferView offsets, data;
+  if (!offsets.acquire(offsets_object) || !data.acquire(data_object)) return nullptr;
+  const size_t entries = offsets.bytes().size() / static_cast<size_t>(width);
+  const uint64_t count = entries == 0 ? 0 : entries - 1;
+  if (!check_offsets(offsets.bytes().data(), static_cast<size_t>(width), count, data.bytes().size())) {
+    return nullptr;
+  }
+  Ref list(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!list) return nullptr;
+  const uint8_t* raw = offsets.bytes().data();
+  const char* base = reinterpret_cast<const char*>(data.bytes().data());
+  auto offset = [&](uint64_t i) -> int64_t {
+    if (width == 4) {
+      int32_t narrow;
+      std::memcpy(&narrow, raw + 4 * i, sizeof narrow);
+      return narrow;
+    }
+    int64_t wide;
+    std::memcpy(&wide, raw + 8 * i, sizeof wide);
+    return wide;
+  };
+  int64_t begin = 0;
+  for (uint64_t i = 0; i < count; ++i) {
+    const int64_t end = offset(i + 1);
+    const auto length = static_cast<Py_ssize_t>(end - begin);
+    PyObject* item = as_text ? PyUnicode_DecodeUTF8(base + begin, length, "strict")
+                             : PyBytes_FromStringAndSize(base + begin, length);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    begin = end;
+  }
+  return list.release();
+}
+
+}  // namespace binding

@@ -1,0 +1,33 @@
+// The functions of the module `qarn._native`, as its method table takes
+// them. Each binds its arguments, runs the native work (without the
+// interpreter lock where it touches no Python object) and turns the result
+// into Python objects; see `_native.pyi` for their Python signatures.
+#pragma once
+
+#include "binding/python_ref.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace binding {
+
+// Reading QARN files (read_functions.cpp).
+PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* read_head(PyObject* module, PyObject* source);
+PyObject* summarize(PyObject* module, PyObject* source);
+PyObject* validate(PyObject* module, PyObject* source);
+
+// Decoded columns back to CSV, and strings to Python objects (csv_functions.cpp).
+PyObject* to_csv(PyObject* module, PyObject* args);
+PyObject* elements(PyObject* module, PyObject* args);
+
+// CSV to QARN on several threads (convert_function.cpp).
+PyObject* convert(PyObject* module, PyObject* args);
+
+// The SliceReader type (slice_reader.cpp).
+PyTypeObject* make_slice_reader_type(PyObject* module);
+
+// Column flags from a bytes-like object, or none (all columns) for None.
+bool read_selection(PyObject* object, std::vector<uint8_t>& selected);
+
+}  // namespace binding
