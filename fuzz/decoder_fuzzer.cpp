@@ -87,8 +87,7 @@ void write_back(const qarn::DecodedTable& table) {
   for (uint64_t r : table.slices.slice_rows) rows += r;
   for (const auto& column : table.slices.columns) {
     const qarn::ValueColumn& values = column->values;
-    columns.push_back({values.type(), values.fixed().data(), values.offsets().data(),
-                       values.offset_width(), values.data().data(),
+    columns.push_back({values.type(), values.fixed().data(), values.offsets_view(), values.data().data(),
                        column->invalid.any() ? column->invalid.flags().data() : nullptr});
   }
   common::ByteBuffer out;

@@ -17,14 +17,14 @@ PyObject* raise_conversion_failure(const convert::ConversionFailure& failure);
 
 enum class Lock : bool { Held, Released };
 
-// Runs `convert(out)`, which returns std::optional<ConversionFailure>, into
+// Runs `convert(out)`, which returns ConversionStatus, into
 // a ByteBuffer that grows the result object in place. With Lock::Released
 // it runs without the interpreter lock, taken back for each growth.
 // `panic_policy()` is asked only when a panic is to be raised.
 template <class Convert, class Policy>
 PyObject* convert_to_bytes(Lock lock, Convert&& convert, Policy&& panic_policy) {
   BytesOutput storage;
-  std::optional<convert::ConversionFailure> failure;
+  convert::ConversionStatus failure;
   Thrown thrown;
   bool returned;
   size_t size = 0;

@@ -1,6 +1,5 @@
 // to_csv and elements: decoded columns handed back from Python, written as
 // CSV or turned into Python strings and bytes.
-#include <cstring>
 #include <deque>
 #include <string_view>
 #include <vector>
@@ -33,25 +32,11 @@ bool column_part(PyObject* object, size_t needed, std::deque<BufferView>& views,
   return true;
 }
 
-// Offsets (int32 or int64 by `width`) must rise from 0 and stay within the data.
-bool check_offsets(const uint8_t* raw, size_t width, uint64_t rows, size_t data_size) {
-  int64_t previous = 0;
-  for (uint64_t i = 0; i <= rows; ++i) {
-    int64_t offset;
-    if (width == sizeof(int32_t)) {
-      int32_t narrow;
-      std::memcpy(&narrow, raw + 4 * i, sizeof narrow);
-      offset = narrow;
-    } else {
-      std::memcpy(&offset, raw + 8 * i, sizeof offset);
-    }
-    if (offset < previous || static_cast<uint64_t>(offset) > data_size || (i == 0 && offset != 0)) {
-      PyErr_SetString(PyExc_ValueError, "column offsets out of order");
-      return false;
-    }
-    previous = offset;
-  }
-  return true;
+// Offsets must rise from 0 and stay within the data; otherwise ValueError.
+bool check_offsets(const qarn::OffsetsView& offsets, uint64_t rows, size_t data_size) {
+  if (offsets.well_formed(rows, data_size)) return true;
+  PyErr_SetString(PyExc_ValueError, "column offsets out of order");
+  return false;
 }
 
 bool valid_width(int width) {
@@ -86,12 +71,12 @@ bool parse_csv_column(PyObject* item, uint64_t rows, std::deque<BufferView>& vie
     return false;
   }
   if (variable) {
-    if (bytes == nullptr || !check_offsets(bytes, static_cast<size_t>(width), rows, data_size)) {
-      if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "variable-width column without offsets");
+    if (bytes == nullptr) {
+      PyErr_SetString(PyExc_ValueError, "variable-width column without offsets");
       return false;
     }
-    column.offsets = bytes;
-    column.offset_width = static_cast<size_t>(width);
+    column.offsets = qarn::OffsetsView(bytes, static_cast<size_t>(width));
+    if (!check_offsets(column.offsets, rows, data_size)) return false;
   } else if (column.fixed == nullptr && rows > 0) {
     PyErr_SetString(PyExc_ValueError, "fixed-width column without values");
     return false;
@@ -152,34 +137,20 @@ PyObject* elements(PyObject* /*module*/, PyObject* args) {
   }
   BufferView offsets, data;
   if (!offsets.acquire(offsets_object) || !data.acquire(data_object)) return nullptr;
+  // No offsets at all stand for no elements.
   const size_t entries = offsets.bytes().size() / static_cast<size_t>(width);
   const uint64_t count = entries == 0 ? 0 : entries - 1;
-  if (!check_offsets(offsets.bytes().data(), static_cast<size_t>(width), count, data.bytes().size())) {
-    return nullptr;
-  }
+  const qarn::OffsetsView view(offsets.bytes().data(), static_cast<size_t>(width));
+  if (entries != 0 && !check_offsets(view, count, data.bytes().size())) return nullptr;
   Ref list(PyList_New(static_cast<Py_ssize_t>(count)));
   if (!list) return nullptr;
-  const uint8_t* raw = offsets.bytes().data();
-  const char* base = reinterpret_cast<const char*>(data.bytes().data());
-  auto offset = [&](uint64_t i) -> int64_t {
-    if (width == 4) {
-      int32_t narrow;
-      std::memcpy(&narrow, raw + 4 * i, sizeof narrow);
-      return narrow;
-    }
-    int64_t wide;
-    std::memcpy(&wide, raw + 8 * i, sizeof wide);
-    return wide;
-  };
-  int64_t begin = 0;
   for (uint64_t i = 0; i < count; ++i) {
-    const int64_t end = offset(i + 1);
-    const auto length = static_cast<Py_ssize_t>(end - begin);
-    PyObject* item = as_text ? PyUnicode_DecodeUTF8(base + begin, length, "strict")
-                             : PyBytes_FromStringAndSize(base + begin, length);
+    const std::string_view element = view.element(data.bytes().data(), i);
+    const auto length = static_cast<Py_ssize_t>(element.size());
+    PyObject* item = as_text ? PyUnicode_DecodeUTF8(element.data(), length, "strict")
+                             : PyBytes_FromStringAndSize(element.data(), length);
     if (item == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    begin = end;
   }
   return list.release();
 }

@@ -145,7 +145,7 @@ PyObject* properties_list(PyTypeObject* buffer_type, std::vector<qarn::SliceProp
     Ref name(text(property.name));
     Ref values(name ? value_column_tuple(buffer_type, property.values) : nullptr);
     if (!values) return nullptr;
-    return Py_BuildValue("(OiO)", name.get(), property.encoding, values.get());
+    return Py_BuildValue("(OiO)", name.get(), static_cast<int>(property.encoding), values.get());
   });
 }
 

@@ -1,7 +1,8 @@
 // Reading a value of a trivially copyable type from bytes that may not be
-// aligned for it.
+// aligned for it, and copying short runs of bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstring>
 #include <type_traits>
 
@@ -13,6 +14,21 @@ T load(const Byte* p) noexcept {
   T value;
   std::memcpy(&value, p, sizeof value);
   return value;
+}
+
+// A run of bytes no longer than this is copied as one block of this size,
+// where that many bytes may be read and written: one or two vector moves,
+// where a copy of the exact length is a call of memcpy.
+inline constexpr size_t kWideCopy = 32;
+
+// Copies `length` bytes: as one block of kWideCopy bytes when it is no
+// longer and `wide_ok` says that so many may be read at `src`.
+inline void copy_short_wide(void* dst, const void* src, size_t length, bool wide_ok) noexcept {
+  if (length <= kWideCopy && wide_ok) {
+    std::memcpy(dst, src, kWideCopy);
+  } else if (length != 0) {
+    std::memcpy(dst, src, length);
+  }
 }
 
 }  // namespace common

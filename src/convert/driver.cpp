@@ -6,7 +6,7 @@
 
 namespace convert {
 
-std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& start,
+ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
                                             uint64_t chunk_size, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
   fields::ChunkBuilder chunk(start.types);
@@ -29,7 +29,7 @@ std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& 
   return std::nullopt;
 }
 
-std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> csv,
+ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                                      uint64_t chunk_size, uint64_t sample_rows,
                                                      common::ByteBuffer& out) {
   return convert_with(csv, chunk_size, sample_rows, out,

@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 
 #include "common/byte_buffer.hpp"
+#include "common/result.hpp"
 
 namespace convert {
 
@@ -20,10 +20,13 @@ struct ConversionFailure {
   std::string message;
 };
 
+// Success, or the first failure in input order.
+using ConversionStatus = common::Status<ConversionFailure>;
+
 // Converts `csv` into `out`, which must be empty. On failure `out` holds a
 // partial file that the caller must discard. Throws std::bad_alloc when
 // memory runs out.
-std::optional<ConversionFailure> convert_csv_to_qarn(std::span<const uint8_t> csv,
+ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                                      uint64_t chunk_size, uint64_t sample_rows,
                                                      common::ByteBuffer& out);
 

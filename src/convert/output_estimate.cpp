@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "fields/chunk_builder.hpp"
-#include "qarn/writer.hpp"
+#include "qarn/packed_length.hpp"
 
 namespace convert {
 

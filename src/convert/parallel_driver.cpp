@@ -4,13 +4,12 @@
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <new>
-#include <stdexcept>
+#include <exception>
 #include <vector>
 
+#include "convert/parallel_work.hpp"
 #include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
-#include "convert/parallel_work.hpp"
 #include "qarn/writer.hpp"
 
 namespace convert {
@@ -42,7 +41,7 @@ class RunCoordinator {
   csv::RowBatch& batch() noexcept { return scratch_.batch; }
 
   // Adds the rows; a failure already met in order stops the feed.
-  std::optional<ConversionFailure> feed(RowsPtr piece) {
+  ConversionStatus feed(RowsPtr piece) {
     size_t row = 0;
     const size_t rows = piece->row_count();
     while (row < rows) {
@@ -63,7 +62,7 @@ class RunCoordinator {
   }
 
   // Posts the last run and appends everything; the first failure in order.
-  std::optional<ConversionFailure> finish() {
+  ConversionStatus finish() {
     if (pending_.rows > 0) {
       if (auto failure = post_pending()) return failure;
     }
@@ -72,7 +71,7 @@ class RunCoordinator {
 
   // At a record that cannot be read: the slices completed before it are
   // written (a failure among them comes first), the incomplete one is not.
-  std::optional<ConversionFailure> finish_before_error() {
+  ConversionStatus finish_before_error() {
     uint64_t keep = pending_.rows / chunk_size_ * chunk_size_;
     if (keep > 0) {
       std::vector<RowRange> ranges;
@@ -90,7 +89,7 @@ class RunCoordinator {
   }
 
   // Appends every posted run, converting waiting ones meanwhile.
-  std::optional<ConversionFailure> drain() {
+  ConversionStatus drain() {
     while (next_ < posted_) {
       if (auto failure = append_or_help()) return failure;
     }
@@ -98,7 +97,7 @@ class RunCoordinator {
   }
 
  private:
-  std::optional<ConversionFailure> post_pending() {
+  ConversionStatus post_pending() {
     // Keeps the rows held at once bounded: while too many runs are not yet
     // appended, convert one here or wait for the next in order.
     while (posted_ - next_ >= most_pending_) {
@@ -112,14 +111,14 @@ class RunCoordinator {
 
   // Appends the next result in order if it is done; otherwise does waiting
   // work or, with nothing waiting, waits.
-  std::optional<ConversionFailure> append_or_help() {
+  ConversionStatus append_or_help() {
     RunResult result;
     if (board_.take_run_result(next_, result)) return append(std::move(result));
     if (!help()) board_.wait_for_run(next_);
     return std::nullopt;
   }
 
-  std::optional<ConversionFailure> append_ready() {
+  ConversionStatus append_ready() {
     RunResult result;
     while (next_ < posted_ && board_.take_run_result(next_, result)) {
       if (auto failure = append(std::move(result))) return failure;
@@ -127,10 +126,9 @@ class RunCoordinator {
     return std::nullopt;
   }
 
-  std::optional<ConversionFailure> append(RunResult result) {
+  ConversionStatus append(RunResult result) {
     ++next_;
-    if (result.out_of_memory) throw std::bad_alloc();
-    if (result.broken) throw std::runtime_error("a conversion thread failed unexpectedly");
+    if (result.thrown) std::rethrow_exception(result.thrown);
     if (result.error) return write_failure(*result.error);
     out_.prefault(result.bytes.size());
     out_.append(result.bytes.bytes());
@@ -194,7 +192,7 @@ class SegmentFeed {
         records_(records_before), segment_bytes_(segment_bytes), most_ahead_(size_t{threads} + 1) {}
 
   // Feeds every record; the first failure in order.
-  std::optional<ConversionFailure> run() {
+  ConversionStatus run() {
     while (true) {
       plan();
       if (planned_.empty()) return std::nullopt;
@@ -222,9 +220,8 @@ class SegmentFeed {
     }
   }
 
-  std::optional<ConversionFailure> consume(SegmentResult result, size_t stop) {
-    if (result.out_of_memory) throw std::bad_alloc();
-    if (result.broken) throw std::runtime_error("a conversion thread failed unexpectedly");
+  ConversionStatus consume(SegmentResult result, size_t stop) {
+    if (result.thrown) std::rethrow_exception(result.thrown);
     if (result.cut) {
       // The last record goes on past the segment: it is read again, whole,
       // with the next one.
@@ -269,7 +266,7 @@ class SegmentFeed {
 };
 
 // The rows after the start of the file, converted on `threads` threads.
-std::optional<ConversionFailure> write_rows_in_parallel(std::span<const uint8_t> input,
+ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
                                                         csv::CsvReader& reader, TableStart& start,
                                                         uint64_t chunk_size, unsigned threads,
                                                         size_t segment_bytes, qarn::Writer& writer) {
@@ -305,7 +302,7 @@ std::optional<ConversionFailure> write_rows_in_parallel(std::span<const uint8_t>
 
 }  // namespace
 
-std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
+ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                                               uint64_t chunk_size,
                                                               uint64_t sample_rows,
                                                               unsigned threads,

@@ -25,7 +25,7 @@ namespace convert {
 // Every thread started has ended when the call returns or throws.
 // `segment_bytes` sets how much input a thread reads at a time (0: chosen
 // from the input's size); tests make it small.
-std::optional<ConversionFailure> convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
+ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                                               uint64_t chunk_size,
                                                               uint64_t sample_rows,
                                                               unsigned threads,

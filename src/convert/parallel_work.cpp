@@ -1,7 +1,6 @@
 #include "convert/parallel_work.hpp"
 
 #include <new>
-#include <stdexcept>
 
 #include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
@@ -36,18 +35,14 @@ void RowsPool::give_back(fields::ConvertedRows* returned) noexcept {
 
 namespace {
 
-// Runs `work`, with what it throws turned into the result's flags, for the
-// calling thread to raise: no exception leaves a worker thread.
+// Runs `work`, keeping what it throws in the result for the calling thread
+// to throw again: no exception leaves a worker thread.
 template <class Result, class Work>
 void guarded(Result& result, Work work) {
   try {
     work();
-  } catch (const std::bad_alloc&) {
-    result.out_of_memory = true;
-  } catch (const std::length_error&) {
-    result.out_of_memory = true;  // a container asked for more than memory can hold
   } catch (...) {
-    result.broken = true;
+    result.thrown = std::current_exception();
   }
 }
 

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -67,9 +68,8 @@ struct SliceRun {
 
 struct RunResult {
   common::ByteBuffer bytes;  // the run's table slices, framed
-  std::optional<qarn::FormatError> error;
-  bool out_of_memory = false;
-  bool broken = false;  // an unexpected exception, raised again by the calling thread
+  qarn::WriteStatus error;
+  std::exception_ptr thrown;  // thrown again by the calling thread
 };
 
 // The records of input bytes [start, stop), read as though `start` began a
@@ -87,8 +87,7 @@ struct SegmentResult {
   std::optional<csv::CsvError> error;  // numbered as though no record came before
   bool cut = false;                     // the last record ran on past `stop`
   size_t cut_start = 0;                 // where that record began
-  bool out_of_memory = false;
-  bool broken = false;
+  std::exception_ptr thrown;            // thrown again by the calling thread
 };
 
 // How a thread reads a segment and converts a run.

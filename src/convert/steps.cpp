@@ -5,6 +5,7 @@
 #include "convert/output_estimate.hpp"
 #include "fields/type_inference.hpp"
 #include "qarn/metadata_writer.hpp"
+#include "qarn/property_names.hpp"
 #include "qarn/slice_writer.hpp"
 
 namespace convert {
@@ -18,8 +19,9 @@ qarn::TableMetadata table_metadata(const csv::HeaderRow& names,
   qarn::TableMetadata metadata;
   // The column count as a 32-bit value; a count beyond that range cannot be
   // written and fails as too many columns below.
+  const auto column_count = static_cast<int32_t>(names.size());
   metadata.properties.push_back(
-      {"TableColumns", qarn::ValueObject::single_int(static_cast<int32_t>(names.size())), {}});
+      {std::string(qarn::property::kTableColumns), qarn::ValueObject::single_int(column_count), {}});
   metadata.columns.reserve(names.size());
   for (size_t i = 0; i < names.size(); ++i) {
     metadata.columns.push_back({names[i], types[i], {}});
@@ -41,7 +43,7 @@ ConversionFailure write_failure(const qarn::FormatError& error) {
   return {kWriteErrorPrefix + qarn::message(error)};
 }
 
-std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
+ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
                                                   TableStart& start) {
   auto header = reader.read_header();
   if (!header.ok()) return csv_failure(kHeaderErrorPrefix, header.error());
@@ -71,7 +73,7 @@ void reserve_output(common::ByteBuffer& out, const TableStart& start, uint64_t c
                                          input_bytes - start.header_bytes));
 }
 
-std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const TableStart& start) {
+ConversionStatus write_file_start(qarn::Writer& writer, const TableStart& start) {
   writer.write_section_header(qarn::SectionId::FileHeader);
   writer.write_version(qarn::kFormatMajorVersion, qarn::kFormatMinorVersion);
   writer.write_section_header(qarn::SectionId::TableMetadata);

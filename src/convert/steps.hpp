@@ -35,7 +35,7 @@ struct TableStart {
 };
 
 // Reads the header row and up to `sample_rows` records, and infers the types.
-std::optional<ConversionFailure> read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
+ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
                                                   TableStart& start);
 
 // Takes the output in one block sized from the sample, before anything is
@@ -45,17 +45,17 @@ void reserve_output(common::ByteBuffer& out, const TableStart& start, uint64_t c
                     size_t input_bytes);
 
 // The file header and the table metadata.
-std::optional<ConversionFailure> write_file_start(qarn::Writer& writer, const TableStart& start);
+ConversionStatus write_file_start(qarn::Writer& writer, const TableStart& start);
 
 // Writes the sample's rows and every record after them as table slices,
 // then the table end, on the calling thread.
-std::optional<ConversionFailure> write_rows(csv::CsvReader& reader, TableStart& start,
+ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
                                             uint64_t chunk_size, qarn::Writer& writer);
 
 // One whole conversion, with `write_rest(reader, start, writer)` writing
 // the rows after the start of the file.
 template <class WriteRest>
-std::optional<ConversionFailure> convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
+ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
                                               uint64_t sample_rows, common::ByteBuffer& out,
                                               WriteRest&& write_rest) {
   if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};

@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "common/result.hpp"
+
 namespace csv {
+
+using common::Result;
 
 struct RecordPosition {
   uint64_t byte = 0;    // input bytes consumed when the read of the record began

@@ -85,15 +85,8 @@ class CellWriter {
   }
 
  private:
-  static int64_t offset(const CsvColumn& column, uint64_t i) {
-    if (column.offset_width == sizeof(int32_t)) return load<int32_t>(column.offsets + 4 * i);
-    return load<int64_t>(column.offsets + 8 * i);
-  }
-
   static std::string_view element(const CsvColumn& column, uint64_t row) {
-    const int64_t begin = offset(column, row);
-    const int64_t end = offset(column, row + 1);
-    return {reinterpret_cast<const char*>(column.data) + begin, static_cast<size_t>(end - begin)};
+    return column.offsets.element(column.data, row);
   }
 
   csv_output::CsvWriter& writer_;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/byte_buffer.hpp"
+#include "qarn/offsets_view.hpp"
 #include "qarn/value.hpp"
 
 namespace csv_output {
@@ -16,8 +17,7 @@ namespace csv_output {
 struct CsvColumn {
   qarn::TypeId type = qarn::TypeId::String;
   const uint8_t* fixed = nullptr;     // fixed-width values
-  const uint8_t* offsets = nullptr;   // `string` and `bytes`: rows + 1 offsets into `data`
-  size_t offset_width = 8;            // int32 (4) or int64 (8) offsets
+  qarn::OffsetsView offsets;          // `string` and `bytes`: rows + 1 offsets into `data`
   const uint8_t* data = nullptr;
   const uint8_t* invalid = nullptr;   // one flag per row, or null when none is invalid
 };

@@ -1,6 +1,7 @@
 #include "fields/chunk_builder.hpp"
 
 #include "fields/column_conversion.hpp"
+#include "qarn/packed_length.hpp"
 
 namespace fields {
 
@@ -50,17 +51,6 @@ std::span<const qarn::ColumnSlice> ChunkBuilder::finish_slices() {
 
 namespace {
 
-// Reads the length of the packed element at `p`, and steps past its header.
-uint64_t read_packed_length(const uint8_t*& p) noexcept {
-  uint64_t length = 0;
-  int shift = 0;
-  while (*p & 0x80) {
-    length |= uint64_t{*p++ & 0x7Fu} << shift;
-    shift += 7;
-  }
-  return length | (uint64_t{*p++} << shift);
-}
-
 // Copies flags [begin, end) of `source` after those of `target`, which has
 // room for them and holds them clear; whether any was set.
 bool copy_set_bits(const qarn::BitArray& source, size_t begin, size_t end, qarn::BitArray& target,
@@ -105,7 +95,7 @@ void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, siz
         }
       }
       const uint8_t* header = packed + starts[widest];
-      const uint64_t longest = end > begin ? read_packed_length(header) : 0;
+      const uint64_t longest = end > begin ? qarn::decode_packed_length(header) : 0;
       to.var().append_packed({packed + starts[begin], starts[end] - starts[begin]}, end - begin, longest);
     }
     qarn::BitArray& invalid = invalid_[column];

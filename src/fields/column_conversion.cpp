@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/cpu.hpp"
+#include "common/load.hpp"
 #include "fields/fast_parse.hpp"
 #include "fields/fast_parse_avx512.hpp"
 #include "fields/grammar.hpp"
@@ -34,7 +35,7 @@ bool convert_fixed(const std::string_view* fields, size_t count,
 }
 
 // `string` columns keep every field byte for byte; only the empty field is invalid.
-static_assert(qarn::VarValues::kWideCopy <= csv::kFieldPadding);
+static_assert(common::kWideCopy <= csv::kFieldPadding);
 // `note_start(offset)` hears where each element begins in the packed bytes.
 template <class NoteStart>
 bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,

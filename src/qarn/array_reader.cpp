@@ -3,19 +3,13 @@
 #include <algorithm>
 #include <array>
 
+#include "common/load.hpp"
 #include "common/utf8.hpp"
+#include "qarn/packed_length.hpp"
 
 namespace qarn {
 
 namespace {
-
-constexpr uint8_t kPlain = 0x01;
-constexpr uint8_t kRunLength = 0x02;
-constexpr uint8_t kBitArray = 0x03;
-
-// Short elements are copied as one block of this size when the file has
-// that many bytes left, instead of through a call of memcpy.
-constexpr size_t kWideCopy = 16;
 
 // The eight bytes 0 or 1 that one packed byte stands for, first bit first.
 constexpr std::array<uint64_t, 256> make_bit_table() {
@@ -80,6 +74,19 @@ ReadStatus read_fixed_values(Cursor& cursor, TypeId type, uint64_t count, ValueM
   }
   cursor.advance(bytes);
   return std::nullopt;
+}
+
+// A packed length from the file: invalid size at the element (`item_offset`)
+// when it is malformed, at the block (`limit_offset`) when the block ends
+// inside it.
+ReadStatus read_packed_length(const uint8_t*& p, const uint8_t* limit, uint64_t item_offset,
+                              uint64_t limit_offset, uint64_t& length) noexcept {
+  switch (read_packed_length_within(p, limit, length)) {
+    case PackedLengthRead::Ok: return std::nullopt;
+    case PackedLengthRead::Truncated: return read_error(FormatErrorKind::InvalidSize, limit_offset);
+    case PackedLengthRead::Invalid: break;
+  }
+  return read_error(FormatErrorKind::InvalidSize, item_offset);
 }
 
 // The file offset of each of the first `count` elements of the block, by
@@ -154,7 +161,7 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
   const uint64_t most = std::min<uint64_t>(count, span);
   auto* ends =
       reinterpret_cast<Offset*>(column.offsets().spare(static_cast<size_t>(most) * sizeof(Offset)));
-  uint8_t* const dst_begin = column.data().spare(span + kWideCopy);
+  uint8_t* const dst_begin = column.data().spare(span + common::kWideCopy);
   uint8_t* dst = dst_begin;
   const auto base = static_cast<int64_t>(column.data().size());
   const uint8_t* const file_end = cursor.file_end();
@@ -176,11 +183,8 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
       decoded.size_error = read_error(FormatErrorKind::InvalidSize, block_offset);
       break;
     }
-    if (length <= kWideCopy && static_cast<size_t>(file_end - p) >= kWideCopy) {
-      std::memcpy(dst, p, kWideCopy);
-    } else {
-      std::memcpy(dst, p, static_cast<size_t>(length));
-    }
+    common::copy_short_wide(dst, p, static_cast<size_t>(length),
+                            static_cast<size_t>(file_end - p) >= common::kWideCopy);
     // Elements that are each valid UTF-8 are valid when joined, and no
     // element of valid text starts with a continuation byte; together the
     // two checks let one pass over the joined bytes stand for all elements.
@@ -287,40 +291,22 @@ ReadStatus read_bits(Cursor& cursor, uint64_t bits, ValueMode mode, ValueColumn*
 }  // namespace
 
 ReadStatus to_type_id(uint8_t byte, uint64_t offset, TypeId& type) noexcept {
-  if (byte == 0x00 || byte == 0x0B || byte > 0x0D) {
-    return read_error(FormatErrorKind::UnknownTypeId, offset);
-  }
+  if (!is_type_id(byte)) return read_error(FormatErrorKind::UnknownTypeId, offset);
   type = static_cast<TypeId>(byte);
   return std::nullopt;
-}
-
-ReadStatus read_packed_length(const uint8_t*& p, const uint8_t* limit, uint64_t item_offset,
-                              uint64_t limit_offset, uint64_t& length) noexcept {
-  uint64_t value = 0;
-  for (unsigned group = 0; group < 5; ++group) {
-    if (p == limit) return read_error(FormatErrorKind::InvalidSize, limit_offset);
-    const uint8_t byte = *p++;
-    value |= uint64_t{byte & 0x7Fu} << (7 * group);
-    if ((byte & 0x80) == 0) {
-      if (value > 0x7FFFFFFF) break;
-      length = value;
-      return std::nullopt;
-    }
-  }
-  return read_error(FormatErrorKind::InvalidSize, item_offset);
 }
 
 ReadStatus read_array_header(Cursor& cursor, const ArrayExpectation& expect,
                              ArrayHeader& header) {
   header.offset = cursor.offset();
-  if (auto err = cursor.read_byte(header.encoding)) return err;
-  if (header.encoding < kPlain || header.encoding > kBitArray) {
-    return read_error(FormatErrorKind::InvalidEncoding, header.offset);
-  }
+  uint8_t encoding = 0;
+  if (auto err = cursor.read_byte(encoding)) return err;
+  if (!is_encoding_id(encoding)) return read_error(FormatErrorKind::InvalidEncoding, header.offset);
+  header.encoding = static_cast<EncodingId>(encoding);
   const uint64_t type_offset = cursor.offset();
   uint8_t type_byte = 0;
   if (auto err = cursor.read_byte(type_byte)) return err;
-  if (header.encoding == kBitArray) {
+  if (header.encoding == EncodingId::BitArray) {
     if (type_byte != static_cast<uint8_t>(TypeId::Bool)) {
       return read_error(FormatErrorKind::InvalidValueType, type_offset);
     }
@@ -341,10 +327,11 @@ ReadStatus read_array_header(Cursor& cursor, const ArrayExpectation& expect,
 ReadStatus read_array_values(Cursor& cursor, const ArrayHeader& header, ValueMode mode,
                              ValueColumn* out) {
   switch (header.encoding) {
-    case kPlain: return read_packed_values(cursor, header.type, header.count, mode, out);
-    case kRunLength: return read_run_length(cursor, header, mode, out);
-    default: return read_bits(cursor, header.count, mode, out);
+    case EncodingId::Plain: return read_packed_values(cursor, header.type, header.count, mode, out);
+    case EncodingId::RunLength: return read_run_length(cursor, header, mode, out);
+    case EncodingId::BitArray: break;
   }
+  return read_bits(cursor, header.count, mode, out);
 }
 
 }  // namespace qarn

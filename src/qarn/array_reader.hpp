@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "qarn/array_encoding.hpp"
 #include "qarn/cursor.hpp"
 #include "qarn/decoded_values.hpp"
 
@@ -21,7 +22,7 @@ struct ArrayExpectation {
 
 struct ArrayHeader {
   uint64_t offset = 0;  // of the encoding byte
-  uint8_t encoding = 0;
+  EncodingId encoding = EncodingId::Plain;
   TypeId type = TypeId::Bool;
   uint64_t count = 0;   // values represented
 };
@@ -42,12 +43,5 @@ struct ArrayHeader {
 
 // The type id byte at `offset`, or unknown type id when it names no type.
 [[nodiscard]] ReadStatus to_type_id(uint8_t byte, uint64_t offset, TypeId& type) noexcept;
-
-// Packed length at `p`, read no further than `limit`: 1 to 5 bytes of
-// 7-bit groups, at most 0x7FFFFFFF. Fails as invalid size at `item_offset`
-// when longer or larger, and at `limit_offset` when it reaches the limit.
-[[nodiscard]] ReadStatus read_packed_length(const uint8_t*& p, const uint8_t* limit,
-                                            uint64_t item_offset, uint64_t limit_offset,
-                                            uint64_t& length) noexcept;
 
 }  // namespace qarn

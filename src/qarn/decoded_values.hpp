@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/byte_buffer.hpp"
+#include "qarn/offsets_view.hpp"
 #include "qarn/value.hpp"
 
 namespace qarn {
@@ -46,23 +47,11 @@ class ValueColumn {
     offsets_.truncate(offset_width_);
   }
 
-  // The offset at `i` (0 to size()).
-  [[nodiscard]] int64_t offset(uint64_t i) const noexcept {
-    if (offset_width_ == sizeof(int32_t)) {
-      int32_t value;
-      std::memcpy(&value, offsets_.data() + i * sizeof value, sizeof value);
-      return value;
-    }
-    int64_t value;
-    std::memcpy(&value, offsets_.data() + i * sizeof value, sizeof value);
-    return value;
-  }
+  [[nodiscard]] OffsetsView offsets_view() const noexcept { return {offsets_.data(), offset_width_}; }
 
   // Element `i` of a `string` or `bytes` column.
   [[nodiscard]] std::string_view element(uint64_t i) const noexcept {
-    const int64_t begin = offset(i);
-    return {reinterpret_cast<const char*>(data_.data()) + begin,
-            static_cast<size_t>(offset(i + 1) - begin)};
+    return offsets_view().element(data_.data(), i);
   }
 
   // Appends the end of an element whose bytes were appended to `data`.

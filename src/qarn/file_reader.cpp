@@ -3,23 +3,16 @@
 #include <algorithm>
 
 #include "common/utf8.hpp"
+#include "qarn/property_names.hpp"
 #include "qarn/sections.hpp"
 
 namespace qarn {
 
 namespace {
 
-constexpr std::string_view kName = "Name";
-constexpr std::string_view kDataType = "DataType";
-constexpr std::string_view kTableColumns = "TableColumns";
-constexpr std::string_view kIsInvalid = "IsInvalid";
-constexpr std::string_view kHasReplacedValue = "HasReplacedValue";
-
 std::string_view as_text(const uint8_t* bytes, size_t size) {
   return {reinterpret_cast<const char*>(bytes), size};
 }
-
-bool is_section_id(uint8_t id) { return id >= 0x01 && id <= 0x05; }
 
 ReadError wrong_section(SectionId expected, uint8_t found, uint64_t offset) {
   return ReadError{FormatError{FormatErrorKind::WrongSectionId, static_cast<uint8_t>(expected), found},
@@ -161,8 +154,8 @@ std::optional<ReadError> FileReader::check_column(const FileHead& head,
                                                   std::span<const FileHead::ColumnValue> values,
                                                   uint64_t column_offset, std::string_view& column_name,
                                                   TypeId& type) const {
-  const ptrdiff_t name = find_definition(head, kName);
-  const ptrdiff_t data_type = find_definition(head, kDataType);
+  const ptrdiff_t name = find_definition(head, property::kName);
+  const ptrdiff_t data_type = find_definition(head, property::kDataType);
   const ReadError invalid = read_error(FormatErrorKind::InvalidMetadata, column_offset);
   if (name < 0 || data_type < 0 || head.definitions[static_cast<size_t>(name)].type != TypeId::String ||
       head.definitions[static_cast<size_t>(data_type)].type != TypeId::Bytes) {
@@ -185,13 +178,13 @@ std::optional<ReadError> FileReader::check_column(const FileHead& head,
 
 // An `int` "TableColumns" must give the column count.
 std::optional<ReadError> FileReader::check_table_columns(const FileHead& head) const {
-  for (const MetadataProperty& property : head.table_properties) {
-    if (property.name != kTableColumns) continue;
-    if (property.value.type != TypeId::Int) return std::nullopt;
+  for (const MetadataProperty& entry : head.table_properties) {
+    if (entry.name != property::kTableColumns) continue;
+    if (entry.value.type != TypeId::Int) return std::nullopt;
     int32_t declared = 0;
-    std::memcpy(&declared, property.value.bytes.data(), sizeof declared);
+    std::memcpy(&declared, entry.value.bytes.data(), sizeof declared);
     if (declared < 0 || static_cast<uint64_t>(declared) != head.column_count) {
-      return read_error(FormatErrorKind::ColumnCountMismatch, property.offset);
+      return read_error(FormatErrorKind::ColumnCountMismatch, entry.offset);
     }
     return std::nullopt;
   }
@@ -267,14 +260,14 @@ ReadStatus FileReader::read_value_property(ColumnTarget& target, uint64_t first_
                                            uint64_t rows) {
   std::string_view name;
   if (auto err = read_name(name)) return err;
-  const bool is_flags = name == kIsInvalid || name == kHasReplacedValue;
+  const bool is_flags = name == property::kIsInvalid || name == property::kHasReplacedValue;
   ArrayExpectation expect;
   if (is_flags) expect = {TypeId::Bool, rows};
   ArrayHeader header;
   if (auto err = read_array_header(cursor_, expect, header)) return err;
 
-  const bool first_invalid = name == kIsInvalid && !target.has_invalid_property;
-  if (name == kIsInvalid) target.has_invalid_property = true;
+  const bool first_invalid = name == property::kIsInvalid && !target.has_invalid_property;
+  if (name == property::kIsInvalid) target.has_invalid_property = true;
   if (first_invalid && (target.mode == ValueMode::Store || target.count_invalid)) {
     ValueColumn& bits = scratch(TypeId::Bool);
     bits.clear();
@@ -309,7 +302,7 @@ ReadStatus FileReader::read_column_slice(TypeId type, ColumnTarget& target, uint
   const uint64_t values_start = cursor_.offset();
   if (auto err = read_array_values(cursor_, header, target.mode, out)) return err;
   target.rows += header.count;
-  target.run_length |= header.encoding == 0x02;
+  target.run_length |= header.encoding == EncodingId::RunLength;
   target.value_bytes += is_variable_width(type) ? cursor_.offset() - values_start
                                                 : header.count * fixed_width(type);
 

@@ -69,7 +69,7 @@ struct FileHead {
 // A value property of a column slice other than the first "IsInvalid".
 struct SliceProperty {
   std::string_view name;
-  uint8_t encoding = 0;
+  EncodingId encoding = EncodingId::Plain;
   ValueColumn values;
 };
 

@@ -3,12 +3,11 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "qarn/property_names.hpp"
+
 namespace qarn {
 
 namespace {
-
-constexpr std::string_view kNameProperty = "Name";
-constexpr std::string_view kDataTypeProperty = "DataType";
 
 WriteStatus write_entry(Writer& writer, const MetadataEntry& entry) {
   if (auto err = writer.write_name(entry.name)) return err;
@@ -55,9 +54,9 @@ std::vector<ColumnPropertyDefinition> column_property_definitions(
   if (columns.empty()) return definitions;
   // Every column carries "Name" and "DataType" first, so they are always the
   // first two definitions; extras follow in order of first appearance.
-  definitions.push_back({kNameProperty, static_cast<uint8_t>(TypeId::String), nullptr});
-  definitions.push_back({kDataTypeProperty, static_cast<uint8_t>(TypeId::Bytes), nullptr});
-  std::unordered_set<std::string_view> seen = {kNameProperty, kDataTypeProperty};
+  definitions.push_back({property::kName, static_cast<uint8_t>(TypeId::String), nullptr});
+  definitions.push_back({property::kDataType, static_cast<uint8_t>(TypeId::Bytes), nullptr});
+  std::unordered_set<std::string_view> seen = {property::kName, property::kDataType};
   for (const ColumnMetadata& column : columns) {
     for (const MetadataEntry& entry : column.extra_properties) {
       if (!seen.insert(entry.name).second) continue;
@@ -70,8 +69,8 @@ std::vector<ColumnPropertyDefinition> column_property_definitions(
 
 std::optional<ValueObject> column_property_value(const ColumnMetadata& column,
                                                  std::string_view property_name) {
-  if (property_name == kNameProperty) return ValueObject::single_string(column.name);
-  if (property_name == kDataTypeProperty) {
+  if (property_name == property::kName) return ValueObject::single_string(column.name);
+  if (property_name == property::kDataType) {
     const uint8_t id = static_cast<uint8_t>(column.type);
     return ValueObject::single_bytes(std::span<const uint8_t>(&id, 1));
   }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "qarn/format_error.hpp"
@@ -17,8 +16,8 @@ struct ReadError {
   friend bool operator==(const ReadError&, const ReadError&) = default;
 };
 
-// Success is std::nullopt, as for writing.
-using ReadStatus = std::optional<ReadError>;
+// Success, or the first defect met in reading order.
+using ReadStatus = common::Status<ReadError>;
 
 inline constexpr char kReadErrorPrefix[] = "QARN read error: ";
 

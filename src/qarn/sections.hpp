@@ -21,6 +21,10 @@ inline constexpr uint8_t kMagicHigh = 0x7C;
 inline constexpr uint8_t kFormatMajorVersion = 1;
 inline constexpr uint8_t kFormatMinorVersion = 0;
 
+constexpr bool is_section_id(uint8_t byte) noexcept {
+  return byte >= static_cast<uint8_t>(SectionId::FileHeader) && byte <= static_cast<uint8_t>(SectionId::TableEnd);
+}
+
 // Name of a section kind by its id, as the error texts spell it; empty for an
 // id that names no section.
 constexpr std::string_view section_kind_name(uint8_t id) {

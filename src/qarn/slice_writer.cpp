@@ -2,13 +2,12 @@
 
 #include <string_view>
 
+#include "qarn/packed_length.hpp"
+#include "qarn/property_names.hpp"
+
 namespace qarn {
 
 namespace {
-
-constexpr std::string_view kIsInvalid = "IsInvalid";
-constexpr std::string_view kErrorCode = "ErrorCode";
-constexpr std::string_view kHasReplacedValue = "HasReplacedValue";
 
 // In element order: an element over the limit, else a running packed total
 // over the limit. Only called when one of the two limits is exceeded.
@@ -132,14 +131,14 @@ WriteStatus write_column_slice(Writer& writer, const ColumnSlice& column) {
   writer.write_count(property_count);
 
   if (column.is_invalid) {
-    if (auto err = writer.write_name(kIsInvalid)) return err;
+    if (auto err = writer.write_name(property::kIsInvalid)) return err;
     if (auto err = write_bit_array(writer, *column.is_invalid)) return err;
   }
   if (column.error_code) {
-    if (auto err = write_property(writer, kErrorCode, *column.error_code)) return err;
+    if (auto err = write_property(writer, property::kErrorCode, *column.error_code)) return err;
   }
   if (column.has_replaced_value) {
-    if (auto err = writer.write_name(kHasReplacedValue)) return err;
+    if (auto err = writer.write_name(property::kHasReplacedValue)) return err;
     if (auto err = write_bit_array(writer, *column.has_replaced_value)) return err;
   }
   for (const ValueProperty& property : column.further_properties) {

@@ -8,12 +8,11 @@
 #include <variant>
 #include <vector>
 
+#include "qarn/array_encoding.hpp"
 #include "qarn/writer.hpp"
 #include "qarn/value.hpp"
 
 namespace qarn {
-
-enum class EncodingId : uint8_t { Plain = 0x01, RunLength = 0x02, BitArray = 0x03 };
 
 // Plain encoding: the values as they are.
 struct PlainArray {

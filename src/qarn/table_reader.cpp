@@ -47,6 +47,22 @@ class StoringTargets {
 
 constexpr uint64_t kMaxNarrowData = 0x7FFFFFFF;
 
+// Reads every table slice up to the table end into `targets`, telling
+// `on_slice(rows)` the rows of each; the first error met.
+template <class OnSlice>
+ReadStatus read_slices(FileReader& reader, const FileHead& head, std::span<ColumnTarget> targets,
+                       OnSlice&& on_slice) {
+  uint64_t rows_before = 0;
+  while (true) {
+    uint64_t rows = 0;
+    bool finished = false;
+    if (auto err = reader.read_next(head, targets, rows_before, rows, finished)) return err;
+    if (finished) return std::nullopt;
+    on_slice(rows);
+    rows_before += rows;
+  }
+}
+
 void reserve_mapped(ByteBuffer& buffer, size_t more) {
   buffer.reserve_output(buffer.size() + more);  // a large one in huge pages where the kernel offers them
   buffer.reserve(buffer.size() + more);
@@ -68,12 +84,7 @@ bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices) {
   if (reader.read_head(head)) return false;
   std::vector<ColumnTarget> targets(static_cast<size_t>(head.column_count));
   for (ColumnTarget& target : targets) target.mode = ValueMode::Skip;
-  while (true) {
-    uint64_t rows = 0;
-    bool finished = false;
-    if (reader.read_next(head, targets, 0, rows, finished)) return false;
-    if (finished) break;
-  }
+  if (read_slices(reader, head, targets, [](uint64_t) {})) return false;
   bool run_length = false;
   for (size_t c = 0; c < targets.size(); ++c) {
     const ColumnTarget& target = targets[c];
@@ -108,18 +119,14 @@ ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> se
   if (!reserve_columns(file, table.slices)) {
     if (auto err = validate_file(file)) return err;
   }
-  uint64_t rows_so_far = 0;
-  while (true) {
-    uint64_t rows = 0;
-    bool finished = false;
-    if (auto err = reader.read_next(table.head, targets.targets(), rows_so_far, rows, finished)) {
-      return err;
-    }
-    if (finished) break;
-    targets.keep_slice(table.slices, rows);
-    rows_so_far += rows;
+  uint64_t all_rows = 0;
+  if (auto err = read_slices(reader, table.head, targets.targets(), [&](uint64_t rows) {
+        targets.keep_slice(table.slices, rows);
+        all_rows += rows;
+      })) {
+    return err;
   }
-  StoringTargets::pad_invalid(table.slices, rows_so_far);
+  StoringTargets::pad_invalid(table.slices, all_rows);
   return std::nullopt;
 }
 
@@ -128,12 +135,7 @@ ReadStatus validate_file(std::span<const uint8_t> file) {
   FileHead head;
   if (auto err = reader.read_head(head)) return err;
   std::vector<ColumnTarget> targets(static_cast<size_t>(head.column_count));
-  while (true) {
-    uint64_t rows = 0;
-    bool finished = false;
-    if (auto err = reader.read_next(head, targets, 0, rows, finished)) return err;
-    if (finished) return std::nullopt;
-  }
+  return read_slices(reader, head, targets, [](uint64_t) {});
 }
 
 ReadStatus summarize_file(std::span<const uint8_t> file, FileSummary& summary) {
@@ -145,12 +147,9 @@ ReadStatus summarize_file(std::span<const uint8_t> file, FileSummary& summary) {
     target.mode = ValueMode::Skip;
     target.count_invalid = true;
   }
-  while (true) {
-    uint64_t rows = 0;
-    bool finished = false;
-    if (auto err = reader.read_next(summary.head, targets, 0, rows, finished)) return err;
-    if (finished) break;
-    summary.slice_rows.push_back(rows);
+  if (auto err = read_slices(reader, summary.head, targets,
+                             [&](uint64_t rows) { summary.slice_rows.push_back(rows); })) {
+    return err;
   }
   for (const ColumnTarget& target : targets) {
     summary.invalid_counts.push_back(target.invalid_count);

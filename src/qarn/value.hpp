@@ -11,6 +11,8 @@
 #include <cstring>
 
 #include "common/byte_buffer.hpp"
+#include "common/load.hpp"
+#include "qarn/packed_length.hpp"
 
 namespace qarn {
 
@@ -38,6 +40,14 @@ inline constexpr std::array<TypeId, 12> kAllTypes = {
     TypeId::Bool,      TypeId::Int,       TypeId::Long,      TypeId::Float,
     TypeId::Double,    TypeId::Unnamed06, TypeId::Unnamed07, TypeId::Unnamed08,
     TypeId::Unnamed09, TypeId::String,    TypeId::Bytes,     TypeId::Unnamed0D};
+
+// Whether `byte` is the id of one of the types.
+constexpr bool is_type_id(uint8_t byte) noexcept {
+  for (const TypeId type : kAllTypes) {
+    if (static_cast<uint8_t>(type) == byte) return true;
+  }
+  return false;
+}
 
 enum class Shape : uint8_t { Single, Array };
 
@@ -68,25 +78,20 @@ constexpr bool is_variable_width(TypeId type) noexcept { return fixed_width(type
 class VarValues {
  public:
   void append(const void* data, size_t length) {
-    uint8_t* dst = packed_.spare(kMaxLengthBytes + length);
-    const size_t header = encode_length(dst, length);
+    uint8_t* dst = packed_.spare(kMaxPackedLengthBytes + length);
+    const size_t header = encode_packed_length(dst, length);
     if (length != 0) std::memcpy(dst + header, data, length);  // an empty view may be null
     packed_.commit(header + length);
     note(length);
   }
 
-  // The same for an element whose first `kWideCopy` bytes may be read even
-  // when it is shorter: short elements are then copied as one fixed-size
-  // block instead of through a call of memcpy.
-  static constexpr size_t kWideCopy = 32;
+  // The same for an element whose first common::kWideCopy bytes may be
+  // read even when it is shorter: a short element is then copied as one
+  // block of that size.
   void append_readable(const void* data, size_t length) {
-    uint8_t* dst = packed_.spare(kMaxLengthBytes + kWideCopy + length);
-    const size_t header = encode_length(dst, length);
-    if (length <= kWideCopy) {
-      std::memcpy(dst + header, data, kWideCopy);
-    } else {
-      std::memcpy(dst + header, data, length);
-    }
+    uint8_t* dst = packed_.spare(kMaxPackedLengthBytes + common::kWideCopy + length);
+    const size_t header = encode_packed_length(dst, length);
+    common::copy_short_wide(dst + header, data, length, true);
     packed_.commit(header + length);
     note(length);
   }
@@ -120,17 +125,6 @@ class VarValues {
   void for_each(Visit&& visit) const;
 
  private:
-  static constexpr size_t kMaxLengthBytes = 10;  // a 64-bit length in 7-bit groups
-
-  static size_t encode_length(uint8_t* dst, uint64_t n) noexcept {
-    size_t i = 0;
-    while (n >= 0x80) {
-      dst[i++] = static_cast<uint8_t>((n & 0x7F) | 0x80);
-      n >>= 7;
-    }
-    dst[i++] = static_cast<uint8_t>(n);
-    return i;
-  }
   void note(size_t length) noexcept {
     ++count_;
     if (length > longest_) longest_ = length;
@@ -146,13 +140,7 @@ void VarValues::for_each(Visit&& visit) const {
   const uint8_t* p = packed_.data();
   const uint8_t* end = p + packed_.size();
   while (p < end) {
-    uint64_t length = 0;
-    int shift = 0;
-    while (*p & 0x80) {
-      length |= uint64_t{*p++ & 0x7Fu} << shift;
-      shift += 7;
-    }
-    length |= uint64_t{*p++} << shift;
+    const uint64_t length = decode_packed_length(p);
     visit(std::span<const uint8_t>(p, length));
     p += length;
   }

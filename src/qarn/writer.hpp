@@ -55,40 +55,11 @@ class Writer {
     return std::nullopt;
   }
 
-  void write_packed_length(uint64_t n);
-
   static void store_u32(uint8_t* p, uint32_t v) noexcept { std::memcpy(p, &v, 4); }
 
  private:
   ByteBuffer& out_;
   uint64_t max_count_;
 };
-
-// Bytes that write_packed_length appends for `n`: 7 bits per byte.
-constexpr size_t packed_length_size(uint64_t n) noexcept {
-  size_t size = 1;
-  while (n >= 0x80) {
-    n >>= 7;
-    ++size;
-  }
-  return size;
-}
-
-// Writes `n` in 7-bit groups, least significant first, into `dst`; returns the
-// number of bytes written.
-inline size_t encode_packed_length(uint8_t* dst, uint64_t n) noexcept {
-  size_t i = 0;
-  while (n >= 0x80) {
-    dst[i++] = static_cast<uint8_t>((n & 0x7F) | 0x80);
-    n >>= 7;
-  }
-  dst[i++] = static_cast<uint8_t>(n);
-  return i;
-}
-
-inline void Writer::write_packed_length(uint64_t n) {
-  uint8_t buffer[10];
-  out_.append(buffer, encode_packed_length(buffer, n));
-}
 
 }  // namespace qarn

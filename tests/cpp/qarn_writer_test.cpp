@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "qarn/packed_length.hpp"
 #include "qarn/writer.hpp"
 #include "qarn/format_error.hpp"
 #include "qarn/metadata_writer.hpp"
@@ -72,10 +73,26 @@ TEST(PackedLength, EncodesSevenBitGroupsLeastSignificantFirst) {
       {0x7FFFFFFF, "ffffffff07"},
   };
   for (const auto& [n, expected] : cases) {
-    ByteBuffer out;
-    Writer(out).write_packed_length(n);
-    EXPECT_EQ(bytes_of(out), hex(expected)) << n;
-    EXPECT_EQ(packed_length_size(n), hex(expected).size()) << n;
+    uint8_t encoded[kMaxPackedLengthBytes];
+    const size_t size = encode_packed_length(encoded, n);
+    EXPECT_EQ(std::vector<uint8_t>(encoded, encoded + size), hex(expected)) << n;
+    EXPECT_EQ(packed_length_size(n), size) << n;
+    const uint8_t* p = encoded;
+    EXPECT_EQ(decode_packed_length(p), n);
+    EXPECT_EQ(p, encoded + size);
+    p = encoded;
+    uint64_t read = 0;
+    EXPECT_EQ(read_packed_length_within(p, encoded + size, read), PackedLengthRead::Ok);
+    EXPECT_EQ(read, n);
+    p = encoded;
+    EXPECT_EQ(read_packed_length_within(p, encoded + size - 1, read), PackedLengthRead::Truncated) << n;
+  }
+  // Six bytes, and five that exceed the largest count, are not lengths of a file.
+  for (const char* bad : {"808080808001", "ffffffff0f"}) {
+    const std::vector<uint8_t> bytes = hex(bad);
+    const uint8_t* p = bytes.data();
+    uint64_t read = 0;
+    EXPECT_EQ(read_packed_length_within(p, p + bytes.size(), read), PackedLengthRead::Invalid) << bad;
   }
 }
 
