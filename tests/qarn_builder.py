@@ -94,6 +94,7 @@ class ColumnDef:
     name: str
     type_id: int
     extra: list[Property] = field(default_factory=list)  # name, type and value of extra properties
+    without: tuple[str, ...] = ()  # properties the column holds no value for
 
 
 def _entry(prop: Property, with_value: bool) -> bytes:
@@ -106,19 +107,14 @@ def _entry(prop: Property, with_value: bool) -> bytes:
 
 
 def build(columns: list[ColumnDef], slices: list[list[bytes]], table_properties: list[Property] | None = None,
-          definition_defaults: dict[str, object] | None = None) -> bytes:
+          definition_defaults: dict[str, object] | None = None, definitions: list[Property] | None = None) -> bytes:
     """A whole file. Column property definitions are derived the way the
-    writer derives them: "Name", "DataType", then extras by first appearance."""
+    writer derives them ("Name", "DataType", then extras by first appearance),
+    unless `definitions` gives them in an order of its own."""
     if table_properties is None:
         table_properties = [Property("TableColumns", INT, len(columns))]
-    definition_defaults = definition_defaults or {}
-    definitions: list[Property] = []
-    if columns:
-        definitions = [Property("Name", STRING), Property("DataType", BYTES)]
-    for column in columns:
-        for extra in column.extra:
-            if all(d.name != extra.name for d in definitions):
-                definitions.append(Property(extra.name, extra.type_id, default=definition_defaults.get(extra.name)))
+    if definitions is None:
+        definitions = _derived_definitions(columns, definition_defaults or {})
     out = b"\x4e\x7c\x01\x01\x00\x4e\x7c\x02"
     out += count(len(table_properties)) + b"".join(_entry(p, True) for p in table_properties)
     out += count(len(columns)) + count(len(definitions)) + b"".join(_entry(d, False) for d in definitions)
@@ -127,10 +123,22 @@ def build(columns: list[ColumnDef], slices: list[list[bytes]], table_properties:
         for extra in column.extra:
             values.setdefault(extra.name, extra.value)
         for definition in definitions:
-            if definition.name in values:
+            if definition.name in values and definition.name not in column.without:
                 out += b"\x01" + single(definition.type_id, values[definition.name])
             else:
                 out += b"\x00"
     for table_slice in slices:
         out += b"\x4e\x7c\x03" + count(len(table_slice)) + b"".join(table_slice)
     return out + b"\x4e\x7c\x05"
+
+
+def _derived_definitions(columns: list[ColumnDef], defaults: dict[str, object]) -> list[Property]:
+    definitions: list[Property] = []
+    if columns:
+        definitions = [Property("Name", STRING, default=defaults.get("Name")),
+                       Property("DataType", BYTES, default=defaults.get("DataType"))]
+    for column in columns:
+        for extra in column.extra:
+            if all(d.name != extra.name for d in definitions):
+                definitions.append(Property(extra.name, extra.type_id, default=defaults.get(extra.name)))
+    return definitions

@@ -12,9 +12,12 @@ import textwrap
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import _qarn
 import qarn
+from scale import examples
 
 CSV = b"id,name,score,ok\n1,ann,1.5,true\n2,,nan,\n3,\xc3\xa9,-0.0,FALSE\n4,d,x,true\n"
 QARN = _qarn.csv_to_qarn(CSV, 3, 3)
@@ -274,8 +277,10 @@ def test_importing_qarn_imports_no_optional_library():
 @pytest.mark.parametrize(
     "value, text",
     [(1.0, b"1.0"), (0.0, b"0.0"), (-0.0, b"-0.0"), (1e16, b"1e+16"), (5e-324, b"5e-324"), (0.1, b"0.1"),
-     (123456789012345680000.0, b"123456789012345683968.0"), (float("inf"), b"inf"), (float("-inf"), b"-inf"),
-     (float("nan"), b"nan"), (-float("nan"), b"-nan"), (1.7976931348623157e308, b"1.7976931348623157e+308")],
+     (123456789012345680000.0, b"1.2345678901234568e+20"), (9999999999999998.0, b"9999999999999998.0"),
+     (0.0001, b"0.0001"), (0.00001, b"1e-05"), (-1.5e-7, b"-1.5e-07"), (123.456, b"123.456"),
+     (float("inf"), b"inf"), (float("-inf"), b"-inf"), (float("nan"), b"nan"), (-float("nan"), b"-nan"),
+     (1.7976931348623157e308, b"1.7976931348623157e+308")],
 )
 def test_doubles_are_written_to_read_back_as_the_same_double(value, text):
     from qarn_builder import DOUBLE, ColumnDef, build, column_slice, plain
@@ -284,6 +289,15 @@ def test_doubles_are_written_to_read_back_as_the_same_double(value, text):
     assert table.to_csv() == b"d\n" + text + b"\n"
     back = qarn.read(_qarn.csv_to_qarn(table.to_csv()))
     assert back.column_types == ["double"] and float_bits(back["d"].values) == float_bits([value])
+
+
+@settings(max_examples=examples(300), deadline=None)
+@given(st.lists(st.floats(allow_nan=False, allow_infinity=False), min_size=1, max_size=50))
+def test_finite_doubles_are_written_as_python_spells_them(values):
+    from qarn_builder import DOUBLE, ColumnDef, build, column_slice, plain
+
+    table = qarn.read(build([ColumnDef("d", DOUBLE)], [[column_slice(plain(DOUBLE, values))]]))
+    assert table.to_csv() == b"d\n" + b"".join(repr(v).encode() + b"\n" for v in values)
 
 
 @pytest.mark.parametrize(

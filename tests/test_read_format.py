@@ -88,6 +88,36 @@ def test_properties_with_defaults_and_extra_column_properties():
     assert (table.num_rows, table.num_slices, len(table["a"])) == (0, 0, 0)
 
 
+@pytest.mark.parametrize(
+    "definitions, without",
+    [
+        # Another order than the converter writes, extras first.
+        ([Property("Unit", STRING), Property("DataType", BYTES), Property("Name", STRING)], ()),
+        # Name and type from the definitions' defaults.
+        ([Property("Name", STRING, default="a"), Property("DataType", BYTES, default=bytes([INT]))],
+         ("Name", "DataType")),
+        ([Property("DataType", BYTES, default=bytes([STRING])), Property("Name", STRING)], ("DataType",)),
+    ],
+)
+def test_columns_named_and_typed_by_any_definition_order_or_by_defaults(definitions, without):
+    columns = [ColumnDef("a", INT, [Property("Unit", STRING, "m")], without), ColumnDef("b", INT)]
+    defaults = {d.name: d.default for d in definitions}
+    if "DataType" in without and defaults["DataType"] == bytes([STRING]):
+        slices = [[column_slice(plain(STRING, ["x"])), column_slice(plain(INT, [2]))]]
+        expected_types = ["string", "int"]
+    else:
+        slices = [[column_slice(plain(INT, [1])), column_slice(plain(INT, [2]))]]
+        expected_types = ["int", "int"]
+    data = build(columns, slices, definitions=definitions)
+    qarn.validate(data)
+    table = qarn.read(data)
+    expected_names = [defaults["Name"] if "Name" in without else "a", "b"]
+    assert (table.column_names, table.column_types) == (expected_names, expected_types)
+    assert [t.column_names for t in qarn.iter_slices(data)] == [expected_names]
+    assert [c.type for c in qarn.summarize(data).columns] == expected_types
+    assert qarn.read(data, columns=[expected_names[0]]).column_names == expected_names[:1]
+
+
 def test_value_properties_of_each_slice():
     first = column_slice(plain(INT, [1, 2, 3]), [
         ("IsInvalid", bit_array([0, 1, 0])),

@@ -1,14 +1,12 @@
 #include "csv_output/table_to_csv.hpp"
 
-#include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstring>
-
-#include "common/load.hpp"
 #include <string_view>
 
+#include "common/load.hpp"
 #include "csv_output/csv_writer.hpp"
+#include "csv_output/float_text.hpp"
 
 namespace csv_output {
 
@@ -24,20 +22,14 @@ std::string_view decimal(char* buffer, T value) {
   return {buffer, static_cast<size_t>(result.ptr - buffer)};
 }
 
-// The shortest text that reads back to the same bits, always with a point
-// or an exponent, so that a column of whole numbers stays a column of
-// doubles; the special values in the words the converter reads.
+// Text that reads back to the same bits, always with a point or an
+// exponent, so that a column of whole numbers stays a column of doubles;
+// the special values in the words the converter reads.
 template <class Float>
 std::string_view floating(char* buffer, Float value) {
   if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  const auto result = std::to_chars(buffer, buffer + 48, value);
-  size_t length = static_cast<size_t>(result.ptr - buffer);
-  if (std::string_view(buffer, length).find_first_of(".e") == std::string_view::npos) {
-    buffer[length++] = '.';
-    buffer[length++] = '0';
-  }
-  return {buffer, length};
+  return float_text(buffer, value);
 }
 
 std::string_view hexadecimal(char* buffer, const uint8_t* bytes, size_t size) {

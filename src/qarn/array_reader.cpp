@@ -47,18 +47,14 @@ ReadStatus check_bools(const uint8_t* p, size_t n, uint64_t offset) noexcept {
   return std::nullopt;
 }
 
-ReadStatus read_fixed_values(Cursor& cursor, TypeId type, uint64_t count, ValueMode mode,
-                             ValueColumn* out) {
+// `count` values of a fixed-width type. A count the rest of the file cannot
+// hold is reported at the count (`count_offset`), before any value is
+// looked at.
+ReadStatus read_fixed_values(Cursor& cursor, TypeId type, uint64_t count, uint64_t count_offset,
+                             ValueMode mode, ValueColumn* out) {
   const size_t width = fixed_width(type);
   const uint64_t start = cursor.offset();
-  const uint64_t fit = cursor.remaining() / width;
-  if (count > fit) {
-    // A bad value before the end of the file is met before the end is.
-    if (type == TypeId::Bool && mode != ValueMode::Skip) {
-      if (auto err = check_bools(cursor.here(), static_cast<size_t>(fit), start)) return err;
-    }
-    return read_error(FormatErrorKind::InvalidSize, start);
-  }
+  if (count > cursor.remaining() / width) return read_error(FormatErrorKind::InvalidSize, count_offset);
   const size_t bytes = static_cast<size_t>(count * width);
   if (mode == ValueMode::Store) {
     uint8_t* copy = out->fixed().extend(bytes);
@@ -204,21 +200,23 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
 }
 
 // The packed block of `string` or `bytes` elements: its total byte size,
-// then each element as a packed length and its bytes.
+// then each element as a packed length and its bytes. A total the rest of
+// the file cannot hold is reported at the total, before any element is
+// looked at.
 ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMode mode,
                            ValueColumn* out) {
   const uint64_t block_offset = cursor.offset();
   uint64_t total = 0;
   if (auto err = cursor.read_count(total)) return err;
-  const uint8_t* block = cursor.here();
-  const bool block_in_file = total <= cursor.remaining();
-  const uint8_t* limit = block + std::min<uint64_t>(total, cursor.remaining());
   const ReadStatus leftover = read_error(FormatErrorKind::InvalidSize, block_offset);
+  if (total > cursor.remaining()) return leftover;
+  const uint8_t* block = cursor.here();
+  const uint8_t* limit = block + total;
 
   if (mode == ValueMode::Skip) {
     // Every element takes at least a byte, so a count beyond the block's
     // size cannot be right; that is found by walking the elements.
-    if (block_in_file && count <= total) {
+    if (count <= total) {
       cursor.advance(static_cast<size_t>(total));
       return std::nullopt;
     }
@@ -234,7 +232,7 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
           ? decode_elements<int32_t>(cursor, block, limit, block_offset, count, column)
           : decode_elements<int64_t>(cursor, block, limit, block_offset, count, column);
   ReadStatus size_error = decoded.size_error;
-  if (!size_error && !(block_in_file && decoded.end == limit)) size_error = leftover;
+  if (!size_error && decoded.end != limit) size_error = leftover;
 
   if (type == TypeId::String &&
       (decoded.starts_inside_sequence ||
@@ -249,41 +247,45 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
   return std::nullopt;
 }
 
-ReadStatus read_packed_values(Cursor& cursor, TypeId type, uint64_t count, ValueMode mode,
-                              ValueColumn* out) {
+// `count` values, read as the count at `count_offset` declares them.
+ReadStatus read_packed_values(Cursor& cursor, TypeId type, uint64_t count, uint64_t count_offset,
+                              ValueMode mode, ValueColumn* out) {
   if (is_variable_width(type)) return read_var_values(cursor, type, count, mode, out);
-  return read_fixed_values(cursor, type, count, mode, out);
+  return read_fixed_values(cursor, type, count, count_offset, mode, out);
 }
 
 ReadStatus read_run_length(Cursor& cursor, const ArrayHeader& header, ValueMode mode,
                            ValueColumn* out) {
+  const uint64_t runs_offset = cursor.offset();
   uint64_t runs = 0;
   if (auto err = cursor.read_count(runs)) return err;
   const uint8_t* run_bytes = nullptr;
-  if (auto err = cursor.take(static_cast<size_t>(runs), cursor.offset(), run_bytes)) return err;
+  if (auto err = cursor.take(static_cast<size_t>(runs), runs_offset, run_bytes)) return err;
   uint64_t represented = runs;
   for (uint64_t i = 0; i < runs; ++i) represented += run_bytes[i];
   const ReadError invalid =
       read_error(FormatErrorKind::InvalidRunLengthEncodedObject, header.offset);
   if (represented != header.count) return invalid;
+  const uint64_t values_offset = cursor.offset();
   uint64_t values = 0;
   if (auto err = cursor.read_count(values)) return err;
   if (values != runs) return invalid;
-  if (mode == ValueMode::Skip) return read_packed_values(cursor, header.type, values, mode, nullptr);
-
+  if (mode == ValueMode::Skip) {
+    return read_packed_values(cursor, header.type, values, values_offset, mode, nullptr);
+  }
   ValueColumn run_values(header.type);
-  if (auto err = read_packed_values(cursor, header.type, values, mode, &run_values)) return err;
+  if (auto err = read_packed_values(cursor, header.type, values, values_offset, mode, &run_values)) {
+    return err;
+  }
   if (mode == ValueMode::Store) {
     for (uint64_t i = 0; i < runs; ++i) out->append_repeated(run_values, i, uint64_t{run_bytes[i]} + 1);
   }
   return std::nullopt;
 }
 
-ReadStatus read_bits(Cursor& cursor, uint64_t bits, ValueMode mode, ValueColumn* out) {
+ReadStatus read_bits(Cursor& cursor, uint64_t bits, uint64_t count_offset, ValueMode mode, ValueColumn* out) {
   const uint8_t* packed = nullptr;
-  if (auto err = cursor.take(static_cast<size_t>((bits + 7) / 8), cursor.offset(), packed)) {
-    return err;
-  }
+  if (auto err = cursor.take(static_cast<size_t>((bits + 7) / 8), count_offset, packed)) return err;
   if (mode == ValueMode::Store) expand_bits(packed, bits, out->fixed());
   return std::nullopt;
 }
@@ -327,11 +329,12 @@ ReadStatus read_array_header(Cursor& cursor, const ArrayExpectation& expect,
 ReadStatus read_array_values(Cursor& cursor, const ArrayHeader& header, ValueMode mode,
                              ValueColumn* out) {
   switch (header.encoding) {
-    case EncodingId::Plain: return read_packed_values(cursor, header.type, header.count, mode, out);
+    case EncodingId::Plain:
+      return read_packed_values(cursor, header.type, header.count, header.count_offset(), mode, out);
     case EncodingId::RunLength: return read_run_length(cursor, header, mode, out);
     case EncodingId::BitArray: break;
   }
-  return read_bits(cursor, header.count, mode, out);
+  return read_bits(cursor, header.count, header.count_offset(), mode, out);
 }
 
 }  // namespace qarn

@@ -25,6 +25,9 @@ struct ArrayHeader {
   EncodingId encoding = EncodingId::Plain;
   TypeId type = TypeId::Bool;
   uint64_t count = 0;   // values represented
+
+  // Where the count stands: after the encoding and the type.
+  [[nodiscard]] uint64_t count_offset() const noexcept { return offset + 2; }
 };
 
 // Reads an array in two steps, so that a caller that does not know the type

@@ -19,6 +19,10 @@ ReadError wrong_section(SectionId expected, uint8_t found, uint64_t offset) {
                    offset};
 }
 
+const MetadataValue* default_of(const PropertyDefinition& definition) {
+  return definition.default_value ? &*definition.default_value : nullptr;
+}
+
 // The first definition with this name, or -1.
 ptrdiff_t find_definition(const FileHead& head, std::string_view name) {
   for (size_t d = 0; d < head.definitions.size(); ++d) {
@@ -33,16 +37,14 @@ ptrdiff_t find_definition(const FileHead& head, std::string_view name) {
 
 ReadStatus FileReader::read_section_header(uint8_t& id) {
   const uint64_t start = cursor_.offset();
-  // Checked byte by byte, so that a wrong magic number is reported as such
-  // even when the file ends inside the header.
-  for (const uint8_t magic : {kMagicLow, kMagicHigh}) {
-    if (cursor_.at_end()) return read_error(FormatErrorKind::InvalidSize, start);
-    if (*cursor_.here() != magic) return read_error(FormatErrorKind::MagicNumberMismatch, start);
-    cursor_.advance(1);
+  // The magic number is one 16-bit word: a file that ends inside it is cut
+  // short, whatever its first byte.
+  if (cursor_.remaining() < 2) return read_error(FormatErrorKind::InvalidSize, start);
+  if (cursor_.here()[0] != kMagicLow || cursor_.here()[1] != kMagicHigh) {
+    return read_error(FormatErrorKind::MagicNumberMismatch, start);
   }
-  if (cursor_.at_end()) return read_error(FormatErrorKind::InvalidSize, start);
-  id = *cursor_.here();
-  cursor_.advance(1);
+  cursor_.advance(2);
+  if (auto err = cursor_.read_byte(id)) return read_error(FormatErrorKind::InvalidSize, start);
   if (!is_section_id(id)) {
     return ReadError{FormatError{FormatErrorKind::InvalidSectionId, id}, start};
   }
@@ -148,7 +150,7 @@ ReadStatus FileReader::read_definitions(FileHead& head) {
 }
 
 // Every column needs a `string` "Name" and a one-byte `bytes` "DataType"
-// naming a type. A missing one is reported at the column's first value
+// naming a type, its own or its definition's default. A missing one is reported at the column's first value
 // flag, a "DataType" of another length or naming no type at its value.
 std::optional<ReadError> FileReader::check_column(const FileHead& head,
                                                   std::span<const FileHead::ColumnValue> values,
@@ -161,9 +163,11 @@ std::optional<ReadError> FileReader::check_column(const FileHead& head,
       head.definitions[static_cast<size_t>(data_type)].type != TypeId::Bytes) {
     return invalid;
   }
-  // Definitions have their first name's index; later ones of the same name are not consulted.
-  const MetadataValue* name_value = nullptr;
-  const MetadataValue* type_value = nullptr;
+  // Definitions have their first name's index; later ones of the same name
+  // are not consulted. A column without a value of its own has the
+  // definition's default, if there is one.
+  const MetadataValue* name_value = default_of(head.definitions[static_cast<size_t>(name)]);
+  const MetadataValue* type_value = default_of(head.definitions[static_cast<size_t>(data_type)]);
   for (const FileHead::ColumnValue& entry : values) {
     if (entry.definition == static_cast<uint32_t>(name)) name_value = &entry.value;
     if (entry.definition == static_cast<uint32_t>(data_type)) type_value = &entry.value;
