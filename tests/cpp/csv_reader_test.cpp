@@ -177,27 +177,3 @@ TEST(CsvReader, EndOfDataRepeats) {
   EXPECT_EQ(reader.next_batch(batch, 1, 10).value(), 1u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(reader.next_batch(batch, 1, 10).value(), 0u);
 }
-
-TEST(Utf8, WholeRunCheckAgreesWithTheScalarChecker) {
-  if (!common::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here";
-  std::mt19937 random(99);
-  // Valid characters of every length, and bytes that break them.
-  const std::vector<std::string> pieces = {
-      "a", "z0", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xED\x9F\xBF", "\xEE\x80\x80",
-      "\xF4\x8F\xBF\xBF", "\xC2\x80", "\x80", "\xBF", "\xC0\xAF", "\xC1", "\xE0\x9F\xBF", "\xED\xA0\x80",
-      "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5", "\xFF", "\xC3", "\xE2\x82", "\xF0\x9F\x98",
-  };
-  for (int i = 0; i < test_rounds(300000); ++i) {
-    std::string text;
-    const size_t count = random() % 48;
-    const bool mostly_valid = random() % 2 == 0;
-    for (size_t k = 0; k < count; ++k) {
-      const size_t limit = mostly_valid && random() % 16 != 0 ? 9 : pieces.size();
-      text += pieces[random() % limit];
-    }
-    const auto* data = reinterpret_cast<const uint8_t*>(text.data());
-    ASSERT_EQ(common::detail::utf8_valid_avx2(data, text.size()),
-              common::utf8_valid_prefix(data, text.size()) == text.size())
-        << testing::PrintToString(text);
-  }
-}
