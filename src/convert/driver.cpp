@@ -7,7 +7,7 @@
 namespace convert {
 
 ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
-                                            uint64_t chunk_size, qarn::Writer& writer) {
+                            uint64_t chunk_size, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
   fields::ChunkBuilder chunk(start.types);
   SliceWriter slices(chunk, chunk_size, writer);
@@ -30,8 +30,8 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
 }
 
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
-                                                     uint64_t chunk_size, uint64_t sample_rows,
-                                                     common::ByteBuffer& out) {
+                                     uint64_t chunk_size, uint64_t sample_rows,
+                                     common::ByteBuffer& out) {
   return convert_with(csv, chunk_size, sample_rows, out,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows(reader, start, chunk_size, writer);

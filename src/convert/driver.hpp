@@ -27,7 +27,7 @@ using ConversionStatus = common::Status<ConversionFailure>;
 // partial file that the caller must discard. Throws std::bad_alloc when
 // memory runs out.
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
-                                                     uint64_t chunk_size, uint64_t sample_rows,
-                                                     common::ByteBuffer& out);
+                                     uint64_t chunk_size, uint64_t sample_rows,
+                                     common::ByteBuffer& out);
 
 }  // namespace convert

@@ -267,9 +267,9 @@ class SegmentFeed {
 
 // The rows after the start of the file, converted on `threads` threads.
 ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
-                                                        csv::CsvReader& reader, TableStart& start,
-                                                        uint64_t chunk_size, unsigned threads,
-                                                        size_t segment_bytes, qarn::Writer& writer) {
+                                        csv::CsvReader& reader, TableStart& start,
+                                        uint64_t chunk_size, unsigned threads,
+                                        size_t segment_bytes, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
   // Runs of slices this large would hold too many fields at once; with
   // slices this large there is little to share out anyway.
@@ -303,11 +303,11 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
 }  // namespace
 
 ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
-                                                              uint64_t chunk_size,
-                                                              uint64_t sample_rows,
-                                                              unsigned threads,
-                                                              common::ByteBuffer& out,
-                                                              size_t segment_bytes) {
+                                              uint64_t chunk_size,
+                                              uint64_t sample_rows,
+                                              unsigned threads,
+                                              common::ByteBuffer& out,
+                                              size_t segment_bytes) {
   if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
   return convert_with(csv, chunk_size, sample_rows, out,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {

@@ -26,10 +26,10 @@ namespace convert {
 // `segment_bytes` sets how much input a thread reads at a time (0: chosen
 // from the input's size); tests make it small.
 ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
-                                                              uint64_t chunk_size,
-                                                              uint64_t sample_rows,
-                                                              unsigned threads,
-                                                              common::ByteBuffer& out,
-                                                              size_t segment_bytes = 0);
+                                              uint64_t chunk_size,
+                                              uint64_t sample_rows,
+                                              unsigned threads,
+                                              common::ByteBuffer& out,
+                                              size_t segment_bytes = 0);
 
 }  // namespace convert

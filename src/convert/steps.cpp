@@ -44,7 +44,7 @@ ConversionFailure write_failure(const qarn::FormatError& error) {
 }
 
 ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
-                                                  TableStart& start) {
+                                  TableStart& start) {
   auto header = reader.read_header();
   if (!header.ok()) return csv_failure(kHeaderErrorPrefix, header.error());
   start.names = std::move(header.value());

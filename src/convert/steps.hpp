@@ -36,7 +36,7 @@ struct TableStart {
 
 // Reads the header row and up to `sample_rows` records, and infers the types.
 ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
-                                                  TableStart& start);
+                                  TableStart& start);
 
 // Takes the output in one block sized from the sample, before anything is
 // written to it: a large block that grows is moved, and its pages are paid
@@ -50,14 +50,14 @@ ConversionStatus write_file_start(qarn::Writer& writer, const TableStart& start)
 // Writes the sample's rows and every record after them as table slices,
 // then the table end, on the calling thread.
 ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
-                                            uint64_t chunk_size, qarn::Writer& writer);
+                            uint64_t chunk_size, qarn::Writer& writer);
 
 // One whole conversion, with `write_rest(reader, start, writer)` writing
 // the rows after the start of the file.
 template <class WriteRest>
 ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
-                                              uint64_t sample_rows, common::ByteBuffer& out,
-                                              WriteRest&& write_rest) {
+                              uint64_t sample_rows, common::ByteBuffer& out,
+                              WriteRest&& write_rest) {
   if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
   csv::CsvReader reader(csv);
   TableStart start;
