@@ -7,7 +7,7 @@
 #include <exception>
 #include <vector>
 
-#include "convert/parallel_work.hpp"
+#include "convert/work_board.hpp"
 #include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
 #include "qarn/writer.hpp"
