@@ -15,7 +15,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from ._publish import OutputExists, publish, temporary_name
-from .convert import convert
+from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from .summary import summarize
 
 STDIO = "-"  # as a source: standard input; as a target: standard output
@@ -30,8 +30,8 @@ def qarn_name(source: str) -> str:
 class ConversionJob:
     source: str  # a CSV path, or "-"
     target: str  # the QARN path, or "-"
-    chunk_size: int = 10000
-    sample_rows: int = 1000
+    chunk_size: int = CHUNK_SIZE
+    sample_rows: int = SAMPLE_ROWS
     threads: int | None = None  # None: the library's default
     replace: bool = True  # False: an existing target is an error
     temporary: str | None = None  # chosen beforehand by whoever may have to remove it

@@ -27,6 +27,7 @@ from typing import TYPE_CHECKING
 
 from ._file_conversion import ConversionJob, FileReport, qarn_name, run_job
 from ._optional import require
+from .convert import CHUNK_SIZE, SAMPLE_ROWS
 
 if TYPE_CHECKING:
     import distributed
@@ -85,8 +86,8 @@ def convert_many(
     out_dir: str | os.PathLike[str],
     *,
     client: distributed.Client | None = None,
-    chunk_size: int = 10000,
-    sample_rows: int = 1000,
+    chunk_size: int = CHUNK_SIZE,
+    sample_rows: int = SAMPLE_ROWS,
     threads: int = 1,
     replace_existing: bool = True,
 ) -> list[FileReport]:

@@ -14,6 +14,7 @@ from typing import Any
 
 from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
 from .._publish import temporary_name
+from ..convert import CHUNK_SIZE, SAMPLE_ROWS
 from . import render
 from .errors import FAILED, OK, failure_line, message_of, report_failure, say
 from .options import positive, non_negative
@@ -49,9 +50,15 @@ def register(commands: argparse._SubParsersAction) -> None:
     where = parser.add_mutually_exclusive_group()
     where.add_argument("-o", "--output", metavar="OUT.qarn", help="the output of a single input; '-' for standard output")
     where.add_argument("--out-dir", metavar="DIR", help="write every output into DIR (created if missing)")
-    parser.add_argument("--chunk-size", type=positive, default=10000, metavar="N", help="rows per table slice (default 10000)")
     parser.add_argument(
-        "--sample-rows", type=non_negative, default=1000, metavar="N", help="rows read to choose column types (default 1000)"
+        "--chunk-size", type=positive, default=CHUNK_SIZE, metavar="N", help="rows per table slice (default %(default)s)"
+    )
+    parser.add_argument(
+        "--sample-rows",
+        type=non_negative,
+        default=SAMPLE_ROWS,
+        metavar="N",
+        help="rows read to choose column types (default %(default)s)",
     )
     spread = parser.add_mutually_exclusive_group()
     spread.add_argument(
