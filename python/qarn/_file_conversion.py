@@ -14,7 +14,7 @@ from collections.abc import Buffer
 from dataclasses import dataclass
 from pathlib import Path
 
-from ._publish import OutputExists, publish, temporary_name
+from ._atomic import OutputExists, publish
 from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from .summary import summarize
 
@@ -85,7 +85,7 @@ def _write(job: ConversionJob, result: bytes) -> None:
     folder = os.path.dirname(job.target)
     if folder:
         os.makedirs(folder, exist_ok=True)
-    publish(result, job.target, job.temporary or temporary_name(job.target), replace=job.replace)
+    publish(result, job.target, job.temporary, replace=job.replace)
 
 
 def shown_source(path: str) -> str:
@@ -111,8 +111,7 @@ def run_job(job: ConversionJob) -> FileReport:
     start = time.perf_counter()
     report = functools.partial(FileReport, job.source, job.target)
     if not job.replace and job.target != STDIO and os.path.lexists(job.target):
-        # Known before any work; publish() checks again at the end.
-        return report(error=OutputExists.MESSAGE, error_path=job.target)
+        return report(error=OutputExists.MESSAGE, error_path=job.target)  # before any work; checked again at the end
     try:
         result, size = _convert(job)
     except OSError as error:

@@ -13,7 +13,7 @@ from dataclasses import replace
 from typing import Any
 
 from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
-from .._publish import temporary_name
+from .._atomic import remove_temporary, temporary_name
 from ..convert import CHUNK_SIZE, SAMPLE_ROWS
 from . import render
 from .errors import FAILED, OK, failure_line, message_of, report_failure, say
@@ -153,12 +153,6 @@ def _reports(
         yield from pool.run(jobs)
 
 
-def _remove_temporary(job: ConversionJob) -> None:
-    if job.temporary is not None:
-        with contextlib.suppress(OSError):  # mostly: never made, or renamed
-            os.unlink(job.temporary)
-
-
 def _show(progress: Progress, report: FileReport) -> None:
     if report.ok:
         progress.line(summary_line(report))
@@ -208,7 +202,7 @@ def _run(args: argparse.Namespace, result: Plan, client: Any) -> int:
     finally:
         # Workers are stopped by now; what they left half-written goes.
         for job in jobs:
-            _remove_temporary(job)
+            remove_temporary(job.temporary)
     if len(jobs) + len(result.refused) > 1:
         say(_total_line(reports, time.perf_counter() - start))
     if any(not report.ok for report in reports):
