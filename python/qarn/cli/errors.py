@@ -52,7 +52,7 @@ def message_of(error: BaseException) -> str:
     return str(error)
 
 
-EXPECTED = (OSError, ValueError, MemoryError, KeyError)
+EXPECTED = (OSError, ValueError, MemoryError, LookupError)
 
 
 class ReaderGone(Exception):
