@@ -1,11 +1,11 @@
 """Converting one CSV file into one QARN file, with a report of what came of
 it. The same function runs in the command line's own process, in its
 process pool and on Dask workers, so a job and its report are plain,
-picklable data and every expected failure is a report, not an exception."""
+picklable data and every failure is a report, not an exception: an
+unexpected one, a bug, is reported as an internal error of that file."""
 
 from __future__ import annotations
 
-import errno
 import functools
 import os
 import sys
@@ -15,6 +15,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from ._atomic import OutputExists, publish
+from ._messages import UNEXPECTED, internal_error_message, os_error_message
 from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from .summary import summarize
 
@@ -96,18 +97,21 @@ def shown_target(path: str) -> str:
     return "<stdout>" if path == STDIO else path
 
 
-def os_error_message(error: OSError, *, writing_file: bool = False) -> str:
-    """The system's words for an error; for a full disk met while writing a
-    file (which is then removed), that nothing was left behind."""
-    message = error.strerror or str(error)
-    if writing_file and error.errno in (errno.ENOSPC, errno.EDQUOT):
-        message += "; nothing was written"
-    return message
-
-
 def run_job(job: ConversionJob) -> FileReport:
     """Converts one file. Interruptions (KeyboardInterrupt, SystemExit) pass
     through, after the temporary file is removed."""
+    try:
+        return _run(job)
+    except UNEXPECTED as error:
+        return internal_failure(job, error)
+
+
+def internal_failure(job: ConversionJob, error: BaseException) -> FileReport:
+    """The report of a job that met a bug (ours) rather than a bad input."""
+    return FileReport(job.source, job.target, error=internal_error_message(error), error_path=shown_source(job.source))
+
+
+def _run(job: ConversionJob) -> FileReport:
     start = time.perf_counter()
     report = functools.partial(FileReport, job.source, job.target)
     if not job.replace and job.target != STDIO and os.path.lexists(job.target):

@@ -25,7 +25,8 @@ from dataclasses import replace
 from pathlib import Path
 from typing import TYPE_CHECKING
 
-from ._file_conversion import ConversionJob, FileReport, qarn_name, run_job
+from ._file_conversion import ConversionJob, FileReport, internal_failure, qarn_name, run_job
+from ._native import PanicException
 from ._optional import require
 from .convert import CHUNK_SIZE, SAMPLE_ROWS
 
@@ -75,7 +76,9 @@ def iter_reports(jobs: Iterable[ConversionJob], *, client: distributed.Client | 
             job = futures[future]
             try:
                 yield future.result()
-            except Exception as error:  # noqa: BLE001 - the cluster's failure, reported per file
+            except PanicException as error:  # run_job reports its own; a bug met on the way there or back
+                yield internal_failure(job, error)
+            except Exception as error:  # noqa: BLE001 - the cluster's failure (its workers kept dying), as Dask names it
                 yield FileReport(job.source, job.target, error=f"{type(error).__name__}: {error}", error_path=job.source)
     finally:
         client.cancel(list(futures))

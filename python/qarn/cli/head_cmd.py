@@ -7,7 +7,7 @@ import argparse
 from .._columns import keys_from_text
 from .._csv_rows import csv_pieces
 from ..reading import column_names
-from .errors import EXPECTED, FAILED, OK, message_of, report_failure, write_out
+from .errors import FAILED, FAILURES, OK, message_of, report_failure, write_out
 from .options import column_list, non_negative
 from .rows import first_rows_text
 
@@ -41,7 +41,7 @@ def run(args: argparse.Namespace) -> int:
         else:
             text = first_rows_text(args.file, args.rows, columns)
             write_out(text + "\n" if text else "")
-    except EXPECTED as error:
+    except FAILURES as error:
         report_failure(args.file, message_of(error))
         return FAILED
     return OK

@@ -20,7 +20,8 @@ from concurrent.futures import Future, ProcessPoolExecutor, as_completed
 from concurrent.futures.process import BrokenProcessPool
 
 from .._atomic import remove_temporary
-from .._file_conversion import ConversionJob, FileReport, run_job, shown_source
+from .._file_conversion import ConversionJob, FileReport, internal_failure, run_job, shown_source
+from .._messages import UNEXPECTED
 
 WORKER_DIED = "the conversion process died (killed, or out of memory)"
 
@@ -82,6 +83,8 @@ class WorkerPool:
             except BrokenProcessPool:
                 unfinished.append(futures[future])
                 continue
+            except UNEXPECTED as error:  # run_job reports its own: this one came from carrying the job or its report
+                report = internal_failure(jobs[futures[future]], error)
             yield report
         if unfinished:
             self._executor.shutdown(wait=True)  # every worker is gone, so what they wrote can go
