@@ -81,8 +81,14 @@ def test_one_report_per_file_in_order_with_failures(tmp_path, client):
     assert reports[1].error == str(bad.value) and reports[1].rows is None
     assert reports[5].error == "No such file or directory"
     assert sorted(os.listdir(tmp_path / "out")) == [f"g{i}.qarn" for i in range(4)]
-    with pytest.raises(ValueError, match="would both be written to"):
-        qarn.dask.convert_many([good[0], tmp_path / "out" / good[0].name], tmp_path, client=client)
+    twin = tmp_path / "g0.txt"
+    with pytest.raises(ValueError, match=f"^{good[0]} and {twin} would both be written to {tmp_path}/o/g0.qarn$"):
+        qarn.dask.convert_many([good[0], twin], tmp_path / "o", client=client)
+    (tmp_path / "sub").mkdir()
+    same_name = write_csv(tmp_path / "sub", "g0.csv", 5)
+    reports = qarn.dask.convert_many([good[0], same_name], tmp_path / "both", client=client)
+    assert [report.output for report in reports] == [f"{tmp_path}/both/g0.qarn", f"{tmp_path}/both/sub/g0.qarn"]
+    assert (tmp_path / "both/sub/g0.qarn").read_bytes() == expected_qarn(same_name)
 
 
 def test_a_worker_that_dies_mid_task_has_the_task_run_again(tmp_path, client):

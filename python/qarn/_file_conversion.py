@@ -12,7 +12,6 @@ import sys
 import time
 from collections.abc import Buffer
 from dataclasses import dataclass
-from pathlib import Path
 
 from ._atomic import OutputExists, publish
 from ._messages import UNEXPECTED, internal_error_message, os_error_message
@@ -20,11 +19,6 @@ from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from .summary import summarize
 
 STDIO = "-"  # as a source: standard input; as a target: standard output
-
-
-def qarn_name(source: str) -> str:
-    """IN.csv becomes IN.qarn (in the same folder)."""
-    return str(Path(source).with_suffix(".qarn"))
 
 
 @dataclass(frozen=True)

@@ -49,7 +49,12 @@ def register(commands: argparse._SubParsersAction) -> None:
     parser.add_argument("inputs", nargs="+", metavar="IN.csv", help="CSV files; '-' for standard input")
     where = parser.add_mutually_exclusive_group()
     where.add_argument("-o", "--output", metavar="OUT.qarn", help="the output of a single input; '-' for standard output")
-    where.add_argument("--out-dir", metavar="DIR", help="write every output into DIR (created if missing)")
+    where.add_argument(
+        "--out-dir",
+        metavar="DIR",
+        help="write the outputs into DIR (created if missing); inputs from several folders keep their folders "
+        "relative to the one they share, so a/x.csv and b/x.csv become DIR/a/x.qarn and DIR/b/x.qarn",
+    )
     parser.add_argument(
         "--chunk-size", type=positive, default=CHUNK_SIZE, metavar="N", help="rows per table slice (default %(default)s)"
     )
