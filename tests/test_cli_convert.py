@@ -128,6 +128,19 @@ def test_usage_errors_exit_2_before_any_work(tmp_path, arguments, message):
     assert list(tmp_path.glob("**/*.qarn")) == []
 
 
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_quiet_prints_only_failures_and_the_total(tmp_path, jobs):
+    names = [write_csv(tmp_path, f"f{i}.csv", 20, seed=i).name for i in range(3)]
+    (tmp_path / "bad.csv").write_bytes(b"a\n\xff\n")
+    result = run_qarn("convert", "-q", *names, "bad.csv", "--jobs", jobs, cwd=tmp_path, check_status=1)
+    lines = result.stderr.splitlines()
+    assert lines[0] == f"qarn: bad.csv: {parse_error(b'a\n\xff\n')}" and len(lines) == 2
+    assert lines[1].startswith("3 files converted, 1 failed: ")
+    assert all((tmp_path / name).with_suffix(".qarn").exists() for name in names)
+    single = run_qarn("convert", "--quiet", "f0.csv", cwd=tmp_path, check_status=0)
+    assert single.stderr == ""
+
+
 def test_an_input_is_never_replaced_by_its_own_output(tmp_path):
     (tmp_path / "table.qarn").write_bytes(make_csv(5))
     result = run_qarn("convert", "table.qarn", cwd=tmp_path)

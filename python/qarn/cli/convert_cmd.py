@@ -29,8 +29,9 @@ writes standard output unless -o names a file). Every output is written
 under a temporary name in its folder and renamed once complete, so a failed
 or interrupted conversion leaves no partial file and an existing output is
 only ever replaced by a complete new one. One summary line per file goes to
-standard error; a failed file gets one line 'qarn: PATH: message' and the
-others are still converted (exit status 1)."""
+standard error (none with --quiet), and a total for several files; a failed
+file gets one line 'qarn: PATH: message' and the others are still converted
+(exit status 1)."""
 
 PARALLEL = """\
 --jobs and --threads: --jobs N converts N files at once in separate
@@ -79,6 +80,12 @@ def register(commands: argparse._SubParsersAction) -> None:
     )
     parser.add_argument("--threads", type=positive, metavar="N", help="threads for the conversion of each file (for a single large one)")
     parser.add_argument("--no-clobber", action="store_true", help="never replace an existing output (that file fails)")
+    parser.add_argument(
+        "-q",
+        "--quiet",
+        action="store_true",
+        help="no summary line per converted file; failures and the closing total are still printed",
+    )
     parser.set_defaults(run=run)
 
 
@@ -158,9 +165,10 @@ def _reports(
         yield from pool.run(jobs)
 
 
-def _show(progress: Progress, report: FileReport) -> None:
+def _show(progress: Progress, report: FileReport, quiet: bool) -> None:
     if report.ok:
-        progress.line(summary_line(report))
+        if not quiet:
+            progress.line(summary_line(report))
     else:
         progress.line(failure_line(report.error_path or report.path, report.error or ""))
     progress.advance(report.input_bytes or 0)
@@ -202,7 +210,7 @@ def _run(args: argparse.Namespace, result: Plan, client: Any) -> int:
             # workers before their temporary files are removed below.
             with contextlib.closing(_reports(args, jobs, client)) as stream:
                 for report in stream:
-                    _show(progress, report)
+                    _show(progress, report, args.quiet)
                     reports.append(report)
     finally:
         # Workers are stopped by now; what they left half-written goes.
