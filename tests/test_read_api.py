@@ -390,6 +390,48 @@ def current_umask() -> int:
     return mask
 
 
+def _command(*args):
+    return lambda target: subprocess.run(
+        [str(pathlib.Path(sys.executable).with_name("qarn")), *args, "-o", str(target)],
+        cwd=target.parent, check=True, capture_output=True,
+    )
+
+
+WRITERS = {
+    "qarn.convert": lambda target: qarn.convert(CSV, target),
+    "Table.to_csv": lambda target: qarn.read(QARN).to_csv(target),
+    "qarn convert -o": _command("convert", "in.csv"),
+    "qarn to-csv -o": _command("to-csv", "in.qarn"),
+}
+
+
+@pytest.mark.parametrize("writer", sorted(WRITERS))
+@pytest.mark.parametrize(
+    "umask, old_mode, mode",
+    [
+        (0o022, None, 0o644),  # a new file: what the umask gives
+        (0o077, None, 0o600),
+        (0o022, 0o640, 0o640),  # a replaced file keeps its permissions,
+        (0o077, 0o755, 0o755),
+        (0o022, 0o4775, 0o775),  # but not set-user-id, which rewriting a file drops
+    ],
+)
+def test_every_writer_gives_one_mode(tmp_path, writer, umask, old_mode, mode):
+    (tmp_path / "in.csv").write_bytes(CSV)
+    (tmp_path / "in.qarn").write_bytes(QARN)
+    target = tmp_path / "out"
+    if old_mode is not None:
+        target.write_bytes(b"old")
+        target.chmod(old_mode)
+    previous = os.umask(umask)
+    try:
+        WRITERS[writer](target)
+    finally:
+        os.umask(previous)
+    assert oct(target.stat().st_mode & 0o7777) == oct(mode)
+    assert target.read_bytes() != b"old" and sorted(os.listdir(tmp_path)) == ["in.csv", "in.qarn", "out"]
+
+
 def test_a_failed_conversion_leaves_no_file_and_keeps_the_old_one(tmp_path):
     target = tmp_path / "out.qarn"
     with pytest.raises(ValueError, match=r"^CSV header error: "):
