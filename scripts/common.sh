@@ -44,8 +44,39 @@ ensure_venv() {
   "$venv/bin/python" -m pip install -q cmake ninja
 }
 
-# Builds and installs the extension into .venv, with the given extras.
+# A digest of what the package is built from: the files the build reads
+# (tracked or not, as they are on disk), and the interpreter it is built for.
+build_digest() {
+  {
+    (cd "$repo_root" && find src python CMakeLists.txt pyproject.toml README.md LICENSE \
+      -name __pycache__ -prune -o -type f ! -name '*.pyc' ! -name '*.so' -print0 |
+      LC_ALL=C sort -z | xargs -0 sha256sum)
+    "$venv/bin/python" -VV
+  } | sha256sum | cut -d' ' -f1
+}
+
+# Builds and installs the extension into .venv, with the given extras,
+# unless the last install was built from the same files and had those
+# extras: .venv/.qarn-installed holds that install's digest on its first
+# line, then the extras installed with it, one a line. It is removed before
+# an install and written once one succeeds, so an interrupted install is
+# done again.
 install_project() {
   local extras="$1"
+  local stamp="$venv/.qarn-installed"
+  local digest listed=""
+  digest="$(build_digest)" || digest=""
+  if [ -n "$digest" ] && [ -f "$stamp" ] && [ "$(head -n 1 "$stamp")" = "$digest" ]; then
+    listed="$(tail -n +2 "$stamp")"
+    if { [ -z "$extras" ] || grep -qxF -- "$extras" <<<"$listed"; } &&
+       "$venv/bin/python" -c 'import _qarn, qarn._native' 2>/dev/null; then
+      echo "qarn in .venv is up to date with $repo_root"
+      return 0
+    fi
+  fi
+  rm -f "$stamp"
   "$venv/bin/python" -m pip install -q "$repo_root${extras:+[$extras]}"
+  if [ -n "$digest" ]; then
+    printf '%s\n' "$digest" $listed $extras >"$stamp"
+  fi
 }

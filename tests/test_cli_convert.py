@@ -64,6 +64,29 @@ def test_output_named_or_put_in_a_folder(tmp_path, options, output):
     assert (tmp_path / output).read_bytes() == expected_qarn(source, sample_rows=3)
 
 
+@pytest.mark.parametrize(
+    "inputs, outputs",
+    [
+        (["a/x.csv", "b/x.csv"], ["out/a/x.qarn", "out/b/x.qarn"]),
+        (["a/x.csv", "a/b/c/y.csv"], ["out/x.qarn", "out/b/c/y.qarn"]),
+        (["a/b/x.csv", "a/c/y.csv", "z.csv"], ["out/a/b/x.qarn", "out/a/c/y.qarn", "out/z.qarn"]),
+        (["a/x.csv", "a/../a/y.csv"], ["out/x.qarn", "out/y.qarn"]),
+        (["a/b/x.csv"], ["out/x.qarn"]),
+    ],
+)
+def test_out_dir_keeps_the_folders_of_inputs_from_several(tmp_path, inputs, outputs):
+    for seed, name in enumerate(inputs):
+        (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / name).write_bytes(make_csv(10, seed))
+    result = run_qarn("convert", *inputs, "--out-dir", "out", cwd=tmp_path, check_status=0)
+    assert sorted(line.split(": ")[0] for line in result.stderr.splitlines()[: len(inputs)]) == sorted(
+        f"{source} -> {target}" for source, target in zip(inputs, outputs)
+    )
+    for source, target in zip(inputs, outputs):
+        assert (tmp_path / target).read_bytes() == expected_qarn(tmp_path / source)
+    assert sorted(str(p.relative_to(tmp_path)) for p in (tmp_path / "out").rglob("*.qarn")) == sorted(outputs)
+
+
 def test_failed_files_get_one_line_each_and_the_others_are_converted(tmp_path):
     write_csv(tmp_path, "good.csv", 40)
     bad = b"a,b\nok,1\n\xff\xfe,2\n"
@@ -92,7 +115,8 @@ def test_failed_files_get_one_line_each_and_the_others_are_converted(tmp_path):
         (["a.csv", "-o", "x.qarn", "--out-dir", "d"], "not allowed with argument"),
         (["-", "a.csv"], "must be the only input"),
         (["-", "--out-dir", "d"], "not --out-dir"),
-        (["a.csv", "sub/a.csv", "--out-dir", "d"], "would both be written to d/a.qarn"),
+        (["a.csv", "a.tsv", "--out-dir", "d"], "a.csv and a.tsv would both be written to d/a.qarn"),
+        (["a.csv", "./a.csv"], "a.csv and ./a.csv would both be written to a.qarn"),
         (["a.csv", "--jobs", "2", "--scheduler", "tcp://127.0.0.1:1"], "not allowed with argument"),
     ],
 )
@@ -102,6 +126,19 @@ def test_usage_errors_exit_2_before_any_work(tmp_path, arguments, message):
     assert result.returncode == 2
     assert message in result.stderr and "Traceback" not in result.stderr
     assert list(tmp_path.glob("**/*.qarn")) == []
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_quiet_prints_only_failures_and_the_total(tmp_path, jobs):
+    names = [write_csv(tmp_path, f"f{i}.csv", 20, seed=i).name for i in range(3)]
+    (tmp_path / "bad.csv").write_bytes(b"a\n\xff\n")
+    result = run_qarn("convert", "-q", *names, "bad.csv", "--jobs", jobs, cwd=tmp_path, check_status=1)
+    lines = result.stderr.splitlines()
+    assert lines[0] == f"qarn: bad.csv: {parse_error(b'a\n\xff\n')}" and len(lines) == 2
+    assert lines[1].startswith("3 files converted, 1 failed: ")
+    assert all((tmp_path / name).with_suffix(".qarn").exists() for name in names)
+    single = run_qarn("convert", "--quiet", "f0.csv", cwd=tmp_path, check_status=0)
+    assert single.stderr == ""
 
 
 def test_an_input_is_never_replaced_by_its_own_output(tmp_path):

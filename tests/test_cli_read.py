@@ -107,9 +107,34 @@ def test_files_that_are_not_valid_fail_with_the_exact_read_error(tmp_path):
     assert sorted(p.name for p in tmp_path.iterdir()) == sorted(files)
 
 
-def test_an_unknown_column_is_one_line(sliced):
-    result = run_qarn("head", sliced.name, "--columns", "id,nope", cwd=sliced.parent, check_status=1)
-    assert result.stderr == "qarn: t.qarn: no column named 'nope'\n"
+@pytest.mark.parametrize(
+    "columns, message",
+    [
+        ("id,nope", "no column named 'nope'; the columns are 'id', 'amount', 'flag', 'label', 'note'"),
+        ("5", "column 5 out of range for 5 columns"),
+        ("--columns=-6", "column -6 out of range for 5 columns"),
+    ],
+)
+def test_an_unknown_column_is_one_line(sliced, columns, message):
+    option = [columns] if columns.startswith("--") else ["--columns", columns]
+    result = run_qarn("head", sliced.name, *option, cwd=sliced.parent, check_status=1)
+    assert result.stderr == f"qarn: t.qarn: {message}\n"
+
+
+@pytest.mark.parametrize(
+    "columns, header",
+    [
+        ("2,-1", "b,0"),  # positions, the last from the end
+        ("3,2", "3,b"),  # "3" is a column's name, so it is that column; "2" is no name, so a position
+        ("--columns=-4,0", "a,0"),
+    ],
+)
+def test_head_takes_columns_by_name_or_position(tmp_path, columns, header):
+    (tmp_path / "n.qarn").write_bytes(qarn.convert(b"a,3,b,0\nw,x,y,z\n"))
+    option = [columns] if columns.startswith("--") else ["--columns", columns]
+    result = run_qarn("head", "n.qarn", "--csv", *option, cwd=tmp_path, check_status=0)
+    row = dict(zip("a3b0", "wxyz"))
+    assert result.stdout.decode() == f"{header}\n{','.join(row[name] for name in header.split(','))}\n"
 
 
 def test_a_reader_that_goes_away_gets_no_traceback(tmp_path):

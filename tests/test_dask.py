@@ -35,6 +35,28 @@ class KillOnce(distributed.WorkerPlugin):
         threading.Timer(0.02, os.kill, (os.getpid(), signal.SIGKILL)).start()
 
 
+class PanicOn(distributed.WorkerPlugin):
+    """Makes the native conversion on its workers fail with a broken
+    invariant for an input that holds the word "panic"."""
+
+    def setup(self, worker):
+        from qarn import _native
+
+        self.original = original = _native.convert
+
+        def convert(source, *args):
+            if b"panic" in bytes(memoryview(source)):
+                raise qarn.PanicException("broken invariant")
+            return original(source, *args)
+
+        _native.convert = convert
+
+    def teardown(self, worker):
+        from qarn import _native
+
+        _native.convert = self.original
+
+
 @pytest.fixture(scope="module")
 def client():
     with distributed.LocalCluster(
@@ -59,8 +81,14 @@ def test_one_report_per_file_in_order_with_failures(tmp_path, client):
     assert reports[1].error == str(bad.value) and reports[1].rows is None
     assert reports[5].error == "No such file or directory"
     assert sorted(os.listdir(tmp_path / "out")) == [f"g{i}.qarn" for i in range(4)]
-    with pytest.raises(ValueError, match="would both be written to"):
-        qarn.dask.convert_many([good[0], tmp_path / "out" / good[0].name], tmp_path, client=client)
+    twin = tmp_path / "g0.txt"
+    with pytest.raises(ValueError, match=f"^{good[0]} and {twin} would both be written to {tmp_path}/o/g0.qarn$"):
+        qarn.dask.convert_many([good[0], twin], tmp_path / "o", client=client)
+    (tmp_path / "sub").mkdir()
+    same_name = write_csv(tmp_path / "sub", "g0.csv", 5)
+    reports = qarn.dask.convert_many([good[0], same_name], tmp_path / "both", client=client)
+    assert [report.output for report in reports] == [f"{tmp_path}/both/g0.qarn", f"{tmp_path}/both/sub/g0.qarn"]
+    assert (tmp_path / "both/sub/g0.qarn").read_bytes() == expected_qarn(same_name)
 
 
 def test_a_worker_that_dies_mid_task_has_the_task_run_again(tmp_path, client):
@@ -100,3 +128,16 @@ def test_the_command_line_on_a_scheduler(tmp_path, client):
     unreachable = run_qarn("convert", "--scheduler", "tcp://127.0.0.1:9", "a.csv", cwd=tmp_path, env=quick)
     assert unreachable.returncode == 1
     assert unreachable.stderr.startswith("qarn: tcp://127.0.0.1:9: ") and len(unreachable.stderr.splitlines()) == 1
+
+
+def test_a_panic_on_a_worker_fails_that_file_only(tmp_path, client):
+    good = write_csv(tmp_path, "good.csv", 40)
+    (tmp_path / "bad.csv").write_bytes(b"panic\n1\n")
+    client.register_plugin(PanicOn(), name="panic-on")
+    try:
+        reports = qarn.dask.convert_many([tmp_path / "bad.csv", good], tmp_path / "out", client=client)
+    finally:
+        client.unregister_worker_plugin("panic-on")
+    assert reports[0].error == "internal error: broken invariant (a bug in qarn; please report it)"
+    assert reports[0].error_path == str(tmp_path / "bad.csv") and reports[1].error is None
+    assert os.listdir(tmp_path / "out") == ["good.qarn"]

@@ -1,5 +1,5 @@
-"""Every success and failure path, thousands of times: the heap and the
-reference counts of the arguments must not grow."""
+"""Every success and failure path of both native modules, thousands of
+times: the heap and the reference counts of the arguments must not grow."""
 
 import ctypes
 import ctypes.util
@@ -9,6 +9,7 @@ import sys
 import pytest
 
 from _qarn import csv_to_qarn
+from qarn import _native
 
 REPEATS = 3000
 
@@ -60,33 +61,94 @@ PATHS = {
 }
 
 
-def call(args, kwargs):
+def quietly(function, *args, **kwargs) -> None:
+    """Calls `function`, taking the errors its failure paths raise."""
     try:
-        csv_to_qarn(*args, **kwargs)
-    except (ValueError, TypeError, OverflowError):
+        function(*args, **kwargs)
+    except (ValueError, TypeError, OverflowError):  # a FormatError is a ValueError
         pass
 
 
-@pytest.mark.parametrize("path", sorted(PATHS))
-def test_no_growth(path):
-    args, kwargs = PATHS[path]
+def assert_no_growth(call, arguments) -> None:
+    """`call()` thousands of times leaves the heap, the count of Python
+    objects and the reference counts of `arguments` as they were."""
     for _ in range(200):
-        call(args, kwargs)  # warm up caches, interned strings and free lists
+        call()  # warm up caches, interned strings and free lists
     gc.collect()
-    refcounts = [sys.getrefcount(a) for a in args] + [sys.getrefcount(v) for v in kwargs.values()]
+    refcounts = [sys.getrefcount(argument) for argument in arguments]
     blocks_before = sys.getallocatedblocks()
     heap_before = _heap_in_use()
     for _ in range(REPEATS):
-        call(args, kwargs)
+        call()
     gc.collect()
     heap_after = _heap_in_use()
     blocks_after = sys.getallocatedblocks()
-    assert [sys.getrefcount(a) for a in args] + [sys.getrefcount(v) for v in kwargs.values()] == refcounts
+    assert [sys.getrefcount(argument) for argument in arguments] == refcounts
     # Python objects: a leaked exception, message or result would add one a call.
     assert blocks_after - blocks_before < REPEATS // 10
     if heap_before is not None:
         # A leak of even 16 bytes a call would show as 48 KB here.
         assert heap_after - heap_before < 32 * 1024, f"heap grew by {heap_after - heap_before} bytes"
+
+
+@pytest.mark.parametrize("path", sorted(PATHS))
+def test_no_growth(path):
+    args, kwargs = PATHS[path]
+    assert_no_growth(lambda: quietly(csv_to_qarn, *args, **kwargs), [*args, *kwargs.values()])
+
+
+QARN = csv_to_qarn(GOOD, 50)  # int, string and double columns in six slices
+RAW = _native.read(QARN)
+NAMES = RAW["names"]
+COLUMNS = [(*values, invalid) for values, invalid in RAW["columns"]]  # as to_csv takes them
+_, _, OFFSETS, TEXT, WIDTH = RAW["columns"][1][0]
+TEXT_BYTES = bytes(memoryview(TEXT))
+FLAGS = b"\x01\x00\x01"
+CUT = QARN[: len(QARN) // 2]  # slices, then a FormatError part way
+NOT_QARN = b"\x4e\x7c\x09"  # a FormatError at byte 0
+
+
+def slices(source, flags=None) -> None:
+    reader = _native.SliceReader(source)
+    while reader.next_slice(flags) is not None:
+        pass
+
+
+NATIVE_PATHS = {
+    "read": (_native.read, (QARN,)),
+    "read selected": (_native.read, (QARN, FLAGS)),
+    "read format error": (_native.read, (CUT, FLAGS)),
+    "read wrong flags": (_native.read, (QARN, b"\x01")),
+    "read_head": (_native.read_head, (QARN,)),
+    "read_head format error": (_native.read_head, (NOT_QARN,)),
+    "summarize": (_native.summarize, (QARN,)),
+    "summarize format error": (_native.summarize, (CUT,)),
+    "validate": (_native.validate, (QARN,)),
+    "validate format error": (_native.validate, (CUT,)),
+    "slices": (slices, (QARN, FLAGS)),
+    "slices format error": (slices, (CUT,)),
+    "slices not a file": (slices, (NOT_QARN,)),
+    "convert": (_native.convert, (GOOD, 7, 20, 1)),
+    "convert threads": (_native.convert, (GOOD * 8, 7, 20, 2)),
+    "convert parse error": (_native.convert, (GOOD + b"\xff\n", 10, 5, 1)),
+    "convert parse error threads": (_native.convert, (GOOD * 8 + b"\xff\n", 10, 5, 2)),
+    "convert chunk_size zero": (_native.convert, (GOOD, 0, 20, 1)),
+    "convert not bytes": (_native.convert, ("text", 7, 20, 1)),
+    "to_csv": (_native.to_csv, (NAMES, COLUMNS, 300)),
+    "to_csv too many rows": (_native.to_csv, (NAMES, COLUMNS, 301)),
+    "to_csv bad column": (_native.to_csv, (NAMES, [COLUMNS[0][:3]], 3)),
+    "elements": (_native.elements, (OFFSETS, TEXT, WIDTH, True)),
+    "elements as bytes": (_native.elements, (OFFSETS, TEXT, WIDTH, False)),
+    "elements out of order": (_native.elements, (OFFSETS, TEXT_BYTES[:10], WIDTH, True)),
+    "elements bad width": (_native.elements, (OFFSETS, TEXT, 3, True)),
+    "elements not text": (_native.elements, (OFFSETS, b"\xff" * len(TEXT_BYTES), WIDTH, True)),
+}
+
+
+@pytest.mark.parametrize("path", sorted(NATIVE_PATHS))
+def test_no_growth_in_the_package_module(path):
+    function, args = NATIVE_PATHS[path]
+    assert_no_growth(lambda: quietly(function, *args), args)
 
 
 def test_results_are_released():

@@ -106,10 +106,51 @@ def test_columns_by_name_and_index_in_the_order_asked():
     assert "name" not in table and "id" in table
 
 
-@pytest.mark.parametrize("columns, error", [(["nope"], KeyError), ([4], IndexError), ([1.5], TypeError), ("id", TypeError)])
-def test_bad_column_selections(columns, error):
-    with pytest.raises(error):
-        qarn.read(QARN, columns=columns)
+NAMES = "the columns are 'id', 'name', 'score', 'ok'"
+
+
+@pytest.mark.parametrize(
+    "key, error, message",
+    [
+        ("nope", KeyError, f"no column named 'nope'; {NAMES}"),
+        ("0", KeyError, f"no column named '0'; {NAMES}"),
+        (4, IndexError, "column 4 out of range for 4 columns"),
+        (-5, IndexError, "column -5 out of range for 4 columns"),
+        (1.5, TypeError, "a column is chosen by name (str) or position (int), not float"),
+        (True, TypeError, "a column is chosen by name (str) or position (int), not bool"),
+    ],
+)
+def test_a_bad_column_key_fails_alike_for_every_reader_and_a_table(key, error, message):
+    """`read`, `iter_slices`, `Table[key]` and `slice_properties` share one
+    resolver and so one message."""
+    for use in (
+        lambda: qarn.read(QARN, columns=[key]),
+        lambda: next(qarn.iter_slices(QARN, columns=["id", key])),
+        lambda: qarn.read(QARN)[key],
+        lambda: qarn.read(QARN).slice_properties(0, key),
+    ):
+        with pytest.raises(error) as caught:
+            use()
+        assert caught.value.args == (message,)
+    with pytest.raises(TypeError, match="^columns must be a sequence of names or positions, not a single one$"):
+        qarn.read(QARN, columns="id")
+
+
+@pytest.mark.parametrize(
+    "count, listed",
+    [
+        (0, "there are no columns"),
+        (1, "the columns are 'c0'"),
+        (20, "the columns are " + ", ".join(f"'c{i}'" for i in range(20))),
+        (1234, "the columns are " + ", ".join(f"'c{i}'" for i in range(20)) + " and 1,214 more"),
+    ],
+)
+def test_an_unknown_name_lists_the_names_there_are(count, listed):
+    header = ",".join(f"c{i}" for i in range(count)).encode()
+    table = qarn.read(qarn.convert(header + b"\n")) if count else qarn.read(QARN, columns=[])
+    with pytest.raises(KeyError) as caught:
+        table["x"]
+    assert caught.value.args == (f"no column named 'x'; {listed}",)
 
 
 def test_decoded_arrays_are_shared_read_only_and_conversions_get_their_own():
@@ -142,6 +183,19 @@ def test_table_is_a_sequence_of_columns():
     with pytest.raises(TypeError):
         table[1.0]
     assert repr(table["name"]) == "<qarn.Column 'name': string, 4 rows, 1 invalid>"
+
+
+@pytest.mark.parametrize(
+    "csv, chunk_size, table_repr, column_repr",
+    [
+        (b"a\n1\n", 5, "<qarn.Table 1 row, 1 slice; a: int>", "<qarn.Column 'a': int, 1 row, 0 invalid>"),
+        (b"a\n1\nx\n", 1, "<qarn.Table 2 rows, 2 slices; a: int>", "<qarn.Column 'a': int, 2 rows, 1 invalid>"),
+        (b"a\n", 5, "<qarn.Table 0 rows, 0 slices; a: string>", "<qarn.Column 'a': string, 0 rows, 0 invalid>"),
+    ],
+)
+def test_reprs_count_in_the_singular_for_one(csv, chunk_size, table_repr, column_repr):
+    table = qarn.read(qarn.convert(csv, chunk_size=chunk_size, sample_rows=1))
+    assert (repr(table), repr(table[0])) == (table_repr, column_repr)
 
 
 def test_values_and_invalid_flags():
@@ -348,6 +402,48 @@ def current_umask() -> int:
     mask = os.umask(0)
     os.umask(mask)
     return mask
+
+
+def _command(*args):
+    return lambda target: subprocess.run(
+        [str(pathlib.Path(sys.executable).with_name("qarn")), *args, "-o", str(target)],
+        cwd=target.parent, check=True, capture_output=True,
+    )
+
+
+WRITERS = {
+    "qarn.convert": lambda target: qarn.convert(CSV, target),
+    "Table.to_csv": lambda target: qarn.read(QARN).to_csv(target),
+    "qarn convert -o": _command("convert", "in.csv"),
+    "qarn to-csv -o": _command("to-csv", "in.qarn"),
+}
+
+
+@pytest.mark.parametrize("writer", sorted(WRITERS))
+@pytest.mark.parametrize(
+    "umask, old_mode, mode",
+    [
+        (0o022, None, 0o644),  # a new file: what the umask gives
+        (0o077, None, 0o600),
+        (0o022, 0o640, 0o640),  # a replaced file keeps its permissions,
+        (0o077, 0o755, 0o755),
+        (0o022, 0o4775, 0o775),  # but not set-user-id, which rewriting a file drops
+    ],
+)
+def test_every_writer_gives_one_mode(tmp_path, writer, umask, old_mode, mode):
+    (tmp_path / "in.csv").write_bytes(CSV)
+    (tmp_path / "in.qarn").write_bytes(QARN)
+    target = tmp_path / "out"
+    if old_mode is not None:
+        target.write_bytes(b"old")
+        target.chmod(old_mode)
+    previous = os.umask(umask)
+    try:
+        WRITERS[writer](target)
+    finally:
+        os.umask(previous)
+    assert oct(target.stat().st_mode & 0o7777) == oct(mode)
+    assert target.read_bytes() != b"old" and sorted(os.listdir(tmp_path)) == ["in.csv", "in.qarn", "out"]
 
 
 def test_a_failed_conversion_leaves_no_file_and_keeps_the_old_one(tmp_path):

@@ -1,54 +1,129 @@
-"""Writing a file so that it is either complete or absent."""
+"""Writing a file so that it is either complete or absent: the bytes go to a
+hidden temporary file beside the target, flushed to disk, then renamed.
+
+The temporary name can be chosen before the work starts (`temporary_name`)
+so that a process that supervises the writer can remove it if the writer is
+killed (`remove_temporary`)."""
 
 from __future__ import annotations
 
 import contextlib
+import errno
 import os
-import tempfile
+import secrets
 from collections.abc import Buffer, Iterator
 from typing import BinaryIO, Union
 
 Target = Union[str, "os.PathLike[str]", BinaryIO]
 
+# Permission bits only: the system drops set-user-id and set-group-id from a
+# file whose contents are rewritten, so new contents do not inherit them.
+_KEPT_MODE = 0o777
+
+_NAME_ATTEMPTS = 100
+
+
+class OutputExists(FileExistsError):
+    """The target exists and was not to be replaced."""
+
+    MESSAGE = "exists and --no-clobber was given"
+
+
+def _exists(target: str) -> OutputExists:
+    return OutputExists(errno.EEXIST, OutputExists.MESSAGE, target)
+
+
+def temporary_name(target: str | os.PathLike[str]) -> str:
+    """A hidden name beside `target`, unique to one attempt at writing it."""
+    folder, name = os.path.split(os.fspath(target))
+    return os.path.join(folder, f".{name}.{secrets.token_hex(6)}.part")
+
+
+def remove_temporary(temporary: str | None) -> None:
+    """Removes what a writer left under a temporary name, if anything."""
+    if temporary is not None:
+        with contextlib.suppress(OSError):  # mostly: never made, or renamed already
+            os.unlink(temporary)
+
+
+def _create(target: str, temporary: str | None) -> tuple[int, str]:
+    # 0o666 and the umask give a new file the mode a plain open() would,
+    # without reading the umask (which cannot be read without setting it,
+    # a race with other threads).
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC
+    if temporary is not None:
+        return os.open(temporary, flags, 0o666), temporary
+    for _ in range(_NAME_ATTEMPTS):
+        candidate = temporary_name(target)
+        try:
+            return os.open(candidate, flags, 0o666), candidate
+        except FileExistsError:
+            continue
+    raise FileExistsError(errno.EEXIST, "no unused temporary name", target)
+
 
 @contextlib.contextmanager
-def atomic_file(path: str | os.PathLike[str]) -> Iterator[BinaryIO]:
-    """A file object that becomes `path` only when the block ends without an
-    exception; until then it is a temporary file in the same folder, removed
-    on failure. An existing file at `path` is replaced in one step."""
-    folder = os.path.dirname(os.path.abspath(path))
-    name = os.path.basename(path)
-    descriptor, temporary = tempfile.mkstemp(prefix=f".{name}.", suffix=".part", dir=folder)
+def atomic_file(
+    target: str | os.PathLike[str], *, temporary: str | None = None, replace: bool = True
+) -> Iterator[BinaryIO]:
+    """A file object that becomes `target` only when the block ends without
+    an exception; until then it is `temporary` (which must not exist; by
+    default a fresh hidden name beside the target), removed on any failure
+    or interruption. A replaced target keeps its permissions. With
+    `replace=False` an existing target is left alone and OutputExists
+    raised, also when it appears while the file is being written."""
+    target = os.fspath(target)
+    if not replace and os.path.lexists(target):
+        raise _exists(target)  # known before any work; checked again at the end
+    descriptor, temporary = _create(target, temporary)
     try:
-        with os.fdopen(descriptor, "wb") as file:
+        with open(descriptor, "wb", closefd=True) as file:
             yield file
             file.flush()
             os.fsync(file.fileno())
-        _keep_mode_of(path, temporary)
-        os.replace(temporary, path)
+        if replace:
+            _keep_mode(target, temporary)
+            os.replace(temporary, target)
+        else:
+            _rename_unless_exists(temporary, target)
     except BaseException:
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(temporary)
+        remove_temporary(temporary)
         raise
 
 
-def _keep_mode_of(path: str | os.PathLike[str], temporary: str) -> None:
-    # mkstemp makes the file readable by its owner only; give it the mode a
-    # plain open() would, or the mode of the file it replaces.
+def _keep_mode(target: str, temporary: str) -> None:
+    with contextlib.suppress(FileNotFoundError):
+        os.chmod(temporary, os.stat(target).st_mode & _KEPT_MODE)
+
+
+def _rename_unless_exists(temporary: str, target: str) -> None:
+    """A rename that fails when the target exists, even if it appeared after
+    the first check: a hard link cannot replace a file."""
     try:
-        mode = os.stat(path).st_mode & 0o777
-    except FileNotFoundError:
-        umask = os.umask(0)
-        os.umask(umask)
-        mode = 0o666 & ~umask
-    os.chmod(temporary, mode)
+        os.link(temporary, target)
+    except FileExistsError:
+        raise _exists(target) from None
+    except OSError as error:
+        if error.errno not in (errno.EPERM, errno.ENOTSUP, errno.EOPNOTSUPP, errno.EMLINK):
+            raise
+        # A file system without hard links: the check before is all there is.
+        if os.path.lexists(target):
+            raise _exists(target) from None
+        os.rename(temporary, target)
+        return
+    os.unlink(temporary)
+
+
+def publish(data: Buffer, target: str | os.PathLike[str], temporary: str | None = None, *, replace: bool = True) -> None:
+    """Writes `data` to `target` through `atomic_file`."""
+    with atomic_file(target, temporary=temporary, replace=replace) as file:
+        file.write(data)
 
 
 def write_target(target: Target, data: Buffer) -> None:
     """Writes `data` to a path (atomically) or to a binary file object."""
     if isinstance(target, (str, os.PathLike)):
-        with atomic_file(target) as file:
-            file.write(data)
+        publish(data, target)
     elif hasattr(target, "write"):
         target.write(data)
     else:

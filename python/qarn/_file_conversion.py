@@ -1,37 +1,32 @@
 """Converting one CSV file into one QARN file, with a report of what came of
 it. The same function runs in the command line's own process, in its
 process pool and on Dask workers, so a job and its report are plain,
-picklable data and every expected failure is a report, not an exception."""
+picklable data and every failure is a report, not an exception: an
+unexpected one, a bug, is reported as an internal error of that file."""
 
 from __future__ import annotations
 
-import errno
 import functools
 import os
 import sys
 import time
 from collections.abc import Buffer
 from dataclasses import dataclass
-from pathlib import Path
 
-from ._publish import OutputExists, publish, temporary_name
-from .convert import convert
+from ._atomic import OutputExists, publish
+from ._messages import UNEXPECTED, internal_error_message, os_error_message
+from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from .summary import summarize
 
 STDIO = "-"  # as a source: standard input; as a target: standard output
-
-
-def qarn_name(source: str) -> str:
-    """IN.csv becomes IN.qarn (in the same folder)."""
-    return str(Path(source).with_suffix(".qarn"))
 
 
 @dataclass(frozen=True)
 class ConversionJob:
     source: str  # a CSV path, or "-"
     target: str  # the QARN path, or "-"
-    chunk_size: int = 10000
-    sample_rows: int = 1000
+    chunk_size: int = CHUNK_SIZE
+    sample_rows: int = SAMPLE_ROWS
     threads: int | None = None  # None: the library's default
     replace: bool = True  # False: an existing target is an error
     temporary: str | None = None  # chosen beforehand by whoever may have to remove it
@@ -85,7 +80,7 @@ def _write(job: ConversionJob, result: bytes) -> None:
     folder = os.path.dirname(job.target)
     if folder:
         os.makedirs(folder, exist_ok=True)
-    publish(result, job.target, job.temporary or temporary_name(job.target), replace=job.replace)
+    publish(result, job.target, job.temporary, replace=job.replace)
 
 
 def shown_source(path: str) -> str:
@@ -96,23 +91,25 @@ def shown_target(path: str) -> str:
     return "<stdout>" if path == STDIO else path
 
 
-def os_error_message(error: OSError, *, writing_file: bool = False) -> str:
-    """The system's words for an error; for a full disk met while writing a
-    file (which is then removed), that nothing was left behind."""
-    message = error.strerror or str(error)
-    if writing_file and error.errno in (errno.ENOSPC, errno.EDQUOT):
-        message += "; nothing was written"
-    return message
-
-
 def run_job(job: ConversionJob) -> FileReport:
     """Converts one file. Interruptions (KeyboardInterrupt, SystemExit) pass
     through, after the temporary file is removed."""
+    try:
+        return _run(job)
+    except UNEXPECTED as error:
+        return internal_failure(job, error)
+
+
+def internal_failure(job: ConversionJob, error: BaseException) -> FileReport:
+    """The report of a job that met a bug (ours) rather than a bad input."""
+    return FileReport(job.source, job.target, error=internal_error_message(error), error_path=shown_source(job.source))
+
+
+def _run(job: ConversionJob) -> FileReport:
     start = time.perf_counter()
     report = functools.partial(FileReport, job.source, job.target)
     if not job.replace and job.target != STDIO and os.path.lexists(job.target):
-        # Known before any work; publish() checks again at the end.
-        return report(error=OutputExists.MESSAGE, error_path=job.target)
+        return report(error=OutputExists.MESSAGE, error_path=job.target)  # before any work; checked again at the end
     try:
         result, size = _convert(job)
     except OSError as error:

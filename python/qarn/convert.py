@@ -10,6 +10,11 @@ from ._atomic import Target, write_target
 from ._source import Source, open_source
 
 
+# The conversion's defaults, for every way in (the function, the command,
+# the conversion jobs of the pool and of Dask).
+CHUNK_SIZE = 10000  # rows per table slice
+SAMPLE_ROWS = 1000  # rows read to choose the column types
+
 # Inputs smaller than this convert on the calling thread alone: starting
 # threads would cost more than they save. The result is the same either way.
 SMALLEST_PARALLEL_INPUT = 1 << 20
@@ -24,8 +29,8 @@ def convert(
     csv_source: Source,
     target: Target | None = None,
     *,
-    chunk_size: int = 10000,
-    sample_rows: int = 1000,
+    chunk_size: int = CHUNK_SIZE,
+    sample_rows: int = SAMPLE_ROWS,
     threads: int | None = None,
 ) -> bytes | None:
     """Converts CSV to QARN: the same bytes as

@@ -25,8 +25,11 @@ from dataclasses import replace
 from pathlib import Path
 from typing import TYPE_CHECKING
 
-from ._file_conversion import ConversionJob, FileReport, qarn_name, run_job
+from ._file_conversion import ConversionJob, FileReport, internal_failure, run_job
+from ._native import PanicException
 from ._optional import require
+from ._targets import check_one_input_each, outputs_in
+from .convert import CHUNK_SIZE, SAMPLE_ROWS
 
 if TYPE_CHECKING:
     import distributed
@@ -74,7 +77,9 @@ def iter_reports(jobs: Iterable[ConversionJob], *, client: distributed.Client | 
             job = futures[future]
             try:
                 yield future.result()
-            except Exception as error:  # noqa: BLE001 - the cluster's failure, reported per file
+            except PanicException as error:  # run_job reports its own; a bug met on the way there or back
+                yield internal_failure(job, error)
+            except Exception as error:  # noqa: BLE001 - the cluster's failure (its workers kept dying), as Dask names it
                 yield FileReport(job.source, job.target, error=f"{type(error).__name__}: {error}", error_path=job.source)
     finally:
         client.cancel(list(futures))
@@ -85,31 +90,29 @@ def convert_many(
     out_dir: str | os.PathLike[str],
     *,
     client: distributed.Client | None = None,
-    chunk_size: int = 10000,
-    sample_rows: int = 1000,
+    chunk_size: int = CHUNK_SIZE,
+    sample_rows: int = SAMPLE_ROWS,
     threads: int = 1,
     replace_existing: bool = True,
 ) -> list[FileReport]:
-    """Converts each CSV path into `out_dir`/NAME.qarn on the cluster of
-    `client` (by default the current client) and returns one report per
-    path, in the order given: path, output, rows, columns, invalid cells,
-    input and output bytes, seconds, and the error (None on success). Paths
-    are made absolute here: the workers must see them under the same names.
-    Each task converts on `threads` threads (one: the cluster's parallelism
-    is its tasks).
-    Two inputs with the same name would write one output, and raise
-    ValueError before anything is submitted."""
-    out = os.path.abspath(out_dir)
-    jobs: list[ConversionJob] = []
-    targets: dict[str, str] = {}
-    for path in paths:
-        source = os.path.abspath(path)
-        target = os.path.join(out, Path(qarn_name(source)).name)
-        if target in targets:
-            raise ValueError(f"{targets[target]} and {source} would both be written to {target}")
-        targets[target] = source
-        jobs.append(
-            ConversionJob(source, target, chunk_size, sample_rows, threads, replace=replace_existing)
-        )
+    """Converts each CSV path into `out_dir` on the cluster of `client` (by
+    default the current client) and returns one report per path, in the
+    order given: path, output, rows, columns, invalid cells, input and
+    output bytes, seconds, and the error (None on success). Paths are made
+    absolute here: the workers must see them under the same names. Each
+    task converts on `threads` threads (one: the cluster's parallelism is
+    its tasks).
+    DIR/NAME.csv becomes `out_dir`/NAME.qarn when every path is in one
+    folder; paths from several folders keep their folders relative to the
+    one they share (a/x.csv and b/x.csv become `out_dir`/a/x.qarn and
+    `out_dir`/b/x.qarn). Two paths that would still write one output (x.csv
+    and x.txt) raise ValueError before anything is submitted."""
+    sources = [os.path.abspath(path) for path in paths]
+    targets = outputs_in(os.path.abspath(out_dir), sources)
+    check_one_input_each(zip(sources, targets))
+    jobs = [
+        ConversionJob(source, target, chunk_size, sample_rows, threads, replace=replace_existing)
+        for source, target in zip(sources, targets)
+    ]
     by_source = {report.path: report for report in iter_reports(jobs, client=client)}
     return [by_source[job.source] for job in jobs]

@@ -2,45 +2,12 @@
 
 from __future__ import annotations
 
-import operator
-from collections.abc import Iterator, Sequence
-from typing import Any
+from collections.abc import Iterator
 
 from . import _native
+from ._columns import ColumnIndex, Columns
 from ._source import Source, open_source
 from .table import Table
-
-Columns = Sequence[int | str] | None
-
-
-def _resolve(head: dict[str, Any], columns: Columns) -> list[int]:
-    """File column indices for names or positions, in the order given."""
-    names: list[str] = head["names"]
-    if columns is None:
-        return list(range(len(names)))
-    if isinstance(columns, (str, int)):
-        raise TypeError("columns must be a sequence of names or indices, not a single one")
-    first_index = {}
-    for index, name in enumerate(names):
-        first_index.setdefault(name, index)
-    resolved = []
-    for key in columns:
-        if isinstance(key, str):
-            if key not in first_index:
-                raise KeyError(f"no column named {key!r}")
-            resolved.append(first_index[key])
-            continue
-        if isinstance(key, bool):
-            raise TypeError("columns are named by str or int, not bool")
-        try:
-            position = operator.index(key)
-        except TypeError:
-            raise TypeError(f"columns are named by str or int, not {type(key).__name__}") from None
-        if not -len(names) <= position < len(names):
-            raise IndexError(f"column {position} out of range for {len(names)} columns")
-        resolved.append(position % len(names))
-    return resolved
-
 
 def _flags(indices: list[int], count: int) -> bytes:
     flags = bytearray(count)
@@ -59,9 +26,16 @@ def read(source: Source, *, columns: Columns = None) -> Table:
             raw = _native.read(data)
             return Table(raw, list(range(len(raw["names"]))))
         head = _native.read_head(data)
-        selected = _resolve(head, columns)
+        selected = ColumnIndex(head["names"]).positions(columns)
         raw = _native.read(data, _flags(selected, len(head["names"])))
         return Table(raw, selected)
+
+
+def column_names(source: Source) -> list[str]:
+    """The names of a file's columns, from its metadata alone."""
+    with open_source(source) as data:
+        names: list[str] = _native.read_head(data)["names"]
+    return names
 
 
 def validate(source: Source) -> None:
@@ -79,7 +53,7 @@ def iter_slices(source: Source, *, columns: Columns = None) -> Iterator[Table]:
         reader = _native.SliceReader(data)
         try:
             head = reader.head
-            selected = _resolve(head, columns)
+            selected = ColumnIndex(head["names"]).positions(columns)
             flags = _flags(selected, len(head["names"]))
             while (raw := reader.next_slice(flags)) is not None:
                 yield Table({**head, **raw}, selected)

@@ -12,6 +12,8 @@ import numpy as np
 
 from . import _native
 from ._atomic import write_target
+from ._columns import ColumnIndex
+from ._text import plural
 from .types import FIXED_DTYPES, VARIABLE, type_name
 
 if TYPE_CHECKING:
@@ -98,7 +100,7 @@ class Column:
         return 0 if self._invalid is None else int(np.count_nonzero(self.invalid))
 
     def __repr__(self) -> str:
-        return f"<qarn.Column {self.name!r}: {self.type}, {len(self)} rows, {self.invalid_count} invalid>"
+        return f"<qarn.Column {self.name!r}: {self.type}, {plural(len(self), 'row')}, {self.invalid_count:,} invalid>"
 
 
 class Table:
@@ -129,9 +131,7 @@ class Table:
         self._file_column_count = len(raw["names"])
         self._slice_starts = np.concatenate(([0], np.cumsum(self.slice_rows, dtype=np.int64)))
         self._columns = [self._make_column(raw, index) for index in selected]
-        self._by_name: dict[str, int] = {}
-        for position, column in enumerate(self._columns):
-            self._by_name.setdefault(column.name, position)
+        self._index = ColumnIndex([column.name for column in self._columns])
 
     def _make_column(self, raw: dict[str, Any], index: int) -> Column:
         values, invalid = raw["columns"][index]
@@ -171,29 +171,17 @@ class Table:
         return iter(self._columns)
 
     def __contains__(self, name: object) -> bool:
-        return name in self._by_name
+        return name in self._index
 
     def __getitem__(self, key: int | str) -> Column:
-        return self._columns[self._position(key)]
-
-    def _position(self, key: int | str) -> int:
-        if isinstance(key, str):
-            try:
-                return self._by_name[key]
-            except KeyError:
-                raise KeyError(f"no column named {key!r}") from None
-        if isinstance(key, (int, np.integer)) and not isinstance(key, bool):
-            if not -len(self._columns) <= key < len(self._columns):
-                raise IndexError(f"column {key} out of range for {len(self._columns)} columns")
-            return int(key) % len(self._columns)
-        raise TypeError(f"columns are indexed by name or position, not {type(key).__name__}")
+        return self._columns[self._index.position(key)]
 
     def column(self, key: int | str) -> Column:
         return self[key]
 
     def __repr__(self) -> str:
         columns = ", ".join(f"{c.name}: {c.type}" for c in self._columns)
-        return f"<qarn.Table {self.num_rows} rows, {self.num_slices} slices; {columns}>"
+        return f"<qarn.Table {plural(self.num_rows, 'row')}, {plural(self.num_slices, 'slice')}; {columns}>"
 
     # -------------------------------------------------- slice properties
 
@@ -202,9 +190,9 @@ class Table:
         "IsInvalid" as a bool array when the slice has it, and every other
         ("ErrorCode", "HasReplacedValue", ...) as an array of its own type."""
         if not -self.num_slices <= slice_index < self.num_slices:
-            raise IndexError(f"slice {slice_index} out of range for {self.num_slices} slices")
+            raise IndexError(f"slice {slice_index} out of range for {plural(self.num_slices, 'slice')}")
         slice_index %= self.num_slices
-        position = self._position(column)
+        position = self._index.position(column)
         file_column = self._file_columns[position]
         result: dict[str, np.ndarray] = {}
         if self._slice_has_invalid[slice_index * self._file_column_count + file_column]:

@@ -13,7 +13,8 @@ from dataclasses import replace
 from typing import Any
 
 from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
-from .._publish import temporary_name
+from .._atomic import remove_temporary, temporary_name
+from ..convert import CHUNK_SIZE, SAMPLE_ROWS
 from . import render
 from .errors import FAILED, OK, failure_line, message_of, report_failure, say
 from .options import positive, non_negative
@@ -28,8 +29,9 @@ writes standard output unless -o names a file). Every output is written
 under a temporary name in its folder and renamed once complete, so a failed
 or interrupted conversion leaves no partial file and an existing output is
 only ever replaced by a complete new one. One summary line per file goes to
-standard error; a failed file gets one line 'qarn: PATH: message' and the
-others are still converted (exit status 1)."""
+standard error (none with --quiet), and a total for several files; a failed
+file gets one line 'qarn: PATH: message' and the others are still converted
+(exit status 1)."""
 
 PARALLEL = """\
 --jobs and --threads: --jobs N converts N files at once in separate
@@ -48,10 +50,21 @@ def register(commands: argparse._SubParsersAction) -> None:
     parser.add_argument("inputs", nargs="+", metavar="IN.csv", help="CSV files; '-' for standard input")
     where = parser.add_mutually_exclusive_group()
     where.add_argument("-o", "--output", metavar="OUT.qarn", help="the output of a single input; '-' for standard output")
-    where.add_argument("--out-dir", metavar="DIR", help="write every output into DIR (created if missing)")
-    parser.add_argument("--chunk-size", type=positive, default=10000, metavar="N", help="rows per table slice (default 10000)")
+    where.add_argument(
+        "--out-dir",
+        metavar="DIR",
+        help="write the outputs into DIR (created if missing); inputs from several folders keep their folders "
+        "relative to the one they share, so a/x.csv and b/x.csv become DIR/a/x.qarn and DIR/b/x.qarn",
+    )
     parser.add_argument(
-        "--sample-rows", type=non_negative, default=1000, metavar="N", help="rows read to choose column types (default 1000)"
+        "--chunk-size", type=positive, default=CHUNK_SIZE, metavar="N", help="rows per table slice (default %(default)s)"
+    )
+    parser.add_argument(
+        "--sample-rows",
+        type=non_negative,
+        default=SAMPLE_ROWS,
+        metavar="N",
+        help="rows read to choose column types (default %(default)s)",
     )
     spread = parser.add_mutually_exclusive_group()
     spread.add_argument(
@@ -67,6 +80,12 @@ def register(commands: argparse._SubParsersAction) -> None:
     )
     parser.add_argument("--threads", type=positive, metavar="N", help="threads for the conversion of each file (for a single large one)")
     parser.add_argument("--no-clobber", action="store_true", help="never replace an existing output (that file fails)")
+    parser.add_argument(
+        "-q",
+        "--quiet",
+        action="store_true",
+        help="no summary line per converted file; failures and the closing total are still printed",
+    )
     parser.set_defaults(run=run)
 
 
@@ -146,15 +165,10 @@ def _reports(
         yield from pool.run(jobs)
 
 
-def _remove_temporary(job: ConversionJob) -> None:
-    if job.temporary is not None:
-        with contextlib.suppress(OSError):  # mostly: never made, or renamed
-            os.unlink(job.temporary)
-
-
-def _show(progress: Progress, report: FileReport) -> None:
+def _show(progress: Progress, report: FileReport, quiet: bool) -> None:
     if report.ok:
-        progress.line(summary_line(report))
+        if not quiet:
+            progress.line(summary_line(report))
     else:
         progress.line(failure_line(report.error_path or report.path, report.error or ""))
     progress.advance(report.input_bytes or 0)
@@ -196,12 +210,12 @@ def _run(args: argparse.Namespace, result: Plan, client: Any) -> int:
             # workers before their temporary files are removed below.
             with contextlib.closing(_reports(args, jobs, client)) as stream:
                 for report in stream:
-                    _show(progress, report)
+                    _show(progress, report, args.quiet)
                     reports.append(report)
     finally:
         # Workers are stopped by now; what they left half-written goes.
         for job in jobs:
-            _remove_temporary(job)
+            remove_temporary(job.temporary)
     if len(jobs) + len(result.refused) > 1:
         say(_total_line(reports, time.perf_counter() - start))
     if any(not report.ok for report in reports):

@@ -7,6 +7,8 @@ import sys
 from collections.abc import Buffer
 from types import FrameType
 
+from .._messages import UNEXPECTED, internal_error_message, os_error_message
+
 OK = 0
 FAILED = 1  # some file failed; the others were still done
 USAGE = 2
@@ -39,12 +41,23 @@ def report_failure(path: str, message: str) -> None:
     say(failure_line(path, message))
 
 
+# Failures of a file that a person can act on; the message says what.
+EXPECTED = (OSError, ValueError, MemoryError, LookupError)
+
+# Everything a command reports as the failure of the file it works on, the
+# unexpected (a bug) included, so that no traceback is ever printed.
+FAILURES = UNEXPECTED
+
+
 def message_of(error: BaseException) -> str:
-    """The text a user sees for an expected failure: the exception's own
-    message (a ValueError's "CSV parse error: ...", a FormatError's "QARN
-    read error: ..."), or the system's words for an OSError."""
+    """The text a user sees for a failure: the exception's own message (a
+    ValueError's "CSV parse error: ...", a FormatError's "QARN read error:
+    ..."), the system's words for an OSError, or for anything unexpected
+    that it is an internal error."""
+    if not isinstance(error, EXPECTED):
+        return internal_error_message(error)
     if isinstance(error, OSError):
-        return error.strerror or str(error)
+        return os_error_message(error)
     if isinstance(error, MemoryError):
         return "out of memory"
     if isinstance(error, KeyError) and error.args:
@@ -52,11 +65,9 @@ def message_of(error: BaseException) -> str:
     return str(error)
 
 
-EXPECTED = (OSError, ValueError, MemoryError, KeyError)
-
-
-class ReaderGone(Exception):
-    """Standard output was closed by its reader (`qarn head f | head -1`)."""
+class ReaderGone(BaseException):
+    """Standard output was closed by its reader (`qarn head f | head -1`).
+    Not a failure of a file, so it passes the commands' handlers of those."""
 
 
 def write_out(data: Buffer | str) -> None:

@@ -10,7 +10,7 @@ from collections.abc import Sequence
 
 from .. import __version__
 from . import convert_cmd, head_cmd, overview_cmd, to_csv_cmd, validate_cmd
-from .errors import FAILED, INTERRUPTED, TERMINATED, USAGE, ReaderGone, Terminated, say, stop_on_sigterm
+from .errors import FAILED, FAILURES, INTERRUPTED, TERMINATED, USAGE, ReaderGone, Terminated, message_of, say, stop_on_sigterm
 from .plan import UsageError
 
 
@@ -50,6 +50,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         return TERMINATED
     except ReaderGone:
         _quiet_stdout()
+        return FAILED
+    except FAILURES as error:  # a bug outside the work on any one file
+        say(f"qarn: {message_of(error)}")
         return FAILED
     finally:
         try:

@@ -24,8 +24,9 @@ def non_negative(text: str) -> int:
 
 
 def column_list(text: str) -> list[str]:
-    """--columns a,b,c: names separated by commas."""
-    names = text.split(",")
-    if any(name == "" for name in names):
+    """--columns a,b,0,-1: names or positions separated by commas (which of
+    the two a field is, is known once the file's names are)."""
+    fields = text.split(",")
+    if any(field == "" for field in fields):
         raise argparse.ArgumentTypeError(f"empty column name in {text!r}")
-    return names
+    return fields

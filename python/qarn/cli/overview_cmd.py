@@ -8,7 +8,7 @@ from typing import Any
 
 from ..summary import FileSummary, summarize
 from . import render
-from .errors import EXPECTED, FAILED, OK, message_of, report_failure, write_out
+from .errors import FAILED, FAILURES, OK, message_of, report_failure, write_out
 from .options import non_negative
 from .rows import first_rows_json, first_rows_text, json_default
 
@@ -77,7 +77,7 @@ def run(args: argparse.Namespace) -> int:
         else:
             rows = first_rows_text(args.file, args.rows) if args.rows and summary.num_rows else None
             text = as_text(args.file, summary, rows)
-    except EXPECTED as error:
+    except FAILURES as error:
         report_failure(args.file, message_of(error))
         return FAILED
     write_out(text + "\n")

@@ -5,9 +5,9 @@ from __future__ import annotations
 
 import os
 from dataclasses import dataclass, field, replace
-from pathlib import Path
 
-from .._file_conversion import STDIO, ConversionJob, qarn_name
+from .._file_conversion import STDIO, ConversionJob
+from .._targets import check_one_input_each, outputs_in, qarn_name
 
 
 class UsageError(Exception):
@@ -20,14 +20,14 @@ class Plan:
     refused: list[tuple[str, str]] = field(default_factory=list)  # (path, why), failed before starting
 
 
-def _target(source: str, output: str | None, out_dir: str | None) -> str:
+def _targets(sources: list[str], output: str | None, out_dir: str | None) -> list[str]:
     if output is not None:
-        return output
-    if source == STDIO:
-        return STDIO
+        return [output] * len(sources)
+    if sources == [STDIO]:
+        return [STDIO]
     if out_dir is not None:
-        return os.path.join(out_dir, Path(qarn_name(source)).name)
-    return qarn_name(source)
+        return outputs_in(out_dir, sources)
+    return [qarn_name(source) for source in sources]
 
 
 def _same_file(a: str, b: str) -> bool:
@@ -52,17 +52,15 @@ def plan(sources: list[str], template: ConversionJob, *, output: str | None, out
     output; an input that would be overwritten by its own output is refused
     (a failure of that file, the others still done)."""
     _check_arguments(sources, output, out_dir)
+    targets = _targets(sources, output, out_dir)
+    try:
+        check_one_input_each((source, target) for source, target in zip(sources, targets) if target != STDIO)
+    except ValueError as error:
+        raise UsageError(str(error)) from None
     result = Plan()
-    claimed: dict[str, str] = {}  # absolute output -> the input writing it
-    for source in sources:
-        target = _target(source, output, out_dir)
-        if target != STDIO:
-            key = os.path.abspath(target)
-            if key in claimed:
-                raise UsageError(f"{claimed[key]} and {source} would both be written to {target}")
-            claimed[key] = source
-            if source != STDIO and _same_file(source, target):
-                result.refused.append((source, "the output would replace the input; name another with -o or --out-dir"))
-                continue
+    for source, target in zip(sources, targets):
+        if STDIO not in (source, target) and _same_file(source, target):
+            result.refused.append((source, "the output would replace the input; name another with -o or --out-dir"))
+            continue
         result.jobs.append(replace(template, source=source, target=target))
     return result

@@ -14,13 +14,14 @@ from __future__ import annotations
 
 import contextlib
 import multiprocessing
-import os
 import signal
 from collections.abc import Generator, Iterable, Iterator
 from concurrent.futures import Future, ProcessPoolExecutor, as_completed
 from concurrent.futures.process import BrokenProcessPool
 
-from .._file_conversion import ConversionJob, FileReport, run_job, shown_source
+from .._atomic import remove_temporary
+from .._file_conversion import ConversionJob, FileReport, internal_failure, run_job, shown_source
+from .._messages import UNEXPECTED
 
 WORKER_DIED = "the conversion process died (killed, or out of memory)"
 
@@ -38,12 +39,6 @@ def _context() -> multiprocessing.context.BaseContext:
     context = multiprocessing.get_context("forkserver")
     context.set_forkserver_preload(["qarn._file_conversion"])
     return context
-
-
-def _forget_temporary(job: ConversionJob) -> None:
-    if job.temporary is not None:
-        with contextlib.suppress(OSError):
-            os.unlink(job.temporary)
 
 
 class WorkerPool:
@@ -88,11 +83,13 @@ class WorkerPool:
             except BrokenProcessPool:
                 unfinished.append(futures[future])
                 continue
+            except UNEXPECTED as error:  # run_job reports its own: this one came from carrying the job or its report
+                report = internal_failure(jobs[futures[future]], error)
             yield report
         if unfinished:
             self._executor.shutdown(wait=True)  # every worker is gone, so what they wrote can go
             for index in unfinished:
-                _forget_temporary(jobs[index])
+                remove_temporary(jobs[index].temporary)
         return [jobs[index] for index in sorted(unfinished)]
 
     def stop(self) -> None:

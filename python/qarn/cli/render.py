@@ -6,6 +6,10 @@ import csv
 import io
 from collections.abc import Buffer, Sequence
 
+from .._text import plural
+
+__all__ = ["aligned", "parse_csv", "percent", "plural", "rate", "size"]
+
 _UNITS = ("kB", "MB", "GB", "TB")
 MAX_CELL = 40  # characters of a cell shown in an aligned table
 
@@ -28,10 +32,6 @@ def rate(mb_per_second: float) -> str:
 
 def percent(part: int, whole: int) -> str:
     return f"{100 * part / whole:.1f}%" if whole else "-"
-
-
-def plural(count: int, word: str) -> str:
-    return f"{count:,} {word}" if count == 1 else f"{count:,} {word}s"
 
 
 def _shown(cell: str) -> str:

@@ -6,8 +6,9 @@ import argparse
 
 from .._atomic import atomic_file
 from .._csv_rows import csv_pieces
-from .._file_conversion import STDIO, os_error_message
-from .errors import EXPECTED, FAILED, OK, message_of, report_failure, write_out
+from .._file_conversion import STDIO
+from .._messages import os_error_message
+from .errors import FAILED, FAILURES, OK, message_of, report_failure, write_out
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -27,14 +28,14 @@ def run(args: argparse.Namespace) -> int:
         try:
             for piece in csv_pieces(args.file):
                 write_out(piece)
-        except EXPECTED as error:
+        except FAILURES as error:
             report_failure(args.file, message_of(error))
             return FAILED
         return OK
     try:
         pieces = csv_pieces(args.file)
         first = next(pieces)  # a file that cannot be read fails before an output is made
-    except EXPECTED as error:
+    except FAILURES as error:
         report_failure(args.file, message_of(error))
         return FAILED
     try:
@@ -45,7 +46,7 @@ def run(args: argparse.Namespace) -> int:
     except OSError as error:
         report_failure(args.output, os_error_message(error, writing_file=True))
         return FAILED
-    except EXPECTED as error:
+    except FAILURES as error:
         report_failure(args.file, message_of(error))
         return FAILED
     return OK

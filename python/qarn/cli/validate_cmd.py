@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 
 from ..reading import validate
-from .errors import EXPECTED, FAILED, OK, message_of, report_failure
+from .errors import FAILED, FAILURES, OK, message_of, report_failure
 
 
 def register(commands: argparse._SubParsersAction) -> None:
@@ -24,7 +24,7 @@ def run(args: argparse.Namespace) -> int:
     for path in args.files:
         try:
             validate(path)
-        except EXPECTED as error:
+        except FAILURES as error:
             report_failure(path, message_of(error))
             status = FAILED
     return status
