@@ -20,7 +20,7 @@ struct Outcome {
   std::string message;
 };
 
-Outcome convert(std::span<const uint8_t> csv, uint64_t chunk_size, uint64_t sample_rows) {
+Outcome run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size, uint64_t sample_rows) {
   Outcome outcome{true, {}, {}};
   if (auto failure = convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, outcome.out)) {
     outcome.ok = false;
@@ -44,12 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint64_t sample_rows = data[1] % 16;
   const std::span<const uint8_t> csv(data + 2, size - 2);
 
-  const Outcome first = convert(csv, chunk_size, sample_rows);
-  const Outcome again = convert(csv, chunk_size, sample_rows);
+  const Outcome first = run_conversion(csv, chunk_size, sample_rows);
+  const Outcome again = run_conversion(csv, chunk_size, sample_rows);
   if (first.ok != again.ok || first.message != again.message || first.out.view() != again.out.view()) {
     fail("a second call differs");
   }
-  const Outcome rechunked = convert(csv, chunk_size == 1 ? 1000 : 1, sample_rows);
+  const Outcome rechunked = run_conversion(csv, chunk_size == 1 ? 1000 : 1, sample_rows);
   if (!first.ok) {
     if (!starts_with(first.message, "CSV header error: CSV parse error: record ") &&
         !starts_with(first.message, "CSV parse error: CSV parse error: record ")) {
