@@ -310,8 +310,7 @@ bool Tokenizer::step(Sink& sink, Cursor& cursor, Event event, size_t at) {
       if (event != Event::InputEnd) return false;
       quoted_field(sink, cursor.field_begin, cursor.doubled_quote, at, at);
       return end_field(sink, cursor, event, at);
-    // Right after the quote, a second one is one quote of content and anything else closes the
-    // field; content in between and the field goes on unquoted.
+    // A quote right after it is one of content, a separator closes the field, content goes on unquoted.
     case State::QuoteInQuoted:
       if (at == cursor.quote_at + 1) {
         if (event == Event::Quote) {
