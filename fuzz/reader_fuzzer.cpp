@@ -1,6 +1,8 @@
 // The block tokeniser against the byte-at-a-time reader on arbitrary bytes:
 // same header, same rows, same error text, whatever the batch sizes (drawn
-// from the first byte) and whichever block scan finds the special bytes.
+// from the first byte) and whichever block scan finds the special bytes; and
+// the tokeniser's state machine alone, without the block accelerations, the
+// same records.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::fprintf(stderr, "the block tokeniser and the plain reader disagree\n");
       std::abort();
     }
+  }
+  if (!(plain::tokenize_in_runs(input, random, csv::best_block_scanner(), csv::Accelerations::Off) ==
+        plain::records_plainly(input))) {
+    std::fprintf(stderr, "the tokeniser's state machine and the plain reader disagree\n");
+    std::abort();
   }
   return 0;
 }

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
-#include <memory>
 #include <exception>
+#include <memory>
 #include <vector>
 
-#include "convert/work_board.hpp"
 #include "convert/steps.hpp"
+#include "convert/work_board.hpp"
 #include "csv_input/csv_reader.hpp"
+#include "csv_input/dialect.hpp"
 #include "qarn/writer.hpp"
 
 namespace convert {
@@ -164,8 +165,10 @@ uint64_t rows_per_run(uint64_t chunk_size, size_t column_count) {
 // there began where its read would have begun in one pass: after the line
 // end of the record before, ahead of the LF of a CR LF pair and of any
 // blank lines, so that its position is the same.
-size_t cut_after_line_end(std::span<const uint8_t> input, size_t from) {
-  const auto line_end = [&](size_t at) { return input[at] == '\n' || input[at] == '\r'; };
+size_t cut_after_line_end(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect) {
+  const auto line_end = [&](size_t at) {
+    return input[at] == dialect.line_feed || input[at] == dialect.carriage_return;
+  };
   for (size_t at = std::max<size_t>(from, 1); at < input.size(); ++at) {
     if (line_end(at) && !line_end(at - 1)) return at + 1;
   }
@@ -212,7 +215,7 @@ class SegmentFeed {
   void plan() {
     const size_t end = context_.input.size();
     while (planned_.size() < most_ahead_ && planned_to_ < end) {
-      const size_t stop = cut_after_line_end(context_.input, planned_to_ + segment_bytes_);
+      const size_t stop = cut_after_line_end(context_.input, planned_to_ + segment_bytes_, csv::Dialect{});
       const Segment segment{next_index_++, planned_to_, stop};
       planned_.push_back(segment);
       board_.post(segment);

@@ -1,53 +1,77 @@
-// The tokeniser's block masks, many blocks per call: with SSE2 everywhere,
-// and with AVX2, which compares 32 bytes at a time, or AVX-512BW, which
-// compares the whole block, where the processor has them. All must give the
-// same masks; a unit test holds them to it.
+// The dialect's bytes are broadcast once per call, ahead of the loop over
+// its blocks.
+#include "csv_input/block_scan.hpp"
+
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "common/cpu.hpp"
-#include "csv_input/tokenizer.hpp"
 
 namespace csv {
 
-void scan_blocks_sse2(const uint8_t* data, size_t count, BlockMasks* out) noexcept {
-  for (size_t i = 0; i < count; ++i) out[i] = scan_block(data + 64 * i);
-}
+namespace {
 
-// Compiled for AVX2 (and below, AVX-512BW) and only called after a runtime
-// check; nothing else in the tokeniser is.
-__attribute__((target("avx2"))) void scan_blocks_avx2(const uint8_t* data, size_t count,
-                                                      BlockMasks* out) noexcept {
-  const __m256i comma = _mm256_set1_epi8(static_cast<char>(kComma));
-  const __m256i quote = _mm256_set1_epi8(static_cast<char>(kQuote));
-  const __m256i cr = _mm256_set1_epi8(static_cast<char>(kCr));
-  const __m256i lf = _mm256_set1_epi8(static_cast<char>(kLf));
+// Byte vectors in the compiler's generic vector types, so that one body
+// serves every width; only the gathering of one bit per byte (`movemask`)
+// needs the instructions of a width.
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+using Bytes32 = uint8_t __attribute__((vector_size(32)));
+
+// Inlined into a function compiled for the processor that runs it, where
+// the generic operations become its instructions.
+template <class Bytes, class Movemask>
+[[gnu::always_inline]] inline void scan_blocks_as(const Dialect& dialect, const uint8_t* data, size_t count,
+                                                  BlockMasks* out, Movemask movemask) {
+  constexpr unsigned kWidth = sizeof(Bytes);
+  const Bytes delimiter = Bytes{} + dialect.delimiter;
+  const Bytes quote = Bytes{} + dialect.quote;
+  const Bytes cr = Bytes{} + dialect.carriage_return;
+  const Bytes lf = Bytes{} + dialect.line_feed;
   for (size_t i = 0; i < count; ++i) {
-    const uint8_t* block = data + 64 * i;
     BlockMasks masks{0, 0, 0, 0};
-    for (int half = 0; half < 2; ++half) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32 * half));
-      const auto bits = [half](__m256i matches) __attribute__((target("avx2"))) {
-        return uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(matches))} << (32 * half);
-      };
-      masks.comma |= bits(_mm256_cmpeq_epi8(v, comma));
-      masks.quote |= bits(_mm256_cmpeq_epi8(v, quote));
-      masks.line_end |= bits(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf)));
-      masks.high |= bits(v);
+    for (unsigned part = 0; part < 64 / kWidth; ++part) {
+      Bytes v;
+      std::memcpy(&v, data + 64 * i + kWidth * part, kWidth);
+      const unsigned shift = kWidth * part;
+      masks.delimiter |= movemask(v == delimiter) << shift;
+      masks.quote |= movemask(v == quote) << shift;
+      masks.line_end |= movemask((v == cr) | (v == lf)) << shift;
+      masks.high |= movemask(v >= 0x80) << shift;
     }
     out[i] = masks;
   }
 }
 
-__attribute__((target("avx512bw"))) void scan_blocks_avx512(const uint8_t* data, size_t count,
-                                                          BlockMasks* out) noexcept {
-  const __m512i comma = _mm512_set1_epi8(static_cast<char>(kComma));
-  const __m512i quote = _mm512_set1_epi8(static_cast<char>(kQuote));
-  const __m512i cr = _mm512_set1_epi8(static_cast<char>(kCr));
-  const __m512i lf = _mm512_set1_epi8(static_cast<char>(kLf));
+}  // namespace
+
+void scan_blocks_sse2(const Dialect& dialect, const uint8_t* data, size_t count, BlockMasks* out) noexcept {
+  scan_blocks_as<Bytes16>(dialect, data, count, out, [](const auto& matches) {
+    return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(reinterpret_cast<__m128i>(matches)))};
+  });
+}
+
+// Compiled for AVX2 (and below, AVX-512BW) and only called after a runtime
+// check; nothing else in the tokeniser is.
+__attribute__((target("avx2"))) void scan_blocks_avx2(const Dialect& dialect, const uint8_t* data,
+                                                      size_t count, BlockMasks* out) noexcept {
+  scan_blocks_as<Bytes32>(dialect, data, count, out, [](const auto& matches) __attribute__((target("avx2"))) {
+    return uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(reinterpret_cast<__m256i>(matches)))};
+  });
+}
+
+// Its compares give masks directly, which the generic vectors would lose.
+__attribute__((target("avx512bw"))) void scan_blocks_avx512(const Dialect& dialect, const uint8_t* data,
+                                                          size_t count, BlockMasks* out) noexcept {
+  const __m512i delimiter = _mm512_set1_epi8(static_cast<char>(dialect.delimiter));
+  const __m512i quote = _mm512_set1_epi8(static_cast<char>(dialect.quote));
+  const __m512i cr = _mm512_set1_epi8(static_cast<char>(dialect.carriage_return));
+  const __m512i lf = _mm512_set1_epi8(static_cast<char>(dialect.line_feed));
   for (size_t i = 0; i < count; ++i) {
     const __m512i v = _mm512_loadu_si512(data + 64 * i);
-    out[i] = BlockMasks{_mm512_cmpeq_epi8_mask(v, comma), _mm512_cmpeq_epi8_mask(v, quote),
-                        _mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf), _mm512_movepi8_mask(v)};
+    out[i] = BlockMasks{_mm512_cmpeq_epi8_mask(v, delimiter), _mm512_cmpeq_epi8_mask(v, quote),
+                        _mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf),
+                        _mm512_movepi8_mask(v)};
   }
 }
 

@@ -26,14 +26,14 @@ struct StringOutput {
 // Collects every field of one record as an owned string.
 class RecordSink {
  public:
-  explicit RecordSink(std::span<const uint8_t> input) noexcept : input_(input) {}
+  RecordSink(std::span<const uint8_t> input, uint8_t quote) noexcept : input_(input), quote_(quote) {}
 
   void field(size_t begin, size_t end) {
     fields_.emplace_back(reinterpret_cast<const char*>(input_.data()) + begin, end - begin);
   }
   void escaped_field(size_t begin, size_t end) {
     StringOutput out{fields_.emplace_back()};
-    unescape_quoted(input_.data() + begin, end - begin, out);
+    unescape_quoted(input_.data() + begin, end - begin, quote_, out);
   }
   bool record_end(size_t /*end*/) {
     ++records_;
@@ -46,6 +46,7 @@ class RecordSink {
 
  private:
   std::span<const uint8_t> input_;
+  uint8_t quote_;
   std::vector<std::string> fields_;
   size_t records_ = 0;
 };
@@ -67,11 +68,13 @@ std::optional<FieldUtf8Error> first_invalid_field(const std::vector<std::string>
 // counters below stay in registers while field views are stored.
 class RowSink {
  public:
-  RowSink(RowBatch& batch, std::span<const uint8_t> input, size_t column_count, size_t max_rows)
+  RowSink(RowBatch& batch, std::span<const uint8_t> input, uint8_t quote, size_t column_count,
+          size_t max_rows)
       : batch_(&batch),
         input_(reinterpret_cast<const char*>(input.data())),
         input_size_(input.size()),
-        max_rows_(max_rows) {
+        max_rows_(max_rows),
+        quote_(quote) {
     batch.column_count_ = column_count;
     batch.row_count_ = 0;
     batch.row_capacity_ = max_rows;
@@ -107,7 +110,7 @@ class RowSink {
     if (slot_ >= row_end_) return;
     const size_t offset = batch_->arena_.size();
     add_arena_field(offset);
-    unescape_quoted(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, batch_->arena_);
+    unescape_quoted(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, quote_, batch_->arena_);
     batch_->arena_fields_.back().size = batch_->arena_.size() - offset;
   }
 
@@ -141,6 +144,7 @@ class RowSink {
   const char* input_;
   size_t input_size_;
   size_t max_rows_;
+  uint8_t quote_;
   size_t rows_ = 0;
   std::string_view* row_start_;  // the current row's slot in the first column
   std::string_view* slot_;       // the next field's slot: one column further per field
@@ -156,13 +160,14 @@ CsvReader::CsvReader(std::span<const uint8_t> input, size_t start, uint64_t reco
       header_(HeaderRow{}) {}
 
 RecordPosition CsvReader::position_at(size_t offset, uint64_t record) const {
-  const auto lines = std::count(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(offset), kLf);
+  const auto lines = std::count(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(offset),
+                                tokenizer_.dialect().line_feed);
   return RecordPosition{offset, 1 + static_cast<uint64_t>(lines), record};
 }
 
 Result<HeaderRow, CsvError> CsvReader::read_header() {
   if (!header_) {
-    RecordSink sink(input_);
+    RecordSink sink(input_, tokenizer_.dialect().quote);
     tokenizer_.run(sink);
     records_completed_ += sink.records();
     if (auto invalid = first_invalid_field(sink.fields())) {
@@ -176,8 +181,8 @@ Result<HeaderRow, CsvError> CsvReader::read_header() {
 
 std::optional<std::pair<size_t, CsvError>> CsvReader::find_invalid_record(
     size_t start, size_t end, uint64_t first_record) const {
-  Tokenizer tokenizer(input_, start);
-  RecordSink sink(input_);
+  Tokenizer tokenizer = tokenizer_.reading_from(start);
+  RecordSink sink(input_, tokenizer.dialect().quote);
   for (size_t index = 0; tokenizer.offset() < end; ++index) {
     const size_t record_start = tokenizer.offset();
     sink.clear();
@@ -193,13 +198,13 @@ Result<size_t, CsvError> CsvReader::next_batch(RowBatch& batch, size_t column_co
                                                size_t max_rows) {
   if (pending_error_) return *pending_error_;
   const size_t start = tokenizer_.offset();
-  RowSink sink(batch, input_, column_count, max_rows);
+  RowSink sink(batch, input_, tokenizer_.dialect().quote, column_count, max_rows);
   tokenizer_.reset_non_ascii();
   tokenizer_.run(sink);
   sink.finish();
 
-  // Commas, quotes and line ends are ASCII, so when the raw bytes are valid
-  // UTF-8 every field is; otherwise look field by field.
+  // Delimiters, quotes and line ends are ASCII, so when the raw bytes are
+  // valid UTF-8 every field is; otherwise look field by field.
   if (tokenizer_.saw_non_ascii() &&
       !common::is_valid_utf8(input_.data() + start, tokenizer_.offset() - start)) {
     if (auto invalid = find_invalid_record(start, tokenizer_.offset(), records_completed_)) {

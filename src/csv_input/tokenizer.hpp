@@ -1,31 +1,23 @@
 // Splits CSV bytes into fields and records.
 //
-// The input is scanned in 64-byte blocks: SSE2 compares turn each block into
-// bit masks of commas, quotes and line ends, and the loop visits only those
-// set bits, so runs of ordinary bytes cost nothing per byte. Unquoted fields
-// and quoted fields without doubled quotes are handed on as offsets into the
-// input; only a quoted field that needs unescaping is rebuilt by the sink.
-// A block whose quoting is well formed (quotes open fields, close them or
-// are doubled) is read with a prefix-XOR of its quote mask, which marks the
-// inside of every quoted field at once; other blocks go through the state
-// machine below, byte class by byte class.
+// The grammar is one state machine, `step`: a switch over the situations a
+// reader can be in, holding every lenient rule. It goes from one special
+// byte (delimiter, quote, line end, as the block masks find them) to the
+// next and never looks at the bytes between: those are content whatever the
+// state. Unquoted fields and quoted fields without doubled quotes are handed
+// on as offsets into the input; only a quoted field that needs unescaping is
+// rebuilt by the sink.
 //
-// The grammar, by situation (comma, quote, CR, LF are the special bytes):
-//   record start   CR or LF: a blank line, skipped. Else as at field start.
-//   field start    quote opens a quoted field; comma ends an empty field;
-//                  CR or LF ends an empty field and the record.
-//   unquoted       comma ends the field; CR or LF ends field and record;
-//                  quote and every other byte are content.
-//   quoted         a quote may close the field; everything else is content.
-//   after a quote  quote: a doubled quote, one quote of content; comma or
-//                  CR/LF: the field ends; any other byte is content and the
-//                  field goes on unquoted.
-// A CR that ends a record leaves the LF of a CR LF pair to be skipped as a
-// blank line by the next record. At the end of the input an open field
-// (quoted or not) ends with its record.
+// Most blocks never reach the machine. Two accelerations read a whole
+// 64-byte block from its masks alone: one for blocks without quotes, whose
+// delimiters and line ends all end fields, and one for blocks whose quoting
+// is well formed (quotes open fields, close them before a separator, or are
+// doubled), where a prefix-XOR of the quote mask marks the inside of every
+// quoted field at once. They must read what the machine would and leave the
+// cursor where it would; a block beyond them goes to the machine untouched.
+// Tests hold both, together and the machine alone, to a byte-at-a-time
+// reader.
 #pragma once
-
-#include <emmintrin.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -34,39 +26,10 @@
 #include <span>
 #include <utility>
 
+#include "csv_input/block_scan.hpp"
+#include "csv_input/dialect.hpp"
+
 namespace csv {
-
-inline constexpr uint8_t kComma = ',';
-inline constexpr uint8_t kQuote = '"';
-inline constexpr uint8_t kCr = '\r';
-inline constexpr uint8_t kLf = '\n';
-
-// Special bytes of one 64-byte block, one bit per byte, lowest bit first.
-struct BlockMasks {
-  uint64_t comma;
-  uint64_t quote;
-  uint64_t line_end;  // CR or LF
-  uint64_t high;      // bytes of 0x80 and above
-};
-
-inline BlockMasks scan_block(const uint8_t* block) noexcept {
-  const __m128i comma = _mm_set1_epi8(static_cast<char>(kComma));
-  const __m128i quote = _mm_set1_epi8(static_cast<char>(kQuote));
-  const __m128i cr = _mm_set1_epi8(static_cast<char>(kCr));
-  const __m128i lf = _mm_set1_epi8(static_cast<char>(kLf));
-  BlockMasks masks{0, 0, 0, 0};
-  for (int part = 0; part < 4; ++part) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
-    const auto bits = [&](__m128i matches) {
-      return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(matches))} << (16 * part);
-    };
-    masks.comma |= bits(_mm_cmpeq_epi8(v, comma));
-    masks.quote |= bits(_mm_cmpeq_epi8(v, quote));
-    masks.line_end |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-    masks.high |= bits(v);
-  }
-  return masks;
-}
 
 // Each bit set from a quote up to (not including) the next one, the first
 // quote opening: the inside of every quoted field, when quotes pair up.
@@ -85,44 +48,38 @@ struct QuotedBlock {
   bool well_formed;
   uint64_t inside;      // from each opening quote up to (not including) its closing one
   uint64_t doubled;     // the second quote of each doubled pair
-  uint64_t separators;  // commas and line ends outside quotes
+  uint64_t separators;  // delimiters and line ends outside quotes
 };
 
 // Whether every quote of the block opens a field at its start, closes it
 // before a separator, or doubles the quote before it: then the separators
 // outside quotes are the ends of the fields and prefix-XOR of the quote mask
 // tells inside from outside, with no byte-by-byte state. A closing quote on
-// the block's last byte in view is allowed; the next block checks what
-// follows it. Anything else (a quote inside an unquoted field, bytes after a
-// closing quote) is left to the state machine. How the block is entered:
+// the block's last byte is allowed; the next block checks what follows it.
+// Anything else (a quote inside an unquoted field, bytes after a closing
+// quote) is left to the state machine. How the block is entered:
 // `field_start` when its first byte starts a field, `starts_inside` inside
 // a quoted field, `after_closing` right after a closing quote.
-inline QuotedBlock read_quotes(const BlockMasks& masks, uint64_t in_range, bool field_start,
-                               bool starts_inside, bool after_closing) noexcept {
-  const uint64_t quote = masks.quote & in_range;
-  const uint64_t inside = prefix_xor(quote) ^ (0 - uint64_t{starts_inside});
-  const uint64_t opening = quote & inside;
-  const uint64_t closing = quote & ~inside;
-  const uint64_t separator = (masks.comma | masks.line_end) & in_range & ~inside;
+inline QuotedBlock read_quotes(const BlockMasks& masks, bool field_start, bool starts_inside,
+                               bool after_closing) noexcept {
+  constexpr uint64_t kLastByte = uint64_t{1} << 63;
+  const uint64_t inside = prefix_xor(masks.quote) ^ (0 - uint64_t{starts_inside});
+  const uint64_t opening = masks.quote & inside;
+  const uint64_t closing = masks.quote & ~inside;
+  const uint64_t separator = (masks.delimiter | masks.line_end) & ~inside;
   const uint64_t after_quote = (closing << 1) | uint64_t{after_closing};
   const uint64_t doubled = opening & after_quote;
-  const uint64_t last_in_view = in_range ^ (in_range >> 1);
   const bool opens_at_field_starts =
       (opening & ~((separator << 1) | uint64_t{field_start} | after_quote)) == 0;
-  const bool closes_before_separators =
-      (closing & ~(((separator | opening) >> 1) | last_in_view)) == 0;
+  const bool closes_before_separators = (closing & ~(((separator | opening) >> 1) | kLastByte)) == 0;
   const bool entry_closes = !after_closing || ((separator | opening) & 1) != 0;
   return {opens_at_field_starts && closes_before_separators && entry_closes, inside, doubled, separator};
 }
 
-// The masks of `count` whole blocks from `data` into `out`: with SSE2, with
-// AVX2 (half the instructions) and with AVX-512BW (a whole block per
-// compare, straight into a mask), each where the processor has it.
-void scan_blocks_sse2(const uint8_t* data, size_t count, BlockMasks* out) noexcept;
-void scan_blocks_avx2(const uint8_t* data, size_t count, BlockMasks* out) noexcept;
-void scan_blocks_avx512(const uint8_t* data, size_t count, BlockMasks* out) noexcept;
-using ScanBlocks = void (*)(const uint8_t* data, size_t count, BlockMasks* out) noexcept;
-ScanBlocks best_block_scanner() noexcept;
+// Whether whole blocks may be read by the accelerations beside the state
+// machine. Off, every byte goes through the machine: tests hold it alone to
+// the plain reader that way.
+enum class Accelerations : bool { Off, On };
 
 // Tokenises records for a Sink with these members:
 //   void field(size_t begin, size_t end)          content is input[begin, end)
@@ -132,9 +89,16 @@ ScanBlocks best_block_scanner() noexcept;
 // Between calls the tokeniser always stands at the start of a record.
 class Tokenizer {
  public:
-  Tokenizer(std::span<const uint8_t> input, size_t start,
-            ScanBlocks scan = best_block_scanner()) noexcept
-      : data_(input.data()), size_(input.size()), offset_(start), scan_blocks_(scan) {}
+  Tokenizer(std::span<const uint8_t> input, size_t start, ScanBlocks scan = best_block_scanner(),
+            Accelerations accelerations = Accelerations::On, const Dialect& dialect = {}) noexcept
+      : data_(input.data()), size_(input.size()), offset_(start), scan_blocks_(scan),
+        accelerations_(accelerations), dialect_(dialect) {}
+
+  // A tokeniser like this one, of the same input, reading from `start`.
+  [[nodiscard]] Tokenizer reading_from(size_t start) const noexcept {
+    return Tokenizer({data_, size_}, start, scan_blocks_, accelerations_, dialect_);
+  }
+  [[nodiscard]] const Dialect& dialect() const noexcept { return dialect_; }
 
   // Input consumed so far: everything up to the end of the last record.
   [[nodiscard]] size_t offset() const noexcept { return offset_; }
@@ -156,372 +120,371 @@ class Tokenizer {
   }
 
  private:
+  // The first three are outside quotes.
   enum class State : uint8_t {
-    RecordStart,  // no byte of the record consumed yet
-    Unquoted,     // at field start (offset == field_begin) or inside an unquoted field
-    Quoted,       // inside a quoted field
-    AfterQuote,   // a quote inside a quoted field was the last special byte
-    QuotedTail,   // unquoted bytes after a quoted field; needs unescaping
+    RecordStart,    // nothing of a record yet
+    FieldStart,     // after a delimiter, nothing of the field yet
+    Unquoted,       // in a field whose first byte was not a quote
+    Quoted,         // in a quoted field
+    QuoteInQuoted,  // a quote in a quoted field was the last special byte
+    QuotedTail,     // content after a closing quote: the field goes on, to be unescaped
+  };
+  static bool outside_quotes(State state) noexcept { return state <= State::Unquoted; }
+
+  // The special bytes the machine steps over, and the end of the input.
+  enum class Event : uint8_t { Delimiter, Quote, LineEnd, InputEnd };
+
+  // Where reading stands, in the record and in its current field.
+  struct Cursor {
+    State state;
+    size_t field_begin;   // the current field's first byte, its opening quote if quoted
+    size_t record_begin;  // where the current record's reading began, blank lines included
+    size_t quote_at;      // the last quote seen in a quoted field
+    bool doubled_quote;   // the quoted field holds a doubled quote, so it needs unescaping
   };
 
-  // The loop itself. The sink is a value of its own frame, which tells the
-  // compiler that storing a field cannot change the sink's counters.
+  enum class BlockRead : uint8_t { Done, Stopped, HandedOver };
+
+  // How many blocks in a row the accelerations read, and whether the sink
+  // stopped in the one after them.
+  struct AcceleratedRun {
+    size_t blocks;
+    bool stopped;
+  };
+
+  // The loop over the blocks, each read by the accelerations or else by the
+  // machine. The sink is a value of its own frame, which tells the compiler
+  // that storing a field cannot change the sink's counters.
   template <class Sink>
   Sink run_with(Sink sink);
 
-  // Blocks are scanned this many at a time ahead of the loop, so that the
-  // scan is one call per 2 KiB whichever instructions it uses.
-  static constexpr size_t kBlocksAhead = 32;
-
-  // The tokeniser's position between blocks.
-  struct Position {
-    State state;
-    size_t field_begin;   // raw start of the current field
-    size_t record_begin;  // where the current record's reading began
-    size_t quote_at;      // the last quote seen in a quoted field
-    bool doubled_quote;   // the quoted field holds "" and needs unescaping
-  };
-
-  // Reads whole blocks from `masks` (`count` of them, the first at input
-  // offset `block`) for as long as each is free of quotes or well quoted:
-  // fields then end at the separators outside quotes, which the masks give.
-  // Most of the input of most files goes through here. It is a function of
-  // its own, and works on a copy of the sink, so that the compiler keeps
-  // the sink's cursor in registers: stores of fields cannot change a local
-  // it never lets out. Returns how many blocks it read; the block it stops
-  // at is left whole to the caller, and `position` is where it stopped.
-  // The sink asking to stop shows as `offset_` set past the record.
+  // The state machine. `step` is the grammar: the special byte `event` at
+  // `at`, every byte since the one before being content; true when the sink
+  // stops after a record that it ended. `read_events` steps over the special
+  // bytes of `block` that `in_range` keeps.
   template <class Sink>
-  [[gnu::noinline]] size_t read_well_formed(Sink& sink, const BlockMasks* masks, size_t count, size_t block,
-                                            Position& position, bool& stopped);
+  [[gnu::always_inline]] inline bool step(Sink& sink, Cursor& cursor, Event event, size_t at);
+  template <class Sink>
+  [[gnu::always_inline]] inline bool end_field(Sink& sink, Cursor& cursor, Event event, size_t at);
+  template <class Sink>
+  [[gnu::noinline]] BlockRead read_events(Sink& sink, Cursor& cursor, const BlockMasks& masks,
+                                          uint64_t in_range, size_t block);
+
+  // The accelerations, over `count` whole blocks from `block` for as long as
+  // one of them takes each. Most of the input of most files goes through
+  // here. It works on copies of the sink and the cursor that no call outside
+  // it can reach, so that the compiler keeps them in registers while fields
+  // are stored, and hands them back when it stops.
+  template <class Sink>
+  [[gnu::noinline]] AcceleratedRun read_accelerated(Sink& sink, Cursor& cursor, const BlockMasks* masks,
+                                                    size_t count, size_t block);
+  template <class Sink>
+  [[gnu::always_inline]] inline BlockRead read_quote_free(Sink& sink, Cursor& cursor, const BlockMasks& masks,
+                                                          size_t block);
+  template <class Sink>
+  [[gnu::always_inline]] inline BlockRead read_well_quoted(Sink& sink, Cursor& cursor,
+                                                           const BlockMasks& masks, size_t block);
+  template <class Sink, class FieldBefore>
+  [[gnu::always_inline]] inline BlockRead read_separators(Sink& sink, Cursor& cursor, const BlockMasks& masks,
+                                                          size_t block, uint64_t delimiters,
+                                                          uint64_t line_ends, FieldBefore field_before);
+
+  // A delimiter at `at` ended a field: the next one begins after it.
+  static void next_field(Cursor& cursor, size_t at) noexcept {
+    cursor.state = State::FieldStart;
+    cursor.field_begin = at + 1;
+  }
+
+  // The record ends just before `end`; true when the sink stops after it.
+  template <class Sink>
+  [[gnu::always_inline]] static bool end_record(Sink& sink, Cursor& cursor, size_t end) {
+    cursor.state = State::RecordStart;
+    cursor.field_begin = end;
+    cursor.record_begin = end;
+    return sink.record_end(end);
+  }
+
+  // A quoted field from `begin` whose content ends at `content_end` and raw
+  // bytes at `raw_end`: in place, unless a doubled quote needs unescaping.
+  template <class Sink>
+  [[gnu::always_inline]] static void quoted_field(Sink& sink, size_t begin, bool doubled, size_t content_end,
+                                                  size_t raw_end) {
+    if (doubled) {
+      sink.escaped_field(begin, raw_end);
+    } else {
+      sink.field(begin + 1, content_end);
+    }
+  }
+
+  // The sink stopped after the record that bit `bit` of the block ended.
+  BlockRead stopped_after(const BlockMasks& masks, size_t block, unsigned bit) noexcept {
+    non_ascii_ |= masks.high & ((uint64_t{2} << bit) - 1);
+    offset_ = block + bit + 1;
+    return BlockRead::Stopped;
+  }
+
+  // Blocks are scanned this many at a time, so that the scan is one call
+  // per 2 KiB whichever instructions it uses.
+  static constexpr size_t kBlocksAhead = 32;
 
   const uint8_t* data_;
   size_t size_;
   size_t offset_;
   ScanBlocks scan_blocks_;
+  Accelerations accelerations_;
+  Dialect dialect_;
   uint64_t non_ascii_ = 0;
   bool ended_by_input_end_ = false;
   size_t last_record_start_ = 0;
 };
 
 template <class Sink>
-size_t Tokenizer::read_well_formed(Sink& sink, const BlockMasks* masks, size_t count, size_t block,
-                                   Position& position, bool& stopped) {
-  Sink local = std::move(sink);
-  State state = position.state;
-  size_t field_begin = position.field_begin;
-  size_t record_begin = position.record_begin;
-  size_t quote_at = position.quote_at;
-  bool doubled_quote = position.doubled_quote;
-  uint64_t non_ascii = 0;
-  stopped = false;
-
-  // A line end at `at` (bit `bit` of block `m`) ended a record: true when
-  // the sink stops.
-  const auto end_record = [&](size_t at, unsigned bit, const BlockMasks& m) __attribute__((always_inline)) {
-    state = State::RecordStart;
-    field_begin = at + 1;
-    record_begin = at + 1;
-    if (!local.record_end(at + 1)) return false;
-    const uint64_t consumed = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
-    non_ascii |= m.high & consumed;
-    offset_ = at + 1;
-    return true;
-  };
-
-  size_t read = 0;
-  for (; read < count; ++read, block += 64) {
-    const BlockMasks& m = masks[read];
-    const bool outside = state == State::RecordStart || state == State::Unquoted;
-    if (outside && m.quote == 0) {
-      // Only commas and line ends matter, and the masks tell them apart.
-      uint64_t separators = m.comma | m.line_end;
-      while (separators != 0) {
-        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(separators));
-        separators &= separators - 1;
-        const size_t at = block + bit;
-        if ((m.comma >> bit) & 1) {
-          local.field(field_begin, at);
-          field_begin = at + 1;
-          state = State::Unquoted;
-          continue;
-        }
-        if (state == State::RecordStart && at == field_begin) {
-          field_begin = at + 1;  // a blank line
-          continue;
-        }
-        local.field(field_begin, at);
-        if (end_record(at, bit, m)) {
-          stopped = true;
-          break;
-        }
+Sink Tokenizer::run_with(Sink sink) {
+  Cursor cursor{State::RecordStart, offset_, offset_, 0, false};
+  BlockMasks masks[kBlocksAhead];
+  size_t block = offset_;
+  while (size_ - block >= 64) {
+    const size_t count = std::min(kBlocksAhead, (size_ - block) / 64);
+    scan_blocks_(dialect_, data_ + block, count, masks);
+    for (size_t i = 0; i < count; ++i) {
+      if (accelerations_ == Accelerations::On) {
+        const AcceleratedRun run = read_accelerated(sink, cursor, masks + i, count - i, block + 64 * i);
+        if (run.stopped) return sink;
+        i += run.blocks;
+        if (i == count) break;
       }
-      if (stopped) break;
-      non_ascii |= m.high;
-      continue;
-    }
-    if (state == State::QuotedTail || (state == State::AfterQuote && quote_at + 1 != block)) break;
-    const QuotedBlock quotes = read_quotes(m, ~uint64_t{0}, outside && field_begin == block,
-                                           state == State::Quoted, state == State::AfterQuote);
-    if (!quotes.well_formed) break;
-    uint64_t separators = quotes.separators;
-    while (separators != 0) {
-      const unsigned bit = static_cast<unsigned>(__builtin_ctzll(separators));
-      separators &= separators - 1;
-      const size_t at = block + bit;
-      const bool comma = (m.comma >> bit) & 1;
-      if (at != field_begin && data_[field_begin] == kQuote) {
-        // A quoted field, closed on the byte before: unescaped only if a
-        // quote was doubled in it, in this block or before it.
-        const size_t from = field_begin < block ? 0 : field_begin - block;
-        const uint64_t in_field = ~(~uint64_t{0} << bit) >> from << from;
-        if ((field_begin < block && doubled_quote) || (quotes.doubled & in_field) != 0) {
-          local.escaped_field(field_begin, at);
-        } else {
-          local.field(field_begin + 1, at - 1);
-        }
-      } else if (!comma && state == State::RecordStart && at == field_begin) {
-        field_begin = at + 1;  // a blank line
-        continue;
-      } else {
-        local.field(field_begin, at);
-      }
-      if (comma) {
-        field_begin = at + 1;
-        state = State::Unquoted;
-        continue;
-      }
-      if (end_record(at, bit, m)) {
-        stopped = true;
-        break;
+      if (read_events(sink, cursor, masks[i], ~uint64_t{0}, block + 64 * i) == BlockRead::Stopped) {
+        return sink;
       }
     }
-    if (stopped) break;
-    // The field after the last separator may still be quoted, or just closed.
-    constexpr uint64_t kLastByte = uint64_t{1} << 63;
-    const bool ends_inside = (quotes.inside & kLastByte) != 0;
-    const bool ends_on_closing = (m.quote & kLastByte & ~quotes.inside) != 0;
-    if (ends_inside || ends_on_closing) {
-      const size_t from = field_begin < block ? 0 : field_begin - block;
-      const bool doubled_here = (quotes.doubled >> from) != 0;
-      doubled_quote = (field_begin < block && doubled_quote) || doubled_here;
-      if (ends_inside) {
-        state = State::Quoted;
-      } else {
-        state = State::AfterQuote;
-        quote_at = block + 63;
-      }
-    }
-    non_ascii |= m.high;
+    block += 64 * count;
   }
-  non_ascii_ |= non_ascii;
-  position = {state, field_begin, record_begin, quote_at, doubled_quote};
-  sink = std::move(local);
-  return read;
+  if (block < size_) {
+    // The last, partial block, padded to a whole one for the scan.
+    alignas(64) uint8_t tail[64] = {};
+    std::memcpy(tail, data_ + block, size_ - block);
+    scan_blocks_(dialect_, tail, 1, masks);
+    const uint64_t in_range = (uint64_t{1} << (size_ - block)) - 1;
+    if (read_events(sink, cursor, masks[0], in_range, block) == BlockRead::Stopped) return sink;
+  }
+  offset_ = size_;
+  (void)step(sink, cursor, Event::InputEnd, size_);
+  return sink;
 }
 
 template <class Sink>
-Sink Tokenizer::run_with(Sink sink) {
-  State state = State::RecordStart;
-  size_t field_begin = offset_;   // raw start of the current field
-  size_t record_begin = offset_;  // where the current record's reading began
-  size_t quote_at = 0;           // position of the last quote seen in a quoted field
-  bool doubled_quote = false;    // the quoted field holds "" and needs unescaping
-  alignas(16) uint8_t tail[64];
-  BlockMasks ahead[kBlocksAhead];
-  size_t next_ahead = 0;
-  size_t ahead_count = 0;
-
-  for (size_t block = offset_; block < size_; block += 64) {
-    const size_t available = size_ - block;
-    BlockMasks masks;
-    uint64_t in_range = ~uint64_t{0};
-    if (available >= 64) {
-      if (next_ahead == ahead_count) {
-        ahead_count = std::min(kBlocksAhead, available / 64);
-        scan_blocks_(data_ + block, ahead_count, ahead);
-        next_ahead = 0;
-      }
-      masks = ahead[next_ahead++];
-    } else {
-      std::memset(tail, 0, sizeof tail);
-      std::memcpy(tail, data_ + block, available);
-      masks = scan_block(tail);
-      in_range = (uint64_t{1} << available) - 1;
-    }
-    uint64_t specials = (masks.comma | masks.quote | masks.line_end) & in_range;
-
-    // `byte` ended a record at `at`: hand it over; true when the sink stops.
-    const auto end_record = [&](size_t at, unsigned bit) __attribute__((always_inline)) {
-      state = State::RecordStart;
-      field_begin = at + 1;
-      record_begin = at + 1;
-      if (!sink.record_end(at + 1)) return false;
-      const uint64_t consumed = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
-      non_ascii_ |= masks.high & consumed;
-      offset_ = at + 1;
-      return true;
-    };
-
-    // A comma or line end at `at` outside quotes, at record start or in an
-    // unquoted field; true when it ended a record.
-    const auto unquoted_separator = [&](size_t at, bool comma) __attribute__((always_inline)) {
-      if (comma) {
-        sink.field(field_begin, at);
-        field_begin = at + 1;
-        state = State::Unquoted;
-        return false;
-      }
-      if (state == State::RecordStart && at == field_begin) {
-        field_begin = at + 1;  // a blank line
-        return false;
-      }
-      sink.field(field_begin, at);
-      return true;
-    };
-
-    if (available >= 64 && state != State::QuotedTail) {
-      // This block and the ones after it, as far as scanned, while their
-      // quoting is well formed.
-      Position position{state, field_begin, record_begin, quote_at, doubled_quote};
-      bool stopped;
-      const size_t read = read_well_formed(sink, ahead + next_ahead - 1, ahead_count - next_ahead + 1, block,
-                                           position, stopped);
-      if (stopped) return sink;
-      state = position.state;
-      field_begin = position.field_begin;
-      record_begin = position.record_begin;
-      quote_at = position.quote_at;
-      doubled_quote = position.doubled_quote;
-      if (read != 0) {
-        block += 64 * (read - 1);
-        next_ahead += read - 1;
-        continue;
-      }
-    }
-    // Byte by byte through the specials: the last, partial block, and any
-    // block whose quoting read_well_formed does not take.
-    while (specials != 0) {
-      const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
-      specials &= specials - 1;
-      const size_t at = block + bit;
-      // The class of the byte, from the masks rather than a load of it.
-      const uint8_t byte = ((masks.quote >> bit) & 1) ? kQuote : ((masks.comma >> bit) & 1) ? kComma : kLf;
-      bool record_done = false;
-
-      if (state == State::AfterQuote) {
-        if (at == quote_at + 1) {
-          if (byte == kQuote) {  // a doubled quote: one quote of content
-            doubled_quote = true;
-            state = State::Quoted;
-            continue;
-          }
-          // Comma or line end right after the closing quote ends the field.
-          if (doubled_quote) {
-            sink.escaped_field(field_begin, at);
-          } else {
-            sink.field(field_begin + 1, quote_at);
-          }
-          if (byte == kComma) {
-            field_begin = at + 1;
-            state = State::Unquoted;
-            continue;
-          }
-          record_done = true;
-        } else {
-          // Ordinary bytes followed the closing quote: the field goes on unquoted.
-          state = State::QuotedTail;
-        }
-      }
-
-      if (!record_done) {
-        switch (state) {
-          case State::RecordStart:
-          case State::Unquoted:
-            if (byte == kQuote) {
-              if (at == field_begin) {
-                state = State::Quoted;
-                doubled_quote = false;
-              }
-              continue;  // a quote inside an unquoted field is content
-            }
-            if (!unquoted_separator(at, byte == kComma)) continue;
-            record_done = true;
-            break;
-          case State::Quoted:
-            if (byte == kQuote) {
-              quote_at = at;
-              state = State::AfterQuote;
-            } else {
-              // Commas and line ends are content here: go straight to the
-              // next quote of the block, or past the block if there is none.
-              const uint64_t quotes = specials & masks.quote;
-              specials = quotes == 0 ? 0 : specials & ~((quotes & (0 - quotes)) - 1);
-            }
-            continue;
-          case State::QuotedTail:
-            if (byte == kQuote) continue;
-            sink.escaped_field(field_begin, at);
-            if (byte == kComma) {
-              field_begin = at + 1;
-              state = State::Unquoted;
-              continue;
-            }
-            record_done = true;
-            break;
-          case State::AfterQuote:
-            break;  // resolved above
-        }
-      }
-
-      // `byte` is a line end (CR or LF) and ended a record.
-      if (end_record(at, bit)) return sink;
-    }
-    non_ascii_ |= masks.high & in_range;
-  }
-
-  // End of input: an open field ends here, and with it the record.
-  offset_ = size_;
-  if (state == State::RecordStart && field_begin == size_) return sink;  // the end of the data
-  ended_by_input_end_ = true;
-  last_record_start_ = record_begin;
-  switch (state) {
+bool Tokenizer::step(Sink& sink, Cursor& cursor, Event event, size_t at) {
+  const bool first_byte = at == cursor.field_begin;  // nothing of the field before `at`
+  switch (cursor.state) {
+    // Line ends here are blank lines, the LF of a CR LF among them; anything else as FieldStart.
     case State::RecordStart:
-      sink.field(field_begin, size_);
-      break;
+      if (first_byte && event == Event::LineEnd) {
+        cursor.field_begin = at + 1;
+        return false;
+      }
+      if (first_byte && event == Event::InputEnd) return false;  // no record after the last one
+      [[fallthrough]];
+    // A quote as the field's first byte opens it quoted; anything else as Unquoted.
+    case State::FieldStart:
+      if (first_byte && event == Event::Quote) {
+        cursor.state = State::Quoted;
+        cursor.doubled_quote = false;
+        return false;
+      }
+      [[fallthrough]];
+    // A stray quote is content; a delimiter, a line end or the input's end ends the field.
     case State::Unquoted:
-      sink.field(field_begin, size_);
-      break;
+      if (event == Event::Quote) {
+        cursor.state = State::Unquoted;
+        return false;
+      }
+      sink.field(cursor.field_begin, at);
+      return end_field(sink, cursor, event, at);
+    // Delimiters and line ends are content; the input's end ends the field, open.
     case State::Quoted:
-      if (doubled_quote) {
-        sink.escaped_field(field_begin, size_);
-      } else {
-        sink.field(field_begin + 1, size_);
+      if (event == Event::Quote) {
+        cursor.state = State::QuoteInQuoted;
+        cursor.quote_at = at;
+        return false;
       }
-      break;
-    case State::AfterQuote:
-      if (quote_at + 1 < size_ || doubled_quote) {
-        sink.escaped_field(field_begin, size_);
-      } else {
-        sink.field(field_begin + 1, quote_at);
+      if (event != Event::InputEnd) return false;
+      quoted_field(sink, cursor.field_begin, cursor.doubled_quote, at, at);
+      return end_field(sink, cursor, event, at);
+    // A quote right after it is one of content, a separator closes the field, content goes on unquoted.
+    case State::QuoteInQuoted:
+      if (at == cursor.quote_at + 1) {
+        if (event == Event::Quote) {
+          cursor.state = State::Quoted;
+          cursor.doubled_quote = true;
+          return false;
+        }
+        quoted_field(sink, cursor.field_begin, cursor.doubled_quote, cursor.quote_at, at);
+        return end_field(sink, cursor, event, at);
       }
-      break;
+      cursor.state = State::QuotedTail;
+      [[fallthrough]];
+    // As Unquoted, but the whole field from its opening quote is unescaped.
     case State::QuotedTail:
-      sink.escaped_field(field_begin, size_);
-      break;
+      if (event == Event::Quote) return false;
+      sink.escaped_field(cursor.field_begin, at);
+      return end_field(sink, cursor, event, at);
   }
-  (void)sink.record_end(size_);
-  return sink;
+  return false;
+}
+
+// After a field that `event` at `at` ended: the next field, or the end of
+// the record. True when the sink stops.
+template <class Sink>
+bool Tokenizer::end_field(Sink& sink, Cursor& cursor, Event event, size_t at) {
+  if (event == Event::Delimiter) {
+    next_field(cursor, at);
+    return false;
+  }
+  if (event == Event::LineEnd) return end_record(sink, cursor, at + 1);
+  ended_by_input_end_ = true;
+  last_record_start_ = cursor.record_begin;
+  return end_record(sink, cursor, at);
+}
+
+template <class Sink>
+Tokenizer::BlockRead Tokenizer::read_events(Sink& sink, Cursor& cursor, const BlockMasks& masks,
+                                            uint64_t in_range, size_t block) {
+  for (uint64_t specials = (masks.delimiter | masks.quote | masks.line_end) & in_range; specials != 0;
+       specials &= specials - 1) {
+    const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
+    const Event event = (masks.quote >> bit) & 1       ? Event::Quote
+                        : (masks.delimiter >> bit) & 1 ? Event::Delimiter
+                                                       : Event::LineEnd;
+    if (step(sink, cursor, event, block + bit)) return stopped_after(masks, block, bit);
+  }
+  non_ascii_ |= masks.high & in_range;
+  return BlockRead::Done;
+}
+
+template <class Sink>
+Tokenizer::AcceleratedRun Tokenizer::read_accelerated(Sink& sink, Cursor& cursor, const BlockMasks* masks,
+                                                      size_t count, size_t block) {
+  Sink local_sink = std::move(sink);
+  Cursor local_cursor = cursor;
+  uint64_t non_ascii = 0;  // of the blocks read whole
+  size_t read = 0;
+  BlockRead last = BlockRead::Done;
+  for (; read < count; ++read, block += 64) {
+    const BlockMasks& m = masks[read];
+    if (m.quote == 0 && outside_quotes(local_cursor.state)) {
+      last = read_quote_free(local_sink, local_cursor, m, block);
+    } else {
+      last = read_well_quoted(local_sink, local_cursor, m, block);
+    }
+    if (last != BlockRead::Done) break;
+    non_ascii |= m.high;
+  }
+  non_ascii_ |= non_ascii;
+  sink = std::move(local_sink);
+  cursor = local_cursor;
+  return {read, last == BlockRead::Stopped};
+}
+
+// Acceleration: a block without quotes, entered outside quotes, where every
+// delimiter and line end ends a field (or is a blank line) as in the
+// machine's RecordStart, FieldStart and Unquoted cases. Most of the input
+// of most files goes through here.
+template <class Sink>
+Tokenizer::BlockRead Tokenizer::read_quote_free(Sink& sink, Cursor& cursor, const BlockMasks& masks,
+                                                size_t block) {
+  const auto field_before = [&](size_t at, unsigned) __attribute__((always_inline)) {
+    sink.field(cursor.field_begin, at);
+  };
+  return read_separators(sink, cursor, masks, block, masks.delimiter, masks.line_end, field_before);
+}
+
+// Acceleration: a block whose quoting is well formed (see read_quotes),
+// where the separators outside quotes end the fields. A field that begins
+// with a quote is quoted and ends on its closing quote; one that begins
+// before the block carries its state in from the cursor, and one still open
+// at the block's end leaves it there, as the machine would. Any other block
+// is handed over untouched.
+template <class Sink>
+Tokenizer::BlockRead Tokenizer::read_well_quoted(Sink& sink, Cursor& cursor, const BlockMasks& masks,
+                                                 size_t block) {
+  const State entry = cursor.state;
+  if (entry == State::QuotedTail || (entry == State::QuoteInQuoted && cursor.quote_at + 1 != block)) {
+    return BlockRead::HandedOver;
+  }
+  const QuotedBlock quotes = read_quotes(masks, outside_quotes(entry) && cursor.field_begin == block,
+                                         entry == State::Quoted, entry == State::QuoteInQuoted);
+  if (!quotes.well_formed) return BlockRead::HandedOver;
+  // A field is quoted when its first byte is a quote: in the block, or as
+  // the cursor came in. The doubled quotes counted are those since its start.
+  const bool entered_quoted = entry == State::Quoted || entry == State::QuoteInQuoted;
+  const auto doubled_before = [&](uint64_t below_end) __attribute__((always_inline)) {
+    if (cursor.field_begin < block) return cursor.doubled_quote || (quotes.doubled & below_end) != 0;
+    return ((quotes.doubled & below_end) >> (cursor.field_begin - block)) != 0;
+  };
+  const auto field_before = [&](size_t at, unsigned bit) __attribute__((always_inline)) {
+    const bool quoted = cursor.field_begin < block ? entered_quoted
+                                                   : ((masks.quote >> (cursor.field_begin - block)) & 1) != 0;
+    if (quoted) {
+      const bool doubled = doubled_before((uint64_t{1} << bit) - 1);
+      quoted_field(sink, cursor.field_begin, doubled, at - 1, at);  // closed on the byte before
+    } else {
+      sink.field(cursor.field_begin, at);
+    }
+  };
+  if (read_separators(sink, cursor, masks, block, quotes.separators & masks.delimiter,
+                      quotes.separators & masks.line_end, field_before) == BlockRead::Stopped) {
+    return BlockRead::Stopped;
+  }
+  constexpr uint64_t kLastByte = uint64_t{1} << 63;
+  const bool ends_inside = (quotes.inside & kLastByte) != 0;
+  const bool ends_on_closing = (masks.quote & kLastByte & ~quotes.inside) != 0;
+  if (ends_inside || ends_on_closing) {
+    cursor.doubled_quote = doubled_before(~uint64_t{0});
+    cursor.state = ends_inside ? State::Quoted : State::QuoteInQuoted;
+    cursor.quote_at = block + 63;
+  }
+  return BlockRead::Done;
+}
+
+// What both accelerations share: the fields of one block, whose ends are
+// `delimiters` and `line_ends` (outside quotes), each handed to the sink by
+// `field_before(at, bit)`. The delimiters before each line end go first, in
+// a loop that never asks which separator it met.
+template <class Sink, class FieldBefore>
+Tokenizer::BlockRead Tokenizer::read_separators(Sink& sink, Cursor& cursor, const BlockMasks& masks,
+                                                size_t block, uint64_t delimiters, uint64_t line_ends,
+                                                FieldBefore field_before) {
+  while (true) {
+    const uint64_t before_line_end = (line_ends & (0 - line_ends)) - 1;
+    for (uint64_t in_record = delimiters & before_line_end; in_record != 0; in_record &= in_record - 1) {
+      const unsigned bit = static_cast<unsigned>(__builtin_ctzll(in_record));
+      field_before(block + bit, bit);
+      next_field(cursor, block + bit);
+    }
+    if (line_ends == 0) return BlockRead::Done;
+    delimiters &= ~before_line_end;
+    const unsigned bit = static_cast<unsigned>(__builtin_ctzll(line_ends));
+    line_ends &= line_ends - 1;
+    const size_t at = block + bit;
+    if (cursor.state == State::RecordStart && at == cursor.field_begin) {
+      cursor.field_begin = at + 1;  // a blank line
+      continue;
+    }
+    field_before(at, bit);
+    if (end_record(sink, cursor, at + 1)) [[unlikely]] {
+      return stopped_after(masks, block, bit);
+    }
+  }
 }
 
 // Rebuilds a quoted field's content from its raw bytes (opening quote first):
 // the enclosing quotes go, a doubled quote becomes one, and bytes after the
 // closing quote are kept as they are. `out` receives the content.
 template <class Output>
-void unescape_quoted(const uint8_t* raw, size_t size, Output& out) {
+void unescape_quoted(const uint8_t* raw, size_t size, uint8_t quote_byte, Output& out) {
   size_t i = 1;  // past the opening quote
   while (i < size) {
-    const void* found = std::memchr(raw + i, kQuote, size - i);
+    const void* found = std::memchr(raw + i, quote_byte, size - i);
     if (found == nullptr) {  // still open at the end of the input
       out.append(raw + i, size - i);
       return;
@@ -529,7 +492,7 @@ void unescape_quoted(const uint8_t* raw, size_t size, Output& out) {
     const size_t quote = static_cast<size_t>(static_cast<const uint8_t*>(found) - raw);
     out.append(raw + i, quote - i);
     if (quote + 1 == size) return;  // the closing quote ends the field
-    if (raw[quote + 1] == kQuote) {
+    if (raw[quote + 1] == quote_byte) {
       out.append(raw + quote, 1);  // a doubled quote
       i = quote + 2;
       continue;

@@ -1,6 +1,7 @@
 // The block tokeniser against a plain byte-at-a-time reader written straight
 // from the grammar: on random inputs both must give the same header, rows and
-// errors, whatever the batch sizes.
+// errors, whatever the batch sizes; and the tokeniser's state machine alone,
+// without the block accelerations, the same records.
 #include <gtest/gtest.h>
 
 #include "test_rounds.hpp"
@@ -19,6 +20,11 @@ void PrintTo(const Outcome& o, std::ostream* os) {
   *os << "header " << testing::PrintToString(o.header) << " rows " << testing::PrintToString(o.rows)
       << " error '" << o.error << "'";
 }
+void PrintTo(const Records& r, std::ostream* os) {
+  *os << "fields " << testing::PrintToString(r.fields) << " starts " << testing::PrintToString(r.starts)
+      << " last ended by input end " << r.last_ended_by_input_end << " non-ASCII flagged exactly "
+      << r.non_ascii_flagged_exactly;
+}
 }  // namespace plain
 
 namespace {
@@ -35,12 +41,16 @@ std::vector<csv::ScanBlocks> block_scanners() {
   return scanners;
 }
 
-// The tokeniser with each block scan reads `input` as the plain reader does.
+// The tokeniser with each block scan reads `input` as the plain reader does,
+// and so does its state machine alone.
 void expect_plain_reading(const std::string& input, std::mt19937& random) {
   const plain::Outcome expected = read_plainly(input);
   for (const csv::ScanBlocks scan : block_scanners()) {
     ASSERT_EQ(read_in_batches(input, random, scan), expected) << testing::PrintToString(input);
   }
+  ASSERT_EQ(plain::tokenize_in_runs(input, random, csv::best_block_scanner(), csv::Accelerations::Off),
+            plain::records_plainly(input))
+      << testing::PrintToString(input);
 }
 
 std::string random_csv(std::mt19937& random) {
@@ -141,12 +151,14 @@ TEST(CsvReader, AgreesOnFilesQuotedThroughout) {
   }
 }
 
-// Every scan gives the same masks on any bytes, special ones dense or sparse.
-TEST(CsvReader, BlockScansAgree) {
-  const std::vector<csv::ScanBlocks> scanners = block_scanners();
-  if (scanners.size() == 1) GTEST_SKIP() << "no AVX2 here";
+const csv::Dialect kSemicolonDialect{';', '\'', '\r', '\n'};
+
+// Every scan gives the masks that the dialect's bytes define, on any bytes,
+// special ones dense or sparse, for dialects other than the default too.
+TEST(BlockScan, MasksMarkTheDialectsBytes) {
+  const std::vector<csv::Dialect> dialects = {csv::Dialect{}, kSemicolonDialect, {'\t', '|', '\x1e', '\x1f'}};
   std::mt19937 random(2718);
-  const std::string bytes(",\"\r\n\x80\xff\x7f\0a0", 10);
+  const std::string bytes(",;\t\"'|\r\n\x1e\x1f\x80\xff\x7f\0a0", 16);
   for (int i = 0; i < test_rounds(2000); ++i) {
     const size_t blocks = 1 + random() % 40;
     std::vector<uint8_t> data(blocks * 64);
@@ -154,15 +166,56 @@ TEST(CsvReader, BlockScansAgree) {
     for (uint8_t& b : data) {
       b = static_cast<uint8_t>(dense ? bytes[random() % bytes.size()] : random());
     }
-    std::vector<csv::BlockMasks> sse2(blocks), wide(blocks);
-    csv::scan_blocks_sse2(data.data(), blocks, sse2.data());
-    for (size_t s = 1; s < scanners.size(); ++s) {
-      scanners[s](data.data(), blocks, wide.data());
-      for (size_t k = 0; k < blocks; ++k) {
-        ASSERT_EQ(sse2[k].comma, wide[k].comma) << s;
-        ASSERT_EQ(sse2[k].quote, wide[k].quote) << s;
-        ASSERT_EQ(sse2[k].line_end, wide[k].line_end) << s;
-        ASSERT_EQ(sse2[k].high, wide[k].high) << s;
+    for (size_t d = 0; d < dialects.size(); ++d) {
+      const csv::Dialect& dialect = dialects[d];
+      std::vector<csv::BlockMasks> expected(blocks, csv::BlockMasks{0, 0, 0, 0});
+      for (size_t at = 0; at < data.size(); ++at) {
+        csv::BlockMasks& masks = expected[at / 64];
+        const uint64_t bit = uint64_t{1} << (at % 64);
+        const uint8_t b = data[at];
+        if (b == dialect.delimiter) masks.delimiter |= bit;
+        if (b == dialect.quote) masks.quote |= bit;
+        if (b == dialect.carriage_return || b == dialect.line_feed) masks.line_end |= bit;
+        if (b >= 0x80) masks.high |= bit;
+      }
+      for (const csv::ScanBlocks scan : block_scanners()) {
+        std::vector<csv::BlockMasks> masks(blocks);
+        scan(dialect, data.data(), blocks, masks.data());
+        ASSERT_TRUE(masks == expected) << "dialect " << d;
+      }
+    }
+  }
+}
+
+// `text` with the comma dialect's delimiter and quote swapped for the
+// semicolon dialect's, both ways.
+std::string swap_dialect(std::string text) {
+  for (char& c : text) {
+    c = c == ',' ? ';' : c == ';' ? ',' : c == '"' ? '\'' : c == '\'' ? '"' : c;
+  }
+  return text;
+}
+
+// The tokeniser reads other delimiter and quote bytes as it reads the
+// default ones, and treats the default ones as content then: an input
+// written in the semicolon dialect gives the records of the same input in
+// the comma dialect, with the bytes swapped back.
+TEST(Tokenizer, ReadsAnotherDialectAsTheDefaultOne) {
+  std::mt19937 random(1618);
+  for (int i = 0; i < test_rounds(50000); ++i) {
+    std::string input = random() % 2 ? random_csv(random) : quoted_csv(random);
+    for (const char* content : {";", "'", "';'"}) {
+      input.insert(random() % (input.size() + 1), content);
+    }
+    plain::Records expected = plain::records_plainly(input);
+    for (auto& fields : expected.fields) {
+      for (std::string& field : fields) field = swap_dialect(field);
+    }
+    const std::string swapped = swap_dialect(input);
+    for (const csv::Accelerations accelerations : {csv::Accelerations::On, csv::Accelerations::Off}) {
+      for (const csv::ScanBlocks scan : block_scanners()) {
+        ASSERT_EQ(plain::tokenize_in_runs(swapped, random, scan, accelerations, kSemicolonDialect), expected)
+            << testing::PrintToString(swapped);
       }
     }
   }

@@ -1,14 +1,17 @@
-// A byte-at-a-time CSV reader written straight from the grammar, and a
-// driver that reads the same input through the block tokeniser in batches
-// of random sizes; the tests and the reader fuzzer compare the two.
+// A byte-at-a-time CSV reader written straight from the grammar, and
+// drivers that read the same input through the block tokeniser, in batches
+// of random sizes or in runs of a few records; the tests and the reader
+// fuzzer compare them.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "csv_input/csv_reader.hpp"
+#include "csv_input/tokenizer.hpp"
 #include "common/utf8.hpp"
 
 namespace plain {
@@ -22,7 +25,7 @@ struct PlainRecord {
 class PlainReader {
  public:
   explicit PlainReader(const std::string& input) : input_(input) {
-    if (input_.rfind("\xEF\xBB\xBF", 0) == 0) offset_ = 3;
+    if (input_.rfind("\xEF\xBB\xBF", 0) == 0) offset_ = position_.byte = 3;
   }
 
   std::optional<PlainRecord> next() {
@@ -90,6 +93,8 @@ class PlainReader {
     return finish(record, field, 0);
   }
 
+  [[nodiscard]] bool last_ended_by_input_end() const noexcept { return ended_by_input_end_; }
+
  private:
   void consume() {
     if (input_[offset_] == '\n') ++position_.line;
@@ -99,6 +104,7 @@ class PlainReader {
   PlainRecord finish(PlainRecord& record, std::string& field, char terminator) {
     record.fields.push_back(std::move(field));
     after_cr_ = terminator == '\r';
+    ended_by_input_end_ = terminator == 0;
     ++position_.record;
     return std::move(record);
   }
@@ -106,6 +112,7 @@ class PlainReader {
   const std::string& input_;
   size_t offset_ = 0;
   bool after_cr_ = false;
+  bool ended_by_input_end_ = false;
   csv::RecordPosition position_;
 };
 
@@ -183,6 +190,90 @@ inline Outcome read_in_batches(const std::string& text, std::mt19937& random,
       outcome.rows.push_back(std::move(fields));
     }
   }
+}
+
+// Every record of an input: its fields, where its reading began (blank
+// lines before it included), and whether the last one was ended by the end
+// of the input.
+struct Records {
+  std::vector<std::vector<std::string>> fields;
+  std::vector<size_t> starts;
+  bool last_ended_by_input_end = false;
+  bool non_ascii_flagged_exactly = true;  // the tokeniser's flag, after every run
+  friend bool operator==(const Records&, const Records&) = default;
+};
+
+inline Records records_plainly(const std::string& input) {
+  Records records;
+  PlainReader reader(input);
+  while (auto record = reader.next()) {
+    records.fields.push_back(std::move(record->fields));
+    records.starts.push_back(record->position.byte);
+  }
+  records.last_ended_by_input_end = reader.last_ended_by_input_end();
+  return records;
+}
+
+// Keeps the fields of the records a tokeniser reads, and stops it after a
+// given number of records.
+class RecordCollector {
+ public:
+  RecordCollector(const std::vector<uint8_t>& input, uint8_t quote, Records& records, size_t start,
+                  size_t stop_after)
+      : input_(&input), quote_(quote), records_(&records), start_(start), left_(stop_after) {}
+
+  void field(size_t begin, size_t end) {
+    fields_.emplace_back(input_->begin() + begin, input_->begin() + end);
+  }
+  void escaped_field(size_t begin, size_t end) {
+    struct Output {
+      std::string& text;
+      void append(const uint8_t* data, size_t size) { text.append(data, data + size); }
+    } out{fields_.emplace_back()};
+    csv::unescape_quoted(input_->data() + begin, end - begin, quote_, out);
+  }
+  bool record_end(size_t end) {
+    records_->fields.push_back(std::move(fields_));
+    records_->starts.push_back(start_);
+    fields_.clear();
+    start_ = end;
+    return --left_ == 0;
+  }
+
+ private:
+  const std::vector<uint8_t>* input_;
+  uint8_t quote_;
+  Records* records_;
+  size_t start_;
+  size_t left_;
+  std::vector<std::string> fields_;
+};
+
+// The records of `text` as the tokeniser reads them, in runs of one to five
+// records, checking after each run that it flagged bytes of 0x80 and above
+// exactly when the run consumed some.
+inline Records tokenize_in_runs(const std::string& text, std::mt19937& random, csv::ScanBlocks scan,
+                                csv::Accelerations accelerations, const csv::Dialect& dialect = {}) {
+  Records records;
+  // Exactly the input's size, so that reading past it is caught by the
+  // address sanitizer.
+  const std::vector<uint8_t> input(text.begin(), text.end());
+  const size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+  csv::Tokenizer tokenizer(input, start, scan, accelerations, dialect);
+  while (!tokenizer.at_end()) {
+    const size_t run_start = tokenizer.offset();
+    RecordCollector sink(input, dialect.quote, records, run_start, 1 + random() % 5);
+    tokenizer.reset_non_ascii();
+    tokenizer.run(sink);
+    const bool consumed_non_ascii = std::any_of(input.begin() + static_cast<ptrdiff_t>(run_start),
+                                                input.begin() + static_cast<ptrdiff_t>(tokenizer.offset()),
+                                                [](uint8_t byte) { return byte >= 0x80; });
+    if (tokenizer.saw_non_ascii() != consumed_non_ascii) records.non_ascii_flagged_exactly = false;
+  }
+  // Where the record ended by the end of the input began counts too.
+  records.last_ended_by_input_end = tokenizer.ended_by_input_end() && !records.starts.empty() &&
+                                    tokenizer.last_record_start() == records.starts.back();
+  return records;
 }
 
 }  // namespace plain

@@ -1,0 +1,33 @@
+// Bit masks of the structural bytes of 64-byte blocks, many blocks per call:
+// with SSE2 everywhere, and with AVX2 or AVX-512BW where the processor has
+// them. All must give the same masks; a unit test holds them to it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "csv_input/dialect.hpp"
+
+namespace csv {
+
+// Special bytes of one 64-byte block, one bit per byte, lowest bit first.
+struct BlockMasks {
+  uint64_t delimiter;
+  uint64_t quote;
+  uint64_t line_end;  // carriage return or line feed
+  uint64_t high;      // bytes of 0x80 and above
+
+  friend bool operator==(const BlockMasks&, const BlockMasks&) = default;
+};
+
+// The masks of `count` whole blocks from `data` into `out`: with SSE2, with
+// AVX2 (half the instructions) and with AVX-512BW (a whole block per
+// compare, straight into a mask).
+void scan_blocks_sse2(const Dialect& dialect, const uint8_t* data, size_t count, BlockMasks* out) noexcept;
+void scan_blocks_avx2(const Dialect& dialect, const uint8_t* data, size_t count, BlockMasks* out) noexcept;
+void scan_blocks_avx512(const Dialect& dialect, const uint8_t* data, size_t count, BlockMasks* out) noexcept;
+using ScanBlocks = void (*)(const Dialect& dialect, const uint8_t* data, size_t count,
+                            BlockMasks* out) noexcept;
+ScanBlocks best_block_scanner() noexcept;
+
+}  // namespace csv
