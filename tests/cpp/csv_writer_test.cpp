@@ -94,4 +94,14 @@ TEST(CsvWriter, PlainFieldsAreWrittenAsTheyAre) {
   EXPECT_EQ(out.view(), "1.5,-7,true\n");
 }
 
+TEST(CsvWriter, QuotesForTheDialectItWrites) {
+  common::ByteBuffer out;
+  csv_output::CsvWriter writer(out, 3, csv::Dialect{';', '\'', '\r', '\n'});
+  writer.field("a;b");
+  writer.field("it's");
+  writer.field("x,\"y\"");
+  writer.end_record();
+  EXPECT_EQ(out.view(), "'a;b';'it''s';x,\"y\"\n");
+}
+
 }  // namespace
