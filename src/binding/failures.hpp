@@ -60,9 +60,6 @@ class Thrown {
   // the interpreter lock.
   PyObject* raise(const PanicPolicy& policy) const;
 
-  [[nodiscard]] const std::string& message() const noexcept { return message_; }
-  [[nodiscard]] bool out_of_memory() const noexcept { return out_of_memory_; }
-
  private:
   void note_broken(const char* what) noexcept;
 

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
-#include <optional>
-#include <string>
+#include <string_view>
 
 #include "common/byte_buffer.hpp"
 #include "qarn/offsets_view.hpp"
@@ -98,13 +97,6 @@ class InvalidFlags {
  private:
   ByteBuffer flags_;
   bool any_ = false;
-};
-
-// One value of the metadata: its type and its bytes (the little-endian
-// bytes of a fixed-width value, or the content of a `string` or `bytes`).
-struct SingleValue {
-  TypeId type = TypeId::Bool;
-  std::string bytes;
 };
 
 }  // namespace qarn

@@ -17,8 +17,6 @@ class OffsetsView {
   // `raw` holds offsets of `width` bytes each, 4 or 8.
   OffsetsView(const uint8_t* raw, size_t width) noexcept : raw_(raw), width_(width) {}
 
-  [[nodiscard]] size_t width() const noexcept { return width_; }
-
   // The offset at `i`.
   [[nodiscard]] int64_t operator[](uint64_t i) const noexcept {
     if (width_ == sizeof(int32_t)) return common::load<int32_t>(raw_ + i * sizeof(int32_t));
