@@ -4,7 +4,11 @@
 // other delimiters or quotes is a different value, not different code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string>
 
 namespace csv {
 
@@ -15,8 +19,44 @@ namespace csv {
 struct Dialect {
   uint8_t delimiter = ',';
   uint8_t quote = '"';             // as a field's first byte, quotes it; doubled inside, is content
+  uint8_t escape = '\\';           // makes the byte after it content, anywhere in a record
+  uint8_t comment = '#';           // as a record's first byte, makes its line a comment
   uint8_t carriage_return = '\r';  // ends a record; an LF right after it ends nothing more
   uint8_t line_feed = '\n';        // ends a record, and a line in error positions
+  bool quoting = true;             // false: the quote byte is content everywhere
+  bool escaping = false;           // whether `escape` is special
+  bool comments = false;           // whether `comment` is special
+  bool doublequote = true;         // false: a doubled quote closes the field, the second is content
+  bool newlines_in_values = true;  // false: a line end inside quotes closes the field and the record
+
+  // Whether the block masks need the escape or comment bytes.
+  [[nodiscard]] bool has_extra_bytes() const noexcept { return escaping || comments; }
 };
+
+// Why the dialect cannot be read, or nothing: every structural byte must be
+// ASCII and differ from the others.
+inline std::optional<std::string> dialect_problem(const Dialect& d) {
+  struct Role {
+    const char* name;
+    uint8_t byte;
+    bool used;
+  };
+  const Role roles[] = {
+      {"delimiter", d.delimiter, true},        {"quotechar", d.quote, d.quoting},
+      {"escapechar", d.escape, d.escaping},    {"comment", d.comment, d.comments},
+      {"line end", d.carriage_return, true},   {"line end", d.line_feed, true},
+  };
+  for (const Role& role : roles) {
+    if (role.used && role.byte >= 0x80) return std::string(role.name) + " must be an ASCII character";
+  }
+  for (size_t i = 0; i < std::size(roles); ++i) {
+    for (size_t j = i + 1; j < std::size(roles); ++j) {
+      if (roles[i].used && roles[j].used && roles[i].byte == roles[j].byte) {
+        return std::string(roles[i].name) + " and " + roles[j].name + " must differ";
+      }
+    }
+  }
+  return std::nullopt;
+}
 
 }  // namespace csv
