@@ -42,7 +42,7 @@ int whole_conversion(std::span<const uint8_t> input, int runs, unsigned threads,
   for (int i = 0; i < runs; ++i) {
     const auto start = Clock::now();
     common::ByteBuffer out;
-    if (auto failure = convert::convert_csv_to_qarn_parallel(input, 10000, 1000, threads, out, segment_bytes)) {
+    if (auto failure = convert::convert_csv_to_qarn_parallel(input, 10000, 1000, threads, out, {}, segment_bytes)) {
       std::fprintf(stderr, "%s\n", failure->message.c_str());
       return 1;
     }

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
   });
   const Outcome parallel = run([&](common::ByteBuffer& out) {
-    return convert::convert_csv_to_qarn_parallel(csv, chunk_size, sample_rows, 3, out, segment_bytes);
+    return convert::convert_csv_to_qarn_parallel(csv, chunk_size, sample_rows, 3, out, {}, segment_bytes);
   });
   if (single.ok != parallel.ok || single.bytes != parallel.bytes) {
     std::fprintf(stderr, "the parallel conversion differs: %s\n",

@@ -20,8 +20,11 @@ PyMethodDef g_functions[] = {
     {"summarize", summarize, METH_O, "What a QARN file holds, without decoding its values."},
     {"to_csv", to_csv, METH_VARARGS, "Writes decoded columns as CSV into a Buffer."},
     {"elements", elements, METH_VARARGS, "The elements of a string or bytes column as a list."},
-    {"convert", convert, METH_VARARGS,
-     "Converts CSV to QARN on `threads` threads without the interpreter lock."},
+    {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(convert)),
+     METH_VARARGS | METH_KEYWORDS,
+     "Converts CSV in a dialect to QARN on `threads` threads without the interpreter lock."},
+    {"transcode", transcode, METH_VARARGS,
+     "Single-byte encoded text as UTF-8 bytes, or the offset of its first undefined byte."},
     {nullptr, nullptr, 0, nullptr},
 };
 

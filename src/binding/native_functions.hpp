@@ -22,7 +22,10 @@ PyObject* to_csv(PyObject* module, PyObject* args);
 PyObject* elements(PyObject* module, PyObject* args);
 
 // CSV to QARN on several threads (convert_function.cpp).
-PyObject* convert(PyObject* module, PyObject* args);
+PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs);
+
+// Single-byte encoded text as UTF-8 (transcode_function.cpp).
+PyObject* transcode(PyObject* module, PyObject* args);
 
 // The SliceReader type (slice_reader.cpp).
 PyTypeObject* make_slice_reader_type(PyObject* module);

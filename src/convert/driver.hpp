@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "common/byte_buffer.hpp"
 #include "common/result.hpp"
+#include "csv_input/csv_reader.hpp"
 
 namespace convert {
 
@@ -23,11 +26,20 @@ struct ConversionFailure {
 // Success, or the first failure in input order.
 using ConversionStatus = common::Status<ConversionFailure>;
 
+// How to read the table: by default as the comma dialect with a header row,
+// as `_qarn` reads it.
+struct ConvertOptions {
+  csv::TableLayout layout;
+  // Names that replace the header row's (which is then not checked), or
+  // stand for a header the input lacks; their number is the column count.
+  std::optional<std::vector<std::string>> column_names;
+};
+
 // Converts `csv` into `out`, which must be empty. On failure `out` holds a
 // partial file that the caller must discard. Throws std::bad_alloc when
 // memory runs out.
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                      uint64_t chunk_size, uint64_t sample_rows,
-                                     common::ByteBuffer& out);
+                                     common::ByteBuffer& out, const ConvertOptions& options = {});
 
 }  // namespace convert

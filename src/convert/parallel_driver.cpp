@@ -215,7 +215,7 @@ class SegmentFeed {
   void plan() {
     const size_t end = context_.input.size();
     while (planned_.size() < most_ahead_ && planned_to_ < end) {
-      const size_t stop = cut_after_line_end(context_.input, planned_to_ + segment_bytes_, csv::Dialect{});
+      const size_t stop = cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.dialect);
       const Segment segment{next_index_++, planned_to_, stop};
       planned_.push_back(segment);
       board_.post(segment);
@@ -271,7 +271,7 @@ class SegmentFeed {
 // The rows after the start of the file, converted on `threads` threads.
 ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
                                         csv::CsvReader& reader, TableStart& start,
-                                        uint64_t chunk_size, unsigned threads,
+                                        uint64_t chunk_size, unsigned threads, const csv::Dialect& dialect,
                                         size_t segment_bytes, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
   // Runs of slices this large would hold too many fields at once; with
@@ -282,7 +282,7 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
   parallel::RowsPool pool(start.types);
-  const WorkContext context{input, start.types, chunk_size, rows_per_batch(column_count), pool};
+  const WorkContext context{input, dialect, start.types, chunk_size, rows_per_batch(column_count), pool};
   Board board;
   RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},
                       writer.out());
@@ -310,12 +310,13 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               uint64_t sample_rows,
                                               unsigned threads,
                                               common::ByteBuffer& out,
+                                              const ConvertOptions& options,
                                               size_t segment_bytes) {
-  if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
-  return convert_with(csv, chunk_size, sample_rows, out,
+  if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out, options);
+  return convert_with(csv, chunk_size, sample_rows, options, out,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows_in_parallel(csv, reader, start, chunk_size, threads,
-                                                      segment_bytes, writer);
+                                                      options.layout.dialect, segment_bytes, writer);
                       });
 }
 

@@ -30,6 +30,7 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               uint64_t sample_rows,
                                               unsigned threads,
                                               common::ByteBuffer& out,
+                                              const ConvertOptions& options = {},
                                               size_t segment_bytes = 0);
 
 }  // namespace convert

@@ -13,6 +13,7 @@
 #include "common/byte_buffer.hpp"
 #include "convert/rows_pool.hpp"
 #include "csv_input/csv_error.hpp"
+#include "csv_input/dialect.hpp"
 #include "csv_input/row_batch.hpp"
 #include "fields/chunk_builder.hpp"
 #include "qarn/format_error.hpp"
@@ -65,6 +66,7 @@ struct SegmentResult {
 // How a thread reads a segment and converts a run.
 struct WorkContext {
   std::span<const uint8_t> input;
+  csv::Dialect dialect;
   std::span<const qarn::TypeId> types;
   uint64_t chunk_size;
   size_t batch_rows;

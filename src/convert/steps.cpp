@@ -44,10 +44,15 @@ ConversionFailure write_failure(const qarn::FormatError& error) {
 }
 
 ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
-                                  TableStart& start) {
+                                  const ConvertOptions& options, TableStart& start) {
   auto header = reader.read_header();
-  if (!header.ok()) return csv_failure(kHeaderErrorPrefix, header.error());
-  start.names = std::move(header.value());
+  if (options.column_names) {
+    start.names = *options.column_names;
+  } else if (!header.ok()) {
+    return csv_failure(kHeaderErrorPrefix, header.error());
+  } else {
+    start.names = std::move(header.value());
+  }
   start.header_bytes = reader.bytes_read();
   const size_t column_count = start.names.size();
   const size_t batch_rows = rows_per_batch(column_count);

@@ -34,9 +34,10 @@ struct TableStart {
   size_t sample_bytes = 0;  // input bytes the sample took after that
 };
 
-// Reads the header row and up to `sample_rows` records, and infers the types.
+// Reads the header row (or takes the names given instead) and up to
+// `sample_rows` records, and infers the types.
 ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
-                                  TableStart& start);
+                                  const ConvertOptions& options, TableStart& start);
 
 // Takes the output in one block sized from the sample, before anything is
 // written to it: a large block that grows is moved, and its pages are paid
@@ -56,12 +57,12 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
 // the rows after the start of the file.
 template <class WriteRest>
 ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
-                              uint64_t sample_rows, common::ByteBuffer& out,
-                              WriteRest&& write_rest) {
+                              uint64_t sample_rows, const ConvertOptions& options,
+                              common::ByteBuffer& out, WriteRest&& write_rest) {
   if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
-  csv::CsvReader reader(csv);
+  csv::CsvReader reader(csv, options.layout);
   TableStart start;
-  if (auto failure = read_table_start(reader, sample_rows, start)) return failure;
+  if (auto failure = read_table_start(reader, sample_rows, options, start)) return failure;
   reserve_output(out, start, chunk_size, csv.size());
   qarn::Writer writer(out);
   if (auto failure = write_file_start(writer, start)) return failure;

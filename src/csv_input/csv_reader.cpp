@@ -1,6 +1,8 @@
 #include "csv_input/csv_reader.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 #include "common/utf8.hpp"
 
@@ -10,12 +12,41 @@ namespace {
 
 constexpr uint8_t kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
 
-size_t content_start(std::span<const uint8_t> input) noexcept {
-  if (input.size() >= 3 && std::equal(kByteOrderMark, kByteOrderMark + 3, input.begin())) return 3;
-  return 0;
+// Where the text begins at `from`: past a byte-order mark there.
+size_t content_start(std::span<const uint8_t> input, size_t from) noexcept {
+  if (input.size() - from >= 3 && std::equal(kByteOrderMark, kByteOrderMark + 3, input.begin() + from)) {
+    return from + 3;
+  }
+  return from;
 }
 
-// Appends bytes to a std::string, for unescape_quoted.
+// The offset after the first `lines` lines, each ended by LF, CR or CR LF,
+// whatever they hold; the input's end if it has fewer.
+size_t after_lines(std::span<const uint8_t> input, uint64_t lines, const Dialect& dialect) noexcept {
+  size_t at = 0;
+  for (; lines > 0 && at < input.size(); --lines) {
+    const uint8_t* begin = input.data() + at;
+    const auto* lf = static_cast<const uint8_t*>(std::memchr(begin, dialect.line_feed, input.size() - at));
+    const auto* cr = static_cast<const uint8_t*>(std::memchr(begin, dialect.carriage_return,
+                                                             static_cast<size_t>((lf ? lf : input.data() + input.size()) - begin)));
+    if (cr != nullptr) {
+      at = static_cast<size_t>(cr - input.data()) + 1;
+      if (at < input.size() && input[at] == dialect.line_feed) ++at;
+    } else {
+      at = lf ? static_cast<size_t>(lf - input.data()) + 1 : input.size();
+    }
+  }
+  return at;
+}
+
+uint64_t lines_before(std::span<const uint8_t> input, size_t offset, const Dialect& dialect) noexcept {
+  return 1 + static_cast<uint64_t>(std::count(input.begin(), input.begin() + static_cast<ptrdiff_t>(offset),
+                                              dialect.line_feed));
+}
+
+std::string column_name(size_t index) { return "column_" + std::to_string(index + 1); }
+
+// Appends bytes to a std::string, for unescape_field.
 struct StringOutput {
   std::string& text;
   void append(const uint8_t* data, size_t size) {
@@ -26,14 +57,15 @@ struct StringOutput {
 // Collects every field of one record as an owned string.
 class RecordSink {
  public:
-  RecordSink(std::span<const uint8_t> input, uint8_t quote) noexcept : input_(input), quote_(quote) {}
+  RecordSink(std::span<const uint8_t> input, const Dialect& dialect) noexcept
+      : input_(input), dialect_(dialect) {}
 
   void field(size_t begin, size_t end) {
     fields_.emplace_back(reinterpret_cast<const char*>(input_.data()) + begin, end - begin);
   }
   void escaped_field(size_t begin, size_t end) {
     StringOutput out{fields_.emplace_back()};
-    unescape_quoted(input_.data() + begin, end - begin, quote_, out);
+    unescape_field(input_.data() + begin, end - begin, dialect_, out);
   }
   bool record_end(size_t /*end*/) {
     ++records_;
@@ -46,7 +78,7 @@ class RecordSink {
 
  private:
   std::span<const uint8_t> input_;
-  uint8_t quote_;
+  Dialect dialect_;
   std::vector<std::string> fields_;
   size_t records_ = 0;
 };
@@ -68,13 +100,13 @@ std::optional<FieldUtf8Error> first_invalid_field(const std::vector<std::string>
 // counters below stay in registers while field views are stored.
 class RowSink {
  public:
-  RowSink(RowBatch& batch, std::span<const uint8_t> input, uint8_t quote, size_t column_count,
+  RowSink(RowBatch& batch, std::span<const uint8_t> input, const Dialect& dialect, size_t column_count,
           size_t max_rows)
       : batch_(&batch),
         input_(reinterpret_cast<const char*>(input.data())),
         input_size_(input.size()),
         max_rows_(max_rows),
-        quote_(quote) {
+        dialect_(&dialect) {
     batch.column_count_ = column_count;
     batch.row_count_ = 0;
     batch.row_capacity_ = max_rows;
@@ -110,7 +142,7 @@ class RowSink {
     if (slot_ >= row_end_) return;
     const size_t offset = batch_->arena_.size();
     add_arena_field(offset);
-    unescape_quoted(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, quote_, batch_->arena_);
+    unescape_field(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, *dialect_, batch_->arena_);
     batch_->arena_fields_.back().size = batch_->arena_.size() - offset;
   }
 
@@ -144,45 +176,61 @@ class RowSink {
   const char* input_;
   size_t input_size_;
   size_t max_rows_;
-  uint8_t quote_;
+  const Dialect* dialect_;
   size_t rows_ = 0;
   std::string_view* row_start_;  // the current row's slot in the first column
   std::string_view* slot_;       // the next field's slot: one column further per field
   std::string_view* row_end_;    // past the current row's last column
 };
 
-CsvReader::CsvReader(std::span<const uint8_t> input, ScanBlocks scan) noexcept
-    : input_(input), tokenizer_(input, content_start(input), scan) {}
+// The table begins after the skipped lines, and after a byte-order mark
+// there; the header row's position is where those lines end.
+CsvReader::CsvReader(std::span<const uint8_t> input, const TableLayout& layout, ScanBlocks scan) noexcept
+    : input_(input),
+      header_in_input_(layout.header),
+      tokenizer_(input, content_start(input, after_lines(input, layout.skip_rows, layout.dialect)), scan,
+                 Accelerations::On, layout.dialect) {
+  const size_t table_start = after_lines(input, layout.skip_rows, layout.dialect);
+  header_position_ = RecordPosition{table_start, lines_before(input, table_start, layout.dialect), 0};
+}
 
 CsvReader::CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before,
-                     ScanBlocks scan) noexcept
-    : input_(input), tokenizer_(input, start, scan), records_completed_(records_before),
-      header_(HeaderRow{}) {}
+                     const Dialect& dialect, ScanBlocks scan) noexcept
+    : input_(input), tokenizer_(input, start, scan, Accelerations::On, dialect),
+      records_completed_(records_before), header_(HeaderRow{}) {}
 
 RecordPosition CsvReader::position_at(size_t offset, uint64_t record) const {
-  const auto lines = std::count(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(offset),
-                                tokenizer_.dialect().line_feed);
-  return RecordPosition{offset, 1 + static_cast<uint64_t>(lines), record};
+  return RecordPosition{offset, lines_before(input_, offset, tokenizer_.dialect()), record};
 }
 
 Result<HeaderRow, CsvError> CsvReader::read_header() {
-  if (!header_) {
-    RecordSink sink(input_, tokenizer_.dialect().quote);
-    tokenizer_.run(sink);
-    records_completed_ += sink.records();
-    if (auto invalid = first_invalid_field(sink.fields())) {
-      header_.emplace(CsvError{RecordPosition{0, 1, 0}, *invalid});
-    } else {
-      header_.emplace(std::move(sink.fields()));
-    }
-  }
+  if (!header_) header_.emplace(read_first_record());
   return *header_;
+}
+
+Result<HeaderRow, CsvError> CsvReader::read_first_record() {
+  if (!header_in_input_) {
+    // Counted as the header row, so that records are numbered as though
+    // one stood before them; a reader of its own leaves this one where it is.
+    Tokenizer tokenizer = tokenizer_.reading_from(tokenizer_.offset());
+    RecordSink sink(input_, tokenizer.dialect());
+    tokenizer.run(sink);
+    records_completed_ = 1;
+    HeaderRow names;
+    for (size_t i = 0; i < sink.fields().size(); ++i) names.push_back(column_name(i));
+    return names;
+  }
+  RecordSink sink(input_, tokenizer_.dialect());
+  tokenizer_.run(sink);
+  records_completed_ += sink.records();
+  if (auto invalid = first_invalid_field(sink.fields())) return CsvError{header_position_, *invalid};
+  return std::move(sink.fields());
 }
 
 std::optional<std::pair<size_t, CsvError>> CsvReader::find_invalid_record(
     size_t start, size_t end, uint64_t first_record) const {
   Tokenizer tokenizer = tokenizer_.reading_from(start);
-  RecordSink sink(input_, tokenizer.dialect().quote);
+  RecordSink sink(input_, tokenizer.dialect());
   for (size_t index = 0; tokenizer.offset() < end; ++index) {
     const size_t record_start = tokenizer.offset();
     sink.clear();
@@ -198,7 +246,7 @@ Result<size_t, CsvError> CsvReader::next_batch(RowBatch& batch, size_t column_co
                                                size_t max_rows) {
   if (pending_error_) return *pending_error_;
   const size_t start = tokenizer_.offset();
-  RowSink sink(batch, input_, tokenizer_.dialect().quote, column_count, max_rows);
+  RowSink sink(batch, input_, tokenizer_.dialect(), column_count, max_rows);
   tokenizer_.reset_non_ascii();
   tokenizer_.run(sink);
   sink.finish();

@@ -18,20 +18,33 @@ namespace csv {
 
 using HeaderRow = std::vector<std::string>;
 
+// How a table lies in the input: its dialect, the lines before it, and
+// whether its first record names the columns.
+struct TableLayout {
+  Dialect dialect;
+  uint64_t skip_rows = 0;  // lines (ended by LF, CR or CR LF) skipped before the first record
+  bool header = true;      // false: the first record is data, its columns named column_1, ...
+};
+
 class CsvReader {
  public:
   // Reads nothing yet. `input` must outlive the reader and every batch it
   // fills. `scan` finds the special bytes; tests choose one to check each.
-  explicit CsvReader(std::span<const uint8_t> input, ScanBlocks scan = best_block_scanner()) noexcept;
+  explicit CsvReader(std::span<const uint8_t> input, ScanBlocks scan = best_block_scanner()) noexcept
+      : CsvReader(input, TableLayout{}, scan) {}
+  CsvReader(std::span<const uint8_t> input, const TableLayout& layout,
+            ScanBlocks scan = best_block_scanner()) noexcept;
 
   // Reads records from `start` on, as though the header and `records_before`
   // records had been read before it (their count numbers the records in
   // errors). `input` runs from the first byte of the whole input, so that
   // positions count from there; it may end before the whole input does.
-  CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before,
+  CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before, const Dialect& dialect,
             ScanBlocks scan = best_block_scanner()) noexcept;
 
   // The first record's fields; empty when the input holds no record at all.
+  // Without a header, the names column_1, column_2, ... of as many columns
+  // as the first record has fields, which stays to be read as data.
   // Remembered, so a second call answers the same without reading.
   Result<HeaderRow, CsvError> read_header();
 
@@ -58,7 +71,11 @@ class CsvReader {
                                                                  uint64_t first_record) const;
   RecordPosition position_at(size_t offset, uint64_t record) const;
 
+  Result<HeaderRow, CsvError> read_first_record();
+
   std::span<const uint8_t> input_;
+  bool header_in_input_ = true;
+  RecordPosition header_position_;
   Tokenizer tokenizer_;
   uint64_t records_completed_ = 0;  // header row included
   std::optional<Result<HeaderRow, CsvError>> header_;

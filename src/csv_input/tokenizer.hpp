@@ -2,11 +2,11 @@
 //
 // The grammar is one state machine, `step`: a switch over the situations a
 // reader can be in, holding every lenient rule. It goes from one special
-// byte (delimiter, quote, line end, as the block masks find them) to the
-// next and never looks at the bytes between: those are content whatever the
-// state. Unquoted fields and quoted fields without doubled quotes are handed
-// on as offsets into the input; only a quoted field that needs unescaping is
-// rebuilt by the sink.
+// byte (delimiter, quote, line end, and the escape and comment bytes of
+// dialects that have them, as the block masks find them) to the next and
+// never looks at the bytes between: those are content whatever the state.
+// Fields are handed on as offsets into the input; only a field that holds a
+// doubled quote or an escape is rebuilt by the sink.
 //
 // Most blocks never reach the machine. Two accelerations read a whole
 // 64-byte block from its masks alone: one for blocks without quotes, whose
@@ -14,7 +14,10 @@
 // is well formed (quotes open fields, close them before a separator, or are
 // doubled), where a prefix-XOR of the quote mask marks the inside of every
 // quoted field at once. They must read what the machine would and leave the
-// cursor where it would; a block beyond them goes to the machine untouched.
+// cursor where it would; a block beyond them goes to the machine untouched,
+// and so do blocks with escapes, with a comment line, or where a dialect
+// reads quotes differently (doubled quotes that do not escape, line ends in
+// quotes that end records).
 // Tests hold both, together and the machine alone, to a byte-at-a-time
 // reader.
 #pragma once
@@ -128,11 +131,18 @@ class Tokenizer {
     Quoted,         // in a quoted field
     QuoteInQuoted,  // a quote in a quoted field was the last special byte
     QuotedTail,     // content after a closing quote: the field goes on, to be unescaped
+    CommentLine,    // a line that began with the comment byte, skipped to its end
   };
   static bool outside_quotes(State state) noexcept { return state <= State::Unquoted; }
 
   // The special bytes the machine steps over, and the end of the input.
-  enum class Event : uint8_t { Delimiter, Quote, LineEnd, InputEnd };
+  enum class Event : uint8_t { Delimiter, Quote, LineEnd, Escape, Comment, InputEnd };
+  // Events that are content wherever they do not open a quoted field or a comment.
+  static bool is_content(Event event) noexcept {
+    return event == Event::Quote || event == Event::Escape || event == Event::Comment;
+  }
+
+  static constexpr size_t kNowhere = ~size_t{0};
 
   // Where reading stands, in the record and in its current field.
   struct Cursor {
@@ -141,7 +151,16 @@ class Tokenizer {
     size_t record_begin;  // where the current record's reading began, blank lines included
     size_t quote_at;      // the last quote seen in a quoted field
     bool doubled_quote;   // the quoted field holds a doubled quote, so it needs unescaping
+    size_t literal_at = kNowhere;     // the byte the last escape made content
+    size_t escaped_field = kNowhere;  // the field that escape was in
   };
+
+  // Whether the current field holds an escape, so it needs unescaping.
+  static bool escaped(const Cursor& cursor) noexcept { return cursor.escaped_field == cursor.field_begin; }
+  static void escape_next(Cursor& cursor, size_t at) noexcept {
+    cursor.literal_at = at + 1;
+    cursor.escaped_field = cursor.field_begin;
+  }
 
   enum class BlockRead : uint8_t { Done, Stopped, HandedOver };
 
@@ -216,6 +235,15 @@ class Tokenizer {
     }
   }
 
+  // Whether a record in the block begins with the comment byte: after one
+  // of `line_ends`, or at the block's start.
+  static bool opens_comment(const Cursor& cursor, const BlockMasks& masks, uint64_t line_ends,
+                            size_t block) noexcept {
+    if (masks.comment == 0) return false;
+    const bool record_at_start = cursor.state == State::RecordStart && cursor.field_begin == block;
+    return (masks.comment & ((line_ends << 1) | uint64_t{record_at_start})) != 0;
+  }
+
   // The sink stopped after the record that bit `bit` of the block ended.
   BlockRead stopped_after(const BlockMasks& masks, size_t block, unsigned bit) noexcept {
     non_ascii_ |= masks.high & ((uint64_t{2} << bit) - 1);
@@ -276,13 +304,20 @@ template <class Sink>
 bool Tokenizer::step(Sink& sink, Cursor& cursor, Event event, size_t at) {
   const bool first_byte = at == cursor.field_begin;  // nothing of the field before `at`
   switch (cursor.state) {
-    // Line ends here are blank lines, the LF of a CR LF among them; anything else as FieldStart.
+    // Line ends here are blank lines, the LF of a CR LF among them; the comment byte opens a
+    // comment line; anything else as FieldStart.
     case State::RecordStart:
-      if (first_byte && event == Event::LineEnd) {
-        cursor.field_begin = at + 1;
-        return false;
+      if (first_byte) {
+        if (event == Event::LineEnd) {
+          cursor.field_begin = at + 1;
+          return false;
+        }
+        if (event == Event::InputEnd) return false;  // no record after the last one
+        if (event == Event::Comment) {
+          cursor.state = State::CommentLine;
+          return false;
+        }
       }
-      if (first_byte && event == Event::InputEnd) return false;  // no record after the last one
       [[fallthrough]];
     // A quote as the field's first byte opens it quoted; anything else as Unquoted.
     case State::FieldStart:
@@ -292,42 +327,63 @@ bool Tokenizer::step(Sink& sink, Cursor& cursor, Event event, size_t at) {
         return false;
       }
       [[fallthrough]];
-    // A stray quote is content; a delimiter, a line end or the input's end ends the field.
+    // A stray quote is content, an escape makes the next byte content; a delimiter, a line end
+    // or the input's end ends the field.
     case State::Unquoted:
-      if (event == Event::Quote) {
+      if (is_content(event)) {
         cursor.state = State::Unquoted;
+        if (event == Event::Escape) escape_next(cursor, at);
         return false;
       }
-      sink.field(cursor.field_begin, at);
+      if (escaped(cursor)) {
+        sink.escaped_field(cursor.field_begin, at);
+      } else {
+        sink.field(cursor.field_begin, at);
+      }
       return end_field(sink, cursor, event, at);
-    // Delimiters and line ends are content; the input's end ends the field, open.
+    // Delimiters and line ends are content, unless line ends may not be; the input's end ends
+    // the field, open.
     case State::Quoted:
       if (event == Event::Quote) {
         cursor.state = State::QuoteInQuoted;
         cursor.quote_at = at;
         return false;
       }
-      if (event != Event::InputEnd) return false;
-      quoted_field(sink, cursor.field_begin, cursor.doubled_quote, at, at);
+      if (event == Event::Escape) escape_next(cursor, at);
+      if (event != Event::InputEnd && (event != Event::LineEnd || dialect_.newlines_in_values)) return false;
+      quoted_field(sink, cursor.field_begin, cursor.doubled_quote || escaped(cursor), at, at);
       return end_field(sink, cursor, event, at);
-    // A quote right after it is one of content, a separator closes the field, content goes on unquoted.
+    // A quote right after it is one of content (where quotes double), a separator closes the
+    // field, content goes on unquoted.
     case State::QuoteInQuoted:
       if (at == cursor.quote_at + 1) {
-        if (event == Event::Quote) {
+        if (event == Event::Quote && dialect_.doublequote) {
           cursor.state = State::Quoted;
           cursor.doubled_quote = true;
           return false;
         }
-        quoted_field(sink, cursor.field_begin, cursor.doubled_quote, cursor.quote_at, at);
-        return end_field(sink, cursor, event, at);
+        if (!is_content(event)) {
+          quoted_field(sink, cursor.field_begin, cursor.doubled_quote || escaped(cursor), cursor.quote_at, at);
+          return end_field(sink, cursor, event, at);
+        }
       }
       cursor.state = State::QuotedTail;
       [[fallthrough]];
     // As Unquoted, but the whole field from its opening quote is unescaped.
     case State::QuotedTail:
-      if (event == Event::Quote) return false;
+      if (is_content(event)) {
+        if (event == Event::Escape) escape_next(cursor, at);
+        return false;
+      }
       sink.escaped_field(cursor.field_begin, at);
       return end_field(sink, cursor, event, at);
+    // Everything up to the line end is skipped.
+    case State::CommentLine:
+      if (event == Event::LineEnd) {
+        cursor.state = State::RecordStart;
+        cursor.field_begin = at + 1;
+      }
+      return false;
   }
   return false;
 }
@@ -349,12 +405,15 @@ bool Tokenizer::end_field(Sink& sink, Cursor& cursor, Event event, size_t at) {
 template <class Sink>
 Tokenizer::BlockRead Tokenizer::read_events(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                             uint64_t in_range, size_t block) {
-  for (uint64_t specials = (masks.delimiter | masks.quote | masks.line_end) & in_range; specials != 0;
-       specials &= specials - 1) {
+  const uint64_t all = masks.delimiter | masks.quote | masks.line_end | masks.escape | masks.comment;
+  for (uint64_t specials = all & in_range; specials != 0; specials &= specials - 1) {
     const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
+    if (block + bit == cursor.literal_at) continue;  // made content by an escape
     const Event event = (masks.quote >> bit) & 1       ? Event::Quote
                         : (masks.delimiter >> bit) & 1 ? Event::Delimiter
-                                                       : Event::LineEnd;
+                        : (masks.line_end >> bit) & 1  ? Event::LineEnd
+                        : (masks.escape >> bit) & 1    ? Event::Escape
+                                                       : Event::Comment;
     if (step(sink, cursor, event, block + bit)) return stopped_after(masks, block, bit);
   }
   non_ascii_ |= masks.high & in_range;
@@ -364,6 +423,8 @@ Tokenizer::BlockRead Tokenizer::read_events(Sink& sink, Cursor& cursor, const Bl
 template <class Sink>
 Tokenizer::AcceleratedRun Tokenizer::read_accelerated(Sink& sink, Cursor& cursor, const BlockMasks* masks,
                                                       size_t count, size_t block) {
+  // A field with an escape and a comment line are read by the machine to their ends.
+  if (escaped(cursor) || cursor.state == State::CommentLine) return {0, false};
   Sink local_sink = std::move(sink);
   Cursor local_cursor = cursor;
   uint64_t non_ascii = 0;  // of the blocks read whole
@@ -371,6 +432,7 @@ Tokenizer::AcceleratedRun Tokenizer::read_accelerated(Sink& sink, Cursor& cursor
   BlockRead last = BlockRead::Done;
   for (; read < count; ++read, block += 64) {
     const BlockMasks& m = masks[read];
+    if (m.escape != 0) break;
     if (m.quote == 0 && outside_quotes(local_cursor.state)) {
       last = read_quote_free(local_sink, local_cursor, m, block);
     } else {
@@ -392,6 +454,7 @@ Tokenizer::AcceleratedRun Tokenizer::read_accelerated(Sink& sink, Cursor& cursor
 template <class Sink>
 Tokenizer::BlockRead Tokenizer::read_quote_free(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                                 size_t block) {
+  if (opens_comment(cursor, masks, masks.line_end, block)) return BlockRead::HandedOver;
   const auto field_before = [&](size_t at, unsigned) __attribute__((always_inline)) {
     sink.field(cursor.field_begin, at);
   };
@@ -414,6 +477,11 @@ Tokenizer::BlockRead Tokenizer::read_well_quoted(Sink& sink, Cursor& cursor, con
   const QuotedBlock quotes = read_quotes(masks, outside_quotes(entry) && cursor.field_begin == block,
                                          entry == State::Quoted, entry == State::QuoteInQuoted);
   if (!quotes.well_formed) return BlockRead::HandedOver;
+  if ((!dialect_.doublequote && quotes.doubled != 0) ||
+      (!dialect_.newlines_in_values && (quotes.inside & masks.line_end) != 0) ||
+      opens_comment(cursor, masks, quotes.separators & masks.line_end, block)) {
+    return BlockRead::HandedOver;
+  }
   // A field is quoted when its first byte is a quote: in the block, or as
   // the cursor came in. The doubled quotes counted are those since its start.
   const bool entered_quoted = entry == State::Quoted || entry == State::QuoteInQuoted;
@@ -478,13 +546,14 @@ Tokenizer::BlockRead Tokenizer::read_separators(Sink& sink, Cursor& cursor, cons
 }
 
 // Rebuilds a quoted field's content from its raw bytes (opening quote first):
-// the enclosing quotes go, a doubled quote becomes one, and bytes after the
-// closing quote are kept as they are. `out` receives the content.
+// the enclosing quotes go, a doubled quote becomes one where quotes double,
+// and bytes after the closing quote are kept as they are. `out` receives the
+// content.
 template <class Output>
-void unescape_quoted(const uint8_t* raw, size_t size, uint8_t quote_byte, Output& out) {
+void unescape_quoted(const uint8_t* raw, size_t size, const Dialect& dialect, Output& out) {
   size_t i = 1;  // past the opening quote
   while (i < size) {
-    const void* found = std::memchr(raw + i, quote_byte, size - i);
+    const void* found = std::memchr(raw + i, dialect.quote, size - i);
     if (found == nullptr) {  // still open at the end of the input
       out.append(raw + i, size - i);
       return;
@@ -492,13 +561,56 @@ void unescape_quoted(const uint8_t* raw, size_t size, uint8_t quote_byte, Output
     const size_t quote = static_cast<size_t>(static_cast<const uint8_t*>(found) - raw);
     out.append(raw + i, quote - i);
     if (quote + 1 == size) return;  // the closing quote ends the field
-    if (raw[quote + 1] == quote_byte) {
+    if (dialect.doublequote && raw[quote + 1] == dialect.quote) {
       out.append(raw + quote, 1);  // a doubled quote
       i = quote + 2;
       continue;
     }
     out.append(raw + quote + 1, size - quote - 1);  // unquoted tail after the closing quote
     return;
+  }
+}
+
+// Rebuilds a field's content from its raw bytes, quoted or not, in a
+// dialect with an escape byte: as above, and each escape gives way to the
+// byte after it, which is content whatever it is. An escape that ends the
+// input is content itself.
+template <class Output>
+void unescape_escaped(const uint8_t* raw, size_t size, const Dialect& dialect, Output& out) {
+  bool in_quotes = dialect.quoting && size > 0 && raw[0] == dialect.quote;
+  size_t i = in_quotes ? 1 : 0;
+  size_t run = i;  // the first byte not yet appended
+  while (i < size) {
+    const uint8_t byte = raw[i];
+    if (byte == dialect.escape) {
+      out.append(raw + run, i - run);
+      out.append(raw + std::min(i + 1, size - 1), 1);
+      i += 2;
+    } else if (in_quotes && byte == dialect.quote) {
+      out.append(raw + run, i - run);
+      if (dialect.doublequote && i + 1 < size && raw[i + 1] == dialect.quote) {
+        out.append(raw + i, 1);
+        i += 2;
+      } else {
+        in_quotes = false;  // the closing quote
+        i += 1;
+      }
+    } else {
+      ++i;
+      continue;
+    }
+    run = i;
+  }
+  if (run < size) out.append(raw + run, size - run);
+}
+
+// A field that the tokeniser handed on to be rebuilt.
+template <class Output>
+void unescape_field(const uint8_t* raw, size_t size, const Dialect& dialect, Output& out) {
+  if (dialect.escaping) {
+    unescape_escaped(raw, size, dialect, out);
+  } else {
+    unescape_quoted(raw, size, dialect, out);
   }
 }
 

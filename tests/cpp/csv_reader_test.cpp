@@ -151,14 +151,19 @@ TEST(CsvReader, AgreesOnFilesQuotedThroughout) {
   }
 }
 
-const csv::Dialect kSemicolonDialect{';', '\'', '\r', '\n'};
+const csv::Dialect kSemicolonDialect{.delimiter = ';', .quote = '\''};
 
 // Every scan gives the masks that the dialect's bytes define, on any bytes,
 // special ones dense or sparse, for dialects other than the default too.
 TEST(BlockScan, MasksMarkTheDialectsBytes) {
-  const std::vector<csv::Dialect> dialects = {csv::Dialect{}, kSemicolonDialect, {'\t', '|', '\x1e', '\x1f'}};
+  const std::vector<csv::Dialect> dialects = {
+      csv::Dialect{},
+      kSemicolonDialect,
+      {.delimiter = '\t', .quote = '|', .carriage_return = '\x1e', .line_feed = '\x1f'},
+      {.delimiter = '|', .escape = '\\', .comment = '#', .quoting = false, .escaping = true, .comments = true},
+      {.escape = '\'', .escaping = true}};
   std::mt19937 random(2718);
-  const std::string bytes(",;\t\"'|\r\n\x1e\x1f\x80\xff\x7f\0a0", 16);
+  const std::string bytes(",;\t\"'|\r\n\x1e\x1f\x80\xff\x7f\0a0\\#", 18);
   for (int i = 0; i < test_rounds(2000); ++i) {
     const size_t blocks = 1 + random() % 40;
     std::vector<uint8_t> data(blocks * 64);
@@ -168,13 +173,15 @@ TEST(BlockScan, MasksMarkTheDialectsBytes) {
     }
     for (size_t d = 0; d < dialects.size(); ++d) {
       const csv::Dialect& dialect = dialects[d];
-      std::vector<csv::BlockMasks> expected(blocks, csv::BlockMasks{0, 0, 0, 0});
+      std::vector<csv::BlockMasks> expected(blocks, csv::BlockMasks{0, 0, 0, 0, 0, 0});
       for (size_t at = 0; at < data.size(); ++at) {
         csv::BlockMasks& masks = expected[at / 64];
         const uint64_t bit = uint64_t{1} << (at % 64);
         const uint8_t b = data[at];
         if (b == dialect.delimiter) masks.delimiter |= bit;
-        if (b == dialect.quote) masks.quote |= bit;
+        if (dialect.quoting && b == dialect.quote) masks.quote |= bit;
+        if (dialect.escaping && b == dialect.escape) masks.escape |= bit;
+        if (dialect.comments && b == dialect.comment) masks.comment |= bit;
         if (b == dialect.carriage_return || b == dialect.line_feed) masks.line_end |= bit;
         if (b >= 0x80) masks.high |= bit;
       }
@@ -217,6 +224,54 @@ TEST(Tokenizer, ReadsAnotherDialectAsTheDefaultOne) {
         ASSERT_EQ(plain::tokenize_in_runs(swapped, random, scan, accelerations, kSemicolonDialect), expected)
             << testing::PrintToString(swapped);
       }
+    }
+  }
+}
+
+// Dialects with every option away from the default, one or a few at a time.
+const std::vector<csv::Dialect> kOtherDialects = {
+    {.delimiter = '\t', .quoting = false},
+    {.delimiter = '|', .escaping = true},
+    {.delimiter = ';', .quote = '\'', .escaping = true, .doublequote = false},
+    {.comments = true},
+    {.newlines_in_values = false},
+    {.delimiter = ' ', .escape = '\'', .comment = ';', .escaping = true, .comments = true,
+     .newlines_in_values = false},
+    {.comments = true, .doublequote = false},
+};
+
+// Random inputs of a dialect's own bytes, among content, line ends and the
+// bytes of other dialects, long enough to cross blocks now and then.
+std::string random_in_dialect(std::mt19937& random, const csv::Dialect& d) {
+  const std::vector<std::string> pieces = {
+      std::string(1, static_cast<char>(d.delimiter)), std::string(1, static_cast<char>(d.quote)),
+      std::string(2, static_cast<char>(d.quote)),     std::string(1, static_cast<char>(d.escape)),
+      std::string(1, static_cast<char>(d.comment)),   "\n", "\r", "\r\n", "a", "bc", ",", "\"", "\xC3\xA9", "\xFF",
+      std::string(70, 'z'),
+  };
+  std::string out;
+  const size_t length = random() % 60;
+  for (size_t i = 0; i < length; ++i) out += pieces[random() % pieces.size()];
+  return out;
+}
+
+// Escapes, comments, quotes that do not double and line ends that quotes
+// cannot hold: the tokeniser, with and without its accelerations, with
+// every scan, reads them as the plain reader does.
+TEST(CsvReader, AgreesWithThePlainReaderInEveryDialect) {
+  std::mt19937 random(9000);
+  for (int i = 0; i < test_rounds(40000); ++i) {
+    const csv::Dialect& dialect = kOtherDialects[static_cast<size_t>(i) % kOtherDialects.size()];
+    const std::string input = random_in_dialect(random, dialect);
+    const plain::Outcome expected = read_plainly(input, dialect);
+    for (const csv::ScanBlocks scan : block_scanners()) {
+      ASSERT_EQ(read_in_batches(input, random, scan, dialect), expected)
+          << testing::PrintToString(input) << " dialect " << i % kOtherDialects.size();
+    }
+    const plain::Records records = plain::records_plainly(input, dialect);
+    for (const csv::Accelerations accelerations : {csv::Accelerations::On, csv::Accelerations::Off}) {
+      ASSERT_EQ(plain::tokenize_in_runs(input, random, csv::best_block_scanner(), accelerations, dialect), records)
+          << testing::PrintToString(input) << " dialect " << i % kOtherDialects.size();
     }
   }
 }

@@ -39,7 +39,7 @@ Outcome parallel(const std::string& csv, uint64_t chunk_size, uint64_t sample_ro
                  size_t segment_bytes = 0) {
   common::ByteBuffer out;
   auto failure = convert::convert_csv_to_qarn_parallel(as_bytes(csv), chunk_size, sample_rows, threads,
-                                                        out, segment_bytes);
+                                                        out, {}, segment_bytes);
   return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
 }
 

@@ -21,10 +21,11 @@ struct PlainRecord {
   csv::RecordPosition position;
 };
 
-// One byte at a time, one situation at a time.
+// One byte at a time, one situation at a time, in any dialect.
 class PlainReader {
  public:
-  explicit PlainReader(const std::string& input) : input_(input) {
+  explicit PlainReader(const std::string& input, const csv::Dialect& dialect = {})
+      : input_(input), d_(dialect) {
     if (input_.rfind("\xEF\xBB\xBF", 0) == 0) offset_ = position_.byte = 3;
   }
 
@@ -33,6 +34,8 @@ class PlainReader {
     enum { RecordStart, FieldStart, Unquoted, Quoted, QuoteInQuoted, AfterCr } state =
         after_cr_ ? AfterCr : RecordStart;
     std::string field;
+    bool escaped = false;  // the byte before was an escape
+    const auto is = [](char c, uint8_t byte, bool used) { return used && static_cast<uint8_t>(c) == byte; };
     while (offset_ < input_.size()) {
       const char c = input_[offset_];
       const bool line_end = c == '\r' || c == '\n';
@@ -48,26 +51,39 @@ class PlainReader {
           consume();
           continue;
         }
+        if (is(c, d_.comment, d_.comments)) {  // a comment line, up to its line end
+          while (offset_ < input_.size() && input_[offset_] != '\r' && input_[offset_] != '\n') consume();
+          continue;
+        }
         state = FieldStart;
       }
       consume();
+      if (escaped) {
+        field += c;
+        escaped = false;
+        continue;
+      }
       switch (state) {
         case QuoteInQuoted:
-          if (c == '"') {  // a doubled quote
+          if (is(c, d_.quote, true)) {  // doubled: one quote of content, or content after the closing one
             field += c;
-            state = Quoted;
+            state = d_.doublequote ? Quoted : Unquoted;
             continue;
           }
           // Anything else after a closing quote is handled as in an unquoted field.
+          state = Unquoted;
           [[fallthrough]];
         case FieldStart:
-          if (c == '"') {
+          if (state == FieldStart && is(c, d_.quote, d_.quoting)) {
             state = Quoted;
             continue;
           }
           [[fallthrough]];
         case Unquoted:
-          if (c == ',') {
+          if (is(c, d_.escape, d_.escaping)) {
+            escaped = true;
+            state = Unquoted;
+          } else if (is(c, d_.delimiter, true)) {
             record.fields.push_back(std::move(field));
             field.clear();
             state = FieldStart;
@@ -79,8 +95,12 @@ class PlainReader {
           }
           continue;
         case Quoted:
-          if (c == '"') {
+          if (is(c, d_.quote, true)) {
             state = QuoteInQuoted;
+          } else if (is(c, d_.escape, d_.escaping)) {
+            escaped = true;
+          } else if (line_end && !d_.newlines_in_values) {
+            return finish(record, field, c);
           } else {
             field += c;
           }
@@ -90,6 +110,7 @@ class PlainReader {
       }
     }
     if (state == RecordStart || state == AfterCr) return std::nullopt;
+    if (escaped) field += static_cast<char>(d_.escape);  // an escape that ends the input is content
     return finish(record, field, 0);
   }
 
@@ -110,6 +131,7 @@ class PlainReader {
   }
 
   const std::string& input_;
+  csv::Dialect d_;
   size_t offset_ = 0;
   bool after_cr_ = false;
   bool ended_by_input_end_ = false;
@@ -134,9 +156,9 @@ struct Outcome {
   friend bool operator==(const Outcome&, const Outcome&) = default;
 };
 
-inline Outcome read_plainly(const std::string& input) {
+inline Outcome read_plainly(const std::string& input, const csv::Dialect& dialect = {}) {
   Outcome outcome;
-  PlainReader reader(input);
+  PlainReader reader(input, dialect);
   auto header = reader.next();
   if (header) {
     if (auto bad = invalid_field(header->fields)) {
@@ -157,12 +179,12 @@ inline Outcome read_plainly(const std::string& input) {
 }
 
 inline Outcome read_in_batches(const std::string& text, std::mt19937& random,
-                               csv::ScanBlocks scan = csv::best_block_scanner()) {
+                               csv::ScanBlocks scan = csv::best_block_scanner(), const csv::Dialect& dialect = {}) {
   Outcome outcome;
   // An allocation of exactly the input's size, so that reading past it is
   // caught by the address sanitizer.
   const std::vector<uint8_t> input(text.begin(), text.end());
-  csv::CsvReader reader(input, scan);
+  csv::CsvReader reader(input, csv::TableLayout{dialect}, scan);
   auto header = reader.read_header();
   if (!header.ok()) {
     outcome.error = "header " + csv::message(header.error());
@@ -203,9 +225,9 @@ struct Records {
   friend bool operator==(const Records&, const Records&) = default;
 };
 
-inline Records records_plainly(const std::string& input) {
+inline Records records_plainly(const std::string& input, const csv::Dialect& dialect = {}) {
   Records records;
-  PlainReader reader(input);
+  PlainReader reader(input, dialect);
   while (auto record = reader.next()) {
     records.fields.push_back(std::move(record->fields));
     records.starts.push_back(record->position.byte);
@@ -218,9 +240,9 @@ inline Records records_plainly(const std::string& input) {
 // given number of records.
 class RecordCollector {
  public:
-  RecordCollector(const std::vector<uint8_t>& input, uint8_t quote, Records& records, size_t start,
+  RecordCollector(const std::vector<uint8_t>& input, const csv::Dialect& dialect, Records& records, size_t start,
                   size_t stop_after)
-      : input_(&input), quote_(quote), records_(&records), start_(start), left_(stop_after) {}
+      : input_(&input), dialect_(dialect), records_(&records), start_(start), left_(stop_after) {}
 
   void field(size_t begin, size_t end) {
     fields_.emplace_back(input_->begin() + begin, input_->begin() + end);
@@ -230,7 +252,7 @@ class RecordCollector {
       std::string& text;
       void append(const uint8_t* data, size_t size) { text.append(data, data + size); }
     } out{fields_.emplace_back()};
-    csv::unescape_quoted(input_->data() + begin, end - begin, quote_, out);
+    csv::unescape_field(input_->data() + begin, end - begin, dialect_, out);
   }
   bool record_end(size_t end) {
     records_->fields.push_back(std::move(fields_));
@@ -242,7 +264,7 @@ class RecordCollector {
 
  private:
   const std::vector<uint8_t>* input_;
-  uint8_t quote_;
+  csv::Dialect dialect_;
   Records* records_;
   size_t start_;
   size_t left_;
@@ -262,7 +284,7 @@ inline Records tokenize_in_runs(const std::string& text, std::mt19937& random, c
   csv::Tokenizer tokenizer(input, start, scan, accelerations, dialect);
   while (!tokenizer.at_end()) {
     const size_t run_start = tokenizer.offset();
-    RecordCollector sink(input, dialect.quote, records, run_start, 1 + random() % 5);
+    RecordCollector sink(input, dialect, records, run_start, 1 + random() % 5);
     tokenizer.reset_non_ascii();
     tokenizer.run(sink);
     const bool consumed_non_ascii = std::any_of(input.begin() + static_cast<ptrdiff_t>(run_start),

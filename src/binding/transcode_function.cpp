@@ -1,0 +1,52 @@
+// transcode: text in a single-byte encoding as UTF-8, from the table that
+// the caller built from the encoding's codec, without the interpreter lock.
+#include "binding/buffer.hpp"
+#include "binding/failures.hpp"
+#include "binding/native_functions.hpp"
+#include "binding/native_state.hpp"
+#include "csv_input/transcode.hpp"
+
+namespace binding {
+
+namespace {
+
+// The table as 256 entries of 4 bytes: the UTF-8 size (0: undefined), then
+// up to 3 bytes of UTF-8. The bytes below 0x80 must stand for themselves.
+bool to_table(std::span<const uint8_t> bytes, csv::TranscodeTable& table) {
+  if (bytes.size() != 4 * table.size()) {
+    PyErr_SetString(PyExc_ValueError, "the transcoding table must hold 1024 bytes");
+    return false;
+  }
+  for (size_t byte = 0; byte < table.size(); ++byte) {
+    const uint8_t* entry = bytes.data() + 4 * byte;
+    const bool ascii_kept = byte >= 0x80 || (entry[0] == 1 && entry[1] == byte);
+    if (entry[0] > 3 || !ascii_kept) {
+      PyErr_Format(PyExc_ValueError, "bad transcoding table entry for byte 0x%02x", static_cast<unsigned>(byte));
+      return false;
+    }
+    table[byte] = csv::Utf8Bytes{entry[0], {entry[1], entry[2], entry[3]}};
+  }
+  return true;
+}
+
+}  // namespace
+
+PyObject* transcode(PyObject* module, PyObject* args) {
+  PyObject *source, *table_object;
+  if (!PyArg_ParseTuple(args, "OO:transcode", &source, &table_object)) return nullptr;
+  BufferView view, table_view;
+  if (!view.acquire(source) || !table_view.acquire(table_object)) return nullptr;
+  csv::TranscodeTable table;
+  if (!to_table(table_view.bytes(), table)) return nullptr;
+  const PanicPolicy policy = native_state(module).panics();
+  csv::TranscodedSize size;
+  if (!run_unlocked(policy, [&] { size = csv::transcoded_size(view.bytes(), table); })) return nullptr;
+  if (!size.defined) return PyLong_FromSize_t(size.undefined_at);
+  Ref out(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size.size)));
+  if (!out) return nullptr;
+  auto* target = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get()));
+  if (!run_unlocked(policy, [&] { csv::transcode(view.bytes(), table, target); })) return nullptr;
+  return out.release();
+}
+
+}  // namespace binding
