@@ -1,5 +1,6 @@
 // Drives the whole conversion with arbitrary bytes. The first two bytes pick
-// chunk_size (1 to 16) and sample_rows (0 to 15); the rest is the CSV.
+// chunk_size (1 to 16) and sample_rows (0 to 15), the next two the dialect
+// and the table layout; the rest is the CSV.
 // Besides not crashing, every run checks that the result is a well-formed
 // file or a stage-prefixed error, that another chunk_size gives the same
 // rows and types, and that a second call gives the same bytes.
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "convert/driver.hpp"
+#include "fuzz_options.hpp"
 #include "qarn_check.hpp"
 
 namespace {
@@ -20,9 +22,10 @@ struct Outcome {
   std::string message;
 };
 
-Outcome run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size, uint64_t sample_rows) {
+Outcome run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size, uint64_t sample_rows,
+                       const convert::ConvertOptions& options) {
   Outcome outcome{true, {}, {}};
-  if (auto failure = convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, outcome.out)) {
+  if (auto failure = convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, outcome.out, options)) {
     outcome.ok = false;
     outcome.message = failure->message;
   }
@@ -39,17 +42,18 @@ bool starts_with(const std::string& text, const char* prefix) { return text.rfin
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+  if (size < 4) return 0;
   const uint64_t chunk_size = 1 + data[0] % 16;
   const uint64_t sample_rows = data[1] % 16;
-  const std::span<const uint8_t> csv(data + 2, size - 2);
+  const convert::ConvertOptions options = fuzz::options_from_bytes(data[2], data[3]);
+  const std::span<const uint8_t> csv(data + 4, size - 4);
 
-  const Outcome first = run_conversion(csv, chunk_size, sample_rows);
-  const Outcome again = run_conversion(csv, chunk_size, sample_rows);
+  const Outcome first = run_conversion(csv, chunk_size, sample_rows, options);
+  const Outcome again = run_conversion(csv, chunk_size, sample_rows, options);
   if (first.ok != again.ok || first.message != again.message || first.out.view() != again.out.view()) {
     fail("a second call differs");
   }
-  const Outcome rechunked = run_conversion(csv, chunk_size == 1 ? 1000 : 1, sample_rows);
+  const Outcome rechunked = run_conversion(csv, chunk_size == 1 ? 1000 : 1, sample_rows, options);
   if (!first.ok) {
     if (!starts_with(first.message, "CSV header error: CSV parse error: record ") &&
         !starts_with(first.message, "CSV parse error: CSV parse error: record ")) {

@@ -1,8 +1,8 @@
 """Rebuilds fuzz/corpus/ from the inputs the Python tests convert.
 
 Runs the test suite with csv_to_qarn wrapped so that every CSV input (up to
-4 KiB) is recorded, prefixed with the two bytes the fuzz target reads as
-chunk_size and sample_rows. Usage: python fuzz/make_corpus.py
+4 KiB) is recorded, prefixed with the four bytes the fuzz target reads as
+chunk_size and sample_rows, then the comma dialect and a header row. Usage: python fuzz/make_corpus.py
 
 The committed corpus is that set reduced to the inputs that add coverage:
     build/fuzz/conversion_fuzzer -merge=1 NEW_DIR fuzz/corpus
@@ -32,7 +32,7 @@ class Recorder:
         def recording(csv_bytes, chunk_size=10000, sample_rows=1000):
             if isinstance(csv_bytes, bytes) and len(csv_bytes) <= MAX_INPUT:
                 try:
-                    selectors = bytes([(int(chunk_size) - 1) % 16, int(sample_rows) % 16])
+                    selectors = bytes([(int(chunk_size) - 1) % 16, int(sample_rows) % 16, 0, 0])
                 except (TypeError, ValueError, OverflowError):
                     selectors = b"\x00\x00"
                 entry = selectors + bytes(csv_bytes)

@@ -1,7 +1,8 @@
 // Checks the parallel conversion against the single-threaded one on
 // arbitrary bytes. The first three bytes pick chunk_size (1 to 16),
 // sample_rows (0 to 15) and how the input is cut into segments (1 to 64
-// bytes, so that nearly every line end is a cut); the rest is the CSV.
+// bytes, so that nearly every line end is a cut), the next two the dialect
+// and the table layout; the rest is the CSV.
 // Both must give the same bytes, or fail with the same message.
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "convert/driver.hpp"
 #include "convert/parallel_driver.hpp"
+#include "fuzz_options.hpp"
 
 namespace {
 
@@ -29,17 +31,18 @@ Outcome run(Convert convert) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 3) return 0;
+  if (size < 5) return 0;
   const uint64_t chunk_size = 1 + data[0] % 16;
   const uint64_t sample_rows = data[1] % 16;
   const size_t segment_bytes = 1 + data[2] % 64;
-  const std::span<const uint8_t> csv(data + 3, size - 3);
+  const convert::ConvertOptions options = fuzz::options_from_bytes(data[3], data[4]);
+  const std::span<const uint8_t> csv(data + 5, size - 5);
 
   const Outcome single = run([&](common::ByteBuffer& out) {
-    return convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, out);
+    return convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, out, options);
   });
   const Outcome parallel = run([&](common::ByteBuffer& out) {
-    return convert::convert_csv_to_qarn_parallel(csv, chunk_size, sample_rows, 3, out, {}, segment_bytes);
+    return convert::convert_csv_to_qarn_parallel(csv, chunk_size, sample_rows, 3, out, options, segment_bytes);
   });
   if (single.ok != parallel.ok || single.bytes != parallel.bytes) {
     std::fprintf(stderr, "the parallel conversion differs: %s\n",

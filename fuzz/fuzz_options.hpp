@@ -1,0 +1,44 @@
+// The reading options of a fuzz input, drawn from its leading bytes, so that
+// every dialect and table layout is fuzzed with the same targets.
+#pragma once
+
+#include <cstdint>
+
+#include "convert/driver.hpp"
+#include "csv_input/dialect.hpp"
+
+namespace fuzz {
+
+// Byte 0 is the comma dialect; other values give the other delimiters,
+// quotes (or none), an escape, comment lines, quotes that do not double and
+// line ends that quoted fields cannot hold, in every combination.
+inline csv::Dialect dialect_from_byte(uint8_t byte) {
+  static constexpr uint8_t kDelimiters[] = {',', ';', '\t', '|', ':', ' ', ',', ','};
+  static constexpr uint8_t kQuotes[] = {'"', '\'', 0, '"'};
+  csv::Dialect dialect;
+  dialect.delimiter = kDelimiters[byte & 7];
+  const uint8_t quote = kQuotes[(byte >> 3) & 3];
+  dialect.quoting = quote != 0;
+  if (quote != 0) dialect.quote = quote;
+  dialect.escaping = (byte >> 5) & 1;
+  dialect.comments = (byte >> 6) & 1;
+  if ((byte >> 7) & 1) {
+    // Both of the rarer quote rules at once, and each alone when quotes are `'`.
+    dialect.doublequote = quote == '\'';
+    dialect.newlines_in_values = quote != '\'';
+    if (quote == '"') dialect.doublequote = dialect.newlines_in_values = false;
+  }
+  return dialect;
+}
+
+// The dialect from `dialect_byte`; from `layout_byte`, a header row or
+// none (bit 0), and up to 3 lines skipped before the table (bits 1-2).
+inline convert::ConvertOptions options_from_bytes(uint8_t dialect_byte, uint8_t layout_byte) {
+  convert::ConvertOptions options;
+  options.layout.dialect = dialect_from_byte(dialect_byte);
+  options.layout.header = (layout_byte & 1) == 0;
+  options.layout.skip_rows = (layout_byte >> 1) & 3;
+  return options;
+}
+
+}  // namespace fuzz
