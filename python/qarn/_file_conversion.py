@@ -12,8 +12,10 @@ import sys
 import time
 from collections.abc import Buffer
 from dataclasses import dataclass
+from typing import Any
 
 from ._atomic import OutputExists, publish
+from ._input_hints import HEAD_BYTES, head_of, hint, refusal
 from ._messages import UNEXPECTED, internal_error_message, os_error_message
 from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from .summary import summarize
@@ -30,6 +32,7 @@ class ConversionJob:
     threads: int | None = None  # None: the library's default
     replace: bool = True  # False: an existing target is an error
     temporary: str | None = None  # chosen beforehand by whoever may have to remove it
+    options: tuple[tuple[str, Any], ...] = ()  # keyword arguments of qarn.convert: dialect, encoding, ...
 
 
 @dataclass(frozen=True)
@@ -48,6 +51,7 @@ class FileReport:
     seconds: float = 0.0
     error: str | None = None
     error_path: str | None = None
+    hint: str = ""  # what the input's first bytes suggest trying, after a CSV error
 
     @property
     def ok(self) -> bool:
@@ -58,15 +62,39 @@ class FileReport:
         return (self.input_bytes or 0) / self.seconds / 1e6 if self.seconds > 0 else 0.0
 
 
+class NotCsv(ValueError):
+    """An input that would convert, but into nonsense (see _input_hints)."""
+
+
+class CsvFailure(ValueError):
+    """The converter's error, with what the input's first bytes suggest."""
+
+    def __init__(self, message: str, hint: str) -> None:
+        super().__init__(message)
+        self.hint = hint
+
+
 def _convert(job: ConversionJob) -> tuple[bytes, int]:
     source: Buffer | str
     if job.source == STDIO:
         source = sys.stdin.buffer.read()
         size = len(source)
+        head = bytes(source[:HEAD_BYTES])
     else:
         size = os.stat(job.source).st_size
         source = job.source  # mapped by qarn.convert, not read into a copy
-    result = convert(source, None, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads)
+        head = head_of(job.source)
+    options = dict(job.options)
+    if (why := refusal(head, options)) is not None:
+        raise NotCsv(why)
+    try:
+        result = convert(
+            source, None, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads, **options
+        )
+    except ValueError as error:
+        if str(error).startswith(("CSV header error: ", "CSV parse error: ")):
+            raise CsvFailure(str(error), hint(head, options)) from None
+        raise
     if result is None:  # pragma: no cover - convert returns the bytes when given no target
         raise AssertionError("qarn.convert returned nothing")
     return result, size
@@ -117,7 +145,7 @@ def _run(job: ConversionJob) -> FileReport:
     except MemoryError:
         return report(error="out of memory", error_path=shown_source(job.source))
     except ValueError as error:
-        return report(error=str(error), error_path=shown_source(job.source))
+        return report(error=str(error), error_path=shown_source(job.source), hint=getattr(error, "hint", ""))
     try:
         _write(job, result)
     except OutputExists as error:

@@ -16,7 +16,8 @@ from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_
 from .._atomic import remove_temporary, temporary_name
 from ..convert import CHUNK_SIZE, SAMPLE_ROWS
 from . import render
-from .errors import FAILED, OK, failure_line, message_of, report_failure, say
+from . import dialect_options
+from .errors import FAILED, OK, csv_error_for_people, failure_line, message_of, report_failure, say
 from .options import positive, non_negative
 from .plan import Plan, UsageError, plan
 from .pool import WorkerPool
@@ -80,6 +81,7 @@ def register(commands: argparse._SubParsersAction) -> None:
     )
     parser.add_argument("--threads", type=positive, metavar="N", help="threads for the conversion of each file (for a single large one)")
     parser.add_argument("--no-clobber", action="store_true", help="never replace an existing output (that file fails)")
+    dialect_options.register(parser)
     parser.add_argument(
         "-q",
         "--quiet",
@@ -97,6 +99,7 @@ def _plan(args: argparse.Namespace) -> Plan:
         sample_rows=args.sample_rows,
         threads=args.threads,
         replace=not args.no_clobber,
+        options=tuple(dialect_options.convert_options(args).items()),
     )
     result = plan(args.inputs, template, output=args.output, out_dir=args.out_dir)
     if any(job.target == STDIO for job in result.jobs) and sys.stdout.isatty():
@@ -170,7 +173,8 @@ def _show(progress: Progress, report: FileReport, quiet: bool) -> None:
         if not quiet:
             progress.line(summary_line(report))
     else:
-        progress.line(failure_line(report.error_path or report.path, report.error or ""))
+        message = csv_error_for_people(report.error or "", report.hint)
+        progress.line(failure_line(report.error_path or report.path, message))
     progress.advance(report.input_bytes or 0)
 
 

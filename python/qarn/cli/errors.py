@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import re
 import signal
 import sys
 from collections.abc import Buffer
@@ -39,6 +40,29 @@ def failure_line(path: str, message: str) -> str:
 
 def report_failure(path: str, message: str) -> None:
     say(failure_line(path, message))
+
+
+# The converter's message for text it cannot read, which names the stage
+# twice and the field three times.
+_CSV_ERROR = re.compile(
+    r"CSV (?P<stage>header|parse) error: CSV parse error: record (?P<record>\d+) "
+    r"\(line (?P<line>\d+), field: (?P<field>\d+), byte: (?P<byte>\d+)\): (?P<detail>.*)",
+    re.DOTALL,
+)
+
+
+def csv_error_for_people(message: str, hint: str = "") -> str:
+    """A CSV error as one line that says each thing once, where it is first:
+    "record 3 (line 4, field 0, byte 125): not valid UTF-8; <hint>"."""
+    match = _CSV_ERROR.fullmatch(message)
+    if match is None:
+        return f"{message}; {hint}" if hint else message
+    detail = match["detail"]
+    if detail.startswith("invalid utf-8: "):
+        detail = "not valid UTF-8"
+    where = "the header row" if match["stage"] == "header" else f"record {match['record']}"
+    text = f"{where} (line {match['line']}, field {match['field']}, byte {match['byte']}): {detail}"
+    return f"{text}; {hint}" if hint else text
 
 
 # Failures of a file that a person can act on; the message says what.

@@ -1,0 +1,74 @@
+"""What the first bytes of an input tell about a file that is not CSV text
+as it was asked to be read: a compressed, binary or UTF-16 file. The file
+conversion of the command line refuses what would convert into nonsense and
+adds a hint to a failure, so that a person learns which option to give."""
+
+from __future__ import annotations
+
+from typing import Any
+
+HEAD_BYTES = 4096  # as much of an input as the guesses look at
+
+_QARN_START = b"N|\x01\x01\x00"  # a file header section
+_COMPRESSED = (
+    (b"\x1f\x8b", "gzip"),
+    (b"BZh", "bz2"),
+    (b"\xfd7zXZ\x00", "xz"),
+    (b"\x28\xb5\x2f\xfd", "zstd"),
+    (b"PK\x03\x04", "zip"),
+)
+_BYTE_ORDER_MARKS = (
+    (b"\x00\x00\xfe\xff", "utf-32"),
+    (b"\xff\xfe\x00\x00", "utf-32"),
+    (b"\xfe\xff", "utf-16"),
+    (b"\xff\xfe", "utf-16"),
+)
+_OTHER_FORMATS = ((b"PAR1", "a Parquet file"), (b"%PDF", "a PDF document"), (b"\xd0\xcf\x11\xe0", "an old Excel or Word file"))
+
+
+def head_of(source: str) -> bytes:
+    with open(source, "rb") as file:
+        return file.read(HEAD_BYTES)
+
+
+def _utf16_without_mark(head: bytes) -> str | None:
+    """"utf-16-le" or "utf-16-be" when most characters have a NUL byte on
+    the same side, as ASCII text in UTF-16 has."""
+    pairs = len(head) // 2
+    if pairs < 4 or b"\x00" not in head:
+        return None
+    even_nuls = head[0 : 2 * pairs : 2].count(0)
+    odd_nuls = head[1 : 2 * pairs : 2].count(0)
+    if odd_nuls >= 0.8 * pairs and even_nuls == 0:
+        return "utf-16-le"
+    if even_nuls >= 0.8 * pairs and odd_nuls == 0:
+        return "utf-16-be"
+    return None
+
+
+def refusal(head: bytes, options: dict[str, Any]) -> str | None:
+    """Why an input that would convert must not: it is a QARN file, or
+    UTF-16 text read as UTF-8 (it would become text full of NULs)."""
+    if head.startswith(_QARN_START):
+        return "looks like a QARN file already, not CSV (qarn inspect shows what it holds)"
+    if "encoding" not in options:
+        encoding = _utf16_without_mark(head)
+        if encoding is not None:
+            return f"looks like UTF-16 text without a byte-order mark: use --encoding {encoding}"
+    return None
+
+
+def hint(head: bytes, options: dict[str, Any]) -> str:
+    """What to try when the input could not be read as it was asked to be."""
+    for magic, kind in _COMPRESSED:
+        if head.startswith(magic) and options.get("compression", "infer") != kind:
+            return f"the file starts with the {kind} magic bytes: use --compression {kind}"
+    for mark, encoding in _BYTE_ORDER_MARKS:
+        if head.startswith(mark) and not str(options.get("encoding", "")).startswith(encoding):
+            return f"the file starts with a {encoding.upper()} byte-order mark: use --encoding {encoding}"
+    for magic, what in _OTHER_FORMATS:
+        if head.startswith(magic):
+            return f"looks like {what}, not CSV"
+    if "encoding" not in options:
+        return "if the file was written by a Windows program, try --encoding cp1252 (or latin-1)"
+    return ""

@@ -1,0 +1,89 @@
+"""The options of `qarn convert` that say how to read the CSV: its dialect,
+encoding, compression and header, as keyword arguments of `qarn.convert`."""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any
+
+from .options import non_negative
+
+# Names a shell makes easier to type than the characters themselves.
+DELIMITER_NAMES = {
+    "tab": "\t",
+    "\\t": "\t",
+    "comma": ",",
+    "semicolon": ";",
+    "pipe": "|",
+    "space": " ",
+    "colon": ":",
+}
+COMPRESSIONS = ("infer", "none", "gzip", "bz2", "xz", "zstd", "zip")
+
+
+def _delimiter(text: str) -> str:
+    return DELIMITER_NAMES.get(text.lower(), text)
+
+
+NO_QUOTING = ""  # what --quotechar none stands for until it becomes None
+
+
+def _quotechar(text: str) -> str:
+    return NO_QUOTING if text.lower() == "none" else text
+
+
+def _column_names(text: str) -> list[str]:
+    return text.split(",")
+
+
+def register(parser: argparse.ArgumentParser) -> None:
+    group = parser.add_argument_group("reading the CSV (default: comma-separated UTF-8 with a header row)")
+    group.add_argument(
+        "--delimiter",
+        type=_delimiter,
+        metavar="CHAR",
+        help="the field separator: one character, or tab, comma, semicolon, pipe, space, colon",
+    )
+    group.add_argument("--quotechar", type=_quotechar, metavar="CHAR", help="the quote character, or 'none' (default \")")
+    group.add_argument("--escapechar", metavar="CHAR", help="a character that makes the next one literal, as in \\\"")
+    group.add_argument(
+        "--no-doublequote", dest="doublequote", action="store_false", default=None, help="a doubled quote is not a quote"
+    )
+    group.add_argument(
+        "--no-newlines-in-values",
+        dest="newlines_in_values",
+        action="store_false",
+        default=None,
+        help="a line end inside quotes ends the record, so that a stray quote spoils only its own line",
+    )
+    group.add_argument("--encoding", metavar="NAME", help="the text encoding: utf-8 (default), cp1252, latin-1, utf-16, ...")
+    group.add_argument("--no-header", dest="header", action="store_false", default=None, help="the first line is data; columns are named column_1, column_2, ...")
+    group.add_argument("--column-names", type=_column_names, metavar="A,B,...", help="the column names to use (instead of the header row's)")
+    group.add_argument("--skip-rows", type=non_negative, metavar="N", help="lines to skip before the header (titles, notes)")
+    group.add_argument("--comment", metavar="CHAR", help="lines starting with this character are skipped")
+    group.add_argument(
+        "--compression", choices=COMPRESSIONS, metavar="KIND", help=f"one of {', '.join(COMPRESSIONS)} (default infer: from the name or the first bytes)"
+    )
+
+
+def convert_options(args: argparse.Namespace) -> dict[str, Any]:
+    """The keyword arguments of `qarn.convert` that the command line gave."""
+    names = (
+        "delimiter",
+        "quotechar",
+        "escapechar",
+        "doublequote",
+        "newlines_in_values",
+        "encoding",
+        "header",
+        "column_names",
+        "skip_rows",
+        "comment",
+        "compression",
+    )
+    options = {name: getattr(args, name) for name in names if getattr(args, name) is not None}
+    if options.get("quotechar") == NO_QUOTING:
+        options["quotechar"] = None
+    if options.get("compression") == "none":
+        options["compression"] = None
+    return options
