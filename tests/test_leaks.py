@@ -3,6 +3,7 @@ times: the heap and the reference counts of the arguments must not grow."""
 
 import ctypes
 import ctypes.util
+import functools
 import gc
 import sys
 
@@ -137,6 +138,10 @@ NATIVE_PATHS = {
     "to_csv": (_native.to_csv, (NAMES, COLUMNS, 300)),
     "to_csv too many rows": (_native.to_csv, (NAMES, COLUMNS, 301)),
     "to_csv bad column": (_native.to_csv, (NAMES, [COLUMNS[0][:3]], 3)),
+    "to_csv dialect": (functools.partial(_native.to_csv, delimiter=".", quotechar=None, escapechar="\\"),
+                       (NAMES, COLUMNS, 300)),
+    "to_csv cannot write": (functools.partial(_native.to_csv, delimiter="x", quotechar=None), (NAMES, COLUMNS, 300)),
+    "to_csv bad option": (functools.partial(_native.to_csv, lineterminator="\n\n"), (NAMES, COLUMNS, 300)),
     "elements": (_native.elements, (OFFSETS, TEXT, WIDTH, True)),
     "elements as bytes": (_native.elements, (OFFSETS, TEXT, WIDTH, False)),
     "elements out of order": (_native.elements, (OFFSETS, TEXT_BYTES[:10], WIDTH, True)),

@@ -18,7 +18,19 @@ ValuesTuple = tuple[int, Buffer | None, Buffer | None, Buffer | None, int]
 def read(source: _Buffer, selected: _Buffer | None = None) -> dict[str, Any]: ...
 def read_head(source: _Buffer, /) -> dict[str, Any]: ...
 def validate(source: _Buffer, /) -> None: ...
-def to_csv(names: list[str], columns: list[tuple[int, Any, Any, Any, int, Any]], rows: int, /) -> Buffer: ...
+def to_csv(
+    names: list[str],
+    columns: list[tuple[int, Any, Any, Any, int, Any]],
+    rows: int,
+    /,
+    *,
+    delimiter: str = ",",
+    quotechar: str | None = '"',
+    escapechar: str | None = None,
+    doublequote: bool = True,
+    lineterminator: str = "\n",
+    header: bool = True,
+) -> Buffer: ...
 def elements(offsets: _Buffer, data: _Buffer, width: int, as_text: bool, /) -> list[Any]: ...
 
 class SliceReader:

@@ -13,6 +13,7 @@ import numpy as np
 from . import _native
 from ._atomic import write_target
 from ._columns import ColumnIndex
+from ._csv_encoding import encode, other_encoding
 from ._text import plural
 from .types import FIXED_DTYPES, VARIABLE, type_name
 
@@ -233,11 +234,44 @@ class Table:
             )
         return columns
 
-    def to_csv(self, target: str | os.PathLike[str] | BinaryIO | None = None) -> bytes | None:
-        """The table as CSV that converts back to the same file: the bytes,
-        or written to `target` (a path, replaced only once complete, or a
-        binary file object) and None."""
-        text = _native.to_csv(self.column_names, self._csv_columns(), self.num_rows)
+    def to_csv(
+        self,
+        target: str | os.PathLike[str] | BinaryIO | None = None,
+        *,
+        delimiter: str = ",",
+        quotechar: str | None = '"',
+        escapechar: str | None = None,
+        doublequote: bool = True,
+        lineterminator: str = "\n",
+        encoding: str = "utf-8",
+        header: bool = True,
+    ) -> bytes | None:
+        """The table as CSV: the bytes, or written to `target` (a path,
+        replaced only once complete, or a binary file object) and None.
+
+        By default the text converts back to the same file. The options
+        name the dialect as Python's `csv` module does: a field is quoted
+        (`quotechar`, None for none), or its special characters escaped
+        (`escapechar`), only where it would not read back as it is; quotes
+        inside are doubled, or escaped when `doublequote` is False.
+        `lineterminator` is "\\n", "\\r\\n" or "\\r"; `header` False leaves
+        out the names. A field the dialect cannot write so that it reads
+        back raises ValueError naming the cell, as does a character
+        `encoding` cannot encode."""
+        other = other_encoding(encoding)
+        text = _native.to_csv(
+            self.column_names,
+            self._csv_columns(),
+            self.num_rows,
+            delimiter=delimiter,
+            quotechar=quotechar,
+            escapechar=escapechar,
+            doublequote=doublequote,
+            lineterminator=lineterminator,
+            header=header,
+        )
+        if other is not None:
+            text = encode(text, other, self, header)
         if target is None:
             return bytes(text)
         write_target(target, text)

@@ -1,12 +1,16 @@
 // to_csv and elements: decoded columns handed back from Python, written as
-// CSV or turned into Python strings and bytes.
+// CSV in the dialect asked for, or turned into Python strings and bytes.
 #include <deque>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "binding/buffer.hpp"
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
+#include "csv_input/dialect.hpp"
+#include "csv_output/csv_writer.hpp"
 #include "csv_output/table_to_csv.hpp"
 #include "qarn/array_reader.hpp"
 
@@ -84,14 +88,98 @@ bool parse_csv_column(PyObject* item, uint64_t rows, std::deque<BufferView>& vie
   return true;
 }
 
+// A dialect option of one ASCII character: its byte, or nothing for None
+// where `may_be_none`; left as it is when absent (null). TypeError or
+// ValueError naming the option otherwise.
+bool dialect_byte(PyObject* value, const char* option, bool may_be_none, std::optional<uint8_t>& byte) {
+  if (value == nullptr) return true;
+  if (value == Py_None && may_be_none) {
+    byte.reset();
+    return true;
+  }
+  if (!PyUnicode_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a string%s, not %.100s", option, may_be_none ? " or None" : "",
+                 Py_TYPE(value)->tp_name);
+    return false;
+  }
+  if (PyUnicode_GET_LENGTH(value) != 1 || PyUnicode_READ_CHAR(value, 0) >= 0x80) {
+    PyErr_Format(PyExc_ValueError, "%s must be a single ASCII character, not %R", option, value);
+    return false;
+  }
+  byte = static_cast<uint8_t>(PyUnicode_READ_CHAR(value, 0));
+  return true;
+}
+
+// A True or False option, left as it is when absent (null).
+bool flag(PyObject* value, const char* option, bool& result) {
+  if (value == nullptr) return true;
+  if (!PyBool_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "%s must be True or False, not %.100s", option, Py_TYPE(value)->tp_name);
+    return false;
+  }
+  result = value == Py_True;
+  return true;
+}
+
+bool line_end_option(PyObject* value, std::string_view& line_end) {
+  if (value == nullptr) return true;
+  if (!PyUnicode_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "lineterminator must be a string, not %.100s", Py_TYPE(value)->tp_name);
+    return false;
+  }
+  for (const std::string_view known : {"\n", "\r\n", "\r"}) {
+    if (PyUnicode_CompareWithASCIIString(value, known.data()) == 0) {
+      line_end = known;  // a literal, which outlives the layout
+      return true;
+    }
+  }
+  PyErr_Format(PyExc_ValueError, "lineterminator must be '\\n', '\\r\\n' or '\\r', not %R", value);
+  return false;
+}
+
+// The layout to_csv's keyword options ask for (each null when absent);
+// false with a Python error set.
+bool parse_layout(PyObject* delimiter, PyObject* quotechar, PyObject* escapechar, PyObject* doublequote,
+                  PyObject* lineterminator, PyObject* header, csv_output::CsvLayout& layout) {
+  csv::Dialect& dialect = layout.dialect;
+  std::optional<uint8_t> delimiter_byte = dialect.delimiter, quote_byte = dialect.quote, escape_byte;
+  if (!dialect_byte(delimiter, "delimiter", false, delimiter_byte) ||
+      !dialect_byte(quotechar, "quotechar", true, quote_byte) ||
+      !dialect_byte(escapechar, "escapechar", true, escape_byte) ||
+      !flag(doublequote, "doublequote", dialect.doublequote) || !line_end_option(lineterminator, layout.line_end) ||
+      !flag(header, "header", layout.header)) {
+    return false;
+  }
+  dialect.delimiter = *delimiter_byte;
+  dialect.quoting = quote_byte.has_value();
+  if (quote_byte) dialect.quote = *quote_byte;
+  dialect.escaping = escape_byte.has_value();
+  if (escape_byte) dialect.escape = *escape_byte;
+  if (const auto problem = csv::dialect_problem(dialect)) {
+    PyErr_SetString(PyExc_ValueError, problem->c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-PyObject* to_csv(PyObject* module, PyObject* args) {
+PyObject* to_csv(PyObject* module, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"", "", "", "delimiter", "quotechar", "escapechar", "doublequote",
+                                   "lineterminator", "header", nullptr};
   PyObject* names_object = nullptr;
   PyObject* columns_object = nullptr;
   unsigned long long rows = 0;
-  if (!PyArg_ParseTuple(args, "O!O!K:to_csv", &PyList_Type, &names_object, &PyList_Type,
-                        &columns_object, &rows)) {
+  PyObject *delimiter = nullptr, *quotechar = nullptr, *escapechar = nullptr, *doublequote = nullptr,
+           *lineterminator = nullptr, *header = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!K|$OOOOOO:to_csv", const_cast<char**>(keywords),
+                                   &PyList_Type, &names_object, &PyList_Type, &columns_object, &rows,
+                                   &delimiter, &quotechar, &escapechar, &doublequote, &lineterminator,
+                                   &header)) {
+    return nullptr;
+  }
+  csv_output::CsvLayout layout;
+  if (!parse_layout(delimiter, quotechar, escapechar, doublequote, lineterminator, header, layout)) {
     return nullptr;
   }
   const Py_ssize_t count = PyList_GET_SIZE(names_object);
@@ -120,7 +208,13 @@ PyObject* to_csv(PyObject* module, PyObject* args) {
       }
     }
     common::ByteBuffer out;
-    if (!run_unlocked(state.panics(), [&] { csv_output::table_to_csv(names, columns, rows, out); })) {
+    std::optional<std::string> problem;
+    if (!run_unlocked(state.panics(),
+                      [&] { problem = csv_output::table_to_csv(names, columns, rows, out, layout); })) {
+      return nullptr;
+    }
+    if (problem) {
+      PyErr_SetString(PyExc_ValueError, problem->c_str());
       return nullptr;
     }
     return new_buffer(state.buffer_type, std::move(out));

@@ -18,7 +18,7 @@ PyObject* summarize(PyObject* module, PyObject* source);
 PyObject* validate(PyObject* module, PyObject* source);
 
 // Decoded columns back to CSV, and strings to Python objects (csv_functions.cpp).
-PyObject* to_csv(PyObject* module, PyObject* args);
+PyObject* to_csv(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* elements(PyObject* module, PyObject* args);
 
 // CSV to QARN on several threads (convert_function.cpp).

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <string>
 #include <string_view>
 
 #include "common/load.hpp"
@@ -46,6 +47,13 @@ class CellWriter {
   CellWriter(csv_output::CsvWriter& writer, common::ByteBuffer& scratch)
       : writer_(writer), scratch_(scratch) {}
 
+  // A cell that is the first field of the input.
+  void write_first(const CsvColumn& column, uint64_t row) {
+    const bool valid = column.invalid == nullptr || column.invalid[row] == 0;
+    if (column.type == TypeId::String && valid) return writer_.first_field(element(column, row));
+    write(column, row);  // numbers and hexadecimal never start with a byte-order mark
+  }
+
   void write(const CsvColumn& column, uint64_t row) {
     if (column.invalid != nullptr && column.invalid[row] != 0) {
       writer_.field({});
@@ -86,23 +94,89 @@ class CellWriter {
   char buffer_[64];
 };
 
+std::string_view reason(FieldProblem problem) {
+  switch (problem) {
+    case FieldProblem::None: break;
+    case FieldProblem::NeedsEscape:
+      return "it holds the delimiter, CR or LF, which needs a quotechar or an escapechar";
+    case FieldProblem::QuoteNeedsEscape:
+      return "it holds the quotechar, which needs doublequote or an escapechar";
+    case FieldProblem::BlankLine:
+      return "it is empty and alone in its record, a blank line unless quoted, and there is no quotechar";
+    case FieldProblem::ByteOrderMark:
+      return "it starts the text with U+FEFF, read as a byte-order mark unless quoted or escaped, "
+             "and there is neither a quotechar nor an escapechar";
+  }
+  return "it cannot be written";
+}
+
+// Writes one record's fields again, `write_field(writer, c)` for each, into
+// a writer of its own: the position of the first that fails.
+template <class WriteField>
+size_t failing_column(size_t count, const CsvLayout& layout, WriteField write_field) {
+  common::ByteBuffer scratch;
+  CsvWriter probe(scratch, count, layout.dialect, layout.line_end);
+  for (size_t c = 0; c < count; ++c) {
+    write_field(probe, c);
+    if (probe.problem() != FieldProblem::None) return c;
+  }
+  return 0;
+}
+
+std::string cell_problem(std::string_view what, size_t column, std::string_view name, FieldProblem problem) {
+  std::string message = "cannot write ";
+  message.append(what).append(" of column ").append(std::to_string(column)).append(" ('");
+  message.append(name).append("'): ").append(reason(problem));
+  return message;
+}
+
 }  // namespace
 
-void table_to_csv(std::span<const std::string_view> names, std::span<const CsvColumn> columns,
-                  uint64_t rows, common::ByteBuffer& out) {
+std::optional<std::string> table_to_csv(std::span<const std::string_view> names,
+                                        std::span<const CsvColumn> columns, uint64_t rows,
+                                        common::ByteBuffer& out, const CsvLayout& layout) {
   // With no columns there is no header row either: the empty input.
-  if (names.empty()) return;
-  csv_output::CsvWriter writer(out, names.size());
-  writer.first_field(names[0]);
-  for (size_t c = 1; c < names.size(); ++c) writer.field(names[c]);
-  writer.end_record();
+  if (names.empty()) return std::nullopt;
+  CsvWriter writer(out, names.size(), layout.dialect, layout.line_end);
+  if (layout.header) {
+    writer.first_field(names[0]);
+    for (size_t c = 1; c < names.size(); ++c) writer.field(names[c]);
+    writer.end_record();
+    if (writer.problem() != FieldProblem::None) [[unlikely]] {
+      const size_t column = failing_column(names.size(), layout, [&](CsvWriter& probe, size_t c) {
+        c == 0 ? probe.first_field(names[c]) : probe.field(names[c]);
+      });
+      return cell_problem("the name", column, names[column], writer.problem());
+    }
+  }
+
+  // Where a row failed: which of its cells, written again one by one.
+  const auto row_problem = [&](uint64_t row, bool input_start) {
+    const size_t column = failing_column(columns.size(), layout, [&](CsvWriter& probe, size_t c) {
+      common::ByteBuffer probe_scratch;
+      CellWriter probe_cells(probe, probe_scratch);
+      input_start && c == 0 ? probe_cells.write_first(columns[c], row) : probe_cells.write(columns[c], row);
+    });
+    return cell_problem("row " + std::to_string(row), column, names[column], writer.problem());
+  };
 
   common::ByteBuffer scratch;
   CellWriter cells(writer, scratch);
-  for (uint64_t row = 0; row < rows; ++row) {
+  uint64_t row = 0;
+  if (!layout.header && rows > 0) {
+    // Without the header row, the first row's first cell starts the input.
+    cells.write_first(columns[0], 0);
+    for (size_t c = 1; c < columns.size(); ++c) cells.write(columns[c], 0);
+    writer.end_record();
+    if (writer.problem() != FieldProblem::None) [[unlikely]] return row_problem(0, true);
+    row = 1;
+  }
+  for (; row < rows; ++row) {
     for (const CsvColumn& column : columns) cells.write(column, row);
     writer.end_record();
+    if (writer.problem() != FieldProblem::None) [[unlikely]] return row_problem(row, false);
   }
+  return std::nullopt;
 }
 
 }  // namespace csv_output
