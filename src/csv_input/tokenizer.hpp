@@ -185,22 +185,28 @@ class Tokenizer {
   [[gnu::always_inline]] inline bool step(Sink& sink, Cursor& cursor, Event event, size_t at);
   template <class Sink>
   [[gnu::always_inline]] inline bool end_field(Sink& sink, Cursor& cursor, Event event, size_t at);
-  template <class Sink>
+  template <bool kExtended, class Sink>
   [[gnu::noinline]] BlockRead read_events(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                           uint64_t in_range, size_t block);
+
+  template <class Sink>
+  BlockRead read_events_of(Sink& sink, Cursor& cursor, const BlockMasks& masks, uint64_t in_range, size_t block) {
+    return extended_ ? read_events<true>(sink, cursor, masks, in_range, block)
+                     : read_events<false>(sink, cursor, masks, in_range, block);
+  }
 
   // The accelerations, over `count` whole blocks from `block` for as long as
   // one of them takes each. Most of the input of most files goes through
   // here. It works on copies of the sink and the cursor that no call outside
   // it can reach, so that the compiler keeps them in registers while fields
   // are stored, and hands them back when it stops.
-  template <class Sink>
+  template <bool kExtended, class Sink>
   [[gnu::noinline]] AcceleratedRun read_accelerated(Sink& sink, Cursor& cursor, const BlockMasks* masks,
                                                     size_t count, size_t block);
-  template <class Sink>
+  template <bool kExtended, class Sink>
   [[gnu::always_inline]] inline BlockRead read_quote_free(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                                           size_t block);
-  template <class Sink>
+  template <bool kExtended, class Sink>
   [[gnu::always_inline]] inline BlockRead read_well_quoted(Sink& sink, Cursor& cursor,
                                                            const BlockMasks& masks, size_t block);
   template <class Sink, class FieldBefore>
@@ -261,6 +267,9 @@ class Tokenizer {
   ScanBlocks scan_blocks_;
   Accelerations accelerations_;
   Dialect dialect_;
+  // Whether the dialect has rules beyond those of the comma dialect, which
+  // the default reading is compiled without.
+  bool extended_ = dialect_.escaping || dialect_.comments || !dialect_.doublequote || !dialect_.newlines_in_values;
   uint64_t non_ascii_ = 0;
   bool ended_by_input_end_ = false;
   size_t last_record_start_ = 0;
@@ -276,12 +285,14 @@ Sink Tokenizer::run_with(Sink sink) {
     scan_blocks_(dialect_, data_ + block, count, masks);
     for (size_t i = 0; i < count; ++i) {
       if (accelerations_ == Accelerations::On) {
-        const AcceleratedRun run = read_accelerated(sink, cursor, masks + i, count - i, block + 64 * i);
+        const AcceleratedRun run = extended_
+                                       ? read_accelerated<true>(sink, cursor, masks + i, count - i, block + 64 * i)
+                                       : read_accelerated<false>(sink, cursor, masks + i, count - i, block + 64 * i);
         if (run.stopped) return sink;
         i += run.blocks;
         if (i == count) break;
       }
-      if (read_events(sink, cursor, masks[i], ~uint64_t{0}, block + 64 * i) == BlockRead::Stopped) {
+      if (read_events_of(sink, cursor, masks[i], ~uint64_t{0}, block + 64 * i) == BlockRead::Stopped) {
         return sink;
       }
     }
@@ -293,7 +304,7 @@ Sink Tokenizer::run_with(Sink sink) {
     std::memcpy(tail, data_ + block, size_ - block);
     scan_blocks_(dialect_, tail, 1, masks);
     const uint64_t in_range = (uint64_t{1} << (size_ - block)) - 1;
-    if (read_events(sink, cursor, masks[0], in_range, block) == BlockRead::Stopped) return sink;
+    if (read_events_of(sink, cursor, masks[0], in_range, block) == BlockRead::Stopped) return sink;
   }
   offset_ = size_;
   (void)step(sink, cursor, Event::InputEnd, size_);
@@ -402,13 +413,14 @@ bool Tokenizer::end_field(Sink& sink, Cursor& cursor, Event event, size_t at) {
   return end_record(sink, cursor, at);
 }
 
-template <class Sink>
+template <bool kExtended, class Sink>
 Tokenizer::BlockRead Tokenizer::read_events(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                             uint64_t in_range, size_t block) {
-  const uint64_t all = masks.delimiter | masks.quote | masks.line_end | masks.escape | masks.comment;
+  uint64_t all = masks.delimiter | masks.quote | masks.line_end;
+  if constexpr (kExtended) all |= masks.escape | masks.comment;
   for (uint64_t specials = all & in_range; specials != 0; specials &= specials - 1) {
     const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
-    if (block + bit == cursor.literal_at) continue;  // made content by an escape
+    if (kExtended && block + bit == cursor.literal_at) continue;  // made content by an escape
     const Event event = (masks.quote >> bit) & 1       ? Event::Quote
                         : (masks.delimiter >> bit) & 1 ? Event::Delimiter
                         : (masks.line_end >> bit) & 1  ? Event::LineEnd
@@ -420,11 +432,11 @@ Tokenizer::BlockRead Tokenizer::read_events(Sink& sink, Cursor& cursor, const Bl
   return BlockRead::Done;
 }
 
-template <class Sink>
+template <bool kExtended, class Sink>
 Tokenizer::AcceleratedRun Tokenizer::read_accelerated(Sink& sink, Cursor& cursor, const BlockMasks* masks,
                                                       size_t count, size_t block) {
   // A field with an escape and a comment line are read by the machine to their ends.
-  if (escaped(cursor) || cursor.state == State::CommentLine) return {0, false};
+  if (kExtended && (escaped(cursor) || cursor.state == State::CommentLine)) return {0, false};
   Sink local_sink = std::move(sink);
   Cursor local_cursor = cursor;
   uint64_t non_ascii = 0;  // of the blocks read whole
@@ -432,11 +444,11 @@ Tokenizer::AcceleratedRun Tokenizer::read_accelerated(Sink& sink, Cursor& cursor
   BlockRead last = BlockRead::Done;
   for (; read < count; ++read, block += 64) {
     const BlockMasks& m = masks[read];
-    if (m.escape != 0) break;
+    if (kExtended && m.escape != 0) break;
     if (m.quote == 0 && outside_quotes(local_cursor.state)) {
-      last = read_quote_free(local_sink, local_cursor, m, block);
+      last = read_quote_free<kExtended>(local_sink, local_cursor, m, block);
     } else {
-      last = read_well_quoted(local_sink, local_cursor, m, block);
+      last = read_well_quoted<kExtended>(local_sink, local_cursor, m, block);
     }
     if (last != BlockRead::Done) break;
     non_ascii |= m.high;
@@ -451,10 +463,10 @@ Tokenizer::AcceleratedRun Tokenizer::read_accelerated(Sink& sink, Cursor& cursor
 // delimiter and line end ends a field (or is a blank line) as in the
 // machine's RecordStart, FieldStart and Unquoted cases. Most of the input
 // of most files goes through here.
-template <class Sink>
+template <bool kExtended, class Sink>
 Tokenizer::BlockRead Tokenizer::read_quote_free(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                                 size_t block) {
-  if (opens_comment(cursor, masks, masks.line_end, block)) return BlockRead::HandedOver;
+  if (kExtended && opens_comment(cursor, masks, masks.line_end, block)) return BlockRead::HandedOver;
   const auto field_before = [&](size_t at, unsigned) __attribute__((always_inline)) {
     sink.field(cursor.field_begin, at);
   };
@@ -467,7 +479,7 @@ Tokenizer::BlockRead Tokenizer::read_quote_free(Sink& sink, Cursor& cursor, cons
 // before the block carries its state in from the cursor, and one still open
 // at the block's end leaves it there, as the machine would. Any other block
 // is handed over untouched.
-template <class Sink>
+template <bool kExtended, class Sink>
 Tokenizer::BlockRead Tokenizer::read_well_quoted(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                                  size_t block) {
   const State entry = cursor.state;
@@ -477,9 +489,9 @@ Tokenizer::BlockRead Tokenizer::read_well_quoted(Sink& sink, Cursor& cursor, con
   const QuotedBlock quotes = read_quotes(masks, outside_quotes(entry) && cursor.field_begin == block,
                                          entry == State::Quoted, entry == State::QuoteInQuoted);
   if (!quotes.well_formed) return BlockRead::HandedOver;
-  if ((!dialect_.doublequote && quotes.doubled != 0) ||
-      (!dialect_.newlines_in_values && (quotes.inside & masks.line_end) != 0) ||
-      opens_comment(cursor, masks, quotes.separators & masks.line_end, block)) {
+  if (kExtended && ((!dialect_.doublequote && quotes.doubled != 0) ||
+                    (!dialect_.newlines_in_values && (quotes.inside & masks.line_end) != 0) ||
+                    opens_comment(cursor, masks, quotes.separators & masks.line_end, block))) {
     return BlockRead::HandedOver;
   }
   // A field is quoted when its first byte is a quote: in the block, or as
@@ -550,10 +562,10 @@ Tokenizer::BlockRead Tokenizer::read_separators(Sink& sink, Cursor& cursor, cons
 // and bytes after the closing quote are kept as they are. `out` receives the
 // content.
 template <class Output>
-void unescape_quoted(const uint8_t* raw, size_t size, const Dialect& dialect, Output& out) {
+void unescape_quoted(const uint8_t* raw, size_t size, uint8_t quote_byte, bool doublequote, Output& out) {
   size_t i = 1;  // past the opening quote
   while (i < size) {
-    const void* found = std::memchr(raw + i, dialect.quote, size - i);
+    const void* found = std::memchr(raw + i, quote_byte, size - i);
     if (found == nullptr) {  // still open at the end of the input
       out.append(raw + i, size - i);
       return;
@@ -561,7 +573,7 @@ void unescape_quoted(const uint8_t* raw, size_t size, const Dialect& dialect, Ou
     const size_t quote = static_cast<size_t>(static_cast<const uint8_t*>(found) - raw);
     out.append(raw + i, quote - i);
     if (quote + 1 == size) return;  // the closing quote ends the field
-    if (dialect.doublequote && raw[quote + 1] == dialect.quote) {
+    if (doublequote && raw[quote + 1] == quote_byte) {
       out.append(raw + quote, 1);  // a doubled quote
       i = quote + 2;
       continue;
@@ -610,7 +622,7 @@ void unescape_field(const uint8_t* raw, size_t size, const Dialect& dialect, Out
   if (dialect.escaping) {
     unescape_escaped(raw, size, dialect, out);
   } else {
-    unescape_quoted(raw, size, dialect, out);
+    unescape_quoted(raw, size, dialect.quote, dialect.doublequote, out);
   }
 }
 
