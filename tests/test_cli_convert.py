@@ -28,10 +28,18 @@ SUMMARY = re.compile(
 )
 
 
+WINDOWS_HINT = "; if the file was written by a Windows program, try --encoding cp1252 (or latin-1)"
+
+
 def parse_error(data: bytes) -> str:
+    """The command's words for the converter's error on `data`."""
     with pytest.raises(ValueError) as info:
         _qarn.csv_to_qarn(data)
-    return str(info.value)
+    message = str(info.value)
+    assert message.startswith("CSV parse error: CSV parse error: record ")
+    record, rest = message.removeprefix("CSV parse error: CSV parse error: record ").split(" ", 1)
+    position = rest.split("): ", 1)[0].replace("field: ", "field ").replace("byte: ", "byte ")
+    return f"record {record} {position}): not valid UTF-8{WINDOWS_HINT}"
 
 
 def test_each_input_becomes_a_qarn_file_beside_it(tmp_path):
