@@ -61,8 +61,11 @@ def child_env(engine: str) -> dict:
     return env
 
 
-def run_child(engine: str, path: Path, runs: int, timeout: float) -> dict:
+def run_child(engine: str, path: Path, runs: int, timeout: float,
+              options: dict | None = None) -> dict:
     cmd = [sys.executable, str(HERE / "engines.py"), engine, str(path), str(runs)]
+    if options:
+        cmd.append(json.dumps(options))
     try:
         p = subprocess.run(cmd, capture_output=True, text=True,
                            env=child_env(engine), timeout=timeout)
@@ -134,33 +137,51 @@ def machine_info() -> dict:
             "cpus": os.cpu_count(), "cpu_model": cpu}
 
 
-def main() -> int:
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def add_common_arguments(ap: argparse.ArgumentParser, engines, runs: int) -> None:
+    """The arguments run.py and dialects.py share."""
     ap.add_argument("--size", default="100MB", help="CSV size per data set")
-    ap.add_argument("--runs", type=int, default=5, help="timed runs (median)")
+    ap.add_argument("--runs", type=int, default=runs, help="timed runs (median)")
     ap.add_argument("--datasets", default=",".join(datasets.GENERATORS))
-    ap.add_argument("--engines", default=",".join(ENGINES))
+    ap.add_argument("--engines", default=",".join(engines))
     ap.add_argument("--seed", type=int, default=1)
-    ap.add_argument("--ref", default="qarn", help="engine the ratios are to")
     ap.add_argument("--timeout", type=float, default=3600,
                     help="seconds allowed per engine and data set")
     ap.add_argument("--smoke", action="store_true",
                     help=f"{SMOKE_SIZE} inputs, 1 run, installed engines only")
-    args = ap.parse_args()
 
+
+def parse_common(ap: argparse.ArgumentParser, engines):
+    """Parses and checks the arguments: (args, data sets, engines, size)."""
+    args = ap.parse_args()
     if args.smoke:
         args.size, args.runs = SMOKE_SIZE, 1
     names = [n for n in args.datasets.split(",") if n]
-    engines = [e for e in args.engines.split(",") if e]
+    chosen = [e for e in args.engines.split(",") if e]
     for n in names:
         if n not in datasets.GENERATORS:
             ap.error(f"unknown data set {n!r}")
-    for e in engines:
-        if e not in ENGINES:
-            ap.error(f"unknown engine {e!r}; known: {', '.join(ENGINES)}")
+    for e in chosen:
+        if e not in engines:
+            ap.error(f"unknown engine {e!r}; known: {', '.join(engines)}")
     if args.runs < 1:
         ap.error("--runs must be at least 1")
-    size = datasets.parse_size(args.size)
+    return args, names, chosen, datasets.parse_size(args.size)
+
+
+def write_report(report: dict, prefix: str, args) -> Path:
+    out_dir = HERE / "results"
+    out_dir.mkdir(exist_ok=True)
+    stamp = datetime.datetime.now().strftime("%Y%m%d-%H%M%S")
+    out = out_dir / f"{prefix}{'smoke' if args.smoke else args.size}-{stamp}.json"
+    out.write_text(json.dumps(report, indent=1))
+    return out
+
+
+def main() -> int:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    add_common_arguments(ap, ENGINES, runs=5)
+    ap.add_argument("--ref", default="qarn", help="engine the ratios are to")
+    args, names, engines, size = parse_common(ap, ENGINES)
 
     started = time.time()
     report = {"started": datetime.datetime.now(datetime.timezone.utc).isoformat(),
@@ -191,11 +212,7 @@ def main() -> int:
         sys.stdout.flush()
     report["elapsed_s"] = time.time() - started
 
-    out_dir = HERE / "results"
-    out_dir.mkdir(exist_ok=True)
-    stamp = datetime.datetime.now().strftime("%Y%m%d-%H%M%S")
-    out = out_dir / f"{'smoke' if args.smoke else args.size}-{stamp}.json"
-    out.write_text(json.dumps(report, indent=1))
+    out = write_report(report, "", args)
     print(f"\nresults: {out} ({report['elapsed_s']:.0f} s)")
     # In a smoke run (CI) our own engine and the baseline must work; a peer
     # failing is reported but does not fail the run.
