@@ -39,14 +39,22 @@ PyObject* transcode(PyObject* module, PyObject* args) {
   csv::TranscodeTable table;
   if (!to_table(table_view.bytes(), table)) return nullptr;
   const PanicPolicy policy = native_state(module).panics();
-  csv::TranscodedSize size;
-  if (!run_unlocked(policy, [&] { size = csv::transcoded_size(view.bytes(), table); })) return nullptr;
-  if (!size.defined) return PyLong_FromSize_t(size.undefined_at);
-  Ref out(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size.size)));
-  if (!out) return nullptr;
-  auto* target = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out.get()));
-  if (!run_unlocked(policy, [&] { csv::transcode(view.bytes(), table, target); })) return nullptr;
-  return out.release();
+  // Made as large as the text could be, then cut to what it is: in place.
+  PyObject* out = PyBytes_FromStringAndSize(
+      nullptr, static_cast<Py_ssize_t>(csv::transcode_capacity(view.bytes().size(), table)));
+  if (out == nullptr) return nullptr;
+  auto* target = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(out));
+  csv::Transcoded text;
+  if (!run_unlocked(policy, [&] { text = csv::transcode(view.bytes(), table, target); })) {
+    Py_DECREF(out);
+    return nullptr;
+  }
+  if (!text.defined) {
+    Py_DECREF(out);
+    return PyLong_FromSize_t(text.undefined_at);
+  }
+  if (_PyBytes_Resize(&out, static_cast<Py_ssize_t>(text.size)) < 0) return nullptr;
+  return out;
 }
 
 }  // namespace binding

@@ -1,6 +1,7 @@
 // Text in a single-byte encoding (Latin-1, cp1252, ...) as UTF-8, from a
 // table of what each byte stands for. ASCII is copied 16 bytes at a time;
-// only the other bytes are looked up.
+// only the other bytes are looked up. One pass: the output is sized for the
+// longest text the input could give and cut to what it gave.
 #pragma once
 
 #include <array>
@@ -18,16 +19,21 @@ struct Utf8Bytes {
 };
 using TranscodeTable = std::array<Utf8Bytes, 256>;
 
-// The UTF-8 size of `input`, or where its first undefined byte lies.
-struct TranscodedSize {
+// Bytes the output needs beyond the text: the copy stores whole vectors.
+inline constexpr size_t kTranscodeSlack = 16;
+
+// The room the output of `input_size` bytes needs, slack included.
+size_t transcode_capacity(size_t input_size, const TranscodeTable& table) noexcept;
+
+// The size of the UTF-8 text, or where the first undefined byte lies.
+struct Transcoded {
   size_t size = 0;
   size_t undefined_at = 0;  // meaningful only when `defined` is false
   bool defined = true;
 };
-TranscodedSize transcoded_size(std::span<const uint8_t> input, const TranscodeTable& table) noexcept;
 
-// Writes `input` as UTF-8 into `out`, which holds exactly the size that
-// transcoded_size gave; every byte of `input` must be defined.
-void transcode(std::span<const uint8_t> input, const TranscodeTable& table, uint8_t* out) noexcept;
+// Writes `input` as UTF-8 into `out`, which holds transcode_capacity bytes;
+// what lies beyond the text's size is undefined. Stops at an undefined byte.
+Transcoded transcode(std::span<const uint8_t> input, const TranscodeTable& table, uint8_t* out) noexcept;
 
 }  // namespace csv
