@@ -14,7 +14,7 @@ from typing import Any
 
 from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
 from .._atomic import remove_temporary, temporary_name
-from ..convert import CHUNK_SIZE, SAMPLE_ROWS
+from ..convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from . import render
 from . import dialect_options
 from .errors import FAILED, OK, csv_error_for_people, failure_line, message_of, report_failure, say
@@ -91,6 +91,17 @@ def register(commands: argparse._SubParsersAction) -> None:
     parser.set_defaults(run=run)
 
 
+def _reading_options(args: argparse.Namespace) -> dict[str, Any]:
+    """The reading options, checked once for all files: a bad one is a
+    usage error, not the failure of every file."""
+    options = dialect_options.convert_options(args)
+    try:
+        convert(b"", **{name: value for name, value in options.items() if name != "compression"})
+    except (TypeError, ValueError) as error:
+        raise UsageError(str(error)) from None
+    return options
+
+
 def _plan(args: argparse.Namespace) -> Plan:
     template = ConversionJob(
         source="",
@@ -99,7 +110,7 @@ def _plan(args: argparse.Namespace) -> Plan:
         sample_rows=args.sample_rows,
         threads=args.threads,
         replace=not args.no_clobber,
-        options=tuple(dialect_options.convert_options(args).items()),
+        options=tuple(_reading_options(args).items()),
     )
     result = plan(args.inputs, template, output=args.output, out_dir=args.out_dir)
     if any(job.target == STDIO for job in result.jobs) and sys.stdout.isatty():
