@@ -119,9 +119,14 @@ def convert(
     options = _native_options(dialect, _checked_names(column_names))
     check_compression(compression)
 
+    # Where a text fails to convert, for bytes the encoding does not define;
+    # a header row that column_names replace is read too, so that such a
+    # byte in it is found there.
+    located = {k: v for k, v in options.items() if k != "column_names"}
+
     def probe(text: bytes) -> str | None:
         try:
-            _native.convert(text, chunk_size, sample_rows, 1, **options)
+            _native.convert(text, chunk_size, sample_rows, 1, **located)
         except ValueError as error:
             if is_csv_error(str(error)):
                 return str(error)
