@@ -75,19 +75,14 @@ def test_streams_one_after_another_are_one_text(compression):
 
 
 @pytest.mark.parametrize("compression", sorted(COMPRESSED))
-@pytest.mark.parametrize("way", ["explicit", "path"])
+@pytest.mark.parametrize("way", ["explicit", "path", "bytes"])
 def test_a_cut_stream_is_an_error_naming_its_compression(compression, way, tmp_path):
+    if way == "bytes" and compression in ("bz2", "zip"):
+        pytest.skip("an ASCII magic number is not enough: text may start so")
     suffix, compress = COMPRESSED[compression]
     source, argument = given_as(way, compress(CSV * 50)[:-9], suffix, compression, tmp_path)
     with pytest.raises(ValueError, match=f"^cannot decompress the {compression} input: "):
         qarn.convert(source, compression=argument)
-
-
-@pytest.mark.parametrize("compression", ["gzip", "xz", "zstd"])
-def test_a_cut_stream_known_by_its_magic_number_is_an_error(compression):
-    # Their magic numbers cannot start UTF-8 text, so it is no text either.
-    with pytest.raises(ValueError, match=f"^cannot decompress the {compression} input: "):
-        qarn.convert(COMPRESSED[compression][1](CSV * 50)[:-9])
 
 
 def ascii_zip() -> bytes:
@@ -106,13 +101,8 @@ def ascii_zip() -> bytes:
 )
 def test_text_that_starts_like_an_archive_converts_as_text(data):
     assert qarn.convert(data) == csv_to_qarn(data)
-
-
-def test_an_archive_that_is_also_text_is_read_as_an_archive_when_asked():
-    archive = ascii_zip()
-    member = zipfile.ZipFile(io.BytesIO(archive)).read("t.csv")
-    assert qarn.convert(archive, compression="zip") == csv_to_qarn(member)
-    assert qarn.convert(archive, compression=None) == csv_to_qarn(archive)
+    if data == ascii_zip():  # unless asked
+        assert qarn.convert(data, compression="zip") == csv_to_qarn(zipfile.ZipFile(io.BytesIO(data)).read("t.csv"))
 
 
 @pytest.mark.parametrize(
@@ -282,7 +272,6 @@ def test_keywords_override_the_dialect_field_by_field():
     "dialect, spelled",
     [
         (qarn.Dialect(), "qarn.Dialect()"),
-        (qarn.Dialect(delimiter=";", quotechar=None), "qarn.Dialect(delimiter=';', quotechar=None)"),
         (qarn.Dialect(escapechar="\\", doublequote=False, newlines_in_values=False, encoding="cp1252",
                       header=False, skip_rows=2, comment="#"),
          "qarn.Dialect(escapechar='\\\\', doublequote=False, newlines_in_values=False, encoding='cp1252', "
@@ -344,8 +333,3 @@ def test_bad_options_name_the_option(options, error, message):
     if dialect_fields:  # a Dialect says the same
         with pytest.raises(error, match=message):
             qarn.Dialect(**dialect_fields)
-
-
-def test_options_are_checked_before_the_source_is_read(tmp_path):
-    with pytest.raises(ValueError, match="^encoding 'no-such-codec' is unknown$"):
-        qarn.convert(tmp_path / "missing.csv", encoding="no-such-codec")
