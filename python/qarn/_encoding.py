@@ -43,8 +43,8 @@ def to_utf8(data: Buffer, encoding: str, probe: Probe) -> tuple[Buffer, int]:
     name = check_encoding(encoding).name
     if name in UTF8:
         # The reader skips one byte order mark; "utf-8-sig" has one of its
-        # own before the text, which may start with another.
-        # (A copy, but of a rare input.)
+        # own before the text, which may start with another (a copy, but of
+        # a rare input).
         marks = len(codecs.BOM_UTF8)
         if name == "utf-8-sig" and bytes(memoryview(data)[: 2 * marks]) == 2 * codecs.BOM_UTF8:
             return bytes(memoryview(data)[marks:]), marks
@@ -56,8 +56,7 @@ def to_utf8(data: Buffer, encoding: str, probe: Probe) -> tuple[Buffer, int]:
             return result, 0
         prefix = _native.transcode(memoryview(data)[:result], table)
         assert isinstance(prefix, bytes)
-        raise _decode_error(probe, prefix, result, bytes(memoryview(data)[result : result + 1]), encoding,
-                            lambda text: len(text))
+        raise _decode_error(probe, prefix, result, bytes(memoryview(data)[result : result + 1]), encoding, len)
     try:
         text = codecs.decode(data, name)
     except UnicodeDecodeError as error:
@@ -69,9 +68,9 @@ def to_utf8(data: Buffer, encoding: str, probe: Probe) -> tuple[Buffer, int]:
         return text.encode("utf-8"), 0
     except UnicodeEncodeError as error:  # a lone surrogate, as UTF-7 may decode
         prefix_text = text[: error.start]
-        offset = _input_length(data, name)(prefix_text)
-        raise _decode_error(probe, prefix_text.encode("utf-8"), offset, b"", encoding,
-                            _input_length(data, name), "a lone surrogate") from None
+        input_length = _input_length(data, name)
+        raise _decode_error(probe, prefix_text.encode("utf-8"), input_length(prefix_text), b"", encoding,
+                            input_length, "a lone surrogate") from None
 
 
 def _decoded_prefix(data: Buffer, end: int, name: str) -> str:
