@@ -1,7 +1,10 @@
 """The qarn package's surface: sources, column selection, errors, the
 conversions to other libraries, CSV back out, and conversion to files."""
 
+import bz2
+import gzip
 import io
+import lzma
 import mmap
 import os
 import pathlib
@@ -82,6 +85,49 @@ def test_file_objects_are_read_from_where_they_stand_and_left_at_their_end(qarn_
     with open(padded, "rb") as file:
         file.seek(3)
         assert [t.num_rows for t in qarn.iter_slices(file)] == [3, 1]
+
+
+class Reversed:
+    """A reader over a file that gives other bytes than the file holds."""
+
+    def __init__(self, path, data):
+        self.file, self.data = open(path, "rb"), data
+
+    def read(self, size=-1):
+        return self.data
+
+    def fileno(self):
+        return self.file.fileno()
+
+    def close(self):
+        self.file.close()
+
+
+@pytest.mark.parametrize(
+    "opener",
+    [
+        lambda path, data: gzip.open(path.with_suffix(".gz")),
+        lambda path, data: bz2.open(path.with_suffix(".bz2")),
+        lambda path, data: lzma.open(path.with_suffix(".xz")),
+        lambda path, data: Reversed(path.with_suffix(".gz"), data),
+    ],
+    ids=["gzip.open", "bz2.open", "lzma.open", "custom reader"],
+)
+@pytest.mark.parametrize("kind", ["read", "convert"])
+def test_wrapping_file_objects_are_read_through_read_not_mapped(opener, kind, tmp_path):
+    # Each holds a descriptor of a file on disk whose bytes are not what it reads.
+    data = QARN if kind == "read" else CSV
+    path = tmp_path / "t"
+    for suffix, compress in ((".gz", gzip.compress), (".bz2", bz2.compress), (".xz", lzma.compress)):
+        path.with_suffix(suffix).write_bytes(compress(data))
+    source = opener(path, data)
+    try:
+        if kind == "read":
+            assert qarn.read(source).num_rows == 4
+        else:
+            assert qarn.convert(source, chunk_size=3, sample_rows=3) == QARN
+    finally:
+        source.close()
 
 
 def test_a_view_with_gaps_is_read_from_a_copy():

@@ -2,6 +2,7 @@
 from CSV by `_qarn.csv_to_qarn`.
 
     import qarn
+    qarn.convert("trips.csv.gz", "trips.qarn", delimiter=";", encoding="cp1252")
     table = qarn.read("trips.qarn")          # or bytes, a memoryview, a file object
     table["fare"].values                     # numpy array
     frame = table.to_pandas()                # nullable dtypes; invalid cells are missing
@@ -10,7 +11,9 @@ from CSV by `_qarn.csv_to_qarn`.
 from importlib.metadata import PackageNotFoundError, version
 
 from ._native import FormatError, PanicException
+from ._csv_error import CsvError
 from .convert import convert
+from .dialect import Dialect
 from .reading import iter_slices, read, validate
 from .summary import ColumnSummary, FileSummary, summarize
 from .table import Column, PropertyDefinition, Table
@@ -23,6 +26,8 @@ except PackageNotFoundError:  # pragma: no cover - running from a source tree
 __all__ = [
     "Column",
     "ColumnSummary",
+    "CsvError",
+    "Dialect",
     "FileSummary",
     "FormatError",
     "PanicException",

@@ -39,4 +39,20 @@ class SliceReader:
     def next_slice(self, selected: _Buffer | None = None) -> dict[str, Any] | None: ...
 
 def summarize(source: _Buffer, /) -> dict[str, Any]: ...
-def convert(source: _Buffer, chunk_size: int, sample_rows: int, threads: int, /) -> bytes: ...
+def convert(
+    data: _Buffer,
+    chunk_size: int,
+    sample_rows: int,
+    threads: int,
+    *,
+    delimiter: str = ",",
+    quotechar: str | None = '"',
+    escapechar: str | None = None,
+    doublequote: bool = True,
+    newlines_in_values: bool = True,
+    comment: str | None = None,
+    skip_rows: int = 0,
+    header: bool = True,
+    column_names: list[str] | None = None,
+) -> bytes: ...
+def transcode(data: _Buffer, table: _Buffer, /) -> bytes | int: ...

@@ -45,10 +45,20 @@ def _mapped(file: BinaryIO, start: int = 0) -> Iterator[Buffer]:
             view.release()
 
 
+def _plain_file(file: object) -> bool:
+    """Whether the object's read() gives exactly the bytes of the file behind
+    its descriptor: a file opened with open(path, "rb") or unbuffered. A
+    wrapper with a descriptor of its own (gzip.open over a file, a custom
+    reader that transforms what it reads) is read through read()."""
+    if type(file) in (io.BufferedReader, io.BufferedRandom):
+        file = file.raw  # type: ignore[attr-defined]
+    return type(file) is io.FileIO
+
+
 def _file_object(file: BinaryIO) -> Iterator[Buffer]:
-    """A file object's bytes from where it stands, mapped when it is a file on
-    disk, so that a large one is not read into memory; it is left at its end,
-    as reading it would leave it."""
+    """A file object's bytes from where it stands, mapped when it is a plain
+    file on disk, so that a large one is not read into memory; it is left at
+    its end, as reading it would leave it."""
     if isinstance(file, io.BytesIO):
         start = file.tell()
         view = file.getbuffer()
@@ -58,12 +68,15 @@ def _file_object(file: BinaryIO) -> Iterator[Buffer]:
             view.release()
         file.seek(0, os.SEEK_END)
         return
-    try:
-        descriptor = file.fileno()
-        regular = stat.S_ISREG(os.fstat(descriptor).st_mode)
-    except (AttributeError, OSError, io.UnsupportedOperation):
-        regular = False
-    if regular and file.seekable():
+    if isinstance(file, io.TextIOBase):
+        raise TypeError("the file object must be opened in binary mode, not text mode")
+    regular = False
+    if _plain_file(file):
+        try:
+            regular = stat.S_ISREG(os.fstat(file.fileno()).st_mode) and file.seekable()
+        except OSError:
+            regular = False
+    if regular:
         start = file.tell()
         yield from _mapped(file, start)
         file.seek(0, os.SEEK_END)

@@ -1,13 +1,23 @@
-"""Converting CSV to QARN from Python: exactly the bytes of
-`_qarn.csv_to_qarn`, on several threads and without the interpreter lock."""
+"""Converting CSV to QARN from Python: in the comma dialect exactly the
+bytes of `_qarn.csv_to_qarn`, on several threads and without the
+interpreter lock; in other dialects, encodings and compressions what
+`_qarn.csv_to_qarn` makes of the same table written in the comma dialect."""
 
 from __future__ import annotations
 
+import codecs
+import dataclasses
 import os
+from collections.abc import Buffer, Sequence
+from typing import Any
 
 from . import _native
 from ._atomic import Target, write_target
+from ._compression import check_compression, decompressed, suffix_compression
+from ._csv_error import CsvError, is_csv_error, shifted
+from ._encoding import is_utf8, to_utf8
 from ._source import Source, open_source
+from .dialect import Dialect
 
 
 # The conversion's defaults, for every way in (the function, the command,
@@ -25,6 +35,16 @@ def default_threads() -> int:
     return os.process_cpu_count() or 1
 
 
+class _FromDialect:
+    """The value of an option not given: the dialect's."""
+
+    def __repr__(self) -> str:
+        return "<the dialect's>"
+
+
+FROM_DIALECT: Any = _FromDialect()
+
+
 def convert(
     csv_source: Source,
     target: Target | None = None,
@@ -32,30 +52,140 @@ def convert(
     chunk_size: int = CHUNK_SIZE,
     sample_rows: int = SAMPLE_ROWS,
     threads: int | None = None,
+    dialect: Dialect | None = None,
+    delimiter: str = FROM_DIALECT,
+    quotechar: str | None = FROM_DIALECT,
+    escapechar: str | None = FROM_DIALECT,
+    doublequote: bool = FROM_DIALECT,
+    newlines_in_values: bool = FROM_DIALECT,
+    encoding: str = FROM_DIALECT,
+    header: bool = FROM_DIALECT,
+    skip_rows: int = FROM_DIALECT,
+    comment: str | None = FROM_DIALECT,
+    column_names: Sequence[str] | None = None,
+    compression: str | None = "infer",
 ) -> bytes | None:
-    """Converts CSV to QARN: the same bytes as
-    `_qarn.csv_to_qarn(data, chunk_size, sample_rows)`, and the same
-    ValueError when the CSV cannot be converted.
+    """Converts CSV to QARN. With the options at their defaults, the same
+    bytes as `_qarn.csv_to_qarn(data, chunk_size, sample_rows)`, and the
+    same message when the CSV cannot be converted.
 
     `csv_source` is bytes-like (held, not copied, for the call), a path
-    (mapped into memory, not read into a copy) or a binary file object.
-    The result is returned, or written to `target` (a path: under a
-    temporary name in the same folder, renamed once complete, so that a
-    failed conversion leaves nothing behind; or a binary file object) and
-    None is returned. `threads` defaults to the CPUs this process may use;
-    1 converts on the calling thread. The interpreter lock is released for
-    the whole conversion, so other Python threads run meanwhile."""
+    (mapped into memory, not read into a copy) or a binary file object
+    (a plain file is mapped from where it stands; any other, such as
+    `gzip.open(...)`, is read). The result is returned, or written to
+    `target` (a path: under a temporary name in the same folder, renamed
+    once complete, so that a failed conversion leaves nothing behind; or a
+    binary file object) and None is returned. `threads` defaults to the
+    CPUs this process may use; 1 converts on the calling thread. The
+    interpreter lock is released for the whole conversion, so other Python
+    threads run meanwhile.
+
+    How the CSV is read comes from `dialect` (a `qarn.Dialect`; default
+    `qarn.Dialect()`: comma-separated UTF-8 with a header row), field by
+    field overridden by the keywords of the same names: `delimiter` (","),
+    `quotechar` ('"'; None: no quoting), `escapechar` (None),
+    `doublequote` (True), `newlines_in_values` (True), `encoding`
+    ("utf-8"), `header` (True), `skip_rows` (0) and `comment` (None); see
+    `qarn.Dialect` for what each means. `column_names` names the columns:
+    it replaces the header row, or with `header=False` stands for the one
+    the input lacks; their number is the number of columns.
+
+    `compression` is "gzip", "bz2", "xz", "zstd" (needs the `zstd` extra),
+    "zip" (an archive of one file), None (not compressed), or "infer"
+    (the default): from a path's suffix (.gz, .bz2, .xz, .zst, .zip), else
+    from the data's first bytes. Compressed input is decompressed into
+    memory.
+
+    Bad options raise TypeError or ValueError naming the option. CSV that
+    cannot be converted, or bytes the encoding does not define, raise
+    `qarn.CsvError` (a ValueError) whose attributes tell where; its
+    positions are in the (decompressed) input as given."""
     if threads is None:
         threads = default_threads()
     if not isinstance(threads, int) or isinstance(threads, bool):
         raise TypeError(f"threads must be an int, not {type(threads).__name__}")
     if threads < 1:
         raise ValueError("threads must be at least 1")
+    if dialect is None:
+        dialect = Dialect()
+    elif not isinstance(dialect, Dialect):
+        raise TypeError(f"dialect must be a qarn.Dialect or None, not {type(dialect).__name__}")
+    given = {
+        "delimiter": delimiter, "quotechar": quotechar, "escapechar": escapechar, "doublequote": doublequote,
+        "newlines_in_values": newlines_in_values, "encoding": encoding, "header": header,
+        "skip_rows": skip_rows, "comment": comment,
+    }  # fmt: skip
+    dialect = dataclasses.replace(dialect, **{k: v for k, v in given.items() if v is not FROM_DIALECT})
+    options = _native_options(dialect, _checked_names(column_names))
+    check_compression(compression)
+
+    # Where a text fails to convert, for bytes the encoding does not define;
+    # a header row that column_names replace is read too, so that such a
+    # byte in it is found there.
+    located = {k: v for k, v in options.items() if k != "column_names"}
+
+    def probe(text: bytes) -> str | None:
+        try:
+            _native.convert(text, chunk_size, sample_rows, 1, **located)
+        except ValueError as error:
+            if is_csv_error(str(error)):
+                return str(error)
+            raise
+        return None
+
     with open_source(csv_source) as data:
+        if compression == "infer" and isinstance(csv_source, (str, os.PathLike)):
+            compression = suffix_compression(csv_source) or "infer"
+        data = decompressed(data, compression, lambda raw=data: is_utf8(dialect.encoding) and _valid_utf8(raw))
+        data, dropped = to_utf8(data, dialect.encoding, probe)
         if memoryview(data).nbytes < SMALLEST_PARALLEL_INPUT:
             threads = 1
-        result = _native.convert(data, chunk_size, sample_rows, min(threads, 1024))
+        try:
+            result = _native.convert(data, chunk_size, sample_rows, min(threads, 1024), **options)
+        except ValueError as error:
+            if is_csv_error(str(error)):
+                raise CsvError(shifted(str(error), dropped)) from None
+            raise
     if target is None:
         return result
     write_target(target, result)
     return None
+
+
+_DEFAULTS = Dialect()
+
+
+def _native_options(dialect: Dialect, column_names: list[str] | None) -> dict[str, Any]:
+    """The native converter's keywords: those that differ from its defaults
+    only, so that a default conversion is the plain one."""
+    options = {
+        name: getattr(dialect, name)
+        for name in ("delimiter", "quotechar", "escapechar", "doublequote", "newlines_in_values", "comment",
+                     "skip_rows", "header")
+        if getattr(dialect, name) != getattr(_DEFAULTS, name)
+    }
+    if column_names is not None:
+        options["column_names"] = column_names
+    return options
+
+
+def _checked_names(column_names: object) -> list[str] | None:
+    if column_names is None:
+        return None
+    if isinstance(column_names, (str, bytes)) or not isinstance(column_names, Sequence):
+        raise TypeError(f"column_names must be a list of strings or None, not {type(column_names).__name__}")
+    names = list(column_names)
+    for name in names:
+        if not isinstance(name, str):
+            raise TypeError(f"column_names must be strings, not {type(name).__name__}")
+    if not names:
+        raise ValueError("column_names must name at least one column")
+    return names
+
+
+def _valid_utf8(data: Buffer) -> bool:
+    try:
+        codecs.decode(data, "utf-8")
+    except UnicodeDecodeError:
+        return False
+    return True

@@ -1,0 +1,123 @@
+"""Compressed CSV: which compression a source has, and its bytes
+decompressed into memory."""
+
+from __future__ import annotations
+
+import bz2
+import gzip
+import io
+import lzma
+import os
+import zipfile
+import zlib
+from collections.abc import Buffer, Callable
+
+from ._optional import require
+
+COMPRESSIONS = ("gzip", "bz2", "xz", "zstd", "zip")
+
+_SUFFIXES = {".gz": "gzip", ".bz2": "bz2", ".xz": "xz", ".zst": "zstd", ".zip": "zip"}
+
+# Magic numbers that cannot begin UTF-8 text (0x8b and 0xb5 continue a
+# character, 0xfd starts none), so a stream that starts with one is
+# compressed or not text at all.
+_BINARY_MAGIC = {b"\x1f\x8b": "gzip", b"\xfd7zXZ\x00": "xz", b"(\xb5/\xfd": "zstd"}
+# Magic numbers that are ASCII, so that text may start with them as well.
+_TEXT_MAGIC = {b"BZh": "bz2", b"PK\x03\x04": "zip"}
+
+_BLOCK = 1 << 20
+
+
+def check_compression(compression: object) -> None:
+    if compression is None or compression == "infer" or compression in COMPRESSIONS:
+        return
+    allowed = ", ".join(repr(c) for c in ("infer", *COMPRESSIONS))
+    raise ValueError(f"compression must be {allowed} or None, not {compression!r}")
+
+
+def suffix_compression(path: str | os.PathLike[str]) -> str | None:
+    """The compression a file's name announces, if any."""
+    return _SUFFIXES.get(os.path.splitext(os.fspath(path))[1].lower())
+
+
+def decompressed(data: Buffer, compression: str | None, text_is_utf8: Callable[[], bool] | None = None) -> Buffer:
+    """The data decompressed as `compression` says; "infer": as its magic
+    number says. An ASCII magic number (bz2's, zip's) is taken as one only
+    when the data decompresses and `text_is_utf8()`, if given, is false: a
+    text that happens to start so is read as it is."""
+    if compression is None:
+        return data
+    if compression != "infer":
+        return _decompress(data, compression)
+    head = bytes(memoryview(data)[:8])
+    for magic, name in _BINARY_MAGIC.items():
+        if head.startswith(magic):
+            return _decompress(data, name)
+    for magic, name in _TEXT_MAGIC.items():
+        if head.startswith(magic):
+            try:
+                result = _decompress(data, name)
+            except _MemberCount:
+                if text_is_utf8 is not None and text_is_utf8():
+                    return data
+                raise
+            except ValueError:
+                return data
+            return data if text_is_utf8 is not None and text_is_utf8() else result
+    return data
+
+
+def _decompress(data: Buffer, compression: str) -> Buffer:
+    if compression == "zstd":
+        zstandard = require("zstandard", "zstd", "reading zstd-compressed input")
+        errors: tuple[type[BaseException], ...] = (zstandard.ZstdError,)
+    else:
+        errors = (OSError, EOFError, zlib.error, lzma.LZMAError, zipfile.BadZipFile, RuntimeError, NotImplementedError)
+    try:
+        if compression == "zip":
+            return _zip_member(data)
+        if compression == "zstd":
+            return _zstd_frames(zstandard, data)
+        stream = io.BytesIO(data)
+        if compression == "gzip":
+            return _read_all(gzip.GzipFile(fileobj=stream))
+        return _read_all(bz2.BZ2File(stream) if compression == "bz2" else lzma.LZMAFile(stream))
+    except errors as error:
+        raise ValueError(f"cannot decompress the {compression} input: {error}") from None
+
+
+def _read_all(stream: io.RawIOBase | io.BufferedIOBase) -> bytearray:
+    out = bytearray()
+    with stream:
+        while block := stream.read(_BLOCK):
+            out += block
+    return out
+
+
+def _zstd_frames(zstandard, data: Buffer) -> bytearray:  # type: ignore[no-untyped-def]
+    """Every frame, one after the other; a frame cut short is an error (the
+    stream reader would end quietly where the input does)."""
+    out = bytearray()
+    with memoryview(data) as view:
+        rest: Buffer = view
+        while rest:
+            frame = zstandard.ZstdDecompressor().decompressobj()
+            out += frame.decompress(rest)
+            if not frame.eof:
+                raise zstandard.ZstdError("the input ends inside a frame")
+            rest = frame.unused_data
+    return out
+
+
+class _MemberCount(ValueError):
+    """A zip archive that does not hold exactly one file."""
+
+
+def _zip_member(data: Buffer) -> bytearray:
+    with zipfile.ZipFile(io.BytesIO(data)) as archive:
+        members = [info for info in archive.infolist() if not info.is_dir()]
+        if len(members) != 1:
+            names = ", ".join(repr(info.filename) for info in members) or "none"
+            raise _MemberCount(f"a zip archive must hold exactly one file to convert; this one holds {names}")
+        with archive.open(members[0]) as member:
+            return _read_all(member)

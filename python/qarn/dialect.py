@@ -1,0 +1,100 @@
+"""How a CSV file is written: its structural characters, its encoding and
+the lines before its table, as plain data that `qarn.convert` reads with."""
+
+from __future__ import annotations
+
+import codecs
+import dataclasses
+from dataclasses import dataclass
+
+# The characters that structure a record, in the order their conflicts are
+# reported: one character each, distinct, never a line end.
+_ROLES = ("delimiter", "quotechar", "escapechar", "comment")
+_FLAGS = ("doublequote", "newlines_in_values", "header")
+
+
+@dataclass(frozen=True)
+class Dialect:
+    """A CSV dialect. The defaults read what `_qarn.csv_to_qarn` reads.
+
+    delimiter: the one character between fields.
+    quotechar: a field that starts with it is quoted up to the next one, and
+        holds delimiters and line ends; None: no field is quoted.
+    escapechar: makes the character after it content, in quotes or not;
+        None: no escapes.
+    doublequote: in a quoted field, a doubled quote is one quote; False: the
+        first closes the field.
+    newlines_in_values: a line end inside quotes is content; False: it ends
+        the field and the record.
+    encoding: any text encoding Python knows.
+    header: the first record names the columns; False: they are named
+        column_1, column_2, ... after the first record's fields.
+    skip_rows: lines (LF, CR or CRLF) dropped before the table, whatever
+        they hold.
+    comment: a line that starts with it where a record would start is
+        skipped whole; None: no comments.
+
+    Creating one checks every field: a ValueError or TypeError names the
+    field and what it may be."""
+
+    delimiter: str = ","
+    quotechar: str | None = '"'
+    escapechar: str | None = None
+    doublequote: bool = True
+    newlines_in_values: bool = True
+    encoding: str = "utf-8"
+    header: bool = True
+    skip_rows: int = 0
+    comment: str | None = None
+
+    def __post_init__(self) -> None:
+        for role in _ROLES:
+            _check_character(role, getattr(self, role), optional=role != "delimiter")
+        used = [(role, getattr(self, role)) for role in _ROLES if getattr(self, role) is not None]
+        for i, (role, char) in enumerate(used):
+            for other, other_char in used[i + 1 :]:
+                if char == other_char:
+                    raise ValueError(f"{role} and {other} must differ, both are {char!r}")
+        for flag in _FLAGS:
+            if not isinstance(getattr(self, flag), bool):
+                raise TypeError(f"{flag} must be True or False, not {type(getattr(self, flag)).__name__}")
+        if not isinstance(self.skip_rows, int) or isinstance(self.skip_rows, bool):
+            raise TypeError(f"skip_rows must be an int, not {type(self.skip_rows).__name__}")
+        if self.skip_rows < 0:
+            raise ValueError(f"skip_rows must be 0 or more, not {self.skip_rows}")
+        check_encoding(self.encoding)
+
+    def __repr__(self) -> str:
+        changed = [
+            f"{field.name}={getattr(self, field.name)!r}"
+            for field in dataclasses.fields(self)
+            if getattr(self, field.name) != field.default
+        ]
+        return f"qarn.Dialect({', '.join(changed)})"
+
+
+def _check_character(role: str, char: object, optional: bool) -> None:
+    allowed = "a one-character string or None" if optional else "a one-character string"
+    if char is None and optional:
+        return
+    if not isinstance(char, str):
+        raise TypeError(f"{role} must be {allowed}, not {type(char).__name__}")
+    if len(char) != 1:
+        raise ValueError(f"{role} must be a single character, not {char!r} ({len(char)} characters)")
+    if char in "\r\n":
+        raise ValueError(f"{role} cannot be a line end, got {char!r}")
+    if not char.isascii():
+        raise ValueError(f"{role} must be an ASCII character, not {char!r}")
+
+
+def check_encoding(encoding: object) -> codecs.CodecInfo:
+    """The codec of a text encoding; a ValueError for one Python lacks."""
+    if not isinstance(encoding, str):
+        raise TypeError(f"encoding must be a string, not {type(encoding).__name__}")
+    try:
+        info = codecs.lookup(encoding)
+    except LookupError:
+        raise ValueError(f"encoding {encoding!r} is unknown") from None
+    if not getattr(info, "_is_text_encoding", True):  # base64, zlib, rot13, ...
+        raise ValueError(f"encoding {encoding!r} is not a text encoding")
+    return info

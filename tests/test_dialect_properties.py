@@ -1,0 +1,245 @@
+"""Property tests of the reading options of qarn.convert: each is defined by
+a text in the comma dialect that `_qarn.csv_to_qarn` converts to the same
+bytes (or fails on with the same error), so each is checked against that
+text: another dialect and encoding, lines skipped, no header, column names,
+comments, records that end at line ends in quotes."""
+
+import csv
+import io
+import sys
+
+import pytest
+from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
+
+import qarn
+from _qarn import csv_to_qarn
+from csv_strategies import csv_spellings, tables
+from qarn_decoder import decode, text_table
+from scale import examples
+
+PROPERTY_SETTINGS = settings(max_examples=examples(150), deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+
+@pytest.fixture(autouse=True, scope="module")
+def threads_for_small_inputs():
+    # qarn.convert keeps small inputs on one thread; here every input is small.
+    module = sys.modules["qarn.convert"]
+    threshold = module.SMALLEST_PARALLEL_INPUT
+    module.SMALLEST_PARALLEL_INPUT = 0
+    yield
+    module.SMALLEST_PARALLEL_INPUT = threshold
+
+
+def outcome(function, *args, **kwargs):
+    """The bytes, or the message (a str) of the ValueError."""
+    try:
+        return function(*args, **kwargs)
+    except ValueError as error:
+        return str(error)
+
+
+def comma_csv(rows) -> bytes:
+    out = io.StringIO()
+    csv.writer(out, lineterminator="\n").writerows(rows)
+    return out.getvalue().encode("utf-8")
+
+
+sizes = st.fixed_dictionaries({"chunk_size": st.integers(1, 20), "sample_rows": st.integers(0, 20),
+                               "threads": st.integers(1, 4)})
+
+
+# --------------------------------------- dialects and encodings, by writing
+
+ENCODINGS = ["utf-8", "utf-8-sig", "utf-16", "utf-16-le", "utf-32", "latin-1", "cp1252"]
+SPECIALS = list(',;\t|: "\'\\\r\n') + ["\r\n", '""', "\x00", "\ufeff", "#"]
+
+
+def cells(encoding):
+    """Text the encoding can hold; in latin-1 and cp1252 what both hold."""
+    narrow = encoding in ("latin-1", "cp1252")
+
+    def held(text):
+        return not narrow or all(text.encode(e, "ignore") == text.encode(e, "replace") for e in ("latin-1", "cp1252"))
+
+    common = st.sampled_from([s for s in SPECIALS + ["a", "1", "é", "€", "日"] if held(s)])
+    others = st.characters(codec="latin-1" if narrow else None, blacklist_categories=("Cs",)).filter(held)
+    return st.lists(st.one_of(common, others), max_size=6).map("".join)
+
+
+dialects = st.fixed_dictionaries({
+    "delimiter": st.sampled_from(list(",;\t|: ")),
+    "quotechar": st.sampled_from(['"', "'", None]),
+    "escapechar": st.sampled_from([None, "\\"]),
+    "doublequote": st.booleans(),
+})
+
+
+def written(rows, dialect, lineterminator) -> str | None:
+    """The rows as csv.writer writes them in the dialect; None when it
+    cannot (a character to escape and no escape character)."""
+    out = io.StringIO()
+    quotechar = dialect["quotechar"]
+    writer = csv.writer(out, delimiter=dialect["delimiter"], quotechar=quotechar or '"',
+                        escapechar=dialect["escapechar"], doublequote=dialect["doublequote"],
+                        quoting=csv.QUOTE_NONE if quotechar is None else csv.QUOTE_MINIMAL,
+                        lineterminator=lineterminator)
+    try:
+        writer.writerows(rows)
+    except csv.Error:
+        return None
+    return out.getvalue()
+
+
+@pytest.mark.parametrize("encoding", ENCODINGS)
+@PROPERTY_SETTINGS
+@given(data=st.data(), dialect=dialects, lineterminator=st.sampled_from(["\n", "\r\n"]), sizes=sizes)
+def test_a_table_written_in_any_dialect_and_encoding_reads_as_in_the_comma_dialect(
+        encoding, data, dialect, lineterminator, sizes):
+    rows = data.draw(st.lists(st.lists(cells(encoding), max_size=4), min_size=1, max_size=8))
+    if rows[0] and rows[0][0].startswith("\ufeff"):
+        # A byte order mark that starts the text is not content; quoted in
+        # one dialect but not in the other, it would be in one of them.
+        rows[0][0] = "x" + rows[0][0]
+    text = written(rows, dialect, lineterminator)
+    if text is None and dialect["escapechar"] is None:  # what it could not write without one
+        dialect["escapechar"] = "\\"
+        text = written(rows, dialect, lineterminator)
+    assume(text is not None)  # a record of one empty field, without quotes
+    expected = csv_to_qarn(comma_csv(rows), sizes["chunk_size"], sizes["sample_rows"])
+    assert qarn.convert(text.encode(encoding), **dialect, encoding=encoding, **sizes) == expected
+    # The same through a Dialect, and through a file object.
+    given_dialect = qarn.Dialect(**dialect, encoding=encoding)
+    assert qarn.convert(io.BytesIO(text.encode(encoding)), dialect=given_dialect, **sizes) == expected
+
+
+# Malformed text: the structural bytes in every order, with invalid UTF-8.
+# Read with another delimiter and quote, it is the text with those swapped
+# for the comma and the double quote, and the same swap in its values (all
+# read as text: a space swapped for a comma may make a number).
+soup_pieces = [b"a", b" ", b"1", b"\r", b"\n", b"\xc3\xa9", b"\xc3", b"\xff", b"\xef\xbb\xbf"]
+
+
+def text_outcome(function, *args, **kwargs):
+    result = outcome(function, *args, **kwargs)
+    return result if isinstance(result, str) else text_table(result)
+
+
+@PROPERTY_SETTINGS
+@given(st.data(), st.sampled_from(list(",;\t|: ")), st.sampled_from(['"', "'"]), st.integers(1, 20))
+def test_malformed_text_in_any_dialect_reads_as_its_comma_twin(data, delimiter, quotechar, chunk_size):
+    pieces = soup_pieces + [delimiter.encode(), quotechar.encode(), b",", b'"', b"'"]
+    soup = data.draw(st.lists(st.sampled_from(pieces), max_size=60).map(b"".join))
+    swap = {ord(delimiter): ord(","), ord(","): ord(delimiter)}
+    swap.update({ord(quotechar): ord('"'), ord('"'): ord(quotechar)})
+    twin = soup.translate(bytes(swap.get(b, b) for b in range(256)))
+    expected = text_outcome(csv_to_qarn, twin, chunk_size, 0)
+    if not isinstance(expected, str):
+        names, rows = expected
+        expected = ([n.translate(swap) for n in names], [[v.translate(swap) for v in row] for row in rows])
+    got = text_outcome(qarn.convert, soup, delimiter=delimiter, quotechar=quotechar, chunk_size=chunk_size, sample_rows=0)
+    assert got == expected
+
+
+# ------------------------------------------------------------ table layout
+
+valid_csv = tables().flatmap(lambda table: csv_spellings(*table))
+# Lines skipped whole, whatever they hold: quotes left open, invalid UTF-8.
+skipped_line = st.lists(st.sampled_from([b"a", b",", b'"', b"#", b"\xff", b"\xef\xbb\xbf"]), max_size=6).map(b"".join)
+
+
+def shifted_error(message: str, lines: int, size: int) -> str:
+    error = qarn.CsvError(message)
+    return message.replace(f"(line {error.line}, ", f"(line {error.line + lines}, ", 1).replace(
+        f"byte: {error.byte})", f"byte: {error.byte + size})", 1)
+
+
+@PROPERTY_SETTINGS
+@given(valid_csv, st.lists(st.tuples(skipped_line, st.sampled_from([b"\n", b"\r\n", b"\r"])), max_size=4),
+       st.one_of(st.just(b""), st.sampled_from([b"1,\xff\n", b'"\xff'])), sizes)
+def test_skipped_lines_are_the_text_without_them(body, lines, bad, sizes):
+    body += bad
+    prefix = b""
+    for i, (line, end) in enumerate(lines):
+        following = lines[i + 1][0] + lines[i + 1][1] if i + 1 < len(lines) else body
+        if end == b"\r" and following.startswith(b"\n"):
+            end = b"\r\n"  # else that LF would end this line, not its own
+        prefix += line + end
+    expected = outcome(csv_to_qarn, body, sizes["chunk_size"], sizes["sample_rows"])
+    if isinstance(expected, str):  # positions are those of the whole input
+        expected = shifted_error(expected, prefix.count(b"\n"), len(prefix))
+    assert outcome(qarn.convert, prefix + body, skip_rows=len(lines), **sizes) == expected
+
+
+def first_record_width(body: bytes) -> int:
+    return len(decode(csv_to_qarn(body)).column_names)
+
+
+@PROPERTY_SETTINGS
+@given(valid_csv, sizes)
+def test_without_a_header_columns_are_named_after_their_place(body, sizes):
+    width = first_record_width(body)
+    mark = b"\xef\xbb\xbf" if body.startswith(b"\xef\xbb\xbf") else b""
+    header = ",".join(f"column_{i}" for i in range(1, width + 1)).encode() + b"\n"
+    expected = csv_to_qarn(mark + header + body[len(mark):] if width else body, sizes["chunk_size"], sizes["sample_rows"])
+    assert qarn.convert(body, header=False, **sizes) == expected
+
+
+names = st.lists(st.text(max_size=4), min_size=1, max_size=5)
+
+
+@PROPERTY_SETTINGS
+@given(tables(), names, st.booleans(), sizes)
+def test_column_names_replace_the_header_or_stand_for_it(table, given_names, header, sizes):
+    input_names, rows = table
+    text = comma_csv([input_names] + rows if header else rows)
+    expected = csv_to_qarn(comma_csv([given_names] + rows), sizes["chunk_size"], sizes["sample_rows"])
+    assert qarn.convert(text, header=header, column_names=given_names, **sizes) == expected
+
+
+comment_line = st.lists(st.sampled_from([b"a", b",", b'"', b"#", b"\xff", b" "]), max_size=6).map(lambda p: b"#" + b"".join(p))
+
+
+@PROPERTY_SETTINGS
+@given(tables(), st.data(), st.sampled_from([b"\n", b"\r\n"]), sizes)
+def test_comment_lines_are_the_text_without_them(table, data, end, sizes):
+    input_names, rows = table
+    # A record that starts like a comment, or with a byte order mark (skipped
+    # only at the start of the input), would not be the same record.
+    records = [["x" + r[0] if r[0].startswith(("#", "\ufeff")) else r[0]] + r[1:] if r else r
+               for r in [input_names] + rows]
+    lines = [comma_csv([record]).removesuffix(b"\n") + end for record in records]
+    comments = data.draw(st.lists(st.tuples(st.integers(0, len(lines)), comment_line)))
+    with_comments = list(lines)
+    for place, comment in sorted(comments, key=lambda c: -c[0]):
+        with_comments.insert(place, comment + end)
+    expected = csv_to_qarn(b"".join(lines), sizes["chunk_size"], sizes["sample_rows"])
+    assert qarn.convert(b"".join(with_comments), comment="#", **sizes) == expected
+
+
+# A record whose last field opens a quote and runs to the line end: read
+# without newlines in values, the line end closes it.
+plain_field = st.text(st.sampled_from("ab1 é"), max_size=4)
+quoted_content = st.text(st.sampled_from('ab,"\'é '), max_size=5).map(lambda t: '"' + t.replace('"', '""'))
+
+
+@st.composite
+def open_quoted_records(draw):
+    """The text, and the same with each line end inside quotes closed."""
+    given, closed = [], []
+    for _ in range(draw(st.integers(0, 6))):
+        fields = draw(st.lists(st.one_of(plain_field, quoted_content.map(lambda q: q + '"')), max_size=3))
+        opened = draw(st.one_of(st.none(), quoted_content))
+        end = draw(st.sampled_from(["\n", "\r\n", "\r"]))
+        line = ",".join(fields + ([opened] if opened is not None else []))
+        given.append(line + end)
+        closed.append(line + ('"' if opened is not None else "") + end)
+    return "".join(given).encode(), "".join(closed).encode()
+
+
+@PROPERTY_SETTINGS
+@given(open_quoted_records(), sizes)
+def test_line_ends_in_quotes_end_records_without_newlines_in_values(texts, sizes):
+    text, closed = texts
+    expected = csv_to_qarn(closed, sizes["chunk_size"], sizes["sample_rows"])
+    assert qarn.convert(text, newlines_in_values=False, **sizes) == expected
