@@ -4,6 +4,7 @@
 
 #include "binding/bytes_conversion.hpp"
 #include "binding/counts.hpp"
+#include "binding/dialect_options.hpp"
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
 #include "convert/parallel_driver.hpp"
@@ -11,27 +12,6 @@
 namespace binding {
 
 namespace {
-
-// A one-character str of an ASCII character as its byte, or None (when
-// `none_allowed`) as no byte; false with ValueError or TypeError set.
-bool to_dialect_byte(PyObject* object, const char* name, bool none_allowed, uint8_t& byte, bool& present) {
-  present = object != Py_None;
-  if (!present) {
-    if (none_allowed) return true;
-    PyErr_Format(PyExc_TypeError, "%s must be a 1-character string, not None", name);
-    return false;
-  }
-  if (!PyUnicode_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "%s must be a 1-character string, not %.100s", name, Py_TYPE(object)->tp_name);
-    return false;
-  }
-  if (PyUnicode_GetLength(object) != 1 || PyUnicode_ReadChar(object, 0) >= 0x80) {
-    PyErr_Format(PyExc_ValueError, "%s must be a single ASCII character, not %R", name, object);
-    return false;
-  }
-  byte = static_cast<uint8_t>(PyUnicode_ReadChar(object, 0));
-  return true;
-}
 
 // A list or tuple of str as the column names, each as UTF-8.
 bool to_column_names(PyObject* object, std::optional<std::vector<std::string>>& names) {
@@ -62,36 +42,22 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
                                    "skip_rows", "header", "column_names", nullptr};
   PyObject *source, *chunk_object, *sample_object;
   unsigned int threads = 1;
-  // Options not given keep the defaults of the comma dialect.
-  PyObject *delimiter = nullptr, *quotechar = nullptr, *escapechar = Py_None, *comment = Py_None;
-  PyObject *skip_object = nullptr, *names_object = Py_None;
-  int doublequote = 1, newlines_in_values = 1, header = 1;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOppOOpO:convert", const_cast<char**>(keywords),
-                                   &source, &chunk_object, &sample_object, &threads, &delimiter, &quotechar,
-                                   &escapechar, &doublequote, &newlines_in_values, &comment, &skip_object,
-                                   &header, &names_object)) {
+  DialectOptions dialect;  // options not given keep the comma dialect's
+  PyObject *skip_object = nullptr, *header = nullptr, *names_object = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOO:convert", const_cast<char**>(keywords),
+                                   &source, &chunk_object, &sample_object, &threads, &dialect.delimiter,
+                                   &dialect.quotechar, &dialect.escapechar, &dialect.doublequote,
+                                   &dialect.newlines_in_values, &dialect.comment, &skip_object, &header,
+                                   &names_object)) {
     return nullptr;
   }
   uint64_t chunk_size = 0, sample_rows = 0;
-  if (!to_count(chunk_object, chunk_size) || !to_count(sample_object, sample_rows)) return nullptr;
   convert::ConvertOptions options;
   csv::TableLayout& layout = options.layout;
-  csv::Dialect& dialect = layout.dialect;
-  bool has_delimiter = true;
-  if ((delimiter != nullptr && !to_dialect_byte(delimiter, "delimiter", false, dialect.delimiter, has_delimiter)) ||
-      (quotechar != nullptr && !to_dialect_byte(quotechar, "quotechar", true, dialect.quote, dialect.quoting)) ||
-      !to_dialect_byte(escapechar, "escapechar", true, dialect.escape, dialect.escaping) ||
-      !to_dialect_byte(comment, "comment", true, dialect.comment, dialect.comments) ||
+  if (!to_count(chunk_object, chunk_size) || !to_count(sample_object, sample_rows) ||
+      !parse_dialect(dialect, layout.dialect) || !flag(header, "header", layout.header) ||
       (skip_object != nullptr && !to_count(skip_object, layout.skip_rows)) ||
       !to_column_names(names_object, options.column_names)) {
-    return nullptr;
-  }
-  if (!dialect.quoting) dialect.quote = '"';  // not special, but a byte the scan compares against
-  dialect.doublequote = doublequote != 0;
-  dialect.newlines_in_values = newlines_in_values != 0;
-  layout.header = header != 0;
-  if (auto problem = csv::dialect_problem(dialect)) {
-    PyErr_SetString(PyExc_ValueError, problem->c_str());
     return nullptr;
   }
   BufferView view;

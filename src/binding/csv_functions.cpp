@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binding/buffer.hpp"
+#include "binding/dialect_options.hpp"
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
 #include "csv_input/dialect.hpp"
@@ -88,39 +89,6 @@ bool parse_csv_column(PyObject* item, uint64_t rows, std::deque<BufferView>& vie
   return true;
 }
 
-// A dialect option of one ASCII character: its byte, or nothing for None
-// where `may_be_none`; left as it is when absent (null). TypeError or
-// ValueError naming the option otherwise.
-bool dialect_byte(PyObject* value, const char* option, bool may_be_none, std::optional<uint8_t>& byte) {
-  if (value == nullptr) return true;
-  if (value == Py_None && may_be_none) {
-    byte.reset();
-    return true;
-  }
-  if (!PyUnicode_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "%s must be a string%s, not %.100s", option, may_be_none ? " or None" : "",
-                 Py_TYPE(value)->tp_name);
-    return false;
-  }
-  if (PyUnicode_GET_LENGTH(value) != 1 || PyUnicode_READ_CHAR(value, 0) >= 0x80) {
-    PyErr_Format(PyExc_ValueError, "%s must be a single ASCII character, not %R", option, value);
-    return false;
-  }
-  byte = static_cast<uint8_t>(PyUnicode_READ_CHAR(value, 0));
-  return true;
-}
-
-// A True or False option, left as it is when absent (null).
-bool flag(PyObject* value, const char* option, bool& result) {
-  if (value == nullptr) return true;
-  if (!PyBool_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "%s must be True or False, not %.100s", option, Py_TYPE(value)->tp_name);
-    return false;
-  }
-  result = value == Py_True;
-  return true;
-}
-
 bool line_end_option(PyObject* value, std::string_view& line_end) {
   if (value == nullptr) return true;
   if (!PyUnicode_Check(value)) {
@@ -139,27 +107,10 @@ bool line_end_option(PyObject* value, std::string_view& line_end) {
 
 // The layout to_csv's keyword options ask for (each null when absent);
 // false with a Python error set.
-bool parse_layout(PyObject* delimiter, PyObject* quotechar, PyObject* escapechar, PyObject* doublequote,
-                  PyObject* lineterminator, PyObject* header, csv_output::CsvLayout& layout) {
-  csv::Dialect& dialect = layout.dialect;
-  std::optional<uint8_t> delimiter_byte = dialect.delimiter, quote_byte = dialect.quote, escape_byte;
-  if (!dialect_byte(delimiter, "delimiter", false, delimiter_byte) ||
-      !dialect_byte(quotechar, "quotechar", true, quote_byte) ||
-      !dialect_byte(escapechar, "escapechar", true, escape_byte) ||
-      !flag(doublequote, "doublequote", dialect.doublequote) || !line_end_option(lineterminator, layout.line_end) ||
-      !flag(header, "header", layout.header)) {
-    return false;
-  }
-  dialect.delimiter = *delimiter_byte;
-  dialect.quoting = quote_byte.has_value();
-  if (quote_byte) dialect.quote = *quote_byte;
-  dialect.escaping = escape_byte.has_value();
-  if (escape_byte) dialect.escape = *escape_byte;
-  if (const auto problem = csv::dialect_problem(dialect)) {
-    PyErr_SetString(PyExc_ValueError, problem->c_str());
-    return false;
-  }
-  return true;
+bool parse_layout(const DialectOptions& dialect, PyObject* lineterminator, PyObject* header,
+                  csv_output::CsvLayout& layout) {
+  return parse_dialect(dialect, layout.dialect) && line_end_option(lineterminator, layout.line_end) &&
+         flag(header, "header", layout.header);
 }
 
 }  // namespace
@@ -170,18 +121,16 @@ PyObject* to_csv(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* names_object = nullptr;
   PyObject* columns_object = nullptr;
   unsigned long long rows = 0;
-  PyObject *delimiter = nullptr, *quotechar = nullptr, *escapechar = nullptr, *doublequote = nullptr,
-           *lineterminator = nullptr, *header = nullptr;
+  DialectOptions dialect;
+  PyObject *lineterminator = nullptr, *header = nullptr;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!O!K|$OOOOOO:to_csv", const_cast<char**>(keywords),
                                    &PyList_Type, &names_object, &PyList_Type, &columns_object, &rows,
-                                   &delimiter, &quotechar, &escapechar, &doublequote, &lineterminator,
-                                   &header)) {
+                                   &dialect.delimiter, &dialect.quotechar, &dialect.escapechar,
+                                   &dialect.doublequote, &lineterminator, &header)) {
     return nullptr;
   }
   csv_output::CsvLayout layout;
-  if (!parse_layout(delimiter, quotechar, escapechar, doublequote, lineterminator, header, layout)) {
-    return nullptr;
-  }
+  if (!parse_layout(dialect, lineterminator, header, layout)) return nullptr;
   const Py_ssize_t count = PyList_GET_SIZE(names_object);
   if (PyList_GET_SIZE(columns_object) != count) {
     PyErr_SetString(PyExc_ValueError, "one column per name");
