@@ -74,6 +74,17 @@ def test_streams_one_after_another_are_one_text(compression):
     assert qarn.convert(compress(CSV) + compress(b"3,x\n")) == csv_to_qarn(CSV + b"3,x\n")
 
 
+@pytest.mark.parametrize("module", ["zlib", "isal.isal_zlib"])
+def test_gzip_reads_the_same_with_either_inflater(module, monkeypatch):
+    inflater = pytest.importorskip(module)
+    monkeypatch.setattr("qarn._compression.inflater", lambda: inflater)
+    assert qarn.convert(gzip.compress(CSV) + gzip.compress(b"3,x\n")) == csv_to_qarn(CSV + b"3,x\n")
+    with pytest.raises(ValueError, match="^cannot decompress the gzip input: "):
+        qarn.convert(gzip.compress(CSV * 50)[:-9])
+    with pytest.raises(ValueError, match="^cannot decompress the gzip input: "):
+        qarn.convert(gzip.compress(CSV)[:10] + b"\xff" * 40)
+
+
 @pytest.mark.parametrize("compression", sorted(COMPRESSED))
 @pytest.mark.parametrize("way", ["explicit", "path", "bytes"])
 def test_a_cut_stream_is_an_error_naming_its_compression(compression, way, tmp_path):

@@ -4,13 +4,13 @@ decompressed into memory."""
 from __future__ import annotations
 
 import bz2
-import gzip
 import io
 import lzma
 import os
 import zipfile
 import zlib
 from collections.abc import Buffer, Callable
+from types import ModuleType
 
 from ._optional import require
 
@@ -72,15 +72,16 @@ def _decompress(data: Buffer, compression: str) -> Buffer:
         zstandard = require("zstandard", "zstd", "reading zstd-compressed input")
         errors: tuple[type[BaseException], ...] = (zstandard.ZstdError,)
     else:
-        errors = (OSError, EOFError, zlib.error, lzma.LZMAError, zipfile.BadZipFile, RuntimeError, NotImplementedError)
+        errors = (OSError, EOFError, zlib.error, inflater().error, lzma.LZMAError, zipfile.BadZipFile, RuntimeError,
+                  NotImplementedError)
     try:
         if compression == "zip":
             return _zip_member(data)
         if compression == "zstd":
             return _zstd_frames(zstandard, data)
-        stream = io.BytesIO(data)
         if compression == "gzip":
-            return _read_all(gzip.GzipFile(fileobj=stream))
+            return _gzip_members(data)
+        stream = io.BytesIO(data)
         return _read_all(bz2.BZ2File(stream) if compression == "bz2" else lzma.LZMAFile(stream))
     except errors as error:
         raise ValueError(f"cannot decompress the {compression} input: {error}") from None
@@ -92,6 +93,33 @@ def _read_all(stream: io.RawIOBase | io.BufferedIOBase) -> bytearray:
         while block := stream.read(_BLOCK):
             out += block
     return out
+
+
+def inflater() -> ModuleType:
+    """The fastest inflater there is: ISA-L's, about twice zlib's speed,
+    where the `fast-gzip` extra installed it; else zlib. Both read gzip the
+    same way and give the same bytes."""
+    try:
+        from isal import isal_zlib  # type: ignore[import-not-found]
+    except ImportError:
+        return zlib
+    return isal_zlib  # type: ignore[no-any-return]
+
+
+def _gzip_members(data: Buffer) -> bytes:
+    """Every member, one after the other; a member cut short is an error.
+    The text of a single member is not copied again."""
+    module = inflater()
+    members = []
+    with memoryview(data) as view:
+        rest: Buffer = view
+        while rest:
+            member = module.decompressobj(wbits=31)  # the gzip framing
+            members.append(member.decompress(rest))
+            if not member.eof:
+                raise EOFError("the input ends inside a gzip member")
+            rest = member.unused_data
+    return members[0] if len(members) == 1 else b"".join(members)
 
 
 def _zstd_frames(zstandard, data: Buffer) -> bytearray:  # type: ignore[no-untyped-def]

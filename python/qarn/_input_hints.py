@@ -60,9 +60,10 @@ def refusal(head: bytes, options: dict[str, Any]) -> str | None:
 
 def hint(head: bytes, options: dict[str, Any]) -> str:
     """What to try when the input could not be read as it was asked to be."""
-    for magic, kind in _COMPRESSED:
-        if head.startswith(magic) and options.get("compression", "infer") != kind:
-            return f"the file starts with the {kind} magic bytes: use --compression {kind}"
+    if "compression" in options and options["compression"] is None:  # --compression none
+        for magic, kind in _COMPRESSED:
+            if head.startswith(magic):
+                return f"the file starts with the {kind} magic bytes: use --compression {kind}"
     for mark, encoding in _BYTE_ORDER_MARKS:
         if head.startswith(mark) and not str(options.get("encoding", "")).startswith(encoding):
             return f"the file starts with a {encoding.upper()} byte-order mark: use --encoding {encoding}"
