@@ -52,11 +52,11 @@ def to_utf8(data: Buffer, encoding: str, probe: Probe) -> tuple[Buffer, int]:
     table = _transcoding_table(name)
     if table is not None:
         result = _native.transcode(data, table)
-        if isinstance(result, bytes):
+        if not isinstance(result, int):
             return result, 0
         prefix = _native.transcode(memoryview(data)[:result], table)
-        assert isinstance(prefix, bytes)
-        raise _decode_error(probe, prefix, result, bytes(memoryview(data)[result : result + 1]), encoding, len)
+        assert not isinstance(prefix, int)
+        raise _decode_error(probe, bytes(prefix), result, bytes(memoryview(data)[result : result + 1]), encoding, len)
     try:
         text = codecs.decode(data, name)
     except UnicodeDecodeError as error:

@@ -1,5 +1,6 @@
 // transcode: text in a single-byte encoding as UTF-8, from the table that
-// the caller built from the encoding's codec, without the interpreter lock.
+// the caller built from the encoding's codec, without the interpreter lock;
+// the input itself when it is all ASCII.
 #include "binding/buffer.hpp"
 #include "binding/failures.hpp"
 #include "binding/native_functions.hpp"
@@ -39,6 +40,10 @@ PyObject* transcode(PyObject* module, PyObject* args) {
   csv::TranscodeTable table;
   if (!to_table(table_view.bytes(), table)) return nullptr;
   const PanicPolicy policy = native_state(module).panics();
+  // ASCII is the same text in UTF-8: the input itself, not a copy.
+  bool ascii = false;
+  if (!run_unlocked(policy, [&] { ascii = csv::is_ascii(view.bytes()); })) return nullptr;
+  if (ascii) return Py_NewRef(source);
   // Made as large as the text could be, then cut to what it is: in place.
   PyObject* out = PyBytes_FromStringAndSize(
       nullptr, static_cast<Py_ssize_t>(csv::transcode_capacity(view.bytes().size(), table)));

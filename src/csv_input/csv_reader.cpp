@@ -24,17 +24,10 @@ size_t content_start(std::span<const uint8_t> input, size_t from) noexcept {
 // whatever they hold; the input's end if it has fewer.
 size_t after_lines(std::span<const uint8_t> input, uint64_t lines, const Dialect& dialect) noexcept {
   size_t at = 0;
-  for (; lines > 0 && at < input.size(); --lines) {
-    const uint8_t* begin = input.data() + at;
-    const auto* lf = static_cast<const uint8_t*>(std::memchr(begin, dialect.line_feed, input.size() - at));
-    const auto* cr = static_cast<const uint8_t*>(std::memchr(begin, dialect.carriage_return,
-                                                             static_cast<size_t>((lf ? lf : input.data() + input.size()) - begin)));
-    if (cr != nullptr) {
-      at = static_cast<size_t>(cr - input.data()) + 1;
-      if (at < input.size() && input[at] == dialect.line_feed) ++at;
-    } else {
-      at = lf ? static_cast<size_t>(lf - input.data()) + 1 : input.size();
-    }
+  while (lines > 0 && at < input.size()) {
+    const uint8_t byte = input[at++];
+    if (byte == dialect.carriage_return && at < input.size() && input[at] == dialect.line_feed) ++at;
+    if (byte == dialect.carriage_return || byte == dialect.line_feed) --lines;
   }
   return at;
 }
@@ -42,6 +35,12 @@ size_t after_lines(std::span<const uint8_t> input, uint64_t lines, const Dialect
 uint64_t lines_before(std::span<const uint8_t> input, size_t offset, const Dialect& dialect) noexcept {
   return 1 + static_cast<uint64_t>(std::count(input.begin(), input.begin() + static_cast<ptrdiff_t>(offset),
                                               dialect.line_feed));
+}
+
+// Where the table begins: after the lines skipped before it.
+RecordPosition position_after_lines(std::span<const uint8_t> input, const TableLayout& layout) noexcept {
+  const size_t start = after_lines(input, layout.skip_rows, layout.dialect);
+  return RecordPosition{start, lines_before(input, start, layout.dialect), 0};
 }
 
 std::string column_name(size_t index) { return "column_" + std::to_string(index + 1); }
@@ -188,11 +187,8 @@ class RowSink {
 CsvReader::CsvReader(std::span<const uint8_t> input, const TableLayout& layout, ScanBlocks scan) noexcept
     : input_(input),
       header_in_input_(layout.header),
-      tokenizer_(input, content_start(input, after_lines(input, layout.skip_rows, layout.dialect)), scan,
-                 Accelerations::On, layout.dialect) {
-  const size_t table_start = after_lines(input, layout.skip_rows, layout.dialect);
-  header_position_ = RecordPosition{table_start, lines_before(input, table_start, layout.dialect), 0};
-}
+      header_position_(position_after_lines(input, layout)),
+      tokenizer_(input, content_start(input, header_position_.byte), scan, Accelerations::On, layout.dialect) {}
 
 CsvReader::CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before,
                      const Dialect& dialect, ScanBlocks scan) noexcept
