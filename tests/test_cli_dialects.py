@@ -37,7 +37,7 @@ def test_header_names_and_compression(tmp_path):
     (tmp_path / "rows.csv.gz").write_bytes(gzip.compress(b"1,2\n3,4\n"))
     (tmp_path / "plain.csv").write_bytes(gzip.compress(b"1,2\n3,4\n"))
     run_qarn("convert", "rows.csv.gz", "--no-header", cwd=tmp_path, check_status=0)
-    assert (tmp_path / "rows.csv.qarn").read_bytes() == _qarn.csv_to_qarn(b"column_1,column_2\n1,2\n3,4\n")
+    assert (tmp_path / "rows.qarn").read_bytes() == _qarn.csv_to_qarn(b"column_1,column_2\n1,2\n3,4\n")
     run_qarn("convert", "plain.csv", "--no-header", "--column-names", "a,b", "--compression", "gzip", cwd=tmp_path, check_status=0)
     assert (tmp_path / "plain.qarn").read_bytes() == _qarn.csv_to_qarn(b"a,b\n1,2\n3,4\n")
 
@@ -50,6 +50,8 @@ def test_header_names_and_compression(tmp_path):
         (["--encoding", "no-such-codec"], "no-such-codec"),
         (["--compression", "rar"], "invalid choice"),
         (["--skip-rows", "-1"], "must be at least 0"),
+        (["--skip-rows", str(2**64)], "must be below 2**64"),
+        (["--quotechar", ""], "quotechar must be a single character"),
     ],
 )
 def test_bad_reading_options_are_usage_errors(tmp_path, arguments, message):
@@ -67,6 +69,8 @@ def test_bad_reading_options_are_usage_errors(tmp_path, arguments, message):
         (b"h\xe9\n1\n", [], "the header row (line 1, field 0, byte 0): not valid UTF-8; if the file was written by a Windows program, try --encoding cp1252 (or latin-1)"),
         (gzip.compress(b"a\n1\n"), ["--compression", "none"], "the header row (line 1, field 0, byte 0): not valid UTF-8; the file starts with the gzip magic bytes: use --compression gzip"),
         ("a,b\n1,2\n".encode("utf-16-le"), [], "looks like UTF-16 text without a byte-order mark: use --encoding utf-16-le"),
+        ("a,b\n1,2\n".encode("utf-16"), [], "the header row (line 1, field 0, byte 0): not valid UTF-8; the file starts with a UTF-16 byte-order mark: use --encoding utf-16"),
+        (b'a,b\n1,x\n2,"q\n\x81"\n', ["--encoding", "cp1252"], "record 2 (line 3, field 1, byte 8): cannot decode byte 0x81 at byte 13 with 'cp1252'"),
         (qarn.convert(b"a\n1\n"), [], "looks like a QARN file already, not CSV (qarn inspect shows what it holds)"),
     ],
 )

@@ -5,6 +5,7 @@ every bad argument."""
 import bz2
 import csv
 import gzip
+import re
 import io
 import lzma
 import pickle
@@ -79,6 +80,9 @@ def test_gzip_reads_the_same_with_either_inflater(module, monkeypatch):
     inflater = pytest.importorskip(module)
     monkeypatch.setattr("qarn._compression.inflater", lambda: inflater)
     assert qarn.convert(gzip.compress(CSV) + gzip.compress(b"3,x\n")) == csv_to_qarn(CSV + b"3,x\n")
+    assert qarn.convert(gzip.compress(CSV) + b"\0" * 7) == csv_to_qarn(CSV)  # padding, as gzip allows
+    with pytest.raises(ValueError, match="^cannot decompress the gzip input: 2 bytes after the last member"):
+        qarn.convert(gzip.compress(CSV) + b"\0zz")
     with pytest.raises(ValueError, match="^cannot decompress the gzip input: "):
         qarn.convert(gzip.compress(CSV * 50)[:-9])
     with pytest.raises(ValueError, match="^cannot decompress the gzip input: "):
@@ -241,12 +245,16 @@ def test_utf8_with_a_signature_drops_it_and_the_reader_the_next():
          "invalid utf-8: invalid UTF-8 in field 0 near byte index 0", ("data", 1, 2, 0, 2)),
     ],
 )
-def test_csv_errors_tell_where_in_the_input(data, options, message, where):
+def test_csv_errors_tell_where_in_the_input(data, options, message, where, tmp_path):
     with pytest.raises(qarn.CsvError) as caught:
         qarn.convert(data, **options)
     error = caught.value
     assert str(error) == message
     assert (error.stage, error.record, error.line, error.field, error.byte) == where
+    # The same from a file, which is mapped: no view of it may outlive the error.
+    (tmp_path / "in.csv").write_bytes(data)
+    with pytest.raises(qarn.CsvError, match=re.escape(message)):
+        qarn.convert(tmp_path / "in.csv", **options)
     if not options:
         with pytest.raises(ValueError) as plain:
             csv_to_qarn(gzip.decompress(data) if data[:2] == b"\x1f\x8b" else data)
@@ -320,7 +328,7 @@ def test_a_dialect_spells_itself_as_python(dialect, spelled):
         ({"doublequote": "no"}, TypeError, r"^doublequote must be True or False, not str$"),
         ({"newlines_in_values": 0}, TypeError, r"^newlines_in_values must be True or False, not int$"),
         ({"header": None}, TypeError, r"^header must be True or False, not NoneType$"),
-        ({"skip_rows": -1}, ValueError, r"^skip_rows must be 0 or more, not -1$"),
+        ({"skip_rows": -1}, ValueError, r"^skip_rows must be 0 or more and below 2\*\*64, not -1$"),
         ({"skip_rows": 1.0}, TypeError, r"^skip_rows must be an int, not float$"),
         ({"skip_rows": True}, TypeError, r"^skip_rows must be an int, not bool$"),
         ({"encoding": "no-such-codec"}, ValueError, r"^encoding 'no-such-codec' is unknown$"),

@@ -107,8 +107,10 @@ def inflater() -> ModuleType:
 
 
 def _gzip_members(data: Buffer) -> bytes:
-    """Every member, one after the other; a member cut short is an error.
-    The text of a single member is not copied again."""
+    """Every member, one after the other, as gzip reads them: zero bytes of
+    padding after a member are skipped; a member cut short, or anything
+    else after one, is an error. The text of a single member is not copied
+    again."""
     module = inflater()
     members = []
     with memoryview(data) as view:
@@ -118,7 +120,9 @@ def _gzip_members(data: Buffer) -> bytes:
             members.append(member.decompress(rest))
             if not member.eof:
                 raise EOFError("the input ends inside a gzip member")
-            rest = member.unused_data
+            rest = member.unused_data.lstrip(b"\0")
+            if rest and not rest.startswith(b"\x1f\x8b"):
+                raise EOFError(f"{len(rest)} bytes after the last member are not gzip")
     return members[0] if len(members) == 1 else b"".join(members)
 
 

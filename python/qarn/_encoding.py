@@ -54,9 +54,11 @@ def to_utf8(data: Buffer, encoding: str, probe: Probe) -> tuple[Buffer, int]:
         result = _native.transcode(data, table)
         if not isinstance(result, int):
             return result, 0
-        prefix = _native.transcode(memoryview(data)[:result], table)
-        assert not isinstance(prefix, int)
-        raise _decode_error(probe, bytes(prefix), result, bytes(memoryview(data)[result : result + 1]), encoding, len)
+        # Copies, so that no view of a mapped input outlives the error.
+        with memoryview(data) as view, view[:result] as head:
+            prefix = bytes(_native.transcode(head, table))  # type: ignore[arg-type]
+            bad = bytes(view[result : result + 1])
+        raise _decode_error(probe, prefix, result, bad, encoding, len)
     try:
         text = codecs.decode(data, name)
     except UnicodeDecodeError as error:

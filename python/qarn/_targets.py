@@ -9,10 +9,16 @@ import os
 from collections.abc import Iterable, Sequence
 from pathlib import Path
 
+from ._compression import suffix_compression
+
 
 def qarn_name(source: str) -> str:
-    """IN.csv becomes IN.qarn (in the same folder)."""
-    return str(Path(source).with_suffix(".qarn"))
+    """IN.csv becomes IN.qarn (in the same folder), and so does IN.csv.gz
+    (or .bz2, .xz, .zst, .zip)."""
+    path = Path(source)
+    if suffix_compression(path) is not None:
+        path = path.with_suffix("")
+    return str(path.with_suffix(".qarn"))
 
 
 def outputs_in(out_dir: str, sources: Sequence[str]) -> list[str]:

@@ -60,8 +60,8 @@ class Dialect:
                 raise TypeError(f"{flag} must be True or False, not {type(getattr(self, flag)).__name__}")
         if not isinstance(self.skip_rows, int) or isinstance(self.skip_rows, bool):
             raise TypeError(f"skip_rows must be an int, not {type(self.skip_rows).__name__}")
-        if self.skip_rows < 0:
-            raise ValueError(f"skip_rows must be 0 or more, not {self.skip_rows}")
+        if not 0 <= self.skip_rows < 2**64:
+            raise ValueError(f"skip_rows must be 0 or more and below 2**64, not {self.skip_rows}")
         check_encoding(self.encoding)
 
     def __repr__(self) -> str:

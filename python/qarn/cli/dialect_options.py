@@ -25,10 +25,14 @@ def _delimiter(text: str) -> str:
     return DELIMITER_NAMES.get(text.lower(), text)
 
 
-NO_QUOTING = ""  # what --quotechar none stands for until it becomes None
+class _NoQuoting:
+    """What --quotechar none stands for until it becomes None."""
 
 
-def _quotechar(text: str) -> str:
+NO_QUOTING = _NoQuoting()
+
+
+def _quotechar(text: str) -> str | _NoQuoting:
     return NO_QUOTING if text.lower() == "none" else text
 
 
@@ -47,7 +51,7 @@ def register(parser: argparse.ArgumentParser) -> None:
     group.add_argument("--quotechar", type=_quotechar, metavar="CHAR", help="the quote character, or 'none' (default \")")
     group.add_argument("--escapechar", metavar="CHAR", help="a character that makes the next one literal, as in \\\"")
     group.add_argument(
-        "--no-doublequote", dest="doublequote", action="store_false", default=None, help="a doubled quote is not a quote"
+        "--no-doublequote", dest="doublequote", action="store_false", default=None, help="a quote inside quotes always closes them (quotes are escaped with --escapechar, not doubled)"
     )
     group.add_argument(
         "--no-newlines-in-values",
@@ -82,7 +86,7 @@ def convert_options(args: argparse.Namespace) -> dict[str, Any]:
         "compression",
     )
     options = {name: getattr(args, name) for name in names if getattr(args, name) is not None}
-    if options.get("quotechar") == NO_QUOTING:
+    if options.get("quotechar") is NO_QUOTING:
         options["quotechar"] = None
     if options.get("compression") == "none":
         options["compression"] = None

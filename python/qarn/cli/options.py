@@ -12,6 +12,8 @@ def _integer(text: str, least: int) -> int:
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < least:
         raise argparse.ArgumentTypeError(f"must be at least {least}, not {value}")
+    if value >= 2**64:
+        raise argparse.ArgumentTypeError(f"must be below 2**64, not {value}")
     return value
 
 
