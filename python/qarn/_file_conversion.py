@@ -10,12 +10,13 @@ import functools
 import os
 import sys
 import time
-from collections.abc import Buffer
+from collections.abc import Buffer, Callable
 from dataclasses import dataclass
 from typing import Any
 
 from ._atomic import OutputExists, publish
-from ._input_hints import HEAD_BYTES, head_of, hint, refusal
+from ._csv_error import CsvError
+from ._input_hints import HEAD_BYTES, counts_line_ends_in_bytes, head_of, hint, record_start, refusal
 from ._messages import UNEXPECTED, internal_error_message, os_error_message
 from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from .summary import summarize
@@ -52,6 +53,9 @@ class FileReport:
     error: str | None = None
     error_path: str | None = None
     hint: str = ""  # what the input's first bytes suggest trying, after a CSV error
+    # After a CSV error, the line and byte where its record truly begins (the
+    # message places it at the end of the record before), where known.
+    record_start: tuple[int, int] | None = None
 
     @property
     def ok(self) -> bool:
@@ -67,11 +71,26 @@ class NotCsv(ValueError):
 
 
 class CsvFailure(ValueError):
-    """The converter's error, with what the input's first bytes suggest."""
+    """The converter's error, with what the input's first bytes suggest and
+    where its record truly begins."""
 
-    def __init__(self, message: str, hint: str) -> None:
+    def __init__(self, message: str, hint: str, start: tuple[int, int] | None) -> None:
         super().__init__(message)
         self.hint = hint
+        self.start = start
+
+
+def _bytes_at(source: Buffer | str) -> Callable[[int], bytes]:
+    """Reads some of the input from an offset: of a file, or of the bytes read."""
+
+    def read_at(offset: int) -> bytes:
+        if not isinstance(source, str):
+            return bytes(memoryview(source)[offset : offset + HEAD_BYTES])
+        with open(source, "rb") as file:
+            file.seek(offset)
+            return file.read(HEAD_BYTES)
+
+    return read_at
 
 
 def _convert(job: ConversionJob) -> tuple[bytes, int]:
@@ -91,10 +110,12 @@ def _convert(job: ConversionJob) -> tuple[bytes, int]:
         result = convert(
             source, None, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads, **options
         )
-    except ValueError as error:
-        if str(error).startswith(("CSV header error: ", "CSV parse error: ")):
-            raise CsvFailure(str(error), hint(head, options)) from None
-        raise
+    except CsvError as error:
+        start = None
+        if error.record is not None and counts_line_ends_in_bytes(head, options):
+            assert error.byte is not None and error.line is not None
+            start = record_start(_bytes_at(source), error.byte, error.line)
+        raise CsvFailure(str(error), hint(head, options), start) from None
     if result is None:  # pragma: no cover - convert returns the bytes when given no target
         raise AssertionError("qarn.convert returned nothing")
     return result, size
@@ -145,7 +166,12 @@ def _run(job: ConversionJob) -> FileReport:
     except MemoryError:
         return report(error="out of memory", error_path=shown_source(job.source))
     except ValueError as error:
-        return report(error=str(error), error_path=shown_source(job.source), hint=getattr(error, "hint", ""))
+        return report(
+            error=str(error),
+            error_path=shown_source(job.source),
+            hint=getattr(error, "hint", ""),
+            record_start=getattr(error, "start", None),
+        )
     try:
         _write(job, result)
     except OutputExists as error:

@@ -5,6 +5,7 @@ adds a hint to a failure, so that a person learns which option to give."""
 
 from __future__ import annotations
 
+from collections.abc import Callable
 from typing import Any
 
 HEAD_BYTES = 4096  # as much of an input as the guesses look at
@@ -44,6 +45,28 @@ def _utf16_without_mark(head: bytes) -> str | None:
     if even_nuls >= 0.8 * pairs and odd_nuls == 0:
         return "utf-16-be"
     return None
+
+
+def counts_line_ends_in_bytes(head: bytes, options: dict[str, Any]) -> bool:
+    """Whether the input's bytes hold its line ends as they are: it is not
+    compressed, and its encoding writes CR and LF as those bytes."""
+    compression = options.get("compression", "infer")
+    if compression is not None and (compression != "infer" or head.startswith(tuple(m for m, _ in _COMPRESSED))):
+        return False
+    try:
+        return "\r\n".encode(options.get("encoding", "utf-8")) == b"\r\n"
+    except LookupError:
+        return False
+
+
+def record_start(read_at: Callable[[int], bytes], byte: int, line: int) -> tuple[int, int]:
+    """The line and byte where a record really begins that the converter
+    places at `byte` on line `line`: its reading begins at the end of the
+    record before, so at the LF of a CR LF line end, and before blank lines.
+    `read_at(offset)` gives some of the input's bytes from there."""
+    ahead = read_at(byte)
+    skipped = len(ahead) - len(ahead.lstrip(b"\r\n"))
+    return line + ahead[:skipped].count(b"\n"), byte + skipped
 
 
 def refusal(head: bytes, options: dict[str, Any]) -> str | None:

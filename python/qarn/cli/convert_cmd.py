@@ -184,7 +184,7 @@ def _show(progress: Progress, report: FileReport, quiet: bool) -> None:
         if not quiet:
             progress.line(summary_line(report))
     else:
-        message = csv_error_for_people(report.error or "", report.hint)
+        message = csv_error_for_people(report.error or "", report.hint, report.record_start)
         progress.line(failure_line(report.error_path or report.path, message))
     progress.advance(report.input_bytes or 0)
 

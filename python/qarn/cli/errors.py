@@ -51,17 +51,19 @@ _CSV_ERROR = re.compile(
 )
 
 
-def csv_error_for_people(message: str, hint: str = "") -> str:
+def csv_error_for_people(message: str, hint: str = "", start: tuple[int, int] | None = None) -> str:
     """A CSV error as one line that says each thing once, where it is first:
-    "record 3 (line 4, field 0, byte 125): not valid UTF-8; <hint>"."""
+    "record 3 (line 4, field 0, byte 125): not valid UTF-8; <hint>", with
+    the line and byte where the record begins when `start` has them."""
     match = _CSV_ERROR.fullmatch(message)
     if match is None:
         return f"{message}; {hint}" if hint else message
     detail = match["detail"]
     if detail.startswith("invalid utf-8: "):
         detail = "not valid UTF-8"
+    line, byte = start or (match["line"], match["byte"])
     where = "the header row" if match["stage"] == "header" else f"record {match['record']}"
-    text = f"{where} (line {match['line']}, field {match['field']}, byte {match['byte']}): {detail}"
+    text = f"{where} (line {line}, field {match['field']}, byte {byte}): {detail}"
     return f"{text}; {hint}" if hint else text
 
 
