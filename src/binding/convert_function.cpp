@@ -13,17 +13,20 @@ namespace binding {
 
 namespace {
 
-// A list or tuple of str as the column names, each as UTF-8.
-bool to_column_names(PyObject* object, std::optional<std::vector<std::string>>& names) {
+// With every record read for the types, the sample only sizes the output.
+constexpr uint64_t kSampleForEveryRecord = 1000;
+
+// A list or tuple of str, each as UTF-8; `option` names it in errors.
+bool to_strings(PyObject* object, const char* option, std::optional<std::vector<std::string>>& strings) {
   if (object == Py_None) return true;
-  Ref sequence(PySequence_Fast(object, "column_names must be a list of strings"));
+  Ref sequence(PySequence_Fast(object, "a list of strings was expected"));
   if (!sequence) return false;
-  std::vector<std::string>& out = names.emplace();
+  std::vector<std::string>& out = strings.emplace();
   const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
   for (Py_ssize_t i = 0; i < count; ++i) {
     PyObject* item = PySequence_Fast_GET_ITEM(sequence.get(), i);
     if (!PyUnicode_Check(item)) {
-      PyErr_Format(PyExc_TypeError, "column_names must be strings, not %.100s", Py_TYPE(item)->tp_name);
+      PyErr_Format(PyExc_TypeError, "%s must be strings, not %.100s", option, Py_TYPE(item)->tp_name);
       return false;
     }
     Py_ssize_t size = 0;
@@ -34,32 +37,91 @@ bool to_column_names(PyObject* object, std::optional<std::vector<std::string>>& 
   return true;
 }
 
+// A list of str as the texts that stand for missing values.
+bool to_null_values(PyObject* object, std::optional<csv::NullValues>& null_values) {
+  if (object == Py_None) return true;
+  std::optional<std::vector<std::string>> texts;
+  if (!to_strings(object, "null_values", texts)) return false;
+  null_values.emplace(std::move(*texts));
+  return true;
+}
+
+// The name of a type a column can be made to hold.
+bool to_type(PyObject* object, qarn::TypeId& type) {
+  static constexpr std::pair<const char*, qarn::TypeId> kNames[] = {
+      {"bool", qarn::TypeId::Bool},     {"int", qarn::TypeId::Int},       {"long", qarn::TypeId::Long},
+      {"double", qarn::TypeId::Double}, {"string", qarn::TypeId::String},
+  };
+  if (PyUnicode_Check(object)) {
+    for (const auto& [name, id] : kNames) {
+      if (PyUnicode_CompareWithASCIIString(object, name) == 0) {
+        type = id;
+        return true;
+      }
+    }
+  }
+  PyErr_Format(PyExc_ValueError, "a column type is one of bool, int, long, double, string; not %R", object);
+  return false;
+}
+
+// A list of (name or position, type name) pairs.
+bool to_column_types(PyObject* object, std::vector<convert::ConvertOptions::ColumnType>& types) {
+  if (object == Py_None) return true;
+  Ref pairs(PySequence_Fast(object, "column_types must be a list of (column, type) pairs"));
+  if (!pairs) return false;
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(pairs.get()); ++i) {
+    PyObject *column, *type_name;
+    if (!PyArg_ParseTuple(PySequence_Fast_GET_ITEM(pairs.get(), i), "OO:column_types", &column, &type_name)) {
+      return false;
+    }
+    convert::ConvertOptions::ColumnType& chosen = types.emplace_back();
+    if (!to_type(type_name, chosen.type)) return false;
+    if (PyUnicode_Check(column)) {
+      Py_ssize_t size = 0;
+      const char* text = PyUnicode_AsUTF8AndSize(column, &size);
+      if (text == nullptr) return false;
+      chosen.name.emplace(text, static_cast<size_t>(size));
+    } else {
+      chosen.position = PyLong_AsLongLong(column);
+      if (chosen.position == -1 && PyErr_Occurred()) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"data", "chunk_size", "sample_rows", "threads", "delimiter", "quotechar",
                                    "escapechar", "doublequote", "newlines_in_values", "comment",
-                                   "skip_rows", "header", "column_names", nullptr};
+                                   "skip_rows", "header", "column_names", "null_values", "column_type",
+                                   "column_types", nullptr};
   PyObject *source, *chunk_object, *sample_object;
   unsigned int threads = 1;
   DialectOptions dialect;  // options not given keep the comma dialect's
-  PyObject *skip_object = nullptr, *header = nullptr, *names_object = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOO:convert", const_cast<char**>(keywords),
+  PyObject *skip_object = nullptr, *header = nullptr, *names_object = Py_None, *nulls_object = Py_None;
+  PyObject *type_object = Py_None, *types_object = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOO:convert", const_cast<char**>(keywords),
                                    &source, &chunk_object, &sample_object, &threads, &dialect.delimiter,
                                    &dialect.quotechar, &dialect.escapechar, &dialect.doublequote,
                                    &dialect.newlines_in_values, &dialect.comment, &skip_object, &header,
-                                   &names_object)) {
+                                   &names_object, &nulls_object, &type_object, &types_object)) {
     return nullptr;
   }
-  uint64_t chunk_size = 0, sample_rows = 0;
+  uint64_t chunk_size = 0, sample_rows = kSampleForEveryRecord;
   convert::ConvertOptions options;
   csv::TableLayout& layout = options.layout;
-  if (!to_count(chunk_object, chunk_size) || !to_count(sample_object, sample_rows) ||
+  std::optional<csv::NullValues> null_values;
+  options.infer_from_every_record = sample_object == Py_None;
+  if (!to_count(chunk_object, chunk_size) || (sample_object != Py_None && !to_count(sample_object, sample_rows)) ||
       !parse_dialect(dialect, layout.dialect) || !flag(header, "header", layout.header) ||
       (skip_object != nullptr && !to_count(skip_object, layout.skip_rows)) ||
-      !to_column_names(names_object, options.column_names)) {
+      !to_strings(names_object, "column_names", options.column_names) || !to_null_values(nulls_object, null_values) ||
+      (type_object != Py_None && !to_type(type_object, options.every_column_type.emplace())) ||
+      !to_column_types(types_object, options.column_types)) {
     return nullptr;
   }
+  if (null_values) layout.null_values = &*null_values;
   BufferView view;
   if (!view.acquire(source)) return nullptr;
   const NativeState& state = native_state(module);

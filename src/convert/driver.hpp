@@ -10,6 +10,7 @@
 #include "common/byte_buffer.hpp"
 #include "common/result.hpp"
 #include "csv_input/csv_reader.hpp"
+#include "qarn/value.hpp"
 
 namespace convert {
 
@@ -33,6 +34,18 @@ struct ConvertOptions {
   // Names that replace the header row's (which is then not checked), or
   // stand for a header the input lacks; their number is the column count.
   std::optional<std::vector<std::string>> column_names;
+  // The types of every column, or of those named or numbered (from 0, or
+  // from -1 at the last), over the inferred ones.
+  std::optional<qarn::TypeId> every_column_type;
+  struct ColumnType {
+    std::optional<std::string> name;  // else `position`
+    int64_t position = 0;
+    qarn::TypeId type;
+  };
+  std::vector<ColumnType> column_types;
+  // Types inferred from every record, in a pass of their own, instead of
+  // from the sample.
+  bool infer_from_every_record = false;
 };
 
 // Converts `csv` into `out`, which must be empty. On failure `out` holds a

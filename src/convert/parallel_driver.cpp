@@ -271,7 +271,7 @@ class SegmentFeed {
 // The rows after the start of the file, converted on `threads` threads.
 ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
                                         csv::CsvReader& reader, TableStart& start,
-                                        uint64_t chunk_size, unsigned threads, const csv::Dialect& dialect,
+                                        uint64_t chunk_size, unsigned threads, const csv::TableLayout& layout,
                                         size_t segment_bytes, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
   // Runs of slices this large would hold too many fields at once; with
@@ -282,7 +282,8 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
   parallel::RowsPool pool(start.types);
-  const WorkContext context{input, dialect, start.types, chunk_size, rows_per_batch(column_count), pool};
+  const WorkContext context{input,     layout.dialect, layout.null_values, start.types,
+                            chunk_size, rows_per_batch(column_count), pool};
   Board board;
   RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},
                       writer.out());
@@ -316,7 +317,7 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
   return convert_with(csv, chunk_size, sample_rows, options, out,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows_in_parallel(csv, reader, start, chunk_size, threads,
-                                                      options.layout.dialect, segment_bytes, writer);
+                                                      options.layout, segment_bytes, writer);
                       });
 }
 

@@ -14,6 +14,7 @@
 #include "convert/rows_pool.hpp"
 #include "csv_input/csv_error.hpp"
 #include "csv_input/dialect.hpp"
+#include "csv_input/null_values.hpp"
 #include "csv_input/row_batch.hpp"
 #include "fields/chunk_builder.hpp"
 #include "qarn/format_error.hpp"
@@ -67,6 +68,7 @@ struct SegmentResult {
 struct WorkContext {
   std::span<const uint8_t> input;
   csv::Dialect dialect;
+  const csv::NullValues* null_values;
   std::span<const qarn::TypeId> types;
   uint64_t chunk_size;
   size_t batch_rows;

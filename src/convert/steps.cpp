@@ -29,6 +29,50 @@ qarn::TableMetadata table_metadata(const csv::HeaderRow& names,
   return metadata;
 }
 
+// Types from every record, read by a reader of its own. A record that
+// cannot be read ends the pass: the conversion meets it again, in order.
+std::vector<qarn::TypeId> types_of_every_record(std::span<const uint8_t> csv, const ConvertOptions& options,
+                                                size_t column_count) {
+  csv::CsvReader reader(csv, options.layout);
+  (void)reader.read_header();
+  fields::TypeInference inference(column_count);
+  csv::RowBatch batch;
+  while (true) {
+    auto read = reader.next_batch(batch, column_count, rows_per_batch(column_count));
+    if (!read.ok() || read.value() == 0) break;
+    inference.add(batch);
+  }
+  return inference.types();
+}
+
+// The caller's types over the inferred ones; a name or position that no
+// column has fails.
+ConversionStatus choose_types(const ConvertOptions& options, const csv::HeaderRow& names,
+                              std::vector<qarn::TypeId>& types) {
+  if (options.every_column_type) types.assign(types.size(), *options.every_column_type);
+  const auto count = static_cast<int64_t>(names.size());
+  for (const ConvertOptions::ColumnType& chosen : options.column_types) {
+    if (chosen.name) {
+      bool found = false;
+      for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == *chosen.name) {
+          types[i] = chosen.type;
+          found = true;
+        }
+      }
+      if (!found) return ConversionFailure{"column_types names a column the table does not have: '" + *chosen.name + "'"};
+      continue;
+    }
+    const int64_t position = chosen.position < 0 ? chosen.position + count : chosen.position;
+    if (position < 0 || position >= count) {
+      return ConversionFailure{"column_types numbers a column the table does not have: " +
+                               std::to_string(chosen.position) + " (it has " + std::to_string(count) + ")"};
+    }
+    types[static_cast<size_t>(position)] = chosen.type;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 size_t rows_per_batch(size_t column_count) {
@@ -43,7 +87,7 @@ ConversionFailure write_failure(const qarn::FormatError& error) {
   return {kWriteErrorPrefix + qarn::message(error)};
 }
 
-ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
+ConversionStatus read_table_start(std::span<const uint8_t> csv, csv::CsvReader& reader, uint64_t sample_rows,
                                   const ConvertOptions& options, TableStart& start) {
   auto header = reader.read_header();
   if (options.column_names) {
@@ -67,7 +111,9 @@ ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
     }
     wanted -= read.value();
   }
-  start.types = fields::infer_column_types(start.sample, column_count);
+  start.types = options.infer_from_every_record ? types_of_every_record(csv, options, column_count)
+                                                : fields::infer_column_types(start.sample, column_count);
+  if (auto failure = choose_types(options, start.names, start.types)) return failure;
   start.sample_bytes = reader.bytes_read() - start.header_bytes;
   return std::nullopt;
 }

@@ -36,7 +36,7 @@ struct TableStart {
 
 // Reads the header row (or takes the names given instead) and up to
 // `sample_rows` records, and infers the types.
-ConversionStatus read_table_start(csv::CsvReader& reader, uint64_t sample_rows,
+ConversionStatus read_table_start(std::span<const uint8_t> csv, csv::CsvReader& reader, uint64_t sample_rows,
                                   const ConvertOptions& options, TableStart& start);
 
 // Takes the output in one block sized from the sample, before anything is
@@ -62,7 +62,7 @@ ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
   if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
   csv::CsvReader reader(csv, options.layout);
   TableStart start;
-  if (auto failure = read_table_start(reader, sample_rows, options, start)) return failure;
+  if (auto failure = read_table_start(csv, reader, sample_rows, options, start)) return failure;
   reserve_output(out, start, chunk_size, csv.size());
   qarn::Writer writer(out);
   if (auto failure = write_file_start(writer, start)) return failure;

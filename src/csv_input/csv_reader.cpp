@@ -187,12 +187,13 @@ class RowSink {
 CsvReader::CsvReader(std::span<const uint8_t> input, const TableLayout& layout, ScanBlocks scan) noexcept
     : input_(input),
       header_in_input_(layout.header),
+      null_values_(layout.null_values),
       header_position_(position_after_lines(input, layout)),
       tokenizer_(input, content_start(input, header_position_.byte), scan, Accelerations::On, layout.dialect) {}
 
 CsvReader::CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before,
-                     const Dialect& dialect, ScanBlocks scan) noexcept
-    : input_(input), tokenizer_(input, start, scan, Accelerations::On, dialect),
+                     const Dialect& dialect, const NullValues* null_values, ScanBlocks scan) noexcept
+    : input_(input), null_values_(null_values), tokenizer_(input, start, scan, Accelerations::On, dialect),
       records_completed_(records_before), header_(HeaderRow{}) {}
 
 RecordPosition CsvReader::position_at(size_t offset, uint64_t record) const {
@@ -246,6 +247,9 @@ Result<size_t, CsvError> CsvReader::next_batch(RowBatch& batch, size_t column_co
   tokenizer_.reset_non_ascii();
   tokenizer_.run(sink);
   sink.finish();
+  if (null_values_ != nullptr && !null_values_->empty()) {
+    batch.empty_fields_where([&](std::string_view field) { return null_values_->matches(field); });
+  }
 
   // Delimiters, quotes and line ends are ASCII, so when the raw bytes are
   // valid UTF-8 every field is; otherwise look field by field.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "csv_input/csv_error.hpp"
+#include "csv_input/null_values.hpp"
 #include "csv_input/row_batch.hpp"
 #include "csv_input/tokenizer.hpp"
 #include "common/result.hpp"
@@ -24,6 +25,7 @@ struct TableLayout {
   Dialect dialect;
   uint64_t skip_rows = 0;  // lines (ended by LF, CR or CR LF) skipped before the first record
   bool header = true;      // false: the first record is data, its columns named column_1, ...
+  const NullValues* null_values = nullptr;  // fields read as empty; none when null
 };
 
 class CsvReader {
@@ -40,7 +42,7 @@ class CsvReader {
   // errors). `input` runs from the first byte of the whole input, so that
   // positions count from there; it may end before the whole input does.
   CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before, const Dialect& dialect,
-            ScanBlocks scan = best_block_scanner()) noexcept;
+            const NullValues* null_values = nullptr, ScanBlocks scan = best_block_scanner()) noexcept;
 
   // The first record's fields; empty when the input holds no record at all.
   // Without a header, the names column_1, column_2, ... of as many columns
@@ -75,6 +77,7 @@ class CsvReader {
 
   std::span<const uint8_t> input_;
   bool header_in_input_ = true;
+  const NullValues* null_values_ = nullptr;
   RecordPosition header_position_;
   Tokenizer tokenizer_;
   uint64_t records_completed_ = 0;  // header row included

@@ -34,6 +34,17 @@ class RowBatch {
     return fields_.data() + column * row_capacity_;
   }
 
+  // Makes every field for which `is_missing(field)` holds empty.
+  template <class IsMissing>
+  void empty_fields_where(IsMissing is_missing) {
+    for (size_t column = 0; column < column_count_; ++column) {
+      std::string_view* fields = fields_.data() + column * row_capacity_;
+      for (size_t row = 0; row < row_count_; ++row) {
+        if (is_missing(fields[row])) fields[row] = std::string_view(kEmptyField, 0);
+      }
+    }
+  }
+
  private:
   friend class CsvReader;
   friend class RowSink;

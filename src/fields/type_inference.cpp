@@ -1,58 +1,77 @@
 #include "fields/type_inference.hpp"
 
-#include <algorithm>
-
 #include "fields/fast_parse.hpp"
 
 namespace fields {
 
 namespace {
 
-// Whether every candidate is a `Value` by the fast path the conversion uses
-// for it (row batch fields may be read past their end). With many columns
-// the sample is a good part of a small input, and each of its fields may be
-// tried by several grammars.
-template <class Value, class Parse>
-bool all_pass(const std::vector<std::string_view>& candidates, Parse parse) {
-  return std::all_of(candidates.begin(), candidates.end(), [&](std::string_view text) {
-    Value value;
-    return parse(text, value);
-  });
+// The parsers the conversion uses (row batch fields may be read past their
+// end), so that a type inferred is one its values convert to.
+bool passes_bool(std::string_view text) {
+  uint8_t value;
+  return fast::parse_bool(text, value);
 }
-
-qarn::TypeId infer_type(std::span<const std::string_view> column_sample) {
-  // Empty values say nothing about the type; whitespace-only ones do (they
-  // fail every grammar and make the column `string`).
-  std::vector<std::string_view> candidates;
-  candidates.reserve(column_sample.size());
-  for (std::string_view text : column_sample) {
-    if (!text.empty()) candidates.push_back(text);
-  }
-  if (candidates.empty()) return qarn::TypeId::String;
-  if (all_pass<uint8_t>(candidates, fast::parse_bool)) return qarn::TypeId::Bool;
-  if (all_pass<int32_t>(candidates, fast::parse_integer<int32_t>)) return qarn::TypeId::Int;
-  if (all_pass<int64_t>(candidates, fast::parse_integer<int64_t>)) return qarn::TypeId::Long;
-  if (all_pass<double>(candidates, fast::parse_double<>)) return qarn::TypeId::Double;
-  return qarn::TypeId::String;
+bool passes_int(std::string_view text) {
+  int32_t value;
+  return fast::parse_integer<int32_t>(text, value);
+}
+bool passes_long(std::string_view text) {
+  int64_t value;
+  return fast::parse_integer<int64_t>(text, value);
+}
+bool passes_double(std::string_view text) {
+  double value;
+  return fast::parse_double<>(text, value);
 }
 
 }  // namespace
 
-std::vector<qarn::TypeId> infer_column_types(std::span<const csv::RowBatch> sample,
-                                             size_t column_count) {
-  std::vector<qarn::TypeId> types;
-  types.reserve(column_count);
-  std::vector<std::string_view> column_sample;
-  for (size_t column = 0; column < column_count; ++column) {
-    column_sample.clear();
-    for (const csv::RowBatch& batch : sample) {
-      for (size_t row = 0; row < batch.row_count(); ++row) {
-        column_sample.push_back(batch.field(row, column));
+// A Boolean is no number, and every int is a long and every long a double:
+// so a value clears the grammars it fails up to the first it passes, and
+// that one's answer settles the rest without parsing it again.
+void TypeInference::add(const csv::RowBatch& batch) {
+  for (size_t column = 0; column < passing_.size(); ++column) {
+    uint8_t passing = passing_[column];
+    const std::string_view* fields = batch.column(column);
+    for (size_t row = 0; row < batch.row_count(); ++row) {
+      const std::string_view text = fields[row];
+      if (text.empty()) continue;  // says nothing about the type; whitespace does
+      passing |= kSeen;
+      if ((passing & kBool) && passes_bool(text)) {
+        passing &= kBool | kSeen;
+        continue;
       }
+      passing &= ~kBool;
+      if ((passing & kInt) && passes_int(text)) continue;
+      passing &= ~kInt;
+      if ((passing & kLong) && passes_long(text)) continue;
+      passing &= ~kLong;
+      if ((passing & kDouble) && passes_double(text)) continue;
+      passing &= ~kDouble;
     }
-    types.push_back(infer_type(column_sample));
+    passing_[column] = passing;
+  }
+}
+
+std::vector<qarn::TypeId> TypeInference::types() const {
+  std::vector<qarn::TypeId> types;
+  types.reserve(passing_.size());
+  for (const uint8_t passing : passing_) {
+    if (!(passing & kSeen)) types.push_back(qarn::TypeId::String);
+    else if (passing & kBool) types.push_back(qarn::TypeId::Bool);
+    else if (passing & kInt) types.push_back(qarn::TypeId::Int);
+    else if (passing & kLong) types.push_back(qarn::TypeId::Long);
+    else if (passing & kDouble) types.push_back(qarn::TypeId::Double);
+    else types.push_back(qarn::TypeId::String);
   }
   return types;
+}
+
+std::vector<qarn::TypeId> infer_column_types(std::span<const csv::RowBatch> sample, size_t column_count) {
+  TypeInference inference(column_count);
+  for (const csv::RowBatch& batch : sample) inference.add(batch);
+  return inference.types();
 }
 
 }  // namespace fields
