@@ -42,6 +42,18 @@ def test_header_names_and_compression(tmp_path):
     assert (tmp_path / "plain.qarn").read_bytes() == _qarn.csv_to_qarn(b"a,b\n1,2\n3,4\n")
 
 
+def test_null_markers_chosen_types_and_every_row(tmp_path):
+    (tmp_path / "in.csv").write_bytes(b"zip,n\n00501,NA\n02134,2\n" + b"9,3\n" * 3 + b"x,2.5\n")
+    run_qarn("convert", "in.csv", "--null-values", "NA,NULL", "--column-types", "zip=string", cwd=tmp_path,
+             check_status=0)
+    assert (tmp_path / "in.qarn").read_bytes() == qarn.convert(
+        tmp_path / "in.csv", null_values=["NA", "NULL"], column_types={"zip": "string"})
+    run_qarn("convert", "in.csv", "--sample-rows", "all", "--column-types", "0=string", cwd=tmp_path, check_status=0)
+    assert qarn.read(tmp_path / "in.qarn").column_types == ["string", "string"]
+    run_qarn("convert", "in.csv", "--sample-rows", "all", "--null-values", "default", cwd=tmp_path, check_status=0)
+    assert qarn.read(tmp_path / "in.qarn").column_types == ["string", "double"]
+
+
 @pytest.mark.parametrize(
     "arguments, message",
     [
@@ -52,6 +64,9 @@ def test_header_names_and_compression(tmp_path):
         (["--skip-rows", "-1"], "must be at least 0"),
         (["--skip-rows", str(2**64)], "must be below 2**64"),
         (["--quotechar", ""], "quotechar must be a single character"),
+        (["--column-types", "a=date"], "column_types['a'] must be one of bool, int, long, double, string"),
+        (["--column-types", "=int"], "expected COLUMN=TYPE"),
+        (["--sample-rows", "some"], "not a whole number"),
     ],
 )
 def test_bad_reading_options_are_usage_errors(tmp_path, arguments, message):

@@ -29,7 +29,7 @@ class ConversionJob:
     source: str  # a CSV path, or "-"
     target: str  # the QARN path, or "-"
     chunk_size: int = CHUNK_SIZE
-    sample_rows: int = SAMPLE_ROWS
+    sample_rows: int | None = SAMPLE_ROWS  # None: every row
     threads: int | None = None  # None: the library's default
     replace: bool = True  # False: an existing target is an error
     temporary: str | None = None  # chosen beforehand by whoever may have to remove it

@@ -13,6 +13,7 @@ from typing import Any
 
 from . import _native
 from ._atomic import Target, write_target
+from ._column_types import ColumnTypes, native_column_types
 from ._compression import check_compression, decompressed, suffix_compression
 from ._csv_error import CsvError, is_csv_error, shifted
 from ._encoding import is_utf8, to_utf8
@@ -50,7 +51,7 @@ def convert(
     target: Target | None = None,
     *,
     chunk_size: int = CHUNK_SIZE,
-    sample_rows: int = SAMPLE_ROWS,
+    sample_rows: int | None = SAMPLE_ROWS,
     threads: int | None = None,
     dialect: Dialect | None = None,
     delimiter: str = FROM_DIALECT,
@@ -62,7 +63,9 @@ def convert(
     header: bool = FROM_DIALECT,
     skip_rows: int = FROM_DIALECT,
     comment: str | None = FROM_DIALECT,
+    null_values: Sequence[str] | str | None = FROM_DIALECT,
     column_names: Sequence[str] | None = None,
+    column_types: ColumnTypes | None = None,
     compression: str | None = "infer",
 ) -> bytes | None:
     """Converts CSV to QARN. With the options at their defaults, the same
@@ -85,8 +88,16 @@ def convert(
     field overridden by the keywords of the same names: `delimiter` (","),
     `quotechar` ('"'; None: no quoting), `escapechar` (None),
     `doublequote` (True), `newlines_in_values` (True), `encoding`
-    ("utf-8"), `header` (True), `skip_rows` (0) and `comment` (None); see
-    `qarn.Dialect` for what each means. `column_names` names the columns:
+    ("utf-8"), `header` (True), `skip_rows` (0), `comment` (None) and
+    `null_values` (none; "default" for the usual markers such as NA and
+    NULL); see `qarn.Dialect` for what each means.
+
+    `column_types` chooses types over inference: one type name for every
+    column ("string"), a list by position (None: inferred) or a dict by
+    name or position; the names are "bool", "int", "long", "double" and
+    "string", and a chosen column's fields are converted as an inferred
+    column of that type. `sample_rows=None` infers the types from every
+    record, in a pass of its own, so that no value misfits its column. `column_names` names the columns:
     it replaces the header row, or with `header=False` stands for the one
     the input lacks; their number is the number of columns.
 
@@ -113,10 +124,12 @@ def convert(
     given = {
         "delimiter": delimiter, "quotechar": quotechar, "escapechar": escapechar, "doublequote": doublequote,
         "newlines_in_values": newlines_in_values, "encoding": encoding, "header": header,
-        "skip_rows": skip_rows, "comment": comment,
+        "skip_rows": skip_rows, "comment": comment, "null_values": null_values,
     }  # fmt: skip
     dialect = dataclasses.replace(dialect, **{k: v for k, v in given.items() if v is not FROM_DIALECT})
-    options = _native_options(dialect, _checked_names(column_names))
+    options = _native_options(dialect, _checked_names(column_names)) | native_column_types(column_types)
+    if sample_rows is not None and (not isinstance(sample_rows, int) or isinstance(sample_rows, bool)):
+        raise TypeError(f"sample_rows must be an int or None, not {type(sample_rows).__name__}")
     check_compression(compression)
 
     # Where a text fails to convert, for bytes the encoding does not define;
@@ -164,6 +177,8 @@ def _native_options(dialect: Dialect, column_names: list[str] | None) -> dict[st
                      "skip_rows", "header")
         if getattr(dialect, name) != getattr(_DEFAULTS, name)
     }
+    if dialect.null_values:
+        options["null_values"] = list(dialect.null_values)
     if column_names is not None:
         options["column_names"] = column_names
     return options

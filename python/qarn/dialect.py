@@ -12,6 +12,11 @@ from dataclasses import dataclass
 _ROLES = ("delimiter", "quotechar", "escapechar", "comment")
 _FLAGS = ("doublequote", "newlines_in_values", "header")
 
+# What null_values="default" stands for: the markers of missing values that
+# spreadsheets, databases and data frames write. Not "nan" and its kin, which
+# the double grammar reads as a value.
+DEFAULT_NULL_VALUES = ("", "#N/A", "#N/A N/A", "#NA", "<NA>", "N/A", "NA", "NULL", "None", "n/a", "null")
+
 
 @dataclass(frozen=True)
 class Dialect:
@@ -33,6 +38,9 @@ class Dialect:
         they hold.
     comment: a line that starts with it where a record would start is
         skipped whole; None: no comments.
+    null_values: texts that stand for a missing value: a field equal to one
+        of them (once unquoted) is read as an empty field is. A list of
+        texts, or "default" for DEFAULT_NULL_VALUES; kept as a tuple.
 
     Creating one checks every field: a ValueError or TypeError names the
     field and what it may be."""
@@ -46,8 +54,10 @@ class Dialect:
     header: bool = True
     skip_rows: int = 0
     comment: str | None = None
+    null_values: tuple[str, ...] = ()
 
     def __post_init__(self) -> None:
+        object.__setattr__(self, "null_values", _null_values(self.null_values))
         for role in _ROLES:
             _check_character(role, getattr(self, role), optional=role != "delimiter")
         used = [(role, getattr(self, role)) for role in _ROLES if getattr(self, role) is not None]
@@ -71,6 +81,20 @@ class Dialect:
             if getattr(self, field.name) != field.default
         ]
         return f"qarn.Dialect({', '.join(changed)})"
+
+
+def _null_values(texts: object) -> tuple[str, ...]:
+    if texts is None:
+        return ()
+    if texts == "default":
+        return DEFAULT_NULL_VALUES
+    if isinstance(texts, (str, bytes)) or not hasattr(texts, "__iter__"):
+        raise TypeError(f'null_values must be a list of strings, "default" or None, not {texts!r}')
+    result = tuple(texts)
+    for text in result:
+        if not isinstance(text, str):
+            raise TypeError(f"null_values must be strings, not {type(text).__name__}")
+    return result
 
 
 def _check_character(role: str, char: object, optional: bool) -> None:

@@ -14,6 +14,7 @@ from typing import Any
 
 from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
 from .._atomic import remove_temporary, temporary_name
+from .._column_types import native_column_types
 from ..convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from . import render
 from . import dialect_options
@@ -62,10 +63,10 @@ def register(commands: argparse._SubParsersAction) -> None:
     )
     parser.add_argument(
         "--sample-rows",
-        type=non_negative,
+        type=_sample_rows,
         default=SAMPLE_ROWS,
         metavar="N",
-        help="rows read to choose column types (default %(default)s)",
+        help="rows read to choose column types (default %(default)s), or 'all': every row, in a pass of its own",
     )
     spread = parser.add_mutually_exclusive_group()
     spread.add_argument(
@@ -91,12 +92,18 @@ def register(commands: argparse._SubParsersAction) -> None:
     parser.set_defaults(run=run)
 
 
+def _sample_rows(text: str) -> int | None:
+    return None if text.lower() == "all" else non_negative(text)
+
+
 def _reading_options(args: argparse.Namespace) -> dict[str, Any]:
     """The reading options, checked once for all files: a bad one is a
     usage error, not the failure of every file."""
     options = dialect_options.convert_options(args)
     try:
-        convert(b"", **{name: value for name, value in options.items() if name != "compression"})
+        # Columns are named and numbered only by a file's header.
+        native_column_types(options.get("column_types"))
+        convert(b"", **{name: value for name, value in options.items() if name not in ("compression", "column_types")})
     except (TypeError, ValueError) as error:
         raise UsageError(str(error)) from None
     return options

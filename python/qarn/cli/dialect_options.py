@@ -40,6 +40,24 @@ def _column_names(text: str) -> list[str]:
     return text.split(",")
 
 
+def _null_values(text: str) -> list[str] | str:
+    return "default" if text == "default" else text.split(",")
+
+
+def _column_types(text: str) -> str | dict[str | int, str]:
+    """'string' for every column, or 'zip=string,3=long,-1=double' by name
+    or position (a whole number is a position)."""
+    if "=" not in text:
+        return text
+    chosen: dict[str | int, str] = {}
+    for item in text.split(","):
+        column, separator, type_name = item.rpartition("=")
+        if not separator or not column:
+            raise argparse.ArgumentTypeError(f"expected COLUMN=TYPE, not {item!r}")
+        chosen[int(column) if column.lstrip("-").isdigit() else column] = type_name
+    return chosen
+
+
 def register(parser: argparse.ArgumentParser) -> None:
     group = parser.add_argument_group("reading the CSV (default: comma-separated UTF-8 with a header row)")
     group.add_argument(
@@ -63,6 +81,19 @@ def register(parser: argparse.ArgumentParser) -> None:
     group.add_argument("--encoding", metavar="NAME", help="the text encoding: utf-8 (default), cp1252, latin-1, utf-16, ...")
     group.add_argument("--no-header", dest="header", action="store_false", default=None, help="the first line is data; columns are named column_1, column_2, ...")
     group.add_argument("--column-names", type=_column_names, metavar="A,B,...", help="the column names to use (instead of the header row's)")
+    group.add_argument(
+        "--null-values",
+        type=_null_values,
+        metavar="A,B,...",
+        help="texts that stand for a missing value, such as NA,NULL; 'default' for the usual list",
+    )
+    group.add_argument(
+        "--column-types",
+        type=_column_types,
+        metavar="SPEC",
+        help="types over inference: one for every column (string), or by name or position "
+        "(zip=string,3=long); bool, int, long, double, string",
+    )
     group.add_argument("--skip-rows", type=non_negative, metavar="N", help="lines to skip before the header (titles, notes)")
     group.add_argument("--comment", metavar="CHAR", help="lines starting with this character are skipped")
     group.add_argument(
@@ -84,6 +115,8 @@ def convert_options(args: argparse.Namespace) -> dict[str, Any]:
         "skip_rows",
         "comment",
         "compression",
+        "null_values",
+        "column_types",
     )
     options = {name: getattr(args, name) for name in names if getattr(args, name) is not None}
     if options.get("quotechar") is NO_QUOTING:
