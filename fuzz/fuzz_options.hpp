@@ -31,13 +31,26 @@ inline csv::Dialect dialect_from_byte(uint8_t byte) {
   return dialect;
 }
 
+// Null markers the layout byte may choose: none, or one of these sets.
+inline const csv::NullValues* null_values_from_bits(unsigned bits) {
+  static const csv::NullValues kMarkers[] = {csv::NullValues({"NA", "NULL"}), csv::NullValues({"", "1", "a"})};
+  return bits == 0 ? nullptr : &kMarkers[(bits - 1) % 2];
+}
+
 // The dialect from `dialect_byte`; from `layout_byte`, a header row or
-// none (bit 0), and up to 3 lines skipped before the table (bits 1-2).
+// none (bit 0), up to 3 lines skipped before the table (bits 1-2), null
+// markers (bits 3-4), types from every record (bit 5), and the last
+// column made `long` or every column `string` (bits 6-7).
 inline convert::ConvertOptions options_from_bytes(uint8_t dialect_byte, uint8_t layout_byte) {
   convert::ConvertOptions options;
   options.layout.dialect = dialect_from_byte(dialect_byte);
   options.layout.header = (layout_byte & 1) == 0;
   options.layout.skip_rows = (layout_byte >> 1) & 3;
+  options.layout.null_values = null_values_from_bits((layout_byte >> 3) & 3);
+  options.infer_from_every_record = (layout_byte >> 5) & 1;
+  if ((layout_byte >> 6) & 1) options.every_column_type = qarn::TypeId::String;
+  // Only where the table has a column: otherwise the choice fails, as it should.
+  if ((layout_byte >> 7) & 1) options.column_types.push_back({std::nullopt, -1, qarn::TypeId::Long});
   return options;
 }
 
