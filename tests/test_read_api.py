@@ -516,3 +516,22 @@ def test_the_package_is_typed_and_its_stub_matches_the_native_module():
     for function in (qarn.read, qarn.validate, qarn.iter_slices, qarn.convert, qarn.summarize, qarn.Table.to_csv):
         assert "return" in function.__annotations__, function
     assert set(qarn.__all__) <= set(dir(qarn))
+
+
+@pytest.mark.parametrize(
+    "names, unique",
+    [
+        (["a", "b"], ["a", "b"]),
+        (["a", "a", "a"], ["a", "a_2", "a_3"]),
+        (["a", "a", "a_2"], ["a", "a_3", "a_2"]),
+        (["", "x", ""], ["column_1", "x", "column_3"]),
+        (["column_2", ""], ["column_2", "column_2_2"]),
+    ],
+)
+def test_arrow_and_polars_get_unique_column_names(names, unique):
+    pytest.importorskip("polars")
+    header = ",".join(names).encode()
+    table = qarn.read(qarn.convert(header + b"\n" + b",".join(b"1" for _ in names) + b"\n"))
+    assert table.column_names == names  # the file keeps its header's names
+    assert table.to_arrow().column_names == unique
+    assert table.to_polars().columns == unique

@@ -206,7 +206,9 @@ class Table:
     # -------------------------------------------------------- conversion
 
     def to_arrow(self) -> pyarrow.Table:
-        """A pyarrow Table; invalid cells are nulls."""
+        """A pyarrow Table; invalid cells are nulls. Column names are made
+        unique: a later use of a name gets `_2`, `_3`, ... after it, and an
+        empty name is `column_N` (N its position from 1)."""
         from ._arrow import table_to_arrow
 
         return table_to_arrow(self)
@@ -218,7 +220,8 @@ class Table:
         return table_to_pandas(self)
 
     def to_polars(self) -> polars.DataFrame:
-        """A polars DataFrame; invalid cells are nulls."""
+        """A polars DataFrame; invalid cells are nulls. Column names are made
+        unique as by to_arrow()."""
         from ._polars import table_to_polars
 
         return table_to_polars(self)
