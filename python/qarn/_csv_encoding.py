@@ -3,9 +3,10 @@ and the text is encoded again here when another encoding is asked for."""
 
 from __future__ import annotations
 
-import codecs
 from collections.abc import Buffer
 from typing import TYPE_CHECKING
+
+from .dialect import check_encoding
 
 if TYPE_CHECKING:
     from .table import Table
@@ -13,15 +14,10 @@ if TYPE_CHECKING:
 
 def other_encoding(encoding: str) -> str | None:
     """The codec's name when it is not UTF-8 (whose text is the writer's
-    own), else None. LookupError for an unknown codec or one that does not
-    encode text, TypeError for a name that is not a string."""
-    if not isinstance(encoding, str):
-        raise TypeError(f"encoding must be a string, not {type(encoding).__name__}")
-    name = codecs.lookup(encoding).name
-    if name == "utf-8":
-        return None
-    "".encode(encoding)  # rejects the codecs of bytes to bytes, such as 'hex'
-    return name
+    own), else None. ValueError for an unknown codec or one that does not
+    encode text, as when reading; TypeError for a name that is not a string."""
+    name = check_encoding(encoding).name
+    return None if name == "utf-8" else name
 
 
 def encode(text: Buffer, encoding: str, table: Table, header: bool) -> bytes:
