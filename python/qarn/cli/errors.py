@@ -31,7 +31,10 @@ def stop_on_sigterm() -> None:
 
 
 def say(line: str) -> None:
-    print(line, file=sys.stderr, flush=True)
+    # One write with its line end, so that an interruption never leaves a
+    # line without one for the next to run on.
+    sys.stderr.write(line + "\n")
+    sys.stderr.flush()
 
 
 def failure_line(path: str, message: str) -> str:
