@@ -32,7 +32,7 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                      uint64_t chunk_size, uint64_t sample_rows,
                                      common::ByteBuffer& out, const ConvertOptions& options) {
-  return convert_with(csv, chunk_size, sample_rows, options, out,
+  return convert_with(csv, chunk_size, sample_rows, options, 1, out,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows(reader, start, chunk_size, writer);
                       });

@@ -160,21 +160,6 @@ uint64_t rows_per_run(uint64_t chunk_size, size_t column_count) {
   return (least + chunk_size - 1) / chunk_size * chunk_size;
 }
 
-// The next place to cut the input at or beyond `from`: just after a line
-// end byte that follows a byte of content, or the end. A record read from
-// there began where its read would have begun in one pass: after the line
-// end of the record before, ahead of the LF of a CR LF pair and of any
-// blank lines, so that its position is the same.
-size_t cut_after_line_end(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect) {
-  const auto line_end = [&](size_t at) {
-    return input[at] == dialect.line_feed || input[at] == dialect.carriage_return;
-  };
-  for (size_t at = std::max<size_t>(from, 1); at < input.size(); ++at) {
-    if (line_end(at) && !line_end(at - 1)) return at + 1;
-  }
-  return input.size();
-}
-
 // Segments are large enough that reading one is worth a thread, and small
 // enough that every thread gets several.
 size_t segment_size(size_t remaining, unsigned threads, size_t requested) {
@@ -215,7 +200,7 @@ class SegmentFeed {
   void plan() {
     const size_t end = context_.input.size();
     while (planned_.size() < most_ahead_ && planned_to_ < end) {
-      const size_t stop = cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.dialect);
+      const size_t stop = parallel::cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.dialect);
       const Segment segment{next_index_++, planned_to_, stop};
       planned_.push_back(segment);
       board_.post(segment);
@@ -314,7 +299,7 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               const ConvertOptions& options,
                                               size_t segment_bytes) {
   if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out, options);
-  return convert_with(csv, chunk_size, sample_rows, options, out,
+  return convert_with(csv, chunk_size, sample_rows, options, threads, out,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows_in_parallel(csv, reader, start, chunk_size, threads,
                                                       options.layout, segment_bytes, writer);

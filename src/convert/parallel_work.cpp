@@ -1,5 +1,7 @@
 #include "convert/parallel_work.hpp"
 
+#include <algorithm>
+
 #include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
 #include "qarn/writer.hpp"
@@ -20,6 +22,16 @@ void guarded(Result& result, Work work) {
 }
 
 }  // namespace
+
+size_t cut_after_line_end(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect) {
+  const auto line_end = [&](size_t at) {
+    return input[at] == dialect.line_feed || input[at] == dialect.carriage_return;
+  };
+  for (size_t at = std::max<size_t>(from, 1); at < input.size(); ++at) {
+    if (line_end(at) && !line_end(at - 1)) return at + 1;
+  }
+  return input.size();
+}
 
 RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size,
                       common::ByteBuffer bytes) {

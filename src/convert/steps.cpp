@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "convert/output_estimate.hpp"
+#include "convert/type_pass.hpp"
 #include "fields/type_inference.hpp"
 #include "qarn/metadata_writer.hpp"
 #include "qarn/property_names.hpp"
@@ -27,22 +28,6 @@ qarn::TableMetadata table_metadata(const csv::HeaderRow& names,
     metadata.columns.push_back({names[i], types[i], {}});
   }
   return metadata;
-}
-
-// Types from every record, read by a reader of its own. A record that
-// cannot be read ends the pass: the conversion meets it again, in order.
-std::vector<qarn::TypeId> types_of_every_record(std::span<const uint8_t> csv, const ConvertOptions& options,
-                                                size_t column_count) {
-  csv::CsvReader reader(csv, options.layout);
-  (void)reader.read_header();
-  fields::TypeInference inference(column_count);
-  csv::RowBatch batch;
-  while (true) {
-    auto read = reader.next_batch(batch, column_count, rows_per_batch(column_count));
-    if (!read.ok() || read.value() == 0) break;
-    inference.add(batch);
-  }
-  return inference.types();
 }
 
 // The caller's types over the inferred ones; a name or position that no
@@ -88,7 +73,7 @@ ConversionFailure write_failure(const qarn::FormatError& error) {
 }
 
 ConversionStatus read_table_start(std::span<const uint8_t> csv, csv::CsvReader& reader, uint64_t sample_rows,
-                                  const ConvertOptions& options, TableStart& start) {
+                                  const ConvertOptions& options, unsigned threads, TableStart& start) {
   auto header = reader.read_header();
   if (options.column_names) {
     start.names = *options.column_names;
@@ -111,7 +96,7 @@ ConversionStatus read_table_start(std::span<const uint8_t> csv, csv::CsvReader& 
     }
     wanted -= read.value();
   }
-  start.types = options.infer_from_every_record ? types_of_every_record(csv, options, column_count)
+  start.types = options.infer_from_every_record ? types_of_every_record(csv, options, column_count, threads)
                                                 : fields::infer_column_types(start.sample, column_count);
   if (auto failure = choose_types(options, start.names, start.types)) return failure;
   start.sample_bytes = reader.bytes_read() - start.header_bytes;

@@ -36,8 +36,9 @@ struct TableStart {
 
 // Reads the header row (or takes the names given instead) and up to
 // `sample_rows` records, and infers the types.
+// `threads` may read the input for types from every record.
 ConversionStatus read_table_start(std::span<const uint8_t> csv, csv::CsvReader& reader, uint64_t sample_rows,
-                                  const ConvertOptions& options, TableStart& start);
+                                  const ConvertOptions& options, unsigned threads, TableStart& start);
 
 // Takes the output in one block sized from the sample, before anything is
 // written to it: a large block that grows is moved, and its pages are paid
@@ -57,12 +58,12 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
 // the rows after the start of the file.
 template <class WriteRest>
 ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
-                              uint64_t sample_rows, const ConvertOptions& options,
+                              uint64_t sample_rows, const ConvertOptions& options, unsigned threads,
                               common::ByteBuffer& out, WriteRest&& write_rest) {
   if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
   csv::CsvReader reader(csv, options.layout);
   TableStart start;
-  if (auto failure = read_table_start(csv, reader, sample_rows, options, start)) return failure;
+  if (auto failure = read_table_start(csv, reader, sample_rows, options, threads, start)) return failure;
   reserve_output(out, start, chunk_size, csv.size());
   qarn::Writer writer(out);
   if (auto failure = write_file_start(writer, start)) return failure;

@@ -30,11 +30,11 @@ bool passes_double(std::string_view text) {
 // A Boolean is no number, and every int is a long and every long a double:
 // so a value clears the grammars it fails up to the first it passes, and
 // that one's answer settles the rest without parsing it again.
-void TypeInference::add(const csv::RowBatch& batch) {
+void TypeInference::add(const csv::RowBatch& batch, size_t rows) {
   for (size_t column = 0; column < passing_.size(); ++column) {
     uint8_t passing = passing_[column];
     const std::string_view* fields = batch.column(column);
-    for (size_t row = 0; row < batch.row_count(); ++row) {
+    for (size_t row = 0; row < rows; ++row) {
       const std::string_view text = fields[row];
       if (text.empty()) continue;  // says nothing about the type; whitespace does
       passing |= kSeen;
@@ -51,6 +51,14 @@ void TypeInference::add(const csv::RowBatch& batch) {
       passing &= ~kDouble;
     }
     passing_[column] = passing;
+  }
+}
+
+// The grammars both passed; a value seen by either.
+void TypeInference::merge(const TypeInference& other) {
+  for (size_t column = 0; column < passing_.size(); ++column) {
+    const uint8_t mine = passing_[column], theirs = other.passing_[column];
+    passing_[column] = static_cast<uint8_t>((mine & theirs & kAllGrammars) | ((mine | theirs) & kSeen));
   }
 }
 

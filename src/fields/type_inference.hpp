@@ -21,7 +21,11 @@ class TypeInference {
  public:
   explicit TypeInference(size_t column_count) : passing_(column_count, kAllGrammars) {}
 
-  void add(const csv::RowBatch& batch);
+  void add(const csv::RowBatch& batch) { add(batch, batch.row_count()); }
+  // The batch's first `rows` rows.
+  void add(const csv::RowBatch& batch, size_t rows);
+  // Takes in what another inference over other records was shown.
+  void merge(const TypeInference& other);
   [[nodiscard]] std::vector<qarn::TypeId> types() const;
 
  private:

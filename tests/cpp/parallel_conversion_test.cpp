@@ -146,3 +146,25 @@ TEST(ParallelConversion, FailsBeforeAnyWorkForTheSameReasons) {
     EXPECT_EQ(parallel(csv, 3, 5, 4), single(csv, 3, 5));
   }
 }
+
+// Types from every record, read in parts on several threads: a part that
+// begins inside a quoted field whose lines look like records of other types
+// is read again from the field's record, and the types are those of one
+// thread. The input is large enough to be cut.
+TEST(ParallelConversion, TypesFromEveryRecordReadInPartsAreThoseOfOneThread) {
+  std::string rows;
+  for (int i = 0; i < 700000; ++i) rows += "1,2\n";
+  std::string quoted = "1,\"";
+  for (int i = 0; i < 20000; ++i) quoted += "\nx,y";
+  const std::string csv = "a,b\n" + rows + quoted + "\"\n" + rows + "2.5,3\n";
+  convert::ConvertOptions options;
+  options.infer_from_every_record = true;
+  const auto run = [&](unsigned threads) {
+    common::ByteBuffer out;
+    EXPECT_FALSE(convert::convert_csv_to_qarn_parallel(as_bytes(csv), 10000, 1000, threads, out, options));
+    return std::string(out.view());
+  };
+  const std::string one = run(1);
+  ASSERT_EQ(one, single(csv, 10000, uint64_t{1} << 40).bytes);  // a sample of everything
+  for (const unsigned threads : {2u, 3u}) EXPECT_EQ(run(threads), one) << threads << " threads";
+}

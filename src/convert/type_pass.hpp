@@ -1,0 +1,24 @@
+// The pass over every record that chooses the column types when they are
+// to come from the whole input rather than from a sample.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "convert/driver.hpp"
+#include "qarn/value.hpp"
+
+namespace convert {
+
+// The types of every record after the header, read on up to `threads`
+// threads: the input is cut after line ends into parts read at once, and a
+// part whose start turns out to lie inside a record (a line end in quotes)
+// is read again from where that record begins. A record that cannot be
+// read ends the pass early: the conversion meets it again, in order, and
+// fails there, so the types do not matter then.
+std::vector<qarn::TypeId> types_of_every_record(std::span<const uint8_t> csv, const ConvertOptions& options,
+                                                size_t column_count, unsigned threads);
+
+}  // namespace convert
