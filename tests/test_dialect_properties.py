@@ -4,8 +4,11 @@ bytes (or fails on with the same error), so each is checked against that
 text: another dialect and encoding, lines skipped, no header, column names,
 comments, records that end at line ends in quotes."""
 
+import bz2
 import csv
+import gzip
 import io
+import lzma
 import sys
 
 import pytest
@@ -139,6 +142,19 @@ def test_malformed_text_in_any_dialect_reads_as_its_comma_twin(data, delimiter, 
         expected = ([n.translate(swap) for n in names], [[v.translate(swap) for v in row] for row in rows])
     got = text_outcome(qarn.convert, soup, delimiter=delimiter, quotechar=quotechar, chunk_size=chunk_size, sample_rows=0)
     assert got == expected
+
+
+COMPRESSORS = {None: bytes, "gzip": gzip.compress, "bz2": bz2.compress, "xz": lzma.compress}
+
+
+@PROPERTY_SETTINGS
+@given(st.lists(st.sampled_from(["a", "1", ",", '"', '""', "\r", "\n", "\r\n", " ", "é", "ü"]), max_size=60).map("".join),
+       st.sampled_from(["utf-16", "utf-16-be", "utf-32", "latin-1", "cp1252"]), st.sampled_from(sorted(COMPRESSORS, key=str)),
+       sizes)
+def test_malformed_text_encoded_and_compressed_reads_as_its_utf8_bytes(text, encoding, compression, sizes):
+    data = COMPRESSORS[compression](text.encode(encoding))
+    expected = outcome(csv_to_qarn, text.encode("utf-8"), sizes["chunk_size"], sizes["sample_rows"])
+    assert outcome(qarn.convert, data, encoding=encoding, compression=compression, **sizes) == expected
 
 
 # ------------------------------------------------------------ table layout
