@@ -24,6 +24,7 @@ _SUFFIXES = {".gz": "gzip", ".bz2": "bz2", ".xz": "xz", ".zst": "zstd", ".zip": 
 _BINARY_MAGIC = {b"\x1f\x8b": "gzip", b"\xfd7zXZ\x00": "xz", b"(\xb5/\xfd": "zstd"}
 # Magic numbers that are ASCII, so that text may start with them as well.
 _TEXT_MAGIC = {b"BZh": "bz2", b"PK\x03\x04": "zip"}
+MAGIC_NUMBERS = {**_BINARY_MAGIC, **_TEXT_MAGIC}
 
 _BLOCK = 1 << 20
 

@@ -28,13 +28,15 @@ class CsvError(ValueError):
         fault when there is no record);
     field: the field (from 0) in the record, or None as for record;
     byte: the offset in the input (decompressed) where the record starts,
-        or that of the fault when there is no record."""
+        or that of the fault when there is no record;
+    detail: what is wrong there, the text after the position."""
 
     stage: str
     record: int | None
     line: int | None
     field: int | None
     byte: int | None
+    detail: str | None
 
     def __init__(self, message: str) -> None:
         super().__init__(message)
@@ -50,6 +52,7 @@ class CsvError(ValueError):
         self.field = number("field")
         self.line = number("line") if self.record is not None else number("lone_line")
         self.byte = number("byte") if self.record is not None else number("lone_byte")
+        self.detail = message[found.end() :].removeprefix(": ") if found else None
 
 
 def shifted(message: str, dropped: int) -> str:

@@ -8,16 +8,11 @@ from __future__ import annotations
 from collections.abc import Callable
 from typing import Any
 
+from ._compression import MAGIC_NUMBERS
+
 HEAD_BYTES = 4096  # as much of an input as the guesses look at
 
 _QARN_START = b"N|\x01\x01\x00"  # a file header section
-_COMPRESSED = (
-    (b"\x1f\x8b", "gzip"),
-    (b"BZh", "bz2"),
-    (b"\xfd7zXZ\x00", "xz"),
-    (b"\x28\xb5\x2f\xfd", "zstd"),
-    (b"PK\x03\x04", "zip"),
-)
 _BYTE_ORDER_MARKS = (
     (b"\x00\x00\xfe\xff", "utf-32"),
     (b"\xff\xfe\x00\x00", "utf-32"),
@@ -51,7 +46,7 @@ def counts_line_ends_in_bytes(head: bytes, options: dict[str, Any]) -> bool:
     """Whether the input's bytes hold its line ends as they are: it is not
     compressed, and its encoding writes CR and LF as those bytes."""
     compression = options.get("compression", "infer")
-    if compression is not None and (compression != "infer" or head.startswith(tuple(m for m, _ in _COMPRESSED))):
+    if compression is not None and (compression != "infer" or head.startswith(tuple(MAGIC_NUMBERS))):
         return False
     try:
         return "\r\n".encode(options.get("encoding", "utf-8")) == b"\r\n"
@@ -84,7 +79,7 @@ def refusal(head: bytes, options: dict[str, Any]) -> str | None:
 def hint(head: bytes, options: dict[str, Any]) -> str:
     """What to try when the input could not be read as it was asked to be."""
     if "compression" in options and options["compression"] is None:  # --compression none
-        for magic, kind in _COMPRESSED:
+        for magic, kind in MAGIC_NUMBERS.items():
             if head.startswith(magic):
                 return f"the file starts with the {kind} magic bytes: use --compression {kind}"
     for mark, encoding in _BYTE_ORDER_MARKS:

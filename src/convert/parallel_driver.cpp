@@ -200,7 +200,7 @@ class SegmentFeed {
   void plan() {
     const size_t end = context_.input.size();
     while (planned_.size() < most_ahead_ && planned_to_ < end) {
-      const size_t stop = parallel::cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.dialect);
+      const size_t stop = parallel::cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.layout.dialect);
       const Segment segment{next_index_++, planned_to_, stop};
       planned_.push_back(segment);
       board_.post(segment);
@@ -267,8 +267,7 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
   parallel::RowsPool pool(start.types);
-  const WorkContext context{input,     layout.dialect, layout.null_values, start.types,
-                            chunk_size, rows_per_batch(column_count), pool};
+  const WorkContext context{input, layout, start.types, chunk_size, rows_per_batch(column_count), pool};
   Board board;
   RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},
                       writer.out());

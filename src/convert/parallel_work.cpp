@@ -54,8 +54,7 @@ SegmentResult read_segment(const Segment& segment, const WorkContext& context, c
   guarded(result, [&] {
     // The input ends at the segment's end, so that no record beyond it is
     // read; positions still count from the first byte.
-    csv::CsvReader reader(context.input.first(segment.stop), segment.start, 0, context.dialect,
-                          context.null_values);
+    csv::CsvReader reader(context.input.first(segment.stop), segment.start, 0, context.layout);
     const size_t column_count = context.types.size();
     // Each batch is converted while its fields are still in cache.
     while (true) {

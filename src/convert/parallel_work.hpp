@@ -13,8 +13,7 @@
 #include "common/byte_buffer.hpp"
 #include "convert/rows_pool.hpp"
 #include "csv_input/csv_error.hpp"
-#include "csv_input/dialect.hpp"
-#include "csv_input/null_values.hpp"
+#include "csv_input/csv_reader.hpp"
 #include "csv_input/row_batch.hpp"
 #include "fields/chunk_builder.hpp"
 #include "qarn/format_error.hpp"
@@ -67,8 +66,7 @@ struct SegmentResult {
 // How a thread reads a segment and converts a run.
 struct WorkContext {
   std::span<const uint8_t> input;
-  csv::Dialect dialect;
-  const csv::NullValues* null_values;
+  const csv::TableLayout& layout;
   std::span<const qarn::TypeId> types;
   uint64_t chunk_size;
   size_t batch_rows;

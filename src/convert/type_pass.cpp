@@ -38,7 +38,7 @@ struct PartTypes {
 PartTypes read_part(std::span<const uint8_t> csv, const csv::TableLayout& layout, Part part, size_t column_count) {
   PartTypes result(column_count);
   try {
-    csv::CsvReader reader(csv.first(part.end), part.begin, 0, layout.dialect, layout.null_values);
+    csv::CsvReader reader(csv.first(part.end), part.begin, 0, layout);
     csv::RowBatch batches[2];
     size_t held = 0;  // rows of batches[last] not yet shown
     unsigned last = 0;

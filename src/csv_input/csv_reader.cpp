@@ -192,8 +192,9 @@ CsvReader::CsvReader(std::span<const uint8_t> input, const TableLayout& layout, 
       tokenizer_(input, content_start(input, header_position_.byte), scan, Accelerations::On, layout.dialect) {}
 
 CsvReader::CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before,
-                     const Dialect& dialect, const NullValues* null_values, ScanBlocks scan) noexcept
-    : input_(input), null_values_(null_values), tokenizer_(input, start, scan, Accelerations::On, dialect),
+                     const TableLayout& layout, ScanBlocks scan) noexcept
+    : input_(input), null_values_(layout.null_values),
+      tokenizer_(input, start, scan, Accelerations::On, layout.dialect),
       records_completed_(records_before), header_(HeaderRow{}) {}
 
 RecordPosition CsvReader::position_at(size_t offset, uint64_t record) const {

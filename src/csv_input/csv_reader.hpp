@@ -41,8 +41,9 @@ class CsvReader {
   // records had been read before it (their count numbers the records in
   // errors). `input` runs from the first byte of the whole input, so that
   // positions count from there; it may end before the whole input does.
-  CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before, const Dialect& dialect,
-            const NullValues* null_values = nullptr, ScanBlocks scan = best_block_scanner()) noexcept;
+  // Of the layout, only the dialect and the null values count here.
+  CsvReader(std::span<const uint8_t> input, size_t start, uint64_t records_before, const TableLayout& layout,
+            ScanBlocks scan = best_block_scanner()) noexcept;
 
   // The first record's fields; empty when the input holds no record at all.
   // Without a header, the names column_1, column_2, ... of as many columns

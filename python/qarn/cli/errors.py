@@ -2,12 +2,12 @@
 
 from __future__ import annotations
 
-import re
 import signal
 import sys
 from collections.abc import Buffer
 from types import FrameType
 
+from .._csv_error import CsvError, is_csv_error
 from .._messages import UNEXPECTED, internal_error_message, os_error_message
 
 OK = 0
@@ -45,28 +45,18 @@ def report_failure(path: str, message: str) -> None:
     say(failure_line(path, message))
 
 
-# The converter's message for text it cannot read, which names the stage
-# twice and the field three times.
-_CSV_ERROR = re.compile(
-    r"CSV (?P<stage>header|parse) error: CSV parse error: record (?P<record>\d+) "
-    r"\(line (?P<line>\d+), field: (?P<field>\d+), byte: (?P<byte>\d+)\): (?P<detail>.*)",
-    re.DOTALL,
-)
-
-
 def csv_error_for_people(message: str, hint: str = "", start: tuple[int, int] | None = None) -> str:
-    """A CSV error as one line that says each thing once, where it is first:
+    """A CSV error as one line that says each thing once, where it is first
+    (the converter's names the stage twice and the field three times):
     "record 3 (line 4, field 0, byte 125): not valid UTF-8; <hint>", with
     the line and byte where the record begins when `start` has them."""
-    match = _CSV_ERROR.fullmatch(message)
-    if match is None:
+    error = CsvError(message)
+    if not is_csv_error(message) or error.record is None or error.detail is None:
         return f"{message}; {hint}" if hint else message
-    detail = match["detail"]
-    if detail.startswith("invalid utf-8: "):
-        detail = "not valid UTF-8"
-    line, byte = start or (match["line"], match["byte"])
-    where = "the header row" if match["stage"] == "header" else f"record {match['record']}"
-    text = f"{where} (line {line}, field {match['field']}, byte {byte}): {detail}"
+    detail = "not valid UTF-8" if error.detail.startswith("invalid utf-8: ") else error.detail
+    line, byte = start or (error.line, error.byte)
+    where = "the header row" if error.stage == "header" else f"record {error.record}"
+    text = f"{where} (line {line}, field {error.field}, byte {byte}): {detail}"
     return f"{text}; {hint}" if hint else text
 
 
