@@ -61,7 +61,7 @@ int stages(std::span<const uint8_t> input, int runs) {
   const size_t rows = std::max<size_t>(1, 16 * 1024 / std::max<size_t>(1, column_count));
   std::vector<csv::RowBatch> sample(1);
   (void)header_reader.next_batch(sample[0], column_count, 1000);
-  const std::vector<qarn::TypeId> types = fields::infer_column_types(sample, column_count);
+  const std::vector<fields::ColumnType> types = fields::infer_column_types(sample, column_count, true);
 
   double best_read = 1e9;
   std::vector<double> best_column(column_count, 1e9);
@@ -71,7 +71,8 @@ int stages(std::span<const uint8_t> input, int runs) {
     std::vector<double> column_time(column_count, 0);
     std::vector<qarn::ValueObject> values;
     std::vector<qarn::BitArray> invalid(column_count);
-    for (const qarn::TypeId type : types) values.emplace_back(type, qarn::Shape::Array);
+    fields::MisfitRows misfits;
+    for (const fields::ColumnType type : types) values.emplace_back(fields::storage_type(type), qarn::Shape::Array);
     csv::CsvReader reader(input);
     (void)reader.read_header();
     csv::RowBatch batch;
@@ -84,7 +85,9 @@ int stages(std::span<const uint8_t> input, int runs) {
       fields += batch.row_count();
       for (size_t column = 0; column < column_count; ++column) {
         start = Clock::now();
-        fields::convert_column(batch.column(column), batch.row_count(), values[column], invalid[column]);
+        misfits.clear();
+        fields::convert_column(batch.column(column), batch.row_count(), types[column], values[column], invalid[column],
+                               misfits);
         column_time[column] += seconds_since(start);
         if (invalid[column].bit_count >= 10000) {  // a chunk's worth, as the conversion would write it
           values[column].clear();

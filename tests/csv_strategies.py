@@ -23,12 +23,37 @@ bools = st.sampled_from(["true", "false", "TRUE", "False", " true", "false\t", "
 texts = st.text(st.characters(blacklist_categories=("Cs",)), max_size=12)
 near_misses = st.sampled_from(["", "", " ", "1 ", "x", "1e", ".", "+", "0x10", "1_0", "yes", "\u0663", "tru e"])
 
+dates = st.one_of(
+    st.dates().map(lambda day: day.isoformat()),
+    st.sampled_from(["2023-02-29", "2024-02-29", "1900-02-29", "2000-02-29", "0000-01-01", "9999-12-31", "2024-1-01"]),
+)
+
+
+@st.composite
+def timestamps(draw):
+    """ISO timestamps to the minute, second or a fraction of 1 to 9 digits,
+    with or without an offset; some are dates alone."""
+    moment = draw(st.datetimes())
+    text = moment.date().isoformat()
+    if draw(st.integers(0, 9)) == 0:
+        return text
+    text += draw(st.sampled_from("T ")) + f"{moment.hour:02}:{moment.minute:02}"
+    precision = draw(st.integers(0, 2))
+    if precision >= 1:
+        text += f":{moment.second:02}"
+    if precision == 2:
+        text += "." + f"{moment.microsecond:06}{draw(st.sampled_from(['000', '000', '001']))}"[: draw(st.integers(1, 9))]
+    return text + draw(st.sampled_from(["", "", "Z", "+05:30", "-08:00", "+23:59", "-00:00", "+24:00"]))
+
+
 CELLS = {
     "bool": bools,
     "int": int_spellings(ints),
     "long": int_spellings(longs),
     "double": doubles,
     "text": texts,
+    "date": dates,
+    "timestamp": timestamps(),
 }
 
 

@@ -1,7 +1,12 @@
 """The field grammars and type inference written plainly in Python, as the
 oracle the property tests compare the module against."""
 
+import datetime
+import math
 import re
+from fractions import Fraction
+
+import numpy as np
 
 _INT = re.compile(r"[+-]?[0-9]+\Z")
 _DOUBLE = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?\Z|[+-]?(?i:inf|infinity|nan)\Z")
@@ -36,23 +41,102 @@ def parse_double(text: str):
     return float(text) if _DOUBLE.match(text) else None
 
 
+def parse_float(text: str):
+    """The decimal rounded once to the nearest binary32 value, ties to even:
+    float32's neighbours of the double are tried against the exact value."""
+    double = parse_double(text)
+    if double is None:
+        return None
+    if not math.isfinite(double) or double == 0:
+        return float(np.float32(double))
+    exact = Fraction(text.lstrip("+"))
+    if abs(exact) >= 2**128 - 2**103:  # halfway past the largest float, and beyond
+        return math.copysign(math.inf, double)
+    near = np.float32(double)
+    near = near if math.isfinite(near) else np.float32(math.copysign(3.4028234663852886e38, double))
+    candidates = [np.nextafter(near, np.float32(-np.inf)), near, np.nextafter(near, np.float32(np.inf))]
+    best = min(candidates, key=lambda v: (abs(Fraction(float(v)) - exact), int(v.view(np.uint32)) & 1))
+    return math.copysign(float(best), double)
+
+
+_EPOCH = datetime.datetime(1970, 1, 1)
+_DATE = re.compile(r"([0-9]{4})-([0-9]{2})-([0-9]{2})\Z")
+_TIMESTAMP = re.compile(
+    r"([0-9]{4})-([0-9]{2})-([0-9]{2})"
+    r"(?:[T ]([0-9]{2}):([0-9]{2})(?::([0-9]{2})(?:\.([0-9]{1,9}))?)?(Z|[+-][0-9]{2}:[0-9]{2})?)?\Z"
+)
+
+
+def _days(year: str, month: str, day: str):
+    try:
+        return (datetime.date(int(year), int(month), int(day)) - _EPOCH.date()).days
+    except ValueError:
+        return None
+
+
+def parse_date(text: str):
+    """Days since 1970-01-01, by Python's calendar."""
+    match = _DATE.match(text)
+    return None if match is None else _days(*match.groups())
+
+
+def parse_timestamp(text: str):
+    """(microseconds since 1970-01-01T00:00 in UTC or wall time, has an offset)."""
+    match = _TIMESTAMP.match(text)
+    if match is None:
+        return None
+    year, month, day, hour, minute, second, fraction, zone = match.groups()
+    days = _days(year, month, day)
+    if days is None or int(hour or 0) > 23 or int(minute or 0) > 59 or int(second or 0) > 59:
+        return None
+    if fraction and fraction[6:].strip("0"):
+        return None  # finer than a microsecond
+    micros = (int(hour or 0) * 3600 + int(minute or 0) * 60 + int(second or 0)) * 10**6
+    micros += int((fraction or "").ljust(6, "0")[:6])
+    if zone not in (None, "Z"):
+        if int(zone[1:3]) > 23 or int(zone[4:6]) > 59:
+            return None
+        offset = (int(zone[1:3]) * 60 + int(zone[4:6])) * 60 * 10**6
+        micros -= offset if zone[0] == "+" else -offset
+    value = days * 86_400 * 10**6 + micros
+    first = (datetime.datetime(1, 1, 1) - _EPOCH) // datetime.timedelta(microseconds=1)
+    after_last = first + 3_652_059 * 86_400 * 10**6  # the days of years 1 to 9999
+    return (value, zone is not None) if first <= value < after_last else None
+
+
 PARSERS = {"bool": parse_bool, "int": parse_int32, "long": parse_int64, "double": parse_double}
 
 
-def infer_type(values: list[str]) -> str:
+def infer_type(values: list[str], dates: bool = False) -> str:
+    """With `dates`, "date", "timestamp" or "timestamp[UTC]" come after
+    double: UTC when some value has an offset."""
     candidates = [v for v in values if v]
     if not candidates:
         return "string"
     for type_name, parse in PARSERS.items():
         if all(parse(v) is not None for v in candidates):
             return type_name
+    if dates and all(parse_date(v) is not None for v in candidates):
+        return "date"
+    if dates and all(parse_timestamp(v) is not None for v in candidates):
+        return "timestamp[UTC]" if any(parse_timestamp(v)[1] for v in candidates) else "timestamp"
     return "string"
 
 
 def convert(text: str, type_name: str):
-    """The stored value, or None when the row is invalid."""
+    """The stored value, or None when the row is invalid; "timestamp" is in
+    UTC ("timestamp[UTC]": an offset is welcome) or not (one is a misfit)."""
     if type_name == "string":
         return text or None
+    if type_name == "float":
+        return parse_float(text)
+    if type_name == "date":
+        return parse_date(text)
+    if type_name.startswith("timestamp"):
+        parsed = parse_timestamp(text)
+        if parsed is None or (parsed[1] and type_name == "timestamp"):
+            return None
+        return parsed[0]
     return PARSERS[type_name](text)
 
 

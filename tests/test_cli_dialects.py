@@ -64,7 +64,7 @@ def test_null_markers_chosen_types_and_every_row(tmp_path):
         (["--skip-rows", "-1"], "must be at least 0"),
         (["--skip-rows", str(2**64)], "must be below 2**64"),
         (["--quotechar", ""], "quotechar must be a single character"),
-        (["--column-types", "a=date"], "column_types['a'] must be one of bool, int, long, double, string"),
+        (["--column-types", "a=datetime"], "column_types['a'] must be one of bool, int, long, float, double, string, date, timestamp"),
         (["--column-types", "=int"], "expected COLUMN=TYPE"),
         (["--sample-rows", "some"], "not a whole number"),
     ],

@@ -44,10 +44,10 @@ class PanicOn(distributed.WorkerPlugin):
 
         self.original = original = _native.convert
 
-        def convert(source, *args):
+        def convert(source, *args, **options):
             if b"panic" in bytes(memoryview(source)):
                 raise qarn.PanicException("broken invariant")
-            return original(source, *args)
+            return original(source, *args, **options)
 
         _native.convert = convert
 

@@ -26,10 +26,10 @@ import qarn
 from qarn import _native
 
 def _failing(name, original, exception):
-    def call(source, *args):
+    def call(source, *args, **options):
         if b"panic" in bytes(memoryview(source)):
             raise exception(f"broken invariant in {name}")
-        return original(source, *args)
+        return original(source, *args, **options)
     return call
 
 for entry in filter(None, os.environ.get("QARN_TEST_FAULTS", "").split(",")):

@@ -77,13 +77,13 @@ def test_chosen_types_convert_fields_by_their_grammar(table, data, size):
         column = read[position]
         cells = [row[position] if position < len(row) else "" for row in rows]
         assert column.type == type_name
-        for cell, value, invalid in zip(cells, column.values, column.invalid):
-            want = reference.convert(cell, type_name)  # None: invalid
+        utc = column.logical_type == "timestamp[us, tz=UTC]"
+        values = column.values.view("<i8") if column.logical_type else column.values
+        for cell, value, invalid in zip(cells, values.tolist(), column.invalid):
+            want = reference.convert(cell, "timestamp[UTC]" if utc else type_name)  # None: invalid
             assert invalid == (want is None), (cell, type_name)
-            if want is not None and type_name == "double":
-                assert math.isnan(want) and math.isnan(value) or value == want
-            elif want is not None:
-                assert value == want
+            if want is not None:
+                assert value == want or math.isnan(want) and math.isnan(value)
 
 
 @pytest.mark.parametrize(
@@ -105,7 +105,8 @@ def test_column_types_by_name_position_or_for_all(column_types, types):
     [
         ({"column_types": {"nope": "int"}}, ValueError, "column_types names a column the table does not have: 'nope'"),
         ({"column_types": {5: "int"}}, ValueError, "column_types numbers a column the table does not have: 5 (it has 2)"),
-        ({"column_types": "date"}, ValueError, "column_types must be one of bool, int, long, double, string, not 'date'"),
+        ({"column_types": "datetime"}, ValueError,
+         "column_types must be one of bool, int, long, float, double, string, date, timestamp, not 'datetime'"),
         ({"column_types": {True: "int"}}, TypeError, "column_types keys are column names or positions, not True"),
         ({"column_types": 3}, TypeError, "column_types must be a type name, a list or a dict, not int"),
         ({"null_values": "NA"}, TypeError, "null_values must be a list of strings"),

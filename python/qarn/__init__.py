@@ -12,6 +12,7 @@ from importlib.metadata import PackageNotFoundError, version
 
 from ._native import FormatError, PanicException
 from ._csv_error import CsvError
+from ._lost import LostCellsWarning
 from .convert import convert
 from .dialect import Dialect
 from .reading import iter_slices, read, validate
@@ -30,6 +31,7 @@ __all__ = [
     "Dialect",
     "FileSummary",
     "FormatError",
+    "LostCellsWarning",
     "PanicException",
     "PropertyDefinition",
     "Table",

@@ -7,6 +7,7 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
+from ._logical import DATE, TIMESTAMP_UTC
 from ._optional import require
 from ._unique_names import unique_names
 from .types import BOOL, BYTES, DOUBLE, FLOAT, INT, LONG, OPAQUE8, OPAQUE16, STRING
@@ -37,6 +38,13 @@ def column_to_arrow(column: Column) -> pyarrow.Array:
     rows = len(column)
     validity, nulls = _validity(pa, column)
     type_id = parts.type_id
+    if column.logical_type == DATE:
+        # date32 counts days in 32 bits; every date there is fits.
+        days = np.frombuffer(parts.fixed, dtype="<i8").astype(np.int32)
+        return pa.Array.from_buffers(pa.date32(), rows, [validity, pa.py_buffer(days)], nulls)
+    if column.logical_type is not None:
+        arrow_type = pa.timestamp("us", tz="UTC" if column.logical_type == TIMESTAMP_UTC else None)
+        return pa.Array.from_buffers(arrow_type, rows, [validity, pa.py_buffer(parts.fixed)], nulls)
     if type_id == BOOL:
         bits = np.packbits(np.frombuffer(parts.fixed, dtype=np.uint8), bitorder="little")
         return pa.Array.from_buffers(pa.bool_(), rows, [validity, pa.py_buffer(bits)], nulls)

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from typing import Any
 
-TYPES = ("bool", "int", "long", "double", "string")
+TYPES = ("bool", "int", "long", "float", "double", "string", "date", "timestamp")
 
 # One type for every column, a list by position (None: inferred), or a dict
 # by name or position (negative from the end).

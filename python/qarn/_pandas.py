@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from ._logical import DATE, TIMESTAMP_UTC
 from ._optional import require
 from .types import BOOL, BYTES, DOUBLE, FLOAT, INT, LONG, OPAQUE8, STRING
 
@@ -44,7 +45,19 @@ def _strings(pd: Any, column: Column) -> Any:
     return pd.array(values, dtype=object)
 
 
+def _datetimes(pd: Any, column: Column) -> Any:
+    """datetime64 with NaT where invalid: seconds for dates (pandas has no
+    date type), microseconds for timestamps, in UTC where they have a zone."""
+    values = column.values.astype("datetime64[s]" if column.logical_type == DATE else "datetime64[us]")
+    if column._invalid is not None:
+        values[column.invalid] = np.array("NaT", dtype=values.dtype)
+    array = pd.array(values)
+    return array.tz_localize("UTC") if column.logical_type == TIMESTAMP_UTC else array
+
+
 def column_to_pandas(pd: Any, column: Column) -> Any:
+    if column.logical_type is not None:
+        return _datetimes(pd, column)
     masked = _masked(pd, column)
     if masked is not None:
         return masked

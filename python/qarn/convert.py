@@ -8,6 +8,7 @@ from __future__ import annotations
 import codecs
 import dataclasses
 import os
+import warnings
 from collections.abc import Buffer, Sequence
 from typing import Any
 
@@ -17,6 +18,8 @@ from ._column_types import ColumnTypes, native_column_types
 from ._compression import check_compression, decompressed, suffix_compression
 from ._csv_error import CsvError, is_csv_error, shifted
 from ._encoding import is_utf8, to_utf8
+from ._logical import column_properties, logical_type, shown_type
+from ._lost import LostCells, LostCellsWarning, how_to_keep, strict_error, write_rejects
 from ._source import Source, open_source
 from .dialect import Dialect
 
@@ -66,7 +69,10 @@ def convert(
     null_values: Sequence[str] | str | None = FROM_DIALECT,
     column_names: Sequence[str] | None = None,
     column_types: ColumnTypes | None = None,
+    parse_dates: bool = False,
     compression: str | None = "infer",
+    rejects: Target | None = None,
+    strict: bool = False,
 ) -> bytes | None:
     """Converts CSV to QARN. With the options at their defaults, the same
     bytes as `_qarn.csv_to_qarn(data, chunk_size, sample_rows)`, and the
@@ -94,12 +100,26 @@ def convert(
 
     `column_types` chooses types over inference: one type name for every
     column ("string"), a list by position (None: inferred) or a dict by
-    name or position; the names are "bool", "int", "long", "double" and
-    "string", and a chosen column's fields are converted as an inferred
-    column of that type. `sample_rows=None` infers the types from every
-    record, in a pass of its own, so that no value misfits its column. `column_names` names the columns:
-    it replaces the header row, or with `header=False` stands for the one
-    the input lacks; their number is the number of columns.
+    name or position; the names are "bool", "int", "long", "float",
+    "double", "string", "date" and "timestamp", and a chosen column's
+    fields are converted as an inferred column of that type. A chosen
+    timestamp column is in UTC when its sampled values have offsets.
+    `parse_dates=True` lets inference choose dates and timestamps (ISO
+    8601; see the README for the exact grammar). `sample_rows=None` infers
+    the types from every record, in a pass of its own, so that no value
+    misfits its column. `column_names` names the columns: it replaces the
+    header row, or with `header=False` stands for the one the input lacks;
+    their number is the number of columns.
+
+    A field that does not fit its column's type (a misfit: not an empty
+    field or a null marker, which are missing values) is stored as invalid,
+    and fields beyond the last column are dropped. `rejects` (a path or a
+    binary file object) receives them as CSV: record, line, byte, column
+    and the field's text, one row per misfit and per record with extra
+    fields (their text joined by the delimiter, under the column name
+    "(extra fields)"). `strict=True` makes the first of them a ValueError
+    saying where, and nothing is written. Without either, losing cells
+    warns (`qarn.LostCellsWarning`).
 
     `compression` is "gzip", "bz2", "xz", "zstd" (needs the `zstd` extra),
     "zip" (an archive of one file), None (not compressed), or "infer"
@@ -111,6 +131,33 @@ def convert(
     cannot be converted, or bytes the encoding does not define, raise
     `qarn.CsvError` (a ValueError) whose attributes tell where; its
     positions are in the (decompressed) input as given."""
+    options = {name: value for name, value in locals().items() if name not in ("csv_source", "target")}
+    result, lost = convert_counting(csv_source, **options)
+    if rejects is None and not strict and lost:
+        warnings.warn(f"{lost.counts()} lost; {how_to_keep(lost)}", LostCellsWarning, stacklevel=2)
+    if target is None:
+        return result
+    write_target(target, result)
+    return None
+
+
+def convert_counting(
+    csv_source: Source,
+    *,
+    chunk_size: int = CHUNK_SIZE,
+    sample_rows: int | None = SAMPLE_ROWS,
+    threads: int | None = None,
+    dialect: Dialect | None = None,
+    parse_dates: bool = False,
+    column_names: Sequence[str] | None = None,
+    column_types: ColumnTypes | None = None,
+    compression: str | None = "infer",
+    rejects: Target | None = None,
+    strict: bool = False,
+    **dialect_fields: Any,
+) -> tuple[bytes, LostCells]:
+    """`convert` into memory, with what was lost: for the command line,
+    which reports it. Writes `rejects`; raises for `strict`."""
     if threads is None:
         threads = default_threads()
     if not isinstance(threads, int) or isinstance(threads, bool):
@@ -121,13 +168,11 @@ def convert(
         dialect = Dialect()
     elif not isinstance(dialect, Dialect):
         raise TypeError(f"dialect must be a qarn.Dialect or None, not {type(dialect).__name__}")
-    given = {
-        "delimiter": delimiter, "quotechar": quotechar, "escapechar": escapechar, "doublequote": doublequote,
-        "newlines_in_values": newlines_in_values, "encoding": encoding, "header": header,
-        "skip_rows": skip_rows, "comment": comment, "null_values": null_values,
-    }  # fmt: skip
-    dialect = dataclasses.replace(dialect, **{k: v for k, v in given.items() if v is not FROM_DIALECT})
+    given = {name: value for name, value in dialect_fields.items() if value is not FROM_DIALECT}
+    dialect = dataclasses.replace(dialect, **given)
     options = _native_options(dialect, _checked_names(column_names)) | native_column_types(column_types)
+    if parse_dates:
+        options["parse_dates"] = True
     check_compression(compression)
 
     # Where a text fails to convert, for bytes the encoding does not define;
@@ -152,15 +197,38 @@ def convert(
         if memoryview(data).nbytes < SMALLEST_PARALLEL_INPUT:
             threads = 1
         try:
-            result = _native.convert(data, chunk_size, sample_rows, min(threads, 1024), **options)
+            result, lost = _converted(data, chunk_size, sample_rows, min(threads, 1024), options,
+                                      rejects_wanted=1 if strict else None if rejects is None else _ALL)
         except ValueError as error:
             if is_csv_error(str(error)):
                 raise CsvError(shifted(str(error), dropped)) from None
             raise
-    if target is None:
-        return result
-    write_target(target, result)
-    return None
+    if strict and lost:
+        raise strict_error(lost.rejects[0], _column_types(result)) from None
+    if rejects is not None:
+        write_rejects(rejects, lost.rejects)
+    return result, lost
+
+
+_ALL = 2**63 - 1  # rejects: every one
+
+
+def _converted(data: Buffer, chunk_size: int, sample_rows: int | None, threads: int, options: dict[str, Any],
+               rejects_wanted: int | None) -> tuple[bytes, LostCells]:
+    """The converted bytes and what they lost, with up to `rejects_wanted` rejects."""
+    result, misfits, extra, rejects = _native.convert(
+        data, chunk_size, sample_rows, threads, **options, report=True, rejects=rejects_wanted
+    )
+    return result, LostCells(misfits, extra, rejects or [])
+
+
+def _column_types(data: bytes) -> dict[str, str]:
+    """Each column's type by name, the first of a repeated name winning."""
+    head = _native.read_head(data)
+    types: dict[str, str] = {}
+    for name, type_id, values in zip(head["names"], head["types"], head["column_values"]):
+        types.setdefault(name, shown_type(type_id, logical_type(type_id, column_properties(head["definitions"], values))))
+    return types
 
 
 _DEFAULTS = Dialect()

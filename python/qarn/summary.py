@@ -7,7 +7,7 @@ from typing import Any
 
 from . import _native
 from ._source import Source, open_source
-from .types import type_name
+from ._logical import column_properties, logical_type, shown_type
 
 
 @dataclass(frozen=True)
@@ -42,9 +42,14 @@ def summarize(source: Source) -> FileSummary:
         raw = _native.summarize(data)
         size = len(memoryview(data))
     columns = [
-        ColumnSummary(name, type_name(type_id), invalid, size_in_file)
-        for name, type_id, invalid, size_in_file in zip(
-            raw["names"], raw["types"], raw["invalid_counts"], raw["column_bytes"]
+        ColumnSummary(
+            name,
+            shown_type(type_id, logical_type(type_id, column_properties(raw["definitions"], values))),
+            invalid,
+            size_in_file,
+        )
+        for name, type_id, invalid, size_in_file, values in zip(
+            raw["names"], raw["types"], raw["invalid_counts"], raw["column_bytes"], raw["column_values"]
         )
     ]
     properties: dict[str, Any] = {}

@@ -14,6 +14,7 @@ from . import _native
 from ._atomic import write_target
 from ._columns import ColumnIndex
 from ._csv_encoding import encode, other_encoding
+from ._logical import NUMPY_DTYPES, column_properties, logical_type, shown_type
 from ._text import plural
 from .types import FIXED_DTYPES, VARIABLE, type_name
 
@@ -72,11 +73,15 @@ class Column:
         self._values = values
         self._invalid = invalid
         self.properties = properties
+        # "date32[day]", "timestamp[us]" or "timestamp[us, tz=UTC]" for a
+        # `long` column of dates or timestamps, else None.
+        self.logical_type = logical_type(type_id, properties)
 
     @property
     def type(self) -> str:
-        """"bool", "int", "long", "float", "double", "string", "bytes", or "0x06" ... "0x09", "0x0D"."""
-        return type_name(self.type_id)
+        """"bool", "int", "long", "float", "double", "string", "bytes", "date", "timestamp",
+        or "0x06" ... "0x09", "0x0D"."""
+        return shown_type(self.type_id, self.logical_type)
 
     def __len__(self) -> int:
         return len(self._values)
@@ -84,8 +89,11 @@ class Column:
     @cached_property
     def values(self) -> np.ndarray:
         """One array for the whole column. Invalid rows hold what the file
-        stores for them (the type's default, for converted files)."""
-        return self._values.numpy()
+        stores for them (the type's default, for converted files). Dates are
+        datetime64[D], timestamps datetime64[us] (in UTC where they have a
+        zone)."""
+        values = self._values.numpy()
+        return values if self.logical_type is None else values.view(NUMPY_DTYPES[self.logical_type])
 
     @cached_property
     def invalid(self) -> np.ndarray:
@@ -136,11 +144,7 @@ class Table:
 
     def _make_column(self, raw: dict[str, Any], index: int) -> Column:
         values, invalid = raw["columns"][index]
-        names = [definition.name for definition in self.column_property_definitions]
-        properties: dict[str, Any] = {}
-        for name, value in zip(names, raw["column_values"][index]):
-            if value is not None and name not in properties:
-                properties[name] = value
+        properties = column_properties(raw["definitions"], raw["column_values"][index])
         return Column(raw["names"][index], raw["types"][index], Values(values), invalid, properties)
 
     # ------------------------------------------------------------ shape
@@ -233,8 +237,9 @@ class Table:
         for column in self._columns:
             parts = column._values
             columns.append(
-                (parts.type_id, parts.fixed, parts.offsets_buffer, parts.data, parts.offset_width, column._invalid)
-            )
+                (parts.type_id, parts.fixed, parts.offsets_buffer, parts.data, parts.offset_width, column._invalid,
+                 column.logical_type)
+            )  # fmt: skip
         return columns
 
     def to_csv(

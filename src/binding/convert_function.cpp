@@ -8,10 +8,15 @@
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
 #include "convert/parallel_driver.hpp"
+#include "convert/rejects.hpp"
+#include "fields/column_type.hpp"
 
 namespace binding {
 
 namespace {
+
+// The column name rejects give a record's fields beyond the last column.
+constexpr std::string_view kExtraFieldsName = "(extra fields)";
 
 // With every record read for the types, the sample only sizes the output.
 constexpr uint64_t kSampleForEveryRecord = 1000;
@@ -47,20 +52,18 @@ bool to_null_values(PyObject* object, std::optional<csv::NullValues>& null_value
 }
 
 // The name of a type a column can be made to hold.
-bool to_type(PyObject* object, qarn::TypeId& type) {
-  static constexpr std::pair<const char*, qarn::TypeId> kNames[] = {
-      {"bool", qarn::TypeId::Bool},     {"int", qarn::TypeId::Int},       {"long", qarn::TypeId::Long},
-      {"double", qarn::TypeId::Double}, {"string", qarn::TypeId::String},
-  };
+bool to_type(PyObject* object, fields::ColumnType& type) {
   if (PyUnicode_Check(object)) {
-    for (const auto& [name, id] : kNames) {
-      if (PyUnicode_CompareWithASCIIString(object, name) == 0) {
-        type = id;
-        return true;
-      }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(object, &size);
+    if (text == nullptr) return false;
+    if (auto named = fields::column_type_named({text, static_cast<size_t>(size)})) {
+      type = *named;
+      return true;
     }
   }
-  PyErr_Format(PyExc_ValueError, "a column type is one of bool, int, long, double, string; not %R", object);
+  PyErr_Format(PyExc_ValueError,
+               "a column type is one of bool, int, long, float, double, string, date, timestamp; not %R", object);
   return false;
 }
 
@@ -89,49 +92,87 @@ bool to_column_types(PyObject* object, std::vector<convert::ConvertOptions::Colu
   return true;
 }
 
+// (record, line, byte, column name, text) for each reject.
+PyObject* rejects_list(const std::vector<convert::Reject>& rejects, const std::vector<std::string>& names) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(rejects.size())));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < rejects.size(); ++i) {
+    const convert::Reject& reject = rejects[i];
+    const std::string_view column =
+        reject.column == convert::kExtraFields ? kExtraFieldsName : std::string_view(names[static_cast<size_t>(reject.column)]);
+    PyObject* item = Py_BuildValue("(KKKs#N)", static_cast<unsigned long long>(reject.record),
+                                   static_cast<unsigned long long>(reject.line),
+                                   static_cast<unsigned long long>(reject.byte), column.data(),
+                                   static_cast<Py_ssize_t>(column.size()),
+                                   PyUnicode_DecodeUTF8(reject.text.data(), static_cast<Py_ssize_t>(reject.text.size()),
+                                                        "replace"));
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
 }  // namespace
 
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"data", "chunk_size", "sample_rows", "threads", "delimiter", "quotechar",
                                    "escapechar", "doublequote", "newlines_in_values", "comment",
                                    "skip_rows", "header", "column_names", "null_values", "column_type",
-                                   "column_types", nullptr};
+                                   "column_types", "parse_dates", "report", "rejects", nullptr};
   PyObject *source, *chunk_object, *sample_object;
   unsigned int threads = 1;
   DialectOptions dialect;  // options not given keep the comma dialect's
   PyObject *skip_object = nullptr, *header = nullptr, *names_object = Py_None, *nulls_object = Py_None;
-  PyObject *type_object = Py_None, *types_object = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOO:convert", const_cast<char**>(keywords),
+  PyObject *type_object = Py_None, *types_object = Py_None, *dates_object = nullptr, *report_object = nullptr;
+  PyObject* rejects_object = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
                                    &source, &chunk_object, &sample_object, &threads, &dialect.delimiter,
                                    &dialect.quotechar, &dialect.escapechar, &dialect.doublequote,
                                    &dialect.newlines_in_values, &dialect.comment, &skip_object, &header,
-                                   &names_object, &nulls_object, &type_object, &types_object)) {
+                                   &names_object, &nulls_object, &type_object, &types_object, &dates_object,
+                                   &report_object, &rejects_object)) {
     return nullptr;
   }
   uint64_t chunk_size = 0, sample_rows = kSampleForEveryRecord;
   convert::ConvertOptions options;
   csv::TableLayout& layout = options.layout;
   std::optional<csv::NullValues> null_values;
+  bool wants_report = false;
+  uint64_t most_rejects = 0;
   options.infer_from_every_record = sample_object == Py_None;
   if (!to_count(chunk_object, chunk_size) || (sample_object != Py_None && !to_count(sample_object, sample_rows)) ||
       !parse_dialect(dialect, layout.dialect) || !flag(header, "header", layout.header) ||
       (skip_object != nullptr && !to_count(skip_object, layout.skip_rows)) ||
       !to_strings(names_object, "column_names", options.column_names) || !to_null_values(nulls_object, null_values) ||
       (type_object != Py_None && !to_type(type_object, options.every_column_type.emplace())) ||
-      !to_column_types(types_object, options.column_types)) {
+      !to_column_types(types_object, options.column_types) || !flag(dates_object, "parse_dates", options.parse_dates) ||
+      !flag(report_object, "report", wants_report) ||
+      (rejects_object != Py_None && !to_count(rejects_object, most_rejects))) {
     return nullptr;
   }
   if (null_values) layout.null_values = &*null_values;
   BufferView view;
   if (!view.acquire(source)) return nullptr;
   const NativeState& state = native_state(module);
-  return convert_to_bytes(
+  convert::ConversionReport report;
+  std::vector<convert::Reject> rejects;
+  Ref output(convert_to_bytes(
       Lock::Released,
-      [&](common::ByteBuffer& out) {
-        return convert::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows, threads, out,
-                                                     options);
+      [&](common::ByteBuffer& out) -> convert::ConversionStatus {
+        auto failure = convert::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows, threads, out,
+                                                             options, 0, &report);
+        const fields::LostCells& lost = report.lost;
+        if (!failure && most_rejects > 0 && lost.misfits + lost.records_with_extra_fields > 0) {
+          rejects = convert::find_rejects(view.bytes(), options, report, most_rejects);
+        }
+        return failure;
       },
-      [&] { return state.panics(); });
+      [&] { return state.panics(); }));
+  if (!output || !wants_report) return output.release();
+  Ref found(rejects_object == Py_None ? Py_NewRef(Py_None) : rejects_list(rejects, report.names));
+  if (!found) return nullptr;
+  return Py_BuildValue("(OKKO)", output.get(), static_cast<unsigned long long>(report.lost.misfits),
+                       static_cast<unsigned long long>(report.lost.records_with_extra_fields), found.get());
 }
 
 }  // namespace binding

@@ -13,6 +13,7 @@
 #include "csv_input/dialect.hpp"
 #include "csv_output/csv_writer.hpp"
 #include "csv_output/table_to_csv.hpp"
+#include "fields/column_type.hpp"
 #include "qarn/array_reader.hpp"
 
 namespace binding {
@@ -50,13 +51,34 @@ bool valid_width(int width) {
   return false;
 }
 
+// The "LogicalType" of a column, as text: only the dates and timestamps
+// that conversion writes change how a column is written.
+bool to_calendar(PyObject* logical_type, csv_output::Calendar& calendar) {
+  using csv_output::Calendar;
+  if (logical_type == Py_None) return true;
+  if (!PyUnicode_Check(logical_type)) {
+    PyErr_SetString(PyExc_TypeError, "a column's logical type is a str or None");
+    return false;
+  }
+  using fields::ColumnType;
+  static constexpr std::pair<ColumnType, Calendar> kMeanings[] = {{ColumnType::Date, Calendar::Date},
+                                                                  {ColumnType::Timestamp, Calendar::Timestamp},
+                                                                  {ColumnType::TimestampUtc, Calendar::TimestampUtc}};
+  for (const auto& [type, meaning] : kMeanings) {
+    // The names are literals, so their views end in NUL.
+    if (PyUnicode_CompareWithASCIIString(logical_type, fields::logical_type(type).data()) == 0) calendar = meaning;
+  }
+  return true;
+}
+
 bool parse_csv_column(PyObject* item, uint64_t rows, std::deque<BufferView>& views,
                       csv_output::CsvColumn& column) {
   int type_id = 0;
   int width = 8;
-  PyObject *fixed, *offsets, *data, *invalid;
-  if (!PyArg_ParseTuple(item, "iOOOiO:column", &type_id, &fixed, &offsets, &data, &width, &invalid) ||
-      !valid_width(width)) {
+  PyObject *fixed, *offsets, *data, *invalid, *logical_type = Py_None;
+  if (!PyArg_ParseTuple(item, "iOOOiO|O:column", &type_id, &fixed, &offsets, &data, &width, &invalid,
+                        &logical_type) ||
+      !valid_width(width) || !to_calendar(logical_type, column.calendar)) {
     return false;
   }
   uint8_t type_byte = static_cast<uint8_t>(type_id);

@@ -25,14 +25,16 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
     if (auto err = slices.add(batch)) return write_failure(*err);
   }
   if (auto err = slices.finish()) return write_failure(*err);
+  start.lost = chunk.lost();
   writer.write_section_header(qarn::SectionId::TableEnd);
   return std::nullopt;
 }
 
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                      uint64_t chunk_size, uint64_t sample_rows,
-                                     common::ByteBuffer& out, const ConvertOptions& options) {
-  return convert_with(csv, chunk_size, sample_rows, options, 1, out,
+                                     common::ByteBuffer& out, const ConvertOptions& options,
+                                     ConversionReport* report) {
+  return convert_with(csv, chunk_size, sample_rows, options, 1, out, report,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows(reader, start, chunk_size, writer);
                       });

@@ -10,7 +10,8 @@
 #include "common/byte_buffer.hpp"
 #include "common/result.hpp"
 #include "csv_input/csv_reader.hpp"
-#include "qarn/value.hpp"
+#include "fields/chunk_builder.hpp"
+#include "fields/column_type.hpp"
 
 namespace convert {
 
@@ -36,23 +37,36 @@ struct ConvertOptions {
   std::optional<std::vector<std::string>> column_names;
   // The types of every column, or of those named or numbered (from 0, or
   // from -1 at the last), over the inferred ones.
-  std::optional<qarn::TypeId> every_column_type;
+  // A chosen timestamp column is in UTC when a sampled value has an offset.
+  std::optional<fields::ColumnType> every_column_type;
   struct ColumnType {
     std::optional<std::string> name;  // else `position`
     int64_t position = 0;
-    qarn::TypeId type;
+    fields::ColumnType type;
   };
   std::vector<ColumnType> column_types;
   // Types inferred from every record, in a pass of their own, instead of
   // from the sample.
   bool infer_from_every_record = false;
+  // Inference may choose dates and timestamps.
+  bool parse_dates = false;
+};
+
+// What a conversion made of the table, for the caller to report or to look
+// for what was lost.
+struct ConversionReport {
+  std::vector<std::string> names;
+  std::vector<fields::ColumnType> types;
+  fields::LostCells lost;
 };
 
 // Converts `csv` into `out`, which must be empty. On failure `out` holds a
 // partial file that the caller must discard. Throws std::bad_alloc when
 // memory runs out.
+// `report`, when given, hears the table's columns and what was lost.
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                      uint64_t chunk_size, uint64_t sample_rows,
-                                     common::ByteBuffer& out, const ConvertOptions& options = {});
+                                     common::ByteBuffer& out, const ConvertOptions& options = {},
+                                     ConversionReport* report = nullptr);
 
 }  // namespace convert

@@ -7,14 +7,14 @@
 
 namespace convert {
 
-size_t estimated_file_size(std::span<const csv::RowBatch> sample, std::span<const qarn::TypeId> types,
+size_t estimated_file_size(std::span<const csv::RowBatch> sample, std::span<const fields::ColumnType> types,
                            uint64_t chunk_size, size_t sample_bytes, size_t input_bytes) {
   double rows = 0;
   double value_bytes = 0;
   for (const csv::RowBatch& batch : sample) {
     rows += static_cast<double>(batch.row_count());
     for (size_t column = 0; column < types.size(); ++column) {
-      const size_t width = qarn::fixed_width(types[column]);
+      const size_t width = qarn::fixed_width(fields::storage_type(types[column]));
       if (width != 0) {
         value_bytes += static_cast<double>(width * batch.row_count());
         continue;

@@ -43,6 +43,7 @@ class RunCoordinator {
 
   // Adds the rows; a failure already met in order stops the feed.
   ConversionStatus feed(RowsPtr piece) {
+    lost_ += piece->lost();
     size_t row = 0;
     const size_t rows = piece->row_count();
     while (row < rows) {
@@ -56,6 +57,9 @@ class RunCoordinator {
     }
     return append_ready();
   }
+
+  // What the rows fed so far lost.
+  [[nodiscard]] const fields::LostCells& lost() const noexcept { return lost_; }
 
   // Keeps the calling thread useful while it waits for something else.
   void wait_for_segment(uint64_t segment) {
@@ -139,6 +143,7 @@ class RunCoordinator {
 
   Board& board_;
   const WorkContext& context_;
+  fields::LostCells lost_;
   parallel::Scratch scratch_;
   uint64_t chunk_size_;
   uint64_t run_rows_;
@@ -284,6 +289,7 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
                        segment_size(input.size() - after_sample, threads, segment_bytes), threads);
   if (auto failure = segments.run()) return failure;
   if (auto failure = runs.finish()) return failure;
+  start.lost = runs.lost();
   writer.write_section_header(qarn::SectionId::TableEnd);
   return std::nullopt;
 }
@@ -296,9 +302,9 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               unsigned threads,
                                               common::ByteBuffer& out,
                                               const ConvertOptions& options,
-                                              size_t segment_bytes) {
-  if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out, options);
-  return convert_with(csv, chunk_size, sample_rows, options, threads, out,
+                                              size_t segment_bytes, ConversionReport* report) {
+  if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out, options, report);
+  return convert_with(csv, chunk_size, sample_rows, options, threads, out, report,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows_in_parallel(csv, reader, start, chunk_size, threads,
                                                       options.layout, segment_bytes, writer);

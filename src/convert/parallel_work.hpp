@@ -67,7 +67,7 @@ struct SegmentResult {
 struct WorkContext {
   std::span<const uint8_t> input;
   const csv::TableLayout& layout;
-  std::span<const qarn::TypeId> types;
+  std::span<const fields::ColumnType> types;
   uint64_t chunk_size;
   size_t batch_rows;
   RowsPool& pool;
@@ -75,7 +75,7 @@ struct WorkContext {
 
 // What a thread keeps from one piece of work to the next.
 struct Scratch {
-  explicit Scratch(std::span<const qarn::TypeId> types) : chunk(types) {}
+  explicit Scratch(std::span<const fields::ColumnType> types) : chunk(types) {}
   fields::ChunkBuilder chunk;  // a run's slice being built
   csv::RowBatch batch;         // the fields of a segment's records, before they are converted
 };

@@ -15,7 +15,7 @@ namespace convert::parallel {
 // Rows come back when the last run that refers to them has been encoded.
 class RowsPool {
  public:
-  explicit RowsPool(std::span<const qarn::TypeId> types) : types_(types) {}
+  explicit RowsPool(std::span<const fields::ColumnType> types) : types_(types) {}
   RowsPool(const RowsPool&) = delete;
   RowsPool& operator=(const RowsPool&) = delete;
 
@@ -24,7 +24,7 @@ class RowsPool {
  private:
   void give_back(fields::ConvertedRows* returned) noexcept;
 
-  std::span<const qarn::TypeId> types_;
+  std::span<const fields::ColumnType> types_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<fields::ConvertedRows>> free_;
 };

@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kFieldsPerBatch = 16 * 1024;
 
 qarn::TableMetadata table_metadata(const csv::HeaderRow& names,
-                                   const std::vector<qarn::TypeId>& types) {
+                                   const std::vector<fields::ColumnType>& types) {
   qarn::TableMetadata metadata;
   // The column count as a 32-bit value; a count beyond that range cannot be
   // written and fails as too many columns below.
@@ -25,7 +25,12 @@ qarn::TableMetadata table_metadata(const csv::HeaderRow& names,
       {std::string(qarn::property::kTableColumns), qarn::ValueObject::single_int(column_count), {}});
   metadata.columns.reserve(names.size());
   for (size_t i = 0; i < names.size(); ++i) {
-    metadata.columns.push_back({names[i], types[i], {}});
+    qarn::ColumnMetadata& column = metadata.columns.emplace_back(
+        qarn::ColumnMetadata{names[i], fields::storage_type(types[i]), {}});
+    if (const std::string_view meaning = fields::logical_type(types[i]); !meaning.empty()) {
+      column.extra_properties.push_back({std::string(fields::kLogicalTypeProperty),
+                                         qarn::ValueObject::single_string(meaning), {}});
+    }
   }
   return metadata;
 }
@@ -33,7 +38,7 @@ qarn::TableMetadata table_metadata(const csv::HeaderRow& names,
 // The caller's types over the inferred ones; a name or position that no
 // column has fails.
 ConversionStatus choose_types(const ConvertOptions& options, const csv::HeaderRow& names,
-                              std::vector<qarn::TypeId>& types) {
+                              std::vector<fields::ColumnType>& types) {
   if (options.every_column_type) types.assign(types.size(), *options.every_column_type);
   const auto count = static_cast<int64_t>(names.size());
   for (const ConvertOptions::ColumnType& chosen : options.column_types) {
@@ -56,6 +61,16 @@ ConversionStatus choose_types(const ConvertOptions& options, const csv::HeaderRo
     types[static_cast<size_t>(position)] = chosen.type;
   }
   return std::nullopt;
+}
+
+// A chosen timestamp column is in UTC when the sample's values have offsets,
+// as an inferred one would be.
+void place_timestamps(std::span<const csv::RowBatch> sample, std::vector<fields::ColumnType>& types) {
+  for (size_t column = 0; column < types.size(); ++column) {
+    if (types[column] == fields::ColumnType::Timestamp && fields::sample_has_offsets(sample, column)) {
+      types[column] = fields::ColumnType::TimestampUtc;
+    }
+  }
 }
 
 }  // namespace
@@ -96,9 +111,11 @@ ConversionStatus read_table_start(std::span<const uint8_t> csv, csv::CsvReader& 
     }
     wanted -= read.value();
   }
-  start.types = options.infer_from_every_record ? types_of_every_record(csv, options, column_count, threads)
-                                                : fields::infer_column_types(start.sample, column_count);
+  start.types = options.infer_from_every_record
+                    ? types_of_every_record(csv, options, column_count, threads)
+                    : fields::infer_column_types(start.sample, column_count, options.parse_dates);
   if (auto failure = choose_types(options, start.names, start.types)) return failure;
+  place_timestamps(start.sample, start.types);
   start.sample_bytes = reader.bytes_read() - start.header_bytes;
   return std::nullopt;
 }

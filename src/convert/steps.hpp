@@ -28,10 +28,11 @@ ConversionFailure write_failure(const qarn::FormatError& error);
 // the sample's rows, which become the first rows of the table.
 struct TableStart {
   csv::HeaderRow names;
-  std::vector<qarn::TypeId> types;
+  std::vector<fields::ColumnType> types;
   std::vector<csv::RowBatch> sample;
   size_t header_bytes = 0;  // input bytes up to the end of the header row
   size_t sample_bytes = 0;  // input bytes the sample took after that
+  fields::LostCells lost;   // what the rows written lost, once they are
 };
 
 // Reads the header row (or takes the names given instead) and up to
@@ -55,11 +56,12 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
                             uint64_t chunk_size, qarn::Writer& writer);
 
 // One whole conversion, with `write_rest(reader, start, writer)` writing
-// the rows after the start of the file.
+// the rows after the start of the file and counting what they lost in
+// `start.lost`; `report` (optional) hears of it.
 template <class WriteRest>
 ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
                               uint64_t sample_rows, const ConvertOptions& options, unsigned threads,
-                              common::ByteBuffer& out, WriteRest&& write_rest) {
+                              common::ByteBuffer& out, ConversionReport* report, WriteRest&& write_rest) {
   if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
   csv::CsvReader reader(csv, options.layout);
   TableStart start;
@@ -67,7 +69,9 @@ ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
   reserve_output(out, start, chunk_size, csv.size());
   qarn::Writer writer(out);
   if (auto failure = write_file_start(writer, start)) return failure;
-  return write_rest(reader, start, writer);
+  if (auto failure = write_rest(reader, start, writer)) return failure;
+  if (report != nullptr) *report = ConversionReport{std::move(start.names), std::move(start.types), start.lost};
+  return std::nullopt;
 }
 
 // Cuts a stream of rows into table slices of `chunk_size` rows and writes

@@ -23,7 +23,7 @@ struct Part {
 
 // What reading one part gave.
 struct PartTypes {
-  explicit PartTypes(size_t column_count) : inference(column_count) {}
+  PartTypes(size_t column_count, bool dates) : inference(column_count, dates) {}
   fields::TypeInference inference;
   bool failed = false;   // a record that is not valid UTF-8
   bool cut = false;      // its last record runs on past the part's end
@@ -35,8 +35,9 @@ struct PartTypes {
 // end cut short is left out: it is read whole with the next part. A batch
 // goes to the inference once the next one is read, so that the last one
 // can be shown without its last row.
-PartTypes read_part(std::span<const uint8_t> csv, const csv::TableLayout& layout, Part part, size_t column_count) {
-  PartTypes result(column_count);
+PartTypes read_part(std::span<const uint8_t> csv, const ConvertOptions& options, Part part, size_t column_count) {
+  const csv::TableLayout& layout = options.layout;
+  PartTypes result(column_count, options.parse_dates);
   try {
     csv::CsvReader reader(csv.first(part.end), part.begin, 0, layout);
     csv::RowBatch batches[2];
@@ -78,27 +79,27 @@ std::vector<Part> cut_into_parts(std::span<const uint8_t> csv, size_t start, uns
 
 }  // namespace
 
-std::vector<qarn::TypeId> types_of_every_record(std::span<const uint8_t> csv, const ConvertOptions& options,
+std::vector<fields::ColumnType> types_of_every_record(std::span<const uint8_t> csv, const ConvertOptions& options,
                                                 size_t column_count, unsigned threads) {
   csv::CsvReader header(csv, options.layout);
   (void)header.read_header();
   const size_t start = header.bytes_read();
   const unsigned count = csv.size() - start < kSmallestParallelPass ? 1 : std::max(1u, threads);
   const std::vector<Part> parts = cut_into_parts(csv, start, count, options.layout.dialect);
-  std::vector<PartTypes> results(parts.size(), PartTypes(column_count));
+  std::vector<PartTypes> results(parts.size(), PartTypes(column_count, options.parse_dates));
   {
     // Every part but the first on a thread of its own; the first here.
     std::vector<std::jthread> readers;
     for (size_t k = 1; k < parts.size(); ++k) {
-      readers.emplace_back([&, k] { results[k] = read_part(csv, options.layout, parts[k], column_count); });
+      readers.emplace_back([&, k] { results[k] = read_part(csv, options, parts[k], column_count); });
     }
-    if (!parts.empty()) results[0] = read_part(csv, options.layout, parts[0], column_count);
+    if (!parts.empty()) results[0] = read_part(csv, options, parts[0], column_count);
   }
-  fields::TypeInference types(column_count);
+  fields::TypeInference types(column_count, options.parse_dates);
   for (size_t k = 0; k < results.size(); ++k) {
     if (k > 0 && results[k - 1].cut) {
       // Its start lay inside the record the part before ended on.
-      results[k] = read_part(csv, options.layout, {results[k - 1].cut_start, parts[k].end}, column_count);
+      results[k] = read_part(csv, options, {results[k - 1].cut_start, parts[k].end}, column_count);
     }
     if (results[k].thrown) std::rethrow_exception(results[k].thrown);
     if (results[k].failed) break;

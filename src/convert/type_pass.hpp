@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "convert/driver.hpp"
-#include "qarn/value.hpp"
+#include "fields/column_type.hpp"
 
 namespace convert {
 
@@ -18,7 +18,7 @@ namespace convert {
 // is read again from where that record begins. A record that cannot be
 // read ends the pass early: the conversion meets it again, in order, and
 // fails there, so the types do not matter then.
-std::vector<qarn::TypeId> types_of_every_record(std::span<const uint8_t> csv, const ConvertOptions& options,
+std::vector<fields::ColumnType> types_of_every_record(std::span<const uint8_t> csv, const ConvertOptions& options,
                                                 size_t column_count, unsigned threads);
 
 }  // namespace convert

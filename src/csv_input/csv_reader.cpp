@@ -111,6 +111,7 @@ class RowSink {
     batch.row_capacity_ = max_rows;
     batch.arena_.clear();
     batch.arena_fields_.clear();
+    batch.extra_field_rows_.clear();
     const size_t slots = max_rows * column_count;
     if (batch.fields_.size() < slots) batch.fields_.resize(slots);
     row_start_ = slot_ = batch.fields_.data();
@@ -118,7 +119,7 @@ class RowSink {
   }
 
   void field(size_t begin, size_t end) {
-    if (slot_ >= row_end_) return;
+    if (slot_ >= row_end_) return note_extra_field();
     if (begin + kFieldPadding > input_size_) {
       // Too close to the end of the input to be read past: the arena holds
       // a copy, or the padding itself stands for an empty field.
@@ -138,7 +139,7 @@ class RowSink {
   }
 
   void escaped_field(size_t begin, size_t end) {
-    if (slot_ >= row_end_) return;
+    if (slot_ >= row_end_) return note_extra_field();
     const size_t offset = batch_->arena_.size();
     add_arena_field(offset);
     unescape_field(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, *dialect_, batch_->arena_);
@@ -165,6 +166,12 @@ class RowSink {
   }
 
  private:
+  // A field beyond the last column: dropped, its record noted.
+  void note_extra_field() {
+    std::vector<uint32_t>& rows = batch_->extra_field_rows_;
+    if (rows.empty() || rows.back() != rows_) rows.push_back(static_cast<uint32_t>(rows_));
+  }
+
   void add_arena_field(size_t offset) {
     const size_t slot = static_cast<size_t>(slot_ - batch_->fields_.data());
     batch_->arena_fields_.push_back({slot, offset, 0});
@@ -238,6 +245,23 @@ std::optional<std::pair<size_t, CsvError>> CsvReader::find_invalid_record(
     }
   }
   return std::nullopt;
+}
+
+void CsvReader::visit_records(size_t start,
+                              const std::function<bool(size_t, std::vector<std::string>&)>& visit) const {
+  const Dialect& dialect = tokenizer_.dialect();
+  Tokenizer tokenizer = tokenizer_.reading_from(start);
+  RecordSink sink(input_, dialect);
+  while (tokenizer.offset() < input_.size()) {
+    size_t where = tokenizer.offset();
+    while (where < input_.size() && (input_[where] == dialect.line_feed || input_[where] == dialect.carriage_return)) {
+      ++where;
+    }
+    if (where == input_.size()) return;
+    sink.clear();
+    tokenizer.run(sink);
+    if (!visit(where, sink.fields())) return;
+  }
 }
 
 Result<size_t, CsvError> CsvReader::next_batch(RowBatch& batch, size_t column_count,

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -56,6 +57,15 @@ class CsvReader {
   // A record that is not valid UTF-8 ends the batch just before it, and the
   // next call returns its error, so rows before it are handed out first.
   Result<size_t, CsvError> next_batch(RowBatch& batch, size_t column_count, size_t max_rows);
+
+  // Reads the records from `start`, where one begins, one at a time with
+  // every field (those beyond the last column too) unquoted into owned text,
+  // calling `visit(where, fields)` for each until it returns false or the
+  // input ends. `where` is the first byte of the record itself, after the
+  // line ends and blank lines before it. For the rare second look at records
+  // that lost something; reading is slower this way.
+  void visit_records(size_t start,
+                     const std::function<bool(size_t where, std::vector<std::string>& fields)>& visit) const;
 
   // Input bytes consumed so far, up to the end of the last record read.
   [[nodiscard]] size_t bytes_read() const noexcept { return tokenizer_.offset(); }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +35,9 @@ class RowBatch {
     return fields_.data() + column * row_capacity_;
   }
 
+  // The rows, in order, whose records had fields beyond the last column.
+  [[nodiscard]] const std::vector<uint32_t>& rows_with_extra_fields() const noexcept { return extra_field_rows_; }
+
   // Makes every field for which `is_missing(field)` holds empty.
   template <class IsMissing>
   void empty_fields_where(IsMissing is_missing) {
@@ -59,6 +63,7 @@ class RowBatch {
   std::vector<std::string_view> fields_;
   common::ByteBuffer arena_;
   std::vector<ArenaField> arena_fields_;
+  std::vector<uint32_t> extra_field_rows_;
   size_t row_count_ = 0;
   size_t column_count_ = 0;
   size_t row_capacity_ = 0;  // rows the field table has room for

@@ -63,7 +63,7 @@ class CellWriter {
     switch (column.type) {
       case TypeId::Bool: return writer_.plain_field(fixed[row] ? "true" : "false");
       case TypeId::Int: return writer_.plain_field(decimal(buffer_, load<int32_t>(fixed + 4 * row)));
-      case TypeId::Long: return writer_.plain_field(decimal(buffer_, load<int64_t>(fixed + 8 * row)));
+      case TypeId::Long: return writer_.plain_field(long_text(column.calendar, load<int64_t>(fixed + 8 * row)));
       case TypeId::Float: return writer_.plain_field(floating(buffer_, load<float>(fixed + 4 * row)));
       case TypeId::Double:
         return writer_.plain_field(floating(buffer_, load<double>(fixed + 8 * row)));
@@ -85,6 +85,18 @@ class CellWriter {
   }
 
  private:
+  // A date or timestamp as ISO text, or the integer when no text names it.
+  std::string_view long_text(Calendar calendar, int64_t value) {
+    std::string_view text;
+    switch (calendar) {
+      case Calendar::None: break;
+      case Calendar::Date: text = date_text(buffer_, value); break;
+      case Calendar::Timestamp: text = timestamp_text(buffer_, value, false); break;
+      case Calendar::TimestampUtc: text = timestamp_text(buffer_, value, true); break;
+    }
+    return text.empty() ? decimal(buffer_, value) : text;
+  }
+
   static std::string_view element(const CsvColumn& column, uint64_t row) {
     return column.offsets.element(column.data, row);
   }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/byte_buffer.hpp"
+#include "csv_output/date_text.hpp"
 #include "csv_input/dialect.hpp"
 #include "qarn/offsets_view.hpp"
 #include "qarn/value.hpp"
@@ -24,6 +25,7 @@ struct CsvColumn {
   qarn::OffsetsView offsets;          // `string` and `bytes`: rows + 1 offsets into `data`
   const uint8_t* data = nullptr;
   const uint8_t* invalid = nullptr;   // one flag per row, or null when none is invalid
+  Calendar calendar = Calendar::None;  // of a `long` column: dates and timestamps as text
 };
 
 // How the text is laid out: by default the comma dialect, records ended by

@@ -1,5 +1,7 @@
 #include "fields/chunk_builder.hpp"
 
+#include <algorithm>
+
 #include "fields/column_conversion.hpp"
 #include "qarn/packed_length.hpp"
 
@@ -14,22 +16,35 @@ qarn::ValueObject& plain_values(qarn::ColumnSlice& slice) {
 }  // namespace
 
 
-ChunkBuilder::ChunkBuilder(std::span<const qarn::TypeId> types)
-    : invalid_(types.size()), any_invalid_(types.size(), 0) {
+ChunkBuilder::ChunkBuilder(std::span<const ColumnType> types)
+    : types_(types.begin(), types.end()), invalid_(types.size()), any_invalid_(types.size(), 0) {
   slices_.reserve(types.size());
-  for (const qarn::TypeId type : types) {
+  for (const ColumnType type : types) {
     qarn::ColumnSlice& slice = slices_.emplace_back();
-    slice.values = qarn::PlainArray{qarn::ValueObject(type, qarn::Shape::Array)};
+    slice.values = qarn::PlainArray{qarn::ValueObject(storage_type(type), qarn::Shape::Array)};
   }
 }
 
+namespace {
+
+// How many of the rows, in order, lie in [begin, end).
+uint64_t rows_within(const std::vector<uint32_t>& rows, size_t begin, size_t end) {
+  return static_cast<uint64_t>(std::lower_bound(rows.begin(), rows.end(), end) -
+                               std::lower_bound(rows.begin(), rows.end(), begin));
+}
+
+}  // namespace
+
 void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t end) {
   for (size_t column = 0; column < slices_.size(); ++column) {
-    if (convert_column(batch.column(column) + begin, end - begin, plain_values(slices_[column]),
-                       invalid_[column])) {
+    misfit_rows_.clear();
+    if (convert_column(batch.column(column) + begin, end - begin, types_[column], plain_values(slices_[column]),
+                       invalid_[column], misfit_rows_)) {
       any_invalid_[column] = 1;
     }
+    lost_.misfits += misfit_rows_.size();
   }
+  lost_.records_with_extra_fields += rows_within(batch.rows_with_extra_fields(), begin, end);
   rows_ += end - begin;
 }
 
@@ -111,12 +126,15 @@ void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, siz
 void ConvertedRows::convert(const csv::RowBatch& batch) {
   columns_.clear();
   rows_ = batch.row_count();
+  misfit_rows_.clear();
+  const std::vector<uint32_t>& extra = batch.rows_with_extra_fields();
+  extra_field_rows_.assign(extra.begin(), extra.end());
   for (size_t column = 0; column < starts_.size(); ++column) {
     qarn::ValueObject& values = plain_values(columns_.slices_[column]);
     qarn::BitArray& invalid = columns_.invalid_[column];
     bool any_invalid;
     if (qarn::fixed_width(values.type()) != 0) {
-      any_invalid = convert_column(batch.column(column), rows_, values, invalid);
+      any_invalid = convert_column(batch.column(column), rows_, columns_.types_[column], values, invalid, misfit_rows_);
     } else {
       any_invalid =
           convert_strings_noting_starts(batch.column(column), rows_, values, invalid, starts_[column]);
@@ -124,6 +142,14 @@ void ConvertedRows::convert(const csv::RowBatch& batch) {
     columns_.any_invalid_[column] = any_invalid ? 1 : 0;
   }
   columns_.rows_ = rows_;
+}
+
+LostCells ConvertedRows::lost() const noexcept {
+  LostCells lost;
+  // Misfit rows are in order column by column, not across columns.
+  for (const uint32_t row : misfit_rows_) lost.misfits += row < rows_ ? 1 : 0;
+  lost.records_with_extra_fields = rows_within(extra_field_rows_, 0, rows_);
+  return lost;
 }
 
 void ChunkBuilder::clear() {

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "csv_input/row_batch.hpp"
+#include "fields/column_conversion.hpp"
+#include "fields/column_type.hpp"
 #include "qarn/slice_writer.hpp"
 #include "qarn/value.hpp"
 
@@ -20,18 +22,33 @@ inline constexpr size_t kSliceFraming = 64;
 
 class ConvertedRows;
 
+// What conversion could not keep: fields that did not fit their column's
+// type (not the empty ones), and records with fields beyond the last column.
+struct LostCells {
+  uint64_t misfits = 0;
+  uint64_t records_with_extra_fields = 0;
+
+  LostCells& operator+=(const LostCells& other) noexcept {
+    misfits += other.misfits;
+    records_with_extra_fields += other.records_with_extra_fields;
+    return *this;
+  }
+};
+
 // The rows of one table slice, converted a batch at a time.
 class ChunkBuilder {
  public:
-  explicit ChunkBuilder(std::span<const qarn::TypeId> types);
+  explicit ChunkBuilder(std::span<const ColumnType> types);
 
   [[nodiscard]] uint64_t row_count() const noexcept { return rows_; }
 
   // About how many bytes the slice of these rows takes in the file.
   [[nodiscard]] size_t encoded_size() const noexcept;
 
-  // Appends rows [begin, end) of the batch to every column.
+  // Appends rows [begin, end) of the batch to every column, counting what
+  // they lose in `lost()`.
   void append_rows(const csv::RowBatch& batch, size_t begin, size_t end);
+  [[nodiscard]] const LostCells& lost() const noexcept { return lost_; }
 
   // Appends rows [begin, end) of rows converted before, as they are.
   void append_converted(const ConvertedRows& rows, size_t begin, size_t end);
@@ -40,28 +57,34 @@ class ChunkBuilder {
   // each with "IsInvalid" when any of its rows is invalid.
   std::span<const qarn::ColumnSlice> finish_slices();
 
-  // Empties every column for the next chunk, keeping the buffers.
+  // Empties every column for the next chunk, keeping the buffers and the
+  // count of what was lost.
   void clear();
 
  private:
   friend class ConvertedRows;
 
+  std::vector<ColumnType> types_;
   std::vector<qarn::ColumnSlice> slices_;
   std::vector<qarn::BitArray> invalid_;  // lent to a slice only when a bit is set
   std::vector<uint8_t> any_invalid_;
   uint64_t rows_ = 0;
+  MisfitRows misfit_rows_;  // of the column being converted
+  LostCells lost_;
 };
 
 // Rows converted as soon as they are read, before it is known which table
 // slice they go to; a ChunkBuilder takes any run of them later.
 class ConvertedRows {
  public:
-  explicit ConvertedRows(std::span<const qarn::TypeId> types) : columns_(types), starts_(types.size()) {}
+  explicit ConvertedRows(std::span<const ColumnType> types) : columns_(types), starts_(types.size()) {}
 
   // Converts every row of the batch, in place of what was held.
   void convert(const csv::RowBatch& batch);
 
   [[nodiscard]] size_t row_count() const noexcept { return rows_; }
+  // What the rows held lost.
+  [[nodiscard]] LostCells lost() const noexcept;
   // Forgets the last row; its values stay where they are, unused.
   void drop_last_row() noexcept {
     if (rows_ > 0) --rows_;
@@ -74,6 +97,9 @@ class ConvertedRows {
   // For `string` and `bytes` columns, where each row's packed element
   // begins, and one more entry for the end.
   std::vector<std::vector<size_t>> starts_;
+  // Rows that lost a field, once per field, and rows with extra fields.
+  MisfitRows misfit_rows_;
+  std::vector<uint32_t> extra_field_rows_;
   size_t rows_ = 0;
 };
 

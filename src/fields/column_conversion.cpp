@@ -1,11 +1,14 @@
 #include "fields/column_conversion.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "common/cpu.hpp"
 #include "common/load.hpp"
 #include "fields/fast_parse.hpp"
+#include "fields/date_grammar.hpp"
 #include "fields/fast_parse_avx512.hpp"
 #include "fields/grammar.hpp"
 
@@ -16,8 +19,8 @@ namespace {
 // Fixed-width columns: parse each field, store its value or the default.
 // `parse(text, value)` reports whether the text is valid.
 template <class Stored, class Parse>
-bool convert_fixed(const std::string_view* fields, size_t count,
-                   qarn::ValueObject& values, qarn::BitArray& invalid, Parse parse) {
+bool convert_fixed(const std::string_view* fields, size_t count, qarn::ValueObject& values,
+                   qarn::BitArray& invalid, MisfitRows& misfits, Parse parse) {
   const uint64_t first_row = invalid.bit_count;
   invalid.append_bits(count, false);
   uint8_t* out = values.fixed().extend(count * sizeof(Stored));
@@ -28,6 +31,7 @@ bool convert_fixed(const std::string_view* fields, size_t count,
       value = Stored{};
       invalid.set(first_row + i);
       any_invalid = true;
+      if (!fields[i].empty()) misfits.push_back(static_cast<uint32_t>(i));
     }
     std::memcpy(out + i * sizeof(Stored), &value, sizeof(Stored));
   }
@@ -63,8 +67,8 @@ bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueOb
 // valid.
 template <class Stored, class Quick, class Full>
 QARN_TARGET_AVX512_COMPRESS bool convert_quick(const std::string_view* fields, size_t count,
-                                           qarn::ValueObject& values, qarn::BitArray& invalid, Quick quick,
-                                           Full full) {
+                                           qarn::ValueObject& values, qarn::BitArray& invalid,
+                                           MisfitRows& misfits, Quick quick, Full full) {
   const uint64_t first_row = invalid.bit_count;
   invalid.append_bits(count, false);
   uint8_t* out = values.fixed().extend(count * sizeof(Stored));
@@ -87,6 +91,7 @@ QARN_TARGET_AVX512_COMPRESS bool convert_quick(const std::string_view* fields, s
         value = Stored{};
         invalid.set(first_row + row);
         any_invalid = true;
+        if (!fields[row].empty()) misfits.push_back(static_cast<uint32_t>(row));
       }
       std::memcpy(out + row * sizeof(Stored), &value, sizeof(Stored));
     }
@@ -95,9 +100,10 @@ QARN_TARGET_AVX512_COMPRESS bool convert_quick(const std::string_view* fields, s
 }
 
 QARN_TARGET_AVX512_COMPRESS bool convert_doubles_avx512(const std::string_view* fields, size_t count,
-                                                    qarn::ValueObject& values, qarn::BitArray& invalid) {
+                                                    qarn::ValueObject& values, qarn::BitArray& invalid,
+                                                    MisfitRows& misfits) {
   return convert_quick<double>(
-      fields, count, values, invalid,
+      fields, count, values, invalid, misfits,
       [](std::string_view text, double& value) QARN_TARGET_AVX512_COMPRESS {
         fast::DecimalDigits digits;
         const bool quick = fast::quick_digits(text, digits);
@@ -110,9 +116,10 @@ QARN_TARGET_AVX512_COMPRESS bool convert_doubles_avx512(const std::string_view* 
 
 template <class Int>
 QARN_TARGET_AVX512_COMPRESS bool convert_integers_avx512(const std::string_view* fields, size_t count,
-                                                     qarn::ValueObject& values, qarn::BitArray& invalid) {
+                                                     qarn::ValueObject& values, qarn::BitArray& invalid,
+                                                     MisfitRows& misfits) {
   return convert_quick<Int>(
-      fields, count, values, invalid,
+      fields, count, values, invalid, misfits,
       [](std::string_view text, Int& value) QARN_TARGET_AVX512_COMPRESS {
         return fast::quick_integer(text, value);
       },
@@ -127,35 +134,69 @@ bool long_integers(const std::string_view* fields, size_t count) {
   return count != 0 && fields[0].size() > 8 && common::cpu_has_avx512_compress();
 }
 
+
+// The double grammar, rounded once to the nearest float: the text is read
+// again as a float rather than the double narrowed, which could round twice.
+bool parse_float(std::string_view text, float& out) {
+  double value;
+  if (!grammar_detail::scan_double(text, value)) return false;
+  if (!std::isfinite(value) || value == 0) {
+    out = static_cast<float>(value);  // infinities, NaN and zeros keep their sign
+    return true;
+  }
+  const char* begin = text.data() + (text.front() == '+' ? 1 : 0);
+  const auto [end, error] = std::from_chars(begin, text.data() + text.size(), out);
+  if (error == std::errc::result_out_of_range) {
+    out = std::copysign(std::fabs(value) > 1 ? HUGE_VALF : 0.0f, static_cast<float>(value));
+  }
+  return true;
+}
+
 }  // namespace
 
-bool convert_column(const std::string_view* fields, size_t count,
-                    qarn::ValueObject& values, qarn::BitArray& invalid) {
-  switch (values.type()) {
-    case qarn::TypeId::Bool:
-      return convert_fixed<uint8_t>(fields, count, values, invalid,
+bool convert_column(const std::string_view* fields, size_t count, ColumnType type, qarn::ValueObject& values,
+                    qarn::BitArray& invalid, MisfitRows& misfits) {
+  switch (type) {
+    case ColumnType::Bool:
+      return convert_fixed<uint8_t>(fields, count, values, invalid, misfits,
                                     [](std::string_view text, uint8_t& out) { return fast::parse_bool(text, out); });
-    case qarn::TypeId::Int:
-      if (long_integers(fields, count)) return convert_integers_avx512<int32_t>(fields, count, values, invalid);
-      return convert_fixed<int32_t>(fields, count, values, invalid,
+    case ColumnType::Int:
+      if (long_integers(fields, count)) return convert_integers_avx512<int32_t>(fields, count, values, invalid, misfits);
+      return convert_fixed<int32_t>(fields, count, values, invalid, misfits,
                                     [](std::string_view text, int32_t& out) { return fast::parse_integer(text, out); });
-    case qarn::TypeId::Long:
-      if (long_integers(fields, count)) return convert_integers_avx512<int64_t>(fields, count, values, invalid);
-      return convert_fixed<int64_t>(fields, count, values, invalid,
+    case ColumnType::Long:
+      if (long_integers(fields, count)) return convert_integers_avx512<int64_t>(fields, count, values, invalid, misfits);
+      return convert_fixed<int64_t>(fields, count, values, invalid, misfits,
                                     [](std::string_view text, int64_t& out) { return fast::parse_integer(text, out); });
-    case qarn::TypeId::Double:
+    case ColumnType::Float:
+      return convert_fixed<float>(fields, count, values, invalid, misfits, parse_float);
+    case ColumnType::Double:
       if (fast::spellings_vary(fields, count)) {
-        if (common::cpu_has_avx512_compress()) return convert_doubles_avx512(fields, count, values, invalid);
-        return convert_fixed<double>(fields, count, values, invalid, [](std::string_view text, double& out) {
+        if (common::cpu_has_avx512_compress()) return convert_doubles_avx512(fields, count, values, invalid, misfits);
+        return convert_fixed<double>(fields, count, values, invalid, misfits, [](std::string_view text, double& out) {
           return fast::parse_double<fast::MaskedDigits>(text, out);
         });
       }
-      return convert_fixed<double>(fields, count, values, invalid, [](std::string_view text, double& out) {
+      return convert_fixed<double>(fields, count, values, invalid, misfits, [](std::string_view text, double& out) {
         return fast::parse_double(text, out);
       });
-    default:
-      return convert_strings(fields, count, values, invalid, [](size_t) {});
+    case ColumnType::Date:
+      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, parse_date);
+    case ColumnType::Timestamp:
+      // Wall times: one with an offset names an instant, which is not one.
+      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, [](std::string_view text, int64_t& out) {
+        bool offset;
+        return parse_timestamp(text, out, offset) && !offset;
+      });
+    case ColumnType::TimestampUtc:
+      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, [](std::string_view text, int64_t& out) {
+        bool offset;
+        return parse_timestamp(text, out, offset);
+      });
+    case ColumnType::String:
+      break;
   }
+  return convert_strings(fields, count, values, invalid, [](size_t) {});
 }
 
 bool convert_strings_noting_starts(const std::string_view* fields, size_t count, qarn::ValueObject& values,

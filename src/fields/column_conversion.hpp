@@ -8,16 +8,23 @@
 #include <string_view>
 #include <vector>
 
+#include "fields/column_type.hpp"
 #include "qarn/slice_writer.hpp"
 #include "qarn/value.hpp"
 
 namespace fields {
 
-// Appends `count` fields to a column: every field yields an element of
-// `values`; one that does not fit the type yields the type's default and
-// sets its row's bit in `invalid`. Returns whether any of them was invalid.
-bool convert_column(const std::string_view* fields, size_t count,
-                    qarn::ValueObject& values, qarn::BitArray& invalid);
+// The rows, counted from the first field converted, of the fields that held
+// text their column's type could not take: what was lost, rather than left
+// empty.
+using MisfitRows = std::vector<uint32_t>;
+
+// Appends `count` fields to a column of `type`, whose values are stored in
+// `values`: every field yields an element; one that does not fit the type
+// yields the type's default and sets its row's bit in `invalid`, and its row
+// goes into `misfits` unless it was empty. Returns whether any was invalid.
+bool convert_column(const std::string_view* fields, size_t count, ColumnType type, qarn::ValueObject& values,
+                    qarn::BitArray& invalid, MisfitRows& misfits);
 
 // The same for a `string` or `bytes` column, noting in `starts` where each
 // element begins in the packed bytes of `values`, and one more entry for the

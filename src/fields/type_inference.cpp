@@ -1,5 +1,6 @@
 #include "fields/type_inference.hpp"
 
+#include "fields/date_grammar.hpp"
 #include "fields/fast_parse.hpp"
 
 namespace fields {
@@ -24,31 +25,34 @@ bool passes_double(std::string_view text) {
   double value;
   return fast::parse_double<>(text, value);
 }
+bool passes_date(std::string_view text) {
+  int64_t days;
+  return parse_date(text, days);
+}
 
 }  // namespace
 
-// A Boolean is no number, and every int is a long and every long a double:
-// so a value clears the grammars it fails up to the first it passes, and
-// that one's answer settles the rest without parsing it again.
+// A Boolean is no number and a number no date; every int is a long and
+// every long a double, and every date a timestamp: so the first grammar a
+// value passes settles the rest without parsing it again.
 void TypeInference::add(const csv::RowBatch& batch, size_t rows) {
   for (size_t column = 0; column < passing_.size(); ++column) {
     uint8_t passing = passing_[column];
     const std::string_view* fields = batch.column(column);
-    for (size_t row = 0; row < rows; ++row) {
+    // A column no grammar is left for has seen a value: nothing more to learn.
+    for (size_t row = 0; row < rows && (passing & kAllGrammars); ++row) {
       const std::string_view text = fields[row];
       if (text.empty()) continue;  // says nothing about the type; whitespace does
-      passing |= kSeen;
-      if ((passing & kBool) && passes_bool(text)) {
-        passing &= kBool | kSeen;
-        continue;
-      }
-      passing &= ~kBool;
-      if ((passing & kInt) && passes_int(text)) continue;
-      passing &= ~kInt;
-      if ((passing & kLong) && passes_long(text)) continue;
-      passing &= ~kLong;
-      if ((passing & kDouble) && passes_double(text)) continue;
-      passing &= ~kDouble;
+      uint8_t fits = 0;
+      int64_t micros;
+      bool offset;
+      if ((passing & kBool) && passes_bool(text)) fits = kBool;
+      else if ((passing & kInt) && passes_int(text)) fits = kInt | kLong | kDouble;
+      else if ((passing & kLong) && passes_long(text)) fits = kLong | kDouble;
+      else if ((passing & kDouble) && passes_double(text)) fits = kDouble;
+      else if ((passing & kDate) && passes_date(text)) fits = kDate | kTimestamp;
+      else if ((passing & kTimestamp) && parse_timestamp(text, micros, offset)) fits = offset ? kTimestamp | kOffset : kTimestamp;
+      passing = static_cast<uint8_t>((passing & (fits | kOffset)) | (fits & kOffset) | kSeen);
     }
     passing_[column] = passing;
   }
@@ -58,28 +62,43 @@ void TypeInference::add(const csv::RowBatch& batch, size_t rows) {
 void TypeInference::merge(const TypeInference& other) {
   for (size_t column = 0; column < passing_.size(); ++column) {
     const uint8_t mine = passing_[column], theirs = other.passing_[column];
-    passing_[column] = static_cast<uint8_t>((mine & theirs & kAllGrammars) | ((mine | theirs) & kSeen));
+    passing_[column] = static_cast<uint8_t>((mine & theirs & kAllGrammars) | ((mine | theirs) & (kSeen | kOffset)));
   }
 }
 
-std::vector<qarn::TypeId> TypeInference::types() const {
-  std::vector<qarn::TypeId> types;
+std::vector<ColumnType> TypeInference::types() const {
+  std::vector<ColumnType> types;
   types.reserve(passing_.size());
   for (const uint8_t passing : passing_) {
-    if (!(passing & kSeen)) types.push_back(qarn::TypeId::String);
-    else if (passing & kBool) types.push_back(qarn::TypeId::Bool);
-    else if (passing & kInt) types.push_back(qarn::TypeId::Int);
-    else if (passing & kLong) types.push_back(qarn::TypeId::Long);
-    else if (passing & kDouble) types.push_back(qarn::TypeId::Double);
-    else types.push_back(qarn::TypeId::String);
+    if (!(passing & kSeen)) types.push_back(ColumnType::String);
+    else if (passing & kBool) types.push_back(ColumnType::Bool);
+    else if (passing & kInt) types.push_back(ColumnType::Int);
+    else if (passing & kLong) types.push_back(ColumnType::Long);
+    else if (passing & kDouble) types.push_back(ColumnType::Double);
+    else if (passing & kDate) types.push_back(ColumnType::Date);
+    else if (passing & kTimestamp) types.push_back((passing & kOffset) ? ColumnType::TimestampUtc : ColumnType::Timestamp);
+    else types.push_back(ColumnType::String);
   }
   return types;
 }
 
-std::vector<qarn::TypeId> infer_column_types(std::span<const csv::RowBatch> sample, size_t column_count) {
-  TypeInference inference(column_count);
+std::vector<ColumnType> infer_column_types(std::span<const csv::RowBatch> sample, size_t column_count,
+                                           bool dates) {
+  TypeInference inference(column_count, dates);
   for (const csv::RowBatch& batch : sample) inference.add(batch);
   return inference.types();
+}
+
+bool sample_has_offsets(std::span<const csv::RowBatch> sample, size_t column) {
+  for (const csv::RowBatch& batch : sample) {
+    const std::string_view* fields = batch.column(column);
+    for (size_t row = 0; row < batch.row_count(); ++row) {
+      int64_t micros;
+      bool offset;
+      if (parse_timestamp(fields[row], micros, offset) && offset) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace fields

@@ -28,7 +28,8 @@ std::string encoded(fields::ChunkBuilder& chunk) {
 
 TEST(ConvertedRows, AnyRunOfThemEncodesAsItsFieldsWould) {
   std::mt19937 random(5);
-  const std::vector<TypeId> types = {TypeId::Int, TypeId::String, TypeId::Double, TypeId::Bool};
+  using fields::ColumnType;
+  const std::vector<ColumnType> types = {ColumnType::Int, ColumnType::String, ColumnType::Double, ColumnType::Bool};
   for (int round = 0; round < 50; ++round) {
     // Strings of 0 to 300 bytes, so that length headers take one byte or two.
     std::string csv;

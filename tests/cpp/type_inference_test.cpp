@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "csv_input/csv_reader.hpp"
+#include "fields/date_grammar.hpp"
 #include "fields/grammar.hpp"
 #include "test_rounds.hpp"
 
 namespace {
 
-using qarn::TypeId;
+using fields::ColumnType;
 
-TypeId reference_type(const std::vector<std::string>& column) {
+ColumnType reference_type(const std::vector<std::string>& column, bool dates) {
   const auto all = [&](auto passes) {
     for (const std::string& text : column) {
       if (!text.empty() && !passes(text)) return false;
@@ -28,12 +29,19 @@ TypeId reference_type(const std::vector<std::string>& column) {
   };
   bool any = false;
   for (const std::string& text : column) any |= !text.empty();
-  if (!any) return TypeId::String;
-  if (all([](const std::string& t) { return fields::parse_bool(t).has_value(); })) return TypeId::Bool;
-  if (all([](const std::string& t) { return fields::parse_int32(t).has_value(); })) return TypeId::Int;
-  if (all([](const std::string& t) { return fields::parse_int64(t).has_value(); })) return TypeId::Long;
-  if (all([](const std::string& t) { return fields::parse_double(t).has_value(); })) return TypeId::Double;
-  return TypeId::String;
+  if (!any) return ColumnType::String;
+  if (all([](const std::string& t) { return fields::parse_bool(t).has_value(); })) return ColumnType::Bool;
+  if (all([](const std::string& t) { return fields::parse_int32(t).has_value(); })) return ColumnType::Int;
+  if (all([](const std::string& t) { return fields::parse_int64(t).has_value(); })) return ColumnType::Long;
+  if (all([](const std::string& t) { return fields::parse_double(t).has_value(); })) return ColumnType::Double;
+  if (!dates) return ColumnType::String;
+  int64_t value;
+  bool offset, any_offset = false;
+  if (all([&](const std::string& t) { return fields::parse_date(t, value); })) return ColumnType::Date;
+  if (all([&](const std::string& t) { return fields::parse_timestamp(t, value, offset) && ((any_offset |= offset), true); })) {
+    return any_offset ? ColumnType::TimestampUtc : ColumnType::Timestamp;
+  }
+  return ColumnType::String;
 }
 
 // Spellings at the edges of each grammar, each written unquoted.
@@ -42,6 +50,8 @@ const std::vector<std::string> kSpellings = {
     "+7",        "007",   "2147483647",  "-2147483648",  "2147483648",  "-2147483649", "9223372036854775807",
     "-9223372036854775808", "9223372036854775808", "00000000000000000000001", "1.5", ".5",
     "5.",        "-1e-3", "2E+10",       "1e",           "nan",         "-Infinity",   "inf",
+    "2024-02-29", "2023-02-29", "2024-03-01 12:34", "2024-03-01T12:34:56.5Z", "1999-12-31T23:59:59-05:00",
+    "2024-03-01T12:34:56.1234567", "0000-01-01",
     "0x10",      " 1",    "1 ",          "1_000",        "abc",         " ",           "\xC3\xA9",
 };
 
@@ -77,10 +87,12 @@ TEST(TypeInference, AgreesWithThePlainGrammarOnRandomSamples) {
       if (reader.next_batch(batch, columns, 1 + random() % 16).value() == 0) break;
     }
     sample.pop_back();
-    const std::vector<TypeId> types = fields::infer_column_types(sample, columns);
-    ASSERT_EQ(types.size(), columns);
-    for (size_t c = 0; c < columns; ++c) {
-      ASSERT_EQ(types[c], reference_type(fields[c])) << csv;
+    for (const bool dates : {false, true}) {
+      const std::vector<ColumnType> types = fields::infer_column_types(sample, columns, dates);
+      ASSERT_EQ(types.size(), columns);
+      for (size_t c = 0; c < columns; ++c) {
+        ASSERT_EQ(types[c], reference_type(fields[c], dates)) << csv;
+      }
     }
   }
 }

@@ -92,7 +92,7 @@ def register(parser: argparse.ArgumentParser) -> None:
         type=_column_types,
         metavar="SPEC",
         help="types over inference: one for every column (string), or by name or position "
-        "(zip=string,3=long); bool, int, long, double, string",
+        "(zip=string,3=long); bool, int, long, float, double, string, date, timestamp",
     )
     group.add_argument("--skip-rows", type=non_negative, metavar="N", help="lines to skip before the header (titles, notes)")
     group.add_argument("--comment", metavar="CHAR", help="lines starting with this character are skipped")

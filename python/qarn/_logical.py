@@ -1,0 +1,42 @@
+"""Dates and timestamps: `long` columns whose "LogicalType" property says
+what their integers count. Any reader of the format sees the integers; this
+package reads them as dates and times. A property on a column of another
+type, or with a value it does not know, is left alone."""
+
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from typing import Any
+
+import numpy as np
+
+from .types import LONG, type_name
+
+PROPERTY = "LogicalType"
+DATE = "date32[day]"  # days since 1970-01-01
+TIMESTAMP = "timestamp[us]"  # microseconds since 1970-01-01T00:00, no zone
+TIMESTAMP_UTC = "timestamp[us, tz=UTC]"  # the same in UTC
+
+_NAMES = {DATE: "date", TIMESTAMP: "timestamp", TIMESTAMP_UTC: "timestamp"}
+NUMPY_DTYPES = {DATE: np.dtype("datetime64[D]"), TIMESTAMP: np.dtype("datetime64[us]"),
+                TIMESTAMP_UTC: np.dtype("datetime64[us]")}  # fmt: skip
+
+
+def logical_type(type_id: int, properties: Mapping[str, Any]) -> str | None:
+    value = properties.get(PROPERTY)
+    return value if type_id == LONG and value in _NAMES else None
+
+
+def shown_type(type_id: int, logical: str | None) -> str:
+    """"date" or "timestamp" for those, else the stored type's name."""
+    return _NAMES[logical] if logical is not None else type_name(type_id)
+
+
+def column_properties(definitions: Sequence[Any], values: Sequence[Any]) -> dict[str, Any]:
+    """A column's properties by name, the first definition of a name winning."""
+    properties: dict[str, Any] = {}
+    for definition, value in zip(definitions, values):
+        name = definition[0]
+        if value is not None and name not in properties:
+            properties[name] = value
+    return properties
