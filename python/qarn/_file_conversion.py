@@ -18,7 +18,8 @@ from ._atomic import OutputExists, publish
 from ._csv_error import CsvError
 from ._input_hints import HEAD_BYTES, counts_line_ends_in_bytes, head_of, hint, record_start, refusal
 from ._messages import UNEXPECTED, internal_error_message, os_error_message
-from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert
+from ._lost import LostCells
+from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert_counting
 from .summary import summarize
 
 STDIO = "-"  # as a source: standard input; as a target: standard output
@@ -46,7 +47,10 @@ class FileReport:
     output: str
     rows: int | None = None
     columns: int | None = None
-    invalid: int | None = None  # invalid cells
+    invalid: int | None = None  # invalid cells: missing ones and misfits
+    misfits: int | None = None  # fields their column's type could not take
+    records_with_extra_fields: int | None = None
+    rejects: str | None = None  # where the misfits and extra fields were listed
     input_bytes: int | None = None
     bytes: int | None = None  # of the output
     seconds: float = 0.0
@@ -93,7 +97,7 @@ def _bytes_at(source: Buffer | str) -> Callable[[int], bytes]:
     return read_at
 
 
-def _convert(job: ConversionJob) -> tuple[bytes, int]:
+def _convert(job: ConversionJob) -> tuple[bytes, LostCells, int]:
     source: Buffer | str
     if job.source == STDIO:
         source = sys.stdin.buffer.read()
@@ -107,8 +111,8 @@ def _convert(job: ConversionJob) -> tuple[bytes, int]:
     if (why := refusal(head, options)) is not None:
         raise NotCsv(why)
     try:
-        result = convert(
-            source, None, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads, **options
+        result, lost = convert_counting(
+            source, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads, **options
         )
     except CsvError as error:
         start = None
@@ -116,9 +120,7 @@ def _convert(job: ConversionJob) -> tuple[bytes, int]:
             assert error.byte is not None and error.line is not None
             start = record_start(_bytes_at(source), error.byte, error.line)
         raise CsvFailure(str(error), hint(head, options), start) from None
-    if result is None:  # pragma: no cover - convert returns the bytes when given no target
-        raise AssertionError("qarn.convert returned nothing")
-    return result, size
+    return result, lost, size
 
 
 def _write(job: ConversionJob, result: bytes) -> None:
@@ -160,7 +162,7 @@ def _run(job: ConversionJob) -> FileReport:
     if not job.replace and job.target != STDIO and os.path.lexists(job.target):
         return report(error=OutputExists.MESSAGE, error_path=job.target)  # before any work; checked again at the end
     try:
-        result, size = _convert(job)
+        result, lost, size = _convert(job)
     except OSError as error:
         return report(error=os_error_message(error), error_path=str(error.filename or shown_source(job.source)))
     except MemoryError:
@@ -185,6 +187,9 @@ def _run(job: ConversionJob) -> FileReport:
         rows=summary.num_rows,
         columns=len(summary.columns),
         invalid=summary.invalid_count,
+        misfits=lost.misfits,
+        records_with_extra_fields=lost.records_with_extra_fields,
+        rejects=dict(job.options).get("rejects"),
         input_bytes=size,
         bytes=len(result),
         seconds=seconds,

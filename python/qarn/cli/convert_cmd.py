@@ -10,6 +10,7 @@ import sys
 import time
 from collections.abc import Generator
 from dataclasses import replace
+from pathlib import Path
 from typing import Any
 
 from .._file_conversion import STDIO, ConversionJob, FileReport, run_job, shown_source, shown_target
@@ -83,6 +84,14 @@ def register(commands: argparse._SubParsersAction) -> None:
     parser.add_argument("--threads", type=positive, metavar="N", help="threads for the conversion of each file (for a single large one)")
     parser.add_argument("--no-clobber", action="store_true", help="never replace an existing output (that file fails)")
     dialect_options.register(parser)
+    lost = parser.add_argument_group("cells that do not fit (misfits) and fields beyond the last column")
+    lost.add_argument(
+        "--rejects",
+        metavar="FILE",
+        help="write them to FILE as CSV (record, line, byte, column, text); with several inputs FILE must "
+        "hold {name}, which becomes each input's name without its suffix",
+    )
+    lost.add_argument("--strict", action="store_true", help="the first of them fails the file, which is not written")
     parser.add_argument(
         "-q",
         "--quiet",
@@ -109,6 +118,15 @@ def _reading_options(args: argparse.Namespace) -> dict[str, Any]:
     return options
 
 
+def _with_rejects(job: ConversionJob, template: str | None, several: bool) -> ConversionJob:
+    """The job writing its rejects where --rejects says."""
+    if template is None:
+        return job
+    name = "stdin" if job.source == STDIO else Path(job.source).name.split(".")[0]
+    target = template.replace("{name}", name) if several else template
+    return replace(job, options=(*job.options, ("rejects", target)))
+
+
 def _plan(args: argparse.Namespace) -> Plan:
     template = ConversionJob(
         source="",
@@ -117,9 +135,13 @@ def _plan(args: argparse.Namespace) -> Plan:
         sample_rows=args.sample_rows,
         threads=args.threads,
         replace=not args.no_clobber,
-        options=tuple(_reading_options(args).items()),
+        options=tuple(_reading_options(args).items()) + ((("strict", True),) if args.strict else ()),
     )
     result = plan(args.inputs, template, output=args.output, out_dir=args.out_dir)
+    several = len(result.jobs) > 1
+    if several and args.rejects is not None and "{name}" not in args.rejects:
+        raise UsageError("--rejects with several inputs must hold {name}, as in rejects/{name}.csv")
+    result.jobs = [_with_rejects(job, args.rejects, several) for job in result.jobs]
     if any(job.target == STDIO for job in result.jobs) and sys.stdout.isatty():
         raise UsageError("standard output is a terminal: redirect it, or name a file with -o")
     if args.scheduler is not None:
@@ -143,13 +165,29 @@ def _input_size(job: ConversionJob) -> int:
 
 
 def summary_line(report: FileReport) -> str:
-    return (
+    """What became of a file: missing cells (empty fields and null markers)
+    apart from misfits (text its column's type could not take) and records
+    with fields beyond the last column; then, where cells were lost, how to
+    keep them."""
+    misfits, extra = report.misfits or 0, report.records_with_extra_fields or 0
+    cells = [f"{(report.invalid or 0) - misfits:,} missing"]
+    if misfits:
+        cells.append(render.plural(misfits, "misfit"))
+    if extra:
+        cells.append(render.plural(extra, "record") + " with extra fields")
+    line = (
         f"{shown_source(report.path)} -> {shown_target(report.output)}: "
         f"{render.plural(report.rows or 0, 'row')}, {render.plural(report.columns or 0, 'column')}, "
-        f"{render.plural(report.invalid or 0, 'invalid cell')}, "
+        f"{', '.join(cells)}, "
         f"{render.size(report.input_bytes or 0)} -> {render.size(report.bytes or 0)}, "
         f"{render.rate(report.mb_per_second)}"
     )
+    if misfits or extra:
+        ways = [f"listed in {report.rejects}" if report.rejects else "--rejects FILE lists them"]
+        if misfits:
+            ways.append("--column-types COLUMN=string or --sample-rows all keeps misfits")
+        line += "\n  lost: " + "; ".join(ways)
+    return line
 
 
 def _total_line(reports: list[FileReport], seconds: float) -> str:

@@ -94,6 +94,12 @@ def register(parser: argparse.ArgumentParser) -> None:
         help="types over inference: one for every column (string), or by name or position "
         "(zip=string,3=long); bool, int, long, float, double, string, date, timestamp",
     )
+    group.add_argument(
+        "--parse-dates",
+        action="store_true",
+        default=None,
+        help="let inference choose date (2024-03-01) and timestamp (2024-03-01 12:34:56, ...T12:34:56Z) columns",
+    )
     group.add_argument("--skip-rows", type=non_negative, metavar="N", help="lines to skip before the header (titles, notes)")
     group.add_argument("--comment", metavar="CHAR", help="lines starting with this character are skipped")
     group.add_argument(
@@ -117,6 +123,7 @@ def convert_options(args: argparse.Namespace) -> dict[str, Any]:
         "compression",
         "null_values",
         "column_types",
+        "parse_dates",
     )
     options = {name: getattr(args, name) for name in names if getattr(args, name) is not None}
     if options.get("quotechar") is NO_QUOTING:

@@ -1,0 +1,105 @@
+"""Nothing lost without a word: conversion counts fields that do not fit
+their column's type (misfits; empty fields and null markers are missing
+values instead) and records with fields beyond the last column, lists them
+with `rejects=`, fails on the first with `strict=True`, and warns otherwise.
+Checked against the plain grammars of tests/reference.py."""
+
+import csv
+import io
+import re
+import warnings
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import qarn
+import reference
+from cli_support import not_when_sanitized, run_qarn
+from csv_strategies import tables
+from scale import examples
+from test_type_options import sizes, threads_for_small_inputs  # noqa: F401 - a fixture
+
+SETTINGS = settings(max_examples=examples(150), deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+
+def text_and_starts(names, rows) -> tuple[bytes, list[tuple[int, int]]]:
+    """The comma text, and the (line, byte) where each record begins: LF, CR
+    and CR LF each end a line."""
+    out = io.StringIO()
+    writer = csv.writer(out, lineterminator="\n")
+    writer.writerow(names)
+    starts = []
+    for row in rows:
+        so_far = out.getvalue()
+        starts.append((len(re.findall("\r\n|\r|\n", so_far)) + 1, len(so_far.encode())))
+        writer.writerow(row)
+    return out.getvalue().encode(), starts
+
+
+def expected_rejects(names, rows, table, starts):
+    """What the reference grammars lose of each record, in order."""
+    utc = "timestamp[us, tz=UTC]"
+    kinds = ["timestamp[UTC]" if column.logical_type == utc else column.type for column in table]
+    rejects = []
+    for number, (row, (line, byte)) in enumerate(zip(rows, starts), start=1):
+        for position, kind in enumerate(kinds):
+            cell = row[position] if position < len(row) else ""
+            if cell and reference.convert(cell, kind) is None:
+                rejects.append((number, line, byte, names[position], cell))
+        if len(row) > len(names):
+            rejects.append((number, line, byte, "(extra fields)", ",".join(row[len(names):])))
+    return rejects
+
+
+@given(tables(), sizes, st.booleans())
+@SETTINGS
+def test_rejects_hold_exactly_the_cells_lost(tmp_path_factory, table, size, dates):
+    names, rows = table
+    text, starts = text_and_starts(names, rows)
+    target = tmp_path_factory.mktemp("rejects") / "rejects.csv"
+    data = qarn.convert(text, rejects=target, parse_dates=dates, **size)
+    want = expected_rejects(names, rows, qarn.read(data), starts)
+    got = [(int(r), int(l), int(b), c, t) for r, l, b, c, t in list(csv.reader(io.StringIO(target.read_bytes().decode())))[1:]]
+    assert got == want
+    # The same conversion otherwise: the bytes do not depend on asking.
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        assert qarn.convert(text, parse_dates=dates, **size) == data
+    assert [w.category for w in caught] == ([qarn.LostCellsWarning] if want else [])
+    if want:
+        with pytest.raises(ValueError, match=rf"^record {want[0][0]} \(line {want[0][1]}, byte {want[0][2]}\): "):
+            qarn.convert(text, strict=True, parse_dates=dates, **size)
+
+
+def test_whole_file_types_lose_nothing_but_extra_fields():
+    text = b"zip,n\n00501,1\n" + b"99999,2\n" * 1500 + b"ABC,3000000000,x\n"
+    with pytest.warns(qarn.LostCellsWarning, match="^2 misfits, 1 record with extra fields lost; pass rejects="):
+        qarn.convert(text, sample_rows=10, null_values=["NA"])
+    with pytest.warns(qarn.LostCellsWarning, match="^1 record with extra fields lost; pass rejects= to list them$"):
+        table = qarn.read(qarn.convert(text, sample_rows=None))
+    assert table.column_types == ["string", "long"] and table["zip"].values[0] == "00501"
+
+
+@not_when_sanitized
+def test_the_command_tells_missing_cells_from_misfits(tmp_path):
+    (tmp_path / "in.csv").write_bytes(b"a,b,n\n1,x,5\n2,,NA\n3.5,y,7,extra\n")
+    plain = run_qarn("convert", "in.csv", "--sample-rows", "2", "--null-values", "NA", cwd=tmp_path, check_status=0)
+    assert plain.stderr.splitlines()[0].startswith("in.csv -> in.qarn: 3 rows, 3 columns, 2 missing, 1 misfit, "
+                                                   "1 record with extra fields, ")
+    assert plain.stderr.splitlines()[1] == ("  lost: --rejects FILE lists them; "
+                                            "--column-types COLUMN=string or --sample-rows all keeps misfits")
+    listed = run_qarn("convert", "in.csv", "--sample-rows", "2", "--rejects", "lost.csv", cwd=tmp_path, check_status=0)
+    assert "  lost: listed in lost.csv;" in listed.stderr
+    assert (tmp_path / "lost.csv").read_text() == (
+        "record,line,byte,column,text\n3,4,18,a,3.5\n3,4,18,(extra fields),extra\n"
+    )
+    strict = run_qarn("convert", "in.csv", "-o", "strict.qarn", "--sample-rows", "2", "--strict", cwd=tmp_path, check_status=1)
+    assert strict.stderr == "qarn: in.csv: record 3 (line 4, byte 18): '3.5' does not fit column 'a' of type int\n"
+    assert not (tmp_path / "strict.qarn").exists()
+    (tmp_path / "two.csv").write_bytes(b"a\n1\n")
+    several = run_qarn("convert", "in.csv", "two.csv", "--rejects", "x.csv", cwd=tmp_path, check_status=2)
+    assert several.stderr == "qarn: --rejects with several inputs must hold {name}, as in rejects/{name}.csv\n"
+    run_qarn("convert", "in.csv", "two.csv", "--sample-rows", "2", "--rejects", "{name}.lost", cwd=tmp_path, check_status=0)
+    assert (tmp_path / "in.lost").read_bytes() == (tmp_path / "lost.csv").read_bytes()
+    assert (tmp_path / "two.lost").read_text() == "record,line,byte,column,text\n"
