@@ -103,3 +103,20 @@ def test_the_command_tells_missing_cells_from_misfits(tmp_path):
     run_qarn("convert", "in.csv", "two.csv", "--sample-rows", "2", "--rejects", "{name}.lost", cwd=tmp_path, check_status=0)
     assert (tmp_path / "in.lost").read_bytes() == (tmp_path / "lost.csv").read_bytes()
     assert (tmp_path / "two.lost").read_text() == "record,line,byte,column,text\n"
+
+
+@not_when_sanitized
+def test_inspect_tells_what_a_csv_file_would_become(tmp_path):
+    (tmp_path / "in.csv").write_bytes(b"a,b,n,d\n1,x,5,2024-01-01\n2,,NA,2024-01-02\n3.5,y,7,bad,extra\n")
+    result = run_qarn("inspect", "in.csv", "--sample-rows", "2", "--null-values", "NA", "--parse-dates",
+                      "--rows", "0", cwd=tmp_path, check_status=0)
+    assert result.stdout.decode().splitlines() == [
+        "in.csv: CSV, 3 rows, 4 columns, 2 missing, 2 misfits, 1 record with extra fields",
+        "",
+        "column  type    missing  misfits",
+        "------  ------  -------  -------",
+        "a       int           0        1",
+        "b       string        1        0",
+        "n       int           1        0",
+        "d       date          0        1",
+    ]

@@ -25,9 +25,13 @@ class LostCellsWarning(UserWarning):
 
 @dataclass(frozen=True)
 class LostCells:
-    misfits: int = 0
+    misfits_by_column: list[int] = field(default_factory=list)
     records_with_extra_fields: int = 0
     rejects: list[Reject] = field(default_factory=list)
+
+    @property
+    def misfits(self) -> int:
+        return sum(self.misfits_by_column)
 
     def __bool__(self) -> bool:
         return self.misfits + self.records_with_extra_fields > 0

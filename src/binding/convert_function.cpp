@@ -162,7 +162,7 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
         auto failure = convert::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows, threads, out,
                                                              options, 0, &report);
         const fields::LostCells& lost = report.lost;
-        if (!failure && most_rejects > 0 && lost.misfits + lost.records_with_extra_fields > 0) {
+        if (!failure && most_rejects > 0 && lost.misfits() + lost.records_with_extra_fields > 0) {
           rejects = convert::find_rejects(view.bytes(), options, report, most_rejects);
         }
         return failure;
@@ -170,8 +170,15 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
       [&] { return state.panics(); }));
   if (!output || !wants_report) return output.release();
   Ref found(rejects_object == Py_None ? Py_NewRef(Py_None) : rejects_list(rejects, report.names));
-  if (!found) return nullptr;
-  return Py_BuildValue("(OKKO)", output.get(), static_cast<unsigned long long>(report.lost.misfits),
+  const std::vector<uint64_t>& by_column = report.lost.misfits_by_column;
+  Ref misfits(found ? PyList_New(static_cast<Py_ssize_t>(report.names.size())) : nullptr);
+  if (!misfits) return nullptr;
+  for (size_t column = 0; column < report.names.size(); ++column) {
+    PyObject* count = PyLong_FromUnsignedLongLong(column < by_column.size() ? by_column[column] : 0);
+    if (count == nullptr) return nullptr;
+    PyList_SET_ITEM(misfits.get(), static_cast<Py_ssize_t>(column), count);
+  }
+  return Py_BuildValue("(OOKO)", output.get(), misfits.get(),
                        static_cast<unsigned long long>(report.lost.records_with_extra_fields), found.get());
 }
 

@@ -42,7 +42,7 @@ void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t 
                        invalid_[column], misfit_rows_)) {
       any_invalid_[column] = 1;
     }
-    lost_.misfits += misfit_rows_.size();
+    if (!misfit_rows_.empty()) lost_.add_misfits(column, slices_.size(), misfit_rows_.size());
   }
   lost_.records_with_extra_fields += rows_within(batch.rows_with_extra_fields(), begin, end);
   rows_ += end - begin;
@@ -126,7 +126,6 @@ void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, siz
 void ConvertedRows::convert(const csv::RowBatch& batch) {
   columns_.clear();
   rows_ = batch.row_count();
-  misfit_rows_.clear();
   const std::vector<uint32_t>& extra = batch.rows_with_extra_fields();
   extra_field_rows_.assign(extra.begin(), extra.end());
   for (size_t column = 0; column < starts_.size(); ++column) {
@@ -134,7 +133,9 @@ void ConvertedRows::convert(const csv::RowBatch& batch) {
     qarn::BitArray& invalid = columns_.invalid_[column];
     bool any_invalid;
     if (qarn::fixed_width(values.type()) != 0) {
-      any_invalid = convert_column(batch.column(column), rows_, columns_.types_[column], values, invalid, misfit_rows_);
+      misfit_rows_[column].clear();
+      any_invalid =
+          convert_column(batch.column(column), rows_, columns_.types_[column], values, invalid, misfit_rows_[column]);
     } else {
       any_invalid =
           convert_strings_noting_starts(batch.column(column), rows_, values, invalid, starts_[column]);
@@ -144,10 +145,12 @@ void ConvertedRows::convert(const csv::RowBatch& batch) {
   columns_.rows_ = rows_;
 }
 
-LostCells ConvertedRows::lost() const noexcept {
+LostCells ConvertedRows::lost() const {
   LostCells lost;
-  // Misfit rows are in order column by column, not across columns.
-  for (const uint32_t row : misfit_rows_) lost.misfits += row < rows_ ? 1 : 0;
+  for (size_t column = 0; column < misfit_rows_.size(); ++column) {
+    const uint64_t count = rows_within(misfit_rows_[column], 0, rows_);
+    if (count != 0) lost.add_misfits(column, misfit_rows_.size(), count);
+  }
   lost.records_with_extra_fields = rows_within(extra_field_rows_, 0, rows_);
   return lost;
 }

@@ -25,11 +25,24 @@ class ConvertedRows;
 // What conversion could not keep: fields that did not fit their column's
 // type (not the empty ones), and records with fields beyond the last column.
 struct LostCells {
-  uint64_t misfits = 0;
+  std::vector<uint64_t> misfits_by_column;  // empty until a count is added
   uint64_t records_with_extra_fields = 0;
 
-  LostCells& operator+=(const LostCells& other) noexcept {
-    misfits += other.misfits;
+  void add_misfits(size_t column, size_t column_count, uint64_t count) {
+    if (misfits_by_column.empty()) misfits_by_column.assign(column_count, 0);
+    misfits_by_column[column] += count;
+  }
+  [[nodiscard]] uint64_t misfits() const noexcept {
+    uint64_t total = 0;
+    for (const uint64_t count : misfits_by_column) total += count;
+    return total;
+  }
+  LostCells& operator+=(const LostCells& other) {
+    for (size_t column = 0; column < other.misfits_by_column.size(); ++column) {
+      if (other.misfits_by_column[column] != 0) {
+        add_misfits(column, other.misfits_by_column.size(), other.misfits_by_column[column]);
+      }
+    }
     records_with_extra_fields += other.records_with_extra_fields;
     return *this;
   }
@@ -77,14 +90,15 @@ class ChunkBuilder {
 // slice they go to; a ChunkBuilder takes any run of them later.
 class ConvertedRows {
  public:
-  explicit ConvertedRows(std::span<const ColumnType> types) : columns_(types), starts_(types.size()) {}
+  explicit ConvertedRows(std::span<const ColumnType> types)
+      : columns_(types), starts_(types.size()), misfit_rows_(types.size()) {}
 
   // Converts every row of the batch, in place of what was held.
   void convert(const csv::RowBatch& batch);
 
   [[nodiscard]] size_t row_count() const noexcept { return rows_; }
   // What the rows held lost.
-  [[nodiscard]] LostCells lost() const noexcept;
+  [[nodiscard]] LostCells lost() const;
   // Forgets the last row; its values stay where they are, unused.
   void drop_last_row() noexcept {
     if (rows_ > 0) --rows_;
@@ -97,8 +111,8 @@ class ConvertedRows {
   // For `string` and `bytes` columns, where each row's packed element
   // begins, and one more entry for the end.
   std::vector<std::vector<size_t>> starts_;
-  // Rows that lost a field, once per field, and rows with extra fields.
-  MisfitRows misfit_rows_;
+  // Per column the rows whose field did not fit, and the rows with extra fields.
+  std::vector<MisfitRows> misfit_rows_;
   std::vector<uint32_t> extra_field_rows_;
   size_t rows_ = 0;
 };

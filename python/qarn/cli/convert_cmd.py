@@ -20,7 +20,7 @@ from ..convert import CHUNK_SIZE, SAMPLE_ROWS, convert
 from . import render
 from . import dialect_options
 from .errors import FAILED, OK, csv_error_for_people, failure_line, message_of, report_failure, say
-from .options import positive, non_negative
+from .options import positive, sample_rows
 from .plan import Plan, UsageError, plan
 from .pool import WorkerPool
 from .progress import Progress
@@ -64,7 +64,7 @@ def register(commands: argparse._SubParsersAction) -> None:
     )
     parser.add_argument(
         "--sample-rows",
-        type=_sample_rows,
+        type=sample_rows,
         default=SAMPLE_ROWS,
         metavar="N",
         help="rows read to choose column types (default %(default)s), or 'all': every row, in a pass of its own",
@@ -99,10 +99,6 @@ def register(commands: argparse._SubParsersAction) -> None:
         help="no summary line per converted file; failures and the closing total are still printed",
     )
     parser.set_defaults(run=run)
-
-
-def _sample_rows(text: str) -> int | None:
-    return None if text.lower() == "all" else non_negative(text)
 
 
 def _reading_options(args: argparse.Namespace) -> dict[str, Any]:

@@ -25,6 +25,11 @@ def non_negative(text: str) -> int:
     return _integer(text, 0)
 
 
+def sample_rows(text: str) -> int | None:
+    """--sample-rows N, or 'all' (None): every row."""
+    return None if text.lower() == "all" else non_negative(text)
+
+
 def column_list(text: str) -> list[str]:
     """--columns a,b,0,-1: names or positions separated by commas (which of
     the two a field is, is known once the file's names are)."""
