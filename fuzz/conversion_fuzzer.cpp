@@ -3,7 +3,9 @@
 // and the table layout; the rest is the CSV.
 // Besides not crashing, every run checks that the result is a well-formed
 // file or a stage-prefixed error, that another chunk_size gives the same
-// rows and types, and that a second call gives the same bytes.
+// rows and types, and that a second call gives the same bytes; and that
+// the second look at what was lost finds as many misfits and records with
+// extra fields as the conversion counted, in input order.
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "convert/driver.hpp"
+#include "convert/rejects.hpp"
 #include "fuzz_options.hpp"
 #include "qarn_check.hpp"
 
@@ -20,12 +23,14 @@ struct Outcome {
   bool ok;
   common::ByteBuffer out;
   std::string message;
+  convert::ConversionReport report;
 };
 
 Outcome run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size, uint64_t sample_rows,
                        const convert::ConvertOptions& options) {
-  Outcome outcome{true, {}, {}};
-  if (auto failure = convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, outcome.out, options)) {
+  Outcome outcome{true, {}, {}, {}};
+  if (auto failure =
+          convert::convert_csv_to_qarn(csv, chunk_size, sample_rows, outcome.out, options, &outcome.report)) {
     outcome.ok = false;
     outcome.message = failure->message;
   }
@@ -38,6 +43,25 @@ Outcome run_conversion(std::span<const uint8_t> csv, uint64_t chunk_size, uint64
 }
 
 bool starts_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+void check_rejects(std::span<const uint8_t> csv, const convert::ConvertOptions& options,
+                   const convert::ConversionReport& report) {
+  const std::vector<convert::Reject> rejects = convert::find_rejects(csv, options, report, UINT64_MAX);
+  uint64_t misfits = 0, extra = 0;
+  for (size_t i = 0; i < rejects.size(); ++i) {
+    const convert::Reject& reject = rejects[i];
+    if (reject.column == convert::kExtraFields) ++extra;
+    else if (reject.column >= 0 && static_cast<size_t>(reject.column) < report.names.size()) ++misfits;
+    else fail("a reject names no column");
+    if (reject.byte > csv.size() || reject.line == 0) fail("a reject lies outside the input");
+    if (i > 0 && (reject.record < rejects[i - 1].record || reject.byte < rejects[i - 1].byte)) {
+      fail("rejects out of order");
+    }
+  }
+  if (misfits != report.lost.misfits() || extra != report.lost.records_with_extra_fields) {
+    fail("the rejects differ from what the conversion counted");
+  }
+}
 
 }  // namespace
 
@@ -75,5 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto other = fuzz::Reader(rechunked.out.bytes()).table();
   if (!other) fail("malformed file after rechunking");
   if (!table->same_rows(*other)) fail("chunk_size changed the rows or types");
+  check_rejects(csv, options, first.report);
   return 0;
 }

@@ -39,8 +39,10 @@ inline const csv::NullValues* null_values_from_bits(unsigned bits) {
 
 // The dialect from `dialect_byte`; from `layout_byte`, a header row or
 // none (bit 0), up to 3 lines skipped before the table (bits 1-2), null
-// markers (bits 3-4), types from every record (bit 5), and the last
-// column made `long` or every column `string` (bits 6-7).
+// markers (bits 3-4), types from every record (bit 5), and chosen types
+// (bits 6-7): none; every column `string`; dates inferred and the last
+// column `long`; dates inferred, the first column `timestamp` and the last
+// `float`.
 inline convert::ConvertOptions options_from_bytes(uint8_t dialect_byte, uint8_t layout_byte) {
   convert::ConvertOptions options;
   options.layout.dialect = dialect_from_byte(dialect_byte);
@@ -48,9 +50,21 @@ inline convert::ConvertOptions options_from_bytes(uint8_t dialect_byte, uint8_t 
   options.layout.skip_rows = (layout_byte >> 1) & 3;
   options.layout.null_values = null_values_from_bits((layout_byte >> 3) & 3);
   options.infer_from_every_record = (layout_byte >> 5) & 1;
-  if ((layout_byte >> 6) & 1) options.every_column_type = qarn::TypeId::String;
-  // Only where the table has a column: otherwise the choice fails, as it should.
-  if ((layout_byte >> 7) & 1) options.column_types.push_back({std::nullopt, -1, qarn::TypeId::Long});
+  using fields::ColumnType;
+  // A chosen column fails the conversion where the table has none, as it should.
+  switch (layout_byte >> 6) {
+    case 1: options.every_column_type = ColumnType::String; break;
+    case 2:
+      options.parse_dates = true;
+      options.column_types.push_back({std::nullopt, -1, ColumnType::Long});
+      break;
+    case 3:
+      options.parse_dates = true;
+      options.column_types.push_back({std::nullopt, 0, ColumnType::Timestamp});
+      options.column_types.push_back({std::nullopt, -1, ColumnType::Float});
+      break;
+    default: break;
+  }
   return options;
 }
 

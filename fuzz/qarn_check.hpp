@@ -78,7 +78,7 @@ class Reader {
   static size_t width(uint8_t type) {
     switch (type) {
       case 1: return 1;
-      case 2: return 4;
+      case 2: case 4: return 4;
       case 3: case 5: return 8;
       default: return 0;
     }
@@ -100,19 +100,32 @@ class Reader {
     uint32_t declared;
     std::memcpy(&declared, text.data(), 4);
     if (!count(columns) || columns != declared || !count(definitions)) return false;
-    if (definitions != (columns == 0 ? 0u : 2u)) return false;
+    // Name and DataType, and LogicalType where a column holds dates or times.
+    if (columns == 0 ? definitions != 0 : definitions != 2 && definitions != 3) return false;
     if (columns > 0) {
       if (!name(text) || text != "Name" || !byte(0x0A) || !byte(0)) return false;
       if (!name(text) || text != "DataType" || !byte(0x0C) || !byte(0)) return false;
     }
+    if (definitions == 3 && (!name(text) || text != "LogicalType" || !byte(0x0A) || !byte(0))) return false;
+    bool any_logical = false;
     for (uint32_t c = 0; c < columns; ++c) {
       std::string column_name, data_type;
       if (!byte(1) || !name(column_name) || !byte(1) || !name(data_type) || data_type.size() != 1) return false;
       type = static_cast<uint8_t>(data_type[0]);
-      if (type != 1 && type != 2 && type != 3 && type != 5 && type != 0x0A) return false;
+      if (type != 1 && type != 2 && type != 3 && type != 4 && type != 5 && type != 0x0A) return false;
+      if (definitions == 3) {
+        uint8_t present;
+        if (!read_u8(present) || present > 1) return false;
+        if (present == 1) {
+          if (type != 3 || !name(text)) return false;
+          if (text != "date32[day]" && text != "timestamp[us]" && text != "timestamp[us, tz=UTC]") return false;
+          any_logical = true;
+        }
+      }
       t.names.push_back(column_name);
       t.types.push_back(type);
     }
+    if (definitions == 3 && !any_logical) return false;
     t.values.resize(columns);
     t.invalid.resize(columns);
     return true;

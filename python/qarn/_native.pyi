@@ -39,10 +39,12 @@ class SliceReader:
     def next_slice(self, selected: _Buffer | None = None) -> dict[str, Any] | None: ...
 
 def summarize(source: _Buffer, /) -> dict[str, Any]: ...
+# With report=True: (the file, misfits per column, records with extra fields,
+# up to `rejects` rejects as (record, line, byte, column name, text), or None).
 def convert(
     data: _Buffer,
     chunk_size: int,
-    sample_rows: int,
+    sample_rows: int | None,
     threads: int,
     *,
     delimiter: str = ",",
@@ -54,6 +56,12 @@ def convert(
     skip_rows: int = 0,
     header: bool = True,
     column_names: list[str] | None = None,
-) -> bytes: ...
+    null_values: list[str] | None = None,
+    column_type: str | None = None,
+    column_types: list[tuple[str | int, str]] | None = None,
+    parse_dates: bool = False,
+    report: bool = False,
+    rejects: int | None = None,
+) -> Any: ...
 # The text as UTF-8 (the input itself when it is ASCII), or where its first undefined byte lies.
 def transcode(data: _Buffer, table: _Buffer, /) -> _Buffer | int: ...

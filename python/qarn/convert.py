@@ -203,6 +203,8 @@ def convert_counting(
             if is_csv_error(str(error)):
                 raise CsvError(shifted(str(error), dropped)) from None
             raise
+    if dropped:
+        lost = dataclasses.replace(lost, rejects=[(r, line, byte + dropped, c, t) for r, line, byte, c, t in lost.rejects])
     if strict and lost:
         raise strict_error(lost.rejects[0], _column_types(result)) from None
     if rejects is not None:

@@ -86,7 +86,7 @@ constexpr unsigned days_in_month(unsigned year, unsigned month) noexcept {
 // HH:MM at `p` as minutes, hours 00-23 and minutes 00-59.
 inline bool hours_minutes(const char* p, int64_t& minutes) noexcept {
   unsigned hours, mins;
-  const bool ok = digits(p, 2, hours) & digits(p + 3, 2, mins);
+  const bool ok = digits(p, 2, hours) && digits(p + 3, 2, mins);
   minutes = hours * 60 + mins;
   return ok && p[2] == ':' && hours <= 23 && mins <= 59;
 }
@@ -98,7 +98,7 @@ inline bool parse_date_prefix(std::string_view text, int64_t& days) noexcept {
   if (text.size() < 10) return false;
   const char* p = text.data();
   unsigned year, month, day;
-  const bool ok = date_detail::digits(p, 4, year) & date_detail::digits(p + 5, 2, month) &
+  const bool ok = date_detail::digits(p, 4, year) && date_detail::digits(p + 5, 2, month) &&
                   date_detail::digits(p + 8, 2, day);
   if (!ok || p[4] != '-' || p[7] != '-' || year == 0 || month - 1 > 11 || day == 0 ||
       day > date_detail::days_in_month(year, month)) {
