@@ -8,6 +8,8 @@ from typing import Any
 
 import numpy as np
 
+from .._logical import TIMESTAMP_UTC
+
 from .._csv_rows import leading_slices, table_csv
 from .._source import Source
 from ..reading import Columns
@@ -54,6 +56,9 @@ def first_rows_json(source: Source, rows: int, columns: Columns = None) -> list[
             values = column.values[:take]
             if values.dtype.kind == "S":  # the 16-byte type: raw bytes
                 values = np.array([bytes(value) for value in values], dtype=object)
+            elif values.dtype.kind == "M":  # dates and times: ISO text, with Z in UTC
+                utc = column.logical_type == TIMESTAMP_UTC
+                values = np.datetime_as_string(values, unit="auto", timezone="UTC" if utc else "naive")
             invalid = column.invalid[:take]
             cells.append([None if bad else _json_value(value) for value, bad in zip(values.tolist(), invalid.tolist())])
         result.extend(list(row) for row in zip(*cells))
