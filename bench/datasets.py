@@ -279,9 +279,11 @@ GENERATORS = {
 }
 
 
-def generate(name: str, size: int, seed: int = 1) -> tuple[bytes, dict]:
-    """Return (csv_bytes, meta) of about `size` bytes; meta has the row count."""
-    batch = GENERATORS[name]
+def generate(name: str, size: int, seed: int = 1, batch=None) -> tuple[bytes, dict]:
+    """Return (csv_bytes, meta) of about `size` bytes; meta has the row count.
+    `batch` is the generator, for data sets other scripts define (default:
+    the one of GENERATORS named `name`)."""
+    batch = batch or GENERATORS[name]
     rng = random.Random(f"{name}:{seed}")
     parts: list[bytes] = []
     total = rows = 0
@@ -310,14 +312,14 @@ def generate(name: str, size: int, seed: int = 1) -> tuple[bytes, dict]:
     return b"".join(parts), meta
 
 
-def cached_path(name: str, size: int, seed: int = 1) -> Path:
+def cached_path(name: str, size: int, seed: int = 1, batch=None) -> Path:
     """Generate the data set once and return the path of the cached CSV."""
     path = DATA_DIR / f"{name}-{size}B-s{seed}-v{GENERATOR_VERSION}.csv"
     meta_path = path.with_suffix(".json")
     if path.exists() and meta_path.exists():
         return path
     DATA_DIR.mkdir(parents=True, exist_ok=True)
-    data, meta = generate(name, size, seed)
+    data, meta = generate(name, size, seed, batch)
     for p, content in ((path, data), (meta_path, json.dumps(meta).encode())):
         tmp = p.with_name(p.name + f".tmp{os.getpid()}")
         tmp.write_bytes(content)
