@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace fields {
@@ -74,18 +75,60 @@ inline bool digits(const char* p, unsigned count, unsigned& value) noexcept {
   return ok;
 }
 
-constexpr bool is_leap_year(unsigned year) noexcept {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+// Eight bytes, the first in the low byte.
+inline uint64_t load8(const char* p) noexcept {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
 }
 
-constexpr unsigned days_in_month(unsigned year, unsigned month) noexcept {
-  constexpr unsigned char kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap_year(year) ? 29 : kDays[month - 1];
+// Whether the eight bytes of `word` are ASCII digits (see grammar.hpp's
+// all_eight_digits for why the test is exact).
+inline bool eight_digits(uint64_t word) noexcept {
+  const uint64_t x = word - 0x3030303030303030;
+  return ((x | (x + 0x7676767676767676)) & 0x8080808080808080) == 0;
+}
+
+// Byte i of a word of digits as its value.
+inline unsigned digit_at(uint64_t word, unsigned i) noexcept {
+  return static_cast<unsigned>((word >> (8 * i)) & 0xFF) - unsigned{'0'};
+}
+
+// "NN?NN?NN" (the separators at bytes 2 and 5, as in "12:34:56") as the
+// three numbers; false unless the separators are `separator` and the rest
+// are digits.
+inline bool three_pairs(const char* p, char separator, unsigned& a, unsigned& b, unsigned& c) noexcept {
+  const uint64_t word = load8(p);
+  constexpr uint64_t kSeparators = (uint64_t{0xFF} << 16) | (uint64_t{0xFF} << 40);
+  const auto sep = static_cast<uint64_t>(static_cast<unsigned char>(separator));
+  const uint64_t digits_only = (word & ~kSeparators) | (uint64_t{'0'} << 16) | (uint64_t{'0'} << 40);
+  a = digit_at(word, 0) * 10 + digit_at(word, 1);
+  b = digit_at(word, 3) * 10 + digit_at(word, 4);
+  c = digit_at(word, 6) * 10 + digit_at(word, 7);
+  return (word & kSeparators) == ((sep << 16) | (sep << 40)) && eight_digits(digits_only);
+}
+
+inline constexpr uint8_t kDaysInMonth[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+inline constexpr uint16_t kDaysBeforeMonth[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
+// 1 in a leap year, else 0.
+constexpr unsigned leap(unsigned year) noexcept {
+  return (year % 4 == 0) & ((year % 100 != 0) | (year % 400 == 0));
+}
+
+// Days since 1970-01-01 of a valid date of years 1 to 9999: the days of
+// the whole years before it, of the months before it, and its own. Unsigned
+// division by constants, no branch.
+constexpr int64_t days_since_epoch(unsigned year, unsigned month, unsigned day) noexcept {
+  const unsigned before = year - 1;
+  const unsigned days = 365 * before + before / 4 - before / 100 + before / 400 + kDaysBeforeMonth[month] +
+                        (month > 2 ? leap(year) : 0) + day - 1;
+  return static_cast<int64_t>(days) - 719162;  // the days from 0001-01-01 to 1970-01-01
 }
 
 // HH:MM at `p` as minutes, hours 00-23 and minutes 00-59.
 inline bool hours_minutes(const char* p, int64_t& minutes) noexcept {
-  unsigned hours, mins;
+  unsigned hours = 0, mins = 0;
   const bool ok = digits(p, 2, hours) && digits(p + 3, 2, mins);
   minutes = hours * 60 + mins;
   return ok && p[2] == ':' && hours <= 23 && mins <= 59;
@@ -95,16 +138,23 @@ inline bool hours_minutes(const char* p, int64_t& minutes) noexcept {
 
 // The first ten bytes of `text` as a date, in days since 1970-01-01.
 inline bool parse_date_prefix(std::string_view text, int64_t& days) noexcept {
+  using namespace date_detail;
   if (text.size() < 10) return false;
   const char* p = text.data();
-  unsigned year, month, day;
-  const bool ok = date_detail::digits(p, 4, year) && date_detail::digits(p + 5, 2, month) &&
-                  date_detail::digits(p + 8, 2, day);
-  if (!ok || p[4] != '-' || p[7] != '-' || year == 0 || month - 1 > 11 || day == 0 ||
-      day > date_detail::days_in_month(year, month)) {
+  // "YYYY-MM-" is one word: the two dashes checked, then all eight bytes
+  // as digits with '0' in their place.
+  const uint64_t word = load8(p);
+  constexpr uint64_t kDashes = (uint64_t{0xFF} << 32) | (uint64_t{0xFF} << 56);
+  const uint64_t digits_only = (word & ~kDashes) | (uint64_t{'0'} << 32) | (uint64_t{'0'} << 56);
+  const unsigned year = digit_at(word, 0) * 1000 + digit_at(word, 1) * 100 + digit_at(word, 2) * 10 + digit_at(word, 3);
+  const unsigned month = digit_at(word, 5) * 10 + digit_at(word, 6);
+  unsigned day;
+  if ((word & kDashes) != ((uint64_t{'-'} << 32) | (uint64_t{'-'} << 56)) || !eight_digits(digits_only) ||
+      !digits(p + 8, 2, day) || year == 0 || month - 1 > 11) {
     return false;
   }
-  days = days_from_civil(year, month, day);
+  if (day - 1 >= kDaysInMonth[month] + (month == 2 ? leap(year) : 0)) return false;
+  days = days_since_epoch(year, month, day);
   return true;
 }
 
@@ -124,15 +174,23 @@ inline bool parse_timestamp(std::string_view text, int64_t& micros, bool& has_of
   const size_t size = text.size();
   if (size == 10) return true;
   const char* p = text.data();
-  int64_t minutes;
-  if (size < 16 || (p[10] != 'T' && p[10] != ' ') || !date_detail::hours_minutes(p + 11, minutes)) return false;
-  int64_t time = minutes * 60 * kMicrosPerSecond;
-  size_t at = 16;
-  if (at < size && p[at] == ':') {
-    unsigned second;
-    if (size < at + 3 || !digits(p + at + 1, 2, second) || second > 59) return false;
-    time += second * kMicrosPerSecond;
-    at += 3;
+  if (size < 16 || (p[10] != 'T' && p[10] != ' ')) return false;
+  int64_t time;
+  size_t at;
+  unsigned hours, minutes, seconds;
+  if (size >= 19 && date_detail::three_pairs(p + 11, ':', hours, minutes, seconds)) {
+    // HH:MM:SS, the common spelling, read as one word.
+    if (hours > 23 || minutes > 59 || seconds > 59) return false;
+    time = ((hours * 60 + minutes) * 60 + seconds) * kMicrosPerSecond;
+    at = 19;
+  } else {
+    int64_t hours_and_minutes;
+    if (!date_detail::hours_minutes(p + 11, hours_and_minutes)) return false;
+    time = hours_and_minutes * 60 * kMicrosPerSecond;
+    at = 16;
+    if (at < size && p[at] == ':') return false;  // seconds, but not two digits
+  }
+  if (at == 19) {
     if (at < size && p[at] == '.') {
       const size_t first = ++at;
       int64_t fraction = 0;
