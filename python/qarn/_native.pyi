@@ -54,6 +54,8 @@ def convert(
     skip_rows: int = 0,
     header: bool = True,
     column_names: list[str] | None = None,
+    decimal: str = ".",
+    thousands: str | None = None,
 ) -> bytes: ...
 # The text as UTF-8 (the input itself when it is ASCII), or where its first undefined byte lies.
 def transcode(data: _Buffer, table: _Buffer, /) -> _Buffer | int: ...
