@@ -71,7 +71,10 @@ def parse_float(text: str):
         return math.copysign(math.inf, double)
     near = np.float32(double)
     near = near if math.isfinite(near) else np.float32(math.copysign(3.4028234663852886e38, double))
-    candidates = [np.nextafter(near, np.float32(-np.inf)), near, np.nextafter(near, np.float32(np.inf))]
+    # Below the halfway point the answer is finite: the step past the largest float is not one.
+    with np.errstate(over="ignore"):
+        steps = [np.nextafter(near, np.float32(-np.inf)), near, np.nextafter(near, np.float32(np.inf))]
+    candidates = [v for v in steps if math.isfinite(v)]
     best = min(candidates, key=lambda v: (abs(Fraction(float(v)) - exact), int(v.view(np.uint32)) & 1))
     return math.copysign(float(best), double)
 
