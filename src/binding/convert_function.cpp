@@ -93,8 +93,8 @@ bool to_column_types(PyObject* object, std::vector<convert::ConvertOptions::Colu
   return true;
 }
 
-// The decimal mark and the thousands separator: a str of one character
-// each, from those numbers are written with; the separator may be None.
+// The decimal mark and the thousands separator, each a str of one of the
+// characters allowed for it (the separator may be None), unlike each other.
 bool to_spelling(PyObject* decimal, PyObject* thousands, fields::NumberSpelling& spelling) {
   const auto one_of = [](PyObject* object, const char* option, const char* allowed, const char* shown,
                          char& out) {
