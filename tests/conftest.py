@@ -1,3 +1,5 @@
+import sys
+
 import pytest
 
 
@@ -16,3 +18,13 @@ def pytest_collection_modifyitems(config, items):
     for item in items:
         if "slow" in item.keywords:
             item.add_marker(skip)
+
+
+@pytest.fixture(scope="module")
+def threads_for_small_inputs():
+    """qarn.convert keeps small inputs on one thread; property tests, whose
+    inputs are all small, use the threads they ask for."""
+    module = sys.modules["qarn.convert"]
+    threshold, module.SMALLEST_PARALLEL_INPUT = module.SMALLEST_PARALLEL_INPUT, 0
+    yield
+    module.SMALLEST_PARALLEL_INPUT = threshold

@@ -1,6 +1,9 @@
 """Generated CSV tables and the many CSV texts that spell each of them,
 shared by the property tests of the converter and of the reader."""
 
+import csv
+import io
+
 from hypothesis import strategies as st
 
 ints = st.integers(-(2**31), 2**31 - 1)
@@ -99,3 +102,10 @@ def csv_spellings(draw, names, rows):
     return (prefix + text).encode("utf-8")
 
 
+
+
+def comma_csv(names, rows) -> bytes:
+    """The table in the comma dialect, quoted only where it must be."""
+    out = io.StringIO()
+    csv.writer(out, lineterminator="\n").writerows([names, *rows])
+    return out.getvalue().encode("utf-8")

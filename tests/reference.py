@@ -41,6 +41,23 @@ def parse_double(text: str):
     return float(text) if _DOUBLE.match(text) else None
 
 
+def plain_number(text: str, decimal: str = ".", thousands: str | None = None):
+    """The plain spelling of a number written with this decimal mark and
+    thousands separator (the digits before the mark ungrouped, or grouped
+    as 1 to 3 digits then 3 after each separator), or None when the text is
+    no number in that spelling."""
+    integer = "[0-9]+" if thousands is None else f"(?:[0-9]{{1,3}}(?:{re.escape(thousands)}[0-9]{{3}})+|[0-9]+)"
+    mark = re.escape(decimal)
+    number = re.fullmatch(f"([+-]?)(?:({integer})(?:{mark}([0-9]*))?|{mark}([0-9]+))([eE][+-]?[0-9]+)?", text)
+    if number is None:
+        return text if re.fullmatch(r"[+-]?(?i:inf|infinity|nan)", text) else None
+    sign, digits, fraction, only_fraction, exponent = number.groups()
+    if only_fraction is not None:
+        return f"{sign}.{only_fraction}{exponent or ''}"
+    digits = digits.replace(thousands, "") if thousands else digits
+    return f"{sign}{digits}{'' if fraction is None else '.' + fraction}{exponent or ''}"
+
+
 def parse_float(text: str):
     """The decimal rounded once to the nearest binary32 value, ties to even:
     float32's neighbours of the double are tried against the exact value."""
@@ -54,7 +71,10 @@ def parse_float(text: str):
         return math.copysign(math.inf, double)
     near = np.float32(double)
     near = near if math.isfinite(near) else np.float32(math.copysign(3.4028234663852886e38, double))
-    candidates = [np.nextafter(near, np.float32(-np.inf)), near, np.nextafter(near, np.float32(np.inf))]
+    # Below the halfway point the answer is finite: the step past the largest float is not one.
+    with np.errstate(over="ignore"):
+        steps = [np.nextafter(near, np.float32(-np.inf)), near, np.nextafter(near, np.float32(np.inf))]
+    candidates = [v for v in steps if math.isfinite(v)]
     best = min(candidates, key=lambda v: (abs(Fraction(float(v)) - exact), int(v.view(np.uint32)) & 1))
     return math.copysign(float(best), double)
 

@@ -55,6 +55,22 @@ def test_null_markers_chosen_types_and_every_row(tmp_path):
 
 
 @pytest.mark.parametrize(
+    "arguments",
+    [
+        ["--delimiter", "semicolon", "--decimal", "comma", "--thousands", "period"],
+        ["--delimiter", ";", "--decimal", ",", "--thousands", "."],
+        ["--delimiter", ";", "--decimal", "COMMA", "--thousands", "dot"],
+    ],
+)
+def test_decimal_comma_and_thousands_separator(tmp_path, arguments):
+    (tmp_path / "in.csv").write_bytes(b"n;x;s\n1.000;2,5;1.5\n-3;1.234,75;1,5\n")
+    run_qarn("convert", "in.csv", *arguments, cwd=tmp_path, check_status=0)
+    converted = (tmp_path / "in.qarn").read_bytes()
+    assert converted == qarn.convert(tmp_path / "in.csv", delimiter=";", decimal=",", thousands=".")
+    assert qarn.read(converted).column_types == ["int", "double", "string"]
+
+
+@pytest.mark.parametrize(
     "arguments, message",
     [
         (["--delimiter", ";;"], "delimiter"),
@@ -67,6 +83,9 @@ def test_null_markers_chosen_types_and_every_row(tmp_path):
         (["--column-types", "a=datetime"], "column_types['a'] must be one of bool, int, long, float, double, string, date, timestamp"),
         (["--column-types", "=int"], "expected COLUMN=TYPE"),
         (["--sample-rows", "some"], "not a whole number"),
+        (["--decimal", "semicolon"], "decimal must be one of '.' ','"),
+        (["--thousands", "_"], "thousands must be one of"),
+        (["--decimal", "comma", "--thousands", ","], "thousands must differ from decimal, which is ','"),
     ],
 )
 def test_bad_reading_options_are_usage_errors(tmp_path, arguments, message):

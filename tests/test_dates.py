@@ -13,9 +13,11 @@ from hypothesis import strategies as st
 
 import qarn
 import reference
-from csv_strategies import tables
+from csv_strategies import comma_csv, tables
 from scale import examples
-from test_type_options import comma_csv, sizes, threads_for_small_inputs  # noqa: F401 - a fixture
+from test_type_options import sizes
+
+pytestmark = pytest.mark.usefixtures("threads_for_small_inputs")
 
 SETTINGS = settings(max_examples=examples(150), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 UTC = "timestamp[us, tz=UTC]"

@@ -9,7 +9,6 @@ import csv
 import gzip
 import io
 import lzma
-import sys
 
 import pytest
 from hypothesis import HealthCheck, assume, given, settings
@@ -24,14 +23,7 @@ from scale import examples
 PROPERTY_SETTINGS = settings(max_examples=examples(150), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 
-@pytest.fixture(autouse=True, scope="module")
-def threads_for_small_inputs():
-    # qarn.convert keeps small inputs on one thread; here every input is small.
-    module = sys.modules["qarn.convert"]
-    threshold = module.SMALLEST_PARALLEL_INPUT
-    module.SMALLEST_PARALLEL_INPUT = 0
-    yield
-    module.SMALLEST_PARALLEL_INPUT = threshold
+pytestmark = pytest.mark.usefixtures("threads_for_small_inputs")
 
 
 def outcome(function, *args, **kwargs):

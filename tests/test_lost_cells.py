@@ -18,8 +18,9 @@ import reference
 from cli_support import not_when_sanitized, run_qarn
 from csv_strategies import tables
 from scale import examples
-from test_type_options import sizes, threads_for_small_inputs  # noqa: F401 - a fixture
+from test_type_options import sizes
 
+pytestmark = pytest.mark.usefixtures("threads_for_small_inputs")
 SETTINGS = settings(max_examples=examples(150), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 

@@ -4,10 +4,7 @@ record. Each is checked against what it is defined by: `_qarn` on the text
 with the markers emptied, the plain grammars, `_qarn` with a sample as
 large as the input."""
 
-import csv
-import io
 import math
-import sys
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -16,7 +13,7 @@ from hypothesis import strategies as st
 import qarn
 import reference
 from _qarn import csv_to_qarn
-from csv_strategies import tables
+from csv_strategies import comma_csv, tables
 from scale import examples
 
 SETTINGS = settings(max_examples=examples(120), deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -24,18 +21,7 @@ sizes = st.fixed_dictionaries({"chunk_size": st.integers(1, 20), "sample_rows": 
                                "threads": st.integers(1, 3)})
 
 
-@pytest.fixture(autouse=True, scope="module")
-def threads_for_small_inputs():
-    module = sys.modules["qarn.convert"]
-    threshold, module.SMALLEST_PARALLEL_INPUT = module.SMALLEST_PARALLEL_INPUT, 0
-    yield
-    module.SMALLEST_PARALLEL_INPUT = threshold
-
-
-def comma_csv(names, rows) -> bytes:
-    out = io.StringIO()
-    csv.writer(out, lineterminator="\n").writerows([names, *rows])
-    return out.getvalue().encode("utf-8")
+pytestmark = pytest.mark.usefixtures("threads_for_small_inputs")
 
 
 @given(tables(), st.lists(st.sampled_from(["NA", "NULL", "n/a", "-", "", "1", "true", " "]), max_size=3),

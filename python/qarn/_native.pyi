@@ -62,6 +62,8 @@ def convert(
     parse_dates: bool = False,
     report: bool = False,
     rejects: int | None = None,
+    decimal: str = ".",
+    thousands: str | None = None,
 ) -> Any: ...
 # The text as UTF-8 (the input itself when it is ASCII), or where its first undefined byte lies.
 def transcode(data: _Buffer, table: _Buffer, /) -> _Buffer | int: ...

@@ -70,6 +70,8 @@ def convert(
     column_names: Sequence[str] | None = None,
     column_types: ColumnTypes | None = None,
     parse_dates: bool = False,
+    decimal: str = ".",
+    thousands: str | None = None,
     compression: str | None = "infer",
     rejects: Target | None = None,
     strict: bool = False,
@@ -111,6 +113,17 @@ def convert(
     header row, or with `header=False` stands for the one the input lacks;
     their number is the number of columns.
 
+    `decimal` ("." or ",") is the decimal mark of numbers, and `thousands`
+    (None, ",", ".", " " or "'"; not the decimal mark) the separator that
+    may group the digits before it: 1 to 3 digits, then groups of exactly
+    3, each after the separator ("2,639,808", "-1.000,5"); ungrouped
+    digits are still a number. Otherwise a number is spelt as usual (sign,
+    leading zeros, exponent, inf and nan), and a field that is not a
+    number in this spelling, such as "1.5" with `decimal=","` or "1,00"
+    with `thousands=","`, is none: not in inference, and a misfit in a
+    number column. Both apply to inferred and chosen int, long, float and
+    double columns alike; other columns keep their fields as they are.
+
     A field that does not fit its column's type (a misfit: not an empty
     field or a null marker, which are missing values) is stored as invalid,
     and fields beyond the last column are dropped. `rejects` (a path or a
@@ -149,6 +162,8 @@ def convert_counting(
     threads: int | None = None,
     dialect: Dialect | None = None,
     parse_dates: bool = False,
+    decimal: str = ".",
+    thousands: str | None = None,
     column_names: Sequence[str] | None = None,
     column_types: ColumnTypes | None = None,
     compression: str | None = "infer",
@@ -173,6 +188,10 @@ def convert_counting(
     options = _native_options(dialect, _checked_names(column_names)) | native_column_types(column_types)
     if parse_dates:
         options["parse_dates"] = True
+    if decimal != ".":
+        options["decimal"] = decimal
+    if thousands is not None:
+        options["thousands"] = thousands
     check_compression(compression)
 
     # Where a text fails to convert, for bytes the encoding does not define;

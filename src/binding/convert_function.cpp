@@ -1,5 +1,6 @@
 // convert: CSV to QARN on several threads, without the interpreter lock,
 // into the `bytes` object that is returned, in any dialect and table layout.
+#include <cstring>
 #include <string>
 
 #include "binding/bytes_conversion.hpp"
@@ -92,6 +93,35 @@ bool to_column_types(PyObject* object, std::vector<convert::ConvertOptions::Colu
   return true;
 }
 
+// The decimal mark and the thousands separator, each a str of one of the
+// characters allowed for it (the separator may be None), unlike each other.
+bool to_spelling(PyObject* decimal, PyObject* thousands, fields::NumberSpelling& spelling) {
+  const auto one_of = [](PyObject* object, const char* option, const char* allowed, const char* shown,
+                         char& out) {
+    if (!PyUnicode_Check(object)) {
+      PyErr_Format(PyExc_TypeError, "%s must be a string, not %.100s", option, Py_TYPE(object)->tp_name);
+      return false;
+    }
+    const Py_UCS4 c = PyUnicode_GET_LENGTH(object) == 1 ? PyUnicode_READ_CHAR(object, 0) : 0;
+    if (c == 0 || c >= 0x80 || std::strchr(allowed, static_cast<int>(c)) == nullptr) {
+      PyErr_Format(PyExc_ValueError, "%s must be one of %s, not %R", option, shown, object);
+      return false;
+    }
+    out = static_cast<char>(c);
+    return true;
+  };
+  if (decimal != nullptr && !one_of(decimal, "decimal", ".,", "'.' ','", spelling.decimal)) return false;
+  if (thousands != nullptr && thousands != Py_None &&
+      !one_of(thousands, "thousands", ",. '", "',' '.' ' ' \"'\" or None", spelling.thousands)) {
+    return false;
+  }
+  if (spelling.thousands == spelling.decimal) {
+    PyErr_Format(PyExc_ValueError, "thousands must differ from decimal, which is '%c'", spelling.decimal);
+    return false;
+  }
+  return true;
+}
+
 // (record, line, byte, column name, text) for each reject.
 PyObject* rejects_list(const std::vector<convert::Reject>& rejects, const std::vector<std::string>& names) {
   Ref list(PyList_New(static_cast<Py_ssize_t>(rejects.size())));
@@ -118,19 +148,19 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"data", "chunk_size", "sample_rows", "threads", "delimiter", "quotechar",
                                    "escapechar", "doublequote", "newlines_in_values", "comment",
                                    "skip_rows", "header", "column_names", "null_values", "column_type",
-                                   "column_types", "parse_dates", "report", "rejects", nullptr};
+                                   "column_types", "parse_dates", "decimal", "thousands", "report", "rejects", nullptr};
   PyObject *source, *chunk_object, *sample_object;
   unsigned int threads = 1;
   DialectOptions dialect;  // options not given keep the comma dialect's
   PyObject *skip_object = nullptr, *header = nullptr, *names_object = Py_None, *nulls_object = Py_None;
   PyObject *type_object = Py_None, *types_object = Py_None, *dates_object = nullptr, *report_object = nullptr;
-  PyObject* rejects_object = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
+  PyObject *rejects_object = Py_None, *decimal_object = nullptr, *thousands_object = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
                                    &source, &chunk_object, &sample_object, &threads, &dialect.delimiter,
                                    &dialect.quotechar, &dialect.escapechar, &dialect.doublequote,
                                    &dialect.newlines_in_values, &dialect.comment, &skip_object, &header,
                                    &names_object, &nulls_object, &type_object, &types_object, &dates_object,
-                                   &report_object, &rejects_object)) {
+                                   &decimal_object, &thousands_object, &report_object, &rejects_object)) {
     return nullptr;
   }
   uint64_t chunk_size = 0, sample_rows = kSampleForEveryRecord;
@@ -146,6 +176,7 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
       !to_strings(names_object, "column_names", options.column_names) || !to_null_values(nulls_object, null_values) ||
       (type_object != Py_None && !to_type(type_object, options.every_column_type.emplace())) ||
       !to_column_types(types_object, options.column_types) || !flag(dates_object, "parse_dates", options.parse_dates) ||
+      !to_spelling(decimal_object, thousands_object, options.spelling) ||
       !flag(report_object, "report", wants_report) ||
       (rejects_object != Py_None && !to_count(rejects_object, most_rejects))) {
     return nullptr;

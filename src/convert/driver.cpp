@@ -9,7 +9,7 @@ namespace convert {
 ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
                             uint64_t chunk_size, qarn::Writer& writer) {
   const size_t column_count = start.names.size();
-  fields::ChunkBuilder chunk(start.types);
+  fields::ChunkBuilder chunk(start.types, start.spelling);
   SliceWriter slices(chunk, chunk_size, writer);
   // The sample's rows are held only until they are written.
   for (csv::RowBatch& batch : start.sample) {

@@ -12,6 +12,7 @@
 #include "csv_input/csv_reader.hpp"
 #include "fields/chunk_builder.hpp"
 #include "fields/column_type.hpp"
+#include "fields/number_spelling.hpp"
 
 namespace convert {
 
@@ -50,6 +51,8 @@ struct ConvertOptions {
   bool infer_from_every_record = false;
   // Inference may choose dates and timestamps.
   bool parse_dates = false;
+  // How numbers are written: the decimal mark and a thousands separator.
+  fields::NumberSpelling spelling;
 };
 
 // What a conversion made of the table, for the caller to report or to look

@@ -271,7 +271,7 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
   }
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
-  parallel::RowsPool pool(start.types);
+  parallel::RowsPool pool(start.types, start.spelling);
   const WorkContext context{input, layout, start.types, chunk_size, rows_per_batch(column_count), pool};
   Board board;
   RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},

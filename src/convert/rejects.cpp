@@ -13,14 +13,17 @@ namespace {
 
 // (row, column) of every cell of the batch that conversion loses, in order.
 std::vector<std::pair<uint32_t, int64_t>> lost_cells(const csv::RowBatch& batch,
-                                                     std::span<const fields::ColumnType> types) {
+                                                     std::span<const fields::ColumnType> types,
+                                                     const fields::NumberSpelling& spelling) {
   std::vector<std::pair<uint32_t, int64_t>> cells;
   fields::MisfitRows misfits;
+  fields::RespeltFields respelt;
   for (size_t column = 0; column < types.size(); ++column) {
     qarn::ValueObject values(fields::storage_type(types[column]), qarn::Shape::Array);
     qarn::BitArray invalid;
     misfits.clear();
-    fields::convert_column(batch.column(column), batch.row_count(), types[column], values, invalid, misfits);
+    fields::convert_column(batch.column(column), batch.row_count(), types[column], values, invalid, misfits, spelling,
+                           respelt);
     for (const uint32_t row : misfits) cells.emplace_back(row, static_cast<int64_t>(column));
   }
   for (const uint32_t row : batch.rows_with_extra_fields()) {
@@ -82,7 +85,7 @@ std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOpti
     const uint64_t first_record = reader.records_read();
     auto read = reader.next_batch(batch, column_count, rows_per_batch(column_count));
     if (!read.ok() || read.value() == 0) break;
-    const auto cells = lost_cells(batch, report.types);
+    const auto cells = lost_cells(batch, report.types, options.spelling);
     if (cells.empty()) continue;
     size_t next = 0;
     uint32_t row = 0;

@@ -13,7 +13,7 @@ std::shared_ptr<fields::ConvertedRows> RowsPool::take() {
       free_.pop_back();
     }
   }
-  if (!rows) rows = std::make_unique<fields::ConvertedRows>(types_);
+  if (!rows) rows = std::make_unique<fields::ConvertedRows>(types_, spelling_);
   return {rows.release(), [this](fields::ConvertedRows* returned) { give_back(returned); }};
 }
 

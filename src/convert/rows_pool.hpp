@@ -15,7 +15,8 @@ namespace convert::parallel {
 // Rows come back when the last run that refers to them has been encoded.
 class RowsPool {
  public:
-  explicit RowsPool(std::span<const fields::ColumnType> types) : types_(types) {}
+  RowsPool(std::span<const fields::ColumnType> types, const fields::NumberSpelling& spelling)
+      : types_(types), spelling_(spelling) {}
   RowsPool(const RowsPool&) = delete;
   RowsPool& operator=(const RowsPool&) = delete;
 
@@ -25,6 +26,7 @@ class RowsPool {
   void give_back(fields::ConvertedRows* returned) noexcept;
 
   std::span<const fields::ColumnType> types_;
+  fields::NumberSpelling spelling_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<fields::ConvertedRows>> free_;
 };

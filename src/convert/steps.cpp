@@ -113,7 +113,8 @@ ConversionStatus read_table_start(std::span<const uint8_t> csv, csv::CsvReader& 
   }
   start.types = options.infer_from_every_record
                     ? types_of_every_record(csv, options, column_count, threads)
-                    : fields::infer_column_types(start.sample, column_count, options.parse_dates);
+                    : fields::infer_column_types(start.sample, column_count, options.parse_dates, options.spelling);
+  start.spelling = options.spelling;
   if (auto failure = choose_types(options, start.names, start.types)) return failure;
   place_timestamps(start.sample, start.types);
   start.sample_bytes = reader.bytes_read() - start.header_bytes;

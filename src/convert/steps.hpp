@@ -33,6 +33,7 @@ struct TableStart {
   size_t header_bytes = 0;  // input bytes up to the end of the header row
   size_t sample_bytes = 0;  // input bytes the sample took after that
   fields::LostCells lost;   // what the rows written lost, once they are
+  fields::NumberSpelling spelling;  // how the rows' numbers are written
 };
 
 // Reads the header row (or takes the names given instead) and up to

@@ -23,7 +23,8 @@ struct Part {
 
 // What reading one part gave.
 struct PartTypes {
-  PartTypes(size_t column_count, bool dates) : inference(column_count, dates) {}
+  PartTypes(size_t column_count, const ConvertOptions& options)
+      : inference(column_count, options.parse_dates, options.spelling) {}
   fields::TypeInference inference;
   bool failed = false;   // a record that is not valid UTF-8
   bool cut = false;      // its last record runs on past the part's end
@@ -37,7 +38,7 @@ struct PartTypes {
 // can be shown without its last row.
 PartTypes read_part(std::span<const uint8_t> csv, const ConvertOptions& options, Part part, size_t column_count) {
   const csv::TableLayout& layout = options.layout;
-  PartTypes result(column_count, options.parse_dates);
+  PartTypes result(column_count, options);
   try {
     csv::CsvReader reader(csv.first(part.end), part.begin, 0, layout);
     csv::RowBatch batches[2];
@@ -86,7 +87,7 @@ std::vector<fields::ColumnType> types_of_every_record(std::span<const uint8_t> c
   const size_t start = header.bytes_read();
   const unsigned count = csv.size() - start < kSmallestParallelPass ? 1 : std::max(1u, threads);
   const std::vector<Part> parts = cut_into_parts(csv, start, count, options.layout.dialect);
-  std::vector<PartTypes> results(parts.size(), PartTypes(column_count, options.parse_dates));
+  std::vector<PartTypes> results(parts.size(), PartTypes(column_count, options));
   {
     // Every part but the first on a thread of its own; the first here.
     std::vector<std::jthread> readers;
@@ -95,7 +96,7 @@ std::vector<fields::ColumnType> types_of_every_record(std::span<const uint8_t> c
     }
     if (!parts.empty()) results[0] = read_part(csv, options, parts[0], column_count);
   }
-  fields::TypeInference types(column_count, options.parse_dates);
+  fields::TypeInference types(column_count, options.parse_dates, options.spelling);
   for (size_t k = 0; k < results.size(); ++k) {
     if (k > 0 && results[k - 1].cut) {
       // Its start lay inside the record the part before ended on.

@@ -16,8 +16,8 @@ qarn::ValueObject& plain_values(qarn::ColumnSlice& slice) {
 }  // namespace
 
 
-ChunkBuilder::ChunkBuilder(std::span<const ColumnType> types)
-    : types_(types.begin(), types.end()), invalid_(types.size()), any_invalid_(types.size(), 0) {
+ChunkBuilder::ChunkBuilder(std::span<const ColumnType> types, const NumberSpelling& spelling)
+    : types_(types.begin(), types.end()), invalid_(types.size()), any_invalid_(types.size(), 0), spelling_(spelling) {
   slices_.reserve(types.size());
   for (const ColumnType type : types) {
     qarn::ColumnSlice& slice = slices_.emplace_back();
@@ -39,7 +39,7 @@ void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t 
   for (size_t column = 0; column < slices_.size(); ++column) {
     misfit_rows_.clear();
     if (convert_column(batch.column(column) + begin, end - begin, types_[column], plain_values(slices_[column]),
-                       invalid_[column], misfit_rows_)) {
+                       invalid_[column], misfit_rows_, spelling_, respelt_)) {
       any_invalid_[column] = 1;
     }
     if (!misfit_rows_.empty()) lost_.add_misfits(column, slices_.size(), misfit_rows_.size());
@@ -134,8 +134,8 @@ void ConvertedRows::convert(const csv::RowBatch& batch) {
     bool any_invalid;
     if (qarn::fixed_width(values.type()) != 0) {
       misfit_rows_[column].clear();
-      any_invalid =
-          convert_column(batch.column(column), rows_, columns_.types_[column], values, invalid, misfit_rows_[column]);
+      any_invalid = convert_column(batch.column(column), rows_, columns_.types_[column], values, invalid,
+                                   misfit_rows_[column], columns_.spelling_, columns_.respelt_);
     } else {
       any_invalid =
           convert_strings_noting_starts(batch.column(column), rows_, values, invalid, starts_[column]);

@@ -11,6 +11,7 @@
 #include "csv_input/row_batch.hpp"
 #include "fields/column_conversion.hpp"
 #include "fields/column_type.hpp"
+#include "fields/number_spelling.hpp"
 #include "qarn/slice_writer.hpp"
 #include "qarn/value.hpp"
 
@@ -51,7 +52,8 @@ struct LostCells {
 // The rows of one table slice, converted a batch at a time.
 class ChunkBuilder {
  public:
-  explicit ChunkBuilder(std::span<const ColumnType> types);
+  // Numbers are read as `spelling` says.
+  explicit ChunkBuilder(std::span<const ColumnType> types, const NumberSpelling& spelling = {});
 
   [[nodiscard]] uint64_t row_count() const noexcept { return rows_; }
 
@@ -84,14 +86,16 @@ class ChunkBuilder {
   uint64_t rows_ = 0;
   MisfitRows misfit_rows_;  // of the column being converted
   LostCells lost_;
+  NumberSpelling spelling_;
+  RespeltFields respelt_;  // the column being converted, spelt plainly
 };
 
 // Rows converted as soon as they are read, before it is known which table
 // slice they go to; a ChunkBuilder takes any run of them later.
 class ConvertedRows {
  public:
-  explicit ConvertedRows(std::span<const ColumnType> types)
-      : columns_(types), starts_(types.size()), misfit_rows_(types.size()) {}
+  explicit ConvertedRows(std::span<const ColumnType> types, const NumberSpelling& spelling = {})
+      : columns_(types, spelling), starts_(types.size()), misfit_rows_(types.size()) {}
 
   // Converts every row of the batch, in place of what was held.
   void convert(const csv::RowBatch& batch);

@@ -199,6 +199,15 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
   return convert_strings(fields, count, values, invalid, [](size_t) {});
 }
 
+bool convert_column(const std::string_view* fields, size_t count, ColumnType type, qarn::ValueObject& values,
+                    qarn::BitArray& invalid, MisfitRows& misfits, const NumberSpelling& spelling,
+                    RespeltFields& respelt) {
+  const bool number = type == ColumnType::Int || type == ColumnType::Long || type == ColumnType::Float ||
+                      type == ColumnType::Double;
+  if (number && !spelling.plain()) fields = respelt.respell(fields, count, spelling);
+  return convert_column(fields, count, type, values, invalid, misfits);
+}
+
 bool convert_strings_noting_starts(const std::string_view* fields, size_t count, qarn::ValueObject& values,
                                    qarn::BitArray& invalid, std::vector<size_t>& starts) {
   starts.clear();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fields/column_type.hpp"
+#include "fields/number_spelling.hpp"
 #include "qarn/slice_writer.hpp"
 #include "qarn/value.hpp"
 
@@ -23,8 +24,13 @@ using MisfitRows = std::vector<uint32_t>;
 // `values`: every field yields an element; one that does not fit the type
 // yields the type's default and sets its row's bit in `invalid`, and its row
 // goes into `misfits` unless it was empty. Returns whether any was invalid.
+// Numbers are read as `spelling` says; `respelt` holds their plain spelling
+// meanwhile when it is not the plain one.
 bool convert_column(const std::string_view* fields, size_t count, ColumnType type, qarn::ValueObject& values,
                     qarn::BitArray& invalid, MisfitRows& misfits);
+bool convert_column(const std::string_view* fields, size_t count, ColumnType type, qarn::ValueObject& values,
+                    qarn::BitArray& invalid, MisfitRows& misfits, const NumberSpelling& spelling,
+                    RespeltFields& respelt);
 
 // The same for a `string` or `bytes` column, noting in `starts` where each
 // element begins in the packed bytes of `values`, and one more entry for the

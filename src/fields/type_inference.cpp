@@ -35,10 +35,15 @@ bool passes_date(std::string_view text) {
 // A Boolean is no number and a number no date; every int is a long and
 // every long a double, and every date a timestamp: so the first grammar a
 // value passes settles the rest without parsing it again.
+// The number grammars read `numbers`, the same fields in the plain spelling
+// (the fields themselves when they are in it).
 void TypeInference::add(const csv::RowBatch& batch, size_t rows) {
+  RespeltFields respelt;
   for (size_t column = 0; column < passing_.size(); ++column) {
     uint8_t passing = passing_[column];
     const std::string_view* fields = batch.column(column);
+    const std::string_view* numbers =
+        spelling_.plain() || !(passing & kAllGrammars) ? fields : respelt.respell(fields, rows, spelling_);
     // A column no grammar is left for has seen a value: nothing more to learn.
     for (size_t row = 0; row < rows && (passing & kAllGrammars); ++row) {
       const std::string_view text = fields[row];
@@ -47,9 +52,9 @@ void TypeInference::add(const csv::RowBatch& batch, size_t rows) {
       int64_t micros;
       bool offset;
       if ((passing & kBool) && passes_bool(text)) fits = kBool;
-      else if ((passing & kInt) && passes_int(text)) fits = kInt | kLong | kDouble;
-      else if ((passing & kLong) && passes_long(text)) fits = kLong | kDouble;
-      else if ((passing & kDouble) && passes_double(text)) fits = kDouble;
+      else if ((passing & kInt) && passes_int(numbers[row])) fits = kInt | kLong | kDouble;
+      else if ((passing & kLong) && passes_long(numbers[row])) fits = kLong | kDouble;
+      else if ((passing & kDouble) && passes_double(numbers[row])) fits = kDouble;
       else if ((passing & kDate) && passes_date(text)) fits = kDate | kTimestamp;
       else if ((passing & kTimestamp) && parse_timestamp(text, micros, offset)) fits = offset ? kTimestamp | kOffset : kTimestamp;
       passing = static_cast<uint8_t>((passing & (fits | kOffset)) | (fits & kOffset) | kSeen);
@@ -83,8 +88,8 @@ std::vector<ColumnType> TypeInference::types() const {
 }
 
 std::vector<ColumnType> infer_column_types(std::span<const csv::RowBatch> sample, size_t column_count,
-                                           bool dates) {
-  TypeInference inference(column_count, dates);
+                                           bool dates, const NumberSpelling& spelling) {
+  TypeInference inference(column_count, dates, spelling);
   for (const csv::RowBatch& batch : sample) inference.add(batch);
   return inference.types();
 }

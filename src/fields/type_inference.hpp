@@ -9,6 +9,7 @@
 
 #include "csv_input/row_batch.hpp"
 #include "fields/column_type.hpp"
+#include "fields/number_spelling.hpp"
 
 namespace fields {
 
@@ -18,11 +19,12 @@ namespace fields {
 // value. With `dates`, date and then timestamp come after double: a
 // column of dates and timestamps is of timestamps, in UTC if any of them
 // has an offset. Records are shown a batch at a time, so that every record
-// of a file can be, without holding them.
+// of a file can be, without holding them. The number grammars read numbers
+// as `spelling` says, as conversion does.
 class TypeInference {
  public:
-  explicit TypeInference(size_t column_count, bool dates = false)
-      : passing_(column_count, dates ? kAllGrammars : kNotDates) {}
+  explicit TypeInference(size_t column_count, bool dates = false, const NumberSpelling& spelling = {})
+      : passing_(column_count, dates ? kAllGrammars : kNotDates), spelling_(spelling) {}
 
   void add(const csv::RowBatch& batch) { add(batch, batch.row_count()); }
   // The batch's first `rows` rows.
@@ -40,11 +42,12 @@ class TypeInference {
   static constexpr uint8_t kSeen = 64, kOffset = 128;
 
   std::vector<uint8_t> passing_;  // per column: the grammars every value so far passed, kSeen and kOffset
+  NumberSpelling spelling_;
 };
 
 // The types of the sample's rows in order.
 std::vector<ColumnType> infer_column_types(std::span<const csv::RowBatch> sample, size_t column_count,
-                                           bool dates = false);
+                                           bool dates = false, const NumberSpelling& spelling = {});
 
 // Whether a value of the column in the sample is a timestamp with an offset:
 // a column made to hold timestamps is in UTC then.

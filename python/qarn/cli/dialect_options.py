@@ -18,11 +18,17 @@ DELIMITER_NAMES = {
     "space": " ",
     "colon": ":",
 }
+# The same for the decimal mark and the thousands separator.
+SEPARATOR_NAMES = {"comma": ",", "period": ".", "dot": ".", "space": " ", "apostrophe": "'"}
 COMPRESSIONS = ("infer", "none", "gzip", "bz2", "xz", "zstd", "zip")
 
 
 def _delimiter(text: str) -> str:
     return DELIMITER_NAMES.get(text.lower(), text)
+
+
+def _separator(text: str) -> str:
+    return SEPARATOR_NAMES.get(text.lower(), text)
 
 
 class _NoQuoting:
@@ -100,6 +106,19 @@ def register(parser: argparse.ArgumentParser) -> None:
         default=None,
         help="let inference choose date (2024-03-01) and timestamp (2024-03-01 12:34:56, ...T12:34:56Z) columns",
     )
+    group.add_argument(
+        "--decimal",
+        type=_separator,
+        metavar="CHAR",
+        help="the decimal mark of numbers: . (default) or , (also: period, dot, comma)",
+    )
+    group.add_argument(
+        "--thousands",
+        type=_separator,
+        metavar="CHAR",
+        help="the separator between groups of three digits, as in 2,639,808: "
+        "one of , . ' or a space (also: comma, period, dot, apostrophe, space); default none",
+    )
     group.add_argument("--skip-rows", type=non_negative, metavar="N", help="lines to skip before the header (titles, notes)")
     group.add_argument("--comment", metavar="CHAR", help="lines starting with this character are skipped")
     group.add_argument(
@@ -124,6 +143,8 @@ def convert_options(args: argparse.Namespace) -> dict[str, Any]:
         "null_values",
         "column_types",
         "parse_dates",
+        "decimal",
+        "thousands",
     )
     options = {name: getattr(args, name) for name in names if getattr(args, name) is not None}
     if options.get("quotechar") is NO_QUOTING:
