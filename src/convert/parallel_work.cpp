@@ -27,8 +27,16 @@ size_t cut_after_line_end(std::span<const uint8_t> input, size_t from, const csv
   const auto line_end = [&](size_t at) {
     return input[at] == dialect.line_feed || input[at] == dialect.carriage_return;
   };
+  // A record after comment lines is placed where they begin, as it is after
+  // blank lines: so no cut right after a line that starts as a comment does.
+  const auto comment_line_ends_at = [&](size_t at) {
+    if (!dialect.comments) return false;
+    size_t start = at;
+    while (start > 0 && !line_end(start - 1)) --start;
+    return input[start] == dialect.comment;
+  };
   for (size_t at = std::max<size_t>(from, 1); at < input.size(); ++at) {
-    if (line_end(at) && !line_end(at - 1)) return at + 1;
+    if (line_end(at) && !line_end(at - 1) && !comment_line_ends_at(at)) return at + 1;
   }
   return input.size();
 }

@@ -84,7 +84,7 @@ struct Scratch {
 // end byte that follows a byte of content, or the end. A record read from
 // there began where its read would have begun in one pass: after the line
 // end of the record before, ahead of the LF of a CR LF pair and of any
-// blank lines, so that its position is the same.
+// blank lines and comment lines, so that its position is the same.
 size_t cut_after_line_end(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect);
 
 RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size,

@@ -140,6 +140,24 @@ TEST(ParallelConversion, AStrayQuoteReadsTheSameOnEveryThread) {
   }
 }
 
+TEST(ParallelConversion, ARecordAfterCommentLinesIsPlacedWhereTheyBegin) {
+  // As after blank lines, a record (and a bad one's error) after comment
+  // lines lies where they begin, wherever the segments are cut.
+  convert::ConvertOptions options;
+  options.layout.dialect.comments = true;
+  std::mt19937 random(5);
+  for (int i = 0; i < test_rounds(100); ++i) {
+    std::string csv = "a,b\n";
+    for (int r = 0; r < 200; ++r) csv += random() % 3 == 0 ? "#note \xC2\n" : "1,x\n";
+    csv.insert(csv.rfind("\n", random() % csv.size()) + 1, "2,\xFF\n");
+    common::ByteBuffer one, many;
+    const auto expected = convert::convert_csv_to_qarn(as_bytes(csv), 7, 5, one, options);
+    const auto got = convert::convert_csv_to_qarn_parallel(as_bytes(csv), 7, 5, 3, many, options, 1 + random() % 64);
+    ASSERT_TRUE(expected && got) << i;
+    ASSERT_EQ(got->message, expected->message) << i;
+  }
+}
+
 TEST(ParallelConversion, FailsBeforeAnyWorkForTheSameReasons) {
   for (const std::string csv : {"", "\xFF\n1\n", "a\n\xFF\n", "a,b\n1,2\n"}) {
     EXPECT_EQ(parallel(csv, 0, 5, 4), single(csv, 0, 5));
