@@ -112,6 +112,8 @@ class RowSink {
     batch.arena_.clear();
     batch.arena_fields_.clear();
     batch.extra_field_rows_.clear();
+    batch.extra_field_flags_.assign(max_rows, 0);
+    extra_field_flags_ = batch.extra_field_flags_.data();
     const size_t slots = max_rows * column_count;
     if (batch.fields_.size() < slots) batch.fields_.resize(slots);
     row_start_ = slot_ = batch.fields_.data();
@@ -157,6 +159,11 @@ class RowSink {
   // longer moves.
   void finish() {
     batch_->row_count_ = rows_;
+    if (std::memchr(extra_field_flags_, 1, rows_) != nullptr) {
+      for (size_t row = 0; row < rows_; ++row) {
+        if (extra_field_flags_[row]) batch_->extra_field_rows_.push_back(static_cast<uint32_t>(row));
+      }
+    }
     if (batch_->arena_fields_.empty()) return;
     batch_->arena_.fill(kFieldPadding, 0);
     const char* arena = reinterpret_cast<const char*>(batch_->arena_.data());
@@ -166,10 +173,11 @@ class RowSink {
   }
 
  private:
-  // A field beyond the last column: dropped, its record noted.
+  // A field beyond the last column: dropped, its row flagged. A plain
+  // store, so that the tokeniser's copy of the sink stays in registers;
+  // finish() lists the flagged rows.
   void note_extra_field() {
-    std::vector<uint32_t>& rows = batch_->extra_field_rows_;
-    if (rows.empty() || rows.back() != rows_) rows.push_back(static_cast<uint32_t>(rows_));
+    extra_field_flags_[rows_] = 1;
   }
 
   void add_arena_field(size_t offset) {
@@ -187,6 +195,7 @@ class RowSink {
   std::string_view* row_start_;  // the current row's slot in the first column
   std::string_view* slot_;       // the next field's slot: one column further per field
   std::string_view* row_end_;    // past the current row's last column
+  uint8_t* extra_field_flags_;   // one per row: it had fields beyond the last column
 };
 
 // The table begins after the skipped lines, and after a byte-order mark

@@ -64,6 +64,7 @@ class RowBatch {
   common::ByteBuffer arena_;
   std::vector<ArenaField> arena_fields_;
   std::vector<uint32_t> extra_field_rows_;
+  std::vector<uint8_t> extra_field_flags_;  // the reader's, while it fills the batch
   size_t row_count_ = 0;
   size_t column_count_ = 0;
   size_t row_capacity_ = 0;  // rows the field table has room for

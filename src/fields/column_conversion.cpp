@@ -16,6 +16,15 @@ namespace fields {
 
 namespace {
 
+// Flags a field that its type could not take, and lists it as a misfit
+// unless it was empty. Out of line: the loops that call it keep their
+// registers for the common case.
+[[gnu::noinline]] void note_invalid(std::string_view text, size_t row, uint64_t first_row, qarn::BitArray& invalid,
+                                   MisfitRows& misfits) {
+  invalid.set(first_row + row);
+  if (!text.empty()) misfits.push_back(static_cast<uint32_t>(row));
+}
+
 // Fixed-width columns: parse each field, store its value or the default.
 // `parse(text, value)` reports whether the text is valid.
 template <class Stored, class Parse>
@@ -29,9 +38,8 @@ bool convert_fixed(const std::string_view* fields, size_t count, qarn::ValueObje
     Stored value{};
     if (!parse(fields[i], value)) {
       value = Stored{};
-      invalid.set(first_row + i);
+      note_invalid(fields[i], i, first_row, invalid, misfits);
       any_invalid = true;
-      if (!fields[i].empty()) misfits.push_back(static_cast<uint32_t>(i));
     }
     std::memcpy(out + i * sizeof(Stored), &value, sizeof(Stored));
   }
@@ -89,9 +97,8 @@ QARN_TARGET_AVX512_COMPRESS bool convert_quick(const std::string_view* fields, s
       Stored value{};
       if (!full(fields[row], value)) {
         value = Stored{};
-        invalid.set(first_row + row);
+        note_invalid(fields[row], row, first_row, invalid, misfits);
         any_invalid = true;
-        if (!fields[row].empty()) misfits.push_back(static_cast<uint32_t>(row));
       }
       std::memcpy(out + row * sizeof(Stored), &value, sizeof(Stored));
     }
@@ -154,6 +161,29 @@ bool parse_float(std::string_view text, float& out) {
 
 }  // namespace
 
+// Floats, dates and timestamps: out of line, so that their parsers do not
+// take the inlining room of the common types' loops above.
+[[gnu::noinline]] bool convert_other_fixed(const std::string_view* fields, size_t count, ColumnType type,
+                                           qarn::ValueObject& values, qarn::BitArray& invalid, MisfitRows& misfits) {
+  switch (type) {
+    case ColumnType::Float:
+      return convert_fixed<float>(fields, count, values, invalid, misfits, parse_float);
+    case ColumnType::Date:
+      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, parse_date);
+    case ColumnType::Timestamp:
+      // Wall times: one with an offset names an instant, which is not one.
+      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, [](std::string_view text, int64_t& out) {
+        bool offset;
+        return parse_timestamp(text, out, offset) && !offset;
+      });
+    default:  // TimestampUtc: the caller passes only the types above
+      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, [](std::string_view text, int64_t& out) {
+        bool offset;
+        return parse_timestamp(text, out, offset);
+      });
+  }
+}
+
 bool convert_column(const std::string_view* fields, size_t count, ColumnType type, qarn::ValueObject& values,
                     qarn::BitArray& invalid, MisfitRows& misfits) {
   switch (type) {
@@ -169,7 +199,10 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
       return convert_fixed<int64_t>(fields, count, values, invalid, misfits,
                                     [](std::string_view text, int64_t& out) { return fast::parse_integer(text, out); });
     case ColumnType::Float:
-      return convert_fixed<float>(fields, count, values, invalid, misfits, parse_float);
+    case ColumnType::Date:
+    case ColumnType::Timestamp:
+    case ColumnType::TimestampUtc:
+      return convert_other_fixed(fields, count, type, values, invalid, misfits);
     case ColumnType::Double:
       if (fast::spellings_vary(fields, count)) {
         if (common::cpu_has_avx512_compress()) return convert_doubles_avx512(fields, count, values, invalid, misfits);
@@ -179,19 +212,6 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
       }
       return convert_fixed<double>(fields, count, values, invalid, misfits, [](std::string_view text, double& out) {
         return fast::parse_double(text, out);
-      });
-    case ColumnType::Date:
-      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, parse_date);
-    case ColumnType::Timestamp:
-      // Wall times: one with an offset names an instant, which is not one.
-      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, [](std::string_view text, int64_t& out) {
-        bool offset;
-        return parse_timestamp(text, out, offset) && !offset;
-      });
-    case ColumnType::TimestampUtc:
-      return convert_fixed<int64_t>(fields, count, values, invalid, misfits, [](std::string_view text, int64_t& out) {
-        bool offset;
-        return parse_timestamp(text, out, offset);
       });
     case ColumnType::String:
       break;
