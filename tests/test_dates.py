@@ -119,6 +119,19 @@ def test_chosen_timestamps_are_in_utc_when_the_sample_has_offsets():
     assert [c.logical_type for c in table] == ["timestamp[us]", UTC]
     # In a column of wall times a value with an offset names an instant, not a wall time: a misfit.
     assert table["a"].invalid.tolist() == [False, True]
+    # With types from every record, offsets anywhere count.
+    late = b"t\n" + b"2024-03-01T12:00:00\n" * 1500 + b"2024-03-01T12:00:00Z\n"
+    column = qarn.read(qarn.convert(late, column_types="timestamp", sample_rows=None, strict=True))["t"]
+    assert column.logical_type == UTC and column.invalid_count == 0
+
+
+def test_dates_from_elsewhere_that_no_date_can_be_are_read_as_integers():
+    data = bytearray(qarn.convert(b"d\n2024-03-01\n", parse_dates=True))
+    days = (19783).to_bytes(8, "little")
+    data[data.rindex(days) : data.rindex(days) + 8] = (2**40).to_bytes(8, "little")
+    column = qarn.read(bytes(data))["d"]
+    assert (column.type, column.logical_type, column.values.tolist()) == ("long", None, [2**40])
+    assert qarn.read(bytes(data)).to_arrow().column(0).type == "int64"
 
 
 def test_dates_need_asking_for_and_other_readers_see_integers():

@@ -38,6 +38,12 @@ def text_and_starts(names, rows) -> tuple[bytes, list[tuple[int, int]]]:
     return out.getvalue().encode(), starts
 
 
+def quoted(field: str) -> str:
+    """An extra field as the rejects spell it: quoted where it would not
+    otherwise stay one field."""
+    return '"' + field.replace('"', '""') + '"' if any(c in field for c in ',"\r\n') else field
+
+
 def expected_rejects(names, rows, table, starts):
     """What the reference grammars lose of each record, in order."""
     utc = "timestamp[us, tz=UTC]"
@@ -48,8 +54,9 @@ def expected_rejects(names, rows, table, starts):
             cell = row[position] if position < len(row) else ""
             if cell and reference.convert(cell, kind) is None:
                 rejects.append((number, line, byte, names[position], cell))
-        if len(row) > len(names):
-            rejects.append((number, line, byte, "(extra fields)", ",".join(row[len(names):])))
+        extra = row[len(names):]
+        if any(extra):  # empty extra fields, as after a trailing delimiter, lose nothing
+            rejects.append((number, line, byte, "(extra fields)", ",".join(map(quoted, extra))))
     return rejects
 
 
@@ -71,6 +78,22 @@ def test_rejects_hold_exactly_the_cells_lost(tmp_path_factory, table, size, date
     if want:
         with pytest.raises(ValueError, match=rf"^record {want[0][0]} \(line {want[0][1]}, byte {want[0][2]}\): "):
             qarn.convert(text, strict=True, parse_dates=dates, **size)
+
+
+@pytest.mark.parametrize(
+    "text, options, rejects",
+    [
+        # A record after comment lines begins after them.
+        (b"a,b\n1,2\n# note\n# more\nx,4\n", {"comment": "#"}, [(2, 5, 22, "a", "x")]),
+        (b"a,b\r\n1,2\r\n\r\nx,4\r\n", {}, [(2, 4, 12, "a", "x")]),
+        # A trailing delimiter loses nothing; extra fields keep their boundaries.
+        (b"a\n1,\n2,\"x,y\"\n3,x,y\n", {}, [(2, 3, 5, "(extra fields)", '"x,y"'), (3, 4, 13, "(extra fields)", "x,y")]),
+    ],
+)
+def test_where_rejects_lie_and_what_they_hold(tmp_path, text, options, rejects):
+    qarn.convert(text, column_types={"a": "int"}, rejects=tmp_path / "r.csv", **options)
+    rows = list(csv.reader(io.StringIO((tmp_path / "r.csv").read_bytes().decode())))[1:]
+    assert [(int(r), int(l), int(b), c, t) for r, l, b, c, t in rows] == rejects
 
 
 def test_whole_file_types_lose_nothing_but_extra_fields():
@@ -113,6 +136,7 @@ def test_inspect_tells_what_a_csv_file_would_become(tmp_path):
                       "--rows", "0", cwd=tmp_path, check_status=0)
     assert result.stdout.decode().splitlines() == [
         "in.csv: CSV, 3 rows, 4 columns, 2 missing, 2 misfits, 1 record with extra fields",
+        "  lost: 'qarn convert --rejects FILE' lists them; --column-types COLUMN=string or --sample-rows all keeps misfits",
         "",
         "column  type    missing  misfits",
         "------  ------  -------  -------",

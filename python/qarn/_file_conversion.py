@@ -161,6 +161,14 @@ def _run(job: ConversionJob) -> FileReport:
     report = functools.partial(FileReport, job.source, job.target)
     if not job.replace and job.target != STDIO and os.path.lexists(job.target):
         return report(error=OutputExists.MESSAGE, error_path=job.target)  # before any work; checked again at the end
+    rejects = dict(job.options).get("rejects")
+    if rejects is not None:
+        if not job.replace and os.path.lexists(rejects):
+            return report(error=OutputExists.MESSAGE, error_path=rejects)
+        try:
+            os.makedirs(os.path.dirname(rejects) or ".", exist_ok=True)
+        except OSError as error:
+            return report(error=os_error_message(error), error_path=rejects)
     try:
         result, lost, size = _convert(job)
     except OSError as error:
@@ -189,7 +197,7 @@ def _run(job: ConversionJob) -> FileReport:
         invalid=summary.invalid_count,
         misfits=lost.misfits,
         records_with_extra_fields=lost.records_with_extra_fields,
-        rejects=dict(job.options).get("rejects"),
+        rejects=rejects,
         input_bytes=size,
         bytes=len(result),
         seconds=seconds,

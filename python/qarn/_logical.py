@@ -22,9 +22,30 @@ NUMPY_DTYPES = {DATE: np.dtype("datetime64[D]"), TIMESTAMP: np.dtype("datetime64
                 TIMESTAMP_UTC: np.dtype("datetime64[us]")}  # fmt: skip
 
 
+# What each can hold: years 0001 to 9999, the days from 0001-01-01 to
+# 10000-01-01 (exclusive) counted from 1970-01-01, or their microseconds.
+_FIRST_DAY, _DAY_AFTER_LAST = -719162, 2932897
+_MICROS_PER_DAY = 86_400_000_000
+RANGES = {
+    DATE: (_FIRST_DAY, _DAY_AFTER_LAST),
+    TIMESTAMP: (_FIRST_DAY * _MICROS_PER_DAY, _DAY_AFTER_LAST * _MICROS_PER_DAY),
+    TIMESTAMP_UTC: (_FIRST_DAY * _MICROS_PER_DAY, _DAY_AFTER_LAST * _MICROS_PER_DAY),
+}
+
+
 def logical_type(type_id: int, properties: Mapping[str, Any]) -> str | None:
     value = properties.get(PROPERTY)
     return value if type_id == LONG and value in _NAMES else None
+
+
+def within_range(logical: str, values: np.ndarray) -> bool:
+    """Whether every value is a date or time the type can hold: a file from
+    elsewhere may say dates of integers that are none, which are then read
+    as the integers they are rather than wrapped or overflowed."""
+    if values.size == 0:
+        return True
+    low, high = RANGES[logical]
+    return bool(values.min() >= low and values.max() < high)
 
 
 def shown_type(type_id: int, logical: str | None) -> str:

@@ -4,11 +4,15 @@ markers are missing values, not losses."""
 
 from __future__ import annotations
 
+import contextlib
 import csv
 import io
+import os
+from collections.abc import Callable, Iterator
 from dataclasses import dataclass, field
+from typing import BinaryIO
 
-from ._atomic import Target, write_target
+from ._atomic import Target, atomic_file
 from ._text import plural
 
 EXTRA_FIELDS = "(extra fields)"  # the column name rejects give extra fields
@@ -54,16 +58,29 @@ def how_to_keep(lost: LostCells) -> str:
     return "pass " + ", or ".join(ways)
 
 
-def rejects_csv(rejects: list[Reject]) -> bytes:
+def _csv_rows(rows: list[Reject] | list[tuple[str, ...]]) -> bytes:
     out = io.StringIO()
-    writer = csv.writer(out, lineterminator="\n")
-    writer.writerow(REJECTS_HEADER)
-    writer.writerows(rejects)
+    csv.writer(out, lineterminator="\n").writerows(rows)
     return out.getvalue().encode("utf-8")
 
 
-def write_rejects(target: Target, rejects: list[Reject]) -> None:
-    write_target(target, rejects_csv(rejects))
+@contextlib.contextmanager
+def rejects_writer(target: Target) -> Iterator[Callable[[list[Reject]], None]]:
+    """A function that appends rejects to `target` as CSV rows after a
+    header: a path (complete once the block ends, absent if it fails) or a
+    binary file object."""
+
+    def writer(file: BinaryIO) -> Callable[[list[Reject]], None]:
+        file.write(_csv_rows([REJECTS_HEADER]))
+        return lambda rejects: file.write(_csv_rows(rejects))  # type: ignore[func-returns-value]
+
+    if isinstance(target, (str, os.PathLike)):
+        with atomic_file(target) as file:
+            yield writer(file)
+    elif hasattr(target, "write"):
+        yield writer(target)
+    else:
+        raise TypeError(f"rejects must be a path or a binary file object, not {type(target).__name__}")
 
 
 def strict_error(reject: Reject, types: dict[str, str]) -> ValueError:

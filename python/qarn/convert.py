@@ -6,10 +6,11 @@ interpreter lock; in other dialects, encodings and compressions what
 from __future__ import annotations
 
 import codecs
+import contextlib
 import dataclasses
 import os
 import warnings
-from collections.abc import Buffer, Sequence
+from collections.abc import Buffer, Callable, Iterator, Sequence
 from typing import Any
 
 from . import _native
@@ -19,7 +20,7 @@ from ._compression import check_compression, decompressed, suffix_compression
 from ._csv_error import CsvError, is_csv_error, shifted
 from ._encoding import is_utf8, to_utf8
 from ._logical import column_properties, logical_type, shown_type
-from ._lost import LostCells, LostCellsWarning, how_to_keep, strict_error, write_rejects
+from ._lost import LostCells, Reject, LostCellsWarning, how_to_keep, rejects_writer, strict_error
 from ._source import Source, open_source
 from .dialect import Dialect
 
@@ -144,6 +145,7 @@ def convert(
     cannot be converted, or bytes the encoding does not define, raise
     `qarn.CsvError` (a ValueError) whose attributes tell where; its
     positions are in the (decompressed) input as given."""
+    # First, while the parameters are the only local names.
     options = {name: value for name, value in locals().items() if name not in ("csv_source", "target")}
     result, lost = convert_counting(csv_source, **options)
     if rejects is None and not strict and lost:
@@ -186,8 +188,10 @@ def convert_counting(
     given = {name: value for name, value in dialect_fields.items() if value is not FROM_DIALECT}
     dialect = dataclasses.replace(dialect, **given)
     options = _native_options(dialect, _checked_names(column_names)) | native_column_types(column_types)
-    if parse_dates:
-        options["parse_dates"] = True
+    if parse_dates is not False:
+        options["parse_dates"] = parse_dates  # checked as a bool there
+    if not isinstance(strict, bool):
+        raise TypeError(f"strict must be True or False, not {type(strict).__name__}")
     if decimal != ".":
         options["decimal"] = decimal
     if thousands is not None:
@@ -208,35 +212,47 @@ def convert_counting(
             raise
         return None
 
-    with open_source(csv_source) as data:
+    with open_source(csv_source) as data, _rejects_sink(rejects) as sink:
         if compression == "infer" and isinstance(csv_source, (str, os.PathLike)):
             compression = suffix_compression(csv_source) or "infer"
         data = decompressed(data, compression, lambda raw=data: is_utf8(dialect.encoding) and _valid_utf8(raw))
         data, dropped = to_utf8(data, dialect.encoding, probe)
         if memoryview(data).nbytes < SMALLEST_PARALLEL_INPUT:
             threads = 1
+        if sink is not None and dropped:
+            sink = _shifting(sink, dropped)
         try:
             result, lost = _converted(data, chunk_size, sample_rows, min(threads, 1024), options,
-                                      rejects_wanted=1 if strict else None if rejects is None else _ALL)
+                                      rejects_wanted=1 if strict else sink)
         except ValueError as error:
             if is_csv_error(str(error)):
                 raise CsvError(shifted(str(error), dropped)) from None
             raise
-    if dropped:
-        lost = dataclasses.replace(lost, rejects=[(r, line, byte + dropped, c, t) for r, line, byte, c, t in lost.rejects])
-    if strict and lost:
-        raise strict_error(lost.rejects[0], _column_types(result)) from None
-    if rejects is not None:
-        write_rejects(rejects, lost.rejects)
+        if strict and lost:
+            first = lost.rejects[0]
+            raise strict_error((*first[:2], first[2] + dropped, *first[3:]), _column_types(result)) from None
     return result, lost
 
 
-_ALL = 2**63 - 1  # rejects: every one
+@contextlib.contextmanager
+def _rejects_sink(target: Target | None) -> Iterator[Callable[[list[Reject]], None] | None]:
+    if target is None:
+        yield None
+        return
+    with rejects_writer(target) as write:
+        yield write
+
+
+def _shifting(sink: Callable[[list[Reject]], None], dropped: int) -> Callable[[list[Reject]], None]:
+    """The sink, given byte offsets in the input as given rather than after
+    the bytes that reading it dropped from its front."""
+    return lambda rejects: sink([(r, line, byte + dropped, c, t) for r, line, byte, c, t in rejects])
 
 
 def _converted(data: Buffer, chunk_size: int, sample_rows: int | None, threads: int, options: dict[str, Any],
-               rejects_wanted: int | None) -> tuple[bytes, LostCells]:
-    """The converted bytes and what they lost, with up to `rejects_wanted` rejects."""
+               rejects_wanted: int | Callable[[list[Reject]], None] | None) -> tuple[bytes, LostCells]:
+    """The converted bytes and what they lost, with the first `rejects_wanted`
+    rejects, or all of them handed to it a batch at a time."""
     result, misfits, extra, rejects = _native.convert(
         data, chunk_size, sample_rows, threads, **options, report=True, rejects=rejects_wanted
     )

@@ -14,7 +14,7 @@ from . import _native
 from ._atomic import write_target
 from ._columns import ColumnIndex
 from ._csv_encoding import encode, other_encoding
-from ._logical import NUMPY_DTYPES, column_properties, logical_type, shown_type
+from ._logical import NUMPY_DTYPES, column_properties, logical_type, shown_type, within_range
 from ._text import plural
 from .types import FIXED_DTYPES, VARIABLE, type_name
 
@@ -73,9 +73,18 @@ class Column:
         self._values = values
         self._invalid = invalid
         self.properties = properties
-        # "date32[day]", "timestamp[us]" or "timestamp[us, tz=UTC]" for a
-        # `long` column of dates or timestamps, else None.
-        self.logical_type = logical_type(type_id, properties)
+
+    @cached_property
+    def logical_type(self) -> str | None:
+        """"date32[day]", "timestamp[us]" or "timestamp[us, tz=UTC]" for a
+        `long` column of dates or timestamps, else None (also when a valid
+        value lies outside years 0001 to 9999: then the integers are read)."""
+        logical = logical_type(self.type_id, self.properties)
+        if logical is None:
+            return None
+        stored = self._values.numpy()
+        valid = stored if self._invalid is None else stored[~self.invalid]
+        return logical if within_range(logical, valid) else None
 
     @property
     def type(self) -> str:

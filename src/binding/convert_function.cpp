@@ -6,6 +6,7 @@
 #include "binding/bytes_conversion.hpp"
 #include "binding/counts.hpp"
 #include "binding/dialect_options.hpp"
+#include "binding/failures.hpp"
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
 #include "convert/parallel_driver.hpp"
@@ -142,6 +143,27 @@ PyObject* rejects_list(const std::vector<convert::Reject>& rejects, const std::v
   return list.release();
 }
 
+// Hands every reject to `sink`, a few thousand at a time as lists of tuples,
+// so that however many there are, only a batch of them is held at once.
+bool send_rejects(std::span<const uint8_t> csv, const convert::ConvertOptions& options,
+                  const convert::ConversionReport& report, PyObject* sink, const NativeState& state) {
+  constexpr uint64_t kRejectsPerCall = 4096;
+  const fields::LostCells& lost = report.lost;
+  if (lost.misfits() + lost.records_with_extra_fields == 0) return true;
+  convert::RejectsCursor cursor;
+  while (!cursor.done) {
+    std::vector<convert::Reject> rejects;
+    if (!run_unlocked(state.panics(), [&] { rejects = convert::find_rejects(csv, options, report, kRejectsPerCall, cursor); })) {
+      return false;
+    }
+    if (rejects.empty()) continue;
+    Ref list(rejects_list(rejects, report.names));
+    Ref result(list ? PyObject_CallOneArg(sink, list.get()) : nullptr);
+    if (!result) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
@@ -178,7 +200,7 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
       !to_column_types(types_object, options.column_types) || !flag(dates_object, "parse_dates", options.parse_dates) ||
       !to_spelling(decimal_object, thousands_object, options.spelling) ||
       !flag(report_object, "report", wants_report) ||
-      (rejects_object != Py_None && !to_count(rejects_object, most_rejects))) {
+      (rejects_object != Py_None && !PyCallable_Check(rejects_object) && !to_count(rejects_object, most_rejects))) {
     return nullptr;
   }
   if (null_values) layout.null_values = &*null_values;
@@ -200,7 +222,11 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
       },
       [&] { return state.panics(); }));
   if (!output || !wants_report) return output.release();
-  Ref found(rejects_object == Py_None ? Py_NewRef(Py_None) : rejects_list(rejects, report.names));
+  if (PyCallable_Check(rejects_object) && !send_rejects(view.bytes(), options, report, rejects_object, state)) {
+    return nullptr;
+  }
+  Ref found(rejects_object == Py_None || PyCallable_Check(rejects_object) ? Py_NewRef(Py_None)
+                                                                         : rejects_list(rejects, report.names));
   const std::vector<uint64_t>& by_column = report.lost.misfits_by_column;
   Ref misfits(found ? PyList_New(static_cast<Py_ssize_t>(report.names.size())) : nullptr);
   if (!misfits) return nullptr;

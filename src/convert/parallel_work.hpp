@@ -75,6 +75,7 @@ struct WorkContext {
 
 // What a thread keeps from one piece of work to the next.
 struct Scratch {
+  // The chunk takes rows converted before, never text: it needs no number spelling.
   explicit Scratch(std::span<const fields::ColumnType> types) : chunk(types) {}
   fields::ChunkBuilder chunk;  // a run's slice being built
   csv::RowBatch batch;         // the fields of a segment's records, before they are converted

@@ -37,60 +37,91 @@ std::vector<std::pair<uint32_t, int64_t>> lost_cells(const csv::RowBatch& batch,
   return cells;
 }
 
-std::string joined_extra_fields(const std::vector<std::string>& fields, size_t column_count, char delimiter) {
+// The fields beyond the last column as the comma dialect would write them
+// with this delimiter: a field holding the delimiter, a quote or a line end
+// quoted, its quotes doubled, so that where one field ends stays plain.
+std::string joined_extra_fields(const std::vector<std::string>& fields, size_t column_count,
+                                const csv::Dialect& dialect) {
+  const char delimiter = static_cast<char>(dialect.delimiter);
+  const char quote = dialect.quoting ? static_cast<char>(dialect.quote) : '"';
   std::string text;
   for (size_t i = column_count; i < fields.size(); ++i) {
     if (i > column_count) text.push_back(delimiter);
-    text += fields[i];
+    const std::string& field = fields[i];
+    if (field.find_first_of(std::string{delimiter, quote, '\r', '\n'}) == std::string::npos) {
+      text += field;
+      continue;
+    }
+    text.push_back(quote);
+    for (const char c : field) {
+      if (c == quote) text.push_back(quote);
+      text.push_back(c);
+    }
+    text.push_back(quote);
   }
   return text;
 }
 
-// Line numbers of offsets met in increasing order.
+// Line numbers of offsets met in increasing order, counted on from where
+// the cursor left off.
 class LineCounter {
  public:
-  LineCounter(std::span<const uint8_t> input, const csv::Dialect& dialect) : input_(input), dialect_(dialect) {}
+  LineCounter(std::span<const uint8_t> input, const csv::Dialect& dialect, RejectsCursor& cursor)
+      : input_(input), dialect_(dialect), cursor_(cursor) {}
 
   uint64_t line_at(size_t offset) {
-    for (; at_ < offset; ++at_) {
-      const uint8_t byte = input_[at_];
+    size_t& at = cursor_.lines_counted_to;
+    for (; at < offset; ++at) {
+      const uint8_t byte = input_[at];
       if (byte == dialect_.line_feed ||
-          (byte == dialect_.carriage_return && (at_ + 1 == input_.size() || input_[at_ + 1] != dialect_.line_feed))) {
-        ++line_;
+          (byte == dialect_.carriage_return && (at + 1 == input_.size() || input_[at + 1] != dialect_.line_feed))) {
+        ++cursor_.line;
       }
     }
-    return line_;
+    return cursor_.line;
   }
 
  private:
   std::span<const uint8_t> input_;
   const csv::Dialect& dialect_;
-  size_t at_ = 0;
-  uint64_t line_ = 1;
+  RejectsCursor& cursor_;
 };
+
+// The reader of the records after the cursor.
+csv::CsvReader reader_at(std::span<const uint8_t> csv, const ConvertOptions& options, RejectsCursor& cursor) {
+  if (cursor.started) return csv::CsvReader(csv, cursor.byte, cursor.records_before, options.layout);
+  csv::CsvReader reader(csv, options.layout);
+  (void)reader.read_header();
+  cursor.started = true;
+  return reader;
+}
 
 }  // namespace
 
 std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOptions& options,
-                                 const ConversionReport& report, uint64_t limit) {
+                                 const ConversionReport& report, uint64_t limit, RejectsCursor& cursor) {
   std::vector<Reject> rejects;
-  csv::CsvReader reader(csv, options.layout);
-  (void)reader.read_header();
+  if (cursor.done) return rejects;
+  csv::CsvReader reader = reader_at(csv, options, cursor);
   const size_t column_count = report.types.size();
-  const char delimiter = static_cast<char>(options.layout.dialect.delimiter);
-  LineCounter lines(csv, options.layout.dialect);
+  LineCounter lines(csv, options.layout.dialect, cursor);
   csv::RowBatch batch;
   while (rejects.size() < limit) {
     const size_t batch_start = reader.bytes_read();
     const uint64_t first_record = reader.records_read();
     auto read = reader.next_batch(batch, column_count, rows_per_batch(column_count));
-    if (!read.ok() || read.value() == 0) break;
+    if (!read.ok() || read.value() == 0) {
+      cursor.done = true;
+      break;
+    }
+    cursor.byte = reader.bytes_read();
+    cursor.records_before = reader.records_read();
     const auto cells = lost_cells(batch, report.types, options.spelling);
     if (cells.empty()) continue;
     size_t next = 0;
     uint32_t row = 0;
     reader.visit_records(batch_start, [&](size_t where, std::vector<std::string>& fields) {
-      for (; next < cells.size() && cells[next].first == row && rejects.size() < limit; ++next) {
+      for (; next < cells.size() && cells[next].first == row; ++next) {
         const int64_t column = cells[next].second;
         Reject& reject = rejects.emplace_back();
         reject.record = first_record + row;
@@ -98,15 +129,23 @@ std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOpti
         reject.line = lines.line_at(where);
         reject.column = column;
         if (column == kExtraFields) {
-          reject.text = joined_extra_fields(fields, column_count, delimiter);
+          reject.text = joined_extra_fields(fields, column_count, options.layout.dialect);
         } else if (static_cast<size_t>(column) < fields.size()) {
           reject.text = std::move(fields[static_cast<size_t>(column)]);
         }
       }
       ++row;
-      return next < cells.size() && rejects.size() < limit;
+      return next < cells.size();
     });
   }
+  return rejects;
+}
+
+std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOptions& options,
+                                 const ConversionReport& report, uint64_t limit) {
+  RejectsCursor cursor;
+  std::vector<Reject> rejects = find_rejects(csv, options, report, limit, cursor);
+  if (rejects.size() > limit) rejects.resize(limit);
   return rejects;
 }
 

@@ -24,8 +24,25 @@ struct Reject {
   std::string text;     // the field as read; extra fields joined by the delimiter
 };
 
-// At most `limit` rejects of the conversion of `csv` that `report`
-// describes, in input order and, within a record, by column.
+// Where a look for rejects stopped, to go on from there.
+struct RejectsCursor {
+  bool started = false;         // past the header row
+  bool done = false;            // the input is read to its end
+  size_t byte = 0;              // where the next batch of records begins
+  uint64_t records_before = 0;  // records before it, the header row included
+  size_t lines_counted_to = 0;  // line ends are counted up to here
+  uint64_t line = 1;            // the line there
+};
+
+// The rejects of the conversion of `csv` that `report` describes, in input
+// order and, within a record, by column: those of the batches of records
+// from `cursor` on, until at least `limit` are found (up to a batch's worth
+// more) or the input ends. `cursor` moves on, so that rejects can be taken
+// a few at a time, in bounded memory, until `cursor.done`.
+std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOptions& options,
+                                 const ConversionReport& report, uint64_t limit, RejectsCursor& cursor);
+
+// At most `limit` rejects, from the start.
 std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOptions& options,
                                  const ConversionReport& report, uint64_t limit);
 

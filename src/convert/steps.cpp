@@ -63,13 +63,19 @@ ConversionStatus choose_types(const ConvertOptions& options, const csv::HeaderRo
   return std::nullopt;
 }
 
-// A chosen timestamp column is in UTC when the sample's values have offsets,
-// as an inferred one would be.
-void place_timestamps(std::span<const csv::RowBatch> sample, std::vector<fields::ColumnType>& types) {
+// A chosen timestamp column is in UTC when its values have offsets,
+// as an inferred one would be: those of the sample, or of every record when
+// the types come from every record.
+// An inferred wall-time column has no offsets to find.
+void place_timestamps(std::span<const uint8_t> csv, const ConvertOptions& options,
+                      std::span<const csv::RowBatch> sample, std::span<const fields::ColumnType> inferred,
+                      std::vector<fields::ColumnType>& types) {
   for (size_t column = 0; column < types.size(); ++column) {
-    if (types[column] == fields::ColumnType::Timestamp && fields::sample_has_offsets(sample, column)) {
-      types[column] = fields::ColumnType::TimestampUtc;
-    }
+    if (types[column] != fields::ColumnType::Timestamp || inferred[column] == fields::ColumnType::Timestamp) continue;
+    const bool offsets = options.infer_from_every_record
+                             ? offsets_in_every_record(csv, options, types.size(), column)
+                             : fields::sample_has_offsets(sample, column);
+    if (offsets) types[column] = fields::ColumnType::TimestampUtc;
   }
 }
 
@@ -115,8 +121,9 @@ ConversionStatus read_table_start(std::span<const uint8_t> csv, csv::CsvReader& 
                     ? types_of_every_record(csv, options, column_count, threads)
                     : fields::infer_column_types(start.sample, column_count, options.parse_dates, options.spelling);
   start.spelling = options.spelling;
+  const std::vector<fields::ColumnType> inferred = start.types;
   if (auto failure = choose_types(options, start.names, start.types)) return failure;
-  place_timestamps(start.sample, start.types);
+  place_timestamps(csv, options, start.sample, inferred, start.types);
   start.sample_bytes = reader.bytes_read() - start.header_bytes;
   return std::nullopt;
 }

@@ -109,4 +109,17 @@ std::vector<fields::ColumnType> types_of_every_record(std::span<const uint8_t> c
   return types.types();
 }
 
+bool offsets_in_every_record(std::span<const uint8_t> csv, const ConvertOptions& options, size_t column_count,
+                             size_t column) {
+  csv::CsvReader reader(csv, options.layout);
+  (void)reader.read_header();
+  csv::RowBatch batch;
+  std::span<const csv::RowBatch> one(&batch, 1);
+  while (true) {
+    auto read = reader.next_batch(batch, column_count, rows_per_batch(column_count));
+    if (!read.ok() || read.value() == 0) return false;
+    if (fields::sample_has_offsets(one, column)) return true;
+  }
+}
+
 }  // namespace convert

@@ -21,4 +21,10 @@ namespace convert {
 std::vector<fields::ColumnType> types_of_every_record(std::span<const uint8_t> csv, const ConvertOptions& options,
                                                 size_t column_count, unsigned threads);
 
+// Whether some record's field in `column` is a timestamp with an offset,
+// read on this thread: for a column chosen as timestamps when the types come
+// from every record, which is in UTC then.
+bool offsets_in_every_record(std::span<const uint8_t> csv, const ConvertOptions& options, size_t column_count,
+                             size_t column);
+
 }  // namespace convert

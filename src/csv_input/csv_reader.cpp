@@ -113,7 +113,6 @@ class RowSink {
     batch.arena_fields_.clear();
     batch.extra_field_rows_.clear();
     batch.extra_field_flags_.assign(max_rows, 0);
-    extra_field_flags_ = batch.extra_field_flags_.data();
     const size_t slots = max_rows * column_count;
     if (batch.fields_.size() < slots) batch.fields_.resize(slots);
     row_start_ = slot_ = batch.fields_.data();
@@ -121,7 +120,7 @@ class RowSink {
   }
 
   void field(size_t begin, size_t end) {
-    if (slot_ >= row_end_) return note_extra_field();
+    if (slot_ >= row_end_) return note_extra_field(begin, end);
     if (begin + kFieldPadding > input_size_) {
       // Too close to the end of the input to be read past: the arena holds
       // a copy, or the padding itself stands for an empty field.
@@ -141,7 +140,7 @@ class RowSink {
   }
 
   void escaped_field(size_t begin, size_t end) {
-    if (slot_ >= row_end_) return note_extra_field();
+    if (slot_ >= row_end_) return note_extra_field(begin, end);
     const size_t offset = batch_->arena_.size();
     add_arena_field(offset);
     unescape_field(reinterpret_cast<const uint8_t*>(input_) + begin, end - begin, *dialect_, batch_->arena_);
@@ -159,9 +158,10 @@ class RowSink {
   // longer moves.
   void finish() {
     batch_->row_count_ = rows_;
-    if (std::memchr(extra_field_flags_, 1, rows_) != nullptr) {
+    const uint8_t* flags = batch_->extra_field_flags_.data();
+    if (std::memchr(flags, 1, rows_) != nullptr) {
       for (size_t row = 0; row < rows_; ++row) {
-        if (extra_field_flags_[row]) batch_->extra_field_rows_.push_back(static_cast<uint32_t>(row));
+        if (flags[row]) batch_->extra_field_rows_.push_back(static_cast<uint32_t>(row));
       }
     }
     if (batch_->arena_fields_.empty()) return;
@@ -173,11 +173,12 @@ class RowSink {
   }
 
  private:
-  // A field beyond the last column: dropped, its row flagged. A plain
-  // store, so that the tokeniser's copy of the sink stays in registers;
-  // finish() lists the flagged rows.
-  void note_extra_field() {
-    extra_field_flags_[rows_] = 1;
+  // A field beyond the last column: dropped, and its row flagged unless it
+  // was empty (a trailing delimiter loses nothing). A plain store, so that
+  // the tokeniser's copy of the sink stays in registers; finish() lists the
+  // flagged rows.
+  void note_extra_field(size_t begin, size_t end) {
+    if (end != begin) batch_->extra_field_flags_[rows_] = 1;
   }
 
   void add_arena_field(size_t offset) {
@@ -195,7 +196,6 @@ class RowSink {
   std::string_view* row_start_;  // the current row's slot in the first column
   std::string_view* slot_;       // the next field's slot: one column further per field
   std::string_view* row_end_;    // past the current row's last column
-  uint8_t* extra_field_flags_;   // one per row: it had fields beyond the last column
 };
 
 // The table begins after the skipped lines, and after a byte-order mark
@@ -261,9 +261,16 @@ void CsvReader::visit_records(size_t start,
   const Dialect& dialect = tokenizer_.dialect();
   Tokenizer tokenizer = tokenizer_.reading_from(start);
   RecordSink sink(input_, dialect);
+  const auto line_end = [&](size_t at) { return input_[at] == dialect.line_feed || input_[at] == dialect.carriage_return; };
   while (tokenizer.offset() < input_.size()) {
+    // Past the line ends, blank lines and comment lines before the record.
     size_t where = tokenizer.offset();
-    while (where < input_.size() && (input_[where] == dialect.line_feed || input_[where] == dialect.carriage_return)) {
+    while (where < input_.size() && (line_end(where) || (dialect.comments && input_[where] == dialect.comment &&
+                                                         (where == 0 || line_end(where - 1))))) {
+      if (!line_end(where)) {
+        while (where < input_.size() && !line_end(where)) ++where;
+        continue;
+      }
       ++where;
     }
     if (where == input_.size()) return;

@@ -131,9 +131,9 @@ void ConvertedRows::convert(const csv::RowBatch& batch) {
   for (size_t column = 0; column < starts_.size(); ++column) {
     qarn::ValueObject& values = plain_values(columns_.slices_[column]);
     qarn::BitArray& invalid = columns_.invalid_[column];
+    misfit_rows_[column].clear();
     bool any_invalid;
     if (qarn::fixed_width(values.type()) != 0) {
-      misfit_rows_[column].clear();
       any_invalid = convert_column(batch.column(column), rows_, columns_.types_[column], values, invalid,
                                    misfit_rows_[column], columns_.spelling_, columns_.respelt_);
     } else {

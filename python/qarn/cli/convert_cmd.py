@@ -114,13 +114,32 @@ def _reading_options(args: argparse.Namespace) -> dict[str, Any]:
     return options
 
 
-def _with_rejects(job: ConversionJob, template: str | None, several: bool) -> ConversionJob:
-    """The job writing its rejects where --rejects says."""
+def _rejects_path(job: ConversionJob, template: str) -> str:
+    """Where --rejects puts a job's rejects: {name} is its input's name
+    without its last suffix."""
+    return template.replace("{name}", "stdin" if job.source == STDIO else Path(job.source).stem)
+
+
+def _with_rejects(jobs: list[ConversionJob], template: str | None) -> list[ConversionJob]:
+    """The jobs writing their rejects where --rejects says, each to a file of
+    its own that is none of the inputs and outputs."""
     if template is None:
-        return job
-    name = "stdin" if job.source == STDIO else Path(job.source).name.split(".")[0]
-    target = template.replace("{name}", name) if several else template
-    return replace(job, options=(*job.options, ("rejects", target)))
+        return jobs
+    if template == STDIO:
+        raise UsageError("--rejects needs a file name, not '-'")
+    if len(jobs) > 1 and "{name}" not in template:
+        raise UsageError("--rejects with several inputs must hold {name}, as in rejects/{name}.csv")
+    taken = {os.path.abspath(path): f"{path} is an input" for job in jobs for path in [job.source] if path != STDIO}
+    taken.update({os.path.abspath(job.target): f"{job.target} is an output" for job in jobs if job.target != STDIO})
+    result = []
+    for job in jobs:
+        path = _rejects_path(job, template)
+        key = os.path.abspath(path)
+        if key in taken:
+            raise UsageError(f"--rejects would write {path}, but {taken[key]}")
+        taken[key] = f"the rejects of {job.source} go there too; tell them apart with a folder in --rejects"
+        result.append(replace(job, options=(*job.options, ("rejects", path))))
+    return result
 
 
 def _plan(args: argparse.Namespace) -> Plan:
@@ -134,10 +153,7 @@ def _plan(args: argparse.Namespace) -> Plan:
         options=tuple(_reading_options(args).items()) + ((("strict", True),) if args.strict else ()),
     )
     result = plan(args.inputs, template, output=args.output, out_dir=args.out_dir)
-    several = len(result.jobs) > 1
-    if several and args.rejects is not None and "{name}" not in args.rejects:
-        raise UsageError("--rejects with several inputs must hold {name}, as in rejects/{name}.csv")
-    result.jobs = [_with_rejects(job, args.rejects, several) for job in result.jobs]
+    result.jobs = _with_rejects(result.jobs, args.rejects)
     if any(job.target == STDIO for job in result.jobs) and sys.stdout.isatty():
         raise UsageError("standard output is a terminal: redirect it, or name a file with -o")
     if args.scheduler is not None:

@@ -101,8 +101,11 @@ def csv_as_text(path: str, summary: FileSummary, lost: LostCells, rows: str | No
         f"{path}: CSV, {render.plural(summary.num_rows, 'row')}, {render.plural(len(summary.columns), 'column')}, "
         f"{summary.invalid_count - lost.misfits:,} missing, {render.plural(lost.misfits, 'misfit')}"
         + (extra if lost.records_with_extra_fields else ""),
-        "",
     ]
+    if lost:
+        keep = "; --column-types COLUMN=string or --sample-rows all keeps misfits" if lost.misfits else ""
+        lines.append(f"  lost: 'qarn convert --rejects FILE' lists them{keep}")
+    lines.append("")
     table = [
         [column.name, column.type, f"{column.invalid_count - misfits:,}", f"{misfits:,}"]
         for column, misfits in zip(summary.columns, lost.misfits_by_column)

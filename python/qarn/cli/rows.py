@@ -8,7 +8,7 @@ from typing import Any
 
 import numpy as np
 
-from .._logical import TIMESTAMP_UTC
+from .._logical import TIMESTAMP, TIMESTAMP_UTC
 
 from .._csv_rows import leading_slices, table_csv
 from .._source import Source
@@ -47,6 +47,21 @@ def json_default(value: Any) -> Any:
     raise TypeError(f"{type(value).__name__} is not JSON")
 
 
+def _iso_texts(column: Any, values: np.ndarray) -> list[str]:
+    """Dates as YYYY-MM-DD; timestamps to the second, with a fraction where
+    one has one, and Z in UTC."""
+    if column.logical_type not in (TIMESTAMP, TIMESTAMP_UTC):
+        return [str(value) for value in values.tolist()]
+    zone = "Z" if column.logical_type == TIMESTAMP_UTC else ""
+    texts = []
+    for value in values:
+        text = str(np.datetime_as_string(value, unit="us"))
+        seconds, fraction = text.split(".")
+        fraction = fraction.rstrip("0")
+        texts.append(seconds + ("." + fraction if fraction else "") + zone)
+    return texts
+
+
 def first_rows_json(source: Source, rows: int, columns: Columns = None) -> list[list[Any]]:
     """The first rows as lists of values; an invalid cell is None."""
     result: list[list[Any]] = []
@@ -56,9 +71,8 @@ def first_rows_json(source: Source, rows: int, columns: Columns = None) -> list[
             values = column.values[:take]
             if values.dtype.kind == "S":  # the 16-byte type: raw bytes
                 values = np.array([bytes(value) for value in values], dtype=object)
-            elif values.dtype.kind == "M":  # dates and times: ISO text, with Z in UTC
-                utc = column.logical_type == TIMESTAMP_UTC
-                values = np.datetime_as_string(values, unit="auto", timezone="UTC" if utc else "naive")
+            elif values.dtype.kind == "M":  # dates and times: ISO text as to_csv writes it, with Z in UTC
+                values = np.array(_iso_texts(column, values), dtype=object)
             invalid = column.invalid[:take]
             cells.append([None if bad else _json_value(value) for value, bad in zip(values.tolist(), invalid.tolist())])
         result.extend(list(row) for row in zip(*cells))
