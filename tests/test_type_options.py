@@ -79,17 +79,19 @@ def test_chosen_types_convert_fields_by_their_grammar(table, data, size):
         (["string", None, "double"], ["string", "int", "double"]),
         ({"zip": "string", -1: "long"}, ["string", "int", "long"]),
         ({1: "double"}, ["long", "double", "int"]),
+        ({"1": "double", "2020": "string"}, ["long", "double", "string"]),  # a number no column has names a position
     ],
 )
 def test_column_types_by_name_position_or_for_all(column_types, types):
-    text = b"zip,n,m\n00501,1,2\n99999999999,3,4\n"
+    text = b"zip,n,2020\n00501,1,2\n99999999999,3,4\n"
     assert qarn.read(qarn.convert(text, column_types=column_types)).column_types == types
 
 
 @pytest.mark.parametrize(
     "options, error, message",
     [
-        ({"column_types": {"nope": "int"}}, ValueError, "column_types names a column the table does not have: 'nope'"),
+        ({"column_types": {"nope": "int"}}, ValueError,
+         "column_types names a column the table does not have: 'nope'; the columns are 'a', 'b'"),
         ({"column_types": {5: "int"}}, ValueError, "column_types numbers a column the table does not have: 5 (it has 2)"),
         ({"column_types": "datetime"}, ValueError,
          "column_types must be one of bool, int, long, float, double, string, date, timestamp, not 'datetime'"),

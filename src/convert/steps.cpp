@@ -1,6 +1,9 @@
 #include "convert/steps.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <optional>
+#include <string>
 
 #include "convert/output_estimate.hpp"
 #include "convert/type_pass.hpp"
@@ -35,13 +38,34 @@ qarn::TableMetadata table_metadata(const csv::HeaderRow& names,
   return metadata;
 }
 
-// The caller's types over the inferred ones; a name or position that no
-// column has fails.
+// "; the columns are 'a', 'b', ..." for a message about a column not found.
+std::string the_columns(const csv::HeaderRow& names) {
+  constexpr size_t kShown = 20;
+  if (names.empty()) return "; there are no columns";
+  std::string text = "; the columns are ";
+  for (size_t i = 0; i < std::min(names.size(), kShown); ++i) text += (i ? ", '" : "'") + names[i] + "'";
+  if (names.size() > kShown) text += " and " + std::to_string(names.size() - kShown) + " more";
+  return text;
+}
+
+// A whole number, as a name no column has stands for a position.
+std::optional<int64_t> whole_number(const std::string& text) {
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || at != end || text.empty() || text.front() == '+') return std::nullopt;
+  return value;
+}
+
+// The caller's types over the inferred ones. A name is the columns of that
+// name, or, when no column has it and it is a whole number, a position; a
+// name or position that no column has fails.
 ConversionStatus choose_types(const ConvertOptions& options, const csv::HeaderRow& names,
                               std::vector<fields::ColumnType>& types) {
   if (options.every_column_type) types.assign(types.size(), *options.every_column_type);
   const auto count = static_cast<int64_t>(names.size());
   for (const ConvertOptions::ColumnType& chosen : options.column_types) {
+    int64_t given = chosen.position;
     if (chosen.name) {
       bool found = false;
       for (size_t i = 0; i < names.size(); ++i) {
@@ -50,13 +74,18 @@ ConversionStatus choose_types(const ConvertOptions& options, const csv::HeaderRo
           found = true;
         }
       }
-      if (!found) return ConversionFailure{"column_types names a column the table does not have: '" + *chosen.name + "'"};
-      continue;
+      if (found) continue;
+      const std::optional<int64_t> number = whole_number(*chosen.name);
+      if (!number) {
+        return ConversionFailure{"column_types names a column the table does not have: '" + *chosen.name + "'" +
+                                 the_columns(names)};
+      }
+      given = *number;
     }
-    const int64_t position = chosen.position < 0 ? chosen.position + count : chosen.position;
+    const int64_t position = given < 0 ? given + count : given;
     if (position < 0 || position >= count) {
-      return ConversionFailure{"column_types numbers a column the table does not have: " +
-                               std::to_string(chosen.position) + " (it has " + std::to_string(count) + ")"};
+      return ConversionFailure{"column_types numbers a column the table does not have: " + std::to_string(given) +
+                               " (it has " + std::to_string(count) + ")"};
     }
     types[static_cast<size_t>(position)] = chosen.type;
   }

@@ -52,15 +52,16 @@ def _null_values(text: str) -> list[str] | str:
 
 def _column_types(text: str) -> str | dict[str | int, str]:
     """'string' for every column, or 'zip=string,3=long,-1=double' by name
-    or position (a whole number is a position)."""
+    or position: a name no column has that is a whole number is a position
+    (as for --columns); spaces after the commas are left out."""
     if "=" not in text:
-        return text
+        return text.strip()
     chosen: dict[str | int, str] = {}
     for item in text.split(","):
-        column, separator, type_name = item.rpartition("=")
+        column, separator, type_name = item.lstrip().rpartition("=")
         if not separator or not column:
             raise argparse.ArgumentTypeError(f"expected COLUMN=TYPE, not {item!r}")
-        chosen[int(column) if column.lstrip("-").isdigit() else column] = type_name
+        chosen[column] = type_name.strip()
     return chosen
 
 
