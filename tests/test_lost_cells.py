@@ -96,6 +96,14 @@ def test_where_rejects_lie_and_what_they_hold(tmp_path, text, options, rejects):
     assert [(int(r), int(l), int(b), c, t) for r, l, b, c, t in rows] == rejects
 
 
+def test_nothing_replaces_the_input(tmp_path):
+    (tmp_path / "in.csv").write_bytes(b"a\n1\n")
+    for options in ({"target": tmp_path / "in.csv"}, {"rejects": str(tmp_path / "in.csv")}):
+        with pytest.raises(ValueError, match="is the input file, which it would replace$"):
+            qarn.convert(tmp_path / "in.csv", **options)
+    assert (tmp_path / "in.csv").read_bytes() == b"a\n1\n"
+
+
 def test_whole_file_types_lose_nothing_but_extra_fields():
     text = b"zip,n\n00501,1\n" + b"99999,2\n" * 1500 + b"ABC,3000000000,x\n"
     with pytest.warns(qarn.LostCellsWarning, match="^2 misfits, 1 record with extra fields lost; pass rejects="):

@@ -147,6 +147,9 @@ def convert(
     positions are in the (decompressed) input as given."""
     # First, while the parameters are the only local names.
     options = {name: value for name, value in locals().items() if name not in ("csv_source", "target")}
+    for name, path in (("target", target), ("rejects", rejects)):
+        if _same_file(csv_source, path):
+            raise ValueError(f"{name} is the input file, which it would replace")
     result, lost = convert_counting(csv_source, **options)
     if rejects is None and not strict and lost:
         warnings.warn(f"{lost.counts()} lost; {how_to_keep(lost)}", LostCellsWarning, stacklevel=2)
@@ -154,6 +157,16 @@ def convert(
         return result
     write_target(target, result)
     return None
+
+
+def _same_file(source: object, target: object) -> bool:
+    """Whether two paths name one existing file."""
+    if not isinstance(source, (str, os.PathLike)) or not isinstance(target, (str, os.PathLike)):
+        return False
+    try:
+        return os.path.samefile(source, target)
+    except OSError:
+        return False
 
 
 def convert_counting(
