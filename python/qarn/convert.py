@@ -106,7 +106,8 @@ def convert(
     name or position; the names are "bool", "int", "long", "float",
     "double", "string", "date" and "timestamp", and a chosen column's
     fields are converted as an inferred column of that type. A chosen
-    timestamp column is in UTC when its sampled values have offsets.
+    timestamp column is in UTC when values have offsets (in the sample, or
+    anywhere with `sample_rows=None`).
     `parse_dates=True` lets inference choose dates and timestamps (ISO
     8601; see the README for the exact grammar). `sample_rows=None` infers
     the types from every record, in a pass of its own, so that no value
@@ -130,8 +131,9 @@ def convert(
     and fields beyond the last column are dropped. `rejects` (a path or a
     binary file object) receives them as CSV: record, line, byte, column
     and the field's text, one row per misfit and per record with extra
-    fields (their text joined by the delimiter, under the column name
-    "(extra fields)"). `strict=True` makes the first of them a ValueError
+    fields (under the column name "(extra fields)", joined by the
+    delimiter, each quoted where it holds the delimiter, a quote or a line
+    end; empty ones, as after a trailing delimiter, lose nothing). `strict=True` makes the first of them a ValueError
     saying where, and nothing is written. Without either, losing cells
     warns (`qarn.LostCellsWarning`).
 
