@@ -109,6 +109,20 @@ CUT = QARN[: len(QARN) // 2]  # slices, then a FormatError part way
 NOT_QARN = b"\x4e\x7c\x09"  # a FormatError at byte 0
 
 
+LOST = b"a,b,d\n1,x,2024-03-01T10:00Z\n" + b"y,2,2024-03-01,extra\n" * 40  # misfits after the sample
+REPORTING = functools.partial(_native.convert, report=True, parse_dates=True, decimal=",", thousands=".")
+DATES = _native.read(_native.convert(LOST, 7, 20, 1, parse_dates=True))
+DATE_COLUMNS = [(*values, invalid, "timestamp[us, tz=UTC]") for values, invalid in DATES["columns"]]
+
+
+def keep_rejects(rejects) -> None:
+    pass
+
+
+def refuse_rejects(rejects) -> None:
+    raise ValueError("the sink is full")
+
+
 def slices(source, flags=None) -> None:
     reader = _native.SliceReader(source)
     while reader.next_slice(flags) is not None:
@@ -135,6 +149,11 @@ NATIVE_PATHS = {
     "convert parse error threads": (_native.convert, (GOOD * 8 + b"\xff\n", 10, 5, 2)),
     "convert chunk_size zero": (_native.convert, (GOOD, 0, 20, 1)),
     "convert not bytes": (_native.convert, ("text", 7, 20, 1)),
+    "convert reporting": (functools.partial(REPORTING, rejects=5), (LOST, 7, 1, 1)),
+    "convert rejects to a sink": (functools.partial(REPORTING, rejects=keep_rejects), (LOST, 7, 1, 2)),
+    "convert rejects sink raises": (functools.partial(REPORTING, rejects=refuse_rejects), (LOST, 7, 1, 1)),
+    "convert bad column type": (functools.partial(_native.convert, column_types=[("a", "nope")]), (LOST, 7, 1, 1)),
+    "to_csv dates": (_native.to_csv, (DATES["names"], DATE_COLUMNS, 41)),
     "to_csv": (_native.to_csv, (NAMES, COLUMNS, 300)),
     "to_csv too many rows": (_native.to_csv, (NAMES, COLUMNS, 301)),
     "to_csv bad column": (_native.to_csv, (NAMES, [COLUMNS[0][:3]], 3)),
