@@ -129,6 +129,10 @@ def test_the_command_tells_missing_cells_from_misfits(tmp_path):
     strict = run_qarn("convert", "in.csv", "-o", "strict.qarn", "--sample-rows", "2", "--strict", cwd=tmp_path, check_status=1)
     assert strict.stderr == "qarn: in.csv: record 3 (line 4, byte 18): '3.5' does not fit column 'a' of type int\n"
     assert not (tmp_path / "strict.qarn").exists()
+    (tmp_path / "semi.csv").write_bytes(b"a;b\n1;2,5\n")
+    semi = run_qarn("convert", "semi.csv", "--escapechar", "none", cwd=tmp_path, check_status=0)
+    assert semi.stderr.splitlines()[1:] == ["  lost: --rejects FILE lists them",
+                                            "  hint: the header is one column holding semicolons: try --delimiter semicolon"]
     (tmp_path / "two.csv").write_bytes(b"a\n1\n")
     several = run_qarn("convert", "in.csv", "two.csv", "--rejects", "x.csv", cwd=tmp_path, check_status=2)
     assert several.stderr == "qarn: --rejects with several inputs must hold {name}, as in rejects/{name}.csv\n"

@@ -16,7 +16,7 @@ from typing import Any
 
 from ._atomic import OutputExists, publish
 from ._csv_error import CsvError
-from ._input_hints import HEAD_BYTES, counts_line_ends_in_bytes, head_of, hint, record_start, refusal
+from ._input_hints import HEAD_BYTES, counts_line_ends_in_bytes, delimiter_hint, head_of, hint, record_start, refusal
 from ._messages import UNEXPECTED, internal_error_message, os_error_message
 from ._lost import LostCells
 from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert_counting
@@ -56,7 +56,7 @@ class FileReport:
     seconds: float = 0.0
     error: str | None = None
     error_path: str | None = None
-    hint: str = ""  # what the input's first bytes suggest trying, after a CSV error
+    hint: str = ""  # what to try: after a CSV error, or a table that looks misread
     # After a CSV error, the line and byte where its record truly begins (the
     # message places it at the end of the record before), where known.
     record_start: tuple[int, int] | None = None
@@ -198,6 +198,7 @@ def _run(job: ConversionJob) -> FileReport:
         misfits=lost.misfits,
         records_with_extra_fields=lost.records_with_extra_fields,
         rejects=rejects,
+        hint=delimiter_hint([column.name for column in summary.columns], dict(job.options)),
         input_bytes=size,
         bytes=len(result),
         seconds=seconds,

@@ -91,3 +91,18 @@ def hint(head: bytes, options: dict[str, Any]) -> str:
     if "encoding" not in options:
         return "if the file was written by a Windows program, try --encoding cp1252 (or latin-1)"
     return ""
+
+
+# Separators a one-column table's name may show were meant to split it.
+_OTHER_DELIMITERS = {";": "semicolon", "\t": "tab", "|": "pipe"}
+
+
+def delimiter_hint(names: list[str], options: dict[str, Any]) -> str:
+    """After a conversion into one column whose name holds another likely
+    separator, and no delimiter was given: the option to try."""
+    if len(names) != 1 or "delimiter" in options:
+        return ""
+    for character, word in _OTHER_DELIMITERS.items():
+        if character in names[0]:
+            return f"the header is one column holding {word}s: try --delimiter {word}"
+    return ""

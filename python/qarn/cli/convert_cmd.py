@@ -199,6 +199,8 @@ def summary_line(report: FileReport) -> str:
         if misfits:
             ways.append("--column-types COLUMN=string or --sample-rows all keeps misfits")
         line += "\n  lost: " + "; ".join(ways)
+    if report.hint:
+        line += f"\n  hint: {report.hint}"
     return line
 
 

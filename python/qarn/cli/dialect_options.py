@@ -31,15 +31,15 @@ def _separator(text: str) -> str:
     return SEPARATOR_NAMES.get(text.lower(), text)
 
 
-class _NoQuoting:
-    """What --quotechar none stands for until it becomes None."""
+class _NoCharacter:
+    """What --quotechar none (or --escapechar none) stands for until it becomes None."""
 
 
-NO_QUOTING = _NoQuoting()
+NO_CHARACTER = _NoCharacter()
 
 
-def _quotechar(text: str) -> str | _NoQuoting:
-    return NO_QUOTING if text.lower() == "none" else text
+def _character_or_none(text: str) -> str | _NoCharacter:
+    return NO_CHARACTER if text.lower() == "none" else text
 
 
 def _column_names(text: str) -> list[str]:
@@ -73,8 +73,10 @@ def register(parser: argparse.ArgumentParser) -> None:
         metavar="CHAR",
         help="the field separator: one character, or tab, comma, semicolon, pipe, space, colon",
     )
-    group.add_argument("--quotechar", type=_quotechar, metavar="CHAR", help="the quote character, or 'none' (default \")")
-    group.add_argument("--escapechar", metavar="CHAR", help="a character that makes the next one literal, as in \\\"")
+    group.add_argument("--quotechar", type=_character_or_none, metavar="CHAR", help="the quote character, or 'none' (default \")")
+    group.add_argument(
+        "--escapechar", type=_character_or_none, metavar="CHAR", help="a character that makes the next one literal, as in \\\", or 'none'"
+    )
     group.add_argument(
         "--no-doublequote", dest="doublequote", action="store_false", default=None, help="a quote inside quotes always closes them (quotes are escaped with --escapechar, not doubled)"
     )
@@ -148,8 +150,9 @@ def convert_options(args: argparse.Namespace) -> dict[str, Any]:
         "thousands",
     )
     options = {name: getattr(args, name) for name in names if getattr(args, name) is not None}
-    if options.get("quotechar") is NO_QUOTING:
-        options["quotechar"] = None
+    for name in ("quotechar", "escapechar"):
+        if options.get(name) is NO_CHARACTER:
+            options[name] = None
     if options.get("compression") == "none":
         options["compression"] = None
     return options
