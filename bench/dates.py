@@ -43,7 +43,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import datasets  # noqa: E402
-from run import machine_info, write_report  # noqa: E402
+from run import child_result, machine_info, write_report  # noqa: E402
 
 # Bump when a generator of the column files changes.
 COLUMNS_VERSION = 1
@@ -299,18 +299,7 @@ def run_child(engine: str, path: Path, runs: int, timeout: float, check) -> dict
         env["POLARS_MAX_THREADS"] = str(threads)
     cmd = [sys.executable, str(Path(__file__).resolve()), "child", engine, str(path),
            str(runs), ",".join(check)]
-    try:
-        p = subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=timeout)
-    except subprocess.TimeoutExpired:
-        return {"engine": engine, "ok": False, "error": f"timed out after {timeout:.0f} s"}
-    lines = p.stdout.strip().splitlines()
-    if p.returncode == 0 and lines:
-        try:
-            return json.loads(lines[-1])
-        except json.JSONDecodeError:
-            pass
-    err = (p.stderr.strip().splitlines() or [f"exit code {p.returncode}"])[-1]
-    return {"engine": engine, "ok": False, "error": f"exit {p.returncode}: {err[:200]}"}
+    return child_result(engine, cmd, env, timeout)
 
 
 def summarise(res: dict, mb: float, fields: int | None = None) -> dict:

@@ -66,9 +66,13 @@ def run_child(engine: str, path: Path, runs: int, timeout: float,
     cmd = [sys.executable, str(HERE / "engines.py"), engine, str(path), str(runs)]
     if options:
         cmd.append(json.dumps(options))
+    return child_result(engine, cmd, child_env(engine), timeout)
+
+
+def child_result(engine: str, cmd: list[str], env: dict, timeout: float) -> dict:
+    """The JSON result a child process prints last, or why there is none."""
     try:
-        p = subprocess.run(cmd, capture_output=True, text=True,
-                           env=child_env(engine), timeout=timeout)
+        p = subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=timeout)
     except subprocess.TimeoutExpired:
         return {"engine": engine, "ok": False, "error": f"timed out after {timeout:.0f} s"}
     lines = p.stdout.strip().splitlines()

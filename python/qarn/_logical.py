@@ -61,3 +61,12 @@ def column_properties(definitions: Sequence[Any], values: Sequence[Any]) -> dict
         if value is not None and name not in properties:
             properties[name] = value
     return properties
+
+
+def column_type_names(head: Mapping[str, Any]) -> list[str]:
+    """Each column's shown type, from the metadata the native reader gives
+    (its "types", "definitions" and "column_values")."""
+    return [
+        shown_type(type_id, logical_type(type_id, column_properties(head["definitions"], values)))
+        for type_id, values in zip(head["types"], head["column_values"])
+    ]

@@ -19,7 +19,7 @@ from ._column_types import ColumnTypes, native_column_types
 from ._compression import check_compression, decompressed, suffix_compression
 from ._csv_error import CsvError, is_csv_error, shifted
 from ._encoding import is_utf8, to_utf8
-from ._logical import column_properties, logical_type, shown_type
+from ._logical import column_type_names
 from ._lost import LostCells, Reject, LostCellsWarning, how_to_keep, rejects_writer, strict_error
 from ._source import Source, open_source
 from .dialect import Dialect
@@ -278,8 +278,8 @@ def _column_types(data: bytes) -> dict[str, str]:
     """Each column's type by name, the first of a repeated name winning."""
     head = _native.read_head(data)
     types: dict[str, str] = {}
-    for name, type_id, values in zip(head["names"], head["types"], head["column_values"]):
-        types.setdefault(name, shown_type(type_id, logical_type(type_id, column_properties(head["definitions"], values))))
+    for name, type_name in zip(head["names"], column_type_names(head)):
+        types.setdefault(name, type_name)
     return types
 
 

@@ -7,7 +7,7 @@ from typing import Any
 
 from . import _native
 from ._source import Source, open_source
-from ._logical import column_properties, logical_type, shown_type
+from ._logical import column_type_names
 
 
 @dataclass(frozen=True)
@@ -42,14 +42,9 @@ def summarize(source: Source) -> FileSummary:
         raw = _native.summarize(data)
         size = len(memoryview(data))
     columns = [
-        ColumnSummary(
-            name,
-            shown_type(type_id, logical_type(type_id, column_properties(raw["definitions"], values))),
-            invalid,
-            size_in_file,
-        )
-        for name, type_id, invalid, size_in_file, values in zip(
-            raw["names"], raw["types"], raw["invalid_counts"], raw["column_bytes"], raw["column_values"]
+        ColumnSummary(name, type_name, invalid, size_in_file)
+        for name, type_name, invalid, size_in_file in zip(
+            raw["names"], column_type_names(raw), raw["invalid_counts"], raw["column_bytes"]
         )
     ]
     properties: dict[str, Any] = {}

@@ -12,13 +12,16 @@ namespace convert {
 namespace {
 
 // (row, column) of every cell of the batch that conversion loses, in order.
-std::vector<std::pair<uint32_t, int64_t>> lost_cells(const csv::RowBatch& batch,
-                                                     std::span<const fields::ColumnType> types,
+// Only the columns that lost something are converted again.
+std::vector<std::pair<uint32_t, int64_t>> lost_cells(const csv::RowBatch& batch, const ConversionReport& report,
                                                      const fields::NumberSpelling& spelling) {
+  std::span<const fields::ColumnType> types = report.types;
+  const std::vector<uint64_t>& misfits_by_column = report.lost.misfits_by_column;
   std::vector<std::pair<uint32_t, int64_t>> cells;
   fields::MisfitRows misfits;
   fields::RespeltFields respelt;
-  for (size_t column = 0; column < types.size(); ++column) {
+  for (size_t column = 0; column < misfits_by_column.size(); ++column) {
+    if (misfits_by_column[column] == 0) continue;
     qarn::ValueObject values(fields::storage_type(types[column]), qarn::Shape::Array);
     qarn::BitArray invalid;
     misfits.clear();
@@ -106,7 +109,7 @@ std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOpti
   const size_t column_count = report.types.size();
   LineCounter lines(csv, options.layout.dialect, cursor);
   csv::RowBatch batch;
-  while (rejects.size() < limit) {
+  while (rejects.size() < limit && !cursor.done) {
     const size_t batch_start = reader.bytes_read();
     const uint64_t first_record = reader.records_read();
     auto read = reader.next_batch(batch, column_count, rows_per_batch(column_count));
@@ -116,7 +119,7 @@ std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOpti
     }
     cursor.byte = reader.bytes_read();
     cursor.records_before = reader.records_read();
-    const auto cells = lost_cells(batch, report.types, options.spelling);
+    const auto cells = lost_cells(batch, report, options.spelling);
     if (cells.empty()) continue;
     size_t next = 0;
     uint32_t row = 0;
@@ -137,6 +140,9 @@ std::vector<Reject> find_rejects(std::span<const uint8_t> csv, const ConvertOpti
       ++row;
       return next < cells.size();
     });
+    // Once all are found, the rest of the input holds none.
+    cursor.found += cells.size();
+    if (cursor.found == report.lost.misfits() + report.lost.records_with_extra_fields) cursor.done = true;
   }
   return rejects;
 }

@@ -32,6 +32,7 @@ struct RejectsCursor {
   uint64_t records_before = 0;  // records before it, the header row included
   size_t lines_counted_to = 0;  // line ends are counted up to here
   uint64_t line = 1;            // the line there
+  uint64_t found = 0;           // rejects found so far
 };
 
 // The rejects of the conversion of `csv` that `report` describes, in input

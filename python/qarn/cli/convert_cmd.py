@@ -195,10 +195,8 @@ def summary_line(report: FileReport) -> str:
         f"{render.rate(report.mb_per_second)}"
     )
     if misfits or extra:
-        ways = [f"listed in {report.rejects}" if report.rejects else "--rejects FILE lists them"]
-        if misfits:
-            ways.append("--column-types COLUMN=string or --sample-rows all keeps misfits")
-        line += "\n  lost: " + "; ".join(ways)
+        listed = f"listed in {report.rejects}" if report.rejects else "--rejects FILE lists them"
+        line += "\n" + render.how_to_keep(listed, misfits)
     if report.hint:
         line += f"\n  hint: {report.hint}"
     return line

@@ -103,8 +103,7 @@ def csv_as_text(path: str, summary: FileSummary, lost: LostCells, rows: str | No
         + (extra if lost.records_with_extra_fields else ""),
     ]
     if lost:
-        keep = "; --column-types COLUMN=string or --sample-rows all keeps misfits" if lost.misfits else ""
-        lines.append(f"  lost: 'qarn convert --rejects FILE' lists them{keep}")
+        lines.append(render.how_to_keep("'qarn convert --rejects FILE' lists them", lost.misfits))
     lines.append("")
     table = [
         [column.name, column.type, f"{column.invalid_count - misfits:,}", f"{misfits:,}"]

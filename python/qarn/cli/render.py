@@ -8,7 +8,7 @@ from collections.abc import Buffer, Sequence
 
 from .._text import plural
 
-__all__ = ["aligned", "parse_csv", "percent", "plural", "rate", "size"]
+__all__ = ["aligned", "how_to_keep", "parse_csv", "percent", "plural", "rate", "size"]
 
 _UNITS = ("kB", "MB", "GB", "TB")
 MAX_CELL = 40  # characters of a cell shown in an aligned table
@@ -69,3 +69,12 @@ def parse_csv(text: Buffer) -> tuple[list[str], list[list[str]]]:
     # A record of one empty field is written as "" and reads back as such;
     # padding only guards against a short record.
     return header, [row + [""] * (len(header) - len(row)) for row in records[1:]]
+
+
+def how_to_keep(listed: str, misfits: int) -> str:
+    """The line under a summary that lost cells: where they are listed, or
+    how to list them, and how to keep misfits."""
+    ways = [listed]
+    if misfits:
+        ways.append("--column-types COLUMN=string or --sample-rows all keeps misfits")
+    return "  lost: " + "; ".join(ways)
