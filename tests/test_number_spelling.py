@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 
 import qarn
 import reference
+from _qarn import csv_to_qarn
 from csv_strategies import bools, comma_csv, doubles, int_spellings, longs
 from scale import examples
 
@@ -108,6 +109,49 @@ def test_spelt_numbers_convert_as_their_plain_spelling(spelling, data, chunk_siz
     got = qarn.convert(comma_csv(names, rows), decimal=decimal, thousands=thousands, strict=sample_rows is None,
                        **options)
     assert got == qarn.convert(comma_csv(names, reduced), column_types=types, **options)
+
+
+@given(st.sampled_from(SPELLINGS), st.data(), st.integers(1, 20), st.one_of(st.none(), st.integers(0, 20)),
+       st.integers(1, 3))
+@SETTINGS
+def test_spelt_numbers_read_as_qarn_reads_the_plain_text(spelling, data, chunk_size, sample_rows, threads):
+    # Spelt numbers and other text only: then every plain number is a spelt
+    # one, so a column _qarn finds numeric is one the spelling does, and its
+    # fields can be written plainly; records may be short or long.
+    decimal, thousands = spelling
+    kinds = {kind: strategy for kind, strategy in cell_kinds(decimal, thousands).items() if kind in ("spelt", "whole", "other")}
+    columns = data.draw(st.lists(st.sampled_from(sorted(kinds)), min_size=1, max_size=4))
+    rows = []
+    for _ in range(data.draw(st.integers(0, 30))):
+        row = [data.draw(kinds[data.draw(st.sampled_from([kind] * 9 + sorted(kinds)))]) for kind in columns]
+        rows.append(row[: data.draw(st.integers(1, len(row)))] if data.draw(st.integers(0, 5)) == 0 else row + ["x"] * data.draw(st.integers(0, 1)))
+    sampled = rows if sample_rows is None else rows[:sample_rows]
+    types = [spelt_type([row[i] if i < len(row) else "" for row in sampled], decimal, thousands) for i in range(len(columns))]
+    plain = [[plainly(cell, decimal, thousands) if i < len(types) and types[i] in NUMBER_TYPES else cell
+              for i, cell in enumerate(row)] for row in rows]
+    names = [f"c{i}" for i in range(len(columns))]
+    got = qarn.convert(comma_csv(names, rows), decimal=decimal, thousands=thousands, chunk_size=chunk_size,
+                       sample_rows=sample_rows, threads=threads)
+    assert got == csv_to_qarn(comma_csv(names, plain), chunk_size, 10**9 if sample_rows is None else sample_rows)
+
+
+@given(st.lists(st.sampled_from([b"1", b"2,5", b"1.000", b"-", b"2024-03-01", b"T12:00", b"Z", b",", b";", b'"',
+                                 b"\r", b"\n", b" ", b"\xff", b"\xc3"]), max_size=60).map(b"".join),
+       st.sampled_from(SPELLINGS), st.integers(1, 20), st.integers(1, 3))
+@SETTINGS
+def test_spellings_and_dates_leave_malformed_text_as_it_reads(soup, spelling, chunk_size, threads):
+    # With no sample every column is text, which neither option touches: the
+    # bytes, or the error, are _qarn's.
+    def outcome(function, *args, **kwargs):
+        try:
+            return function(*args, **kwargs)
+        except ValueError as error:
+            return str(error)
+
+    decimal, thousands = spelling
+    got = outcome(qarn.convert, soup, decimal=decimal, thousands=thousands, parse_dates=True, chunk_size=chunk_size,
+                  sample_rows=0, threads=threads)
+    assert got == outcome(csv_to_qarn, soup, chunk_size, 0)
 
 
 @pytest.mark.parametrize(
