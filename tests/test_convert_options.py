@@ -340,8 +340,8 @@ def test_a_dialect_spells_itself_as_python(dialect, spelled):
         ({"compression": "rar"}, ValueError, r"^compression must be 'infer', 'gzip', 'bz2', 'xz', 'zstd', 'zip' "
                                              r"or None, not 'rar'$"),
         ({"compression": "gz"}, ValueError, r"^compression must be .* not 'gz'$"),
-        ({"dialect": "excel"}, TypeError, r"^dialect must be a qarn.Dialect or None, not str$"),
-        ({"dialect": csv.excel}, TypeError, r"^dialect must be a qarn.Dialect or None, not type$"),
+        ({"dialect": "excel"}, TypeError, r'^dialect must be a qarn.Dialect, "auto" or None, not str$'),
+        ({"dialect": csv.excel}, TypeError, r'^dialect must be a qarn.Dialect, "auto" or None, not type$'),
     ],
 )
 def test_bad_options_name_the_option(options, error, message):

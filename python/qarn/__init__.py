@@ -15,6 +15,7 @@ from ._csv_error import CsvError
 from ._lost import LostCellsWarning
 from .convert import convert
 from .dialect import Dialect
+from .sniff import Sniffed, sniff, sniff_details
 from .reading import iter_slices, read, validate
 from .summary import ColumnSummary, FileSummary, summarize
 from .table import Column, PropertyDefinition, Table
@@ -34,11 +35,14 @@ __all__ = [
     "LostCellsWarning",
     "PanicException",
     "PropertyDefinition",
+    "Sniffed",
     "Table",
     "__version__",
     "convert",
     "iter_slices",
     "read",
+    "sniff",
+    "sniff_details",
     "summarize",
     "validate",
 ]

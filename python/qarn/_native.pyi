@@ -65,5 +65,19 @@ def convert(
     decimal: str = ".",
     thousands: str | None = None,
 ) -> Any: ...
+# Up to `limit` records of CSV text in a dialect, each as (its first byte,
+# its field count), or with fields=True as (its first byte, its fields).
+def records(
+    data: _Buffer,
+    limit: int,
+    *,
+    fields: bool = False,
+    delimiter: str = ",",
+    quotechar: str | None = '"',
+    escapechar: str | None = None,
+    doublequote: bool = True,
+    newlines_in_values: bool = True,
+    comment: str | None = None,
+) -> list[tuple[int, Any]]: ...
 # The text as UTF-8 (the input itself when it is ASCII), or where its first undefined byte lies.
 def transcode(data: _Buffer, table: _Buffer, /) -> _Buffer | int: ...

@@ -21,7 +21,9 @@ from ._csv_error import CsvError, is_csv_error, shifted
 from ._encoding import is_utf8, to_utf8
 from ._logical import column_type_names
 from ._lost import LostCells, Reject, LostCellsWarning, how_to_keep, rejects_writer, strict_error
+from ._lines import length_without_last_lines
 from ._source import Source, open_source
+from .sniff import sniff_buffer
 from .dialect import Dialect
 
 
@@ -57,7 +59,7 @@ def convert(
     chunk_size: int = CHUNK_SIZE,
     sample_rows: int | None = SAMPLE_ROWS,
     threads: int | None = None,
-    dialect: Dialect | None = None,
+    dialect: Dialect | str | None = None,
     delimiter: str = FROM_DIALECT,
     quotechar: str | None = FROM_DIALECT,
     escapechar: str | None = FROM_DIALECT,
@@ -66,6 +68,7 @@ def convert(
     encoding: str = FROM_DIALECT,
     header: bool = FROM_DIALECT,
     skip_rows: int = FROM_DIALECT,
+    skip_footer: int = FROM_DIALECT,
     comment: str | None = FROM_DIALECT,
     null_values: Sequence[str] | str | None = FROM_DIALECT,
     column_names: Sequence[str] | None = None,
@@ -93,11 +96,12 @@ def convert(
     threads run meanwhile.
 
     How the CSV is read comes from `dialect` (a `qarn.Dialect`; default
-    `qarn.Dialect()`: comma-separated UTF-8 with a header row), field by
+    `qarn.Dialect()`: comma-separated UTF-8 with a header row; "auto": the
+    one `qarn.sniff` guesses from the (decompressed) input), field by
     field overridden by the keywords of the same names: `delimiter` (","),
     `quotechar` ('"'; None: no quoting), `escapechar` (None),
     `doublequote` (True), `newlines_in_values` (True), `encoding`
-    ("utf-8"), `header` (True), `skip_rows` (0), `comment` (None) and
+    ("utf-8"), `header` (True), `skip_rows` (0), `skip_footer` (0), `comment` (None) and
     `null_values` (none; "default" for the usual markers such as NA and
     NULL); see `qarn.Dialect` for what each means.
 
@@ -177,7 +181,7 @@ def convert_counting(
     chunk_size: int = CHUNK_SIZE,
     sample_rows: int | None = SAMPLE_ROWS,
     threads: int | None = None,
-    dialect: Dialect | None = None,
+    dialect: Dialect | str | None = None,
     parse_dates: bool = False,
     decimal: str = ".",
     thousands: str | None = None,
@@ -196,29 +200,32 @@ def convert_counting(
         raise TypeError(f"threads must be an int, not {type(threads).__name__}")
     if threads < 1:
         raise ValueError("threads must be at least 1")
-    if dialect is None:
+    sniffing = isinstance(dialect, str) and dialect == "auto"
+    if dialect is None or sniffing:
         dialect = Dialect()
     elif not isinstance(dialect, Dialect):
-        raise TypeError(f"dialect must be a qarn.Dialect or None, not {type(dialect).__name__}")
+        raise TypeError(f'dialect must be a qarn.Dialect, "auto" or None, not {type(dialect).__name__}')
     given = {name: value for name, value in dialect_fields.items() if value is not FROM_DIALECT}
-    dialect = dataclasses.replace(dialect, **given)
-    options = _native_options(dialect, _checked_names(column_names)) | native_column_types(column_types)
-    if parse_dates is not False:
-        options["parse_dates"] = parse_dates  # checked as a bool there
+    dialect = dataclasses.replace(dialect, **given)  # checks the given fields before any input is read
+    names = _checked_names(column_names)
+    chosen_types = native_column_types(column_types)
     if not isinstance(strict, bool):
         raise TypeError(f"strict must be True or False, not {type(strict).__name__}")
+    value_options: dict[str, Any] = {}
+    if parse_dates is not False:
+        value_options["parse_dates"] = parse_dates  # checked as a bool there
     if decimal != ".":
-        options["decimal"] = decimal
+        value_options["decimal"] = decimal
     if thousands is not None:
-        options["thousands"] = thousands
+        value_options["thousands"] = thousands
     check_compression(compression)
-
-    # Where a text fails to convert, for bytes the encoding does not define;
-    # a header row that column_names replace is read too, so that such a
-    # byte in it is found there.
-    located = {k: v for k, v in options.items() if k != "column_names"}
+    options = _native_options(dialect, names) | chosen_types | value_options
 
     def probe(text: bytes) -> str | None:
+        # Where a text fails to convert, for bytes the encoding does not
+        # define; a header row that column_names replace is read too, so
+        # that such a byte in it is found there.
+        located = {k: v for k, v in options.items() if k != "column_names"}
         try:
             _native.convert(text, chunk_size, sample_rows, 1, **located)
         except ValueError as error:
@@ -227,11 +234,17 @@ def convert_counting(
             raise
         return None
 
-    with open_source(csv_source) as data, _rejects_sink(rejects) as sink:
+    with open_source(csv_source) as data, _rejects_sink(rejects) as sink, contextlib.ExitStack() as views:
         if compression == "infer" and isinstance(csv_source, (str, os.PathLike)):
             compression = suffix_compression(csv_source) or "infer"
         data = decompressed(data, compression, lambda raw=data: is_utf8(dialect.encoding) and _valid_utf8(raw))
+        if sniffing:
+            dialect = dataclasses.replace(sniff_buffer(data).dialect, **given)
+            options = _native_options(dialect, names) | chosen_types | value_options
         data, dropped = to_utf8(data, dialect.encoding, probe)
+        if dialect.skip_footer:
+            whole = views.enter_context(memoryview(data))
+            data = views.enter_context(whole[: length_without_last_lines(whole, dialect.skip_footer)])
         if memoryview(data).nbytes < SMALLEST_PARALLEL_INPUT:
             threads = 1
         if sink is not None and dropped:

@@ -36,6 +36,8 @@ class Dialect:
         column_1, column_2, ... after the first record's fields.
     skip_rows: lines (LF, CR or CRLF) dropped before the table, whatever
         they hold.
+    skip_footer: lines dropped from the end (footnotes, a second table);
+        a line end at the very end starts no line of its own.
     comment: a line that starts with it where a record would start is
         skipped whole; None: no comments.
     null_values: texts that stand for a missing value: a field equal to one
@@ -53,6 +55,7 @@ class Dialect:
     encoding: str = "utf-8"
     header: bool = True
     skip_rows: int = 0
+    skip_footer: int = 0
     comment: str | None = None
     null_values: tuple[str, ...] = ()
 
@@ -68,10 +71,12 @@ class Dialect:
         for flag in _FLAGS:
             if not isinstance(getattr(self, flag), bool):
                 raise TypeError(f"{flag} must be True or False, not {type(getattr(self, flag)).__name__}")
-        if not isinstance(self.skip_rows, int) or isinstance(self.skip_rows, bool):
-            raise TypeError(f"skip_rows must be an int, not {type(self.skip_rows).__name__}")
-        if not 0 <= self.skip_rows < 2**64:
-            raise ValueError(f"skip_rows must be 0 or more and below 2**64, not {self.skip_rows}")
+        for count in ("skip_rows", "skip_footer"):
+            value = getattr(self, count)
+            if not isinstance(value, int) or isinstance(value, bool):
+                raise TypeError(f"{count} must be an int, not {type(value).__name__}")
+            if not 0 <= value < 2**64:
+                raise ValueError(f"{count} must be 0 or more and below 2**64, not {value}")
         check_encoding(self.encoding)
 
     def __repr__(self) -> str:

@@ -24,6 +24,8 @@ PyMethodDef g_functions[] = {
     {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(convert)),
      METH_VARARGS | METH_KEYWORDS,
      "Converts CSV in a dialect to QARN on `threads` threads without the interpreter lock."},
+    {"records", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(records)),
+     METH_VARARGS | METH_KEYWORDS, "The first records of CSV text in a dialect: field counts, or fields."},
     {"transcode", transcode, METH_VARARGS,
      "Single-byte encoded text as UTF-8 bytes, or the offset of its first undefined byte."},
     {nullptr, nullptr, 0, nullptr},

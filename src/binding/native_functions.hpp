@@ -24,6 +24,9 @@ PyObject* elements(PyObject* module, PyObject* args);
 // CSV to QARN on several threads (convert_function.cpp).
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs);
 
+// The first records of CSV text in a dialect (records_function.cpp).
+PyObject* records(PyObject* module, PyObject* args, PyObject* kwargs);
+
 // Single-byte encoded text as UTF-8 (transcode_function.cpp).
 PyObject* transcode(PyObject* module, PyObject* args);
 

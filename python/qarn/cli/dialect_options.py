@@ -68,6 +68,12 @@ def _column_types(text: str) -> str | dict[str | int, str]:
 def register(parser: argparse.ArgumentParser) -> None:
     group = parser.add_argument_group("reading the CSV (default: comma-separated UTF-8 with a header row)")
     group.add_argument(
+        "--auto",
+        action="store_true",
+        help="guess each file's dialect, encoding, header, lines around the table and null markers "
+        "(as 'qarn sniff' shows them); the options below override what was guessed",
+    )
+    group.add_argument(
         "--delimiter",
         type=_delimiter,
         metavar="CHAR",
@@ -123,6 +129,7 @@ def register(parser: argparse.ArgumentParser) -> None:
         "one of , . ' or a space (also: comma, period, dot, apostrophe, space); default none",
     )
     group.add_argument("--skip-rows", type=non_negative, metavar="N", help="lines to skip before the header (titles, notes)")
+    group.add_argument("--skip-footer", type=non_negative, metavar="N", help="lines to skip at the end (footnotes)")
     group.add_argument("--comment", metavar="CHAR", help="lines starting with this character are skipped")
     group.add_argument(
         "--compression", choices=COMPRESSIONS, metavar="KIND", help=f"one of {', '.join(COMPRESSIONS)} (default infer: from the name or the first bytes)"
@@ -141,6 +148,7 @@ def convert_options(args: argparse.Namespace) -> dict[str, Any]:
         "header",
         "column_names",
         "skip_rows",
+        "skip_footer",
         "comment",
         "compression",
         "null_values",
@@ -153,6 +161,8 @@ def convert_options(args: argparse.Namespace) -> dict[str, Any]:
     for name in ("quotechar", "escapechar"):
         if options.get(name) is NO_CHARACTER:
             options[name] = None
+    if getattr(args, "auto", False):
+        options["dialect"] = "auto"
     if options.get("compression") == "none":
         options["compression"] = None
     return options

@@ -9,7 +9,7 @@ import sys
 from collections.abc import Sequence
 
 from .. import __version__
-from . import convert_cmd, head_cmd, overview_cmd, to_csv_cmd, validate_cmd
+from . import convert_cmd, head_cmd, overview_cmd, sniff_cmd, to_csv_cmd, validate_cmd
 from .errors import FAILED, FAILURES, INTERRUPTED, TERMINATED, USAGE, ReaderGone, Terminated, message_of, say, stop_on_sigterm
 from .plan import UsageError
 
@@ -22,7 +22,7 @@ def parser() -> argparse.ArgumentParser:
     )
     top.add_argument("--version", action="version", version=f"qarn {__version__}")
     commands = top.add_subparsers(title="commands", metavar="COMMAND", required=True)
-    for command in (convert_cmd, overview_cmd, head_cmd, to_csv_cmd, validate_cmd):
+    for command in (convert_cmd, overview_cmd, head_cmd, to_csv_cmd, validate_cmd, sniff_cmd):
         command.register(commands)
     return top
 

@@ -1,0 +1,72 @@
+"""What a field of a sample looks like, for guessing a file's layout: a
+value of a type (a number, a date, a time, a truth value), a missing value,
+or text; and whether a dialect seems to have read it wrongly."""
+
+from __future__ import annotations
+
+import re
+from enum import Enum
+
+from .dialect import DEFAULT_NULL_VALUES
+
+
+class Cell(Enum):
+    EMPTY = "empty"
+    NULL = "null"  # a marker of a missing value, such as NA
+    NUMBER = "number"
+    DATE = "date"  # dates, times and both
+    BOOL = "bool"
+    TEXT = "text"
+
+
+NULL_MARKERS = frozenset(DEFAULT_NULL_VALUES) - {""}
+
+_NUMBER = re.compile(
+    r"[-+]?(?:[$€£¥]\s?)?(?:\d{1,3}(?:[,. '\u00a0]\d{3})+|\d+)?(?:[.,]\d+)?(?:[eE][-+]?\d+)?\s?%?", re.ASCII
+)
+_DATE = re.compile(
+    r"(?:\d{4}[-/.]\d{1,2}[-/.]\d{1,2}|\d{1,2}[-/.]\d{1,2}[-/.]\d{2,4})"
+    r"(?:[T ]\d{1,2}:\d{2}(?::\d{2}(?:[.,]\d+)?)?(?:\s?[AaPp][Mm])?(?:Z|[-+]\d{2}:?\d{2})?)?"
+    r"|\d{1,2}:\d{2}(?::\d{2}(?:[.,]\d+)?)?(?:\s?[AaPp][Mm])?",
+    re.ASCII,
+)
+_BOOLS = frozenset(("true", "false", "yes", "no"))
+_SPECIAL_NUMBERS = frozenset(("nan", "inf", "-inf", "+inf", "infinity", "-infinity"))
+
+
+def classify(field: str) -> Cell:
+    text = field.strip()
+    if not text:
+        return Cell.EMPTY
+    if text in NULL_MARKERS:
+        return Cell.NULL
+    if text[0].isdigit() or text[0] in "-+.$€£¥":
+        if any(c.isdigit() for c in text) and _NUMBER.fullmatch(text):
+            return Cell.NUMBER
+        if _DATE.fullmatch(text):
+            return Cell.DATE
+    lowered = text.lower()
+    if lowered in _BOOLS:
+        return Cell.BOOL
+    if lowered in _SPECIAL_NUMBERS:
+        return Cell.NUMBER
+    return Cell.TEXT
+
+
+TYPED = frozenset((Cell.NUMBER, Cell.DATE, Cell.BOOL))
+MISSING = frozenset((Cell.EMPTY, Cell.NULL))
+
+
+def looks_misread(field: str, quotes: str) -> bool:
+    """Whether a field shows signs of a dialect that does not fit: it
+    starts or ends with a quote character (its quotes were not taken as
+    quotes), holds an escaped quote (an escape that was not taken), or
+    swallowed a line end with more fields after it."""
+    text = field.strip()
+    if not text:
+        return False
+    if text[0] in quotes or text[-1] in quotes:
+        return True
+    if "\\" in text and any("\\" + q in text for q in quotes):
+        return True
+    return False

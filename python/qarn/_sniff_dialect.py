@@ -1,0 +1,168 @@
+"""Guessing how the records of a sample are written: the delimiter, the
+quote and escape characters, and whether quotes may hold line ends. Each
+candidate dialect is read by the converter's own reader; the one whose
+records are the most alike in length, and whose fields look like values
+rather than pieces of them, wins."""
+
+from __future__ import annotations
+
+import itertools
+import string
+from collections import Counter
+from dataclasses import dataclass
+
+from . import _native
+from ._sniff_cells import MISSING, TYPED, classify, looks_misread
+
+# The delimiters files use, in the order that breaks ties.
+STANDARD_DELIMITERS = (",", ";", "\t", "|", ":", " ")
+QUOTES = ('"', "'")
+ESCAPE = "\\"
+
+_PROBE_BYTES = 1 << 15  # the part of the sample that candidates are tried on
+_PROBE_RECORDS = 100
+_LINES_FOR_OTHERS = 50  # lines that tell which other characters may separate fields
+# Characters that are part of values too often to be taken for a delimiter
+# that is not one of the usual ones.
+_NEVER_DELIMITERS = frozenset(string.ascii_letters + string.digits + "\"'\\.-_+/()[]{}<>=&%$@!?*" + " ")
+
+
+@dataclass(frozen=True)
+class Candidate:
+    delimiter: str
+    quotechar: str | None
+    escapechar: str | None
+    newlines_in_values: bool = True
+
+    def options(self) -> dict[str, object]:
+        return {
+            "delimiter": self.delimiter,
+            "quotechar": self.quotechar,
+            "escapechar": self.escapechar,
+            "newlines_in_values": self.newlines_in_values,
+        }
+
+
+@dataclass(frozen=True)
+class Guess:
+    candidate: Candidate
+    score: float
+    margin: float  # how far ahead of the best candidate that reads other records, 0 to 1
+
+
+def guess_dialect(text: bytes) -> Guess:
+    """The dialect of UTF-8 text `text`, a sample from the start of a file."""
+    probe = _probe(text)
+    candidates = list(_candidates(probe))
+    scored: list[tuple[float, int, Candidate, list[int]]] = []
+    for order, candidate in enumerate(candidates):
+        counts = [count for _, count in _native.records(probe, _PROBE_RECORDS, **candidate.options())]
+        scored.append((pattern_score(counts), order, candidate, counts))
+    best_pattern = max(score for score, *_ in scored)
+    finalists = sorted(
+        ((score * _field_score(probe, candidate, score), order, candidate, counts)
+         for score, order, candidate, counts in scored if score >= 0.5 * best_pattern and score > 0),
+        key=lambda item: (-item[0], item[1]),
+    )
+    if not finalists:
+        return Guess(Candidate(",", '"', None), 0.0, 0.0)
+    best_score, _, best, best_counts = finalists[0]
+    rival = next((score for score, _, _, counts in finalists[1:] if counts != best_counts), 0.0)
+    margin = 1.0 if best_score <= 0 else max(0.0, (best_score - rival) / best_score)
+    if best.quotechar is not None:
+        best = _with_line_ends_settled(text, best)
+    return Guess(best, best_score, margin)
+
+
+def _probe(text: bytes) -> bytes:
+    """The start of the sample, cut after a line end."""
+    if len(text) <= _PROBE_BYTES:
+        return text
+    head = text[:_PROBE_BYTES]
+    cut = max(head.rfind(b"\n"), head.rfind(b"\r"))
+    return head[: cut + 1] if cut > 0 else head
+
+
+def _candidates(probe: bytes) -> list[Candidate]:
+    delimiters = [d for d in STANDARD_DELIMITERS if d.encode() in probe] + _other_delimiters(probe)
+    if not delimiters:
+        delimiters = [","]
+    quotes: list[str | None] = [q for q in QUOTES if q.encode() in probe]
+    if not quotes:
+        quotes = ['"']  # the same records as no quoting at all
+    elif '"' in quotes:
+        quotes.append(None)
+    escapes: list[str | None] = [None]
+    if any((ESCAPE + q).encode() in probe for q in QUOTES):
+        escapes.append(ESCAPE)
+    # A quote that opens a field may swallow line ends that should end
+    # records: reading line by line keeps such a stray quote to one record.
+    return [
+        Candidate(d, q, e, line_ends)
+        for d, q, e, line_ends in itertools.product(delimiters, quotes, escapes, (True, False))
+        if d != q and (q is not None or (e is None and line_ends))
+    ]
+
+
+def _other_delimiters(probe: bytes) -> list[str]:
+    """Characters other than the usual delimiters that appear as often on
+    nearly every line."""
+    lines = [line for line in probe.splitlines()[:_LINES_FOR_OTHERS] if line.strip()]
+    if len(lines) < 2:
+        return []
+    found = []
+    for char in sorted(set(probe[:4096].decode("ascii", "ignore")) - _NEVER_DELIMITERS - set(STANDARD_DELIMITERS)):
+        if not char.isprintable():
+            continue
+        counts = Counter(line.count(char.encode()) for line in lines)
+        count, times = counts.most_common(1)[0]
+        if count >= 1 and times >= 0.8 * len(lines):
+            found.append(char)
+    return found
+
+
+def pattern_score(counts: list[int]) -> float:
+    """How alike the records are in length: records of the same number of
+    fields add up, more fields count more, and every further length
+    divides the whole. 0 when no record has two fields."""
+    if not counts:
+        return 0.0
+    groups = Counter(counts)
+    total = sum(times * (fields - 1) / fields for fields, times in groups.items())
+    return total / len(groups) / len(counts)
+
+
+def _field_score(probe: bytes, candidate: Candidate, pattern: float) -> float:
+    """How much the fields look like whole values: a value of a type or a
+    missing one counts 1, text a little less, and a field that seems cut
+    from a larger one or to keep its quotes nothing."""
+    records = _native.records(probe, _PROBE_RECORDS, fields=True, **candidate.options())
+    quotes = "".join(QUOTES)
+    total = 0.0
+    cells = 0
+    for _, fields in records:
+        for field in fields:
+            cells += 1
+            if looks_misread(field, quotes):
+                continue
+            kind = classify(field)
+            total += 1.0 if kind in TYPED or kind in MISSING else 0.8
+    return total / cells if cells else 0.0
+
+
+_SETTLE_RECORDS = 20000
+
+
+def _with_line_ends_settled(text: bytes, candidate: Candidate) -> Candidate:
+    """The candidate, with newlines_in_values=False when a quote that opens
+    a field swallows line ends that more records of the usual length would
+    have been read from: a stray quote, which should spoil one line only."""
+    with_line_ends = [c for _, c in _native.records(text, _SETTLE_RECORDS, **candidate.options())]
+    line_by_line = Candidate(candidate.delimiter, candidate.quotechar, candidate.escapechar, False)
+    without = [c for _, c in _native.records(text, _SETTLE_RECORDS, **line_by_line.options())]
+    if with_line_ends == without:
+        return candidate
+    usual = Counter(without).most_common(1)[0][0]
+    if without.count(usual) > with_line_ends.count(usual) and usual > 1:
+        return line_by_line
+    return candidate

@@ -1,0 +1,207 @@
+"""Guessing where the table of a sample lies once its dialect is known: the
+lines before it, whether its first row names the columns (its fields are
+text where the rest of a column holds values of a type), comment lines,
+the lines after it (footnotes, a second table) and the markers of missing
+values it uses."""
+
+from __future__ import annotations
+
+from collections import Counter
+from collections.abc import Sequence
+from dataclasses import dataclass
+
+from ._lines import lines_before
+from ._sniff_cells import MISSING, NULL_MARKERS, TYPED, Cell, classify
+from .dialect import DEFAULT_NULL_VALUES
+
+Record = tuple[int, list[str]]  # where it starts in the text, its fields
+
+_TYPED_SHARE = 0.6  # of a column's values, for the column to be of a type
+_HEADER_ROWS = 3  # header rows at most, the last of which names the columns
+_SHORT_BLOCK = 5  # records above a blank line that may be a title and notes
+COMMENT = "#"
+
+
+@dataclass(frozen=True)
+class Table:
+    columns: int
+    first: int  # the index of the table's first record (its header row, if any)
+    end: int  # the index after its last record: those after it are footnotes
+    header: bool
+    header_certain: bool  # whether types told, rather than a default
+    consistency: float  # the share of the table's records with `columns` fields
+    null_values: tuple[str, ...]
+    column_kinds: tuple[Cell | None, ...]  # the type of each column, None for text
+
+
+def find_table(records: Sequence[Record], text: bytes) -> Table:
+    """The table among the records of `text`, a sample's start. Blank lines
+    split the records into blocks: the table is the block with the most
+    records of the usual length, with the blocks around it that continue
+    it (not after a header row, not starting with one)."""
+    if not records:
+        return Table(1, 0, 0, True, False, 1.0, (), ())
+    counts = [len(fields) for _, fields in records]
+    columns = _usual_count(counts)
+    blocks = _blocks(records, text)
+    main = max(range(len(blocks)), key=lambda b: (_usual_in(counts, blocks[b], columns), -b))
+    kinds = _column_kinds(records, counts, blocks[main], columns)
+    begin, end = _continued(records, counts, blocks, main, columns, kinds)
+    start = _run_start(counts, columns, begin, end)
+    first, header, certain = _header(records, counts, start, columns, kinds, blocks)
+    end = _without_notes(records, counts, first + header, end, columns, kinds)
+    body = [fields for _, fields in records[first + header : end]]
+    consistency = sum(len(fields) == columns for fields in body) / len(body) if body else 1.0
+    return Table(columns, first, end, header, certain, consistency, _null_markers(body, kinds), kinds)
+
+
+def _usual_count(counts: list[int]) -> int:
+    """The most common record length; of equally common ones, the longest."""
+    tally = Counter(counts)
+    return max(tally, key=lambda count: (tally[count], count))
+
+
+def _blocks(records: Sequence[Record], text: bytes) -> list[range]:
+    """The records in runs without a blank line between them."""
+    cuts = [i for i in range(1, len(records)) if _blank_line_before(text, records[i - 1][0], records[i][0])]
+    bounds = [0, *cuts, len(records)]
+    return [range(a, b) for a, b in zip(bounds, bounds[1:])]
+
+
+def _usual_in(counts: list[int], block: range, columns: int) -> int:
+    return sum(counts[i] == columns for i in block)
+
+
+def _continued(records: Sequence[Record], counts: list[int], blocks: list[range], main: int, columns: int,
+               kinds: Sequence[Cell | None]) -> tuple[int, int]:
+    """The records of the main block and of the blocks around it that go
+    on with the table: mostly of its length, with no header row between."""
+    def goes_on(block: range) -> bool:
+        return 2 * _usual_in(counts, block, columns) >= len(block) and not _header_like(records[block[0]][1], kinds)
+
+    first = main
+    while first > 0 and goes_on(blocks[first]) and goes_on(blocks[first - 1]) and len(blocks[first - 1]) > 1:
+        first -= 1
+    if first > 0 and len(blocks[first - 1]) == 1 and _header_like(records[blocks[first - 1][0]][1], kinds):
+        first -= 1  # a header row, then a blank line
+    last = main
+    while last + 1 < len(blocks) and goes_on(blocks[last + 1]):
+        last += 1
+    return blocks[first][0], blocks[last][-1] + 1
+
+
+def _run_start(counts: list[int], columns: int, begin: int, end: int) -> int:
+    """The first record of usual length that the next ones mostly follow."""
+    for i in range(begin, end):
+        if counts[i] != columns:
+            continue
+        following = counts[i + 1 : min(i + 4, end)]
+        if sum(c == columns for c in following) * 3 >= 2 * len(following):
+            return i
+    return begin
+
+
+def _column_kinds(records: Sequence[Record], counts: list[int], block: range, columns: int) -> tuple[Cell | None, ...]:
+    """Each column's type, from the records of usual length in a block
+    after the few that may be header rows: a type most of its values have."""
+    rows = [records[i][1] for i in block if counts[i] == columns]
+    rows = rows[min(_HEADER_ROWS, len(rows) // 3) :] or rows
+    kinds: list[Cell | None] = []
+    for column in range(columns):
+        tally = Counter(classify(row[column]) for row in rows)
+        values = sum(times for kind, times in tally.items() if kind not in MISSING)
+        typed = [(times, kind) for kind, times in tally.items() if kind in TYPED]
+        best = max(typed, default=(0, None), key=lambda item: item[0])
+        kinds.append(best[1] if values and best[0] >= _TYPED_SHARE * values else None)
+    return tuple(kinds)
+
+
+def _without_notes(records: Sequence[Record], counts: list[int], begin: int, end: int, columns: int,
+                   kinds: Sequence[Cell | None]) -> int:
+    """The end of the table without the records at its end that are unlike
+    its rows: notes of another length, or text where values belong."""
+    while end > begin and _unlike_row(records[end - 1][1], counts[end - 1], columns, kinds):
+        end -= 1
+    return end
+
+
+def _unlike_row(fields: list[str], count: int, columns: int, kinds: Sequence[Cell | None]) -> bool:
+    if count == columns:
+        return False
+    if count == 1 or abs(count - columns) > 1:
+        return True
+    return _header_like(fields, kinds) and not _fits(fields, kinds)
+
+
+def _header_like(fields: list[str], kinds: Sequence[Cell | None]) -> bool:
+    """Text where a column holds values of a type."""
+    return any(kind is not None and classify(field) is Cell.TEXT for field, kind in zip(fields, kinds))
+
+
+def _fits(fields: list[str], kinds: Sequence[Cell | None]) -> bool:
+    """Every field of a typed column is such a value or missing."""
+    return all(kind is None or classify(field) in TYPED | MISSING for field, kind in zip(fields, kinds))
+
+
+def _header(records: Sequence[Record], counts: list[int], start: int, columns: int,
+            kinds: Sequence[Cell | None], blocks: list[range]) -> tuple[int, bool, bool]:
+    """The first record of the table, whether it is a header row, and
+    whether that was told by the types."""
+    fields = records[start][1]
+    if _header_like(fields, kinds):
+        # Of several header rows, the last names the columns; those above
+        # are left out with the lines before the table.
+        last = start
+        while (last + 1 < len(records) and last + 1 - start < _HEADER_ROWS and counts[last + 1] >= 2
+               and _header_like(records[last + 1][1], kinds)):
+            last += 1
+        return last, True, True
+    above = start - 1
+    if (above >= 0 and abs(counts[above] - columns) == 1 and counts[above] >= 2
+            and not any(b[0] == start for b in blocks) and _header_like(records[above][1], kinds)):
+        return above, True, True  # a header row with a field too many or too few
+    if any(kind is not None for kind in kinds) and _fits(fields, kinds):
+        return start, False, True
+    if len(records) == 1:
+        return start, not any(classify(f) in TYPED for f in fields), False
+    return start, True, False
+
+
+def _null_markers(body: Sequence[list[str]], kinds: Sequence[Cell | None]) -> tuple[str, ...]:
+    """The markers of missing values in columns of a type: read as missing,
+    they keep the column's type."""
+    found = {
+        field.strip()
+        for fields in body
+        for field, kind in zip(fields, kinds)
+        if kind is not None and field.strip() in NULL_MARKERS
+    }
+    return tuple(marker for marker in DEFAULT_NULL_VALUES if marker in found)
+
+
+def comment_lines(records: Sequence[Record], columns: int) -> bool:
+    """Whether lines that start with # are notes rather than records."""
+    return any(fields and fields[0].startswith(COMMENT) and len(fields) != columns for _, fields in records)
+
+
+def trailing_notes(records: Sequence[Record], text: bytes, table: Table) -> int | None:
+    """Where the notes after the table begin among the records of the end
+    of a long input (`text`), or None: the last block when it does not go
+    on with the table, or else the records at its end unlike its rows."""
+    if not records:
+        return None
+    counts = [len(fields) for _, fields in records]
+    blocks = _blocks(records, text)
+    last = blocks[-1]
+    if len(blocks) > 1 and (2 * _usual_in(counts, last, table.columns) < len(last)
+                            or _header_like(records[last[0]][1], table.column_kinds)):
+        return records[last[0]][0]
+    end = _without_notes(records, counts, 0, len(records), table.columns, table.column_kinds)
+    return records[end][0] if end < len(records) else None
+
+
+def _blank_line_before(text: bytes, previous: int, start: int) -> bool:
+    """Whether a blank line lies between the record at `previous` and the
+    next, at `start` (both begin on a line of their own)."""
+    between = text[previous:start]
+    return lines_before(between, len(between)) - lines_before(between.rstrip(b"\r\n"), len(between.rstrip(b"\r\n"))) >= 2
