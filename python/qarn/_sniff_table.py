@@ -56,9 +56,11 @@ def find_table(records: Sequence[Record], text: bytes) -> Table:
 
 
 def _usual_count(counts: list[int]) -> int:
-    """The most common record length; of equally common ones, the longest."""
+    """The most common record length; of equally common ones, the longest.
+    Lines of one field (titles, notes) count for half: a table of several
+    columns among them is the table."""
     tally = Counter(counts)
-    return max(tally, key=lambda count: (tally[count], count))
+    return max(tally, key=lambda count: (tally[count] / (2 if count == 1 else 1), count))
 
 
 def _blocks(records: Sequence[Record], text: bytes) -> list[range]:

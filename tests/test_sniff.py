@@ -1,0 +1,225 @@
+"""Guessing a file's dialect: on generated files whose answer is not in
+doubt, the guess reads the same table as the dialect they were written in;
+hand-written files whose answer is a choice; skip_footer as _qarn reads the
+text without its last lines; and the ways in (sources, the command)."""
+
+import csv
+import gzip
+import io
+import json
+import re
+
+import pytest
+from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
+
+import qarn
+from _qarn import csv_to_qarn
+from cli_support import not_when_sanitized, run_qarn
+from scale import examples
+
+PROPERTY_SETTINGS = settings(max_examples=examples(200), deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+WORDS = ["alpha", "Bravo", "charlie delta", "école", "Zürich", "x-ray", "O'Neil", "size 3\" x", "a, b", "k;l",
+         "p|q", "tab\there", "two\nlines", "€ sign", "日本"]
+NAMES = ["id", "name", "amount", "city", "when", "count", "note", "price", "code", "label"]
+
+# Each column's values, as text: every table has a number column, so that
+# its header row is told from its records by their types.
+COLUMN_KINDS = {
+    "int": st.integers(-10**6, 10**6).map(str),
+    "decimal": st.decimals(-1000, 1000, places=2, allow_nan=False, allow_infinity=False).map(str),
+    "date": st.dates().map(lambda d: d.isoformat()),
+    "text": st.sampled_from(WORDS),
+}
+
+
+@st.composite
+def tables(draw):
+    kinds = draw(st.lists(st.sampled_from(sorted(COLUMN_KINDS)), min_size=1, max_size=6))
+    kinds.insert(draw(st.integers(0, len(kinds))), "int")
+    names = draw(st.permutations(NAMES))[: len(kinds)]
+    rows = draw(st.lists(st.tuples(*(COLUMN_KINDS[kind] for kind in kinds)).map(list), min_size=3, max_size=30))
+    return names, rows
+
+
+def plain(field: str) -> bool:
+    return re.fullmatch(r"[\w .'-]*", field) is not None
+
+
+@st.composite
+def layouts(draw):
+    return {
+        "delimiter": draw(st.sampled_from(list(",;\t|: "))),
+        "quotechar": draw(st.sampled_from(['"', "'"])),
+        "lineterminator": draw(st.sampled_from(["\n", "\r\n", "\r"])),
+        "encoding": draw(st.sampled_from(["utf-8", "utf-8-sig", "utf-16", "utf-16-le", "utf-32", "cp1252"])),
+        "header": draw(st.booleans()),
+        # A title line that splits into as many fields as a header row, just
+        # above a blank line and the table, may be that header: not in doubt
+        # are titles of one field.
+        "preamble": draw(st.lists(st.sampled_from(["SALES", "Exported_2024", "Notes_follow"]), max_size=3)),
+        "footer": draw(st.lists(st.sampled_from(["Source_the_registry", "Total"]), max_size=2)),
+    }
+
+
+def written(names, rows, layout) -> bytes:
+    out = io.StringIO(newline="")
+    end = layout["lineterminator"]
+    for line in layout["preamble"]:
+        out.write(line + end)
+    if layout["preamble"]:
+        out.write(end)
+    writer = csv.writer(out, delimiter=layout["delimiter"], quotechar=layout["quotechar"], lineterminator=end)
+    writer.writerows(([names] if layout["header"] else []) + rows)
+    if layout["footer"]:
+        out.write(end + end.join(layout["footer"]) + end)
+    return out.getvalue().encode(layout["encoding"])
+
+
+def written_dialect(layout, text: bytes) -> qarn.Dialect:
+    lines = text.decode(layout["encoding"]).count(layout["lineterminator"])
+    footer = len(layout["footer"]) + 1 if layout["footer"] else 0
+    return qarn.Dialect(delimiter=layout["delimiter"], quotechar=layout["quotechar"], encoding=layout["encoding"],
+                        header=layout["header"], skip_rows=len(layout["preamble"]) + bool(layout["preamble"]),
+                        skip_footer=footer if lines else 0)
+
+
+def table_of(data: bytes) -> tuple:
+    table = qarn.read(data)
+    return tuple(table.column_names), tuple(tuple(table[name].values.tolist()) for name in table.column_names)
+
+
+@PROPERTY_SETTINGS
+@given(table=tables(), layout=layouts())
+def test_the_guess_reads_the_table_a_file_was_written_from(table, layout):
+    names, rows = table
+    if layout["encoding"] == "cp1252":
+        rows = [[field.replace("日本", "ja") for field in row] for row in rows]
+    if layout["delimiter"] == " ":
+        # Text with spaces is quoted; then every space-separated file
+        # would be quoted, which the writer does only where it must.
+        assume(all(plain(field) or " " not in field for row in rows for field in row))
+    data = written(names, rows, layout)
+    expected = qarn.convert(data, dialect=written_dialect(layout, data))
+    guessed = qarn.sniff(data)
+    assert table_of(qarn.convert(data, dialect=guessed)) == table_of(expected), guessed
+    # The same guess, from a path and a file object.
+    assert qarn.convert(data, dialect="auto") == qarn.convert(data, dialect=guessed)
+
+
+# Files whose dialect is a matter of choice: the answer chosen, and why.
+AMBIGUOUS = [
+    # Nothing but text: a first row is taken for a header, as most files have one.
+    ("name,city\nann,oslo\nbob,rome\n", {"header": True}),
+    # Nothing but numbers: a first row of numbers is data, not names.
+    ("1,2,3\n4,5,6\n7,8,9\n", {"header": False}),
+    # One column: no delimiter shows, the comma is kept.
+    ("name\nann\nbob\n", {"delimiter": ",", "header": True}),
+    # A comma inside each value and a semicolon between: the semicolon,
+    # whose fields are numbers (decimal commas) rather than pieces of them.
+    ("a;b\n1,5;2,5\n3,5;4,5\n", {"delimiter": ";"}),
+    # Two header rows: the last one names the columns; the one above is
+    # skipped with the lines before the table.
+    ("group,group,other\na,b,c\n1,2,3\n4,5,6\n7,8,9\n", {"skip_rows": 1, "header": True}),
+    # A stray quote, and no other quoted field: quoting is off, so that it
+    # spoils no records.
+    ('a,b,c\n1,x,2\n3,"y,4\n5,z,6\n7,w,8\n', {"quotechar": None}),
+    # A stray quote among quoted fields: quotes stay, but a line end ends a
+    # record even inside them.
+    ('a,b,c\n1,"x, y",2\n3,"y,4\n5,"z, w",6\n7,w,8\n9,"v, u",1\n', {"newlines_in_values": False}),
+    # Quoted line breaks: they stay values.
+    ('a,b\n1,"x\ny"\n2,"z\nw"\n3,v\n', {"newlines_in_values": True}),
+    # A blank line, then rows of another shape: a second table, left out.
+    ("a,b\n1,2\n3,4\n5,6\n\nc,d,e\nx,y,z\n", {"skip_footer": 2}),
+    # NA in a number column is missing; in a text column it stays text.
+    ("n,t\n1,NA\nNA,x\n3,y\n", {"null_values": ("NA",)}),
+    # Lines that start with # and are not rows are comments.
+    ("a,b\n1,2\n# a note, with, commas\n3,4\n5,6\n", {"comment": "#"}),
+    # A header with one field too few above records of one length: still the header.
+    ("a,b\n1,2,3\n4,5,6\n7,8,9\n", {"header": True, "skip_rows": 0}),
+]
+
+
+@pytest.mark.parametrize(("text", "expected"), AMBIGUOUS, ids=[str(i) for i in range(len(AMBIGUOUS))])
+def test_ambiguous_files_get_the_answer_chosen(text, expected):
+    dialect = qarn.sniff(text.encode())
+    assert {name: getattr(dialect, name) for name in expected} == expected
+
+
+@pytest.mark.parametrize(("data", "encoding"), [
+    (codec_text.encode(codec), name) for codec_text in ["a;b\n1;é\n2;ü\n"] for codec, name in [
+        ("utf-8", "utf-8"), ("utf-8-sig", "utf-8-sig"), ("utf-16", "utf-16"), ("utf-16-le", "utf-16-le"),
+        ("utf-16-be", "utf-16-be"), ("utf-32", "utf-32"), ("latin-1", "cp1252")]
+] + [("a;b\n1;€\n2;“x”\n".encode("cp1252"), "cp1252"), (b"a;b\n1;\x81\xe9\n", "latin-1")])
+def test_encodings_are_told_by_marks_nul_bytes_and_what_decodes(data, encoding):
+    assert qarn.sniff(data).encoding == encoding
+
+
+# --------------------------------------------------------------- skip_footer
+
+lines_of = re.compile(rb"[^\r\n]*(?:\r\n|\r|\n)|[^\r\n]+$")
+
+
+@settings(max_examples=examples(300), deadline=None)
+@given(text=st.lists(st.sampled_from([b"a", b"1", b",", b'"', b"\r", b"\n", b"\r\n", b"\xff", b"#"]),
+                     max_size=40).map(b"".join),
+       count=st.integers(0, 6), comment=st.sampled_from([None, "#"]))
+def test_skip_footer_reads_as_the_text_without_its_last_lines(text, count, comment):
+    """Malformed text too: whatever _qarn makes of what is left, errors included."""
+    kept = b"".join(lines_of.findall(text)[: -count or None]) if count else text
+
+    def outcome(function, *args, **kwargs):
+        try:
+            return function(*args, **kwargs)
+        except ValueError as error:
+            return str(error)
+
+    expected = outcome(csv_to_qarn, kept) if comment is None else outcome(qarn.convert, kept, comment=comment)
+    assert outcome(qarn.convert, text, skip_footer=count, comment=comment, threads=1) == expected
+
+
+# ---------------------------------------------------------------- the ways in
+
+SEMICOLONS = "Report\n\nname;amount\nann;1\nbob;NA\ncid;3\n".encode("cp1252")
+
+
+def test_sniff_takes_paths_compressed_files_and_file_objects_and_puts_them_back(tmp_path):
+    path = tmp_path / "data.csv.gz"
+    path.write_bytes(gzip.compress(SEMICOLONS))
+    expected = qarn.Dialect(delimiter=";", skip_rows=2, null_values=("NA",))
+    assert qarn.sniff(path) == qarn.sniff(SEMICOLONS) == expected
+    file = io.BytesIO(b"xx" + SEMICOLONS)
+    file.seek(2)
+    assert qarn.sniff(file) == expected and file.tell() == 2
+    assert eval(repr(expected), {"qarn": qarn}) == expected
+    with pytest.raises(ValueError, match="^sample_bytes must be at least 1, not 0$"):
+        qarn.sniff(SEMICOLONS, sample_bytes=0)
+
+
+def test_options_given_with_auto_override_the_guess():
+    guessed = qarn.convert(SEMICOLONS, dialect="auto")
+    assert guessed == qarn.convert(SEMICOLONS, delimiter=";", skip_rows=2, null_values="default")
+    assert qarn.convert(SEMICOLONS, dialect="auto", skip_rows=0, header=False) == qarn.convert(
+        SEMICOLONS, delimiter=";", header=False, null_values=["NA"])
+
+
+@not_when_sanitized
+def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
+    (tmp_path / "a.csv").write_bytes(SEMICOLONS)
+    (tmp_path / "b.csv").write_bytes(b"x|y\n1|2\n3|4\n")
+    shown = run_qarn("sniff", "a.csv", "b.csv", cwd=tmp_path, check_status=0).stdout.decode().splitlines()
+    assert shown == [
+        "a.csv: utf-8, delimiter semicolon, quote '\"', escape none, header, skip_rows 2, skip_footer 0, "
+        "null NA, 2 columns, confidence 1.00",
+        "b.csv: utf-8, delimiter pipe, quote '\"', escape none, header, skip_rows 0, skip_footer 0, "
+        "null none, 2 columns, confidence 1.00",
+    ]
+    found = json.loads(run_qarn("sniff", "--json", "a.csv", cwd=tmp_path, check_status=0).stdout)
+    assert found == {"file": "a.csv", "delimiter": ";", "quotechar": '"', "escapechar": None, "doublequote": True,
+                     "newlines_in_values": True, "encoding": "utf-8", "header": True, "skip_rows": 2,
+                     "skip_footer": 0, "comment": None, "null_values": ["NA"], "columns": 2, "confidence": 1.0}
+    run_qarn("convert", "--auto", "a.csv", "b.csv", "--skip-footer", "1", cwd=tmp_path, check_status=0)
+    assert (tmp_path / "a.qarn").read_bytes() == qarn.convert(SEMICOLONS, dialect="auto", skip_footer=1)
+    failed = run_qarn("sniff", "missing.csv", cwd=tmp_path, check_status=1)
+    assert failed.stderr.startswith("qarn: missing.csv: ")
