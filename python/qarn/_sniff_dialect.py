@@ -60,8 +60,9 @@ def guess_dialect(text: bytes) -> Guess:
         scored.append((pattern_score(counts), order, candidate, counts))
     best_pattern = max(score for score, *_ in scored)
     finalists = sorted(
-        ((score * _field_score(probe, candidate, score), order, candidate, counts)
-         for score, order, candidate, counts in scored if score >= 0.5 * best_pattern and score > 0),
+        ((score * _field_score(probe, candidate), order, candidate, counts)
+         for score, order, candidate, counts in scored
+         if score >= 0.5 * best_pattern and score > 0 and not _words_apart(probe, candidate)),
         key=lambda item: (-item[0], item[1]),
     )
     if not finalists:
@@ -122,17 +123,28 @@ def _other_delimiters(probe: bytes) -> list[str]:
 
 
 def pattern_score(counts: list[int]) -> float:
-    """How alike the records are in length: records of the same number of
+    """How many records are alike in length: records of the same number of
     fields add up, more fields count more, and every further length
-    divides the whole. 0 when no record has two fields."""
+    divides the whole. 0 when no record has two fields. A dialect that
+    swallows line ends reads fewer records, and scores less."""
     if not counts:
         return 0.0
     groups = Counter(counts)
     total = sum(times * (fields - 1) / fields for fields, times in groups.items())
-    return total / len(groups) / len(counts)
+    return total / len(groups)
 
 
-def _field_score(probe: bytes, candidate: Candidate, pattern: float) -> float:
+def _words_apart(probe: bytes, candidate: Candidate) -> bool:
+    """Whether spaces would only split text into words: a file of one
+    column of text is likelier than a table of words with no values."""
+    if candidate.delimiter != " ":
+        return False
+    records = _native.records(probe, _PROBE_RECORDS, fields=True, **candidate.options())
+    kinds = [classify(field) for _, fields in records for field in fields]
+    return sum(kind in TYPED for kind in kinds) < 0.1 * len(kinds)
+
+
+def _field_score(probe: bytes, candidate: Candidate) -> float:
     """How much the fields look like whole values: a value of a type or a
     missing one counts 1, text a little less, and a field that seems cut
     from a larger one or to keep its quotes nothing."""
@@ -160,9 +172,6 @@ def _with_line_ends_settled(text: bytes, candidate: Candidate) -> Candidate:
     with_line_ends = [c for _, c in _native.records(text, _SETTLE_RECORDS, **candidate.options())]
     line_by_line = Candidate(candidate.delimiter, candidate.quotechar, candidate.escapechar, False)
     without = [c for _, c in _native.records(text, _SETTLE_RECORDS, **line_by_line.options())]
-    if with_line_ends == without:
+    if with_line_ends == without or pattern_score(without) <= pattern_score(with_line_ends):
         return candidate
-    usual = Counter(without).most_common(1)[0][0]
-    if without.count(usual) > with_line_ends.count(usual) and usual > 1:
-        return line_by_line
-    return candidate
+    return line_by_line

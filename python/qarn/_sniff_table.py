@@ -36,15 +36,14 @@ class Table:
 
 def find_table(records: Sequence[Record], text: bytes) -> Table:
     """The table among the records of `text`, a sample's start. Blank lines
-    split the records into blocks: the table is the block with the most
-    records of the usual length, with the blocks around it that continue
-    it (not after a header row, not starting with one)."""
+    split the records into blocks: the table is the first block that looks
+    like one, with the blocks around it that continue it (not after a
+    header row, not starting with one)."""
     if not records:
         return Table(1, 0, 0, True, False, 1.0, (), ())
     counts = [len(fields) for _, fields in records]
-    columns = _usual_count(counts)
     blocks = _blocks(records, text)
-    main = max(range(len(blocks)), key=lambda b: (_usual_in(counts, blocks[b], columns), -b))
+    main, columns = _first_table(records, counts, blocks)
     kinds = _column_kinds(records, counts, blocks[main], columns)
     begin, end = _continued(records, counts, blocks, main, columns, kinds)
     start = _run_start(counts, columns, begin, end)
@@ -61,6 +60,27 @@ def _usual_count(counts: list[int]) -> int:
     columns among them is the table."""
     tally = Counter(counts)
     return max(tally, key=lambda count: (tally[count] / (2 if count == 1 else 1), count))
+
+
+def _first_table(records: Sequence[Record], counts: list[int], blocks: list[range]) -> tuple[int, int]:
+    """The first block that looks like a table, and its number of columns:
+    three or more records of one length above one, making up most of the
+    block, or two under a header row. Without one, the block with the most
+    records of the most usual length."""
+    for b, block in enumerate(blocks):
+        lengths = [counts[i] for i in block]
+        columns = _usual_count(lengths)
+        alike = lengths.count(columns)
+        if columns < 2 or 3 * alike < 2 * len(block):
+            continue
+        if alike >= 3:
+            return b, columns
+        if alike == 2 and lengths[0] == columns:
+            kinds = _column_kinds(records, counts, block[1:], columns)
+            if _header_like(records[block[0]][1], kinds):
+                return b, columns
+    columns = _usual_count(counts)
+    return max(range(len(blocks)), key=lambda b: (_usual_in(counts, blocks[b], columns), -b)), columns
 
 
 def _blocks(records: Sequence[Record], text: bytes) -> list[range]:
