@@ -139,6 +139,8 @@ def _words_apart(probe: bytes, candidate: Candidate) -> bool:
     column of text is likelier than a table of words with no values."""
     if candidate.delimiter != " ":
         return False
+    if candidate.quotechar is not None and f' {candidate.quotechar}'.encode() in probe:
+        return False  # fields quoted because they hold spaces
     records = _native.records(probe, _PROBE_RECORDS, fields=True, **candidate.options())
     kinds = [classify(field) for _, fields in records for field in fields]
     return sum(kind in TYPED for kind in kinds) < 0.1 * len(kinds)

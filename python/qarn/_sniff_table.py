@@ -127,7 +127,7 @@ def _column_kinds(records: Sequence[Record], counts: list[int], block: range, co
     """Each column's type, from the records of usual length in a block
     after the few that may be header rows: a type most of its values have."""
     rows = [records[i][1] for i in block if counts[i] == columns]
-    rows = rows[min(_HEADER_ROWS, len(rows) // 3) :] or rows
+    rows = rows[min(_HEADER_ROWS, len(rows) - 1) :]
     kinds: list[Cell | None] = []
     for column in range(columns):
         tally = Counter(classify(row[column]) for row in rows)
