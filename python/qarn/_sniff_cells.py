@@ -65,7 +65,7 @@ def looks_misread(field: str, quotes: str) -> bool:
     text = field.strip()
     if not text:
         return False
-    if text[0] in quotes or text[-1] in quotes:
+    if text[0] in quotes or (text[-1] in quotes and text.count(text[-1]) == 1):
         return True
     if "\\" in text and any("\\" + q in text for q in quotes):
         return True

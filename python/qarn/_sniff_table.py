@@ -15,10 +15,14 @@ from ._sniff_cells import MISSING, NULL_MARKERS, TYPED, Cell, classify
 from .dialect import DEFAULT_NULL_VALUES
 
 Record = tuple[int, list[str]]  # where it starts in the text, its fields
+# What a column's values have in common: a type, a shape of text (see
+# `shape`), or nothing.
+Kind = Cell | str | None
 
 _TYPED_SHARE = 0.6  # of a column's values, for the column to be of a type
 _HEADER_ROWS = 3  # header rows at most, the last of which names the columns
-_SHORT_BLOCK = 5  # records above a blank line that may be a title and notes
+_SHAPE_SHARE = 0.8  # of a column's values, for the column to have a shape of text
+_KIND_ROWS = 200  # rows that column types are told from
 COMMENT = "#"
 
 
@@ -31,7 +35,7 @@ class Table:
     header_certain: bool  # whether types told, rather than a default
     consistency: float  # the share of the table's records with `columns` fields
     null_values: tuple[str, ...]
-    column_kinds: tuple[Cell | None, ...]  # the type of each column, None for text
+    column_kinds: tuple[Kind, ...]  # the type of each column, None for text
 
 
 def find_table(records: Sequence[Record], text: bytes) -> Table:
@@ -95,7 +99,7 @@ def _usual_in(counts: list[int], block: range, columns: int) -> int:
 
 
 def _continued(records: Sequence[Record], counts: list[int], blocks: list[range], main: int, columns: int,
-               kinds: Sequence[Cell | None]) -> tuple[int, int]:
+               kinds: Sequence[Kind]) -> tuple[int, int]:
     """The records of the main block and of the blocks around it that go
     on with the table: mostly of its length, with no header row between."""
     def goes_on(block: range) -> bool:
@@ -123,23 +127,29 @@ def _run_start(counts: list[int], columns: int, begin: int, end: int) -> int:
     return begin
 
 
-def _column_kinds(records: Sequence[Record], counts: list[int], block: range, columns: int) -> tuple[Cell | None, ...]:
+def _column_kinds(records: Sequence[Record], counts: list[int], block: range, columns: int) -> tuple[Kind, ...]:
     """Each column's type, from the records of usual length in a block
     after the few that may be header rows: a type most of its values have."""
     rows = [records[i][1] for i in block if counts[i] == columns]
-    rows = rows[min(_HEADER_ROWS, len(rows) - 1) :]
-    kinds: list[Cell | None] = []
+    rows = rows[min(_HEADER_ROWS, len(rows) - 1) :][:_KIND_ROWS]
+    kinds: list[Kind] = []
     for column in range(columns):
-        tally = Counter(classify(row[column]) for row in rows)
-        values = sum(times for kind, times in tally.items() if kind not in MISSING)
-        typed = [(times, kind) for kind, times in tally.items() if kind in TYPED]
-        best = max(typed, default=(0, None), key=lambda item: item[0])
-        kinds.append(best[1] if values and best[0] >= _TYPED_SHARE * values else None)
+        cells = [(classify(row[column]), row[column]) for row in rows]
+        values = [(cell, field) for cell, field in cells if cell not in MISSING]
+        tally = Counter(cell for cell, _ in values if cell in TYPED)
+        typed = max(tally, key=tally.__getitem__, default=None)
+        if typed is not None and tally[typed] >= _TYPED_SHARE * len(values):
+            kinds.append(typed)
+            continue
+        shapes = Counter(shape(field) for cell, field in values if cell is Cell.TEXT)
+        common = max(shapes, key=shapes.__getitem__, default=None)
+        kinds.append(common if common is not None and len(values) >= 2 and shapes[common] >= _SHAPE_SHARE * len(values)
+                     else None)
     return tuple(kinds)
 
 
 def _without_notes(records: Sequence[Record], counts: list[int], begin: int, end: int, columns: int,
-                   kinds: Sequence[Cell | None]) -> int:
+                   kinds: Sequence[Kind]) -> int:
     """The end of the table without the records at its end that are unlike
     its rows: notes of another length, or text where values belong."""
     while end > begin and _unlike_row(records[end - 1][1], counts[end - 1], columns, kinds):
@@ -147,7 +157,7 @@ def _without_notes(records: Sequence[Record], counts: list[int], begin: int, end
     return end
 
 
-def _unlike_row(fields: list[str], count: int, columns: int, kinds: Sequence[Cell | None]) -> bool:
+def _unlike_row(fields: list[str], count: int, columns: int, kinds: Sequence[Kind]) -> bool:
     if count == columns:
         return False
     if count == 1 or abs(count - columns) > 1:
@@ -155,48 +165,84 @@ def _unlike_row(fields: list[str], count: int, columns: int, kinds: Sequence[Cel
     return _header_like(fields, kinds) and not _fits(fields, kinds)
 
 
-def _header_like(fields: list[str], kinds: Sequence[Cell | None]) -> bool:
+def _header_like(fields: list[str], kinds: Sequence[Kind]) -> bool:
     """Text where a column holds values of a type."""
-    return any(kind is not None and classify(field) is Cell.TEXT for field, kind in zip(fields, kinds))
+    return any(isinstance(kind, Cell) and classify(field) is Cell.TEXT for field, kind in zip(fields, kinds))
 
 
-def _fits(fields: list[str], kinds: Sequence[Cell | None]) -> bool:
+def _fits(fields: list[str], kinds: Sequence[Kind]) -> bool:
     """Every field of a typed column is such a value or missing."""
-    return all(kind is None or classify(field) in TYPED | MISSING for field, kind in zip(fields, kinds))
+    return all(not isinstance(kind, Cell) or classify(field) in TYPED | MISSING for field, kind in zip(fields, kinds))
+
+
+def _header_leaning(fields: list[str], kinds: Sequence[Kind]) -> int:
+    """The fields unlike their column's values (a type, or a shape of text)
+    less the fields like them: above 0, the row reads as a header; below,
+    as data."""
+    lean = 0
+    for field, kind in zip(fields, kinds):
+        cell = classify(field)
+        if kind is None or cell in MISSING:
+            continue
+        if isinstance(kind, Cell):
+            lean += 1 if cell is Cell.TEXT else -1
+        else:
+            lean += -1 if cell is Cell.TEXT and shape(field) == kind else 1
+    return lean
 
 
 def _header(records: Sequence[Record], counts: list[int], start: int, columns: int,
-            kinds: Sequence[Cell | None], blocks: list[range]) -> tuple[int, bool, bool]:
+            kinds: Sequence[Kind], blocks: list[range]) -> tuple[int, bool, bool]:
     """The first record of the table, whether it is a header row, and
-    whether that was told by the types."""
-    fields = records[start][1]
-    if _header_like(fields, kinds):
+    whether that was told by the values below it."""
+    def leans(i: int) -> bool:
+        return i < len(records) and counts[i] >= 2 and _header_leaning(records[i][1], kinds) > 0
+
+    def spanning(i: int) -> bool:
+        """A row over the header that names groups of columns: some of its
+        fields empty, above a header row whose fields are all filled."""
+        below = i + 1
+        return (below < len(records) and any(not f.strip() for f in records[i][1])
+                and all(f.strip() for f in records[below][1]) and (leans(below) or not kinds_known))
+
+    kinds_known = any(kind is not None for kind in kinds)
+    if leans(start) or spanning(start):
         # Of several header rows, the last names the columns; those above
         # are left out with the lines before the table.
         last = start
-        while (last + 1 < len(records) and last + 1 - start < _HEADER_ROWS and counts[last + 1] >= 2
-               and _header_like(records[last + 1][1], kinds)):
+        while last + 1 - start < _HEADER_ROWS and (leans(last + 1) or spanning(last)):
             last += 1
-        return last, True, True
+        return last, True, kinds_known
     above = start - 1
     if (above >= 0 and abs(counts[above] - columns) == 1 and counts[above] >= 2
-            and not any(b[0] == start for b in blocks) and _header_like(records[above][1], kinds)):
+            and not any(b[0] == start for b in blocks) and leans(above)):
         return above, True, True  # a header row with a field too many or too few
-    if any(kind is not None for kind in kinds) and _fits(fields, kinds):
+    if kinds_known and _header_leaning(records[start][1], kinds) < 0:
         return start, False, True
     if len(records) == 1:
-        return start, not any(classify(f) in TYPED for f in fields), False
+        return start, not any(classify(f) in TYPED for f in records[start][1]), False
     return start, True, False
 
 
-def _null_markers(body: Sequence[list[str]], kinds: Sequence[Cell | None]) -> tuple[str, ...]:
+def shape(text: str) -> str:
+    """Text's shape: its characters as A (capital), a (other letter), 9
+    (digit) or themselves, each run as one: "LN-7690" is "A-9"."""
+    out: list[str] = []
+    for char in text.strip():
+        kind = "A" if char.isupper() else "a" if char.isalpha() else "9" if char.isdigit() else char
+        if not out or out[-1] != kind:
+            out.append(kind)
+    return "".join(out)
+
+
+def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[str, ...]:
     """The markers of missing values in columns of a type: read as missing,
     they keep the column's type."""
     found = {
         field.strip()
         for fields in body
         for field, kind in zip(fields, kinds)
-        if kind is not None and field.strip() in NULL_MARKERS
+        if isinstance(kind, Cell) and field.strip() in NULL_MARKERS
     }
     return tuple(marker for marker in DEFAULT_NULL_VALUES if marker in found)
 
