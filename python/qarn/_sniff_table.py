@@ -50,8 +50,7 @@ def find_table(records: Sequence[Record], text: bytes) -> Table:
     main, columns = _first_table(records, counts, blocks)
     kinds = _column_kinds(records, counts, blocks[main], columns)
     begin, end = _continued(records, counts, blocks, main, columns, kinds)
-    start = _run_start(counts, columns, begin, end)
-    first, header, certain = _header(records, counts, start, columns, kinds, blocks)
+    first, header, certain = _header(records, counts, begin, end, columns, kinds)
     end = _without_notes(records, counts, first + header, end, columns, kinds)
     body = [fields for _, fields in records[first + header : end]]
     consistency = sum(len(fields) == columns for fields in body) / len(body) if body else 1.0
@@ -130,22 +129,28 @@ def _run_start(counts: list[int], columns: int, begin: int, end: int) -> int:
 def _column_kinds(records: Sequence[Record], counts: list[int], block: range, columns: int) -> tuple[Kind, ...]:
     """Each column's type, from the records of usual length in a block
     after the few that may be header rows: a type most of its values have."""
-    rows = [records[i][1] for i in block if counts[i] == columns]
-    rows = rows[min(_HEADER_ROWS, len(rows) - 1) :][:_KIND_ROWS]
-    kinds: list[Kind] = []
-    for column in range(columns):
-        cells = [(classify(row[column]), row[column]) for row in rows]
-        values = [(cell, field) for cell, field in cells if cell not in MISSING]
+    rows = [records[i][1] for i in block if counts[i] == columns][: _KIND_ROWS + _HEADER_ROWS]
+    return tuple(_column_kind([row[column] for row in rows]) for column in range(columns))
+
+
+def _column_kind(fields: list[str]) -> Kind:
+    """What most of a column's values have in common, below the first one
+    to three fields (which may be header rows): a type, or a distinctive
+    shape of text (one with digits or signs, unlike the words that name
+    columns)."""
+    cells = [(classify(field), field) for field in fields]
+    for skip in range(1, min(_HEADER_ROWS, len(cells) - 1) + 1):
+        values = [(cell, field) for cell, field in cells[skip:] if cell not in MISSING]
         tally = Counter(cell for cell, _ in values if cell in TYPED)
         typed = max(tally, key=tally.__getitem__, default=None)
         if typed is not None and tally[typed] >= _TYPED_SHARE * len(values):
-            kinds.append(typed)
-            continue
+            return typed
         shapes = Counter(shape(field) for cell, field in values if cell is Cell.TEXT)
         common = max(shapes, key=shapes.__getitem__, default=None)
-        kinds.append(common if common is not None and len(values) >= 2 and shapes[common] >= _SHAPE_SHARE * len(values)
-                     else None)
-    return tuple(kinds)
+        if (common is not None and len(values) >= 2 and shapes[common] >= _SHAPE_SHARE * len(values)
+                and common.strip("Aa _")):
+            return common
+    return None
 
 
 def _without_notes(records: Sequence[Record], counts: list[int], begin: int, end: int, columns: int,
@@ -191,37 +196,48 @@ def _header_leaning(fields: list[str], kinds: Sequence[Kind]) -> int:
     return lean
 
 
-def _header(records: Sequence[Record], counts: list[int], start: int, columns: int,
-            kinds: Sequence[Kind], blocks: list[range]) -> tuple[int, bool, bool]:
+def _header(records: Sequence[Record], counts: list[int], begin: int, end: int, columns: int,
+            kinds: Sequence[Kind]) -> tuple[int, bool, bool]:
     """The first record of the table, whether it is a header row, and
-    whether that was told by the values below it."""
-    def leans(i: int) -> bool:
-        return i < len(records) and counts[i] >= 2 and _header_leaning(records[i][1], kinds) > 0
+    whether the values below it told. The data begins at the first row
+    that reads as data, and with the rows of its length just above it that
+    do not read as a header; the row above those is the header row when it
+    reads as one (rows above it are a title, notes or more header rows)."""
+    def lean(i: int) -> int:
+        return _header_leaning(records[i][1], kinds)
 
-    def spanning(i: int) -> bool:
-        """A row over the header that names groups of columns: some of its
-        fields empty, above a header row whose fields are all filled."""
-        below = i + 1
-        return (below < len(records) and any(not f.strip() for f in records[i][1])
-                and all(f.strip() for f in records[below][1]) and (leans(below) or not kinds_known))
+    def near_length(i: int) -> bool:
+        return counts[i] >= 2 and abs(counts[i] - columns) <= 1
 
-    kinds_known = any(kind is not None for kind in kinds)
-    if leans(start) or spanning(start):
-        # Of several header rows, the last names the columns; those above
-        # are left out with the lines before the table.
-        last = start
-        while last + 1 - start < _HEADER_ROWS and (leans(last + 1) or spanning(last)):
-            last += 1
-        return last, True, kinds_known
-    above = start - 1
-    if (above >= 0 and abs(counts[above] - columns) == 1 and counts[above] >= 2
-            and not any(b[0] == start for b in blocks) and leans(above)):
-        return above, True, True  # a header row with a field too many or too few
-    if kinds_known and _header_leaning(records[start][1], kinds) < 0:
-        return start, False, True
-    if len(records) == 1:
-        return start, not any(classify(f) in TYPED for f in records[start][1]), False
-    return start, True, False
+    data = next((i for i in range(begin, end) if counts[i] == columns and lean(i) < 0), None)
+    if data is None:
+        start = _run_start(counts, columns, begin, end)
+        if len(records) == 1:
+            return start, not any(classify(f) in TYPED for f in records[start][1]), False
+        return _over_group_row(records, counts, start, end), True, False
+    first = data
+    while first > begin and counts[first - 1] == columns and lean(first - 1) <= 0 and not _names_groups(
+            records, first - 1):
+        first -= 1
+    above = first - 1
+    if above >= begin and near_length(above) and (lean(above) > 0 or _names_groups(records, above)):
+        return above, True, True
+    return first, False, True
+
+
+def _names_groups(records: Sequence[Record], i: int) -> bool:
+    """A row over the header that names groups of columns: some of its
+    fields empty, above a row whose fields are all filled."""
+    return (i + 1 < len(records) and any(not f.strip() for f in records[i][1])
+            and any(f.strip() for f in records[i][1]) and all(f.strip() for f in records[i + 1][1]))
+
+
+def _over_group_row(records: Sequence[Record], counts: list[int], start: int, end: int) -> int:
+    """The header row when nothing tells it from data: the first row, or
+    the one below it when the first names groups of columns."""
+    if start + 2 < end and counts[start] == counts[start + 1] and _names_groups(records, start):
+        return start + 1
+    return start
 
 
 def shape(text: str) -> str:
@@ -236,14 +252,14 @@ def shape(text: str) -> str:
 
 
 def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[str, ...]:
-    """The markers of missing values in columns of a type: read as missing,
-    they keep the column's type."""
-    found = {
-        field.strip()
-        for fields in body
-        for field, kind in zip(fields, kinds)
-        if isinstance(kind, Cell) and field.strip() in NULL_MARKERS
-    }
+    """The markers of missing values in columns of a type, or in columns
+    that hold nothing else: read as missing, they keep the column's type."""
+    found: set[str] = set()
+    for column, kind in enumerate(kinds):
+        values = {fields[column].strip() for fields in body if column < len(fields)} - {""}
+        markers = values & NULL_MARKERS
+        if markers and (isinstance(kind, Cell) or values == markers):
+            found |= markers
     return tuple(marker for marker in DEFAULT_NULL_VALUES if marker in found)
 
 
