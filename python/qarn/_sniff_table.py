@@ -216,20 +216,21 @@ def _header(records: Sequence[Record], counts: list[int], begin: int, end: int, 
             return start, not any(classify(f) in TYPED for f in records[start][1]), False
         return _over_group_row(records, counts, start, end), True, False
     first = data
-    while first > begin and counts[first - 1] == columns and lean(first - 1) <= 0 and not _names_groups(
-            records, first - 1):
+    while first > begin and counts[first - 1] == columns and lean(first - 1) <= 0:
         first -= 1
     above = first - 1
-    if above >= begin and near_length(above) and (lean(above) > 0 or _names_groups(records, above)):
+    if above >= begin and near_length(above) and lean(above) > 0:
         return above, True, True
     return first, False, True
 
 
 def _names_groups(records: Sequence[Record], i: int) -> bool:
-    """A row over the header that names groups of columns: some of its
-    fields empty, above a row whose fields are all filled."""
-    return (i + 1 < len(records) and any(not f.strip() for f in records[i][1])
-            and any(f.strip() for f in records[i][1]) and all(f.strip() for f in records[i + 1][1]))
+    """A row over the header that names groups of columns: at most half of
+    its fields filled, all with text, above a row whose fields are all
+    filled."""
+    filled = [f for f in records[i][1] if f.strip()]
+    return (i + 1 < len(records) and 0 < 2 * len(filled) <= len(records[i][1])
+            and all(classify(f) is Cell.TEXT for f in filled) and all(f.strip() for f in records[i + 1][1]))
 
 
 def _over_group_row(records: Sequence[Record], counts: list[int], start: int, end: int) -> int:
