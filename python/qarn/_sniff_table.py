@@ -79,8 +79,8 @@ def _first_table(records: Sequence[Record], counts: list[int], blocks: list[rang
         if alike >= 3:
             return b, columns
         if alike == 2 and lengths[0] == columns:
-            kinds = _column_kinds(records, counts, block[1:], columns)
-            if _header_like(records[block[0]][1], kinds):
+            below = tuple(cell if cell in TYPED else None for cell in map(classify, records[block[1]][1]))
+            if _header_like(records[block[0]][1], below):
                 return b, columns
     columns = _usual_count(counts)
     return max(range(len(blocks)), key=lambda b: (_usual_in(counts, blocks[b], columns), -b)), columns
@@ -190,7 +190,7 @@ def _header_leaning(fields: list[str], kinds: Sequence[Kind]) -> int:
         if kind is None or cell in MISSING:
             continue
         if isinstance(kind, Cell):
-            lean += 1 if cell is Cell.TEXT else -1
+            lean += 1 if cell is Cell.TEXT else -1 if cell is kind else 0
         else:
             lean += -1 if cell is Cell.TEXT and shape(field) == kind else 1
     return lean
@@ -207,7 +207,7 @@ def _header(records: Sequence[Record], counts: list[int], begin: int, end: int, 
         return _header_leaning(records[i][1], kinds)
 
     def near_length(i: int) -> bool:
-        return counts[i] >= 2 and abs(counts[i] - columns) <= 1
+        return counts[i] >= min(2, columns) and abs(counts[i] - columns) <= 1
 
     data = next((i for i in range(begin, end) if counts[i] == columns and lean(i) < 0), None)
     if data is None:
@@ -216,10 +216,18 @@ def _header(records: Sequence[Record], counts: list[int], begin: int, end: int, 
             return start, not any(classify(f) in TYPED for f in records[start][1]), False
         return _over_group_row(records, counts, start, end), True, False
     first = data
-    while first > begin and counts[first - 1] == columns and lean(first - 1) <= 0:
+    # Rows of data with missing values, or (leaning clearly) a field too
+    # many or too few.
+    while first > begin and near_length(first - 1) and (
+            lean(first - 1) < 0 or (lean(first - 1) == 0 and counts[first - 1] == columns)):
         first -= 1
     above = first - 1
     if above >= begin and near_length(above) and lean(above) > 0:
+        # Of two header rows, the one that reads more as a header: the row
+        # above names groups of columns, or the row below is data that
+        # does not fit.
+        if above - 1 >= begin and near_length(above - 1) and lean(above - 1) > lean(above):
+            return above - 1, True, True
         return above, True, True
     return first, False, True
 
