@@ -22,7 +22,7 @@ class Cell(Enum):
 NULL_MARKERS = frozenset(DEFAULT_NULL_VALUES) - {""}
 
 _NUMBER = re.compile(
-    r"[-+]?(?:[$€£¥]\s?)?(?:\d{1,3}(?:[,. '\u00a0]\d{3})+|\d+)?(?:[.,]\d+)?(?:[eE][-+]?\d+)?\s?%?", re.ASCII
+    r"(?=[^\d]*\d)[-+]?(?:[$€£¥]\s?)?(?:\d{1,3}(?:[,. '\u00a0]\d{3})+|\d+)?(?:[.,]\d+)?(?:[eE][-+]?\d+)?\s?%?", re.ASCII
 )
 _DATE = re.compile(
     r"(?:\d{4}[-/.]\d{1,2}[-/.]\d{1,2}|\d{1,2}[-/.]\d{1,2}[-/.]\d{2,4})"
@@ -41,7 +41,10 @@ def classify(field: str) -> Cell:
     if text in NULL_MARKERS:
         return Cell.NULL
     if text[0].isdigit() or text[0] in "-+.$€£¥":
-        if any(c.isdigit() for c in text) and _NUMBER.fullmatch(text):
+        # Dates first where they begin with a year: "2024-03-01 ..."
+        if text[4:5] in ("-", "/", ".") and text[:4].isdigit() and _DATE.fullmatch(text):
+            return Cell.DATE
+        if _NUMBER.fullmatch(text):
             return Cell.NUMBER
         if _DATE.fullmatch(text):
             return Cell.DATE

@@ -21,6 +21,8 @@ ESCAPE = "\\"
 
 _PROBE_BYTES = 1 << 15  # the part of the sample that candidates are tried on
 _PROBE_RECORDS = 100
+_FINALISTS = 6  # candidates whose fields are looked at, of those whose records are most alike
+_FIELD_CELLS = 1000  # fields looked at for each
 _LINES_FOR_OTHERS = 50  # lines that tell which other characters may separate fields
 # Characters that are part of values too often to be taken for a delimiter
 # that is not one of the usual ones.
@@ -59,10 +61,11 @@ def guess_dialect(text: bytes) -> Guess:
         counts = [count for _, count in _native.records(probe, _PROBE_RECORDS, **candidate.options())]
         scored.append((pattern_score(counts), order, candidate, counts))
     best_pattern = max(score for score, *_ in scored)
+    contenders = sorted((item for item in scored if item[0] >= 0.5 * best_pattern and item[0] > 0),
+                        key=lambda item: (-item[0], item[1]))[:_FINALISTS]
     finalists = sorted(
-        ((score * _field_score(probe, candidate), order, candidate, counts)
-         for score, order, candidate, counts in scored
-         if score >= 0.5 * best_pattern and score > 0 and not _words_apart(probe, candidate)),
+        ((score * _field_score(probe, candidate, max(counts)), order, candidate, counts)
+         for score, order, candidate, counts in contenders if not _words_apart(probe, candidate)),
         key=lambda item: (-item[0], item[1]),
     )
     if not finalists:
@@ -146,11 +149,11 @@ def _words_apart(probe: bytes, candidate: Candidate) -> bool:
     return sum(kind in TYPED for kind in kinds) < 0.1 * len(kinds)
 
 
-def _field_score(probe: bytes, candidate: Candidate) -> float:
+def _field_score(probe: bytes, candidate: Candidate, widest: int) -> float:
     """How much the fields look like whole values: a value of a type or a
     missing one counts 1, text a little less, and a field that seems cut
     from a larger one or to keep its quotes nothing."""
-    records = _native.records(probe, _PROBE_RECORDS, fields=True, **candidate.options())
+    records = _native.records(probe, max(10, _FIELD_CELLS // widest), fields=True, **candidate.options())
     quotes = "".join(QUOTES)
     total = 0.0
     cells = 0
@@ -164,16 +167,17 @@ def _field_score(probe: bytes, candidate: Candidate) -> float:
     return total / cells if cells else 0.0
 
 
-_SETTLE_RECORDS = 20000
+_SETTLE_BYTES = 1 << 18  # the part of the sample where stray quotes are looked for
 
 
 def _with_line_ends_settled(text: bytes, candidate: Candidate) -> Candidate:
     """The candidate, with newlines_in_values=False when a quote that opens
     a field swallows line ends that more records of the usual length would
     have been read from: a stray quote, which should spoil one line only."""
-    with_line_ends = [c for _, c in _native.records(text, _SETTLE_RECORDS, **candidate.options())]
+    text = text[:_SETTLE_BYTES]
+    with_line_ends = [c for _, c in _native.records(text, len(text), **candidate.options())]
     line_by_line = Candidate(candidate.delimiter, candidate.quotechar, candidate.escapechar, False)
-    without = [c for _, c in _native.records(text, _SETTLE_RECORDS, **line_by_line.options())]
+    without = [c for _, c in _native.records(text, len(text), **line_by_line.options())]
     if with_line_ends == without or pattern_score(without) <= pattern_score(with_line_ends):
         return candidate
     return line_by_line

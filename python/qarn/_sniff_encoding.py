@@ -86,3 +86,12 @@ def decode_sample(data: bytes, encoding: str) -> str:
     encoding does not define become U+FFFD."""
     decoder = codecs.getincrementaldecoder(encoding)(errors="replace")
     return decoder.decode(data, final=False)
+
+
+def without_mark(encoding: str, head: bytes) -> str:
+    """The encoding of text after the byte order mark that `head` starts
+    with: the same, but of a fixed byte order."""
+    if encoding in ("utf-16", "utf-32"):
+        little = head.startswith(codecs.BOM_UTF16_LE)
+        return f"{encoding}-{'le' if little else 'be'}"
+    return "utf-8" if encoding == "utf-8-sig" else encoding

@@ -6,11 +6,12 @@ values it uses."""
 
 from __future__ import annotations
 
+import bisect
+import re
 from collections import Counter
 from collections.abc import Sequence
 from dataclasses import dataclass
 
-from ._lines import lines_before
 from ._sniff_cells import MISSING, NULL_MARKERS, TYPED, Cell, classify
 from .dialect import DEFAULT_NULL_VALUES
 
@@ -22,7 +23,7 @@ Kind = Cell | str | None
 _TYPED_SHARE = 0.6  # of a column's values, for the column to be of a type
 _HEADER_ROWS = 3  # header rows at most, the last of which names the columns
 _SHAPE_SHARE = 0.8  # of a column's values, for the column to have a shape of text
-_KIND_ROWS = 200  # rows that column types are told from
+_KIND_CELLS = 2000  # fields that column types are told from, at least 10 rows
 COMMENT = "#"
 
 
@@ -86,9 +87,14 @@ def _first_table(records: Sequence[Record], counts: list[int], blocks: list[rang
     return max(range(len(blocks)), key=lambda b: (_usual_in(counts, blocks[b], columns), -b)), columns
 
 
+_BLANK_LINES = re.compile(rb"(?:\r\n|\r|\n)(?:[ \t]*(?:\r\n|\r|\n))+")
+
+
 def _blocks(records: Sequence[Record], text: bytes) -> list[range]:
     """The records in runs without a blank line between them."""
-    cuts = [i for i in range(1, len(records)) if _blank_line_before(text, records[i - 1][0], records[i][0])]
+    starts = [start for start, _ in records]
+    end = starts[-1] + 1 if starts else 0
+    cuts = sorted({bisect.bisect_left(starts, blank.end()) for blank in _BLANK_LINES.finditer(text, 0, end)} - {0})
     bounds = [0, *cuts, len(records)]
     return [range(a, b) for a, b in zip(bounds, bounds[1:])]
 
@@ -129,7 +135,7 @@ def _run_start(counts: list[int], columns: int, begin: int, end: int) -> int:
 def _column_kinds(records: Sequence[Record], counts: list[int], block: range, columns: int) -> tuple[Kind, ...]:
     """Each column's type, from the records of usual length in a block
     after the few that may be header rows: a type most of its values have."""
-    rows = [records[i][1] for i in block if counts[i] == columns][: _KIND_ROWS + _HEADER_ROWS]
+    rows = [records[i][1] for i in block if counts[i] == columns][: max(10, _KIND_CELLS // columns) + _HEADER_ROWS]
     return tuple(_column_kind([row[column] for row in rows]) for column in range(columns))
 
 
@@ -138,14 +144,15 @@ def _column_kind(fields: list[str]) -> Kind:
     to three fields (which may be header rows): a type, or a distinctive
     shape of text (one with digits or signs, unlike the words that name
     columns)."""
-    cells = [(classify(field), field) for field in fields]
+    cells = [classify(field) for field in fields]
+    shapes_of = [shape(field) if cell is Cell.TEXT else "" for cell, field in zip(cells, fields)]
     for skip in range(1, min(_HEADER_ROWS, len(cells) - 1) + 1):
-        values = [(cell, field) for cell, field in cells[skip:] if cell not in MISSING]
+        values = [(cell, text_shape) for cell, text_shape in zip(cells[skip:], shapes_of[skip:]) if cell not in MISSING]
         tally = Counter(cell for cell, _ in values if cell in TYPED)
         typed = max(tally, key=tally.__getitem__, default=None)
         if typed is not None and tally[typed] >= _TYPED_SHARE * len(values):
             return typed
-        shapes = Counter(shape(field) for cell, field in values if cell is Cell.TEXT)
+        shapes = Counter(text_shape for cell, text_shape in values if cell is Cell.TEXT)
         common = max(shapes, key=shapes.__getitem__, default=None)
         if (common is not None and len(values) >= 2 and shapes[common] >= _SHAPE_SHARE * len(values)
                 and common.strip("Aa _")):
@@ -264,6 +271,7 @@ def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[str
     """The markers of missing values in columns of a type, or in columns
     that hold nothing else: read as missing, they keep the column's type."""
     found: set[str] = set()
+    body = body[: max(10, _KIND_CELLS // max(1, len(kinds)))]
     for column, kind in enumerate(kinds):
         values = {fields[column].strip() for fields in body if column < len(fields)} - {""}
         markers = values & NULL_MARKERS
@@ -272,8 +280,10 @@ def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[str
     return tuple(marker for marker in DEFAULT_NULL_VALUES if marker in found)
 
 
-def comment_lines(records: Sequence[Record], columns: int) -> bool:
-    """Whether lines that start with # are notes rather than records."""
+def comment_lines(records: Sequence[Record]) -> bool:
+    """Whether lines that start with # are notes rather than records: of
+    another length than most records."""
+    columns = _usual_count([len(fields) for _, fields in records])
     return any(fields and fields[0].startswith(COMMENT) and len(fields) != columns for _, fields in records)
 
 
@@ -291,10 +301,3 @@ def trailing_notes(records: Sequence[Record], text: bytes, table: Table) -> int 
         return records[last[0]][0]
     end = _without_notes(records, counts, 0, len(records), table.columns, table.column_kinds)
     return records[end][0] if end < len(records) else None
-
-
-def _blank_line_before(text: bytes, previous: int, start: int) -> bool:
-    """Whether a blank line lies between the record at `previous` and the
-    next, at `start` (both begin on a line of their own)."""
-    between = text[previous:start]
-    return lines_before(between, len(between)) - lines_before(between.rstrip(b"\r\n"), len(between.rstrip(b"\r\n"))) >= 2

@@ -13,14 +13,17 @@ from . import _native
 from ._compression import decompressed, suffix_compression
 from ._lines import lines_before
 from ._sniff_dialect import Candidate, guess_dialect
-from ._sniff_encoding import decode_sample, guess_encoding
+from ._sniff_encoding import decode_sample, guess_encoding, without_mark
 from ._sniff_table import COMMENT, Table, comment_lines, find_table, trailing_notes
 from ._source import Source, open_source
 from .dialect import Dialect
 
 SAMPLE_BYTES = 1 << 20
 _TAIL_BYTES = 1 << 16  # the end of a long input, where footnotes would be
-_TABLE_RECORDS = 5000  # records of the sample that the table is found among
+# The dialect and the table are found among the records of the sample's
+# start; notes at the end, from the end of the input.
+_TABLE_BYTES = 1 << 18
+_TABLE_RECORDS = 2000
 
 
 @dataclass(frozen=True)
@@ -76,26 +79,27 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES) -> Sniffed:
     """The dialect of CSV bytes held in memory, from their first
     `sample_bytes` and last 64 KiB."""
     with memoryview(data) as view:
-        whole = len(view) <= sample_bytes
+        size = len(view)
         head = bytes(view[:sample_bytes])
-        tail = b"" if whole else bytes(view[max(sample_bytes, len(view) - _TAIL_BYTES) :])
-    encoding, encoding_sure = guess_encoding(head, tail)
-    text = decode_sample(head, encoding).encode("utf-8", "surrogatepass")
+        tail = bytes(view[max(0, size - _TAIL_BYTES) :]) if size > _TABLE_BYTES else b""
+    encoding, encoding_sure = guess_encoding(head, tail if size > sample_bytes else b"")
+    text = decode_sample(head[:_TABLE_BYTES], encoding).encode("utf-8", "surrogatepass")
     if not text.strip():
         return Sniffed(Dialect(encoding=_plain(encoding)), 1, 0.0)
     guess = guess_dialect(text)
     candidate = guess.candidate
     records = _native.records(text, _TABLE_RECORDS, fields=True, **candidate.options())
     comment = None
-    if comment_lines(records, find_table(records, text).columns):
+    if comment_lines(records):
         comment = COMMENT
         records = _native.records(text, _TABLE_RECORDS, fields=True, comment=comment, **candidate.options())
     table = find_table(records, text)
     skip_rows = lines_before(text, records[table.first][0]) if records else 0
-    if whole and len(records) < _TABLE_RECORDS:
+    if not tail and len(records) < _TABLE_RECORDS:
         footer = _lines_from(text, records[table.end][0]) if table.end < len(records) else 0
     else:
-        footer = _tail_footer_lines(_tail_text(tail or head, encoding), candidate, comment, table)
+        footer = _tail_footer_lines(_tail_text(tail or text[-_TAIL_BYTES:], without_mark(encoding, head) if tail else "utf-8"),
+                                    candidate, comment, table)
     dialect = Dialect(
         delimiter=candidate.delimiter,
         quotechar=candidate.quotechar,
