@@ -87,7 +87,10 @@ def _first_table(records: Sequence[Record], counts: list[int], blocks: list[rang
     return max(range(len(blocks)), key=lambda b: (_usual_in(counts, blocks[b], columns), -b)), columns
 
 
-_BLANK_LINES = re.compile(rb"(?:\r\n|\r|\n)(?:[ \t]*(?:\r\n|\r|\n))+")
+# A line end (a CR LF is one, never a CR and then an LF), then lines of
+# nothing but spaces and tabs.
+_LINE_END = rb"(?:\r\n|\r(?!\n)|\n)"
+_BLANK_LINES = re.compile(_LINE_END + rb"(?:[ \t]*" + _LINE_END + rb")+")
 
 
 def _blocks(records: Sequence[Record], text: bytes) -> list[range]:

@@ -24,6 +24,7 @@ _TAIL_BYTES = 1 << 16  # the end of a long input, where footnotes would be
 # start; notes at the end, from the end of the input.
 _TABLE_BYTES = 1 << 18
 _TABLE_RECORDS = 2000
+_TABLE_FIELDS = 20000  # at least 50 records
 
 
 @dataclass(frozen=True)
@@ -88,14 +89,15 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES) -> Sniffed:
         return Sniffed(Dialect(encoding=_plain(encoding)), 1, 0.0)
     guess = guess_dialect(text)
     candidate = guess.candidate
-    records = _native.records(text, _TABLE_RECORDS, fields=True, **candidate.options())
+    limit = max(50, min(_TABLE_RECORDS, _TABLE_FIELDS // guess.widest))
+    records = _native.records(text, limit, fields=True, **candidate.options())
     comment = None
     if comment_lines(records):
         comment = COMMENT
-        records = _native.records(text, _TABLE_RECORDS, fields=True, comment=comment, **candidate.options())
+        records = _native.records(text, limit, fields=True, comment=comment, **candidate.options())
     table = find_table(records, text)
     skip_rows = lines_before(text, records[table.first][0]) if records else 0
-    if not tail and len(records) < _TABLE_RECORDS:
+    if not tail and len(records) < limit:
         footer = _lines_from(text, records[table.end][0]) if table.end < len(records) else 0
     else:
         footer = _tail_footer_lines(_tail_text(tail or text[-_TAIL_BYTES:], without_mark(encoding, head) if tail else "utf-8"),
