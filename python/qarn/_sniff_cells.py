@@ -4,13 +4,17 @@ or text; and whether a dialect seems to have read it wrongly."""
 
 from __future__ import annotations
 
+import functools
 import re
-from enum import Enum
 
 from .dialect import DEFAULT_NULL_VALUES
 
 
-class Cell(Enum):
+class Cell:
+    """The kinds of field, as plain strings (compared and hashed often).
+    None of them is a shape of text (see `qarn._sniff_table.shape`), whose
+    letters never run two in a row."""
+
     EMPTY = "empty"
     NULL = "null"  # a marker of a missing value, such as NA
     NUMBER = "number"
@@ -34,7 +38,8 @@ _BOOLS = frozenset(("true", "false", "yes", "no"))
 _SPECIAL_NUMBERS = frozenset(("nan", "inf", "-inf", "+inf", "infinity", "-infinity"))
 
 
-def classify(field: str) -> Cell:
+@functools.lru_cache(maxsize=1 << 14)
+def classify(field: str) -> str:
     text = field.strip()
     if not text:
         return Cell.EMPTY
@@ -58,6 +63,7 @@ def classify(field: str) -> Cell:
 
 TYPED = frozenset((Cell.NUMBER, Cell.DATE, Cell.BOOL))
 MISSING = frozenset((Cell.EMPTY, Cell.NULL))
+KINDS = TYPED | MISSING | {Cell.TEXT}
 
 
 def looks_misread(field: str, quotes: str) -> bool:

@@ -20,10 +20,11 @@ QUOTES = ('"', "'")
 ESCAPE = "\\"
 
 _PROBE_BYTES = 1 << 15  # the part of the sample that candidates are tried on
-_PROBE_RECORDS = 100
+_PROBE_RECORDS = 60
 _FINALISTS = 4  # candidates whose fields are looked at, of those whose records are most alike
-_FIELD_CELLS = 600  # fields looked at for each
-_LINES_FOR_OTHERS = 50  # lines that tell which other characters may separate fields
+_FIELD_CELLS = 400  # fields looked at for each
+_LINES_LOOKED_AT = 50  # lines that tell which characters may separate fields
+_LINES_BYTES = 1 << 13  # where those lines are looked for
 # Characters that are part of values too often to be taken for a delimiter
 # that is not one of the usual ones.
 _NEVER_DELIMITERS = frozenset(string.ascii_letters + string.digits + "\"'\\.-_+/()[]{}<>=&%$@!?*" + " ")
@@ -56,25 +57,27 @@ class Guess:
 def guess_dialect(text: bytes) -> Guess:
     """The dialect of UTF-8 text `text`, a sample from the start of a file."""
     probe = _probe(text)
-    candidates = list(_candidates(probe))
     scored: list[tuple[float, int, Candidate, list[int]]] = []
-    for order, candidate in enumerate(candidates):
+    for order, candidate in enumerate(_candidates(probe)):
         counts = [count for _, count in _native.records(probe, _PROBE_RECORDS, **candidate.options())]
         scored.append((pattern_score(counts), order, candidate, counts))
     best_pattern = max(score for score, *_ in scored)
     contenders = sorted((item for item in scored if item[0] >= 0.5 * best_pattern and item[0] > 0),
                         key=lambda item: (-item[0], item[1]))[:_FINALISTS]
+    contenders = [item for item in contenders if not _words_apart(probe, item[2])]
+    if not contenders:
+        return Guess(Candidate(",", '"', None), 1, 0.0, 0.0)
+    # Whose fields look most like values, where records alone do not tell.
+    weights: dict[str, float] = {}
     finalists = sorted(
-        ((score * _field_score(probe, candidate, max(counts)), order, candidate, counts)
-         for score, order, candidate, counts in contenders if not _words_apart(probe, candidate)),
+        ((score * _field_score(probe, candidate, max(counts), weights), order, candidate, counts)
+         for score, order, candidate, counts in contenders) if len(contenders) > 1 else contenders,
         key=lambda item: (-item[0], item[1]),
     )
-    if not finalists:
-        return Guess(Candidate(",", '"', None), 1, 0.0, 0.0)
     best_score, _, best, best_counts = finalists[0]
     rival = next((score for score, _, _, counts in finalists[1:] if counts != best_counts), 0.0)
     margin = 1.0 if best_score <= 0 else max(0.0, (best_score - rival) / best_score)
-    if best.quotechar is not None:
+    if best.quotechar is not None and best.newlines_in_values:
         best = _with_line_ends_settled(text, best)
     return Guess(best, max(best_counts, default=1), best_score, margin)
 
@@ -89,10 +92,14 @@ def _probe(text: bytes) -> bytes:
 
 
 def _candidates(probe: bytes) -> list[Candidate]:
-    delimiters = [d for d in STANDARD_DELIMITERS if d.encode() in probe] + _other_delimiters(probe)
+    lines = [line for line in probe[:_LINES_BYTES].splitlines()[:_LINES_LOOKED_AT] if line.strip()]
+    delimiters = [d for d in STANDARD_DELIMITERS if _on_many_lines(d, lines)] + _other_delimiters(probe, lines)
     if not delimiters:
         delimiters = [","]
-    quotes: list[str | None] = [q for q in QUOTES if q.encode() in probe]
+    quotes: list[str | None] = [q for q in QUOTES if _opens_fields(q, probe)]
+    # A quote that opens a field may swallow line ends that should end
+    # records: reading line by line keeps such a stray quote to one record.
+    line_ends = (True, False) if quotes else (True,)
     if not quotes:
         quotes = ['"']  # the same records as no quoting at all
     elif '"' in quotes:
@@ -100,27 +107,39 @@ def _candidates(probe: bytes) -> list[Candidate]:
     escapes: list[str | None] = [None]
     if any((ESCAPE + q).encode() in probe for q in QUOTES):
         escapes.append(ESCAPE)
-    # A quote that opens a field may swallow line ends that should end
-    # records: reading line by line keeps such a stray quote to one record.
     return [
-        Candidate(d, q, e, line_ends)
-        for d, q, e, line_ends in itertools.product(delimiters, quotes, escapes, (True, False))
-        if d != q and (q is not None or (e is None and line_ends))
+        Candidate(d, q, e, keeps)
+        for d, q, e, keeps in itertools.product(delimiters, quotes, escapes, line_ends)
+        if d != q and (q is not None or (e is None and keeps))
     ]
 
 
-def _other_delimiters(probe: bytes) -> list[str]:
+def _on_many_lines(char: str, lines: list[bytes]) -> bool:
+    """Whether a character is on a third of the lines or more."""
+    byte = char.encode()
+    return 3 * sum(byte in line for line in lines) >= len(lines) and bool(lines)
+
+
+def _opens_fields(quote: str, probe: bytes) -> bool:
+    """Whether a quote character begins a field somewhere: at the start of
+    a line or after a character that may be a delimiter."""
+    mark = quote.encode()
+    return probe.startswith(mark) or any(before + mark in probe for before in (b"\n", b"\r", b",", b";", b"\t", b"|", b":", b" "))
+
+
+def _other_delimiters(probe: bytes, lines: list[bytes]) -> list[str]:
     """Characters other than the usual delimiters that appear as often on
     nearly every line."""
-    lines = [line for line in probe.splitlines()[:_LINES_FOR_OTHERS] if line.strip()]
     if len(lines) < 2:
         return []
+    # Bytes on nearly every line, as often on most of them.
+    on_most = Counter(byte for line in lines for byte in set(line))
     found = []
-    for char in sorted(set(probe[:4096].decode("ascii", "ignore")) - _NEVER_DELIMITERS - set(STANDARD_DELIMITERS)):
-        if not char.isprintable():
+    for byte in sorted(b for b, lines_with in on_most.items() if lines_with >= 0.8 * len(lines)):
+        char = chr(byte)
+        if byte >= 0x80 or not char.isprintable() or char in _NEVER_DELIMITERS or char in STANDARD_DELIMITERS:
             continue
-        counts = Counter(line.count(char.encode()) for line in lines)
-        count, times = counts.most_common(1)[0]
+        count, times = Counter(line.count(byte) for line in lines).most_common(1)[0]
         if count >= 1 and times >= 0.8 * len(lines):
             found.append(char)
     return found
@@ -150,25 +169,35 @@ def _words_apart(probe: bytes, candidate: Candidate) -> bool:
     return sum(kind in TYPED for kind in kinds) < 0.1 * len(kinds)
 
 
-def _field_score(probe: bytes, candidate: Candidate, widest: int) -> float:
+def _field_score(probe: bytes, candidate: Candidate, widest: int, weights: dict[str, float]) -> float:
     """How much the fields look like whole values: a value of a type or a
     missing one counts 1, text a little less, and a field that seems cut
-    from a larger one or to keep its quotes nothing."""
+    from a larger one or to keep its quotes nothing. `weights` remembers
+    each text's weight, since the candidates read mostly the same fields."""
     records = _native.records(probe, max(10, _FIELD_CELLS // widest), fields=True, **candidate.options())
-    quotes = "".join(QUOTES)
     total = 0.0
     cells = 0
     for _, fields in records:
+        cells += len(fields)
         for field in fields:
-            cells += 1
-            if looks_misread(field, quotes):
-                continue
-            kind = classify(field)
-            total += 1.0 if kind in TYPED or kind in MISSING else 0.8
+            weight = weights.get(field)
+            if weight is None:
+                weight = weights[field] = _weight(field)
+            total += weight
     return total / cells if cells else 0.0
 
 
-_SETTLE_BYTES = 1 << 18  # the part of the sample where stray quotes are looked for
+def _weight(field: str) -> float:
+    if looks_misread(field, _QUOTE_CHARACTERS):
+        return 0.0
+    kind = classify(field)
+    return 1.0 if kind in TYPED or kind in MISSING else 0.8
+
+
+_QUOTE_CHARACTERS = "".join(QUOTES)
+
+
+_SETTLE_BYTES = 1 << 16  # the part of the sample where stray quotes are looked for
 
 
 def _with_line_ends_settled(text: bytes, candidate: Candidate) -> Candidate:

@@ -7,6 +7,7 @@ values it uses."""
 from __future__ import annotations
 
 import bisect
+import functools
 import re
 from collections import Counter
 from collections.abc import Sequence
@@ -18,12 +19,12 @@ from .dialect import DEFAULT_NULL_VALUES
 Record = tuple[int, list[str]]  # where it starts in the text, its fields
 # What a column's values have in common: a type, a shape of text (see
 # `shape`), or nothing.
-Kind = Cell | str | None
+Kind = str | None
 
 _TYPED_SHARE = 0.6  # of a column's values, for the column to be of a type
 _HEADER_ROWS = 3  # header rows at most, the last of which names the columns
 _SHAPE_SHARE = 0.8  # of a column's values, for the column to have a shape of text
-_KIND_CELLS = 2000  # fields that column types are told from, at least 10 rows
+_KIND_CELLS = 600  # fields that column types are told from, at least 10 rows
 COMMENT = "#"
 
 
@@ -148,14 +149,14 @@ def _column_kind(fields: list[str]) -> Kind:
     shape of text (one with digits or signs, unlike the words that name
     columns)."""
     cells = [classify(field) for field in fields]
-    shapes_of = [shape(field) if cell is Cell.TEXT else "" for cell, field in zip(cells, fields)]
+    shapes_of = [shape(field) if cell == Cell.TEXT else "" for cell, field in zip(cells, fields)]
     for skip in range(1, min(_HEADER_ROWS, len(cells) - 1) + 1):
         values = [(cell, text_shape) for cell, text_shape in zip(cells[skip:], shapes_of[skip:]) if cell not in MISSING]
         tally = Counter(cell for cell, _ in values if cell in TYPED)
         typed = max(tally, key=tally.__getitem__, default=None)
         if typed is not None and tally[typed] >= _TYPED_SHARE * len(values):
             return typed
-        shapes = Counter(text_shape for cell, text_shape in values if cell is Cell.TEXT)
+        shapes = Counter(text_shape for cell, text_shape in values if cell == Cell.TEXT)
         common = max(shapes, key=shapes.__getitem__, default=None)
         if (common is not None and len(values) >= 2 and shapes[common] >= _SHAPE_SHARE * len(values)
                 and common.strip("Aa _")):
@@ -182,12 +183,12 @@ def _unlike_row(fields: list[str], count: int, columns: int, kinds: Sequence[Kin
 
 def _header_like(fields: list[str], kinds: Sequence[Kind]) -> bool:
     """Text where a column holds values of a type."""
-    return any(isinstance(kind, Cell) and classify(field) is Cell.TEXT for field, kind in zip(fields, kinds))
+    return any(kind in TYPED and classify(field) == Cell.TEXT for field, kind in zip(fields, kinds))
 
 
 def _fits(fields: list[str], kinds: Sequence[Kind]) -> bool:
     """Every field of a typed column is such a value or missing."""
-    return all(not isinstance(kind, Cell) or classify(field) in TYPED | MISSING for field, kind in zip(fields, kinds))
+    return all(not kind in TYPED or classify(field) in TYPED | MISSING for field, kind in zip(fields, kinds))
 
 
 def _header_leaning(fields: list[str], kinds: Sequence[Kind]) -> int:
@@ -199,10 +200,10 @@ def _header_leaning(fields: list[str], kinds: Sequence[Kind]) -> int:
         cell = classify(field)
         if kind is None or cell in MISSING:
             continue
-        if isinstance(kind, Cell):
-            lean += 1 if cell is Cell.TEXT else -1 if cell is kind else 0
+        if kind in TYPED:
+            lean += 1 if cell == Cell.TEXT else -1 if cell == kind else 0
         else:
-            lean += -1 if cell is Cell.TEXT and shape(field) == kind else 1
+            lean += -1 if cell == Cell.TEXT and shape(field) == kind else 1
     return lean
 
 
@@ -248,7 +249,7 @@ def _names_groups(records: Sequence[Record], i: int) -> bool:
     filled."""
     filled = [f for f in records[i][1] if f.strip()]
     return (i + 1 < len(records) and 0 < 2 * len(filled) <= len(records[i][1])
-            and all(classify(f) is Cell.TEXT for f in filled) and all(f.strip() for f in records[i + 1][1]))
+            and all(classify(f) == Cell.TEXT for f in filled) and all(f.strip() for f in records[i + 1][1]))
 
 
 def _over_group_row(records: Sequence[Record], counts: list[int], start: int, end: int) -> int:
@@ -259,6 +260,7 @@ def _over_group_row(records: Sequence[Record], counts: list[int], start: int, en
     return start
 
 
+@functools.lru_cache(maxsize=1 << 14)
 def shape(text: str) -> str:
     """Text's shape: its characters as A (capital), a (other letter), 9
     (digit) or themselves, each run as one: "LN-7690" is "A-9"."""
@@ -278,7 +280,7 @@ def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[str
     for column, kind in enumerate(kinds):
         values = {fields[column].strip() for fields in body if column < len(fields)} - {""}
         markers = values & NULL_MARKERS
-        if markers and (isinstance(kind, Cell) or values == markers):
+        if markers and (kind in TYPED or values == markers):
             found |= markers
     return tuple(marker for marker in DEFAULT_NULL_VALUES if marker in found)
 

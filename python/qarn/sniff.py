@@ -19,11 +19,11 @@ from ._source import Source, open_source
 from .dialect import Dialect
 
 SAMPLE_BYTES = 1 << 20
-_TAIL_BYTES = 1 << 16  # the end of a long input, where footnotes would be
+_TAIL_BYTES = 1 << 14  # the end of a long input, where footnotes would be
 # The dialect and the table are found among the records of the sample's
 # start; notes at the end, from the end of the input.
 _TABLE_BYTES = 1 << 18
-_TABLE_RECORDS = 2000
+_TABLE_RECORDS = 250
 _TABLE_FIELDS = 20000  # at least 50 records
 
 
