@@ -4,6 +4,7 @@ and against the same conversions in a plain Python loop.
     python bench/many_files.py                       # 200 files of 5 MB, 3 runs each
     python bench/many_files.py --files 40 --runs 1   # quicker
     python bench/many_files.py --out /dev/shm/qarn   # outputs in memory: no disk in the way
+    python bench/many_files.py --size 20KB --auto    # what guessing each file's dialect costs
 
 The inputs are `mixed` data sets (bench/datasets.py) of the given size,
 eight distinct ones copied round-robin into bench/data/many-*/; every run
@@ -52,14 +53,17 @@ def inputs(files: int, size: int) -> list[Path]:
     return paths
 
 
-def commands(paths: list[Path], out: Path) -> dict[str, list[str]]:
+def commands(paths: list[Path], out: Path, auto: bool) -> dict[str, list[str]]:
     qarn_command = [str(Path(sys.executable).with_name("qarn")), "convert", "--out-dir", str(out)]
     names = [str(path) for path in paths]
-    return {
+    ways = {
         "python loop": [sys.executable, "-c", LOOP, str(out), *names],
         "qarn --jobs 1": [*qarn_command, "--jobs", "1", *names],
         "qarn --jobs 2": [*qarn_command, "--jobs", "2", *names],
     }
+    if auto:
+        ways["qarn --jobs 2 --auto"] = [*qarn_command, "--jobs", "2", "--auto", *names]
+    return ways
 
 
 def timed(command: list[str], out: Path) -> float:
@@ -79,11 +83,12 @@ def main() -> None:
     parser.add_argument("--size", default="5MB", help="of each file (default 5MB)")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--out", type=Path, help="folder for the outputs (default: beside the inputs)")
+    parser.add_argument("--auto", action="store_true", help="also with --auto: each file's dialect guessed")
     args = parser.parse_args()
     paths = inputs(args.files, datasets.parse_size(args.size))
     total = sum(path.stat().st_size for path in paths)
     out = args.out or paths[0].parent.with_name(paths[0].parent.name + "-out")
-    ways = commands(paths, out)
+    ways = commands(paths, out, args.auto)
     times: dict[str, list[float]] = {name: [] for name in ways}
     for _ in range(args.runs):  # interleaved, so that a busy moment hurts every way alike
         for name, command in ways.items():
@@ -95,7 +100,10 @@ def main() -> None:
     print(f"median of {args.runs} runs:")
     for name, runs in times.items():
         median = statistics.median(runs)
-        print(f"  {name:<14} {median:7.2f} s  {total / median / 1e6:6.0f} MB/s  x{loop / median:.2f} of the loop")
+        print(f"  {name:<20} {median:7.2f} s  {total / median / 1e6:6.0f} MB/s  x{loop / median:.2f} of the loop")
+    if args.auto:
+        plain, guessed = (statistics.median(times[name]) for name in ("qarn --jobs 2", "qarn --jobs 2 --auto"))
+        print(f"  --auto takes {guessed / plain - 1:+.0%} more time")
     results = HERE / "results"
     results.mkdir(exist_ok=True)
     record = {

@@ -136,8 +136,9 @@ AMBIGUOUS = [
     ("n,t\n1,NA\nNA,x\n3,y\n", {"null_values": ("NA",)}),
     # Lines that start with # and are not rows are comments.
     ("a,b\n1,2\n# a note, with, commas\n3,4\n5,6\n", {"comment": "#"}),
-    # A header with one field too few above records of one length: still the header.
-    ("a,b\n1,2,3\n4,5,6\n7,8,9\n", {"header": True, "skip_rows": 0}),
+    # A header with one field too few above records of one length: taken as
+    # the header, it would drop the last column; skipped, the columns go by number.
+    ("a,b\n1,2,3\n4,5,6\n7,8,9\n", {"header": False, "skip_rows": 1}),
 ]
 
 

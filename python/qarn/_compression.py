@@ -4,6 +4,7 @@ decompressed into memory."""
 from __future__ import annotations
 
 import bz2
+import gzip
 import io
 import lzma
 import os
@@ -11,6 +12,7 @@ import zipfile
 import zlib
 from collections.abc import Buffer, Callable
 from types import ModuleType
+from typing import BinaryIO
 
 from ._optional import require
 
@@ -154,3 +156,52 @@ def _zip_member(data: Buffer) -> bytearray:
             raise _MemberCount(f"a zip archive must hold exactly one file to convert; this one holds {names}")
         with archive.open(members[0]) as member:
             return _read_all(member)
+
+
+def compression_of(head: bytes, name: str | os.PathLike[str] | None = None) -> str | None:
+    """The compression a name announces, else the one the first bytes'
+    magic number says (an ASCII one only when more than text follows)."""
+    if name is not None and (by_name := suffix_compression(name)) is not None:
+        return by_name
+    for magic, kind in _BINARY_MAGIC.items():
+        if head.startswith(magic):
+            return kind
+    for magic, kind in _TEXT_MAGIC.items():
+        if head.startswith(magic) and not _is_text(head):
+            return kind
+    return None
+
+
+def _is_text(head: bytes) -> bool:
+    try:
+        head.decode("utf-8")
+    except UnicodeDecodeError as error:
+        return error.start >= len(head) - 3 and error.reason == "unexpected end of data"
+    return True
+
+
+def decompressed_start(file: BinaryIO, compression: str, limit: int) -> bytes:
+    """Up to `limit` bytes of a compressed file's text from its start,
+    decompressing no more than that; ValueError when it is not what the
+    compression says."""
+    if compression == "zip":
+        with zipfile.ZipFile(file) as archive:
+            names = [info for info in archive.infolist() if not info.is_dir()]
+            if len(names) != 1:
+                raise ValueError(f"a zip input must hold exactly one file, not {len(names)}")
+            with archive.open(names[0]) as member:
+                return member.read(limit)
+    opened: io.BufferedIOBase
+    if compression == "zstd":
+        zstandard = require("zstandard", "zstd", "reading zstd-compressed input")
+        opened = zstandard.ZstdDecompressor().stream_reader(file, closefd=False)
+    elif compression == "gzip":
+        opened = gzip.GzipFile(fileobj=file, mode="rb")
+    elif compression == "bz2":
+        opened = bz2.BZ2File(file)
+    else:
+        opened = lzma.LZMAFile(file)
+    try:
+        return opened.read(limit)
+    except Exception as error:  # each library fails in its own way
+        raise ValueError(f"cannot decompress the {compression} input: {error}") from None

@@ -17,7 +17,8 @@ class Cell:
 
     EMPTY = "empty"
     NULL = "null"  # a marker of a missing value, such as NA
-    NUMBER = "number"
+    NUMBER = "number"  # whole numbers
+    DECIMAL = "decimal"  # numbers with a fraction or an exponent
     DATE = "date"  # dates, times and both
     BOOL = "bool"
     TEXT = "text"
@@ -34,6 +35,7 @@ _DATE = re.compile(
     r"|\d{1,2}:\d{2}(?::\d{2}(?:[.,]\d+)?)?(?:\s?[AaPp][Mm])?",
     re.ASCII,
 )
+_FRACTION = re.compile(r"[.,]\d*$|[eE]")
 _BOOLS = frozenset(("true", "false", "yes", "no"))
 _SPECIAL_NUMBERS = frozenset(("nan", "inf", "-inf", "+inf", "infinity", "-infinity"))
 
@@ -50,18 +52,18 @@ def classify(field: str) -> str:
         if text[4:5] in ("-", "/", ".") and text[:4].isdigit() and _DATE.fullmatch(text):
             return Cell.DATE
         if _NUMBER.fullmatch(text):
-            return Cell.NUMBER
+            return Cell.DECIMAL if _FRACTION.search(text) else Cell.NUMBER
         if _DATE.fullmatch(text):
             return Cell.DATE
     lowered = text.lower()
     if lowered in _BOOLS:
         return Cell.BOOL
     if lowered in _SPECIAL_NUMBERS:
-        return Cell.NUMBER
+        return Cell.DECIMAL
     return Cell.TEXT
 
 
-TYPED = frozenset((Cell.NUMBER, Cell.DATE, Cell.BOOL))
+TYPED = frozenset((Cell.NUMBER, Cell.DECIMAL, Cell.DATE, Cell.BOOL))
 MISSING = frozenset((Cell.EMPTY, Cell.NULL))
 KINDS = TYPED | MISSING | {Cell.TEXT}
 

@@ -27,7 +27,7 @@ _LINES_LOOKED_AT = 50  # lines that tell which characters may separate fields
 _LINES_BYTES = 1 << 13  # where those lines are looked for
 # Characters that are part of values too often to be taken for a delimiter
 # that is not one of the usual ones.
-_NEVER_DELIMITERS = frozenset(string.ascii_letters + string.digits + "\"'\\.-_+/()[]{}<>=&%$@!?*" + " ")
+_NEVER_DELIMITERS = frozenset(string.ascii_letters + string.digits + "\"'\\.-_+/()[]{}<>=&%$@!?*#" + " ")
 
 
 @dataclass(frozen=True)
@@ -158,12 +158,17 @@ def pattern_score(counts: list[int]) -> float:
 
 
 def _words_apart(probe: bytes, candidate: Candidate) -> bool:
-    """Whether spaces would only split text into words: a file of one
-    column of text is likelier than a table of words with no values."""
+    """Whether spaces would not read as the delimiter: they only split text
+    into words (a file of one column of text is likelier than a table of
+    words with no values), or they align columns in runs, which one
+    delimiter does not read."""
     if candidate.delimiter != " ":
         return False
     if candidate.quotechar is not None and f' {candidate.quotechar}'.encode() in probe:
         return False  # fields quoted because they hold spaces
+    lines = probe.splitlines()[:_LINES_LOOKED_AT]
+    if sum(b"  " in line.strip() for line in lines) * 2 > len(lines):
+        return True
     records = _native.records(probe, _PROBE_RECORDS, fields=True, **candidate.options())
     kinds = [classify(field) for _, fields in records for field in fields]
     return sum(kind in TYPED for kind in kinds) < 0.1 * len(kinds)
@@ -208,6 +213,13 @@ def _with_line_ends_settled(text: bytes, candidate: Candidate) -> Candidate:
     with_line_ends = [c for _, c in _native.records(text, len(text), **candidate.options())]
     line_by_line = Candidate(candidate.delimiter, candidate.quotechar, candidate.escapechar, False)
     without = [c for _, c in _native.records(text, len(text), **line_by_line.options())]
-    if with_line_ends == without or pattern_score(without) <= pattern_score(with_line_ends):
+    if with_line_ends == without or _most_alike(without) <= _most_alike(with_line_ends):
         return candidate
     return line_by_line
+
+
+def _most_alike(counts: list[int]) -> float:
+    """The largest group of records of one length, more fields counting
+    more: what a swallowing quote takes from, and what splitting records
+    at line ends in their values does not add to."""
+    return max((times * (fields - 1) / fields for fields, times in Counter(counts).items()), default=0.0)

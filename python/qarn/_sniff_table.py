@@ -37,7 +37,8 @@ class Table:
     header_certain: bool  # whether types told, rather than a default
     consistency: float  # the share of the table's records with `columns` fields
     null_values: tuple[str, ...]
-    column_kinds: tuple[Kind, ...]  # the type of each column, None for text
+    text_values: frozenset[str]  # markers of missing values that are text here
+    column_kinds: tuple[Kind, ...]  # what each column's values have in common
 
 
 def find_table(records: Sequence[Record], text: bytes) -> Table:
@@ -46,7 +47,7 @@ def find_table(records: Sequence[Record], text: bytes) -> Table:
     like one, with the blocks around it that continue it (not after a
     header row, not starting with one)."""
     if not records:
-        return Table(1, 0, 0, True, False, 1.0, (), ())
+        return Table(1, 0, 0, True, False, 1.0, (), frozenset(), ())
     counts = [len(fields) for _, fields in records]
     blocks = _blocks(records, text)
     main, columns = _first_table(records, counts, blocks)
@@ -56,7 +57,8 @@ def find_table(records: Sequence[Record], text: bytes) -> Table:
     end = _without_notes(records, counts, first + header, end, columns, kinds)
     body = [fields for _, fields in records[first + header : end]]
     consistency = sum(len(fields) == columns for fields in body) / len(body) if body else 1.0
-    return Table(columns, first, end, header, certain, consistency, _null_markers(body, kinds), kinds)
+    null_values, text_values = _null_markers(body, kinds)
+    return Table(columns, first, end, header, certain, consistency, null_values, text_values, kinds)
 
 
 def _usual_count(counts: list[int]) -> int:
@@ -68,22 +70,24 @@ def _usual_count(counts: list[int]) -> int:
 
 
 def _first_table(records: Sequence[Record], counts: list[int], blocks: list[range]) -> tuple[int, int]:
-    """The first block that looks like a table, and its number of columns:
-    three or more records of one length above one, making up most of the
-    block, or two under a header row. Without one, the block with the most
-    records of the most usual length."""
+    """The block that holds the table, and its number of columns: of the
+    blocks that look like tables (two or more records of one length above
+    one, making up most of the block), the first that starts with a header
+    row, else the one with the most such records."""
+    tables = []
     for b, block in enumerate(blocks):
         lengths = [counts[i] for i in block]
         columns = _usual_count(lengths)
         alike = lengths.count(columns)
-        if columns < 2 or 3 * alike < 2 * len(block):
-            continue
-        if alike >= 3:
+        if columns >= 2 and alike >= 2 and 3 * alike >= 2 * len(block):
+            tables.append((b, columns, alike))
+    for b, columns, alike in tables:
+        kinds = _column_kinds(records, counts, blocks[b][1:], columns, skip_header=False)
+        if counts[blocks[b][0]] == columns and _header_leaning(records[blocks[b][0]][1], kinds) > 0:
             return b, columns
-        if alike == 2 and lengths[0] == columns:
-            below = tuple(cell if cell in TYPED else None for cell in map(classify, records[block[1]][1]))
-            if _header_like(records[block[0]][1], below):
-                return b, columns
+    if tables:
+        b, columns, _ = max(tables, key=lambda table: (table[2], -table[0]))
+        return b, columns
     columns = _usual_count(counts)
     return max(range(len(blocks)), key=lambda b: (_usual_in(counts, blocks[b], columns), -b)), columns
 
@@ -136,24 +140,30 @@ def _run_start(counts: list[int], columns: int, begin: int, end: int) -> int:
     return begin
 
 
-def _column_kinds(records: Sequence[Record], counts: list[int], block: range, columns: int) -> tuple[Kind, ...]:
+def _column_kinds(records: Sequence[Record], counts: list[int], block: range, columns: int,
+                  skip_header: bool = True) -> tuple[Kind, ...]:
     """Each column's type, from the records of usual length in a block
-    after the few that may be header rows: a type most of its values have."""
+    after the few that may be header rows (none when `skip_header` is
+    false): a type most of its values have."""
     rows = [records[i][1] for i in block if counts[i] == columns][: max(10, _KIND_CELLS // columns) + _HEADER_ROWS]
-    return tuple(_column_kind([row[column] for row in rows]) for column in range(columns))
+    return tuple(_column_kind([row[column] for row in rows], skip_header) for column in range(columns))
 
 
-def _column_kind(fields: list[str]) -> Kind:
+def _column_kind(fields: list[str], skip_header: bool = True) -> Kind:
     """What most of a column's values have in common, below the first one
     to three fields (which may be header rows): a type, or a distinctive
     shape of text (one with digits or signs, unlike the words that name
     columns)."""
     cells = [classify(field) for field in fields]
     shapes_of = [shape(field) if cell == Cell.TEXT else "" for cell, field in zip(cells, fields)]
-    for skip in range(1, min(_HEADER_ROWS, len(cells) - 1) + 1):
+    skips = range(1, min(_HEADER_ROWS, len(cells) - 1) + 1) if skip_header else range(1)
+    for skip in skips:
         values = [(cell, text_shape) for cell, text_shape in zip(cells[skip:], shapes_of[skip:]) if cell not in MISSING]
         tally = Counter(cell for cell, _ in values if cell in TYPED)
+        numbers = tally.pop(Cell.NUMBER, 0) + tally.pop(Cell.DECIMAL, 0)
         typed = max(tally, key=tally.__getitem__, default=None)
+        if numbers >= _TYPED_SHARE * len(values) and numbers > tally.get(typed, 0):
+            return _number_kind(cells[skip:], numbers)
         if typed is not None and tally[typed] >= _TYPED_SHARE * len(values):
             return typed
         shapes = Counter(text_shape for cell, text_shape in values if cell == Cell.TEXT)
@@ -162,6 +172,13 @@ def _column_kind(fields: list[str]) -> Kind:
                 and common.strip("Aa _")):
             return common
     return None
+
+
+def _number_kind(cells: list[str], numbers: int) -> str:
+    """Whole numbers or decimals, as nearly all of a column's numbers are;
+    decimals when they are mixed."""
+    whole = cells.count(Cell.NUMBER)
+    return Cell.NUMBER if whole >= _SHAPE_SHARE * numbers else Cell.DECIMAL
 
 
 def _without_notes(records: Sequence[Record], counts: list[int], begin: int, end: int, columns: int,
@@ -174,11 +191,14 @@ def _without_notes(records: Sequence[Record], counts: list[int], begin: int, end
 
 
 def _unlike_row(fields: list[str], count: int, columns: int, kinds: Sequence[Kind]) -> bool:
-    if count == columns:
+    """A note rather than a row: one field under a table of several, or
+    fewer than the table's fields (but one) with text where it holds values
+    of a type. Rows of more fields, and rows with values, stay."""
+    if count >= columns or columns == 1:
         return False
-    if count == 1 or abs(count - columns) > 1:
+    if count == 1:
         return True
-    return _header_like(fields, kinds) and not _fits(fields, kinds)
+    return count < columns - 1 and _header_like(fields, kinds) and not _fits(fields, kinds)
 
 
 def _header_like(fields: list[str], kinds: Sequence[Kind]) -> bool:
@@ -188,23 +208,34 @@ def _header_like(fields: list[str], kinds: Sequence[Kind]) -> bool:
 
 def _fits(fields: list[str], kinds: Sequence[Kind]) -> bool:
     """Every field of a typed column is such a value or missing."""
-    return all(not kind in TYPED or classify(field) in TYPED | MISSING for field, kind in zip(fields, kinds))
+    return all(kind not in TYPED or classify(field) in TYPED | MISSING for field, kind in zip(fields, kinds))
 
 
 def _header_leaning(fields: list[str], kinds: Sequence[Kind]) -> int:
     """The fields unlike their column's values (a type, or a shape of text)
     less the fields like them: above 0, the row reads as a header; below,
     as data."""
-    lean = 0
+    unlike, like = _votes(fields, kinds)
+    return unlike - like
+
+
+def _votes(fields: list[str], kinds: Sequence[Kind]) -> tuple[int, int]:
+    """How many fields are unlike their column's values, and how many like."""
+    unlike = like = 0
     for field, kind in zip(fields, kinds):
         cell = classify(field)
         if kind is None or cell in MISSING:
             continue
         if kind in TYPED:
-            lean += 1 if cell == Cell.TEXT else -1 if cell == kind else 0
+            # A value of another type (a year naming a column of rates)
+            # tells nothing.
+            unlike += cell == Cell.TEXT
+            like += cell == kind
+        elif cell == Cell.TEXT and shape(field) == kind:
+            like += 1
         else:
-            lean += -1 if cell == Cell.TEXT and shape(field) == kind else 1
-    return lean
+            unlike += 1
+    return unlike, like
 
 
 def _header(records: Sequence[Record], counts: list[int], begin: int, end: int, columns: int,
@@ -228,19 +259,25 @@ def _header(records: Sequence[Record], counts: list[int], begin: int, end: int, 
         return _over_group_row(records, counts, start, end), True, False
     first = data
     # Rows of data with missing values, or (leaning clearly) a field too
-    # many or too few.
+    # many or too few; a first row that tells nothing is left to be the
+    # header, as most first rows are.
     while first > begin and near_length(first - 1) and (
-            lean(first - 1) < 0 or (lean(first - 1) == 0 and counts[first - 1] == columns)):
+            lean(first - 1) < 0 or (lean(first - 1) == 0 and counts[first - 1] == columns and first - 1 > begin)):
         first -= 1
     above = first - 1
-    if above >= begin and near_length(above) and lean(above) > 0:
-        # Of two header rows, the one that reads more as a header: the row
-        # above names groups of columns, or the row below is data that
-        # does not fit.
-        if above - 1 >= begin and near_length(above - 1) and lean(above - 1) > lean(above):
-            return above - 1, True, True
-        return above, True, True
-    return first, False, True
+    if above < begin or not near_length(above) or lean(above) < 0:
+        return first, False, True
+    if lean(above) == 0 and (above > begin or _votes(records[above][1], kinds)[1] > 0):
+        return (above if counts[above] == columns else first), False, True  # more data
+    # Of two header rows, the one that reads more as a header: the row above
+    # names groups of columns, or the row below is data that does not fit.
+    if above - 1 >= begin and near_length(above - 1) and lean(above - 1) > lean(above):
+        above -= 1
+    if counts[above] < columns:
+        # A header without a name for every column would drop the last
+        # one's values: the columns go by number.
+        return above + 1, False, True
+    return above, True, lean(above) > 0
 
 
 def _names_groups(records: Sequence[Record], i: int) -> bool:
@@ -272,24 +309,46 @@ def shape(text: str) -> str:
     return "".join(out)
 
 
-def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[str, ...]:
-    """The markers of missing values in columns of a type, or in columns
-    that hold nothing else: read as missing, they keep the column's type."""
+def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[tuple[str, ...], frozenset[str]]:
+    """The markers of missing values in columns of a type (also `-`, `?`
+    and `\\N` there), or in columns that hold nothing else: read as
+    missing, they keep the column's type. And the markers seen as values
+    among other text, which must stay text."""
     found: set[str] = set()
+    text_values: set[str] = set()
     body = body[: max(10, _KIND_CELLS // max(1, len(kinds)))]
     for column, kind in enumerate(kinds):
         values = {fields[column].strip() for fields in body if column < len(fields)} - {""}
-        markers = values & NULL_MARKERS
+        markers = values & (NULL_MARKERS | _TYPED_MARKERS if kind in TYPED else NULL_MARKERS)
         if markers and (kind in TYPED or values == markers):
             found |= markers
-    return tuple(marker for marker in DEFAULT_NULL_VALUES if marker in found)
+        else:
+            text_values |= markers
+    ordered = [*DEFAULT_NULL_VALUES, *sorted(_TYPED_MARKERS)]
+    return tuple(marker for marker in ordered if marker in found), frozenset(text_values)
+
+
+# Markers of missing values that are read as such only where values of a
+# type stand around them: elsewhere they may well be text.
+_TYPED_MARKERS = frozenset(("-", "?", "\\N"))
+
+
+def markers_in(text: bytes, delimiter: str) -> set[str]:
+    """The markers of `null_values="default"` that stand as whole fields
+    somewhere in the text, quoted or not."""
+    fields = re.compile(rb"(?:^|[" + re.escape(delimiter.encode()) + rb'])["\']?(' + b"|".join(
+        re.escape(marker.encode()) for marker in sorted(NULL_MARKERS, key=len, reverse=True)) + rb')["\']?(?=['
+        + re.escape(delimiter.encode()) + rb"]|\r|\n|$)", re.MULTILINE)
+    return {match.decode() for match in fields.findall(text)}
 
 
 def comment_lines(records: Sequence[Record]) -> bool:
-    """Whether lines that start with # are notes rather than records: of
-    another length than most records."""
+    """Whether lines that start with # are notes rather than records: none
+    of them is of the length of most records (a row whose first value
+    starts with # is one)."""
     columns = _usual_count([len(fields) for _, fields in records])
-    return any(fields and fields[0].startswith(COMMENT) and len(fields) != columns for _, fields in records)
+    marked = [len(fields) for _, fields in records if fields and fields[0].startswith(COMMENT)]
+    return bool(marked) and columns not in marked
 
 
 def trailing_notes(records: Sequence[Record], text: bytes, table: Table) -> int | None:

@@ -239,7 +239,7 @@ def convert_counting(
             compression = suffix_compression(csv_source) or "infer"
         data = decompressed(data, compression, lambda raw=data: is_utf8(dialect.encoding) and _valid_utf8(raw))
         if sniffing:
-            dialect = dataclasses.replace(sniff_buffer(data).dialect, **given)
+            dialect = dataclasses.replace(sniff_buffer(data, encoding=given.get("encoding")).dialect, **given)
             options = _native_options(dialect, names) | chosen_types | value_options
         data, dropped = to_utf8(data, dialect.encoding, probe)
         if dialect.skip_footer:

@@ -7,16 +7,17 @@ from __future__ import annotations
 import io
 import os
 from collections.abc import Buffer
+from typing import BinaryIO
 from dataclasses import dataclass
 
 from . import _native
-from ._compression import decompressed, suffix_compression
+from ._compression import compression_of, decompressed_start
 from ._lines import lines_before
 from ._sniff_dialect import Candidate, guess_dialect
 from ._sniff_encoding import decode_sample, guess_encoding, without_mark
-from ._sniff_table import COMMENT, Table, comment_lines, find_table, trailing_notes
+from ._sniff_table import COMMENT, Table, comment_lines, find_table, markers_in, trailing_notes
 from ._source import Source, open_source
-from .dialect import Dialect
+from .dialect import DEFAULT_NULL_VALUES, Dialect
 
 SAMPLE_BYTES = 1 << 20
 _TAIL_BYTES = 1 << 14  # the end of a long input, where footnotes would be
@@ -58,33 +59,67 @@ def sniff_details(source: Source, *, sample_bytes: int = SAMPLE_BYTES) -> Sniffe
         raise TypeError(f"sample_bytes must be an int, not {type(sample_bytes).__name__}")
     if sample_bytes < 1:
         raise ValueError(f"sample_bytes must be at least 1, not {sample_bytes}")
-    if hasattr(source, "read") and not isinstance(source, Buffer):
+    if isinstance(source, (str, os.PathLike)):
+        with open(source, "rb") as file:
+            compression = compression_of(file.read(8), source)
+            if compression is not None:
+                file.seek(0)
+                return _sniff_start(decompressed_start(file, compression, sample_bytes + 1), sample_bytes)
+    elif hasattr(source, "read") and not isinstance(source, Buffer):
         return _sniff_file_object(source, sample_bytes)  # type: ignore[arg-type]
     with open_source(source) as data:
-        compression = suffix_compression(source) if isinstance(source, (str, os.PathLike)) else None
-        data = decompressed(data, compression or "infer")
+        with memoryview(data) as view, view[:8] as magic:
+            compression = compression_of(bytes(magic))
+        if compression is not None:
+            return _sniff_start(decompressed_start(io.BytesIO(data), compression, sample_bytes + 1), sample_bytes)
         return sniff_buffer(data, sample_bytes)
 
 
-def _sniff_file_object(file: io.RawIOBase | io.BufferedIOBase, sample_bytes: int) -> Sniffed:
+def _sniff_file_object(file: BinaryIO, sample_bytes: int) -> Sniffed:
+    """From where the file stands, which it is put back to if it can be."""
     if isinstance(file, io.TextIOBase):
         raise TypeError("the file object must be opened in binary mode, not text mode")
     start = file.tell() if file.seekable() else None
-    head = file.read(sample_bytes) or b""
-    if start is not None:
-        file.seek(start)
-    return sniff_buffer(decompressed(head, "infer"), sample_bytes)
+    try:
+        head = file.read(sample_bytes + 1) or b""
+        compression = compression_of(head[:8])
+        if compression is not None:
+            if start is None:
+                raise ValueError("a compressed file object must be seekable to be sniffed")
+            file.seek(start)
+            head = decompressed_start(file, compression, sample_bytes + 1)
+    finally:
+        if start is not None:
+            file.seek(start)
+    return _sniff_start(head, sample_bytes)
 
 
-def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES) -> Sniffed:
+def _sniff_start(head: bytes, sample_bytes: int) -> Sniffed:
+    """From the first `sample_bytes` bytes of an input and one more, if it
+    has more: the input itself when it has no more."""
+    if len(head) <= sample_bytes:
+        return sniff_buffer(head, sample_bytes)
+    return sniff_buffer(head[:sample_bytes], sample_bytes, complete=False)
+
+
+def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str | None = None,
+                 complete: bool = True) -> Sniffed:
     """The dialect of CSV bytes held in memory, from their first
-    `sample_bytes` and last 64 KiB."""
+    `sample_bytes` and last 16 KiB; in `encoding`, when it is known. With
+    `complete=False` the bytes are only the input's start."""
+    looked_at = min(sample_bytes, _TABLE_BYTES)
     with memoryview(data) as view:
         size = len(view)
+        whole = complete and size <= looked_at  # whether the text looked at is the whole input
         head = bytes(view[:sample_bytes])
-        tail = bytes(view[max(0, size - _TAIL_BYTES) :]) if size > _TABLE_BYTES else b""
-    encoding, encoding_sure = guess_encoding(head, tail if size > sample_bytes else b"")
-    text = decode_sample(head[:_TABLE_BYTES], encoding).encode("utf-8", "surrogatepass")
+        tail = bytes(view[max(looked_at, size - _TAIL_BYTES) :]) if complete and not whole else b""
+    if encoding is None:
+        encoding, encoding_sure = guess_encoding(head, tail if size > sample_bytes else b"")
+    else:
+        encoding_sure = 1.0
+    text = decode_sample(head[:looked_at], encoding).encode("utf-8", "surrogatepass")
+    if not whole:
+        text = _whole_lines(text)  # the last one may be cut short
     if not text.strip():
         return Sniffed(Dialect(encoding=_plain(encoding)), 1, 0.0)
     guess = guess_dialect(text)
@@ -92,16 +127,24 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES) -> Sniffed:
     limit = max(50, min(_TABLE_RECORDS, _TABLE_FIELDS // guess.widest))
     records = _native.records(text, limit, fields=True, **candidate.options())
     comment = None
-    if comment_lines(records):
+    if COMMENT not in (candidate.delimiter, candidate.quotechar) and comment_lines(records):
         comment = COMMENT
         records = _native.records(text, limit, fields=True, comment=comment, **candidate.options())
     table = find_table(records, text)
     skip_rows = lines_before(text, records[table.first][0]) if records else 0
-    if not tail and len(records) < limit:
+    if whole and len(records) < limit:
         footer = _lines_from(text, records[table.end][0]) if table.end < len(records) else 0
+    elif whole:  # more records than were looked at: the end of the text, past the table's start
+        table_start = records[table.first][0]
+        end = text[table_start:] if len(text) - table_start <= _TAIL_BYTES else _whole_lines_after_first(
+            text[-_TAIL_BYTES:])
+        footer = _tail_footer_lines(end, candidate, comment, table)
+    elif tail:
+        tail_text = decode_sample(tail[_alignment(encoding, len(tail)) :], without_mark(encoding, head))
+        footer = _tail_footer_lines(_whole_lines_after_first(tail_text.encode("utf-8", "surrogatepass")), candidate,
+                                    comment, table)
     else:
-        footer = _tail_footer_lines(_tail_text(tail or text[-_TAIL_BYTES:], without_mark(encoding, head) if tail else "utf-8"),
-                                    candidate, comment, table)
+        footer = 0  # the end is not known
     dialect = Dialect(
         delimiter=candidate.delimiter,
         quotechar=candidate.quotechar,
@@ -112,7 +155,7 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES) -> Sniffed:
         skip_rows=skip_rows,
         skip_footer=footer,
         comment=comment,
-        null_values=table.null_values,
+        null_values=_null_values(text, candidate.delimiter, table),
     )
     confidence = encoding_sure * (0.5 + 0.5 * guess.margin) * table.consistency
     if not table.header_certain:
@@ -120,6 +163,13 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES) -> Sniffed:
     if table.columns == 1:
         confidence *= 0.7
     return Sniffed(dialect, table.columns, round(confidence, 2))
+
+
+def _null_values(text: bytes, delimiter: str, table: Table) -> tuple[str, ...]:
+    """The markers found in the table's columns, and those found anywhere
+    else in the sample that no column holds as text."""
+    found = set(table.null_values) | (markers_in(text, delimiter) - table.text_values)
+    return tuple(marker for marker in dict.fromkeys((*DEFAULT_NULL_VALUES, *table.null_values)) if marker in found)
 
 
 def _plain(encoding: str) -> str:
@@ -136,11 +186,16 @@ def _line_count(text: bytes) -> int:
     return lines_before(text, len(text)) + (0 if not text or text.endswith((b"\n", b"\r")) else 1)
 
 
-def _tail_text(tail: bytes, encoding: str) -> bytes:
-    """The whole lines of the input's last bytes, as UTF-8."""
-    text = decode_sample(tail[_alignment(encoding, len(tail)) :], encoding).encode("utf-8", "surrogatepass")
-    first_end = min((i for i in (text.find(b"\n"), text.find(b"\r")) if i >= 0), default=-1)
-    return text[first_end + 1 :] if first_end >= 0 else b""
+def _whole_lines_after_first(text: bytes) -> bytes:
+    """The text after its first line end: the lines of a part of an input
+    that begins inside a line."""
+    ends = [i for i in (text.find(b"\n"), text.find(b"\r")) if i >= 0]
+    return text[min(ends) + 1 :] if ends else b""
+
+
+def _whole_lines(text: bytes) -> bytes:
+    """The text up to its last line end: without a line cut short."""
+    return text[: max(text.rfind(b"\n"), text.rfind(b"\r")) + 1]
 
 
 def _alignment(encoding: str, size: int) -> int:
