@@ -136,6 +136,20 @@ AMBIGUOUS = [
     ("n,t\n1,NA\nNA,x\n3,y\n", {"null_values": ("NA",)}),
     # Lines that start with # and are not rows are comments.
     ("a,b\n1,2\n# a note, with, commas\n3,4\n5,6\n", {"comment": "#"}),
+    # A block of names and values above the table, which has a header row.
+    ("A,1\nB,2\nC,3\n\nx,y,z\n" + "".join(f"{i},{i},{i}\n" for i in range(20)), {"skip_rows": 4}),
+    # Lines that start with # but are rows of the table are no comments.
+    ("# exported\nid,item,qty\n#1,apple,3\n#2,pear,4\n#3,plum,5\n", {"comment": None, "skip_rows": 1}),
+    # Columns aligned with runs of spaces: no delimiter reads them, so one
+    # column, and no row is taken for a note.
+    ("x    y   z\n1    2   3\n10   20  30\n100  200 300\n", {"delimiter": ",", "skip_footer": 0}),
+    # Years naming columns of rates are a header, not numbers.
+    ("Country,Code,1960,1961\nAruba,ABW,4.82,4.65\nAndorra,AND,1.2,1.3\nChad,TCD,7.45,7.4\n", {"header": True}),
+    # A marker of missing values far below the rows looked at closely.
+    ("a,b\n" + "".join(f"{i},{i}\n" for i in range(300)) + "NA,5\n", {"null_values": ("NA",)}),
+    # A title above a blank line and more rows than are looked at closely:
+    # the notes at the end are looked for after the table's start.
+    ("A,B\nC,D\n\nx,y\n" + "".join(f"{i},{i}\n" for i in range(300)), {"skip_rows": 3, "skip_footer": 0}),
     # A header with one field too few above records of one length: taken as
     # the header, it would drop the last column; skipped, the columns go by number.
     ("a,b\n1,2,3\n4,5,6\n7,8,9\n", {"header": False, "skip_rows": 1}),
@@ -196,6 +210,22 @@ def test_sniff_takes_paths_compressed_files_and_file_objects_and_puts_them_back(
     assert eval(repr(expected), {"qarn": qarn}) == expected
     with pytest.raises(ValueError, match="^sample_bytes must be at least 1, not 0$"):
         qarn.sniff(SEMICOLONS, sample_bytes=0)
+
+
+def test_a_start_of_an_input_has_no_known_end():
+    """A file object longer than the sample: its cut last line is no note."""
+    rows = b"a,b,c\n" + b"1,2,3\n" * 50000
+    assert qarn.sniff(io.BytesIO(rows), sample_bytes=1000) == qarn.Dialect()
+    assert qarn.sniff(io.BytesIO(gzip.compress(rows)), sample_bytes=1000) == qarn.Dialect()
+    assert qarn.sniff(rows, sample_bytes=1000) == qarn.Dialect()
+
+
+def test_utf8_belied_after_the_sample_reads_as_cp1252_unless_given():
+    data = b"a,b\n" + b"x,1\n" * 300000 + b"caf\xe9,2\n" + b"y,3\n" * 300000
+    assert qarn.sniff(data).encoding == "utf-8"
+    assert qarn.read(qarn.convert(data, dialect="auto"))["a"].values[300000] == "caf\u00e9"
+    with pytest.raises(qarn.CsvError, match="invalid UTF-8"):
+        qarn.convert(data, dialect="auto", encoding="utf-8")
 
 
 def test_options_given_with_auto_override_the_guess():

@@ -34,7 +34,7 @@ def guess_encoding(head: bytes, tail: bytes = b"") -> tuple[str, float]:
     if wide is not None:
         return wide, 0.95
     if _utf8(head) and _utf8(tail, tail_cut=True):
-        return "utf-8", 1.0 if head.isascii() else 0.99
+        return "utf-8", 1.0 if not tail or not head.isascii() else 0.9
     high = frozenset(head.translate(None, _NOT_C1)) | frozenset(tail.translate(None, _NOT_C1))
     if high and not high & _CP1252_UNDEFINED:
         return "cp1252", 0.8

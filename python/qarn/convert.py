@@ -241,24 +241,48 @@ def convert_counting(
         if sniffing:
             dialect = dataclasses.replace(sniff_buffer(data, encoding=given.get("encoding")).dialect, **given)
             options = _native_options(dialect, names) | chosen_types | value_options
-        data, dropped = to_utf8(data, dialect.encoding, probe)
-        if dialect.skip_footer:
-            whole = views.enter_context(memoryview(data))
-            data = views.enter_context(whole[: length_without_last_lines(whole, dialect.skip_footer)])
-        if memoryview(data).nbytes < SMALLEST_PARALLEL_INPUT:
-            threads = 1
-        if sink is not None and dropped:
-            sink = _shifting(sink, dropped)
         try:
-            result, lost = _converted(data, chunk_size, sample_rows, min(threads, 1024), options,
-                                      rejects_wanted=1 if strict else sink)
-        except ValueError as error:
-            if is_csv_error(str(error)):
-                raise CsvError(shifted(str(error), dropped)) from None
-            raise
-        if strict and lost:
-            first = lost.rejects[0]
-            raise strict_error((*first[:2], first[2] + dropped, *first[3:]), _column_types(result)) from None
+            return _convert_text(data, dialect, options, probe, sink, views, chunk_size, sample_rows, threads, strict)
+        except CsvError as error:
+            # A guess of UTF-8 from the sample, belied by a byte further on:
+            # the Windows code page reads any such text.
+            if not sniffing or "encoding" in given or dialect.encoding != "utf-8" or not _bad_utf8(error):
+                raise
+        dialect = dataclasses.replace(dialect, encoding=_FALLBACK_ENCODING)
+        return _convert_text(data, dialect, options, probe, sink, views, chunk_size, sample_rows, threads, strict)
+
+
+# The encoding of a sniffed input that is not UTF-8 after all.
+_FALLBACK_ENCODING = "cp1252"
+
+
+def _bad_utf8(error: CsvError) -> bool:
+    return "invalid utf-8: invalid UTF-8 in field" in str(error)
+
+
+def _convert_text(data: Buffer, dialect: Dialect, options: dict[str, Any], probe: Callable[[bytes], str | None],
+                  sink: Callable[[list[Reject]], None] | None, views: contextlib.ExitStack, chunk_size: int,
+                  sample_rows: int | None, threads: int, strict: bool) -> tuple[bytes, LostCells]:
+    """The (decompressed) data converted: transcoded, without its footer
+    lines, on as many threads as its size is worth."""
+    data, dropped = to_utf8(data, dialect.encoding, probe)
+    if dialect.skip_footer:
+        whole = views.enter_context(memoryview(data))
+        data = views.enter_context(whole[: length_without_last_lines(whole, dialect.skip_footer)])
+    if memoryview(data).nbytes < SMALLEST_PARALLEL_INPUT:
+        threads = 1
+    if sink is not None and dropped:
+        sink = _shifting(sink, dropped)
+    try:
+        result, lost = _converted(data, chunk_size, sample_rows, min(threads, 1024), options,
+                                  rejects_wanted=1 if strict else sink)
+    except ValueError as error:
+        if is_csv_error(str(error)):
+            raise CsvError(shifted(str(error), dropped)) from None
+        raise
+    if strict and lost:
+        first = lost.rejects[0]
+        raise strict_error((*first[:2], first[2] + dropped, *first[3:]), _column_types(result)) from None
     return result, lost
 
 

@@ -22,7 +22,7 @@ def register(commands: argparse._SubParsersAction) -> None:
         "them on one line per file with the confidence (0 to 1) and the number of columns. "
         "'qarn convert --auto' converts with the same guess.",
     )
-    parser.add_argument("files", nargs="+", metavar="FILE")
+    parser.add_argument("files", nargs="+", metavar="FILE", help="CSV files, or - for standard input")
     parser.add_argument("--json", action="store_true", help="one JSON object per line")
     parser.add_argument(
         "--sample-bytes",
@@ -38,7 +38,8 @@ def run(args: argparse.Namespace) -> int:
     status = OK
     for path in args.files:
         try:
-            found = sniff_details(path, sample_bytes=args.sample_bytes)
+            source = sys.stdin.buffer.read(args.sample_bytes + 1) if path == "-" else path
+            found = sniff_details(source, sample_bytes=args.sample_bytes)
         except FAILURES as error:
             report_failure(path, message_of(error))
             status = FAILED
