@@ -38,7 +38,7 @@ def run(args: argparse.Namespace) -> int:
     status = OK
     for path in args.files:
         try:
-            source = sys.stdin.buffer.read(args.sample_bytes + 1) if path == "-" else path
+            source = sys.stdin.buffer if path == "-" else path
             found = sniff_details(source, sample_bytes=args.sample_bytes)
         except FAILURES as error:
             report_failure(path, message_of(error))
