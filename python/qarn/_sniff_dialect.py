@@ -7,6 +7,7 @@ rather than pieces of them, wins."""
 from __future__ import annotations
 
 import itertools
+import re
 import string
 from collections import Counter
 from dataclasses import dataclass
@@ -77,6 +78,9 @@ def guess_dialect(text: bytes) -> Guess:
     best_score, _, best, best_counts = finalists[0]
     rival = next((score for score, _, _, counts in finalists[1:] if counts != best_counts), 0.0)
     margin = 1.0 if best_score <= 0 else max(0.0, (best_score - rival) / best_score)
+    if best.quotechar is not None and best.escapechar is None and _quotes_are_text(probe, best.delimiter,
+                                                                                     best.quotechar):
+        best = Candidate(best.delimiter, None, None)
     if best.quotechar is not None and best.newlines_in_values:
         best = _with_line_ends_settled(text, best)
     return Guess(best, max(best_counts, default=1), best_score, margin)
@@ -216,6 +220,18 @@ def _with_line_ends_settled(text: bytes, candidate: Candidate) -> Candidate:
     if with_line_ends == without or _most_alike(without) <= _most_alike(with_line_ends):
         return candidate
     return line_by_line
+
+
+def _quotes_are_text(probe: bytes, delimiter: str, quote: str) -> bool:
+    """Whether quotes are part of the values rather than around them: a
+    quote that begins a field closes before more text of the field (as in
+    `"Lyon" brand`), and no quoted field needs its quotes (none holds the
+    delimiter, a line end, or a doubled or escaped quote)."""
+    d, q = re.escape(delimiter.encode()), re.escape(quote.encode())
+    starts = rb"(?:^|(?<=" + d + rb"))" + q
+    text_after = re.compile(starts + rb"[^" + q + rb"\r\n]*" + q + rb"[^" + d + q + rb"\r\n]", re.MULTILINE)
+    needed = re.compile(starts + rb"[^" + q + rb"]*(?:" + d + rb"|\n|\r|" + q + q + rb"|\\" + q + rb")", re.MULTILINE)
+    return text_after.search(probe) is not None and needed.search(probe) is None
 
 
 def _most_alike(counts: list[int]) -> float:
