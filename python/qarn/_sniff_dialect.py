@@ -225,11 +225,12 @@ def _with_line_ends_settled(text: bytes, candidate: Candidate) -> Candidate:
 def _quotes_are_text(probe: bytes, delimiter: str, quote: str) -> bool:
     """Whether quotes are part of the values rather than around them: a
     quote that begins a field closes before more text of the field (as in
-    `"Lyon" brand`), and no quoted field needs its quotes (none holds the
-    delimiter, a line end, or a doubled or escaped quote)."""
+    `"Lyon" brand`) or not at all on its line, and no quoted field needs its
+    quotes (none holds the delimiter, a line end, or a doubled or escaped
+    quote)."""
     d, q = re.escape(delimiter.encode()), re.escape(quote.encode())
     starts = rb"(?:^|(?<=" + d + rb"))" + q
-    text_after = re.compile(starts + rb"[^" + q + rb"\r\n]*" + q + rb"[^" + d + q + rb"\r\n]", re.MULTILINE)
+    text_after = re.compile(starts + rb"[^" + q + rb"\r\n]*(?:" + q + rb"[^" + d + q + rb"\r\n]|$)", re.MULTILINE)
     needed = re.compile(starts + rb"[^" + q + rb"]*(?:" + d + rb"|\n|\r|" + q + q + rb"|\\" + q + rb")", re.MULTILINE)
     return text_after.search(probe) is not None and needed.search(probe) is None
 
