@@ -29,6 +29,9 @@ _LINES_BYTES = 1 << 13  # where those lines are looked for
 # Characters that are part of values too often to be taken for a delimiter
 # that is not one of the usual ones.
 _NEVER_DELIMITERS = frozenset(string.ascii_letters + string.digits + "\"'\\.-_+/()[]{}<>=&%$@!?*#" + " ")
+_OTHER_DELIMITER_BYTES = frozenset(
+    byte for byte in range(0x80) if chr(byte).isprintable() and chr(byte) not in _NEVER_DELIMITERS
+    and chr(byte) not in STANDARD_DELIMITERS)
 
 
 @dataclass(frozen=True)
@@ -100,7 +103,7 @@ def _candidates(probe: bytes) -> list[Candidate]:
     delimiters = [d for d in STANDARD_DELIMITERS if _on_many_lines(d, lines)] + _other_delimiters(probe, lines)
     if not delimiters:
         delimiters = [","]
-    quotes: list[str | None] = [q for q in QUOTES if _opens_fields(q, probe)]
+    quotes: list[str | None] = [q for q in QUOTES if _opens_fields(q, probe[:_LINES_BYTES])]
     # A quote that opens a field may swallow line ends that should end
     # records: reading line by line keeps such a stray quote to one record.
     line_ends = (True, False) if quotes else (True,)
@@ -136,16 +139,14 @@ def _other_delimiters(probe: bytes, lines: list[bytes]) -> list[str]:
     nearly every line."""
     if len(lines) < 2:
         return []
-    # Bytes on nearly every line, as often on most of them.
-    on_most = Counter(byte for line in lines for byte in set(line))
     found = []
-    for byte in sorted(b for b, lines_with in on_most.items() if lines_with >= 0.8 * len(lines)):
-        char = chr(byte)
-        if byte >= 0x80 or not char.isprintable() or char in _NEVER_DELIMITERS or char in STANDARD_DELIMITERS:
+    for byte in sorted(set(probe[:_LINES_BYTES]) & _OTHER_DELIMITER_BYTES):
+        mark = bytes((byte,))
+        if sum(mark in line for line in lines) < 0.8 * len(lines):
             continue
-        count, times = Counter(line.count(byte) for line in lines).most_common(1)[0]
+        count, times = Counter(line.count(mark) for line in lines).most_common(1)[0]
         if count >= 1 and times >= 0.8 * len(lines):
-            found.append(char)
+            found.append(chr(byte))
     return found
 
 
@@ -228,11 +229,15 @@ def _quotes_are_text(probe: bytes, delimiter: str, quote: str) -> bool:
     `"Lyon" brand`) or not at all on its line, and no quoted field needs its
     quotes (none holds the delimiter, a line end, or a doubled or escaped
     quote)."""
+    if quote.encode() not in probe:
+        return False
     d, q = re.escape(delimiter.encode()), re.escape(quote.encode())
     starts = rb"(?:^|(?<=" + d + rb"))" + q
     text_after = re.compile(starts + rb"[^" + q + rb"\r\n]*(?:" + q + rb"[^" + d + q + rb"\r\n]|$)", re.MULTILINE)
+    if text_after.search(probe, 0, _LINES_BYTES) is None:
+        return False
     needed = re.compile(starts + rb"[^" + q + rb"]*(?:" + d + rb"|\n|\r|" + q + q + rb"|\\" + q + rb")", re.MULTILINE)
-    return text_after.search(probe) is not None and needed.search(probe) is None
+    return needed.search(probe) is None
 
 
 def _most_alike(counts: list[int]) -> float:

@@ -24,6 +24,7 @@ Kind = str | None
 _TYPED_SHARE = 0.6  # of a column's values, for the column to be of a type
 _HEADER_ROWS = 3  # header rows at most, the last of which names the columns
 _SHAPE_SHARE = 0.8  # of a column's values, for the column to have a shape of text
+_HEADER_CHECK_ROWS = 20  # rows under a block's first that tell whether it is a header
 _KIND_CELLS = 600  # fields that column types are told from, at least 10 rows
 COMMENT = "#"
 
@@ -82,7 +83,7 @@ def _first_table(records: Sequence[Record], counts: list[int], blocks: list[rang
         if columns >= 2 and alike >= 2 and 3 * alike >= 2 * len(block):
             tables.append((b, columns, alike))
     for b, columns, alike in tables:
-        kinds = _column_kinds(records, counts, blocks[b][1:], columns, skip_header=False)
+        kinds = _column_kinds(records, counts, blocks[b][1 : 1 + _HEADER_CHECK_ROWS], columns, skip_header=False)
         if counts[blocks[b][0]] == columns and _header_leaning(records[blocks[b][0]][1], kinds) > 0:
             return b, columns
     if tables:
@@ -336,12 +337,25 @@ _TYPED_MARKERS = frozenset(("-", "?", "\\N"))
 
 
 def markers_in(text: bytes, delimiter: str) -> set[str]:
-    """The markers of `null_values="default"` that stand as whole fields
-    somewhere in the text, quoted or not."""
-    fields = re.compile(rb"(?:^|[" + re.escape(delimiter.encode()) + rb'])["\']?(' + b"|".join(
-        re.escape(marker.encode()) for marker in sorted(NULL_MARKERS, key=len, reverse=True)) + rb')["\']?(?=['
-        + re.escape(delimiter.encode()) + rb"]|\r|\n|$)", re.MULTILINE)
-    return {match.decode() for match in fields.findall(text)}
+    """The markers of `null_values="default"` that stand as whole fields in
+    the text's first 64 KiB, quoted or not."""
+    text = text[:_MARKERS_LOOKED_FOR]
+    separators = [delimiter.encode(), b"\n", b"\r"]
+    found = set()
+    for marker in NULL_MARKERS:
+        spelt = marker.encode()
+        if spelt not in text:  # most are nowhere: one look each
+            continue
+        for quote in (b"", b'"', b"'"):
+            field = quote + spelt + quote
+            if text.startswith(field) or any(text.endswith(before + field) for before in separators) or any(
+                    before + field + after in text for before in separators for after in separators):
+                found.add(marker)
+                break
+    return found
+
+
+_MARKERS_LOOKED_FOR = 1 << 16
 
 
 def comment_lines(records: Sequence[Record]) -> bool:
