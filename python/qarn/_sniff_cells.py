@@ -70,14 +70,12 @@ KINDS = TYPED | MISSING | {Cell.TEXT}
 
 def looks_misread(field: str, quotes: str) -> bool:
     """Whether a field shows signs of a dialect that does not fit: it
-    starts or ends with a quote character (its quotes were not taken as
-    quotes), holds an escaped quote (an escape that was not taken), or
-    swallowed a line end with more fields after it."""
+    starts with a quote character, or ends with one that it holds no other
+    of (its quotes were not taken as quotes), or holds an escaped quote (an
+    escape that was not taken)."""
     text = field.strip()
     if not text:
         return False
     if text[0] in quotes or (text[-1] in quotes and text.count(text[-1]) == 1):
         return True
-    if "\\" in text and any("\\" + q in text for q in quotes):
-        return True
-    return False
+    return "\\" in text and any("\\" + q in text for q in quotes)

@@ -109,7 +109,7 @@ def _candidates(probe: bytes) -> list[Candidate]:
     line_ends = (True, False) if quotes else (True,)
     if not quotes:
         quotes = ['"']  # the same records as no quoting at all
-    elif '"' in quotes:
+    else:
         quotes.append(None)
     escapes: list[str | None] = [None]
     if any((ESCAPE + q).encode() in probe for q in QUOTES):
@@ -131,7 +131,10 @@ def _opens_fields(quote: str, probe: bytes) -> bool:
     """Whether a quote character begins a field somewhere: at the start of
     a line or after a character that may be a delimiter."""
     mark = quote.encode()
-    return probe.startswith(mark) or any(before + mark in probe for before in (b"\n", b"\r", b",", b";", b"\t", b"|", b":", b" "))
+    return probe.startswith(mark) or any(before + mark in probe for before in _FIELD_STARTS)
+
+
+_FIELD_STARTS = (b"\n", b"\r", *(d.encode() for d in STANDARD_DELIMITERS))
 
 
 def _other_delimiters(probe: bytes, lines: list[bytes]) -> list[str]:

@@ -7,8 +7,8 @@ from __future__ import annotations
 import io
 import os
 from collections.abc import Buffer
-from typing import BinaryIO
 from dataclasses import dataclass
+from typing import BinaryIO
 
 from . import _native
 from ._compression import compression_of, decompressed_start
@@ -41,7 +41,7 @@ class Sniffed:
 def sniff(source: Source, *, sample_bytes: int = SAMPLE_BYTES) -> Dialect:
     """The dialect of a CSV source (bytes-like, a path or a binary file
     object), guessed from its first `sample_bytes` bytes and, for a longer
-    input, its last 64 KiB: the encoding, the delimiter, the quote and
+    input, its last 16 KiB: the encoding, the delimiter, the quote and
     escape characters, whether quotes may hold line ends, the lines before
     the table (`skip_rows`) and after it (`skip_footer`), comment lines,
     whether the first row is a header, and the markers of missing values
@@ -136,13 +136,13 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         footer = _lines_from(text, records[table.end][0]) if table.end < len(records) else 0
     elif whole:  # more records than were looked at: the end of the text, past the table's start
         table_start = records[table.first][0]
-        end = text[table_start:] if len(text) - table_start <= _TAIL_BYTES else _whole_lines_after_first(
+        end = text[table_start:] if len(text) - table_start <= _TAIL_BYTES else _after_first_line(
             text[-_TAIL_BYTES:])
-        footer = _tail_footer_lines(end, candidate, comment, table)
+        footer = _notes_at_end(end, candidate, comment, table)
     elif tail:
         tail_text = decode_sample(tail[_alignment(encoding, len(tail)) :], without_mark(encoding, head))
-        footer = _tail_footer_lines(_whole_lines_after_first(tail_text.encode("utf-8", "surrogatepass")), candidate,
-                                    comment, table)
+        footer = _notes_at_end(_after_first_line(tail_text.encode("utf-8", "surrogatepass")), candidate, comment,
+                               table)
     else:
         footer = 0  # the end is not known
     dialect = Dialect(
@@ -157,12 +157,18 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         comment=comment,
         null_values=_null_values(text, candidate.delimiter, table),
     )
-    confidence = encoding_sure * (0.5 + 0.5 * guess.margin) * table.consistency
+    return Sniffed(dialect, table.columns, _confidence(encoding_sure, guess.margin, table))
+
+
+def _confidence(encoding_sure: float, margin: float, table: Table) -> float:
+    """From 1, less for each doubt: the encoding, a close second dialect,
+    rows of other lengths, a header by default, a single column."""
+    confidence = encoding_sure * (0.5 + 0.5 * margin) * table.consistency
     if not table.header_certain:
         confidence *= 0.8
     if table.columns == 1:
         confidence *= 0.7
-    return Sniffed(dialect, table.columns, round(confidence, 2))
+    return round(confidence, 2)
 
 
 def _null_values(text: bytes, delimiter: str, table: Table) -> tuple[str, ...]:
@@ -186,7 +192,7 @@ def _line_count(text: bytes) -> int:
     return lines_before(text, len(text)) + (0 if not text or text.endswith((b"\n", b"\r")) else 1)
 
 
-def _whole_lines_after_first(text: bytes) -> bytes:
+def _after_first_line(text: bytes) -> bytes:
     """The text after its first line end: the lines of a part of an input
     that begins inside a line."""
     ends = [i for i in (text.find(b"\n"), text.find(b"\r")) if i >= 0]
@@ -205,7 +211,9 @@ def _alignment(encoding: str, size: int) -> int:
     return size % width
 
 
-def _tail_footer_lines(text: bytes, candidate: Candidate, comment: str | None, table: Table) -> int:
+def _notes_at_end(text: bytes, candidate: Candidate, comment: str | None, table: Table) -> int:
+    """How many lines at the end of `text`, the end of an input, are notes
+    after the table."""
     if not text:
         return 0
     records = _native.records(text, 1 << 30, fields=True, comment=comment, **candidate.options())
