@@ -171,6 +171,21 @@ def test_encodings_are_told_by_marks_nul_bytes_and_what_decodes(data, encoding):
     assert qarn.sniff(data).encoding == encoding
 
 
+@settings(max_examples=examples(300), deadline=None)
+@given(data=st.lists(st.sampled_from([b"a", b"1", b"1.5", b",", b";", b"\t", b" ", b":", b"|", b"#", b'"', b"'", b"\\",
+                                      b"\r", b"\n", b"\xff", b"\x00", b"\xc3\xa9", b"NA", b"\xef\xbb\xbf"]),
+                     max_size=80).map(b"".join))
+def test_any_bytes_get_a_dialect_that_converts_or_fails_as_csv(data):
+    """No input makes the guess fail: its dialect is one the converter
+    takes, and the conversion either succeeds or fails on the CSV."""
+    found = qarn.sniff_details(data)
+    assert 0 <= found.confidence <= 1 and found.columns >= 1
+    try:
+        qarn.convert(data, dialect="auto")
+    except qarn.CsvError:
+        pass
+
+
 # --------------------------------------------------------------- skip_footer
 
 lines_of = re.compile(rb"[^\r\n]*(?:\r\n|\r|\n)|[^\r\n]+$")

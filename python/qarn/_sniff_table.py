@@ -82,7 +82,7 @@ def _first_table(records: Sequence[Record], counts: list[int], blocks: list[rang
         alike = lengths.count(columns)
         if columns >= 2 and alike >= 2 and 3 * alike >= 2 * len(block):
             tables.append((b, columns, alike))
-    for b, columns, alike in tables:
+    for b, columns, alike in tables if len(tables) > 1 else ():
         kinds = _column_kinds(records, counts, blocks[b][1 : 1 + _HEADER_CHECK_ROWS], columns, skip_header=False)
         if counts[blocks[b][0]] == columns and _header_leaning(records[blocks[b][0]][1], kinds) > 0:
             return b, columns
