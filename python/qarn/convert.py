@@ -101,9 +101,9 @@ def convert(
     field overridden by the keywords of the same names: `delimiter` (","),
     `quotechar` ('"'; None: no quoting), `escapechar` (None),
     `doublequote` (True), `newlines_in_values` (True), `encoding`
-    ("utf-8"), `header` (True), `skip_rows` (0), `skip_footer` (0), `comment` (None) and
-    `null_values` (none; "default" for the usual markers such as NA and
-    NULL); see `qarn.Dialect` for what each means.
+    ("utf-8"), `header` (True), `skip_rows` (0), `skip_footer` (0),
+    `comment` (None) and `null_values` (none; "default" for the usual
+    markers such as NA and NULL); see `qarn.Dialect` for what each means.
 
     `column_types` chooses types over inference: one type name for every
     column ("string"), a list by position (None: inferred) or a dict by
@@ -241,23 +241,26 @@ def convert_counting(
         if sniffing:
             dialect = dataclasses.replace(sniff_buffer(data, encoding=given.get("encoding")).dialect, **given)
             options = _native_options(dialect, names) | chosen_types | value_options
-        try:
-            return _convert_text(data, dialect, options, probe, sink, views, chunk_size, sample_rows, threads, strict)
-        except CsvError as error:
-            # A guess of UTF-8 from the sample, belied by a byte further on:
-            # the Windows code page reads any such text.
-            if not sniffing or "encoding" in given or dialect.encoding != "utf-8" or not _bad_utf8(error):
-                raise
-        dialect = dataclasses.replace(dialect, encoding=_FALLBACK_ENCODING)
-        return _convert_text(data, dialect, options, probe, sink, views, chunk_size, sample_rows, threads, strict)
+        # A guess of UTF-8 from the sample may be belied by a byte further
+        # on: the Windows code page reads most such text, Latin-1 all.
+        guessed_utf8 = sniffing and "encoding" not in given and dialect.encoding == "utf-8"
+        encodings = [dialect.encoding, *(_FALLBACK_ENCODINGS if guessed_utf8 else ())]
+        for tried, encoding in enumerate(encodings, 1):
+            try:
+                return _convert_text(data, dataclasses.replace(dialect, encoding=encoding), options, probe, sink,
+                                     views, chunk_size, sample_rows, threads, strict)
+            except CsvError as error:
+                if tried == len(encodings) or not _undecodable(error):
+                    raise
+    raise AssertionError("unreachable")  # pragma: no cover
 
 
-# The encoding of a sniffed input that is not UTF-8 after all.
-_FALLBACK_ENCODING = "cp1252"
+# The encodings a sniffed input is read in when it is not UTF-8 after all.
+_FALLBACK_ENCODINGS = ("cp1252", "latin-1")
 
 
-def _bad_utf8(error: CsvError) -> bool:
-    return "invalid utf-8: invalid UTF-8 in field" in str(error)
+def _undecodable(error: CsvError) -> bool:
+    return "invalid UTF-8 in field" in str(error) or "cannot decode" in str(error)
 
 
 def _convert_text(data: Buffer, dialect: Dialect, options: dict[str, Any], probe: Callable[[bytes], str | None],
