@@ -150,6 +150,11 @@ AMBIGUOUS = [
     # A title above a blank line and more rows than are looked at closely:
     # the notes at the end are looked for after the table's start.
     ("A,B\nC,D\n\nx,y\n" + "".join(f"{i},{i}\n" for i in range(300)), {"skip_rows": 3, "skip_footer": 0}),
+    # Every field quoted, none needing it: the quotes stay quotes, wherever
+    # the part of the sample looked at for them ends.
+    ('"a","b"\n' + '"xy","1"\n' * 1000, {"quotechar": '"', "header": True}),
+    # A second table right below the first, without a blank line.
+    ("a,b,c\n" + "".join(f"{i},x{i},{i}.5\n" for i in range(20)) + "k,n\nA,1\nB,2\nC,3\n", {"skip_footer": 4}),
     # A header with one field too few above records of one length: taken as
     # the header, it would drop the last column; skipped, the columns go by number.
     ("a,b\n1,2,3\n4,5,6\n7,8,9\n", {"header": False, "skip_rows": 1}),

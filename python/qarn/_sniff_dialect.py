@@ -237,7 +237,9 @@ def _quotes_are_text(probe: bytes, delimiter: str, quote: str) -> bool:
     d, q = re.escape(delimiter.encode()), re.escape(quote.encode())
     starts = rb"(?:^|(?<=" + d + rb"))" + q
     text_after = re.compile(starts + rb"[^" + q + rb"\r\n]*(?:" + q + rb"[^" + d + q + rb"\r\n]|$)", re.MULTILINE)
-    if text_after.search(probe, 0, _LINES_BYTES) is None:
+    head = probe[:_LINES_BYTES]
+    head = head[: max(head.rfind(b"\n"), head.rfind(b"\r")) + 1] or head  # whole lines: no field cut short
+    if text_after.search(head) is None:
         return False
     needed = re.compile(starts + rb"[^" + q + rb"]*(?:" + d + rb"|\n|\r|" + q + q + rb"|\\" + q + rb")", re.MULTILINE)
     return needed.search(probe) is None

@@ -188,6 +188,13 @@ def _without_notes(records: Sequence[Record], counts: list[int], begin: int, end
     its rows: notes of another length, or text where values belong."""
     while end > begin and _unlike_row(records[end - 1][1], counts[end - 1], columns, kinds):
         end -= 1
+    # A second table right below, without a blank line: a header row of
+    # another length, and rows of its length to the end.
+    other = end
+    while other > begin + 1 and counts[other - 1] == counts[end - 1] != columns:
+        other -= 1
+    if other < end and end - other >= 2 and _header_like(records[other][1], kinds):
+        return other
     return end
 
 
