@@ -134,6 +134,8 @@ AMBIGUOUS = [
     ("a,b\n1,2\n3,4\n5,6\n\nc,d,e\nx,y,z\n", {"skip_footer": 2}),
     # NA in a number column is missing; in a text column it stays text.
     ("n,t\n1,NA\nNA,x\n3,y\n", {"null_values": ("NA",)}),
+    # A dot among numbers is a missing value; among text it would be text.
+    ("n,t\n1,x\n.,y\n3,z\n4,w\n5,v\n", {"null_values": (".",)}),
     # Lines that start with # and are not rows are comments.
     ("a,b\n1,2\n# a note, with, commas\n3,4\n5,6\n", {"comment": "#"}),
     # A block of names and values above the table, which has a header row.

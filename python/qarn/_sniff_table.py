@@ -320,10 +320,10 @@ def shape(text: str) -> str:
 
 
 def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[tuple[str, ...], frozenset[str]]:
-    """The markers of missing values in columns of a type (also `-`, `?`
-    and `\\N` there), or in columns that hold nothing else: read as
-    missing, they keep the column's type. And the markers seen as values
-    among other text, which must stay text."""
+    """The markers of missing values in columns of a type (also `-`, `--`,
+    `.`, `?`, `\\N`, `nil` and `missing` there), or in columns that hold
+    nothing else: read as missing, they keep the column's type. And the
+    markers seen as values among other text, which must stay text."""
     found: set[str] = set()
     text_values: set[str] = set()
     body = body[: max(10, _KIND_CELLS // max(1, len(kinds)))]
@@ -340,7 +340,7 @@ def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[tup
 
 # Markers of missing values that are read as such only where values of a
 # type stand around them: elsewhere they may well be text.
-_TYPED_MARKERS = frozenset(("-", "?", "\\N"))
+_TYPED_MARKERS = frozenset(("-", "--", ".", "?", "\\N", "nil", "missing"))
 
 
 def markers_in(text: bytes, delimiter: str) -> set[str]:
