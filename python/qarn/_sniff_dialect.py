@@ -54,7 +54,6 @@ class Candidate:
 class Guess:
     candidate: Candidate
     widest: int  # the most fields of a record in the part of the sample looked at
-    score: float
     margin: float  # how far ahead of the best candidate that reads other records, 0 to 1
 
 
@@ -70,7 +69,7 @@ def guess_dialect(text: bytes) -> Guess:
                         key=lambda item: (-item[0], item[1]))[:_FINALISTS]
     contenders = [item for item in contenders if not _words_apart(probe, item[2])]
     if not contenders:
-        return Guess(Candidate(",", '"', None), 1, 0.0, 0.0)
+        return Guess(Candidate(",", '"', None), 1, 0.0)
     # Whose fields look most like values, where records alone do not tell.
     weights: dict[str, float] = {}
     finalists = sorted(
@@ -86,7 +85,7 @@ def guess_dialect(text: bytes) -> Guess:
         best = Candidate(best.delimiter, None, None)
     if best.quotechar is not None and best.newlines_in_values:
         best = _with_line_ends_settled(text, best)
-    return Guess(best, max(best_counts, default=1), best_score, margin)
+    return Guess(best, max(best_counts, default=1), margin)
 
 
 def _probe(text: bytes) -> bytes:

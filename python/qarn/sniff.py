@@ -121,7 +121,7 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
     if not whole:
         text = _whole_lines(text)  # the last one may be cut short
     if not text.strip():
-        return Sniffed(Dialect(encoding=_plain(encoding)), 1, 0.0)
+        return Sniffed(Dialect(encoding=encoding), 1, 0.0)
     guess = guess_dialect(text)
     candidate = guess.candidate
     limit = max(50, min(_TABLE_RECORDS, _TABLE_FIELDS // guess.widest))
@@ -150,7 +150,7 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         quotechar=candidate.quotechar,
         escapechar=candidate.escapechar,
         newlines_in_values=candidate.newlines_in_values,
-        encoding=_plain(encoding),
+        encoding=encoding,
         header=table.header,
         skip_rows=skip_rows,
         skip_footer=footer,
@@ -176,11 +176,6 @@ def _null_values(text: bytes, delimiter: str, table: Table) -> tuple[str, ...]:
     else in the sample that no column holds as text."""
     found = set(table.null_values) | (markers_in(text, delimiter) - table.text_values)
     return tuple(marker for marker in dict.fromkeys((*DEFAULT_NULL_VALUES, *table.null_values)) if marker in found)
-
-
-def _plain(encoding: str) -> str:
-    """The encoding by the name users know it by."""
-    return {"utf-8-sig": "utf-8-sig", "latin-1": "latin-1"}.get(encoding, encoding)
 
 
 def _lines_from(text: bytes, start: int) -> int:

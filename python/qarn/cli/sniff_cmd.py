@@ -9,6 +9,7 @@ import json
 import sys
 
 from ..sniff import SAMPLE_BYTES, Sniffed, sniff_details
+from .dialect_options import DELIMITER_NAMES
 from .errors import FAILED, FAILURES, OK, message_of, report_failure
 from .options import positive
 
@@ -55,9 +56,12 @@ def as_json(path: str, found: Sniffed) -> dict[str, object]:
     return {"file": path, **fields, "columns": found.columns, "confidence": found.confidence}
 
 
+# The names --delimiter takes, by character.
+_NAMES = {char: name for name, char in DELIMITER_NAMES.items() if name.isalpha()}
+
+
 def _character(char: str | None) -> str:
-    names = {",": "comma", ";": "semicolon", "\t": "tab", "|": "pipe", " ": "space", ":": "colon"}
-    return "none" if char is None else names.get(char, repr(char))
+    return "none" if char is None else _NAMES.get(char, repr(char))
 
 
 def as_text(path: str, found: Sniffed) -> str:
