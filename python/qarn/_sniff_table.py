@@ -8,11 +8,13 @@ from __future__ import annotations
 
 import bisect
 import functools
+import itertools
 import re
 from collections import Counter
 from collections.abc import Sequence
 from dataclasses import dataclass
 
+from ._lines import lines_before
 from ._sniff_cells import MISSING, NULL_MARKERS, TYPED, Cell, classify
 from .dialect import DEFAULT_NULL_VALUES
 
@@ -103,6 +105,8 @@ def _blocks(records: Sequence[Record], text: bytes) -> list[range]:
     """The records in runs without a blank line between them."""
     starts = [start for start, _ in records]
     end = starts[-1] + 1 if starts else 0
+    if starts and lines_before(text, starts[-1]) == len(starts) - 1:
+        return [range(len(starts))]  # a record on every line: no blank one
     cuts = sorted({bisect.bisect_left(starts, blank.end()) for blank in _BLANK_LINES.finditer(text, 0, end)} - {0})
     bounds = [0, *cuts, len(records)]
     return [range(a, b) for a, b in zip(bounds, bounds[1:])]
@@ -147,7 +151,9 @@ def _column_kinds(records: Sequence[Record], counts: list[int], block: range, co
     after the few that may be header rows (none when `skip_header` is
     false): a type most of its values have."""
     rows = [records[i][1] for i in block if counts[i] == columns][: max(10, _KIND_CELLS // columns) + _HEADER_ROWS]
-    return tuple(_column_kind([row[column] for row in rows], skip_header) for column in range(columns))
+    if not rows:
+        return (None,) * columns
+    return tuple(_column_kind(list(values), skip_header) for values in zip(*rows))
 
 
 def _column_kind(fields: list[str], skip_header: bool = True) -> Kind:
@@ -155,22 +161,23 @@ def _column_kind(fields: list[str], skip_header: bool = True) -> Kind:
     to three fields (which may be header rows): a type, or a distinctive
     shape of text (one with digits or signs, unlike the words that name
     columns)."""
-    cells = [classify(field) for field in fields]
-    shapes_of = [shape(field) if cell == Cell.TEXT else "" for cell, field in zip(cells, fields)]
+    cells = list(map(classify, fields))
     skips = range(1, min(_HEADER_ROWS, len(cells) - 1) + 1) if skip_header else range(1)
     for skip in skips:
-        values = [(cell, text_shape) for cell, text_shape in zip(cells[skip:], shapes_of[skip:]) if cell not in MISSING]
-        tally = Counter(cell for cell, _ in values if cell in TYPED)
+        tally = Counter(cells[skip:])
+        present = len(cells) - skip - tally.pop(Cell.EMPTY, 0) - tally.pop(Cell.NULL, 0)
+        texts = tally.pop(Cell.TEXT, 0)
         numbers = tally.pop(Cell.NUMBER, 0) + tally.pop(Cell.DECIMAL, 0)
         typed = max(tally, key=tally.__getitem__, default=None)
-        if numbers >= _TYPED_SHARE * len(values) and numbers > tally.get(typed, 0):
+        if numbers >= _TYPED_SHARE * present and numbers > tally.get(typed, 0):
             return _number_kind(cells[skip:], numbers)
-        if typed is not None and tally[typed] >= _TYPED_SHARE * len(values):
+        if typed is not None and tally[typed] >= _TYPED_SHARE * present:
             return typed
-        shapes = Counter(text_shape for cell, text_shape in values if cell == Cell.TEXT)
-        common = max(shapes, key=shapes.__getitem__, default=None)
-        if (common is not None and len(values) >= 2 and shapes[common] >= _SHAPE_SHARE * len(values)
-                and common.strip("Aa _")):
+        if texts < _SHAPE_SHARE * present or present < 2:
+            continue
+        shapes = Counter(shape(field) for field, cell in zip(fields[skip:], cells[skip:]) if cell == Cell.TEXT)
+        common, times = shapes.most_common(1)[0]
+        if times >= _SHAPE_SHARE * present and common.strip("Aa _"):
             return common
     return None
 
@@ -327,8 +334,8 @@ def _null_markers(body: Sequence[list[str]], kinds: Sequence[Kind]) -> tuple[tup
     found: set[str] = set()
     text_values: set[str] = set()
     body = body[: max(10, _KIND_CELLS // max(1, len(kinds)))]
-    for column, kind in enumerate(kinds):
-        values = {fields[column].strip() for fields in body if column < len(fields)} - {""}
+    for kind, column in zip(kinds, itertools.zip_longest(*body, fillvalue="")):
+        values = set(map(str.strip, column)) - {""}
         markers = values & (NULL_MARKERS | _TYPED_MARKERS if kind in TYPED else NULL_MARKERS)
         if markers and (kind in TYPED or values == markers):
             found |= markers
@@ -345,8 +352,7 @@ _TYPED_MARKERS = frozenset(("-", "--", ".", "?", "\\N", "nil", "missing"))
 
 def markers_in(text: bytes, delimiter: str) -> set[str]:
     """The markers of `null_values="default"` that stand as whole fields in
-    the text's first 64 KiB, quoted or not."""
-    text = text[:_MARKERS_LOOKED_FOR]
+    the text, quoted or not."""
     separators = [delimiter.encode(), b"\n", b"\r"]
     found = set()
     for marker in NULL_MARKERS:
@@ -360,9 +366,6 @@ def markers_in(text: bytes, delimiter: str) -> set[str]:
                 found.add(marker)
                 break
     return found
-
-
-_MARKERS_LOOKED_FOR = 1 << 16
 
 
 def comment_lines(records: Sequence[Record]) -> bool:

@@ -5,6 +5,7 @@ values it uses, as a `qarn.Dialect` to read it with."""
 from __future__ import annotations
 
 import io
+import itertools
 import os
 from collections.abc import Buffer
 from dataclasses import dataclass
@@ -15,7 +16,8 @@ from ._compression import compression_of, decompressed_start
 from ._lines import lines_before
 from ._sniff_dialect import Candidate, guess_dialect
 from ._sniff_encoding import decode_sample, guess_encoding, without_mark
-from ._sniff_table import COMMENT, Table, comment_lines, find_table, markers_in, trailing_notes
+from ._sniff_cells import NULL_MARKERS
+from ._sniff_table import COMMENT, Record, Table, comment_lines, find_table, markers_in, trailing_notes
 from ._source import Source, open_source
 from .dialect import DEFAULT_NULL_VALUES, Dialect
 
@@ -26,6 +28,7 @@ _TAIL_BYTES = 1 << 14  # the end of a long input, where footnotes would be
 _TABLE_BYTES = 1 << 18
 _TABLE_RECORDS = 250
 _TABLE_FIELDS = 20000  # at least 50 records
+_MARKERS_AFTER = 1 << 14  # text after those where markers of missing values are looked for
 
 
 @dataclass(frozen=True)
@@ -117,7 +120,9 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         encoding, encoding_sure = guess_encoding(head, tail if size > sample_bytes else b"")
     else:
         encoding_sure = 1.0
-    text = decode_sample(head[:looked_at], encoding).encode("utf-8", "surrogatepass")
+    text = head[:looked_at]
+    if not (encoding == "utf-8" and text.isascii()):  # ASCII is its own UTF-8
+        text = decode_sample(text, encoding).encode("utf-8", "surrogatepass")
     if not whole:
         text = _whole_lines(text)  # the last one may be cut short
     if not text.strip():
@@ -127,7 +132,8 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
     limit = max(50, min(_TABLE_RECORDS, _TABLE_FIELDS // guess.widest))
     records = _native.records(text, limit, fields=True, **candidate.options())
     comment = None
-    if COMMENT not in (candidate.delimiter, candidate.quotechar) and comment_lines(records):
+    if (COMMENT not in (candidate.delimiter, candidate.quotechar) and COMMENT.encode() in text
+            and comment_lines(records)):
         comment = COMMENT
         records = _native.records(text, limit, fields=True, comment=comment, **candidate.options())
     table = find_table(records, text)
@@ -155,7 +161,7 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         skip_rows=skip_rows,
         skip_footer=footer,
         comment=comment,
-        null_values=_null_values(text, candidate.delimiter, table),
+        null_values=_null_values(text, records, len(records) < limit, candidate.delimiter, table),
     )
     return Sniffed(dialect, table.columns, _confidence(encoding_sure, guess.margin, table))
 
@@ -171,10 +177,15 @@ def _confidence(encoding_sure: float, margin: float, table: Table) -> float:
     return round(confidence, 2)
 
 
-def _null_values(text: bytes, delimiter: str, table: Table) -> tuple[str, ...]:
+def _null_values(text: bytes, records: list[Record], all_read: bool, delimiter: str,
+                 table: Table) -> tuple[str, ...]:
     """The markers found in the table's columns, and those found anywhere
-    else in the sample that no column holds as text."""
-    found = set(table.null_values) | (markers_in(text, delimiter) - table.text_values)
+    else in the sample (as whole fields of the records read, or in the text
+    after them) that no column holds as text."""
+    anywhere = set(itertools.chain.from_iterable(fields for _, fields in records)) & NULL_MARKERS
+    if not all_read and records:
+        anywhere |= markers_in(text[records[-1][0] : records[-1][0] + _MARKERS_AFTER], delimiter)
+    found = set(table.null_values) | (anywhere - table.text_values)
     return tuple(marker for marker in dict.fromkeys((*DEFAULT_NULL_VALUES, *table.null_values)) if marker in found)
 
 

@@ -29,9 +29,15 @@ std::vector<SampleRecord> read_records(std::span<const uint8_t> text, const csv:
   csv::TableLayout layout;
   layout.dialect = dialect;
   const csv::CsvReader reader(text, layout);
+  if (!with_fields) {
+    reader.visit_field_counts(0, [&](size_t where, size_t fields) {
+      records.push_back(SampleRecord{where, fields, {}});
+      return records.size() < limit;
+    });
+    return records;
+  }
   reader.visit_records(0, [&](size_t where, std::vector<std::string>& fields) {
-    SampleRecord& record = records.emplace_back(SampleRecord{where, fields.size(), {}});
-    if (with_fields) record.fields = std::move(fields);
+    records.push_back(SampleRecord{where, fields.size(), std::move(fields)});
     return records.size() < limit;
   });
   return records;

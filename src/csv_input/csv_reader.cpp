@@ -256,11 +256,24 @@ std::optional<std::pair<size_t, CsvError>> CsvReader::find_invalid_record(
   return std::nullopt;
 }
 
-void CsvReader::visit_records(size_t start,
-                              const std::function<bool(size_t, std::vector<std::string>&)>& visit) const {
+// Counts the fields of one record, keeping none of them.
+class FieldCountSink {
+ public:
+  void field(size_t /*begin*/, size_t /*end*/) noexcept { ++fields_; }
+  void escaped_field(size_t /*begin*/, size_t /*end*/) noexcept { ++fields_; }
+  bool record_end(size_t /*end*/) noexcept { return true; }
+
+  [[nodiscard]] size_t fields() const noexcept { return fields_; }
+  void clear() noexcept { fields_ = 0; }
+
+ private:
+  size_t fields_ = 0;
+};
+
+template <class Sink, class Visit>
+void CsvReader::visit_each_record(size_t start, Sink& sink, const Visit& visit) const {
   const Dialect& dialect = tokenizer_.dialect();
   Tokenizer tokenizer = tokenizer_.reading_from(start);
-  RecordSink sink(input_, dialect);
   const auto line_end = [&](size_t at) { return input_[at] == dialect.line_feed || input_[at] == dialect.carriage_return; };
   while (tokenizer.offset() < input_.size()) {
     // Past the line ends, blank lines and comment lines before the record.
@@ -278,6 +291,17 @@ void CsvReader::visit_records(size_t start,
     tokenizer.run(sink);
     if (!visit(where, sink.fields())) return;
   }
+}
+
+void CsvReader::visit_records(size_t start,
+                              const std::function<bool(size_t, std::vector<std::string>&)>& visit) const {
+  RecordSink sink(input_, tokenizer_.dialect());
+  visit_each_record(start, sink, visit);
+}
+
+void CsvReader::visit_field_counts(size_t start, const std::function<bool(size_t, size_t)>& visit) const {
+  FieldCountSink sink;
+  visit_each_record(start, sink, visit);
 }
 
 Result<size_t, CsvError> CsvReader::next_batch(RowBatch& batch, size_t column_count,

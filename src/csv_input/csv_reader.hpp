@@ -66,6 +66,8 @@ class CsvReader {
   // that lost something; reading is slower this way.
   void visit_records(size_t start,
                      const std::function<bool(size_t where, std::vector<std::string>& fields)>& visit) const;
+  // The same records as visit_records, each as the number of its fields.
+  void visit_field_counts(size_t start, const std::function<bool(size_t where, size_t fields)>& visit) const;
 
   // Input bytes consumed so far, up to the end of the last record read.
   [[nodiscard]] size_t bytes_read() const noexcept { return tokenizer_.offset(); }
@@ -83,6 +85,8 @@ class CsvReader {
   std::optional<std::pair<size_t, CsvError>> find_invalid_record(size_t start, size_t end,
                                                                  uint64_t first_record) const;
   RecordPosition position_at(size_t offset, uint64_t record) const;
+  template <class Sink, class Visit>
+  void visit_each_record(size_t start, Sink& sink, const Visit& visit) const;
 
   Result<HeaderRow, CsvError> read_first_record();
 
