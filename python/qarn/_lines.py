@@ -52,5 +52,4 @@ def _line_start(view: memoryview, end: int) -> int:
 
 def lines_before(text: bytes, offset: int) -> int:
     """How many lines end before `offset`."""
-    head = text[:offset]
-    return head.count(b"\n") + head.count(b"\r") - head.count(b"\r\n")
+    return text.count(b"\n", 0, offset) + text.count(b"\r", 0, offset) - text.count(b"\r\n", 0, offset)

@@ -72,9 +72,9 @@ def guess_dialect(text: bytes) -> Guess:
     if not contenders:
         return Guess(Candidate(",", '"', None), 1, 0.0)
     # Whose fields look most like values, where records alone do not tell.
-    weights: dict[str, float] = {}
+    fields = _FieldScores(probe)
     finalists = sorted(
-        ((score * _field_score(probe, candidate, max(counts), weights), order, candidate, counts)
+        ((score * fields.score(candidate, max(counts)), order, candidate, counts)
          for score, order, candidate, counts in contenders) if len(contenders) > 1 else contenders,
         key=lambda item: (-item[0], item[1]),
     )
@@ -184,22 +184,39 @@ def _words_apart(probe: bytes, candidate: Candidate) -> bool:
     return sum(kind in TYPED for kind in kinds) < 0.1 * len(kinds)
 
 
-def _field_score(probe: bytes, candidate: Candidate, widest: int, weights: dict[str, float]) -> float:
-    """How much the fields look like whole values: a value of a type or a
-    missing one counts 1, text a little less, and a field that seems cut
-    from a larger one or to keep its quotes nothing. `weights` remembers
-    each text's weight, since the candidates read mostly the same fields."""
-    records = _native.records(probe, max(10, _FIELD_CELLS // widest), fields=True, **candidate.options())
-    total = 0.0
-    cells = 0
-    for _, fields in records:
-        cells += len(fields)
-        for field in fields:
-            weight = weights.get(field)
-            if weight is None:
-                weight = weights[field] = _weight(field)
-            total += weight
-    return total / cells if cells else 0.0
+class _FieldScores:
+    """How much the fields each candidate reads look like whole values: a
+    value of a type or a missing one counts 1, text a little less, and a
+    field that seems cut from a larger one or to keep its quotes nothing.
+    Candidates read mostly the same fields, often the same records: each
+    field's weight and each distinct reading's score are worked out once."""
+
+    def __init__(self, probe: bytes) -> None:
+        self._probe = probe
+        self._weights: dict[str, float] = {}
+        self._readings: list[tuple[list[tuple[int, list[str]]], float]] = []
+
+    def score(self, candidate: Candidate, widest: int) -> float:
+        records = _native.records(self._probe, max(10, _FIELD_CELLS // widest), fields=True, **candidate.options())
+        for seen, score in self._readings:
+            if seen == records:
+                return score
+        score = self._mean_weight(records)
+        self._readings.append((records, score))
+        return score
+
+    def _mean_weight(self, records: list[tuple[int, list[str]]]) -> float:
+        weights = self._weights
+        total = 0.0
+        cells = 0
+        for _, fields in records:
+            cells += len(fields)
+            for field in fields:
+                weight = weights.get(field)
+                if weight is None:
+                    weight = weights[field] = _weight(field)
+                total += weight
+        return total / cells if cells else 0.0
 
 
 def _weight(field: str) -> float:
