@@ -19,18 +19,21 @@ if TYPE_CHECKING:
 
 
 def _masked(pd: Any, column: Column) -> Any:
-    # pandas gets arrays of its own: the decoded ones are shared, read-only,
-    # with the table and whatever else was made from it.
-    values = column.values.copy()
-    mask = column.invalid.copy()
+    """A nullable array of a fixed-width column, else None. Only the type
+    is looked at first: `column.values` of a string column would make a
+    Python object of every value."""
     type_id = column.type_id
     if type_id == BOOL:
-        return pd.arrays.BooleanArray(values, mask)
-    if type_id in (INT, LONG) or type_id in OPAQUE8:
-        return pd.arrays.IntegerArray(values, mask)
-    if type_id in (FLOAT, DOUBLE):
-        return pd.arrays.FloatingArray(values, mask)
-    return None
+        kind = pd.arrays.BooleanArray
+    elif type_id in (INT, LONG) or type_id in OPAQUE8:
+        kind = pd.arrays.IntegerArray
+    elif type_id in (FLOAT, DOUBLE):
+        kind = pd.arrays.FloatingArray
+    else:
+        return None
+    # pandas gets arrays of its own: the decoded ones are shared, read-only,
+    # with the table and whatever else was made from it.
+    return kind(column.values.copy(), column.invalid.copy())
 
 
 def _strings(pd: Any, column: Column) -> Any:
