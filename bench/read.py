@@ -1,4 +1,5 @@
-"""Benchmark reading a table back into Arrow: QARN against Parquet and Arrow IPC.
+"""Benchmark reading a table back into Arrow, pandas and polars: QARN against
+Parquet, Arrow IPC and (for pandas) the CSV itself.
 
     python bench/read.py --size 100MB --runs 5 [--datasets numeric,strings]
 
@@ -6,7 +7,9 @@ For each data set of bench/datasets.py the CSV is converted to QARN, and the
 table qarn reads from it is written as Parquet (pyarrow's default
 compression) and as Arrow IPC, all held in memory. Each reader then runs in
 a fresh interpreter on the same table (see read_engines.py); the table shows
-the median time, the QARN file's MB/s and each reader's time over ours.
+the median time, the QARN file's MB/s and each reader's time over ours into
+the same library: `qarn` (to_arrow) for Arrow readers, `qarn-pandas` for
+pandas readers, `qarn-polars` for polars readers.
 """
 
 from __future__ import annotations
@@ -23,7 +26,10 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import datasets  # noqa: E402
 
-ENGINES = ["qarn", "qarn-numpy", "parquet-pyarrow-1t", "parquet-polars-1t", "ipc-pyarrow", "ipc-polars"]
+ENGINES = ["qarn", "qarn-numpy", "parquet-pyarrow-1t", "parquet-polars-1t", "ipc-pyarrow", "ipc-polars",
+           "qarn-pandas", "csv-pandas", "parquet-pandas", "qarn-polars"]
+# The qarn reader each reader is compared with: the one into the same library.
+OURS = {"pandas": "qarn-pandas", "polars": "qarn-polars"}
 
 
 def prepare(name: str, size: int, seed: int) -> dict[str, Path]:
@@ -37,7 +43,7 @@ def prepare(name: str, size: int, seed: int) -> dict[str, Path]:
     csv_path = datasets.cached_path(name, size, seed)
     paths = {kind: csv_path.with_suffix(f".{kind}") for kind in ("qarn", "parquet", "arrow")}
     if all(p.exists() for p in paths.values()):
-        return paths
+        return {**paths, "csv": csv_path}
     q = _qarn.csv_to_qarn(csv_path.read_bytes())
     paths["qarn"].write_bytes(q)
     table = qarn.read(q).to_arrow()
@@ -48,7 +54,7 @@ def prepare(name: str, size: int, seed: int) -> dict[str, Path]:
     with pa.ipc.new_file(stream, table.schema) as writer:
         writer.write_table(table)
     paths["arrow"].write_bytes(stream.getvalue().to_pybytes())
-    return paths
+    return {**paths, "csv": csv_path}
 
 
 def run_child(engine: str, paths: dict[str, Path], runs: int) -> dict:
@@ -79,15 +85,17 @@ def main() -> int:
         paths = prepare(name, size, args.seed)
         sizes = {kind: path.stat().st_size for kind, path in paths.items()}
         results = [run_child(engine, paths, args.runs) for engine in args.engines.split(",")]
-        ours = next((statistics.median(r["times_s"]) for r in results if r["engine"] == "qarn" and r.get("ok")), None)
+        medians = {r["engine"]: statistics.median(r["times_s"]) for r in results if r.get("ok")}
         print(f"\n== {name}: QARN {sizes['qarn'] / 1e6:.1f} MB, Parquet {sizes['parquet'] / 1e6:.1f} MB, "
               f"IPC {sizes['arrow'] / 1e6:.1f} MB ==")
-        print(f"{'reader':<20} {'median ms':>10} {'QARN MB/s':>10} {'/qarn':>7}")
+        print(f"{'reader':<20} {'median ms':>10} {'QARN MB/s':>10} {'/ours':>7}")
         for r in results:
             if not r.get("ok"):
                 print(f"{r['engine']:<20} FAILED: {r.get('error')}")
                 continue
-            median = statistics.median(r["times_s"])
+            median = medians[r["engine"]]
+            library = next((lib for lib in OURS if lib in r["engine"]), None)
+            ours = medians.get(OURS.get(library, "qarn"))
             ratio = f"{median / ours:.2f}" if ours else "-"
             print(f"{r['engine']:<20} {median * 1e3:>10.1f} {sizes['qarn'] / 1e6 / median:>10.0f} {ratio:>7}")
     return 0

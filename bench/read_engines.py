@@ -20,6 +20,22 @@ def setup(engine: str):
         import qarn
 
         return "qarn", lambda data: qarn.read(data).to_arrow()
+    if engine == "qarn-pandas":
+        import qarn
+
+        return "qarn", lambda data: qarn.read(data).to_pandas()
+    if engine == "qarn-polars":
+        import qarn
+
+        return "qarn", lambda data: qarn.read(data).to_polars()
+    if engine == "csv-pandas":
+        import pandas as pd
+
+        return "csv", lambda data: pd.read_csv(io.BytesIO(data))
+    if engine == "parquet-pandas":
+        import pandas as pd
+
+        return "parquet", lambda data: pd.read_parquet(io.BytesIO(data))
     if engine == "qarn-numpy":
         import qarn
 

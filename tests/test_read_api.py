@@ -340,6 +340,19 @@ def test_to_pandas_uses_nullable_dtypes_and_keeps_nan_apart_from_missing():
     assert frame["ok"].tolist()[1] is pd.NA
 
 
+def test_to_pandas_makes_no_python_object_per_string(monkeypatch):
+    pytest.importorskip("pandas")
+    pytest.importorskip("pyarrow")
+
+    def elements(*args):
+        raise AssertionError("a Python object was made for every string")
+
+    monkeypatch.setattr(qarn._native, "elements", elements)
+    frame = qarn.read(QARN).to_pandas()
+    assert frame["name"].isna().tolist() == [False, True, False, False]
+    assert frame["name"].dropna().tolist() == ["ann", "é", "d"]
+
+
 def test_to_polars_has_nulls_for_invalid_cells():
     pl = pytest.importorskip("polars")
     frame = qarn.read(QARN).to_polars()
