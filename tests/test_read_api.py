@@ -353,6 +353,21 @@ def test_to_pandas_makes_no_python_object_per_string(monkeypatch):
     assert frame["name"].dropna().tolist() == ["ann", "é", "d"]
 
 
+@settings(max_examples=examples(60), deadline=None)
+@given(st.lists(st.text(st.characters(exclude_categories=("Cs",)), max_size=30), max_size=40))
+def test_to_polars_strings_are_the_arrow_strings(values):
+    # Strings of every length around the 12 bytes a view holds inline,
+    # empty ones (invalid cells) included.
+    pl = pytest.importorskip("polars")
+    rows = ["text", "word", *values]
+    csv = "s\n" + "".join('"' + value.replace('"', '""') + '"\n' for value in rows)
+    table = qarn.read(_qarn.csv_to_qarn(csv.encode()))
+    assert table.column_types == ["string"]
+    frame = table.to_polars()
+    assert frame.schema == {"s": pl.String}
+    assert frame.equals(pl.from_arrow(table.to_arrow()))
+
+
 def test_to_polars_has_nulls_for_invalid_cells():
     pl = pytest.importorskip("polars")
     frame = qarn.read(QARN).to_polars()

@@ -20,7 +20,7 @@ if TYPE_CHECKING:
 _INT32_LIMIT = 2**31 - 1
 
 
-def _validity(pa: object, column: Column) -> tuple[object | None, int]:
+def validity_bitmap(pa: object, column: Column) -> tuple[object | None, int]:
     """Arrow's validity bitmap (1 for a value, first row in the lowest bit)."""
     if column._invalid is None:
         return None, 0
@@ -36,7 +36,7 @@ def column_to_arrow(column: Column) -> pyarrow.Array:
     pa = require("pyarrow", "arrow", "Table.to_arrow()")
     parts = column._values
     rows = len(column)
-    validity, nulls = _validity(pa, column)
+    validity, nulls = validity_bitmap(pa, column)
     type_id = parts.type_id
     if column.logical_type == DATE:
         # date32 counts days in 32 bits; every date there is fits.
