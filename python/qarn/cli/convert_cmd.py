@@ -74,7 +74,8 @@ def register(commands: argparse._SubParsersAction) -> None:
         "--jobs",
         type=positive,
         metavar="N",
-        help="files converted at once, each in its own process (default: the usable CPUs)",
+        help="files converted at once, each in its own process (default: the usable CPUs, "
+        "or 1 when the inputs are under 128 MiB together)",
     )
     spread.add_argument(
         "--scheduler",
@@ -169,6 +170,19 @@ def _plan(args: argparse.Namespace) -> Plan:
     return result
 
 
+# Inputs smaller than this together are converted in this process: starting
+# a worker process per core, and handing each file to one, costs more than
+# the second core saves on them (40 files of 1 MB: 0.44 s in two workers,
+# 0.23 s here).
+_POOL_BYTES = 128 << 20
+
+
+def _default_workers(jobs: list[ConversionJob]) -> int:
+    if sum(_input_size(job) for job in jobs) < _POOL_BYTES:
+        return 1
+    return os.process_cpu_count() or 1
+
+
 def _input_size(job: ConversionJob) -> int:
     try:
         return os.stat(job.source).st_size if job.source != STDIO else 0
@@ -223,7 +237,7 @@ def _reports(
             jobs = [replace(job, threads=1) for job in jobs]  # the tasks share the cores
         yield from iter_reports(jobs, client=client)
         return
-    workers = min(args.jobs or os.process_cpu_count() or 1, len(jobs))
+    workers = min(args.jobs or _default_workers(jobs), len(jobs))
     if workers <= 1:
         for job in jobs:
             yield run_job(job)
