@@ -21,6 +21,8 @@ CHUNK_SIZE = 10_000
 # large table is never encoded whole in memory.
 _GROUP_BYTES = 32 << 20
 
+TABLE_END = b"\x4e\x7c\x05"
+
 
 def _loaded(module: str, name: str) -> Any:
     """The class `name` of `module` when the module is imported already:
@@ -137,20 +139,24 @@ def _rows_of(data: Any, chunk_size: int, whole: bool) -> _Rows:
     )
 
 
-def _encode(rows: _Rows, chunk_size: int, emit: Callable[[bytes], object]) -> None:
-    """The head with the first block, the table end with the last (there is
-    always one block, if of no rows): a table given whole is one bytes object."""
+def _encode(rows: _Rows, chunk_size: int, emit: Callable[[bytes], object], *, whole: bool) -> None:
+    """The head with the first block, then the others as they come. With
+    `whole`, the table end goes with the last block (there is always one
+    block, if of no rows), so that a table given whole is one bytes object;
+    else each block is written before the next is read."""
     first_row = 0
     block = next(rows.blocks)
     head = True
     while block is not None:
-        following = next(rows.blocks, None)
+        following = next(rows.blocks, None) if whole else None
         columns, count = block
-        end = following is None
+        end = whole and following is None
         emit(_native.write_table(rows.names, columns, count, chunk_size, first_row, head=head, end=end))
         head = False
         first_row += count
-        block = following
+        block = following if whole else next(rows.blocks, None)
+    if not whole:
+        emit(TABLE_END)
 
 
 def write(
@@ -180,14 +186,14 @@ def write(
     if target is None:
         rows = _rows_of(data, chunk_size, whole=True)
         parts: list[bytes] = []
-        _encode(rows, chunk_size, parts.append)
+        _encode(rows, chunk_size, parts.append, whole=True)
         return parts[0] if len(parts) == 1 else b"".join(parts)
     if isinstance(target, (str, os.PathLike)):
         rows = _rows_of(data, chunk_size, whole=False)
         with atomic_file(target) as file:
-            _encode(rows, chunk_size, file.write)
+            _encode(rows, chunk_size, file.write, whole=False)
         return None
     if hasattr(target, "write"):
-        _encode(_rows_of(data, chunk_size, whole=False), chunk_size, target.write)
+        _encode(_rows_of(data, chunk_size, whole=False), chunk_size, target.write, whole=False)
         return None
     raise TypeError(f"target must be None, a path or a binary file object, not {type(target).__name__}")

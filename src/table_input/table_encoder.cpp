@@ -137,7 +137,9 @@ struct Calendar {
       error.kind = InputErrorKind::SubMicrosecond;
       return false;
     }
-    if (!within_years(value, PerDay)) {
+    // Divided first: a day's nanoseconds times the days of ten thousand
+    // years exceed 64 bits.
+    if (!within_years(value / Divisor, PerDay / Divisor)) {
       error.kind = InputErrorKind::OutOfRange;
       return false;
     }
