@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "common/load.hpp"
 #include "common/utf8.hpp"
 #include "fields/column_type.hpp"
 #include "qarn/array_encoding.hpp"
@@ -402,7 +403,8 @@ InputStatus TableEncoder::write_variable(qarn::Writer& writer, size_t column, ui
   }
 
   writer.write_count(total);
-  uint8_t* dst = writer.out().extend(static_cast<size_t>(total));
+  // Room for a short element's block copy past the last one.
+  uint8_t* dst = writer.out().spare(static_cast<size_t>(total) + common::kWideCopy);
   for (const Part& part : parts_) {
     const Piece& piece = *part.piece;
     const uint64_t first = piece.offset + part.start;
@@ -414,10 +416,12 @@ InputStatus TableEncoder::write_variable(qarn::Writer& writer, size_t column, ui
       }
       element_bounds(kind, piece, first + i, begin, end);
       dst += qarn::encode_packed_length(dst, end - begin);
-      if (end > begin) std::memcpy(dst, piece.data.data() + begin, end - begin);
+      common::copy_short_wide(dst, piece.data.data() + begin, end - begin,
+                              begin + common::kWideCopy <= piece.data.size());
       dst += end - begin;
     }
   }
+  writer.out().commit(static_cast<size_t>(total));
   return std::nullopt;
 }
 
