@@ -16,14 +16,6 @@ distributed = pytest.importorskip("distributed")
 import qarn.dask  # noqa: E402
 
 
-@pytest.fixture(scope="module")
-def client():
-    with distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
-    ) as cluster, distributed.Client(cluster) as client:
-        yield client
-
-
 def sales_csv(rows: int, seed: int) -> bytes:
     rng = random.Random(seed)
     lines = ["shop,units,price,note"]
