@@ -132,7 +132,8 @@ PyObject* write_table(PyObject* module, PyObject* args, PyObject* kwargs) {
           }
         }
         table_input::TableEncoder encoder(columns, first_row);
-        for (uint64_t done = 0; done < rows;) {
+        // Rows of no columns hold nothing a table slice could carry.
+        for (uint64_t done = 0; done < rows && !columns.empty();) {
           const uint64_t slice = std::min(chunk_size, rows - done);
           if (auto err = encoder.write_slice(writer, slice)) return failure(*err);
           done += slice;
