@@ -73,7 +73,11 @@ def test_a_projection_decodes_only_the_columns_it_uses(tmp_path, client):
 
 def test_large_files_split_into_runs_of_slices_and_to_qarn_writes_them_back(tmp_path, client):
     path = tmp_path / "big.qarn"
-    columns = {"n": np.arange(1000, dtype=np.int32), "s": np.array([f"v{i % 7}" for i in range(1000)])}
+    columns = {
+        "n": np.arange(1000, dtype=np.int32),
+        "s": np.array([f"v{i % 7}" for i in range(1000)]),
+        "b": np.array([bytes([i % 256, 0xFF]) for i in range(1000)], dtype=object),  # not text: stays bytes
+    }
     qarn.write(columns, path, chunk_size=40)  # 25 slices
     frame = qarn.dask.read_qarn([path], blocksize=path.stat().st_size // 4 + 1)
     assert frame.npartitions == 4  # 7, 7, 7 and 4 slices

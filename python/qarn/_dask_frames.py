@@ -51,6 +51,8 @@ def _parts(path: str, blocksize: int | None) -> list[Part]:
     if blocksize is None or size <= blocksize:
         return [(path, 0, None)]
     count = summarize(path).num_slices
+    if count <= 1:
+        return [(path, 0, None)]
     groups = -(-size // blocksize)
     per_group = max(1, -(-count // groups))
     return [(path, first, min(per_group, count - first)) for first in range(0, max(count, 1), per_group)]
@@ -115,15 +117,19 @@ def read_qarn(
     meta = read(empty, columns=None if columns is None else list(columns)).to_pandas()
     expected = _schema(_native.read_head(empty))
     parts = [part for path in paths for part in _parts(path, blocksize)]
-    return dd.from_map(
-        _read_part,
-        parts,
-        args=[expected],
-        columns=None if columns is None else list(columns),
-        meta=meta,
-        label="read-qarn",
-        enforce_metadata=False,
-    )
+    dask = require("dask", "dask", "qarn.dask.read_qarn")
+    # The partitions' strings are Arrow strings already; Dask's conversion
+    # of object columns to strings would only spoil `bytes` columns.
+    with dask.config.set({"dataframe.convert-string": False}):
+        return dd.from_map(
+            _read_part,
+            parts,
+            args=[expected],
+            columns=None if columns is None else list(columns),
+            meta=meta,
+            label="read-qarn",
+            enforce_metadata=False,
+        )
 
 
 def _write_part(frame: pandas.DataFrame, path: str, chunk_size: int) -> str:
