@@ -9,7 +9,9 @@ import pyarrow.feather as feather
 import pyarrow.parquet as parquet
 
 import qarn
-from cli_support import run_qarn
+from cli_support import not_when_sanitized, run_qarn
+
+pytestmark = not_when_sanitized
 
 TABLE = pa.table({
     "id": pa.array(range(2500), pa.int64()),
