@@ -28,3 +28,14 @@ def threads_for_small_inputs():
     threshold, module.SMALLEST_PARALLEL_INPUT = module.SMALLEST_PARALLEL_INPUT, 0
     yield
     module.SMALLEST_PARALLEL_INPUT = threshold
+
+
+@pytest.fixture(scope="module")
+def client():
+    """A dask.distributed cluster of a local scheduler and two worker
+    processes of one thread each, for the tests of one module."""
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
+    ) as cluster, distributed.Client(cluster) as client:
+        yield client

@@ -57,14 +57,6 @@ class PanicOn(distributed.WorkerPlugin):
         _native.convert = self.original
 
 
-@pytest.fixture(scope="module")
-def client():
-    with distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
-    ) as cluster, distributed.Client(cluster) as client:
-        yield client
-
-
 def test_one_report_per_file_in_order_with_failures(tmp_path, client):
     good = [write_csv(tmp_path, f"g{i}.csv", 100 * (i + 1), seed=i) for i in range(4)]
     (tmp_path / "bad.csv").write_bytes(b"a\n\xff\n")

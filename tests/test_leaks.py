@@ -129,6 +129,15 @@ def slices(source, flags=None) -> None:
         pass
 
 
+WRITE = functools.partial(_native.write_table, head=True, end=True)
+LONGS = bytes(range(256)) * (300 * 8 // 256 + 1)
+U64 = (2**64 - 1).to_bytes(8, "little") * 2
+OFFSETS32 = b"\x00\x00\x00\x00\x02\x00\x00\x00"
+WRITE_COLUMNS = [
+    (5, False, [(0, 100, None, LONGS, None), (100, 200, b"\x0f" * 40, LONGS, None)]),
+    (12, False, [(0, 300, None, b"".join((3 * i).to_bytes(4, "little") for i in range(301)), b"abc" * 300)]),
+]
+
 NATIVE_PATHS = {
     "read": (_native.read, (QARN,)),
     "read selected": (_native.read, (QARN, FLAGS)),
@@ -169,6 +178,13 @@ NATIVE_PATHS = {
     "records with fields": (functools.partial(_native.records, fields=True, quotechar="'"), (GOOD + b"\xc3\n", 100)),
     "records bad dialect": (functools.partial(_native.records, delimiter='"'), (GOOD, 100)),
     "elements not text": (_native.elements, (OFFSETS, b"\xff" * len(TEXT_BYTES), WIDTH, True)),
+    "write_table": (WRITE, (["n", "s"], WRITE_COLUMNS, 300, 7, 0)),
+    "write_table value error": (WRITE, (["u"], [(9, False, [(0, 2, None, U64, None)])], 2, 7, 0)),
+    "write_table not utf-8": (WRITE, (["s"], [(12, False, [(0, 1, None, OFFSETS32, b"\xff\xff")])], 1, 7, 0)),
+    "write_table short buffer": (WRITE, (["n"], [(5, False, [(0, 400, None, LONGS, None)])], 400, 7, 0)),
+    "write_table bad piece": (WRITE, (["n"], [(5, False, [(0, 1)])], 1, 7, 0)),
+    "write_table bad kind": (WRITE, (["n"], [(99, False, [])], 0, 7, 0)),
+    "write_table names": (WRITE, ([], WRITE_COLUMNS, 300, 7, 0)),
 }
 
 

@@ -6,6 +6,7 @@ from CSV by `_qarn.csv_to_qarn`.
     table = qarn.read("trips.qarn")          # or bytes, a memoryview, a file object
     table["fare"].values                     # numpy array
     frame = table.to_pandas()                # nullable dtypes; invalid cells are missing
+    qarn.write(frame, "trips-again.qarn")    # pandas, polars, pyarrow or numpy columns
 """
 
 from importlib.metadata import PackageNotFoundError, version
@@ -19,6 +20,7 @@ from .sniff import Sniffed, sniff, sniff_details
 from .reading import iter_slices, read, validate
 from .summary import ColumnSummary, FileSummary, summarize
 from .table import Column, PropertyDefinition, Table
+from .writing import write
 
 try:
     __version__ = version("qarn")
@@ -45,4 +47,5 @@ __all__ = [
     "sniff_details",
     "summarize",
     "validate",
+    "write",
 ]

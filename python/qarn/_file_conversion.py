@@ -1,4 +1,4 @@
-"""Converting one CSV file into one QARN file, with a report of what came of
+"""Converting one CSV file (or a Parquet or Arrow file) into one QARN file, with a report of what came of
 it. The same function runs in the command line's own process, in its
 process pool and on Dask workers, so a job and its report are plain,
 picklable data and every failure is a report, not an exception: an
@@ -21,6 +21,7 @@ from ._messages import UNEXPECTED, internal_error_message, os_error_message
 from ._lost import LostCells
 from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert_counting
 from .summary import summarize
+from ._table_files import table_file_kind, table_file_to_qarn
 
 STDIO = "-"  # as a source: standard input; as a target: standard output
 
@@ -98,6 +99,8 @@ def _bytes_at(source: Buffer | str) -> Callable[[int], bytes]:
 
 
 def _convert(job: ConversionJob) -> tuple[bytes, LostCells, int]:
+    if job.source != STDIO and table_file_kind(job.source) is not None:
+        return table_file_to_qarn(job.source, job.chunk_size), LostCells(), os.stat(job.source).st_size
     source: Buffer | str
     if job.source == STDIO:
         source = sys.stdin.buffer.read()

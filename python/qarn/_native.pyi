@@ -82,3 +82,17 @@ def records(
 ) -> list[tuple[int, Any]]: ...
 # The text as UTF-8 (the input itself when it is ASCII), or where its first undefined byte lies.
 def transcode(data: _Buffer, table: _Buffer, /) -> _Buffer | int: ...
+# Columns as (source kind, utc, [(offset, length, validity, values, data)]),
+# written as QARN bytes: the file's head when `head`, table slices of
+# `chunk_size` rows, the table end when `end`. `first_row` numbers the rows
+# in messages.
+def write_table(
+    names: list[str],
+    columns: list[tuple[int, bool, list[tuple[int, int, _Buffer | None, _Buffer | None, _Buffer | None]]]],
+    rows: int,
+    chunk_size: int,
+    first_row: int,
+    *,
+    head: bool,
+    end: bool,
+) -> bytes: ...

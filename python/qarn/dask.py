@@ -1,4 +1,6 @@
-"""Converting many CSV files on a dask.distributed cluster: one task per
+"""QARN on a dask.distributed cluster: `read_qarn` opens a folder of QARN
+files as one Dask DataFrame, `to_qarn` writes one as a folder of them, and
+`convert_many` converts many CSV files: one task per
 file, each worker reading its input and writing its output itself (on
 storage that every worker and the caller see under the same paths), so no
 file's content goes through the scheduler.
@@ -25,6 +27,7 @@ from dataclasses import replace
 from pathlib import Path
 from typing import TYPE_CHECKING
 
+from ._dask_frames import read_qarn, to_qarn
 from ._file_conversion import ConversionJob, FileReport, internal_failure, run_job
 from ._native import PanicException
 from ._optional import require
@@ -36,7 +39,7 @@ if TYPE_CHECKING:
 else:
     distributed = require("distributed", "dask", "qarn.dask")
 
-__all__ = ["FileReport", "connect", "convert_many", "iter_reports"]
+__all__ = ["FileReport", "connect", "convert_many", "iter_reports", "read_qarn", "to_qarn"]
 
 
 @contextlib.contextmanager

@@ -49,13 +49,24 @@ def iter_slices(source: Source, *, columns: Columns = None) -> Iterator[Table]:
     """One Table per table slice, in order, so that a file larger than
     memory is read a slice at a time. The file is checked as it is read: a
     defect raises FormatError when the slice that holds it is reached."""
+    return slices(source, columns=columns)
+
+
+def slices(source: Source, *, columns: Columns = None, first: int = 0, count: int | None = None) -> Iterator[Table]:
+    """Tables of `count` slices (all) from slice `first` on; the values of
+    the slices before it are stepped over, not decoded."""
     with open_source(source) as data:
         reader = _native.SliceReader(data)
         try:
             head = reader.head
             selected = ColumnIndex(head["names"]).positions(columns)
             flags = _flags(selected, len(head["names"]))
-            while (raw := reader.next_slice(flags)) is not None:
+            skipped = bytes(len(head["names"]))
+            for _ in range(first):
+                if reader.next_slice(skipped) is None:
+                    return
+            while (count is None or count > 0) and (raw := reader.next_slice(flags)) is not None:
+                count = None if count is None else count - 1
                 yield Table({**head, **raw}, selected)
         finally:
             del reader  # releases the mapped file before it is closed

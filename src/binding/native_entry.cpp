@@ -1,6 +1,7 @@
 // The Python module `qarn._native`: the native parts of the `qarn` package.
 // Reading QARN files (whole, one slice at a time, or only checking them),
-// writing decoded tables back as CSV, turning decoded strings into Python
+// writing decoded tables back as CSV, writing tables from Arrow or numpy
+// buffers, turning decoded strings into Python
 // objects, and converting CSV on several threads. This file holds the
 // module itself: its state, its types and its method table.
 #include "binding/buffer.hpp"
@@ -27,6 +28,9 @@ PyMethodDef g_functions[] = {
      "Converts CSV in a dialect to QARN on `threads` threads without the interpreter lock."},
     {"records", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(records)),
      METH_VARARGS | METH_KEYWORDS, "The first records of CSV text in a dialect: field counts, or fields."},
+    {"write_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(write_table)),
+     METH_VARARGS | METH_KEYWORDS,
+     "Columns in Arrow's or numpy's memory layout as QARN bytes: the head, table slices, the end."},
     {"transcode", transcode, METH_VARARGS,
      "Single-byte encoded text as UTF-8 bytes, or the offset of its first undefined byte."},
     {nullptr, nullptr, 0, nullptr},

@@ -31,6 +31,9 @@ PyObject* records(PyObject* module, PyObject* args, PyObject* kwargs);
 // Single-byte encoded text as UTF-8 (transcode_function.cpp).
 PyObject* transcode(PyObject* module, PyObject* args);
 
+// Columns in Arrow's or numpy's layout as QARN bytes (write_function.cpp).
+PyObject* write_table(PyObject* module, PyObject* args, PyObject* kwargs);
+
 // The SliceReader type (slice_reader.cpp).
 PyTypeObject* make_slice_reader_type(PyObject* module);
 

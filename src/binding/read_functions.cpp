@@ -88,7 +88,12 @@ PyObject* read_head(PyObject* module, PyObject* source) {
     qarn::FileReader reader(view.bytes());
     qarn::FileHead head;
     if (auto err = reader.read_head(head)) return raise_format_error(state, *err);
-    return head_dict(head);
+    Ref dict(head_dict(head));
+    // Where the metadata ends: the head alone, and a table end after it,
+    // is a file of the same columns and no rows.
+    Ref head_bytes(dict ? PyLong_FromUnsignedLongLong(reader.offset()) : nullptr);
+    if (!head_bytes || PyDict_SetItemString(dict.get(), "head_bytes", head_bytes.get()) < 0) return nullptr;
+    return dict.release();
   });
 }
 

@@ -34,7 +34,9 @@ or interrupted conversion leaves no partial file and an existing output is
 only ever replaced by a complete new one. One summary line per file goes to
 standard error (none with --quiet), and a total for several files; a failed
 file gets one line 'qarn: PATH: message' and the others are still converted
-(exit status 1)."""
+(exit status 1). Parquet (.parquet) and Arrow (.arrow, .feather) inputs
+are converted too when pyarrow is installed, a record batch at a time; the
+options for reading CSV do not apply to them."""
 
 PARALLEL = """\
 --jobs and --threads: --jobs N converts N files at once in separate
