@@ -4,7 +4,7 @@ and against the same conversions in a plain Python loop.
     python bench/many_files.py                       # 200 files of 5 MB, 3 runs each
     python bench/many_files.py --files 40 --runs 1   # quicker
     python bench/many_files.py --out /dev/shm/qarn   # outputs in memory: no disk in the way
-    python bench/many_files.py --size 20KB --auto    # what guessing each file's dialect costs
+    python bench/many_files.py --size 20KB --auto    # what guessing each file's dialect costs, --jobs 1 and 2
 
 The inputs are `mixed` data sets (bench/datasets.py) of the given size,
 eight distinct ones copied round-robin into bench/data/many-*/; every run
@@ -62,6 +62,7 @@ def commands(paths: list[Path], out: Path, auto: bool) -> dict[str, list[str]]:
         "qarn --jobs 2": [*qarn_command, "--jobs", "2", *names],
     }
     if auto:
+        ways["qarn --jobs 1 --auto"] = [*qarn_command, "--jobs", "1", "--auto", *names]
         ways["qarn --jobs 2 --auto"] = [*qarn_command, "--jobs", "2", "--auto", *names]
     return ways
 
@@ -102,8 +103,9 @@ def main() -> None:
         median = statistics.median(runs)
         print(f"  {name:<20} {median:7.2f} s  {total / median / 1e6:6.0f} MB/s  x{loop / median:.2f} of the loop")
     if args.auto:
-        plain, guessed = (statistics.median(times[name]) for name in ("qarn --jobs 2", "qarn --jobs 2 --auto"))
-        print(f"  --auto takes {guessed / plain - 1:+.0%} more time")
+        for jobs in ("1", "2"):
+            plain, guessed = (statistics.median(times[f"qarn --jobs {jobs}{flag}"]) for flag in ("", " --auto"))
+            print(f"  --auto takes {guessed / plain - 1:+.0%} more time with --jobs {jobs}")
     results = HERE / "results"
     results.mkdir(exist_ok=True)
     record = {
