@@ -1,0 +1,82 @@
+#include "convert/stream_driver.hpp"
+
+#include <algorithm>
+
+#include "convert/input_window.hpp"
+#include "convert/parallel_driver.hpp"
+#include "convert/parallel_work.hpp"
+#include "convert/steps.hpp"
+#include "qarn/writer.hpp"
+
+namespace convert {
+
+namespace {
+
+// Large enough that the threads seldom wait at a window's end for the next
+// to be read, small enough to be a small part of the memory a conversion
+// may take.
+constexpr size_t kWindowBytes = size_t{32} << 20;
+
+uint64_t rows_in(std::span<const csv::RowBatch> batches) {
+  uint64_t rows = 0;
+  for (const csv::RowBatch& batch : batches) rows += batch.row_count();
+  return rows;
+}
+
+// Reads the header and the sample from the window's first bytes, reading
+// more until they hold the whole of both: the reader must not take the end
+// of the bytes held for the end of the input. Sets where the records after
+// the sample begin, and how many records came before.
+ConversionStatus read_stream_start(InputWindow& window, uint64_t sample_rows, const ConvertOptions& options,
+                                   TableStart& start, size_t& position, uint64_t& records) {
+  while (true) {
+    const std::span<const uint8_t> held = window.bytes();
+    const size_t usable = window.complete() ? held.size() : parallel::last_cut(held, 0, options.layout.dialect);
+    const std::span<const uint8_t> input = held.first(usable);
+    csv::CsvReader reader(input, options.layout);
+    start = TableStart();
+    ConversionStatus failure = read_table_start(input, reader, sample_rows, options, 1, start);
+    // Whatever was read ended before the last line end held, by a line end
+    // of its own: more input would not change it, nor a failure met in it.
+    const bool settled = reader.bytes_read() < usable && (failure || rows_in(start.sample) == sample_rows);
+    if (window.complete() || settled) {
+      position = reader.bytes_read();
+      records = reader.records_read();
+      return failure;
+    }
+    if (auto read = window.grow()) return read;
+  }
+}
+
+}  // namespace
+
+ConversionStatus convert_stream(ByteSource& source, uint64_t chunk_size, uint64_t sample_rows, unsigned threads,
+                                ByteSink& sink, const ConvertOptions& options, ConversionReport* report,
+                                size_t window_bytes, size_t segment_bytes) {
+  if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
+  threads = std::max(threads, 1u);
+  InputWindow window(source, window_bytes != 0 ? window_bytes : kWindowBytes, options.layout.dialect.line_feed);
+  if (auto failure = window.start()) return failure;
+  common::ByteBuffer out;
+  if (options.infer_from_every_record) {
+    if (auto failure = window.read_all()) return failure;
+    return convert_csv_to_qarn_parallel(window.bytes(), chunk_size, sample_rows, threads, out, options,
+                                        segment_bytes, report, &sink);
+  }
+  TableStart start;
+  size_t position = 0;
+  uint64_t records = 0;
+  if (auto failure = read_stream_start(window, sample_rows, options, start, position, records)) return failure;
+  qarn::Writer writer(out);
+  if (auto failure = write_file_start(writer, start)) return failure;
+  if (auto failure = drain(out, &sink, 0)) return failure;
+  if (auto failure = write_window_rows(window, position, records, start, chunk_size, threads, options.layout,
+                                       segment_bytes, writer, sink)) {
+    return failure;
+  }
+  if (auto failure = drain(out, &sink, 0)) return failure;
+  if (report != nullptr) *report = report_of(start);
+  return std::nullopt;
+}
+
+}  // namespace convert
