@@ -11,7 +11,7 @@ import contextlib
 import errno
 import os
 import secrets
-from collections.abc import Buffer, Iterator
+from collections.abc import Buffer, Callable, Iterator
 from typing import BinaryIO, Union
 
 Target = Union[str, "os.PathLike[str]", BinaryIO]
@@ -118,6 +118,20 @@ def publish(data: Buffer, target: str | os.PathLike[str], temporary: str | None 
     """Writes `data` to `target` through `atomic_file`."""
     with atomic_file(target, temporary=temporary, replace=replace) as file:
         file.write(data)
+
+
+@contextlib.contextmanager
+def target_writer(target: Target) -> Iterator[Callable[[Buffer], object]]:
+    """The write function of a path's file (atomic: it becomes the path
+    only when the block ends without an exception) or of a binary file
+    object."""
+    if isinstance(target, (str, os.PathLike)):
+        with atomic_file(target) as file:
+            yield file.write
+    elif hasattr(target, "write"):
+        yield target.write
+    else:
+        raise TypeError(f"target must be a path or a binary file object, not {type(target).__name__}")
 
 
 def write_target(target: Target, data: Buffer) -> None:
