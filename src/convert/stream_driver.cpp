@@ -48,6 +48,70 @@ ConversionStatus read_stream_start(InputWindow& window, uint64_t sample_rows, co
   }
 }
 
+// The rows after the sample on the calling thread alone, as write_rows
+// reads a mapped input, a window at a time.
+ConversionStatus write_window_rows_here(InputWindow& window, size_t position, uint64_t records, TableStart& start,
+                                        uint64_t chunk_size, const csv::TableLayout& layout, qarn::Writer& writer,
+                                        ByteSink& sink) {
+  const size_t column_count = start.names.size();
+  fields::ChunkBuilder chunk(start.types, start.spelling);
+  SliceWriter slices(chunk, chunk_size, writer);
+  // The sample's rows point into the window: written before it moves.
+  for (csv::RowBatch& batch : start.sample) {
+    if (auto err = slices.add(batch)) return write_failure(*err);
+    if (auto failure = drain(writer.out(), &sink, kSinkPieceBytes)) return failure;
+    batch = csv::RowBatch();
+  }
+  csv::RowBatch batch, probe;
+  const size_t batch_rows = rows_per_batch(column_count);
+  while (true) {
+    const std::span<const uint8_t> held = window.bytes();
+    const bool more = !window.complete();
+    const size_t limit = more ? parallel::last_cut(held, position, layout.dialect) : held.size();
+    size_t next = position;
+    if (limit > position) {
+      csv::CsvReader reader(held.first(limit), position, records, layout);
+      bool cut = false;
+      while (!cut) {
+        auto read = reader.next_batch(batch, column_count, batch_rows);
+        if (!read.ok()) {
+          csv::CsvError error = read.error();
+          window.place(error.position);
+          return csv_failure(kParseErrorPrefix, error);
+        }
+        size_t rows = read.value();
+        if (rows == 0) break;
+        // A record ended by the end of what is held goes on in the next
+        // window, unless it is one that cannot be read: that one fails here,
+        // after the rows before it, as it would in one pass.
+        if (more && reader.ended_by_input_end()) {
+          auto after = reader.next_batch(probe, column_count, 1);
+          if (!after.ok()) {
+            csv::CsvError error = after.error();
+            window.place(error.position);
+            return csv_failure(kParseErrorPrefix, error);
+          }
+          cut = true;
+          --rows;
+        }
+        if (auto err = slices.add(batch, 0, rows)) return write_failure(*err);
+        if (auto failure = drain(writer.out(), &sink, kSinkPieceBytes)) return failure;
+      }
+      next = cut ? reader.last_record_start() : reader.bytes_read();
+      records = reader.records_read() - (cut ? 1 : 0);
+    }
+    if (!more) break;
+    if (auto failure = next > 0 ? window.advance(next) : window.grow()) return failure;
+    position = 0;
+  }
+  if (auto err = slices.finish()) return write_failure(*err);
+  start.lost = chunk.lost();
+  start.rows = slices.rows_written();
+  start.invalid_cells = slices.invalid_cells();
+  writer.write_section_header(qarn::SectionId::TableEnd);
+  return std::nullopt;
+}
+
 }  // namespace
 
 ConversionStatus convert_stream(ByteSource& source, uint64_t chunk_size, uint64_t sample_rows, unsigned threads,
@@ -70,8 +134,10 @@ ConversionStatus convert_stream(ByteSource& source, uint64_t chunk_size, uint64_
   qarn::Writer writer(out);
   if (auto failure = write_file_start(writer, start)) return failure;
   if (auto failure = drain(out, &sink, 0)) return failure;
-  if (auto failure = write_window_rows(window, position, records, start, chunk_size, threads, options.layout,
-                                       segment_bytes, writer, sink)) {
+  if (auto failure = threads == 1 ? write_window_rows_here(window, position, records, start, chunk_size,
+                                                            options.layout, writer, sink)
+                                   : write_window_rows(window, position, records, start, chunk_size, threads,
+                                                       options.layout, segment_bytes, writer, sink)) {
     return failure;
   }
   if (auto failure = drain(out, &sink, 0)) return failure;
