@@ -2,11 +2,13 @@
 speed of the streamed `qarn.convert(path, target)` against the conversion
 held in memory and the streaming writers of the peers.
 
-    python bench/streaming.py [--size 4GB] [--dataset mixed] [--threads 2] [--engines ...] [--keep]
+    python bench/streaming.py [--size 4GB] [--dataset mixed] [--threads 2] [--engines ...]
+                              [--out-dir DIR] [--keep]
 
 The file is made once in bench/data/ (a few tens of MB of the data set,
 written again and again up to --size) and removed at the end unless --keep.
-Every engine converts it from disk to disk in a process of its own, one
+Every engine converts it from disk to disk (or into --out-dir, such as
+/dev/shm, to leave the disk's write speed out) in a process of its own, one
 after the other, each output removed before the next; the parent reads
 each child's peak RSS from wait4(). The figures: the conversion's wall time
 (from within the child, import excluded) as MB/s of CSV, and the peak RSS.
@@ -15,7 +17,8 @@ Engines:
   qarn            qarn.convert(path, target): the input read a window at a
                   time, each table slice written as it is made
   qarn-in-memory  the input mapped and the output built in memory, then
-                  written: what qarn.convert(path, target) did before
+                  written (and flushed to disk, as the streamed one is):
+                  what qarn.convert(path, target) did before
   polars          pl.scan_csv(path).sink_parquet(target)
   pyarrow         pyarrow.csv.open_csv(path) batches into a ParquetWriter
   duckdb          COPY (SELECT * FROM read_csv(path)) TO target (FORMAT parquet)
@@ -45,10 +48,9 @@ def run(source, target, threads):
 """,
     "qarn-in-memory": """
 import qarn
+from qarn._atomic import publish
 def run(source, target, threads):
-    data = qarn.convert(source, threads=threads)
-    with open(target, "wb") as file:
-        file.write(data)
+    publish(qarn.convert(source, threads=threads), target)
 """,
     "polars": """
 import os
@@ -118,8 +120,8 @@ sys.exit(os.waitstatus_to_exitcode(status))
 """
 
 
-def measure_with_peak(engine: str, source: Path, threads: int) -> dict:
-    target = source.with_name(f"streaming-out-{engine}.tmp")
+def measure_with_peak(engine: str, source: Path, threads: int, out_dir: Path) -> dict:
+    target = out_dir / f"streaming-out-{engine}.tmp"
     env = {**os.environ, "POLARS_MAX_THREADS": str(threads), "OMP_NUM_THREADS": str(threads)}
     command = [sys.executable, "-c", WRAPPER, sys.executable, "-c", CHILD.format(engine=ENGINES[engine]),
                str(source), str(target), str(threads)]
@@ -142,6 +144,7 @@ def main() -> None:
     ap.add_argument("--dataset", default="mixed", choices=sorted(datasets.GENERATORS))
     ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--engines", default=",".join(ENGINES))
+    ap.add_argument("--out-dir", type=Path, default=datasets.DATA_DIR, help="where the outputs go")
     ap.add_argument("--keep", action="store_true", help="keep the CSV file for another run")
     args = ap.parse_args()
     size = datasets.parse_size(args.size)
@@ -150,14 +153,15 @@ def main() -> None:
     with open(source, "rb") as file:  # into the page cache, so that no engine pays for the first read
         while file.read(64 * MIB):
             pass
-    print(f"{source.name}: {input_bytes / 1e6:.0f} MB of {args.dataset} CSV, {args.threads} threads")
+    print(f"{source.name}: {input_bytes / 1e6:.0f} MB of {args.dataset} CSV, {args.threads} threads, "
+          f"outputs in {args.out_dir}")
     print(f"{'engine':<16} {'MB/s':>8} {'seconds':>8} {'peak RSS':>12} {'output':>10}")
     results = []
     try:
         for engine in args.engines.split(","):
             if engine not in ENGINES:
                 raise SystemExit(f"unknown engine {engine!r}; the engines are {', '.join(ENGINES)}")
-            report = measure_with_peak(engine, source, args.threads)
+            report = measure_with_peak(engine, source, args.threads, args.out_dir)
             results.append(report)
             if "error" in report:
                 print(f"{engine:<16} FAILED: {report['error']}")

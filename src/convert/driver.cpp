@@ -27,12 +27,7 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
     if (auto err = slices.add(batch)) return write_failure(*err);
     if (auto failure = drain(writer.out(), sink, kSinkPieceBytes)) return failure;
   }
-  if (auto err = slices.finish()) return write_failure(*err);
-  start.lost = chunk.lost();
-  start.rows = slices.rows_written();
-  start.invalid_cells = slices.invalid_cells();
-  writer.write_section_header(qarn::SectionId::TableEnd);
-  return std::nullopt;
+  return finish_table(slices, chunk, start, writer);
 }
 
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,

@@ -174,6 +174,16 @@ ConversionStatus write_file_start(qarn::Writer& writer, const TableStart& start)
   return std::nullopt;
 }
 
+ConversionStatus finish_table(SliceWriter& slices, const fields::ChunkBuilder& chunk, TableStart& start,
+                              qarn::Writer& writer) {
+  if (auto err = slices.finish()) return write_failure(*err);
+  start.lost = chunk.lost();
+  start.rows = slices.rows_written();
+  start.invalid_cells = slices.invalid_cells();
+  writer.write_section_header(qarn::SectionId::TableEnd);
+  return std::nullopt;
+}
+
 ConversionReport report_of(TableStart& start) {
   return ConversionReport{std::move(start.names), std::move(start.types), start.lost, start.rows,
                           start.invalid_cells};

@@ -60,6 +60,13 @@ ConversionStatus write_file_start(qarn::Writer& writer, const TableStart& start)
 ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
                             uint64_t chunk_size, qarn::Writer& writer, ByteSink* sink = nullptr);
 
+class SliceWriter;
+
+// Writes the last slice and the table end, and notes in `start` what the
+// slices hold and lost.
+ConversionStatus finish_table(SliceWriter& slices, const fields::ChunkBuilder& chunk, TableStart& start,
+                              qarn::Writer& writer);
+
 // What the report of a conversion says, once its rows are written.
 ConversionReport report_of(TableStart& start);
 

@@ -104,12 +104,7 @@ ConversionStatus write_window_rows_here(InputWindow& window, size_t position, ui
     if (auto failure = next > 0 ? window.advance(next) : window.grow()) return failure;
     position = 0;
   }
-  if (auto err = slices.finish()) return write_failure(*err);
-  start.lost = chunk.lost();
-  start.rows = slices.rows_written();
-  start.invalid_cells = slices.invalid_cells();
-  writer.write_section_header(qarn::SectionId::TableEnd);
-  return std::nullopt;
+  return finish_table(slices, chunk, start, writer);
 }
 
 }  // namespace
