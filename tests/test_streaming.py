@@ -148,6 +148,19 @@ def test_every_source_to_every_target(tmp_path, kind):
         assert (tmp_path / "out.qarn").read_bytes() == expected
 
 
+def test_a_target_may_keep_what_it_is_given():
+    class Keeping:
+        def __init__(self):
+            self.parts = []
+
+        def write(self, data):
+            self.parts.append(data)
+
+    target = Keeping()
+    qarn.convert(io.BufferedReader(Trickle(BIG, 1 << 16)), target, chunk_size=1000, threads=2)
+    assert b"".join(target.parts) == csv_to_qarn(BIG, 1000)
+
+
 @pytest.mark.parametrize("fault", ["csv", "gzip", "sink", "source"])
 def test_a_failed_stream_leaves_no_file(tmp_path, fault):
     target = tmp_path / "out.qarn"

@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import contextlib
 import errno
+import io
 import os
 import secrets
 from collections.abc import Buffer, Callable, Iterator
@@ -21,6 +22,9 @@ Target = Union[str, "os.PathLike[str]", BinaryIO]
 _KEPT_MODE = 0o777
 
 _NAME_ATTEMPTS = 100
+
+# File objects whose write() is done with its argument when it returns.
+_COPYING_FILES = (io.BufferedWriter, io.BufferedRandom, io.FileIO, io.BytesIO)
 
 
 class OutputExists(FileExistsError):
@@ -128,8 +132,12 @@ def target_writer(target: Target) -> Iterator[Callable[[Buffer], object]]:
     if isinstance(target, (str, os.PathLike)):
         with atomic_file(target) as file:
             yield file.write
-    elif hasattr(target, "write"):
+    elif type(target) in _COPYING_FILES:
         yield target.write
+    elif hasattr(target, "write"):
+        # Any other writer may keep what it is given: it gets bytes of its
+        # own, not a view of a buffer that is reused.
+        yield lambda piece: target.write(bytes(piece))
     else:
         raise TypeError(f"target must be a path or a binary file object, not {type(target).__name__}")
 

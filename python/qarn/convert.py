@@ -9,6 +9,7 @@ import codecs
 import contextlib
 import dataclasses
 import os
+import stat
 import warnings
 from collections.abc import Buffer, Callable, Iterator, Sequence
 from typing import Any
@@ -251,8 +252,10 @@ def convert_counting(
 def _convert_stream(text: Any, csv_source: Source, options: dict[str, Any], chunk_size: int,
                     sample_rows: int | None, threads: int, sink: Sink) -> tuple[Written, LostCells]:
     """The text read a window at a time, converted into the sink."""
-    if isinstance(csv_source, (str, os.PathLike)) and os.path.getsize(csv_source) < SMALLEST_PARALLEL_INPUT:
-        threads = 1
+    if isinstance(csv_source, (str, os.PathLike)):
+        status = os.stat(csv_source)
+        if stat.S_ISREG(status.st_mode) and status.st_size < SMALLEST_PARALLEL_INPUT:
+            threads = 1
     try:
         rows, invalid, misfits, extra, _ = _native.convert(
             reader(text), chunk_size, sample_rows, min(threads, 1024), **options, report=True, sink=sink

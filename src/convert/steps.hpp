@@ -86,6 +86,8 @@ ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
   if (sink == nullptr) reserve_output(out, start, chunk_size, csv.size());
   qarn::Writer writer(out);
   if (auto failure = write_file_start(writer, start)) return failure;
+  // The start of the file goes first on its own: a sink may keep it.
+  if (auto failure = drain(out, sink, 0)) return failure;
   if (auto failure = write_rest(reader, start, writer)) return failure;
   if (auto failure = drain(out, sink, 0)) return failure;
   if (report != nullptr) *report = report_of(start);
