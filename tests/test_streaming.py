@@ -12,8 +12,10 @@ import os
 import subprocess
 import sys
 import textwrap
+import zipfile
 
 import pytest
+import zstandard
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -115,7 +117,7 @@ def test_a_large_stream_in_small_windows(window, threads):
     assert outcome(streamed, bad, 1000, 100, threads, window=window) == outcome(csv_to_qarn, bad, 1000, 100)
 
 
-@pytest.mark.parametrize("kind", ["path", "file", "pipe", "gzip", "bz2", "xz", "gzip-members", "held"])
+@pytest.mark.parametrize("kind", ["path", "file", "pipe", "gzip", "bz2", "xz", "zstd", "zip", "gzip-members", "held"])
 def test_every_source_to_every_target(tmp_path, kind):
     path = tmp_path / "in.csv"
     csv = BIG
@@ -125,9 +127,15 @@ def test_every_source_to_every_target(tmp_path, kind):
         path = tmp_path / "in.csv.gz"
         path.write_bytes(gzip.compress(BIG[:middle]) + b"\0\0\0" + gzip.compress(BIG[middle:]))
         source = path
-    elif kind in ("gzip", "bz2", "xz"):
-        module = {"gzip": gzip, "bz2": bz2, "xz": lzma}[kind]
-        source = io.BufferedReader(Trickle(module.compress(BIG), 4096))  # found by its magic number
+    elif kind in ("gzip", "bz2", "xz", "zstd"):
+        compress = {"gzip": gzip.compress, "bz2": bz2.compress, "xz": lzma.compress,
+                    "zstd": zstandard.ZstdCompressor().compress}[kind]
+        source = io.BufferedReader(Trickle(compress(BIG), 4096))  # found by its magic number
+    elif kind == "zip":
+        path = tmp_path / "in.zip"
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+            archive.writestr("in.csv", BIG)
+        source = path
     else:
         path.write_bytes(csv)
         if kind == "file":
@@ -143,7 +151,7 @@ def test_every_source_to_every_target(tmp_path, kind):
     assert out.getvalue() == expected
     if kind == "file":
         source.close()
-    if kind in ("path", "gzip-members"):
+    if kind in ("path", "gzip-members", "zip"):
         qarn.convert(source, tmp_path / "out.qarn", chunk_size=5000, threads=2)
         assert (tmp_path / "out.qarn").read_bytes() == expected
 
@@ -159,6 +167,22 @@ def test_a_target_may_keep_what_it_is_given():
     target = Keeping()
     qarn.convert(io.BufferedReader(Trickle(BIG, 1 << 16)), target, chunk_size=1000, threads=2)
     assert b"".join(target.parts) == csv_to_qarn(BIG, 1000)
+
+
+@pytest.mark.parametrize("data", [
+    gzip.compress(BIG[:5000]) + b"\0" * 7 + gzip.compress(b"1,x,2,true\n"),  # members, padding between
+    gzip.compress(BIG[:5000]) + b"\0zz",  # not gzip after the last member
+    gzip.compress(BIG)[:-9],  # cut short
+    gzip.compress(BIG)[:10] + b"\xff" * 40,
+    zstandard.ZstdCompressor().compress(BIG[:5000]) * 2,  # two frames
+    zstandard.ZstdCompressor().compress(BIG)[:-20],
+    b"",
+], ids=["gzip-members", "gzip-trailing", "gzip-cut", "gzip-broken", "zstd-frames", "zstd-cut", "empty"])
+def test_compressed_streams_read_as_the_held_input(data):
+    expected = outcome(qarn.convert, data, chunk_size=1000)
+    out = io.BytesIO()
+    got = outcome(qarn.convert, io.BufferedReader(Trickle(data, 1000)), out, chunk_size=1000)
+    assert (out.getvalue() if got is None else got) == expected
 
 
 @pytest.mark.parametrize("fault", ["csv", "gzip", "sink", "source"])

@@ -13,9 +13,10 @@ import zipfile
 import zlib
 from collections.abc import Buffer, Callable, Iterator
 from dataclasses import dataclass
-from typing import BinaryIO
+from typing import Any, BinaryIO
 
-from ._compression import MAGIC_NUMBERS, inflater, suffix_compression
+from ._compression import MAGIC_NUMBERS, inflater, only_member, suffix_compression
+from ._optional import require
 
 # Compressed input is handed to the decompressor this much at a time.
 _COMPRESSED_BLOCK = 1 << 16
@@ -187,13 +188,53 @@ class _GzipMembers(io.RawIOBase):
             return 0
 
 
+class _ZstdFrames(io.RawIOBase):
+    """Every zstd frame of a stream, one after the other; a frame cut short
+    is an error, as it is for the input held in memory."""
+
+    # Compressed input is given a little at a time: a frame's output for
+    # its input is made whole.
+    _PIECE = 1 << 14
+
+    def __init__(self, raw: BinaryIO, zstandard: Any) -> None:
+        self._raw = raw
+        self._zstandard = zstandard
+        self._frame: Any = None
+        self._input = b""
+        self._output = memoryview(b"")
+
+    def readable(self) -> bool:
+        return True
+
+    def readinto(self, buffer: Buffer) -> int:
+        with memoryview(buffer) as view, view.cast("B") as out:
+            while not self._output:
+                if not self._input:
+                    self._input = bytes(self._raw.read(self._PIECE) or b"")
+                    if not self._input:
+                        if self._frame is not None and not self._frame.eof:
+                            raise self._zstandard.ZstdError("the input ends inside a frame")
+                        return 0
+                if self._frame is None or self._frame.eof:
+                    self._frame = self._zstandard.ZstdDecompressor().decompressobj()
+                data, self._input = self._input, b""
+                self._output = memoryview(self._frame.decompress(data))
+                if self._frame.eof:
+                    self._input = self._frame.unused_data
+            count = min(len(out), len(self._output))
+            out[:count] = self._output[:count]
+            self._output = self._output[count:]
+            return count
+
+
 class _Checked(io.RawIOBase):
     """A decompressing stream whose failures read as those of the input held
     in memory: ValueError, naming the compression."""
 
-    def __init__(self, stream: BinaryIO, compression: str) -> None:
+    def __init__(self, stream: BinaryIO, compression: str, errors: tuple[type[BaseException], ...]) -> None:
         self._stream = stream
         self._compression = compression
+        self._errors = errors
 
     def readable(self) -> bool:
         return True
@@ -202,14 +243,15 @@ class _Checked(io.RawIOBase):
         try:
             with memoryview(buffer) as view, view.cast("B") as out:
                 return _read_into(self._stream, out)
-        except (OSError, EOFError, zlib.error, inflater().error, lzma.LZMAError, zipfile.BadZipFile, RuntimeError,
-                NotImplementedError) as error:
+        except self._errors as error:
             raise ValueError(f"cannot decompress the {self._compression} input: {error}") from None
 
 
 def _decompressing(file: BinaryIO, compression: str, stack: contextlib.ExitStack) -> BinaryIO | None:
     """The file's text as it is decompressed, or None where that is not done
-    a block at a time (zstd; zip from a file that cannot seek)."""
+    a block at a time (zip from a file that cannot seek)."""
+    errors: tuple[type[BaseException], ...] = (OSError, EOFError, zlib.error, inflater().error, lzma.LZMAError,
+                                               zipfile.BadZipFile, RuntimeError, NotImplementedError)
     stream: BinaryIO
     if compression == "gzip":
         stream = _GzipMembers(file)  # type: ignore[assignment]
@@ -217,9 +259,25 @@ def _decompressing(file: BinaryIO, compression: str, stack: contextlib.ExitStack
         stream = stack.enter_context(bz2.BZ2File(file))  # type: ignore[arg-type]
     elif compression == "xz":
         stream = stack.enter_context(lzma.LZMAFile(file))  # type: ignore[arg-type]
+    elif compression == "zstd":
+        zstandard = require("zstandard", "zstd", "reading zstd-compressed input")
+        errors = (zstandard.ZstdError,)
+        stream = _ZstdFrames(file, zstandard)  # type: ignore[assignment]
+    elif compression == "zip" and _seekable(file):
+        try:
+            stream = stack.enter_context(only_member(stack.enter_context(zipfile.ZipFile(file))))
+        except zipfile.BadZipFile as error:
+            raise ValueError(f"cannot decompress the zip input: {error}") from None
     else:
         return None
-    return _Checked(stream, compression)  # type: ignore[return-value]
+    return _Checked(stream, compression, errors)  # type: ignore[return-value]
+
+
+def _seekable(file: BinaryIO) -> bool:
+    try:
+        return bool(file.seekable())
+    except (AttributeError, OSError, ValueError):
+        return False
 
 
 @contextlib.contextmanager

@@ -96,11 +96,12 @@ def convert(
 
     With a target, each table slice is written as soon as it is made, and
     a path or file object given as the source is read a block at a time
-    (decompressed as it is read, for gzip, bz2 and xz), so that memory
-    stays a few table slices per thread, the sample and a 32 MiB window of
-    the input, however large the input. Where the whole input is needed
-    (a `rejects` list or `strict`, `skip_footer`, an encoding other than
-    UTF-8, `dialect="auto"`, zstd and zip), it is held (a path: mapped) as
+    (decompressed as it is read; a zip archive only from a file that can
+    seek), so that memory stays a few table slices per thread, the sample
+    and a 32 MiB window of the input, however large the input. Where the
+    whole input is needed (a `rejects` list or `strict`, `skip_footer`, an
+    encoding other than UTF-8, `dialect="auto"`, and text whose first bytes
+    are those of a bz2 or zip archive), it is held (a path: mapped) as
     without a target, and only the output is streamed. `threads` defaults to the
     CPUs this process may use; 1 converts on the calling thread. The
     interpreter lock is released for the whole conversion, so other Python
