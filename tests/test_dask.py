@@ -1,6 +1,7 @@
 """Conversions on a real dask.distributed cluster: a local scheduler and two
 worker processes, one of which is killed in the middle of a task."""
 
+import io
 import os
 import signal
 import sys
@@ -45,7 +46,14 @@ class PanicOn(distributed.WorkerPlugin):
         self.original = original = _native.convert
 
         def convert(source, *args, **options):
-            if b"panic" in bytes(memoryview(source)):
+            if callable(source):  # a stream's readinto: read whole here, and again from a copy
+                text, block = bytearray(), bytearray(1 << 16)
+                while count := source(memoryview(block)):
+                    text += block[:count]
+                source = io.BytesIO(bytes(text)).readinto
+            else:
+                text = bytes(memoryview(source))
+            if b"panic" in text:
                 raise qarn.PanicException("broken invariant")
             return original(source, *args, **options)
 

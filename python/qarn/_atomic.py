@@ -9,9 +9,10 @@ from __future__ import annotations
 
 import contextlib
 import errno
+import io
 import os
 import secrets
-from collections.abc import Buffer, Iterator
+from collections.abc import Buffer, Callable, Iterator
 from typing import BinaryIO, Union
 
 Target = Union[str, "os.PathLike[str]", BinaryIO]
@@ -21,6 +22,9 @@ Target = Union[str, "os.PathLike[str]", BinaryIO]
 _KEPT_MODE = 0o777
 
 _NAME_ATTEMPTS = 100
+
+# File objects whose write() is done with its argument when it returns.
+_COPYING_FILES = (io.BufferedWriter, io.BufferedRandom, io.FileIO, io.BytesIO)
 
 
 class OutputExists(FileExistsError):
@@ -118,6 +122,24 @@ def publish(data: Buffer, target: str | os.PathLike[str], temporary: str | None 
     """Writes `data` to `target` through `atomic_file`."""
     with atomic_file(target, temporary=temporary, replace=replace) as file:
         file.write(data)
+
+
+@contextlib.contextmanager
+def target_writer(target: Target) -> Iterator[Callable[[Buffer], object]]:
+    """The write function of a path's file (atomic: it becomes the path
+    only when the block ends without an exception) or of a binary file
+    object."""
+    if isinstance(target, (str, os.PathLike)):
+        with atomic_file(target) as file:
+            yield file.write
+    elif type(target) in _COPYING_FILES:
+        yield target.write
+    elif hasattr(target, "write"):
+        # Any other writer may keep what it is given: it gets bytes of its
+        # own, not a view of a buffer that is reused.
+        yield lambda piece: target.write(bytes(piece))
+    else:
+        raise TypeError(f"target must be a path or a binary file object, not {type(target).__name__}")
 
 
 def write_target(target: Target, data: Buffer) -> None:

@@ -149,13 +149,18 @@ class _MemberCount(ValueError):
 
 
 def _zip_member(data: Buffer) -> bytearray:
-    with zipfile.ZipFile(io.BytesIO(data)) as archive:
-        members = [info for info in archive.infolist() if not info.is_dir()]
-        if len(members) != 1:
-            names = ", ".join(repr(info.filename) for info in members) or "none"
-            raise _MemberCount(f"a zip archive must hold exactly one file to convert; this one holds {names}")
-        with archive.open(members[0]) as member:
-            return _read_all(member)
+    with zipfile.ZipFile(io.BytesIO(data)) as archive, only_member(archive) as member:
+        return _read_all(member)
+
+
+def only_member(archive: zipfile.ZipFile) -> BinaryIO:
+    """The one file of an archive, opened; _MemberCount when it holds none
+    or several."""
+    members = [info for info in archive.infolist() if not info.is_dir()]
+    if len(members) != 1:
+        names = ", ".join(repr(info.filename) for info in members) or "none"
+        raise _MemberCount(f"a zip archive must hold exactly one file to convert; this one holds {names}")
+    return archive.open(members[0])  # type: ignore[return-value]
 
 
 def compression_of(head: bytes, name: str | os.PathLike[str] | None = None) -> str | None:

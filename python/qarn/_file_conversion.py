@@ -14,13 +14,14 @@ from collections.abc import Buffer, Callable
 from dataclasses import dataclass
 from typing import Any
 
-from ._atomic import OutputExists, publish
+from ._atomic import OutputExists, atomic_file
 from ._csv_error import CsvError
 from ._input_hints import HEAD_BYTES, counts_line_ends_in_bytes, delimiter_hint, head_of, hint, record_start, refusal
 from ._messages import UNEXPECTED, internal_error_message, os_error_message
 from ._lost import LostCells
+from ._native import read_head
+from ._streaming import Counted, Prefixed, Sink, Written, read_head as read_start
 from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert_counting
-from .summary import summarize
 from ._table_files import table_file_kind, table_file_to_qarn
 
 STDIO = "-"  # as a source: standard input; as a target: standard output
@@ -98,43 +99,69 @@ def _bytes_at(source: Buffer | str) -> Callable[[int], bytes]:
     return read_at
 
 
-def _convert(job: ConversionJob) -> tuple[bytes, LostCells, int]:
+class TargetFailed(Exception):
+    """Writing the output failed, with this OSError."""
+
+    def __init__(self, error: OSError) -> None:
+        super().__init__(error)
+        self.error = error
+
+
+def _convert(job: ConversionJob, sink: Sink) -> tuple[Written, LostCells, int]:
+    """Converts the job's input into the sink: a file read a block at a
+    time (qarn.convert maps it where it needs it whole), standard input
+    likewise, counted as it is read."""
     if job.source != STDIO and table_file_kind(job.source) is not None:
-        return table_file_to_qarn(job.source, job.chunk_size), LostCells(), os.stat(job.source).st_size
-    source: Buffer | str
+        return table_file_to_qarn(job.source, job.chunk_size, sink), LostCells(), os.stat(job.source).st_size
+    source: Counted | str
     if job.source == STDIO:
-        source = sys.stdin.buffer.read()
-        size = len(source)
-        head = bytes(source[:HEAD_BYTES])
+        head = read_start(sys.stdin.buffer, HEAD_BYTES)
+        source = Counted(Prefixed(head, sys.stdin.buffer))
     else:
-        size = os.stat(job.source).st_size
-        source = job.source  # mapped by qarn.convert, not read into a copy
+        source = job.source
         head = head_of(job.source)
     options = dict(job.options)
     if (why := refusal(head, options)) is not None:
         raise NotCsv(why)
     try:
         result, lost = convert_counting(
-            source, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads, **options
+            source, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads, sink=sink,
+            **options
         )
     except CsvError as error:
         start = None
-        if error.record is not None and counts_line_ends_in_bytes(head, options):
+        # Standard input is not held, so its bytes cannot be looked at again.
+        if error.record is not None and isinstance(source, str) and counts_line_ends_in_bytes(head, options):
             assert error.byte is not None and error.line is not None
             start = record_start(_bytes_at(source), error.byte, error.line)
         raise CsvFailure(str(error), hint(head, options), start) from None
-    return result, lost, size
+    assert isinstance(result, Written)
+    return result, lost, source.count if isinstance(source, Counted) else os.stat(job.source).st_size
 
 
-def _write(job: ConversionJob, result: bytes) -> None:
-    if job.target == STDIO:
-        sys.stdout.buffer.write(result)
-        sys.stdout.buffer.flush()
-        return
-    folder = os.path.dirname(job.target)
-    if folder:
-        os.makedirs(folder, exist_ok=True)
-    publish(result, job.target, job.temporary, replace=job.replace)
+def _convert_into_target(job: ConversionJob) -> tuple[Written, LostCells, int]:
+    """Converts the job, writing each slice as it is made: into standard
+    output, or a temporary file renamed to the target once complete.
+    TargetFailed when writing failed."""
+    sink: Sink | None = None
+    converted = None
+    try:
+        if job.target == STDIO:
+            sink = Sink(sys.stdout.buffer.write)
+            converted = _convert(job, sink)
+            sys.stdout.buffer.flush()
+            return converted
+        folder = os.path.dirname(job.target)
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+        with atomic_file(job.target, temporary=job.temporary, replace=job.replace) as file:
+            sink = Sink(file.write)
+            converted = _convert(job, sink)
+        return converted
+    except OSError as error:
+        if sink is None or sink.failed or converted is not None:
+            raise TargetFailed(error) from None
+        raise
 
 
 def shown_source(path: str) -> str:
@@ -173,7 +200,12 @@ def _run(job: ConversionJob) -> FileReport:
         except OSError as error:
             return report(error=os_error_message(error), error_path=rejects)
     try:
-        result, lost, size = _convert(job)
+        result, lost, size = _convert_into_target(job)
+    except TargetFailed as failure:
+        if isinstance(failure.error, OutputExists):
+            return report(error=failure.error.strerror, error_path=shown_target(job.target))
+        message = os_error_message(failure.error, writing_file=job.target != STDIO)
+        return report(error=message, error_path=shown_target(job.target))
     except OSError as error:
         return report(error=os_error_message(error), error_path=str(error.filename or shown_source(job.source)))
     except MemoryError:
@@ -185,24 +217,17 @@ def _run(job: ConversionJob) -> FileReport:
             hint=getattr(error, "hint", ""),
             record_start=getattr(error, "start", None),
         )
-    try:
-        _write(job, result)
-    except OutputExists as error:
-        return report(input_bytes=size, error=error.strerror, error_path=shown_target(job.target))
-    except OSError as error:
-        message = os_error_message(error, writing_file=job.target != STDIO)
-        return report(input_bytes=size, error=message, error_path=shown_target(job.target))
     seconds = time.perf_counter() - start
-    summary = summarize(result)
+    names = read_head(result.head)["names"]
     return report(
-        rows=summary.num_rows,
-        columns=len(summary.columns),
-        invalid=summary.invalid_count,
+        rows=result.rows,
+        columns=len(names),
+        invalid=result.invalid_cells,
         misfits=lost.misfits,
         records_with_extra_fields=lost.records_with_extra_fields,
         rejects=rejects,
-        hint=delimiter_hint([column.name for column in summary.columns], dict(job.options)),
+        hint=delimiter_hint(list(names), dict(job.options)),
         input_bytes=size,
-        bytes=len(result),
+        bytes=result.bytes,
         seconds=seconds,
     )

@@ -2,7 +2,7 @@
 
 from typing import Any
 
-from collections.abc import Buffer as _Buffer
+from collections.abc import Buffer as _Buffer, Callable
 
 class FormatError(ValueError):
     offset: int
@@ -42,8 +42,12 @@ class SliceReader:
 def summarize(source: _Buffer, /) -> dict[str, Any]: ...
 # With report=True: (the file, misfits per column, records with extra fields,
 # up to `rejects` rejects as (record, line, byte, column name, text), or None).
+# With a `sink`, the file goes to it a piece at a time (each a memoryview,
+# released after the call) and the result is (rows, invalid cells, misfits
+# per column, records with extra fields, rejects or None); `data` may then be
+# a `readinto` callable, read a window of `window_bytes` at a time.
 def convert(
-    data: _Buffer,
+    data: _Buffer | Callable[[memoryview], int | None],
     chunk_size: int,
     sample_rows: int | None,
     threads: int,
@@ -65,6 +69,9 @@ def convert(
     rejects: int | None = None,
     decimal: str = ".",
     thousands: str | None = None,
+    sink: Callable[[memoryview], int | None] | None = None,
+    window_bytes: int = 0,
+    segment_bytes: int = 0,
 ) -> Any: ...
 # Up to `limit` records of CSV text in a dialect, each as (its first byte,
 # its field count), or with fields=True as (its first byte, its fields).

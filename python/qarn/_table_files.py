@@ -9,6 +9,7 @@ from collections.abc import Iterator
 from typing import Any
 
 from ._optional import require
+from ._streaming import Sink, Written
 from .writing import write
 
 KINDS = {".parquet": "Parquet", ".pq": "Parquet", ".arrow": "Arrow", ".arrows": "Arrow", ".ipc": "Arrow",
@@ -51,11 +52,39 @@ def _arrow_batches(pa: Any, path: str) -> Any:
     return pa.RecordBatchReader.from_batches(ipc.schema, batches())
 
 
-def table_file_to_qarn(path: str, chunk_size: int) -> bytes:
+class _Counted:
+    """The batches of a reader as they pass, with their rows and missing
+    values counted: what a conversion reports."""
+
+    def __init__(self, batches: Any) -> None:
+        self._batches = batches
+        self.rows = 0
+        self.missing = 0
+
+    def __iter__(self) -> Iterator[Any]:
+        for batch in self._batches:
+            self.rows += batch.num_rows
+            self.missing += sum(column.null_count for column in batch.columns)
+            yield batch
+
+
+class _SinkFile:
+    """A sink as the file object qarn.write writes to."""
+
+    def __init__(self, sink: Sink) -> None:
+        self.write = sink
+
+
+def table_file_to_qarn(path: str, chunk_size: int, sink: Sink) -> Written:
+    """Writes the file's table into `sink` a slice at a time."""
     kind = table_file_kind(path) or "Arrow"
     try:
         pa = require("pyarrow", "arrow", f"reading a {kind} file")
         batches = _parquet_batches(pa, path) if kind == "Parquet" else _arrow_batches(pa, path)
-        return write(batches, chunk_size=chunk_size)  # type: ignore[return-value]
+        if isinstance(batches, pa.Table):
+            batches = pa.RecordBatchReader.from_batches(batches.schema, batches.to_batches())
+        counted = _Counted(batches)
+        write(pa.RecordBatchReader.from_batches(batches.schema, counted), _SinkFile(sink), chunk_size=chunk_size)
     except (ImportError, TypeError) as error:
         raise TableFileError(str(error)) from None
+    return Written(counted.rows, counted.missing, sink.size, sink.head)

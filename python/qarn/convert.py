@@ -9,20 +9,22 @@ import codecs
 import contextlib
 import dataclasses
 import os
+import stat
 import warnings
 from collections.abc import Buffer, Callable, Iterator, Sequence
 from typing import Any
 
 from . import _native
-from ._atomic import Target, write_target
+from ._atomic import Target, target_writer
 from ._column_types import ColumnTypes, native_column_types
 from ._compression import check_compression, decompressed, suffix_compression
 from ._csv_error import CsvError, is_csv_error, shifted
-from ._encoding import is_utf8, to_utf8
+from ._encoding import check_encoding, is_utf8, to_utf8
 from ._logical import column_type_names
 from ._lost import LostCells, Reject, LostCellsWarning, how_to_keep, rejects_writer, strict_error
 from ._lines import length_without_last_lines
 from ._source import Source, open_source
+from ._streaming import Sink, Written, opened, reader, streamable
 from .sniff import sniff_buffer
 from .dialect import Dialect
 
@@ -90,7 +92,17 @@ def convert(
     `gzip.open(...)`, is read). The result is returned, or written to
     `target` (a path: under a temporary name in the same folder, renamed
     once complete, so that a failed conversion leaves nothing behind; or a
-    binary file object) and None is returned. `threads` defaults to the
+    binary file object) and None is returned.
+
+    With a target, each table slice is written as soon as it is made, and
+    a path or file object given as the source is read a block at a time
+    (decompressed as it is read; a zip archive only from a file that can
+    seek), so that memory stays a few table slices per thread, the sample
+    and a 32 MiB window of the input, however large the input. Where the
+    whole input is needed (a `rejects` list or `strict`, `skip_footer`, an
+    encoding other than UTF-8, `dialect="auto"`, and text whose first bytes
+    are those of a bz2 or zip archive), it is held (a path: mapped) as
+    without a target, and only the output is streamed. `threads` defaults to the
     CPUs this process may use; 1 converts on the calling thread. The
     interpreter lock is released for the whole conversion, so other Python
     threads run meanwhile.
@@ -145,7 +157,7 @@ def convert(
     "zip" (an archive of one file), None (not compressed), or "infer"
     (the default): from a path's suffix (.gz, .bz2, .xz, .zst, .zip), else
     from the data's first bytes. Compressed input is decompressed into
-    memory.
+    memory, but for streamed conversions (see above).
 
     Bad options raise TypeError or ValueError naming the option. CSV that
     cannot be converted, or bytes the encoding does not define, raise
@@ -156,13 +168,14 @@ def convert(
     for name, path in (("target", target), ("rejects", rejects)):
         if _same_file(csv_source, path):
             raise ValueError(f"{name} is the input file, which it would replace")
-    result, lost = convert_counting(csv_source, **options)
+    if target is None:
+        result, lost = convert_counting(csv_source, **options)
+    else:
+        with target_writer(target) as write:
+            result, lost = convert_counting(csv_source, sink=Sink(write), **options)
     if rejects is None and not strict and lost:
         warnings.warn(f"{lost.counts()} lost; {how_to_keep(lost)}", LostCellsWarning, stacklevel=2)
-    if target is None:
-        return result
-    write_target(target, result)
-    return None
+    return result if target is None else None
 
 
 def _same_file(source: object, target: object) -> bool:
@@ -190,10 +203,12 @@ def convert_counting(
     compression: str | None = "infer",
     rejects: Target | None = None,
     strict: bool = False,
+    sink: Sink | None = None,
     **dialect_fields: Any,
-) -> tuple[bytes, LostCells]:
-    """`convert` into memory, with what was lost: for the command line,
-    which reports it. Writes `rejects`; raises for `strict`."""
+) -> tuple[bytes | Written, LostCells]:
+    """`convert` into memory, or into `sink` as it goes (then what was
+    written is returned), with what was lost: for the command line, which
+    reports it. Writes `rejects`; raises for `strict`."""
     if threads is None:
         threads = default_threads()
     if not isinstance(threads, int) or isinstance(threads, bool):
@@ -220,6 +235,46 @@ def convert_counting(
         value_options["thousands"] = thousands
     check_compression(compression)
     options = _native_options(dialect, names) | chosen_types | value_options
+
+    whole = sniffing or rejects is not None or strict or bool(dialect.skip_footer) or \
+        check_encoding(dialect.encoding).name != "utf-8"
+    if sink is not None and not whole and streamable(csv_source):
+        with opened(csv_source, compression) as (file, text):
+            if text is not None:
+                return _convert_stream(text, csv_source, options, chunk_size, sample_rows, threads, sink)
+            if not isinstance(csv_source, (str, os.PathLike)):
+                return _convert_held(file, compression, dialect, given, sniffing, names, chosen_types,
+                                     value_options, options, chunk_size, sample_rows, threads, strict,
+                                     rejects, sink)
+    return _convert_held(csv_source, compression, dialect, given, sniffing, names, chosen_types, value_options,
+                         options, chunk_size, sample_rows, threads, strict, rejects, sink)
+
+
+def _convert_stream(text: Any, csv_source: Source, options: dict[str, Any], chunk_size: int,
+                    sample_rows: int | None, threads: int, sink: Sink) -> tuple[Written, LostCells]:
+    """The text read a window at a time, converted into the sink."""
+    if isinstance(csv_source, (str, os.PathLike)):
+        status = os.stat(csv_source)
+        if stat.S_ISREG(status.st_mode) and status.st_size < SMALLEST_PARALLEL_INPUT:
+            threads = 1
+    try:
+        rows, invalid, misfits, extra, _ = _native.convert(
+            reader(text), chunk_size, sample_rows, min(threads, 1024), **options, report=True, sink=sink
+        )
+    except ValueError as error:
+        if is_csv_error(str(error)):
+            raise CsvError(shifted(str(error), 0)) from None
+        raise
+    return Written(rows, invalid, sink.size, sink.head), LostCells(misfits, extra, [])
+
+
+def _convert_held(csv_source: Source, compression: str | None, dialect: Dialect, given: dict[str, Any],
+                  sniffing: bool, names: list[str] | None, chosen_types: dict[str, Any],
+                  value_options: dict[str, Any], options: dict[str, Any], chunk_size: int,
+                  sample_rows: int | None, threads: int, strict: bool, rejects: Target | None,
+                  output: Sink | None) -> tuple[bytes | Written, LostCells]:
+    """The input held in memory (a path mapped), converted into memory or
+    into the sink."""
 
     def probe(text: bytes) -> str | None:
         # Where a text fails to convert, for bytes the encoding does not
@@ -248,7 +303,7 @@ def convert_counting(
         for tried, encoding in enumerate(encodings, 1):
             try:
                 return _convert_text(data, dataclasses.replace(dialect, encoding=encoding), options, probe, sink,
-                                     views, chunk_size, sample_rows, threads, strict)
+                                     views, chunk_size, sample_rows, threads, strict, output)
             except CsvError as error:
                 if tried == len(encodings) or not _undecodable(error):
                     raise
@@ -265,7 +320,8 @@ def _undecodable(error: CsvError) -> bool:
 
 def _convert_text(data: Buffer, dialect: Dialect, options: dict[str, Any], probe: Callable[[bytes], str | None],
                   sink: Callable[[list[Reject]], None] | None, views: contextlib.ExitStack, chunk_size: int,
-                  sample_rows: int | None, threads: int, strict: bool) -> tuple[bytes, LostCells]:
+                  sample_rows: int | None, threads: int, strict: bool,
+                  output: Sink | None) -> tuple[bytes | Written, LostCells]:
     """The (decompressed) data converted: transcoded, without its footer
     lines, on as many threads as its size is worth."""
     data, dropped = to_utf8(data, dialect.encoding, probe)
@@ -278,14 +334,15 @@ def _convert_text(data: Buffer, dialect: Dialect, options: dict[str, Any], probe
         sink = _shifting(sink, dropped)
     try:
         result, lost = _converted(data, chunk_size, sample_rows, min(threads, 1024), options,
-                                  rejects_wanted=1 if strict else sink)
+                                  rejects_wanted=1 if strict else sink, output=output)
     except ValueError as error:
         if is_csv_error(str(error)):
             raise CsvError(shifted(str(error), dropped)) from None
         raise
     if strict and lost:
         first = lost.rejects[0]
-        raise strict_error((*first[:2], first[2] + dropped, *first[3:]), _column_types(result)) from None
+        head = result if isinstance(result, bytes) else result.head
+        raise strict_error((*first[:2], first[2] + dropped, *first[3:]), _column_types(head)) from None
     return result, lost
 
 
@@ -305,9 +362,16 @@ def _shifting(sink: Callable[[list[Reject]], None], dropped: int) -> Callable[[l
 
 
 def _converted(data: Buffer, chunk_size: int, sample_rows: int | None, threads: int, options: dict[str, Any],
-               rejects_wanted: int | Callable[[list[Reject]], None] | None) -> tuple[bytes, LostCells]:
-    """The converted bytes and what they lost, with the first `rejects_wanted`
-    rejects, or all of them handed to it a batch at a time."""
+               rejects_wanted: int | Callable[[list[Reject]], None] | None,
+               output: Sink | None = None) -> tuple[bytes | Written, LostCells]:
+    """The converted bytes (or what went into `output`) and what they lost,
+    with the first `rejects_wanted` rejects, or all of them handed to it a
+    batch at a time."""
+    if output is not None:
+        rows, invalid, misfits, extra, rejects = _native.convert(
+            data, chunk_size, sample_rows, threads, **options, report=True, rejects=rejects_wanted, sink=output
+        )
+        return Written(rows, invalid, output.size, output.head), LostCells(misfits, extra, rejects or [])
     result, misfits, extra, rejects = _native.convert(
         data, chunk_size, sample_rows, threads, **options, report=True, rejects=rejects_wanted
     )

@@ -9,8 +9,10 @@
 #include "binding/failures.hpp"
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
+#include "binding/stream_ends.hpp"
 #include "convert/parallel_driver.hpp"
 #include "convert/rejects.hpp"
+#include "convert/stream_driver.hpp"
 #include "fields/column_type.hpp"
 
 namespace binding {
@@ -164,25 +166,105 @@ bool send_rejects(std::span<const uint8_t> csv, const convert::ConvertOptions& o
   return true;
 }
 
+// The misfits of each column, as a list.
+PyObject* misfits_list(const convert::ConversionReport& report) {
+  const std::vector<uint64_t>& by_column = report.lost.misfits_by_column;
+  Ref misfits(PyList_New(static_cast<Py_ssize_t>(report.names.size())));
+  if (!misfits) return nullptr;
+  for (size_t column = 0; column < report.names.size(); ++column) {
+    PyObject* count = PyLong_FromUnsignedLongLong(column < by_column.size() ? by_column[column] : 0);
+    if (count == nullptr) return nullptr;
+    PyList_SET_ITEM(misfits.get(), static_cast<Py_ssize_t>(column), count);
+  }
+  return misfits.release();
+}
+
+// How a streamed conversion is run: into `sink` as it goes, from `source`
+// (a readinto callable) a window at a time, or from the buffer `view`.
+struct StreamRun {
+  PyObject* sink_object;
+  PyObject* source_object;  // null: the input is `view`
+  size_t window_bytes;
+  size_t segment_bytes;
+};
+
+// A conversion whose output goes to a sink. Returns (rows, invalid cells,
+// misfits by column, records with extra fields, rejects or None).
+PyObject* convert_streamed(const StreamRun& run, const BufferView& view, uint64_t chunk_size, uint64_t sample_rows,
+                           unsigned threads, const convert::ConvertOptions& options, uint64_t most_rejects,
+                           PyObject* rejects_object, const NativeState& state) {
+  CallableSink sink(run.sink_object);
+  CallableSource source(run.source_object);
+  convert::ConversionReport report;
+  std::vector<convert::Reject> rejects;
+  convert::ConversionStatus failure;
+  Thrown thrown;
+  bool returned;
+  {
+    WithoutInterpreterLock unlocked;
+    sink.call_within(&unlocked);
+    source.call_within(&unlocked);
+    returned = thrown.run([&] {
+      if (run.source_object != nullptr) {
+        failure = convert::convert_stream(source, chunk_size, sample_rows, threads, sink, options, &report,
+                                          run.window_bytes, run.segment_bytes);
+        return;
+      }
+      common::ByteBuffer out;
+      failure = convert::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows, threads, out, options,
+                                                      run.segment_bytes, &report, &sink);
+      const fields::LostCells& lost = report.lost;
+      if (!failure && most_rejects > 0 && lost.misfits() + lost.records_with_extra_fields > 0) {
+        rejects = convert::find_rejects(view.bytes(), options, report, most_rejects);
+      }
+    });
+  }
+  if (!returned) return thrown.raise(state.panics());
+  if (failure) {
+    if (failure->side == convert::FailureSide::Output) return sink.raise();
+    if (failure->side == convert::FailureSide::Input) return source.raise();
+    return raise_conversion_failure(*failure);
+  }
+  if (run.source_object == nullptr && PyCallable_Check(rejects_object) &&
+      !send_rejects(view.bytes(), options, report, rejects_object, state)) {
+    return nullptr;
+  }
+  Ref found(rejects_object == Py_None || PyCallable_Check(rejects_object) ? Py_NewRef(Py_None)
+                                                                         : rejects_list(rejects, report.names));
+  Ref misfits(found ? misfits_list(report) : nullptr);
+  if (!misfits) return nullptr;
+  return Py_BuildValue("(KKOKO)", static_cast<unsigned long long>(report.rows),
+                       static_cast<unsigned long long>(report.invalid_cells), misfits.get(),
+                       static_cast<unsigned long long>(report.lost.records_with_extra_fields), found.get());
+}
+
 }  // namespace
 
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"data", "chunk_size", "sample_rows", "threads", "delimiter", "quotechar",
                                    "escapechar", "doublequote", "newlines_in_values", "comment",
                                    "skip_rows", "header", "column_names", "null_values", "column_type",
-                                   "column_types", "parse_dates", "decimal", "thousands", "report", "rejects", nullptr};
+                                   "column_types", "parse_dates", "decimal", "thousands", "report", "rejects",
+                                   "sink", "window_bytes", "segment_bytes", nullptr};
   PyObject *source, *chunk_object, *sample_object;
   unsigned int threads = 1;
   DialectOptions dialect;  // options not given keep the comma dialect's
   PyObject *skip_object = nullptr, *header = nullptr, *names_object = Py_None, *nulls_object = Py_None;
   PyObject *type_object = Py_None, *types_object = Py_None, *dates_object = nullptr, *report_object = nullptr;
   PyObject *rejects_object = Py_None, *decimal_object = nullptr, *thousands_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
+  PyObject *sink_object = Py_None, *window_object = nullptr, *segment_object = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
                                    &source, &chunk_object, &sample_object, &threads, &dialect.delimiter,
                                    &dialect.quotechar, &dialect.escapechar, &dialect.doublequote,
                                    &dialect.newlines_in_values, &dialect.comment, &skip_object, &header,
                                    &names_object, &nulls_object, &type_object, &types_object, &dates_object,
-                                   &decimal_object, &thousands_object, &report_object, &rejects_object)) {
+                                   &decimal_object, &thousands_object, &report_object, &rejects_object,
+                                   &sink_object, &window_object, &segment_object)) {
+    return nullptr;
+  }
+  uint64_t window_bytes = 0, segment_bytes = 0;
+  if ((window_object != nullptr && !to_count(window_object, window_bytes)) ||
+      (segment_object != nullptr && !to_count(segment_object, segment_bytes))) {
     return nullptr;
   }
   uint64_t chunk_size = 0, sample_rows = kSampleForEveryRecord;
@@ -204,9 +286,25 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   if (null_values) layout.null_values = &*null_values;
-  BufferView view;
-  if (!view.acquire(source)) return nullptr;
   const NativeState& state = native_state(module);
+  BufferView view;
+  if (sink_object != Py_None) {
+    if (!PyCallable_Check(sink_object)) {
+      PyErr_SetString(PyExc_TypeError, "sink must be callable");
+      return nullptr;
+    }
+    // A callable source is a stream: its rejects cannot be looked for again.
+    const bool streamed = PyCallable_Check(source) != 0;
+    if (streamed && rejects_object != Py_None) {
+      PyErr_SetString(PyExc_ValueError, "rejects need an input held in memory, not a stream");
+      return nullptr;
+    }
+    if (!streamed && !view.acquire(source)) return nullptr;
+    const StreamRun run{sink_object, streamed ? source : nullptr, static_cast<size_t>(window_bytes),
+                        static_cast<size_t>(segment_bytes)};
+    return convert_streamed(run, view, chunk_size, sample_rows, threads, options, most_rejects, rejects_object, state);
+  }
+  if (!view.acquire(source)) return nullptr;
   convert::ConversionReport report;
   std::vector<convert::Reject> rejects;
   Ref output(convert_to_bytes(
@@ -227,14 +325,8 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   }
   Ref found(rejects_object == Py_None || PyCallable_Check(rejects_object) ? Py_NewRef(Py_None)
                                                                          : rejects_list(rejects, report.names));
-  const std::vector<uint64_t>& by_column = report.lost.misfits_by_column;
-  Ref misfits(found ? PyList_New(static_cast<Py_ssize_t>(report.names.size())) : nullptr);
+  Ref misfits(found ? misfits_list(report) : nullptr);
   if (!misfits) return nullptr;
-  for (size_t column = 0; column < report.names.size(); ++column) {
-    PyObject* count = PyLong_FromUnsignedLongLong(column < by_column.size() ? by_column[column] : 0);
-    if (count == nullptr) return nullptr;
-    PyList_SET_ITEM(misfits.get(), static_cast<Py_ssize_t>(column), count);
-  }
   return Py_BuildValue("(OOKO)", output.get(), misfits.get(),
                        static_cast<unsigned long long>(report.lost.records_with_extra_fields), found.get());
 }

@@ -1,5 +1,6 @@
 #include "convert/driver.hpp"
 
+#include "convert/byte_stream.hpp"
 #include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
 #include "qarn/writer.hpp"
@@ -7,13 +8,14 @@
 namespace convert {
 
 ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
-                            uint64_t chunk_size, qarn::Writer& writer) {
+                            uint64_t chunk_size, qarn::Writer& writer, ByteSink* sink) {
   const size_t column_count = start.names.size();
   fields::ChunkBuilder chunk(start.types, start.spelling);
   SliceWriter slices(chunk, chunk_size, writer);
   // The sample's rows are held only until they are written.
   for (csv::RowBatch& batch : start.sample) {
     if (auto err = slices.add(batch)) return write_failure(*err);
+    if (auto failure = drain(writer.out(), sink, kSinkPieceBytes)) return failure;
     batch = csv::RowBatch();
   }
   csv::RowBatch batch;
@@ -23,20 +25,18 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
     if (!read.ok()) return csv_failure(kParseErrorPrefix, read.error());
     if (read.value() == 0) break;
     if (auto err = slices.add(batch)) return write_failure(*err);
+    if (auto failure = drain(writer.out(), sink, kSinkPieceBytes)) return failure;
   }
-  if (auto err = slices.finish()) return write_failure(*err);
-  start.lost = chunk.lost();
-  writer.write_section_header(qarn::SectionId::TableEnd);
-  return std::nullopt;
+  return finish_table(slices, chunk, start, writer);
 }
 
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                      uint64_t chunk_size, uint64_t sample_rows,
                                      common::ByteBuffer& out, const ConvertOptions& options,
-                                     ConversionReport* report) {
-  return convert_with(csv, chunk_size, sample_rows, options, 1, out, report,
+                                     ConversionReport* report, ByteSink* sink) {
+  return convert_with(csv, chunk_size, sample_rows, options, 1, out, report, sink,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
-                        return write_rows(reader, start, chunk_size, writer);
+                        return write_rows(reader, start, chunk_size, writer, sink);
                       });
 }
 

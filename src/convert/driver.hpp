@@ -21,10 +21,17 @@ inline constexpr char kParseErrorPrefix[] = "CSV parse error: ";
 inline constexpr char kWriteErrorPrefix[] = "QARN write error: ";
 inline constexpr char kChunkSizeZeroMessage[] = "chunk_size must be at least 1";
 
+// Which side a failure came from: the conversion itself, or the input or
+// output of a streamed one (whose source or sink keeps the cause).
+enum class FailureSide : uint8_t { Conversion, Input, Output };
+
 // Why a conversion failed: the message already carries its stage prefix.
 struct ConversionFailure {
   std::string message;
+  FailureSide side = FailureSide::Conversion;
 };
+
+class ByteSink;
 
 // Success, or the first failure in input order.
 using ConversionStatus = common::Status<ConversionFailure>;
@@ -61,15 +68,19 @@ struct ConversionReport {
   std::vector<std::string> names;
   std::vector<fields::ColumnType> types;
   fields::LostCells lost;
+  uint64_t rows = 0;           // rows written
+  uint64_t invalid_cells = 0;  // cells flagged invalid: the missing ones and the misfits
 };
 
 // Converts `csv` into `out`, which must be empty. On failure `out` holds a
 // partial file that the caller must discard. Throws std::bad_alloc when
 // memory runs out.
 // `report`, when given, hears the table's columns and what was lost.
+// With a `sink`, `out` is handed to it and emptied as it fills, and the
+// whole file has gone to the sink when the call succeeds.
 ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                      uint64_t chunk_size, uint64_t sample_rows,
                                      common::ByteBuffer& out, const ConvertOptions& options = {},
-                                     ConversionReport* report = nullptr);
+                                     ConversionReport* report = nullptr, ByteSink* sink = nullptr);
 
 }  // namespace convert

@@ -7,7 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "convert/input_window.hpp"
 #include "convert/steps.hpp"
+#include "convert/stream_driver.hpp"
 #include "convert/work_board.hpp"
 #include "csv_input/csv_reader.hpp"
 #include "csv_input/dialect.hpp"
@@ -30,10 +32,11 @@ using parallel::WorkContext;
 // results in order.
 class RunCoordinator {
  public:
+  // With a `sink`, the output goes to it as it grows.
   RunCoordinator(Board& board, const WorkContext& context, uint64_t run_rows,
-                 uint64_t most_pending, common::ByteBuffer& out)
+                 uint64_t most_pending, common::ByteBuffer& out, ByteSink* sink)
       : board_(board), context_(context), scratch_(context.types), chunk_size_(context.chunk_size),
-        run_rows_(run_rows), most_pending_(most_pending), out_(out) {}
+        run_rows_(run_rows), most_pending_(most_pending), out_(out), sink_(sink) {}
 
   // Work waiting on the board, done here; false when none waits.
   bool help() { return parallel::help(board_, scratch_, context_); }
@@ -60,6 +63,9 @@ class RunCoordinator {
 
   // What the rows fed so far lost.
   [[nodiscard]] const fields::LostCells& lost() const noexcept { return lost_; }
+  // The rows appended so far, and the cells they flag invalid.
+  [[nodiscard]] uint64_t rows_written() const noexcept { return rows_written_; }
+  [[nodiscard]] uint64_t invalid_cells() const noexcept { return invalid_cells_; }
 
   // Keeps the calling thread useful while it waits for something else.
   void wait_for_segment(uint64_t segment) {
@@ -135,10 +141,12 @@ class RunCoordinator {
     ++next_;
     if (result.thrown) std::rethrow_exception(result.thrown);
     if (result.error) return write_failure(*result.error);
-    out_.prefault(result.bytes.size());
+    rows_written_ += result.rows;
+    invalid_cells_ += result.invalid_cells;
+    if (sink_ == nullptr) out_.prefault(result.bytes.size());
     out_.append(result.bytes.bytes());
     board_.give_back(std::move(result.bytes));
-    return std::nullopt;
+    return convert::drain(out_, sink_, kSinkPieceBytes);
   }
 
   Board& board_;
@@ -149,6 +157,9 @@ class RunCoordinator {
   uint64_t run_rows_;
   uint64_t most_pending_;
   common::ByteBuffer& out_;
+  ByteSink* sink_;
+  uint64_t rows_written_ = 0;
+  uint64_t invalid_cells_ = 0;
   SliceRun pending_;
   uint64_t posted_ = 0;
   uint64_t next_ = 0;  // the next run to append
@@ -172,6 +183,10 @@ size_t segment_size(size_t remaining, unsigned threads, size_t requested) {
   return std::clamp<size_t>(remaining / (8 * size_t{threads}), size_t{256} << 10, size_t{4} << 20);
 }
 
+// A window of a stream is read in segments of this size: several to a
+// window, so that the threads are kept busy until near its end.
+constexpr size_t kStreamSegmentBytes = size_t{1} << 20;
+
 // Reads the input after the sample in segments on every thread and feeds
 // their rows, in order, to the runs. A segment is read as though its start
 // began a record; when the segment before it ends inside a record (a line
@@ -179,10 +194,19 @@ size_t segment_size(size_t remaining, unsigned threads, size_t requested) {
 // from the record's start, on this thread.
 class SegmentFeed {
  public:
-  SegmentFeed(Board& board, RunCoordinator& runs, const WorkContext& context, size_t start,
-              uint64_t records_before, size_t segment_bytes, unsigned threads)
-      : board_(board), runs_(runs), context_(context), next_start_(start), planned_to_(start),
-        records_(records_before), segment_bytes_(segment_bytes), most_ahead_(size_t{threads} + 1) {}
+  // Reads the input from `start` up to `limit`, a place to cut it; `window`
+  // (optional) places positions in the whole of a streamed input.
+  SegmentFeed(Board& board, RunCoordinator& runs, const WorkContext& context, size_t start, size_t limit,
+              uint64_t records_before, size_t segment_bytes, unsigned threads,
+              const InputWindow* window = nullptr)
+      : board_(board), runs_(runs), context_(context), window_(window), next_start_(start), planned_to_(start),
+        limit_(limit), records_(records_before), segment_bytes_(segment_bytes),
+        most_ahead_(size_t{threads} + 1) {}
+
+  // Once run: where the record after the last one read begins, and the
+  // records before it, the header row included.
+  [[nodiscard]] size_t next_start() const noexcept { return next_start_; }
+  [[nodiscard]] uint64_t records() const noexcept { return records_; }
 
   // Feeds every record; the first failure in order.
   ConversionStatus run() {
@@ -203,9 +227,10 @@ class SegmentFeed {
 
  private:
   void plan() {
-    const size_t end = context_.input.size();
+    const size_t end = limit_;
     while (planned_.size() < most_ahead_ && planned_to_ < end) {
-      const size_t stop = parallel::cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.layout.dialect);
+      const size_t stop = std::min(
+          end, parallel::cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.layout.dialect));
       const Segment segment{next_index_++, planned_to_, stop};
       planned_.push_back(segment);
       board_.post(segment);
@@ -233,6 +258,7 @@ class SegmentFeed {
       // segment number it.
       csv::CsvError error = *result.error;
       error.position.record += records_;
+      if (window_ != nullptr) window_->place(error.position);
       if (auto failure = runs_.finish_before_error()) return failure;
       return csv_failure(kParseErrorPrefix, error);
     }
@@ -249,8 +275,10 @@ class SegmentFeed {
   Board& board_;
   RunCoordinator& runs_;
   const WorkContext& context_;
+  const InputWindow* window_;
   size_t next_start_;       // where the next record truly begins
   size_t planned_to_;       // where the next segment to post begins
+  size_t limit_;            // where the last segment ends
   uint64_t records_;        // records before `next_start_`, the header row included
   size_t segment_bytes_;
   size_t most_ahead_;
@@ -259,15 +287,34 @@ class SegmentFeed {
 };
 
 // The rows after the start of the file, converted on `threads` threads.
+ConversionStatus feed_sample(parallel::RowsPool& pool, RunCoordinator& runs, TableStart& start) {
+  for (const csv::RowBatch& batch : start.sample) {
+    std::shared_ptr<fields::ConvertedRows> rows = pool.take();
+    rows->convert(batch);
+    if (auto failure = runs.feed(std::move(rows))) return failure;
+  }
+  start.sample.clear();
+  return std::nullopt;
+}
+
+ConversionStatus finish_rows(RunCoordinator& runs, TableStart& start, qarn::Writer& writer) {
+  if (auto failure = runs.finish()) return failure;
+  start.lost = runs.lost();
+  start.rows = runs.rows_written();
+  start.invalid_cells = runs.invalid_cells();
+  writer.write_section_header(qarn::SectionId::TableEnd);
+  return std::nullopt;
+}
+
 ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
                                         csv::CsvReader& reader, TableStart& start,
                                         uint64_t chunk_size, unsigned threads, const csv::TableLayout& layout,
-                                        size_t segment_bytes, qarn::Writer& writer) {
+                                        size_t segment_bytes, qarn::Writer& writer, ByteSink* sink) {
   const size_t column_count = start.names.size();
   // Runs of slices this large would hold too many fields at once; with
   // slices this large there is little to share out anyway.
   if (chunk_size > kMostFieldsPerRun / std::max<size_t>(1, column_count)) {
-    return write_rows(reader, start, chunk_size, writer);
+    return write_rows(reader, start, chunk_size, writer, sink);
   }
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
@@ -275,26 +322,58 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
   const WorkContext context{input, layout, start.types, chunk_size, rows_per_batch(column_count), pool};
   Board board;
   RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},
-                      writer.out());
+                      writer.out(), sink);
   parallel::Workers workers(threads - 1, board, context);
 
-  for (const csv::RowBatch& batch : start.sample) {
-    std::shared_ptr<fields::ConvertedRows> rows = pool.take();
-    rows->convert(batch);
-    if (auto failure = runs.feed(std::move(rows))) return failure;
-  }
-  start.sample.clear();
+  if (auto failure = feed_sample(pool, runs, start)) return failure;
   const size_t after_sample = reader.bytes_read();
-  SegmentFeed segments(board, runs, context, after_sample, reader.records_read(),
+  SegmentFeed segments(board, runs, context, after_sample, input.size(), reader.records_read(),
                        segment_size(input.size() - after_sample, threads, segment_bytes), threads);
   if (auto failure = segments.run()) return failure;
-  if (auto failure = runs.finish()) return failure;
-  start.lost = runs.lost();
-  writer.write_section_header(qarn::SectionId::TableEnd);
-  return std::nullopt;
+  return finish_rows(runs, start, writer);
 }
 
 }  // namespace
+
+ConversionStatus write_window_rows(InputWindow& window, size_t position, uint64_t records, TableStart& start,
+                                   uint64_t chunk_size, unsigned threads, const csv::TableLayout& layout,
+                                   size_t segment_bytes, qarn::Writer& writer, ByteSink& sink) {
+  const size_t column_count = start.names.size();
+  parallel::RowsPool pool(start.types, start.spelling);
+  // The input of the context is the window, which moves on while the
+  // workers wait for work: they read it only for a segment posted after.
+  WorkContext context{window.bytes(), layout, start.types, chunk_size, rows_per_batch(column_count), pool,
+                      !window.complete()};
+  Board board;
+  RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},
+                      writer.out(), &sink);
+  parallel::Workers workers(threads - 1, board, context);
+
+  // The sample's rows point into the window: converted before it moves.
+  if (auto failure = feed_sample(pool, runs, start)) return failure;
+  while (true) {
+    context.input = window.bytes();
+    context.more_input = !window.complete();
+    // Records are read up to the last line end held; whether the record
+    // before it ends there is known once it is read.
+    const size_t limit = window.complete() ? context.input.size()
+                                           : parallel::last_cut(context.input, position, layout.dialect);
+    size_t next = position;
+    if (limit > position) {
+      SegmentFeed segments(board, runs, context, position, limit, records,
+                           segment_bytes != 0 ? segment_bytes : kStreamSegmentBytes, threads, &window);
+      if (auto failure = segments.run()) return failure;
+      next = segments.next_start();
+      records = segments.records();
+    }
+    if (window.complete()) break;
+    // What is left from `next` on is the start of a record, which more
+    // input completes; a record longer than the window makes it grow.
+    if (auto failure = next > 0 ? window.advance(next) : window.grow()) return failure;
+    position = 0;
+  }
+  return finish_rows(runs, start, writer);
+}
 
 ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               uint64_t chunk_size,
@@ -302,12 +381,13 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               unsigned threads,
                                               common::ByteBuffer& out,
                                               const ConvertOptions& options,
-                                              size_t segment_bytes, ConversionReport* report) {
-  if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out, options, report);
-  return convert_with(csv, chunk_size, sample_rows, options, threads, out, report,
+                                              size_t segment_bytes, ConversionReport* report,
+                                              ByteSink* sink) {
+  if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out, options, report, sink);
+  return convert_with(csv, chunk_size, sample_rows, options, threads, out, report, sink,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows_in_parallel(csv, reader, start, chunk_size, threads,
-                                                      options.layout, segment_bytes, writer);
+                                                      options.layout, segment_bytes, writer, sink);
                       });
 }
 

@@ -24,7 +24,7 @@ namespace convert {
 // `threads` counts the calling thread; 1 runs the single-threaded driver.
 // Every thread started has ended when the call returns or throws.
 // `segment_bytes` sets how much input a thread reads at a time (0: chosen
-// from the input's size); tests make it small. `report` as for
+// from the input's size); tests make it small. `report` and `sink` as for
 // convert_csv_to_qarn.
 ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               uint64_t chunk_size,
@@ -33,6 +33,7 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               common::ByteBuffer& out,
                                               const ConvertOptions& options = {},
                                               size_t segment_bytes = 0,
-                                              ConversionReport* report = nullptr);
+                                              ConversionReport* report = nullptr,
+                                              ByteSink* sink = nullptr);
 
 }  // namespace convert

@@ -23,22 +23,35 @@ void guarded(Result& result, Work work) {
 
 }  // namespace
 
+namespace {
+
+// Whether a cut may follow the byte at `at`, which must lie after `first`,
+// where a line begins: it ends a line that has content and is no comment.
+// A record after comment lines is placed where they begin, as it is after
+// blank lines: so no cut right after a line that starts as a comment does.
+bool cut_follows(std::span<const uint8_t> input, size_t first, size_t at, const csv::Dialect& dialect) {
+  const auto line_end = [&](size_t i) { return input[i] == dialect.line_feed || input[i] == dialect.carriage_return; };
+  if (!line_end(at) || line_end(at - 1)) return false;
+  if (!dialect.comments) return true;
+  size_t start = at;
+  while (start > first && !line_end(start - 1)) --start;
+  return input[start] != dialect.comment;
+}
+
+}  // namespace
+
 size_t cut_after_line_end(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect) {
-  const auto line_end = [&](size_t at) {
-    return input[at] == dialect.line_feed || input[at] == dialect.carriage_return;
-  };
-  // A record after comment lines is placed where they begin, as it is after
-  // blank lines: so no cut right after a line that starts as a comment does.
-  const auto comment_line_ends_at = [&](size_t at) {
-    if (!dialect.comments) return false;
-    size_t start = at;
-    while (start > 0 && !line_end(start - 1)) --start;
-    return input[start] == dialect.comment;
-  };
   for (size_t at = std::max<size_t>(from, 1); at < input.size(); ++at) {
-    if (line_end(at) && !line_end(at - 1) && !comment_line_ends_at(at)) return at + 1;
+    if (cut_follows(input, 0, at, dialect)) return at + 1;
   }
   return input.size();
+}
+
+size_t last_cut(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect) {
+  for (size_t at = input.size(); at > from + 1; --at) {
+    if (cut_follows(input, from, at - 1, dialect)) return at;
+  }
+  return from;
 }
 
 RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size,
@@ -53,6 +66,8 @@ RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t
       if ((result.error = slices.add(*range.rows, range.begin, range.end))) return;
     }
     result.error = slices.finish();
+    result.rows = slices.rows_written();
+    result.invalid_cells = slices.invalid_cells();
   });
   return result;
 }
@@ -79,7 +94,8 @@ SegmentResult read_segment(const Segment& segment, const WorkContext& context, c
     }
     // A record that the segment's end cut short is whole in the input only
     // if its last byte, the line end before `stop`, lay inside quotes.
-    result.cut = !result.error && segment.stop < context.input.size() && reader.ended_by_input_end();
+    result.cut = !result.error && (segment.stop < context.input.size() || context.more_input) &&
+                 reader.ended_by_input_end();
     result.cut_start = reader.last_record_start();
   });
   return result;

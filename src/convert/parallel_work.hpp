@@ -41,6 +41,8 @@ struct SliceRun {
 
 struct RunResult {
   common::ByteBuffer bytes;  // the run's table slices, framed
+  uint64_t rows = 0;           // rows in the slices
+  uint64_t invalid_cells = 0;  // cells they flag invalid
   qarn::WriteStatus error;
   std::exception_ptr thrown;  // thrown again by the calling thread
 };
@@ -71,6 +73,9 @@ struct WorkContext {
   uint64_t chunk_size;
   size_t batch_rows;
   RowsPool& pool;
+  // The input goes on past `input` (a window of a stream): a record ended
+  // by the end of `input` may go on too.
+  bool more_input = false;
 };
 
 // What a thread keeps from one piece of work to the next.
@@ -87,6 +92,10 @@ struct Scratch {
 // end of the record before, ahead of the LF of a CR LF pair and of any
 // blank lines and comment lines, so that its position is the same.
 size_t cut_after_line_end(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect);
+
+// The last place to cut the input after `from` by the same rule, where
+// `from` begins a line; `from` when there is none.
+size_t last_cut(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect);
 
 RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size,
                       common::ByteBuffer bytes);

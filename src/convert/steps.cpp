@@ -1,6 +1,7 @@
 #include "convert/steps.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <optional>
 #include <string>
@@ -173,10 +174,31 @@ ConversionStatus write_file_start(qarn::Writer& writer, const TableStart& start)
   return std::nullopt;
 }
 
+ConversionStatus finish_table(SliceWriter& slices, const fields::ChunkBuilder& chunk, TableStart& start,
+                              qarn::Writer& writer) {
+  if (auto err = slices.finish()) return write_failure(*err);
+  start.lost = chunk.lost();
+  start.rows = slices.rows_written();
+  start.invalid_cells = slices.invalid_cells();
+  writer.write_section_header(qarn::SectionId::TableEnd);
+  return std::nullopt;
+}
+
+ConversionReport report_of(TableStart& start) {
+  return ConversionReport{std::move(start.names), std::move(start.types), start.lost, start.rows,
+                          start.invalid_cells};
+}
+
 qarn::WriteStatus SliceWriter::flush() {
   writer_.out().prefault(chunk_.encoded_size());
   writer_.write_section_header(qarn::SectionId::TableSlice);
-  const qarn::WriteStatus status = qarn::write_table_slice(writer_, chunk_.finish_slices());
+  const std::span<const qarn::ColumnSlice> slices = chunk_.finish_slices();
+  const qarn::WriteStatus status = qarn::write_table_slice(writer_, slices);
+  rows_written_ += chunk_.row_count();
+  for (const qarn::ColumnSlice& slice : slices) {
+    if (!slice.is_invalid) continue;
+    for (const uint8_t byte : slice.is_invalid->bytes.bytes()) invalid_cells_ += static_cast<uint64_t>(std::popcount(byte));
+  }
   chunk_.clear();
   return status;
 }

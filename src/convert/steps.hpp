@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "convert/byte_stream.hpp"
 #include "convert/driver.hpp"
 #include "csv_input/csv_reader.hpp"
 #include "fields/chunk_builder.hpp"
@@ -33,6 +34,8 @@ struct TableStart {
   size_t header_bytes = 0;  // input bytes up to the end of the header row
   size_t sample_bytes = 0;  // input bytes the sample took after that
   fields::LostCells lost;   // what the rows written lost, once they are
+  uint64_t rows = 0;        // rows written, once they are
+  uint64_t invalid_cells = 0;  // cells they flag invalid
   fields::NumberSpelling spelling;  // how the rows' numbers are written
 };
 
@@ -53,25 +56,41 @@ ConversionStatus write_file_start(qarn::Writer& writer, const TableStart& start)
 
 // Writes the sample's rows and every record after them as table slices,
 // then the table end, on the calling thread.
+// With a `sink`, the output goes to it as it grows.
 ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
-                            uint64_t chunk_size, qarn::Writer& writer);
+                            uint64_t chunk_size, qarn::Writer& writer, ByteSink* sink = nullptr);
+
+class SliceWriter;
+
+// Writes the last slice and the table end, and notes in `start` what the
+// slices hold and lost.
+ConversionStatus finish_table(SliceWriter& slices, const fields::ChunkBuilder& chunk, TableStart& start,
+                              qarn::Writer& writer);
+
+// What the report of a conversion says, once its rows are written.
+ConversionReport report_of(TableStart& start);
 
 // One whole conversion, with `write_rest(reader, start, writer)` writing
 // the rows after the start of the file and counting what they lost in
-// `start.lost`; `report` (optional) hears of it.
+// `start.lost`; `report` (optional) hears of it. With a `sink`, the output
+// is not reserved ahead, and what `out` still holds at the end goes to it.
 template <class WriteRest>
 ConversionStatus convert_with(std::span<const uint8_t> csv, uint64_t chunk_size,
                               uint64_t sample_rows, const ConvertOptions& options, unsigned threads,
-                              common::ByteBuffer& out, ConversionReport* report, WriteRest&& write_rest) {
+                              common::ByteBuffer& out, ConversionReport* report, ByteSink* sink,
+                              WriteRest&& write_rest) {
   if (chunk_size == 0) return ConversionFailure{kChunkSizeZeroMessage};
   csv::CsvReader reader(csv, options.layout);
   TableStart start;
   if (auto failure = read_table_start(csv, reader, sample_rows, options, threads, start)) return failure;
-  reserve_output(out, start, chunk_size, csv.size());
+  if (sink == nullptr) reserve_output(out, start, chunk_size, csv.size());
   qarn::Writer writer(out);
   if (auto failure = write_file_start(writer, start)) return failure;
+  // The start of the file goes first on its own: a sink may keep it.
+  if (auto failure = drain(out, sink, 0)) return failure;
   if (auto failure = write_rest(reader, start, writer)) return failure;
-  if (report != nullptr) *report = ConversionReport{std::move(start.names), std::move(start.types), start.lost};
+  if (auto failure = drain(out, sink, 0)) return failure;
+  if (report != nullptr) *report = report_of(start);
   return std::nullopt;
 }
 
@@ -98,6 +117,10 @@ class SliceWriter {
   // Writes the last, shorter slice; there is none when the rows divided evenly.
   qarn::WriteStatus finish() { return chunk_.row_count() == 0 ? std::nullopt : flush(); }
 
+  // The rows of the slices written, and the cells they flag invalid.
+  [[nodiscard]] uint64_t rows_written() const noexcept { return rows_written_; }
+  [[nodiscard]] uint64_t invalid_cells() const noexcept { return invalid_cells_; }
+
  private:
   // Appends rows through `append(from, to)`, a slice's room at a time.
   template <class Append>
@@ -120,6 +143,8 @@ class SliceWriter {
   fields::ChunkBuilder& chunk_;
   uint64_t chunk_size_;
   qarn::Writer& writer_;
+  uint64_t rows_written_ = 0;
+  uint64_t invalid_cells_ = 0;
 };
 
 }  // namespace convert
