@@ -165,9 +165,10 @@ NATIVE_PATHS = {
     "elements as bytes": (_native.elements, (OFFSETS, TEXT, WIDTH, False)),
     "elements out of order": (_native.elements, (OFFSETS, TEXT_BYTES[:10], WIDTH, True)),
     "elements bad width": (_native.elements, (OFFSETS, TEXT, 3, True)),
-    "records": (_native.records, (GOOD + b'"x\xff\ny",z\n', 100)),
-    "records with fields": (functools.partial(_native.records, fields=True, quotechar="'"), (GOOD + b"\xc3\n", 100)),
-    "records bad dialect": (functools.partial(_native.records, delimiter='"'), (GOOD, 100)),
+    "sniff_text": (functools.partial(_native.sniff_text, whole=True), (GOOD + b'"x\xff\ny",z\n',)),
+    "sniff_text with a tail": (functools.partial(_native.sniff_text, tail=b"x\nnote\n"), (GOOD + b"\xc3\n",)),
+    "sniff_pattern": (_native.sniff_pattern, ("blank_lines", GOOD + b"\n \n\n")),
+    "sniff_pattern unknown": (_native.sniff_pattern, ("nope", GOOD)),
     "elements not text": (_native.elements, (OFFSETS, b"\xff" * len(TEXT_BYTES), WIDTH, True)),
 }
 
