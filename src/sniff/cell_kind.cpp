@@ -21,6 +21,14 @@ bool one_of(const std::array<std::string_view, N>& words, std::string_view text)
 }
 
 bool digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// Where the first e or E is, or npos.
+size_t find_exponent(std::string_view text) noexcept {
+  for (size_t at = 0; at < text.size(); ++at) {
+    if ((text[at] | 0x20) == 'e') return at;
+  }
+  return std::string_view::npos;
+}
 // White space as the grammars take it: ASCII only.
 bool space(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool date_separator(char c) noexcept { return c == '-' || c == '/' || c == '.'; }
@@ -170,7 +178,7 @@ bool is_number_text(std::string_view text) noexcept {
   if (end > at && text[end - 1] == '%') --end;
   if (end > at && space(text[end - 1])) --end;
   std::string_view number = text.substr(at, end - at);
-  if (const size_t exponent = number.find_first_of("eE"); exponent != std::string_view::npos) {
+  if (const size_t exponent = find_exponent(number); exponent != std::string_view::npos) {
     std::string_view power = number.substr(exponent + 1);
     if (!power.empty() && (power[0] == '-' || power[0] == '+')) power.remove_prefix(1);
     if (power.empty() || digits_at(power, 0) != power.size()) return false;
@@ -190,7 +198,7 @@ bool is_date_text(std::string_view text) noexcept {
 }
 
 bool has_fraction(std::string_view text) noexcept {
-  if (text.find_first_of("eE") != std::string_view::npos) return true;
+  if (find_exponent(text) != std::string_view::npos) return true;
   // A separator, then digits to the end, or to a line end that ends the text.
   const auto fraction_before = [&](size_t end) {
     size_t start = end;

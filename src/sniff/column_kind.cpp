@@ -25,7 +25,7 @@ Kind number_kind(std::span<const Cell> cells, size_t numbers) {
 
 // What most of a column's values have in common below the first `skip`
 // fields, or nothing; `decided` false when the values do not tell.
-Kind kind_below(const std::vector<const std::string*>& fields, const std::vector<Cell>& cells, size_t skip,
+Kind kind_below(const std::vector<std::string_view>& fields, const std::vector<Cell>& cells, size_t skip,
                 bool& decided) {
   decided = true;
   const std::span<const Cell> below(cells.begin() + static_cast<std::ptrdiff_t>(skip), cells.end());
@@ -59,7 +59,7 @@ Kind kind_below(const std::vector<const std::string*>& fields, const std::vector
   }
   Tally<std::string> shapes;
   for (size_t i = skip; i < cells.size(); ++i) {
-    if (cells[i] == Cell::Text) shapes.add(shape(*fields[i]));
+    if (cells[i] == Cell::Text) shapes.add(shape(fields[i]));
   }
   const auto& [common, times] = shapes.most_common();
   // A shape with digits or signs, unlike the words that name columns.
@@ -71,10 +71,10 @@ Kind kind_below(const std::vector<const std::string*>& fields, const std::vector
 
 // What most of a column's values have in common, below the first one to
 // three fields (which may be header rows) when `skip_header`.
-Kind column_kind(const std::vector<const std::string*>& fields, bool skip_header) {
+Kind column_kind(const std::vector<std::string_view>& fields, bool skip_header) {
   std::vector<Cell> cells;
   cells.reserve(fields.size());
-  for (const std::string* field : fields) cells.push_back(classify(*field));
+  for (const std::string_view field : fields) cells.push_back(classify(field));
   const size_t first = skip_header ? 1 : 0;
   const size_t last = skip_header ? std::min(kHeaderRows, cells.size() - 1) : 0;
   for (size_t skip = first; skip <= last; ++skip) {
@@ -90,16 +90,16 @@ Kind column_kind(const std::vector<const std::string*>& fields, bool skip_header
 Kinds column_kinds(const Records& records, const std::vector<size_t>& counts, size_t begin, size_t end,
                    size_t columns, bool skip_header) {
   const size_t most_rows = std::max<size_t>(10, kKindCells / columns) + kHeaderRows;
-  std::vector<const Fields*> rows;
+  std::vector<Fields> rows;
   for (size_t i = begin; i < end; ++i) {
     if (rows.size() == most_rows) break;
-    if (counts[i] == columns) rows.push_back(&records[i].fields);
+    if (counts[i] == columns) rows.push_back(records[i].fields);
   }
   Kinds kinds(columns);
   if (rows.empty()) return kinds;
-  std::vector<const std::string*> values(rows.size());
+  std::vector<std::string_view> values(rows.size());
   for (size_t column = 0; column < columns; ++column) {
-    for (size_t r = 0; r < rows.size(); ++r) values[r] = &(*rows[r])[column];
+    for (size_t r = 0; r < rows.size(); ++r) values[r] = rows[r][column];
     kinds[column] = column_kind(values, skip_header);
   }
   return kinds;

@@ -24,7 +24,6 @@ struct Kind {
   bool operator==(const Kind&) const = default;
 };
 
-using Fields = std::vector<std::string>;
 using Kinds = std::vector<Kind>;
 
 // Each column's kind, from the records of usual length among

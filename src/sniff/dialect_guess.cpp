@@ -40,7 +40,7 @@ struct Scored {
 std::string_view probe_of(std::string_view text) {
   if (text.size() <= kProbeBytes) return text;
   const std::string_view head = text.substr(0, kProbeBytes);
-  const size_t cut = head.find_last_of("\r\n");
+  const size_t cut = find_last_line_end(head);
   return cut != std::string_view::npos && cut > 0 ? head.substr(0, cut + 1) : head;
 }
 
@@ -137,7 +137,7 @@ bool words_apart(std::string_view probe, const Candidate& candidate) {
   size_t typed = 0;
   size_t cells = 0;
   for (const Record& record : read_records(probe, candidate, kProbeRecords)) {
-    for (const std::string& field : record.fields) {
+    for (const std::string_view field : record.fields) {
       typed += is_typed(classify(field)) ? 1 : 0;
       ++cells;
     }
@@ -169,7 +169,7 @@ class FieldScores {
     size_t cells = 0;
     for (const Record& record : records) {
       cells += record.fields.size();
-      for (const std::string& field : record.fields) total += weight(field);
+      for (const std::string_view field : record.fields) total += weight(field);
     }
     const double score = cells > 0 ? total / static_cast<double>(cells) : 0.0;
     readings_.emplace_back(std::move(records), score);

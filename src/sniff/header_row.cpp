@@ -30,14 +30,14 @@ bool names_groups(const Records& records, size_t i) {
   if (i + 1 >= records.size()) return false;
   const Fields& fields = records[i].fields;
   size_t filled = 0;
-  for (const std::string& field : fields) {
+  for (const std::string_view field : fields) {
     if (strip(field).empty()) continue;
     if (classify(field) != Cell::Text) return false;
     ++filled;
   }
   if (filled == 0 || 2 * filled > fields.size()) return false;
   return std::all_of(records[i + 1].fields.begin(), records[i + 1].fields.end(),
-                     [](const std::string& field) { return !strip(field).empty(); });
+                     [](std::string_view field) { return !strip(field).empty(); });
 }
 
 // The header row when nothing tells it from data: the first row, or the
@@ -69,7 +69,7 @@ HeaderRow header_row(const Records& records, const std::vector<size_t>& counts, 
     if (records.size() == 1) {
       const Fields& fields = records[start].fields;
       const bool typed = std::any_of(fields.begin(), fields.end(),
-                                     [](const std::string& field) { return is_typed(classify(field)); });
+                                     [](std::string_view field) { return is_typed(classify(field)); });
       return HeaderRow{start, !typed, false};
     }
     return HeaderRow{over_group_row(records, counts, start, end), true, false};

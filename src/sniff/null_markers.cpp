@@ -22,25 +22,30 @@ std::string_view marker_text(int i) noexcept { return kMarkerTexts[static_cast<s
 
 MarkerSet marker_of(std::string_view text) noexcept {
   if (text.empty() || text.size() > 8) return 0;
+  // Most fields start with none of the markers' first characters.
+  switch (text.front()) {
+    case '#': case '<': case 'N': case 'n': case '-': case '.': case '?': case '\\': case 'm': break;
+    default: return 0;
+  }
   for (int i = 0; i < kMarkers; ++i) {
     if (kMarkerTexts[static_cast<size_t>(i)] == text) return 1u << i;
   }
   return 0;
 }
 
-ColumnMarkers column_markers(const std::vector<const Fields*>& body, const Kinds& kinds) {
+ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds) {
   ColumnMarkers out;
   const size_t rows = std::min(body.size(), std::max<size_t>(10, kKindCells / std::max<size_t>(1, kinds.size())));
   size_t widest = 0;
-  for (size_t r = 0; r < rows; ++r) widest = std::max(widest, body[r]->size());
+  for (size_t r = 0; r < rows; ++r) widest = std::max(widest, body[r].size());
   const size_t columns = std::min(widest, kinds.size());
   for (size_t column = 0; column < columns; ++column) {
     const MarkerSet allowed = kinds[column].typed() ? (1u << kMarkers) - 1 : kDefaultMarkers;
     MarkerSet markers = 0;
     bool only_markers = true;  // every value that is not blank is one
     for (size_t r = 0; r < rows; ++r) {
-      if (column >= body[r]->size()) continue;
-      const std::string_view value = strip((*body[r])[column]);
+      if (column >= body[r].size()) continue;
+      const std::string_view value = strip(body[r][column]);
       if (value.empty()) continue;
       const MarkerSet marker = marker_of(value) & allowed;
       markers |= marker;

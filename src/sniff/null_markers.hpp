@@ -29,7 +29,7 @@ struct ColumnMarkers {
 
 // The markers of missing values in the table's rows (`body`): in columns of
 // a type, or in columns that hold nothing else.
-ColumnMarkers column_markers(const std::vector<const Fields*>& body, const Kinds& kinds);
+ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds);
 
 // The default markers that stand as whole fields in the text, quoted or not.
 MarkerSet markers_in(std::string_view text, char delimiter);

@@ -1,7 +1,9 @@
 #include "sniff/sample_records.hpp"
 
+#include <algorithm>
 #include <span>
 
+#include "common/utf8.hpp"
 #include "csv_input/csv_reader.hpp"
 #include "sniff/utf8_text.hpp"
 
@@ -30,18 +32,52 @@ csv::Dialect Candidate::dialect(char comment_byte) const noexcept {
   return d;
 }
 
+Records::Records(csv::FieldTexts texts, const std::vector<std::pair<size_t, size_t>>& starts_and_counts)
+    : text_(std::make_unique<const std::string>(std::move(texts.text))) {
+  fields_.reserve(texts.ends.size());
+  size_t begin = 0;
+  for (const size_t end : texts.ends) {
+    fields_.emplace_back(text_->data() + begin, end - begin);
+    begin = end;
+  }
+  list_.reserve(starts_and_counts.size());
+  size_t first = 0;
+  for (const auto& [start, count] : starts_and_counts) {
+    list_.push_back(Record{start, Fields(fields_).subspan(first, count)});
+    first += count;
+  }
+}
+
+bool Records::operator==(const Records& other) const noexcept {
+  return std::equal(list_.begin(), list_.end(), other.list_.begin(), other.list_.end(),
+                    [](const Record& a, const Record& b) {
+                      return a.start == b.start && std::equal(a.fields.begin(), a.fields.end(), b.fields.begin(),
+                                                              b.fields.end());
+                    });
+}
+
 Records read_records(std::string_view text, const Candidate& candidate, size_t limit, char comment) {
-  Records records;
-  if (limit == 0) return records;
+  if (limit == 0) return Records{};
+  csv::FieldTexts texts;
+  std::vector<std::pair<size_t, size_t>> starts_and_counts;
   const csv::CsvReader reader = reader_of(text, candidate.dialect(comment));
-  reader.visit_records(0, [&](size_t where, std::vector<std::string>& fields) {
-    Record& record = records.emplace_back();
-    record.start = where;
-    record.fields.reserve(fields.size());
-    for (const std::string& field : fields) record.fields.push_back(with_replacements(field));
-    return records.size() < limit;
+  reader.visit_field_texts(0, texts, [&](size_t where, size_t fields) {
+    starts_and_counts.emplace_back(where, fields);
+    return starts_and_counts.size() < limit;
   });
-  return records;
+  // Fields split from valid UTF-8 at ASCII bytes are valid: one check for
+  // all, of the text (their concatenation may be valid where they are not).
+  if (!common::is_valid_utf8(reinterpret_cast<const uint8_t*>(text.data()), text.size())) {
+    csv::FieldTexts replaced;
+    size_t begin = 0;
+    for (const size_t end : texts.ends) {
+      replaced.text += with_replacements(std::string_view(texts.text).substr(begin, end - begin));
+      replaced.ends.push_back(replaced.text.size());
+      begin = end;
+    }
+    texts = std::move(replaced);
+  }
+  return Records(std::move(texts), starts_and_counts);
 }
 
 std::vector<size_t> read_field_counts(std::string_view text, const Candidate& candidate, size_t limit) {

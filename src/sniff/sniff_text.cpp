@@ -32,7 +32,7 @@ MarkerSet null_values(std::string_view text, const Records& records, bool all_re
                       const Table& table) {
   MarkerSet anywhere = 0;
   for (const Record& record : records) {
-    for (const std::string& field : record.fields) anywhere |= marker_of(field) & kDefaultMarkers;
+    for (const std::string_view field : record.fields) anywhere |= marker_of(field) & kDefaultMarkers;
   }
   if (!all_read && !records.empty()) {
     const size_t from = records.back().start;

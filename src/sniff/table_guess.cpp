@@ -175,10 +175,10 @@ Table find_table(const Records& records, std::string_view text) {
   table.header_certain = header.certain;
   const size_t body_begin = header.first + (header.header ? 1 : 0);
   table.end = without_notes(records, counts, body_begin, span.end, columns, kinds);
-  std::vector<const Fields*> body;
+  std::vector<Fields> body;
   size_t alike = 0;
   for (size_t i = body_begin; i < table.end; ++i) {
-    body.push_back(&records[i].fields);
+    body.push_back(records[i].fields);
     alike += counts[i] == columns ? 1 : 0;
   }
   table.consistency = body.empty() ? 1.0 : static_cast<double>(alike) / static_cast<double>(body.size());

@@ -1,5 +1,7 @@
 #include "sniff/text_patterns.hpp"
 
+#include "sniff/utf8_text.hpp"
+
 namespace sniff {
 
 namespace {
@@ -59,7 +61,7 @@ bool quotes_needed(std::string_view text, char delimiter, char quote) noexcept {
 std::vector<size_t> blank_line_ends(std::string_view text, size_t end) {
   const std::string_view looked_at = text.substr(0, end);
   std::vector<size_t> ends;
-  size_t at = looked_at.find_first_of("\r\n");
+  size_t at = find_line_end(looked_at, 0);
   while (at != std::string_view::npos) {
     size_t after = at + line_end_at(looked_at, at);
     size_t run_end = 0;
@@ -72,9 +74,9 @@ std::vector<size_t> blank_line_ends(std::string_view text, size_t end) {
     }
     if (run_end > 0) {
       ends.push_back(run_end);
-      at = looked_at.find_first_of("\r\n", run_end);
+      at = find_line_end(looked_at, run_end);
     } else {
-      at = looked_at.find_first_of("\r\n", at + 1);
+      at = find_line_end(looked_at, at + 1);
     }
   }
   return ends;

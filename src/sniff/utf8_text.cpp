@@ -1,6 +1,7 @@
 #include "sniff/utf8_text.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common/utf8.hpp"
 #include "sniff/unicode_classes.hpp"
@@ -48,6 +49,13 @@ bool is_ascii_space(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r
 
 }  // namespace
 
+void replace_invalid(std::string& field) {
+  const auto* data = reinterpret_cast<const uint8_t*>(field.data());
+  if (std::all_of(field.begin(), field.end(), [](char c) { return (c & 0x80) == 0; })) return;
+  if (common::utf8_valid_prefix(data, field.size()) == field.size()) return;
+  field = with_replacements(field);
+}
+
 std::string with_replacements(std::string_view bytes) {
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   size_t valid = common::utf8_valid_prefix(data, bytes.size());
@@ -72,39 +80,12 @@ std::string with_replacements(std::string_view bytes) {
   return out;
 }
 
-char32_t next_code_point(std::string_view text, size_t& at) noexcept {
-  const auto byte = [&](size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(text[i])); };
-  const char32_t lead = byte(at);
-  if (lead < 0x80) {
-    at += 1;
-    return lead;
-  }
-  if (lead < 0xE0) {
-    const char32_t code = ((lead & 0x1F) << 6) | (byte(at + 1) & 0x3F);
-    at += 2;
-    return code;
-  }
-  if (lead < 0xF0) {
-    const char32_t code = ((lead & 0x0F) << 12) | ((byte(at + 1) & 0x3F) << 6) | (byte(at + 2) & 0x3F);
-    at += 3;
-    return code;
-  }
-  const char32_t code = ((lead & 0x07) << 18) | ((byte(at + 1) & 0x3F) << 12) | ((byte(at + 2) & 0x3F) << 6) |
-                        (byte(at + 3) & 0x3F);
-  at += 4;
-  return code;
-}
-
-char32_t previous_code_point(std::string_view text, size_t& end) noexcept {
-  size_t start = end - 1;
-  while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-  size_t at = start;
-  const char32_t code = next_code_point(text, at);
-  end = start;
-  return code;
-}
-
 std::string_view strip(std::string_view text) noexcept {
+  // Most fields have no white space at either end, and most are ASCII.
+  if (text.empty() || (static_cast<unsigned char>(text.front()) > ' ' && static_cast<unsigned char>(text.front()) < 0x80 &&
+                       static_cast<unsigned char>(text.back()) > ' ' && static_cast<unsigned char>(text.back()) < 0x80)) {
+    return text;
+  }
   size_t begin = 0;
   while (begin < text.size()) {
     size_t next = begin;
@@ -132,16 +113,31 @@ std::string_view strip_bytes(std::string_view text) noexcept {
 
 size_t lines_before(std::string_view text, size_t offset) noexcept {
   size_t lines = 0;
-  for (size_t at = text.find_first_of("\r\n"); at < offset; at = text.find_first_of("\r\n", at + 1)) {
-    // A CR LF counts once: as its CR, with the LF skipped when before `offset`.
-    if (text[at] == '\r' && at + 1 < offset && text[at + 1] == '\n') {
-      ++lines;
-      ++at;
-      continue;
-    }
+  for (size_t at = find_line_end(text, 0); at < offset; at = find_line_end(text, at + 1)) {
     ++lines;
+    // A CR LF counts once, as its CR: the LF is skipped when before `offset`.
+    if (text[at] == '\r' && at + 1 < offset && text[at + 1] == '\n') ++at;
   }
   return lines;
+}
+
+size_t find_line_end(std::string_view text, size_t from) noexcept {
+  if (from >= text.size()) return std::string_view::npos;
+  const char* start = text.data() + from;
+  const size_t length = text.size() - from;
+  const void* lf = std::memchr(start, '\n', length);
+  const size_t before_lf = lf == nullptr ? length : static_cast<size_t>(static_cast<const char*>(lf) - start);
+  const void* cr = std::memchr(start, '\r', before_lf);
+  if (cr != nullptr) return from + static_cast<size_t>(static_cast<const char*>(cr) - start);
+  return lf == nullptr ? std::string_view::npos : from + before_lf;
+}
+
+size_t find_last_line_end(std::string_view text) noexcept {
+  const void* lf = memrchr(text.data(), '\n', text.size());
+  const size_t after_lf = lf == nullptr ? 0 : static_cast<size_t>(static_cast<const char*>(lf) - text.data()) + 1;
+  const void* cr = memrchr(text.data() + after_lf, '\r', text.size() - after_lf);
+  if (cr != nullptr) return static_cast<size_t>(static_cast<const char*>(cr) - text.data());
+  return lf == nullptr ? std::string_view::npos : after_lf - 1;
 }
 
 size_t lines_from(std::string_view text, size_t start) noexcept {
@@ -150,12 +146,12 @@ size_t lines_from(std::string_view text, size_t start) noexcept {
 }
 
 std::string_view whole_lines(std::string_view text) noexcept {
-  const size_t last = text.find_last_of("\r\n");
+  const size_t last = find_last_line_end(text);
   return last == std::string_view::npos ? text.substr(0, 0) : text.substr(0, last + 1);
 }
 
 std::string_view after_first_line(std::string_view text) noexcept {
-  const size_t first = text.find_first_of("\r\n");
+  const size_t first = find_line_end(text, 0);
   return first == std::string_view::npos ? text.substr(text.size()) : text.substr(first + 1);
 }
 

@@ -13,11 +13,42 @@ namespace sniff {
 // one for each maximal subpart, as Python's decode(errors="replace") does:
 // a sample may end inside a character, and a wrong dialect may split one.
 std::string with_replacements(std::string_view bytes);
+// The same, in place.
+void replace_invalid(std::string& field);
 
 // The code point at `at` of valid UTF-8, and `at` moved past it.
-char32_t next_code_point(std::string_view text, size_t& at) noexcept;
+inline char32_t next_code_point(std::string_view text, size_t& at) noexcept {
+  const auto byte = [&](size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(text[i])); };
+  const char32_t lead = byte(at);
+  if (lead < 0x80) {
+    at += 1;
+    return lead;
+  }
+  if (lead < 0xE0) {
+    const char32_t code = ((lead & 0x1F) << 6) | (byte(at + 1) & 0x3F);
+    at += 2;
+    return code;
+  }
+  if (lead < 0xF0) {
+    const char32_t code = ((lead & 0x0F) << 12) | ((byte(at + 1) & 0x3F) << 6) | (byte(at + 2) & 0x3F);
+    at += 3;
+    return code;
+  }
+  const char32_t code = ((lead & 0x07) << 18) | ((byte(at + 1) & 0x3F) << 12) | ((byte(at + 2) & 0x3F) << 6) |
+                        (byte(at + 3) & 0x3F);
+  at += 4;
+  return code;
+}
+
 // The code point that ends at `end` of valid UTF-8, and `end` moved to its start.
-char32_t previous_code_point(std::string_view text, size_t& end) noexcept;
+inline char32_t previous_code_point(std::string_view text, size_t& end) noexcept {
+  size_t start = end - 1;
+  while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+  size_t at = start;
+  const char32_t code = next_code_point(text, at);
+  end = start;
+  return code;
+}
 
 // Valid UTF-8 text without white space (str.isspace) at either end.
 std::string_view strip(std::string_view text) noexcept;
@@ -36,12 +67,17 @@ std::string_view whole_lines(std::string_view text) noexcept;
 // The text after its first line end: the lines of a part of an input that
 // begins inside a line.
 std::string_view after_first_line(std::string_view text) noexcept;
+// The first LF or CR at or after `from`, or npos.
+size_t find_line_end(std::string_view text, size_t from) noexcept;
+// The last LF or CR, or npos.
+size_t find_last_line_end(std::string_view text) noexcept;
+
 // The text split at LF, CR and CR LF, as bytes.splitlines(): at most `limit` lines.
 template <class Visit>
 void split_lines(std::string_view text, size_t limit, const Visit& visit) {
   size_t at = 0;
   for (size_t lines = 0; at < text.size() && lines < limit; ++lines) {
-    const size_t end = text.find_first_of("\r\n", at);
+    const size_t end = find_line_end(text, at);
     if (end == std::string_view::npos) {
       visit(text.substr(at));
       return;
