@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes src/sniff/unicode_tables.cpp: the code points for which Python's
-str.isspace, isdigit, isupper and isalpha are true, as sorted ranges, so
+str.isspace, isdigit, isdecimal (what \\d matches in a str pattern),
+isupper and isalpha are true, as sorted ranges, so
 that the native sniffer reads fields exactly as Python's str methods do.
 Run it with the Python the package is built for (its Unicode version):
     .venv/bin/python scripts/make_unicode_tables.py"""
@@ -10,7 +11,7 @@ import unicodedata
 from pathlib import Path
 
 OUT = Path(__file__).resolve().parent.parent / "src" / "sniff" / "unicode_tables.cpp"
-CLASSES = ("isspace", "isdigit", "isupper", "isalpha")
+CLASSES = ("isspace", "isdigit", "isdecimal", "isupper", "isalpha")
 
 
 def ranges(method: str) -> list[tuple[int, int]]:

@@ -281,3 +281,23 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     assert (tmp_path / "a.qarn").read_bytes() == qarn.convert(SEMICOLONS, dialect="auto", skip_footer=1)
     failed = run_qarn("sniff", "missing.csv", cwd=tmp_path, check_status=1)
     assert failed.stderr.startswith("qarn: missing.csv: ")
+
+
+# Notes after the table, where the input's end is known: read with the rest
+# (a short input), past the records looked at (a longer one), or from the
+# last 16 KiB (an input longer than the sample).
+@pytest.mark.parametrize(("rows", "sample_bytes"), [(20, 1 << 20), (400, 1 << 20), (3000, 4000)])
+def test_notes_after_the_table_are_found_wherever_the_end_is_read(rows, sample_bytes):
+    text = "a,b,c\n" + "".join(f"{i},x{i},{i}.5\n" for i in range(rows)) + "\nSource: the registry\nTotal: 3\n"
+    found = qarn.sniff_details(text.encode(), sample_bytes=sample_bytes)
+    assert (found.dialect.skip_footer, found.columns) == (2, 3)
+
+
+def test_the_native_guess_takes_bytes_only():
+    from qarn import _native
+
+    with pytest.raises(TypeError):
+        _native.sniff_text("a,b\n", whole=True)
+    with pytest.raises(TypeError):
+        _native.sniff_text(b"a,b\n", whole=True, tail="x")
+    assert _native.sniff_text(b"a;b\n1;2\n", whole=True)["delimiter"] == ";"

@@ -72,9 +72,10 @@ def convert(
 # "null_values"), "columns", and what the confidence is made of ("margin",
 # "consistency", "header_certain").
 def sniff_text(data: _Buffer, *, whole: bool = False, tail: _Buffer | None = None) -> dict[str, Any]: ...
-# One of the sniffer's matchers on bytes, for its tests: "cell" (the kind
-# of a field), "number", "date", "fraction", "field_start", "quote_then_text",
-# "quotes_needed" (bool) or "blank_lines" (where each run ends).
+# One of the sniffer's matchers on bytes, for its tests: "text" (a field as
+# it reads it), "cell" (its kind), "shape", "number", "date", "fraction",
+# "field_start", "quote_then_text", "quotes_needed" (bool) or "blank_lines"
+# (where each run ends).
 def sniff_pattern(pattern: str, data: _Buffer, /, *, delimiter: str = ",", quote: str = '"') -> Any: ...
 # The text as UTF-8 (the input itself when it is ASCII), or where its first undefined byte lies.
 def transcode(data: _Buffer, table: _Buffer, /) -> _Buffer | int: ...

@@ -122,6 +122,11 @@ PyObject* sniff_pattern(PyObject* module, PyObject* args, PyObject* kwargs) {
   return guarded(native_state(module).panics(), [&]() -> PyObject* {
     // The grammars of fields read text that is valid UTF-8.
     const std::string field = sniff::with_replacements(text);
+    if (pattern == "text") return PyUnicode_FromStringAndSize(field.data(), static_cast<Py_ssize_t>(field.size()));
+    if (pattern == "shape") {
+      const std::string found = sniff::shape(field);
+      return PyUnicode_FromStringAndSize(found.data(), static_cast<Py_ssize_t>(found.size()));
+    }
     if (pattern == "cell") return PyUnicode_FromString(sniff::cell_name(sniff::classify(field)));
     if (pattern == "number") return boolean(sniff::is_number_text(field));
     if (pattern == "date") return boolean(sniff::is_date_text(field));

@@ -199,10 +199,15 @@ bool is_date_text(std::string_view text) noexcept {
 
 bool has_fraction(std::string_view text) noexcept {
   if (find_exponent(text) != std::string_view::npos) return true;
-  // A separator, then digits to the end, or to a line end that ends the text.
+  // A separator, then digits (any decimal digit: this pattern is not
+  // ASCII-only) to the end, or to a line end that ends the text.
   const auto fraction_before = [&](size_t end) {
     size_t start = end;
-    while (start > 0 && digit(text[start - 1])) --start;
+    while (start > 0) {
+      size_t previous = start;
+      if (!is_decimal(previous_code_point(text, previous))) break;
+      start = previous;
+    }
     return start > 0 && (text[start - 1] == '.' || text[start - 1] == ',');
   };
   return fraction_before(text.size()) || (!text.empty() && text.back() == '\n' && fraction_before(text.size() - 1));

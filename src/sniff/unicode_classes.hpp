@@ -1,5 +1,5 @@
-// Which code points Python's str.isspace, isdigit, isupper and isalpha
-// hold true for: the sniffer reads a field's characters exactly as the
+// Which code points Python's str.isspace, isdigit, isdecimal (what \d
+// matches in a str pattern), isupper and isalpha hold true for: the sniffer reads a field's characters exactly as the
 // Python it replaced did, whatever the script. The tables are generated
 // (scripts/make_unicode_tables.py); ASCII is answered without them.
 #pragma once
@@ -18,6 +18,8 @@ extern const CodeRange space[];
 extern const size_t space_count;
 extern const CodeRange digit[];
 extern const size_t digit_count;
+extern const CodeRange decimal[];
+extern const size_t decimal_count;
 extern const CodeRange upper[];
 extern const size_t upper_count;
 extern const CodeRange alpha[];
@@ -33,6 +35,10 @@ inline bool is_space(char32_t c) noexcept {
 inline bool is_digit(char32_t c) noexcept {
   if (c < 0x80) return c >= '0' && c <= '9';
   return in_ranges(tables::digit, tables::digit_count, c);
+}
+inline bool is_decimal(char32_t c) noexcept {
+  if (c < 0x80) return c >= '0' && c <= '9';
+  return in_ranges(tables::decimal, tables::decimal_count, c);
 }
 inline bool is_upper(char32_t c) noexcept {
   if (c < 0x80) return c >= 'A' && c <= 'Z';
