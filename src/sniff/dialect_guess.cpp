@@ -239,7 +239,8 @@ bool ahead(const Scored& a, const Scored& b) { return a.score != b.score ? a.sco
 double pattern_score(const std::vector<size_t>& counts) {
   if (counts.empty()) return 0.0;
   const Tally<size_t> groups(counts);
-  // Summed as Python's sum() sums floats: with Neumaier's compensation.
+  // Summed with Neumaier's compensation, as Python's sum() sums floats: the
+  // scores, and so the guesses, are those of the guesser in Python before.
   double total = 0.0;
   double compensation = 0.0;
   bool first = true;

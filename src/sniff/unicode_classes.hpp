@@ -1,6 +1,7 @@
 // Which code points Python's str.isspace, isdigit, isdecimal (what \d
-// matches in a str pattern), isupper and isalpha hold true for: the sniffer reads a field's characters exactly as the
-// Python it replaced did, whatever the script. The tables are generated
+// matches in a str pattern), isupper and isalpha hold true for: the guess
+// reads a field's characters exactly as it did when written in Python,
+// whatever the script. The tables are generated
 // (scripts/make_unicode_tables.py); ASCII is answered without them.
 #pragma once
 
