@@ -107,7 +107,8 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
     with memoryview(data) as view:
         size = len(view)
         whole = complete and size <= looked_at  # whether the text looked at is the whole input
-        head = bytes(view[:sample_bytes])
+        # Bytes are used as they are: a copy of a large input costs more than the guess.
+        head = data if type(data) is bytes and size <= sample_bytes else bytes(view[:sample_bytes])
         tail = bytes(view[max(looked_at, size - _TAIL_BYTES) :]) if complete and not whole else b""
     if encoding is None:
         encoding, encoding_sure = guess_encoding(head, tail if size > sample_bytes else b"")
@@ -118,7 +119,7 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         text = decode_sample(text, encoding).encode("utf-8", "surrogatepass")
     if not whole:
         text = text[: max(text.rfind(b"\n"), text.rfind(b"\r")) + 1]  # the last line may be cut short
-    if not text.strip():
+    if not text or text.isspace():  # nothing but white space (without the copy strip() makes)
         return Sniffed(Dialect(encoding=encoding), 1, 0.0)
     end = None
     if tail:
