@@ -23,7 +23,6 @@ struct Candidate {
   bool escape = false;  // whether a backslash escapes
   bool newlines_in_values = true;
 
-  bool operator==(const Candidate&) const = default;
   // The reader's dialect, with comment lines starting with `comment` (0: none).
   [[nodiscard]] csv::Dialect dialect(char comment = 0) const noexcept;
 };
@@ -46,7 +45,7 @@ class Records {
   Records(const Records&) = delete;
   Records& operator=(const Records&) = delete;
 
-  // The records of `texts`: each of `starts` with as many fields as `counts` says.
+  // The records of `texts`, each (where it starts, how many fields) in order.
   Records(csv::FieldTexts texts, const std::vector<std::pair<size_t, size_t>>& starts_and_counts);
 
   [[nodiscard]] size_t size() const noexcept { return list_.size(); }

@@ -49,13 +49,6 @@ bool is_ascii_space(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r
 
 }  // namespace
 
-void replace_invalid(std::string& field) {
-  const auto* data = reinterpret_cast<const uint8_t*>(field.data());
-  if (std::all_of(field.begin(), field.end(), [](char c) { return (c & 0x80) == 0; })) return;
-  if (common::utf8_valid_prefix(data, field.size()) == field.size()) return;
-  field = with_replacements(field);
-}
-
 std::string with_replacements(std::string_view bytes) {
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   size_t valid = common::utf8_valid_prefix(data, bytes.size());

@@ -13,8 +13,6 @@ namespace sniff {
 // one for each maximal subpart, as Python's decode(errors="replace") does:
 // a sample may end inside a character, and a wrong dialect may split one.
 std::string with_replacements(std::string_view bytes);
-// The same, in place.
-void replace_invalid(std::string& field);
 
 // The code point at `at` of valid UTF-8, and `at` moved past it.
 inline char32_t next_code_point(std::string_view text, size_t& at) noexcept {
