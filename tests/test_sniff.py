@@ -281,3 +281,75 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     assert (tmp_path / "a.qarn").read_bytes() == qarn.convert(SEMICOLONS, dialect="auto", skip_footer=1)
     failed = run_qarn("sniff", "missing.csv", cwd=tmp_path, check_status=1)
     assert failed.stderr.startswith("qarn: missing.csv: ")
+
+
+# Notes after the table, where the input's end is known: read with the rest
+# (a short input), past the records looked at (a longer one), or from the
+# last 16 KiB (an input longer than the sample).
+@pytest.mark.parametrize(("rows", "sample_bytes"), [(20, 1 << 20), (400, 1 << 20), (3000, 4000)])
+def test_notes_after_the_table_are_found_wherever_the_end_is_read(rows, sample_bytes):
+    text = "a,b,c\n" + "".join(f"{i},x{i},{i}.5\n" for i in range(rows)) + "\nSource: the registry\nTotal: 3\n"
+    found = qarn.sniff_details(text.encode(), sample_bytes=sample_bytes)
+    assert (found.dialect.skip_footer, found.columns) == (2, 3)
+
+
+def test_the_native_guess_takes_bytes_only():
+    from qarn import _native
+
+    with pytest.raises(TypeError):
+        _native.sniff_text("a,b\n", whole=True)
+    with pytest.raises(TypeError):
+        _native.sniff_text(b"a,b\n", whole=True, tail="x")
+    assert _native.sniff_text(b"a;b\n1;2\n", whole=True)["delimiter"] == ";"
+
+
+# Each part of the guess on a small input, and what it gives: the dialect,
+# the columns and the confidence.
+PARTS = [
+    pytest.param(b'# exported by hand\n# two notes\na,b\n1,2\n3,4\n',
+                 "qarn.Dialect(skip_rows=2, comment='#')", 2, 0.71, id='comment lines'),
+    pytest.param(b'a^b^c\n1^2^3\n4^5^6\n7^8^9\n',
+                 "qarn.Dialect(delimiter='^')", 3, 1.0, id='another delimiter'),
+    pytest.param(b'a,b\n1,"x\\"y"\n2,z\n3,w\n',
+                 "qarn.Dialect(escapechar='\\\\')", 2, 1.0, id='escaped quotes'),
+    pytest.param(b'name,city\nx,"Lyon" brand\ny,Paris\nz,Nice\n',
+                 'qarn.Dialect(quotechar=None)', 2, 0.8, id='quotes that are text'),
+    pytest.param(b'a,b\n1,"x\n2,y\n3,z\n4,w\n5,v\n6,u\n',
+                 'qarn.Dialect(newlines_in_values=False)', 2, 1.0, id='a stray quote'),
+    pytest.param(b'x y z\n1 2 3\n4 5 6\n7 8 9\n',
+                 "qarn.Dialect(delimiter=' ')", 3, 1.0, id='spaces between numbers'),
+    pytest.param(b'the quick brown\nfox jumps over\nthe lazy dog\n',
+                 'qarn.Dialect()', 1, 0.28, id='words apart'),
+    pytest.param(b'a,b\n1,-\n2,3\n-,4\n5,?\n6,nil\n',
+                 "qarn.Dialect(null_values=('-',))", 2, 1.0, id='markers among numbers'),
+    pytest.param(b'code,n\nNA,1\nUS,2\nFR,3\n',
+                 'qarn.Dialect()', 2, 1.0, id='a marker that is text'),
+    pytest.param(b',Sales,,Costs,\nid,q1,q2,q1,q2\n1,2,3,4,5\n6,7,8,9,10\n11,12,13,14,15\n',
+                 'qarn.Dialect(skip_rows=1)', 5, 1.0, id='a row naming groups of columns'),
+    pytest.param(b'a,b\n1,2\n3,4\n5,6\nx,y,z\nk,l,m\nn,o,p\n',
+                 'qarn.Dialect(skip_footer=3)', 2, 1.0, id='a second table below'),
+    pytest.param(b'title\r\r\na,b\r1,2\r3,4\r5,6\r',
+                 'qarn.Dialect(skip_rows=2)', 2, 1.0, id='CR line ends and a title'),
+    pytest.param(b'nom;ville\n\xe9t\xe9;Z\xfcrich\n1;\xff\xfe\n2;x\n',
+                 "qarn.Dialect(delimiter=';', encoding='cp1252', skip_rows=1)", 2, 0.7, id='cp1252'),
+    pytest.param(b'id,val\n1,\xc2\xa012\xc2\xa0\n2,\xd9\xa3\n3,\xc2\xb2\n4,\xe2\x80\x83 5\n',
+                 'qarn.Dialect()', 2, 1.0, id='Unicode digits and spaces'),
+    pytest.param(b'code,name\nAB-12,x\nCD-34,y\nEF-56,z\nGH-78,w\n',
+                 'qarn.Dialect()', 2, 1.0, id='codes of one shape'),
+    pytest.param(b'when,n\n2024-01-02T10:00Z,1\n3/4/24 5:06 PM,2\n10:30:15.5,3\n2024.1.2 9:00+0530,4\n',
+                 'qarn.Dialect()', 2, 1.0, id='dates and times'),
+    pytest.param(b'price,qty\n$1,234.50,2\n\xe2\x82\xac 12,3\n1.5e3,4\n-inf,5\n',
+                 'qarn.Dialect(header=False, skip_rows=2)', 2, 1.0, id='currencies and exponents'),
+    pytest.param(b'a|b|c\n1|TRUE|x\n2|no|y\n3|Yes|z\n',
+                 "qarn.Dialect(delimiter='|')", 3, 1.0, id='truth values'),
+    pytest.param(b'Report\n\nid,amount\n1,2.5\n2,3.5\n3,4.5\n\nTotal,10.5\nSource: us\n',
+                 'qarn.Dialect(skip_rows=2, skip_footer=2)', 2, 1.0, id='a title and notes around'),
+    pytest.param(b'a;b\n"x;1";2\n"y""z";3\n\'w\';4\n',
+                 "qarn.Dialect(delimiter=';')", 2, 0.79, id='quoted delimiters and doubled quotes'),
+]
+
+
+@pytest.mark.parametrize(("data", "dialect", "columns", "confidence"), PARTS)
+def test_each_part_of_the_guess_gives_its_answer(data, dialect, columns, confidence):
+    found = qarn.sniff_details(data)
+    assert (repr(found.dialect), found.columns, found.confidence) == (dialect, columns, confidence)

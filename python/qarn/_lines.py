@@ -49,7 +49,3 @@ def _line_start(view: memoryview, end: int) -> int:
         end = start
     return 0
 
-
-def lines_before(text: bytes, offset: int) -> int:
-    """How many lines end before `offset`."""
-    return text.count(b"\n", 0, offset) + text.count(b"\r", 0, offset) - text.count(b"\r\n", 0, offset)

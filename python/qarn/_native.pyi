@@ -73,20 +73,18 @@ def convert(
     window_bytes: int = 0,
     segment_bytes: int = 0,
 ) -> Any: ...
-# Up to `limit` records of CSV text in a dialect, each as (its first byte,
-# its field count), or with fields=True as (its first byte, its fields).
-def records(
-    data: _Buffer,
-    limit: int,
-    *,
-    fields: bool = False,
-    delimiter: str = ",",
-    quotechar: str | None = '"',
-    escapechar: str | None = None,
-    doublequote: bool = True,
-    newlines_in_values: bool = True,
-    comment: str | None = None,
-) -> list[tuple[int, Any]]: ...
+# The dialect of a sample of UTF-8 CSV text (the start of an input, in whole
+# lines; all of it when `whole`), with `tail` the end of a longer input: a
+# dict of the dialect's fields ("delimiter", "quotechar", "escapechar",
+# "newlines_in_values", "comment", "header", "skip_rows", "skip_footer",
+# "null_values"), "columns", and what the confidence is made of ("margin",
+# "consistency", "header_certain").
+def sniff_text(data: _Buffer, *, whole: bool = False, tail: _Buffer | None = None) -> dict[str, Any]: ...
+# One of the sniffer's matchers on bytes, for its tests: "text" (a field as
+# it reads it), "cell" (its kind), "shape", "number", "date", "fraction",
+# "field_start", "quote_then_text", "quotes_needed" (bool) or "blank_lines"
+# (where each run ends).
+def sniff_pattern(pattern: str, data: _Buffer, /, *, delimiter: str = ",", quote: str = '"') -> Any: ...
 # The text as UTF-8 (the input itself when it is ASCII), or where its first undefined byte lies.
 def transcode(data: _Buffer, table: _Buffer, /) -> _Buffer | int: ...
 # Columns as (source kind, utc, [(offset, length, validity, values, data)]),

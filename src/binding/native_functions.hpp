@@ -25,8 +25,10 @@ PyObject* string_views(PyObject* module, PyObject* args);
 // CSV to QARN on several threads (convert_function.cpp).
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs);
 
-// The first records of CSV text in a dialect (records_function.cpp).
-PyObject* records(PyObject* module, PyObject* args, PyObject* kwargs);
+// The dialect of a sample of CSV text, and the sniffer's matchers for its
+// tests (sniff_function.cpp).
+PyObject* sniff_text(PyObject* module, PyObject* args, PyObject* kwargs);
+PyObject* sniff_pattern(PyObject* module, PyObject* args, PyObject* kwargs);
 
 // Single-byte encoded text as UTF-8 (transcode_function.cpp).
 PyObject* transcode(PyObject* module, PyObject* args);

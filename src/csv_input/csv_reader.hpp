@@ -29,6 +29,13 @@ struct TableLayout {
   const NullValues* null_values = nullptr;  // fields read as empty; none when null
 };
 
+// The fields of many records in one buffer, for readers of many small
+// fields: field i is text[ends[i - 1], ends[i]) (text[0, ends[0]) for the first).
+struct FieldTexts {
+  std::string text;
+  std::vector<size_t> ends;
+};
+
 class CsvReader {
  public:
   // Reads nothing yet. `input` must outlive the reader and every batch it
@@ -66,6 +73,10 @@ class CsvReader {
   // that lost something; reading is slower this way.
   void visit_records(size_t start,
                      const std::function<bool(size_t where, std::vector<std::string>& fields)>& visit) const;
+  // The same records as visit_records, their fields appended to `out`,
+  // calling `visit(where, fields)` with how many each added.
+  void visit_field_texts(size_t start, FieldTexts& out,
+                         const std::function<bool(size_t where, size_t fields)>& visit) const;
   // The same records as visit_records, each as the number of its fields.
   void visit_field_counts(size_t start, const std::function<bool(size_t where, size_t fields)>& visit) const;
 

@@ -285,3 +285,43 @@ TEST(CsvReader, EndOfDataRepeats) {
   EXPECT_EQ(reader.next_batch(batch, 1, 10).value(), 1u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(reader.next_batch(batch, 1, 10).value(), 0u);
 }
+
+// Records visited one at a time, with their fields as strings or appended
+// to one buffer, are the plain reader's records, however early the visit
+// stops, and both say the same `where` for each.
+TEST(CsvReader, VisitsTheRecordsThePlainReaderReads) {
+  std::mt19937 random(77);
+  for (int i = 0; i < test_rounds(20000); ++i) {
+    const csv::Dialect& dialect = kOtherDialects[static_cast<size_t>(i) % kOtherDialects.size()];
+    const std::string input = random_in_dialect(random, dialect);
+    const plain::Records expected = plain::records_plainly(input, dialect);
+    const size_t stop = random() % (expected.fields.size() + 2);  // records visited before the visit says stop
+    csv::TableLayout layout;
+    layout.dialect = dialect;
+    const csv::CsvReader reader(std::span(reinterpret_cast<const uint8_t*>(input.data()), input.size()), layout);
+    std::vector<std::vector<std::string>> as_strings;
+    std::vector<size_t> wheres;
+    reader.visit_records(0, [&](size_t where, std::vector<std::string>& fields) {
+      as_strings.push_back(fields);
+      wheres.push_back(where);
+      return as_strings.size() < stop;
+    });
+    csv::FieldTexts texts;
+    std::vector<std::vector<std::string>> as_texts;
+    size_t field = 0;
+    reader.visit_field_texts(0, texts, [&](size_t where, size_t count) {
+      EXPECT_EQ(where, wheres.at(as_texts.size()));
+      auto& fields = as_texts.emplace_back();
+      for (; count > 0; --count, ++field) {
+        const size_t begin = field == 0 ? 0 : texts.ends[field - 1];
+        fields.push_back(texts.text.substr(begin, texts.ends[field] - begin));
+      }
+      return as_texts.size() < stop;
+    });
+    const size_t visited = std::min(std::max<size_t>(stop, 1), expected.fields.size());
+    const std::vector<std::vector<std::string>> first(expected.fields.begin(),
+                                                      expected.fields.begin() + static_cast<std::ptrdiff_t>(visited));
+    ASSERT_EQ(as_strings, first) << testing::PrintToString(input) << " dialect " << i % kOtherDialects.size();
+    ASSERT_EQ(as_texts, first) << testing::PrintToString(input);
+  }
+}

@@ -1,0 +1,309 @@
+#include "sniff/dialect_guess.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+
+#include "sniff/cell_kind.hpp"
+#include "sniff/tally.hpp"
+#include "sniff/text_patterns.hpp"
+#include "sniff/utf8_text.hpp"
+
+namespace sniff {
+
+namespace {
+
+// The delimiters files use, in the order that breaks ties.
+constexpr std::string_view kStandardDelimiters = ",;\t|: ";
+constexpr std::string_view kQuotes = "\"'";
+// Printable ASCII that is neither a usual delimiter nor part of values too
+// often to be taken for one.
+constexpr std::string_view kOtherDelimiters = "^`~";
+
+constexpr size_t kProbeBytes = 1 << 15;  // the part of the sample that candidates are tried on
+constexpr size_t kProbeRecords = 60;
+constexpr size_t kFinalists = 4;  // candidates whose fields are looked at, of those whose records are most alike
+constexpr size_t kFieldCells = 400;  // fields looked at for each
+constexpr size_t kLinesLookedAt = 50;  // lines that tell which characters may separate fields
+constexpr size_t kLinesBytes = 1 << 13;  // where those lines are looked for
+constexpr size_t kSettleBytes = 1 << 16;  // the part of the sample where stray quotes are looked for
+
+struct Scored {
+  double score;
+  size_t order;
+  Candidate candidate;
+  std::vector<size_t> counts;
+};
+
+// The start of the sample, cut after a line end.
+std::string_view probe_of(std::string_view text) {
+  if (text.size() <= kProbeBytes) return text;
+  const std::string_view head = text.substr(0, kProbeBytes);
+  const size_t cut = find_last_line_end(head);
+  return cut != std::string_view::npos && cut > 0 ? head.substr(0, cut + 1) : head;
+}
+
+// Whether a character is on a third of the lines or more.
+bool on_many_lines(char c, const std::vector<std::string_view>& lines) {
+  const auto holding = std::count_if(lines.begin(), lines.end(),
+                                     [&](std::string_view line) { return line.find(c) != std::string_view::npos; });
+  return !lines.empty() && 3 * static_cast<size_t>(holding) >= lines.size();
+}
+
+// Characters other than the usual delimiters that appear as often on
+// nearly every line.
+void add_other_delimiters(std::string_view head, const std::vector<std::string_view>& lines, std::string& found) {
+  if (lines.size() < 2) return;
+  const double most = 0.8 * static_cast<double>(lines.size());
+  for (const char c : kOtherDelimiters) {
+    if (head.find(c) == std::string_view::npos) continue;
+    Tally<size_t> times_on_line;
+    size_t holding = 0;
+    for (std::string_view line : lines) {
+      const auto times = static_cast<size_t>(std::count(line.begin(), line.end(), c));
+      holding += times > 0 ? 1 : 0;
+      times_on_line.add(times);
+    }
+    if (static_cast<double>(holding) < most) continue;
+    const auto& [count, times] = times_on_line.most_common();
+    if (count >= 1 && static_cast<double>(times) >= most) found += c;
+  }
+}
+
+// Whether a quote character begins a field somewhere: at the start of a
+// line or after a character that may be a delimiter.
+bool opens_fields(char quote, std::string_view head) {
+  if (head.find(quote) == std::string_view::npos) return false;
+  return head.front() == quote || follows_any(head, kFieldStartBytes, quote);
+}
+
+std::vector<Candidate> candidates_of(std::string_view probe) {
+  const std::string_view head = probe.substr(0, kLinesBytes);
+  std::vector<std::string_view> lines;
+  split_lines(head, kLinesLookedAt, [&](std::string_view line) {
+    if (!is_blank_bytes(line)) lines.push_back(line);
+  });
+  std::string delimiters;
+  for (const char d : kStandardDelimiters) {
+    if (on_many_lines(d, lines)) delimiters += d;
+  }
+  add_other_delimiters(head, lines, delimiters);
+  if (delimiters.empty()) delimiters.push_back(',');
+  std::string quotes;
+  for (const char q : kQuotes) {
+    if (opens_fields(q, head)) quotes += q;
+  }
+  // A quote that opens a field may swallow line ends that should end
+  // records: reading line by line keeps such a stray quote to one record.
+  const bool line_by_line_too = !quotes.empty();
+  // No quote is read as '"' where none opens a field: the same records.
+  quotes.push_back(quotes.empty() ? '"' : '\0');  // '"', or else none as well
+  bool escapes = false;
+  if (probe.find('\\') != std::string_view::npos) {
+    escapes = probe.find("\\\"") != std::string_view::npos || probe.find("\\'") != std::string_view::npos;
+  }
+  std::vector<Candidate> out;
+  for (const char d : delimiters) {
+    for (const char q : quotes) {
+      for (const bool escape : {false, true}) {
+        if (escape && !escapes) continue;
+        for (const bool keeps : {true, false}) {
+          if (!keeps && !line_by_line_too) continue;
+          if (d != q && (q != 0 || (!escape && keeps))) out.push_back(Candidate{d, q, escape, keeps});
+        }
+      }
+    }
+  }
+  return out;
+}
+
+// Whether spaces would not read as the delimiter: they only split text
+// into words (a file of one column of text is likelier than a table of
+// words with no values), or they align columns in runs, which one
+// delimiter does not read.
+bool words_apart(std::string_view probe, const Candidate& candidate) {
+  if (candidate.delimiter != ' ') return false;
+  if (candidate.quote != 0 && probe.find(std::string{' ', candidate.quote}) != std::string_view::npos) {
+    return false;  // fields quoted because they hold spaces
+  }
+  size_t lines = 0;
+  size_t aligned = 0;
+  split_lines(probe, kLinesLookedAt, [&](std::string_view line) {
+    ++lines;
+    aligned += strip_bytes(line).find("  ") != std::string_view::npos ? 1 : 0;
+  });
+  if (aligned * 2 > lines) return true;
+  size_t typed = 0;
+  size_t cells = 0;
+  for (const Record& record : read_records(probe, candidate, kProbeRecords)) {
+    for (const std::string_view field : record.fields) {
+      typed += is_typed(classify(field)) ? 1 : 0;
+      ++cells;
+    }
+  }
+  return static_cast<double>(typed) < 0.1 * static_cast<double>(cells);
+}
+
+// How much a field looks like a whole value: a value of a type or a
+// missing one counts 1, text a little less, and a field that seems cut
+// from a larger one or to keep its quotes nothing.
+double weight(std::string_view field) {
+  if (looks_misread(field)) return 0.0;
+  const Cell cell = classify(field);
+  return is_typed(cell) || is_missing(cell) ? 1.0 : 0.8;
+}
+
+// The mean weight of the fields each candidate reads. Candidates often
+// read the same records: each distinct reading is scored once.
+class FieldScores {
+ public:
+  explicit FieldScores(std::string_view probe) : probe_(probe) {}
+
+  double score(const Candidate& candidate, size_t widest) {
+    Records records = read_records(probe_, candidate, std::max<size_t>(10, kFieldCells / widest));
+    for (const auto& [seen, score] : readings_) {
+      if (seen == records) return score;
+    }
+    double total = 0.0;
+    size_t cells = 0;
+    for (const Record& record : records) {
+      cells += record.fields.size();
+      for (const std::string_view field : record.fields) total += weight(field);
+    }
+    const double score = cells > 0 ? total / static_cast<double>(cells) : 0.0;
+    readings_.emplace_back(std::move(records), score);
+    return score;
+  }
+
+ private:
+  std::string_view probe_;
+  std::vector<std::pair<Records, double>> readings_;
+};
+
+// The largest group of records of one length, more fields counting more:
+// what a swallowing quote takes from, and what splitting records at line
+// ends in their values does not add to.
+double most_alike(const std::vector<size_t>& counts) {
+  double most = 0.0;
+  bool any = false;
+  const Tally<size_t> groups(counts);
+  for (const auto& [fields, times] : groups.entries()) {
+    const double alike = static_cast<double>(times * (fields - 1)) / static_cast<double>(fields);
+    if (!any || alike > most) most = alike;
+    any = true;
+  }
+  return most;
+}
+
+// The candidate, reading line by line when a quote that opens a field
+// swallows line ends that more records of the usual length would have been
+// read from: a stray quote, which should spoil one line only.
+Candidate with_line_ends_settled(std::string_view text, const Candidate& candidate) {
+  text = text.substr(0, kSettleBytes);
+  const std::vector<size_t> with_line_ends = read_field_counts(text, candidate, text.size());
+  Candidate line_by_line = candidate;
+  line_by_line.newlines_in_values = false;
+  const std::vector<size_t> without = read_field_counts(text, line_by_line, text.size());
+  if (with_line_ends == without || most_alike(without) <= most_alike(with_line_ends)) return candidate;
+  return line_by_line;
+}
+
+// Whether quotes are part of the values rather than around them: a quote
+// that begins a field closes before more text of the field (as in `"Lyon"
+// brand`) or not at all on its line, and no quoted field needs its quotes
+// (none holds the delimiter, a line end, or a doubled or escaped quote).
+bool quotes_are_text(std::string_view probe, char delimiter, char quote) {
+  if (probe.find(quote) == std::string_view::npos) return false;
+  std::string_view head = probe.substr(0, kLinesBytes);
+  if (const std::string_view whole = whole_lines(head); !whole.empty()) head = whole;  // no field cut short
+  std::string quoted_lines;
+  for (size_t at = 0; at <= head.size();) {
+    size_t end = head.find('\n', at);
+    if (end == std::string_view::npos) end = head.size();
+    const std::string_view line = head.substr(at, end - at);
+    if (line.find(quote) != std::string_view::npos) (quoted_lines += '\n') += line;
+    at = end + 1;
+  }
+  if (!quote_closes_before_text(quoted_lines, delimiter, quote)) return false;
+  std::string text;
+  text.reserve(probe.size() + 1);
+  (text += '\n') += probe;
+  return !quotes_needed(text, delimiter, quote);
+}
+
+bool ahead(const Scored& a, const Scored& b) { return a.score != b.score ? a.score > b.score : a.order < b.order; }
+
+}  // namespace
+
+double pattern_score(const std::vector<size_t>& counts) {
+  if (counts.empty()) return 0.0;
+  const Tally<size_t> groups(counts);
+  // Summed with Neumaier's compensation, as Python's sum() sums floats: the
+  // scores, and so the guesses, are those of the guesser in Python before.
+  double total = 0.0;
+  double compensation = 0.0;
+  bool first = true;
+  for (const auto& [fields, times] : groups.entries()) {
+    const double x = static_cast<double>(times * (fields - 1)) / static_cast<double>(fields);
+    if (first) {
+      total = x;
+      first = false;
+      continue;
+    }
+    const double t = total + x;
+    compensation += std::fabs(total) >= std::fabs(x) ? (total - t) + x : (x - t) + total;
+    total = t;
+  }
+  if (compensation != 0.0 && std::isfinite(compensation)) total += compensation;
+  return total / static_cast<double>(groups.entries().size());
+}
+
+DialectGuess guess_dialect(std::string_view text) {
+  const std::string_view probe = probe_of(text);
+  std::vector<Scored> scored;
+  const std::vector<Candidate> candidates = candidates_of(probe);
+  for (size_t order = 0; order < candidates.size(); ++order) {
+    std::vector<size_t> counts = read_field_counts(probe, candidates[order], kProbeRecords);
+    const double score = pattern_score(counts);
+    scored.push_back(Scored{score, order, candidates[order], std::move(counts)});
+  }
+  double best_pattern = 0.0;
+  for (const Scored& item : scored) best_pattern = std::max(best_pattern, item.score);
+  std::vector<Scored> contenders;
+  for (Scored& item : scored) {
+    if (item.score >= 0.5 * best_pattern && item.score > 0) contenders.push_back(std::move(item));
+  }
+  std::stable_sort(contenders.begin(), contenders.end(), ahead);
+  if (contenders.size() > kFinalists) contenders.resize(kFinalists);
+  std::erase_if(contenders, [&](const Scored& item) { return words_apart(probe, item.candidate); });
+  if (contenders.empty()) return DialectGuess{};
+  // Whose fields look most like values, where records alone do not tell.
+  if (contenders.size() > 1) {
+    FieldScores fields(probe);
+    for (Scored& item : contenders) {
+      item.score *= fields.score(item.candidate, *std::max_element(item.counts.begin(), item.counts.end()));
+    }
+    std::stable_sort(contenders.begin(), contenders.end(), ahead);
+  }
+  const Scored& best = contenders.front();
+  double rival = 0.0;
+  for (size_t i = 1; i < contenders.size(); ++i) {
+    if (contenders[i].counts != best.counts) {
+      rival = contenders[i].score;
+      break;
+    }
+  }
+  DialectGuess guess;
+  guess.margin = best.score <= 0 ? 1.0 : std::max(0.0, (best.score - rival) / best.score);
+  guess.widest = best.counts.empty() ? 1 : *std::max_element(best.counts.begin(), best.counts.end());
+  guess.candidate = best.candidate;
+  Candidate& chosen = guess.candidate;
+  if (chosen.quote != 0 && !chosen.escape && quotes_are_text(probe, chosen.delimiter, chosen.quote)) {
+    chosen = Candidate{chosen.delimiter, 0, false, true};
+  }
+  if (chosen.quote != 0 && chosen.newlines_in_values) chosen = with_line_ends_settled(text, chosen);
+  return guess;
+}
+
+}  // namespace sniff

@@ -1,0 +1,94 @@
+#include "sniff/null_markers.hpp"
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "sniff/utf8_text.hpp"
+
+namespace sniff {
+
+namespace {
+
+constexpr std::array<std::string_view, kMarkers> kMarkerTexts = {
+    "#N/A", "#N/A N/A", "#NA", "<NA>", "N/A", "NA", "NULL", "None", "n/a", "null",
+    "-",    "--",       ".",   "?",    "\\N", "missing", "nil"};
+
+constexpr size_t kKindCells = 600;  // rows looked at: as for column kinds, at least 10
+
+}  // namespace
+
+std::string_view marker_text(int i) noexcept { return kMarkerTexts[static_cast<size_t>(i)]; }
+
+MarkerSet marker_of(std::string_view text) noexcept {
+  if (text.empty() || text.size() > 8) return 0;
+  // Most fields start with none of the markers' first characters.
+  switch (text.front()) {
+    case '#': case '<': case 'N': case 'n': case '-': case '.': case '?': case '\\': case 'm': break;
+    default: return 0;
+  }
+  for (int i = 0; i < kMarkers; ++i) {
+    if (kMarkerTexts[static_cast<size_t>(i)] == text) return 1u << i;
+  }
+  return 0;
+}
+
+ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds) {
+  ColumnMarkers out;
+  const size_t rows = std::min(body.size(), std::max<size_t>(10, kKindCells / std::max<size_t>(1, kinds.size())));
+  size_t widest = 0;
+  for (size_t r = 0; r < rows; ++r) widest = std::max(widest, body[r].size());
+  const size_t columns = std::min(widest, kinds.size());
+  for (size_t column = 0; column < columns; ++column) {
+    const MarkerSet allowed = kinds[column].typed() ? (1u << kMarkers) - 1 : kDefaultMarkers;
+    MarkerSet markers = 0;
+    bool only_markers = true;  // every value that is not blank is one
+    for (size_t r = 0; r < rows; ++r) {
+      if (column >= body[r].size()) continue;
+      const std::string_view value = strip(body[r][column]);
+      if (value.empty()) continue;
+      const MarkerSet marker = marker_of(value) & allowed;
+      markers |= marker;
+      only_markers = only_markers && marker != 0;
+    }
+    if (markers != 0 && (kinds[column].typed() || only_markers)) {
+      out.missing |= markers;
+    } else {
+      out.text |= markers;
+    }
+  }
+  return out;
+}
+
+MarkerSet markers_in(std::string_view text, char delimiter) {
+  const std::array<char, 3> separators = {delimiter, '\n', '\r'};
+  MarkerSet found = 0;
+  std::string field;
+  std::string around;
+  for (int i = 0; i < 10; ++i) {
+    const std::string_view marker = kMarkerTexts[static_cast<size_t>(i)];
+    if (text.find(marker) == std::string_view::npos) continue;  // most are nowhere: one look each
+    for (const std::string_view quote : {"", "\"", "'"}) {
+      ((field = quote) += marker) += quote;
+      bool seen = text.starts_with(field);
+      for (const char before : separators) {
+        if (seen) break;
+        ((around = before) += field);
+        seen = text.ends_with(around);
+        for (const char after : separators) {
+          if (seen) break;
+          around.resize(field.size() + 1);
+          around += after;
+          seen = text.find(around) != std::string_view::npos;
+        }
+      }
+      if (seen) {
+        found |= 1u << i;
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+}  // namespace sniff

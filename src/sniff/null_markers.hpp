@@ -1,0 +1,37 @@
+// The markers of missing values a sample uses: those of the default list
+// (NA, NULL, ...) and, in columns of a type, a few more (-, ?, nil, ...).
+// A set of them is a bit mask, in the order they are listed in a dialect.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "sniff/column_kind.hpp"
+
+namespace sniff {
+
+using MarkerSet = uint32_t;
+
+// Each marker, bit i of a MarkerSet for the i-th: first the defaults, then
+// those read as missing only among values of a type.
+std::string_view marker_text(int i) noexcept;
+inline constexpr int kMarkers = 17;
+inline constexpr MarkerSet kDefaultMarkers = (1u << 10) - 1;
+
+// The marker the text is, as one bit, or 0.
+MarkerSet marker_of(std::string_view text) noexcept;
+
+struct ColumnMarkers {
+  MarkerSet missing = 0;  // read as missing: they keep their column's type
+  MarkerSet text = 0;     // seen as values among other text, which must stay text
+};
+
+// The markers of missing values in the table's rows (`body`): in columns of
+// a type, or in columns that hold nothing else.
+ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds);
+
+// The default markers that stand as whole fields in the text, quoted or not.
+MarkerSet markers_in(std::string_view text, char delimiter);
+
+}  // namespace sniff

@@ -1,0 +1,80 @@
+#include "sniff/sniff_text.hpp"
+
+#include <algorithm>
+
+#include "sniff/dialect_guess.hpp"
+#include "sniff/table_guess.hpp"
+#include "sniff/utf8_text.hpp"
+
+namespace sniff {
+
+namespace {
+
+constexpr size_t kTableRecords = 250;  // records the table is found among
+constexpr size_t kTableFields = 20000;  // fields of those records, at least 50 records
+constexpr size_t kTailBytes = 1 << 14;  // the end of a long input, where notes would be
+constexpr size_t kMarkersAfter = 1 << 14;  // text after the records read where markers are looked for
+constexpr char kComment = '#';
+
+// How many lines at the end of `text`, the end of an input, are notes
+// after the table.
+size_t notes_at_end(std::string_view text, const Candidate& candidate, char comment, const Table& table) {
+  if (text.empty()) return 0;
+  const Records records = read_records(text, candidate, text.size(), comment);
+  const std::optional<size_t> start = trailing_notes(records, text, table);
+  return start ? lines_from(text, *start) : 0;
+}
+
+// The markers found in the table's columns, and those found anywhere else
+// in the sample (as whole fields of the records read, or in the text after
+// them) that no column holds as text.
+MarkerSet null_values(std::string_view text, const Records& records, bool all_read, char delimiter,
+                      const Table& table) {
+  MarkerSet anywhere = 0;
+  for (const Record& record : records) {
+    for (const std::string_view field : record.fields) anywhere |= marker_of(field) & kDefaultMarkers;
+  }
+  if (!all_read && !records.empty()) {
+    const size_t from = records.back().start;
+    anywhere |= markers_in(text.substr(from, kMarkersAfter), delimiter);
+  }
+  return table.markers.missing | (anywhere & ~table.markers.text);
+}
+
+}  // namespace
+
+Sniffed sniff_text(std::string_view text, bool whole, std::optional<std::string_view> tail) {
+  const DialectGuess guess = guess_dialect(text);
+  const Candidate& candidate = guess.candidate;
+  const size_t limit = std::max<size_t>(50, std::min(kTableRecords, kTableFields / guess.widest));
+  Records records = read_records(text, candidate, limit);
+  Sniffed out;
+  out.candidate = candidate;
+  if (candidate.delimiter != kComment && candidate.quote != kComment &&
+      text.find(kComment) != std::string_view::npos && comment_lines(records)) {
+    out.comment = kComment;
+    records = read_records(text, candidate, limit, kComment);
+  }
+  const Table table = find_table(records, text);
+  if (!records.empty()) out.skip_rows = lines_before(text, records[table.first].start);
+  if (whole && records.size() < limit) {
+    if (table.end < records.size()) out.skip_footer = lines_from(text, records[table.end].start);
+  } else if (whole) {  // more records than were looked at: the end of the text, past the table's start
+    const size_t table_start = records[table.first].start;
+    const std::string_view end = text.size() - table_start <= kTailBytes
+                                     ? text.substr(table_start)
+                                     : after_first_line(text.substr(text.size() - kTailBytes));
+    out.skip_footer = notes_at_end(end, candidate, out.comment, table);
+  } else if (tail) {
+    out.skip_footer = notes_at_end(after_first_line(*tail), candidate, out.comment, table);
+  }
+  out.header = table.header;
+  out.null_values = null_values(text, records, records.size() < limit, candidate.delimiter, table);
+  out.columns = table.columns;
+  out.margin = guess.margin;
+  out.consistency = table.consistency;
+  out.header_certain = table.header_certain;
+  return out;
+}
+
+}  // namespace sniff

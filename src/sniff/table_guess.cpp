@@ -1,0 +1,215 @@
+#include "sniff/table_guess.hpp"
+
+#include <algorithm>
+
+#include "sniff/tally.hpp"
+#include "sniff/text_patterns.hpp"
+#include "sniff/utf8_text.hpp"
+
+namespace sniff {
+
+namespace {
+
+constexpr size_t kHeaderCheckRows = 20;  // rows under a block's first that tell whether it is a header
+constexpr char kComment = '#';
+
+// The most common record length; of equally common ones, the longest.
+// Lines of one field (titles, notes) count for half: a table of several
+// columns among them is the table.
+template <class Counts>
+size_t usual_count(const Counts& counts) {
+  const Tally<size_t> tally(counts);
+  size_t best = 0;
+  double best_weight = -1.0;
+  for (const auto& [count, times] : tally.entries()) {
+    const double weight = static_cast<double>(times) / (count == 1 ? 2.0 : 1.0);
+    if (weight > best_weight || (weight == best_weight && count > best)) {
+      best = count;
+      best_weight = weight;
+    }
+  }
+  return best;
+}
+
+size_t usual_in(const std::vector<size_t>& counts, Block block, size_t columns) {
+  return static_cast<size_t>(std::count(counts.begin() + static_cast<std::ptrdiff_t>(block.begin),
+                                        counts.begin() + static_cast<std::ptrdiff_t>(block.end), columns));
+}
+
+// The records in runs without a blank line between them.
+std::vector<Block> blocks_of(const Records& records, std::string_view text) {
+  if (records.empty()) return {};
+  const size_t last_start = records.back().start;
+  if (lines_before(text, last_start) == records.size() - 1) return {Block{0, records.size()}};  // a record on every line
+  std::vector<size_t> cuts;
+  for (const size_t end : blank_line_ends(text, last_start + 1)) {
+    const auto after = std::lower_bound(records.begin(), records.end(), end,
+                                        [](const Record& r, size_t at) { return r.start < at; });
+    const auto cut = static_cast<size_t>(after - records.begin());
+    if (cut > 0 && cut < records.size()) cuts.push_back(cut);
+  }
+  std::sort(cuts.begin(), cuts.end());
+  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+  std::vector<Block> blocks;
+  size_t begin = 0;
+  for (const size_t cut : cuts) {
+    blocks.push_back(Block{begin, cut});
+    begin = cut;
+  }
+  blocks.push_back(Block{begin, records.size()});
+  return blocks;
+}
+
+struct FirstTable {
+  size_t block;
+  size_t columns;
+};
+
+// The block that holds the table, and its number of columns: of the blocks
+// that look like tables (two or more records of one length above one,
+// making up most of the block), the first that starts with a header row,
+// else the one with the most such records.
+FirstTable first_table(const Records& records, const std::vector<size_t>& counts, const std::vector<Block>& blocks) {
+  struct Candidate {
+    size_t block, columns, alike;
+  };
+  std::vector<Candidate> tables;
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    const std::span<const size_t> lengths(counts.begin() + static_cast<std::ptrdiff_t>(blocks[b].begin),
+                                          blocks[b].size());
+    const size_t columns = usual_count(lengths);
+    const auto alike = static_cast<size_t>(std::count(lengths.begin(), lengths.end(), columns));
+    if (columns >= 2 && alike >= 2 && 3 * alike >= 2 * blocks[b].size()) tables.push_back({b, columns, alike});
+  }
+  if (tables.size() > 1) {
+    for (const Candidate& table : tables) {
+      const Block block = blocks[table.block];
+      const Kinds kinds = column_kinds(records, counts, block.begin + 1,
+                                       std::min(block.end, block.begin + 1 + kHeaderCheckRows), table.columns, false);
+      if (counts[block.begin] == table.columns && header_leaning(records[block.begin].fields, kinds) > 0) {
+        return FirstTable{table.block, table.columns};
+      }
+    }
+  }
+  if (!tables.empty()) {
+    const Candidate* best = &tables.front();
+    for (const Candidate& table : tables) {
+      if (table.alike > best->alike) best = &table;  // the first of the most
+    }
+    return FirstTable{best->block, best->columns};
+  }
+  const size_t columns = usual_count(counts);
+  size_t best = 0;
+  size_t most = 0;
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    const size_t usual = usual_in(counts, blocks[b], columns);
+    if (b == 0 || usual > most) {
+      best = b;
+      most = usual;
+    }
+  }
+  return FirstTable{best, columns};
+}
+
+// The records of the main block and of the blocks around it that go on
+// with the table: mostly of its length, with no header row between.
+Block continued(const Records& records, const std::vector<size_t>& counts, const std::vector<Block>& blocks,
+                size_t main, size_t columns, const Kinds& kinds) {
+  const auto goes_on = [&](Block block) {
+    return 2 * usual_in(counts, block, columns) >= block.size() && !header_like(records[block.begin].fields, kinds);
+  };
+  size_t first = main;
+  while (first > 0 && goes_on(blocks[first]) && goes_on(blocks[first - 1]) && blocks[first - 1].size() > 1) --first;
+  if (first > 0 && blocks[first - 1].size() == 1 && header_like(records[blocks[first - 1].begin].fields, kinds)) {
+    --first;  // a header row, then a blank line
+  }
+  size_t last = main;
+  while (last + 1 < blocks.size() && goes_on(blocks[last + 1])) ++last;
+  return Block{blocks[first].begin, blocks[last].end};
+}
+
+// A note rather than a row: one field under a table of several, or fewer
+// than the table's fields (but one) with text where it holds values of a
+// type. Rows of more fields, and rows with values, stay.
+bool unlike_row(const Fields& fields, size_t count, size_t columns, const Kinds& kinds) {
+  if (count >= columns || columns == 1) return false;
+  if (count == 1) return true;
+  return count < columns - 1 && header_like(fields, kinds) && !fits(fields, kinds);
+}
+
+// The end of the table without the records at its end that are unlike its
+// rows: notes of another length, or text where values belong.
+size_t without_notes(const Records& records, const std::vector<size_t>& counts, size_t begin, size_t end,
+                     size_t columns, const Kinds& kinds) {
+  while (end > begin && unlike_row(records[end - 1].fields, counts[end - 1], columns, kinds)) --end;
+  // A second table right below, without a blank line: a header row of
+  // another length, and rows of its length to the end.
+  size_t other = end;
+  while (other > begin + 1 && counts[other - 1] == counts[end - 1] && counts[end - 1] != columns) --other;
+  if (other < end && end - other >= 2 && header_like(records[other].fields, kinds)) return other;
+  return end;
+}
+
+}  // namespace
+
+std::vector<size_t> field_counts(const Records& records) {
+  std::vector<size_t> counts;
+  counts.reserve(records.size());
+  for (const Record& record : records) counts.push_back(record.fields.size());
+  return counts;
+}
+
+Table find_table(const Records& records, std::string_view text) {
+  Table table;
+  if (records.empty()) return table;
+  const std::vector<size_t> counts = field_counts(records);
+  const std::vector<Block> blocks = blocks_of(records, text);
+  const auto [main, columns] = first_table(records, counts, blocks);
+  table.columns = columns;
+  table.column_kinds = column_kinds(records, counts, blocks[main].begin, blocks[main].end, columns);
+  const Kinds& kinds = table.column_kinds;
+  const Block span = continued(records, counts, blocks, main, columns, kinds);
+  const HeaderRow header = header_row(records, counts, span.begin, span.end, columns, kinds);
+  table.first = header.first;
+  table.header = header.header;
+  table.header_certain = header.certain;
+  const size_t body_begin = header.first + (header.header ? 1 : 0);
+  table.end = without_notes(records, counts, body_begin, span.end, columns, kinds);
+  std::vector<Fields> body;
+  size_t alike = 0;
+  for (size_t i = body_begin; i < table.end; ++i) {
+    body.push_back(records[i].fields);
+    alike += counts[i] == columns ? 1 : 0;
+  }
+  table.consistency = body.empty() ? 1.0 : static_cast<double>(alike) / static_cast<double>(body.size());
+  table.markers = column_markers(body, kinds);
+  return table;
+}
+
+bool comment_lines(const Records& records) {
+  if (records.empty()) return false;
+  const size_t columns = usual_count(field_counts(records));
+  bool marked = false;
+  for (const Record& record : records) {
+    if (record.fields.empty() || record.fields.front().empty() || record.fields.front().front() != kComment) continue;
+    if (record.fields.size() == columns) return false;
+    marked = true;
+  }
+  return marked;
+}
+
+std::optional<size_t> trailing_notes(const Records& records, std::string_view text, const Table& table) {
+  if (records.empty()) return std::nullopt;
+  const std::vector<size_t> counts = field_counts(records);
+  const std::vector<Block> blocks = blocks_of(records, text);
+  const Block last = blocks.back();
+  if (blocks.size() > 1 && (2 * usual_in(counts, last, table.columns) < last.size() ||
+                            header_like(records[last.begin].fields, table.column_kinds))) {
+    return records[last.begin].start;
+  }
+  const size_t end = without_notes(records, counts, 0, records.size(), table.columns, table.column_kinds);
+  if (end < records.size()) return records[end].start;
+  return std::nullopt;
+}
+
+}  // namespace sniff

@@ -1,0 +1,85 @@
+#include "sniff/text_patterns.hpp"
+
+#include "sniff/utf8_text.hpp"
+
+namespace sniff {
+
+namespace {
+
+// The length of the line end at `at` (CR LF, a CR not before a LF, or a
+// LF) among `text`, or 0.
+size_t line_end_at(std::string_view text, size_t at) noexcept {
+  if (at >= text.size()) return 0;
+  if (text[at] == '\n') return 1;
+  if (text[at] != '\r') return 0;
+  return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+}
+
+// Each place a quote opens a field, after a LF or the delimiter: the
+// offset after the quote, for `visit` to look on from (true: found).
+template <class Visit>
+bool any_field_quote(std::string_view text, char delimiter, char quote, const Visit& visit) {
+  for (size_t at = text.find(quote, 1); at != std::string_view::npos; at = text.find(quote, at + 1)) {
+    const char before = text[at - 1];
+    if ((before == '\n' || before == delimiter) && visit(at + 1)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool follows_any(std::string_view text, std::string_view before, char quote) noexcept {
+  for (size_t at = text.find(quote, 1); at != std::string_view::npos; at = text.find(quote, at + 1)) {
+    if (before.find(text[at - 1]) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+bool quote_closes_before_text(std::string_view lines, char delimiter, char quote) noexcept {
+  return any_field_quote(lines, delimiter, quote, [&](size_t from) {
+    size_t at = from;
+    while (at < lines.size() && lines[at] != quote && lines[at] != '\r' && lines[at] != '\n') ++at;
+    if (at == lines.size() || lines[at] == '\n') return true;  // no closing quote on the line
+    if (lines[at] == '\r') return false;
+    const size_t after = at + 1;  // past the closing quote
+    return after < lines.size() && lines[after] != delimiter && lines[after] != quote && lines[after] != '\r' &&
+           lines[after] != '\n';
+  });
+}
+
+bool quotes_needed(std::string_view text, char delimiter, char quote) noexcept {
+  return any_field_quote(text, delimiter, quote, [&](size_t from) {
+    size_t at = from;
+    for (; at < text.size() && text[at] != quote; ++at) {
+      if (text[at] == delimiter || text[at] == '\n' || text[at] == '\r') return true;
+    }
+    if (at == text.size()) return false;
+    return (at + 1 < text.size() && text[at + 1] == quote) || (at > from && text[at - 1] == '\\');
+  });
+}
+
+std::vector<size_t> blank_line_ends(std::string_view text, size_t end) {
+  const std::string_view looked_at = text.substr(0, end);
+  std::vector<size_t> ends;
+  size_t at = find_line_end(looked_at, 0);
+  while (at != std::string_view::npos) {
+    size_t after = at + line_end_at(looked_at, at);
+    size_t run_end = 0;
+    while (true) {
+      size_t next = after;
+      while (next < looked_at.size() && (looked_at[next] == ' ' || looked_at[next] == '\t')) ++next;
+      const size_t line_end = line_end_at(looked_at, next);
+      if (line_end == 0) break;
+      after = run_end = next + line_end;
+    }
+    if (run_end > 0) {
+      ends.push_back(run_end);
+      at = find_line_end(looked_at, run_end);
+    } else {
+      at = find_line_end(looked_at, at + 1);
+    }
+  }
+  return ends;
+}
+
+}  // namespace sniff

@@ -1,0 +1,32 @@
+// Patterns looked for in a sample's bytes: quotes at the start of fields,
+// quotes that are part of values rather than around them, and the runs of
+// blank lines that split a sample into blocks.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+namespace sniff {
+
+// The characters before a quote that make it open a field: a line end or a
+// usual delimiter.
+inline constexpr std::string_view kFieldStartBytes = "\n\r,;\t| :";
+
+// Whether `quote` follows one of `before` somewhere in the text.
+bool follows_any(std::string_view text, std::string_view before, char quote) noexcept;
+
+// Whether, in lines that each begin with a LF, a quote at a field's start
+// (after the LF or the delimiter) is followed on its line by text of the
+// same field after its closing quote, or by no closing quote at all.
+bool quote_closes_before_text(std::string_view lines, char delimiter, char quote) noexcept;
+
+// Whether a quoted field in the text (which begins with a LF) needs its
+// quotes: it holds the delimiter, a line end, or a doubled or escaped quote.
+bool quotes_needed(std::string_view text, char delimiter, char quote) noexcept;
+
+// Where each run of blank lines (line ends with nothing but spaces and tabs
+// between them, a line end first) ends, among the first `end` bytes.
+std::vector<size_t> blank_line_ends(std::string_view text, size_t end);
+
+}  // namespace sniff
