@@ -137,10 +137,11 @@ def test_every_source_to_every_target(tmp_path, kind):
             archive.writestr("in.csv", BIG)
         source = path
     else:
-        path.write_bytes(csv)
+        # A file object is read from where it stands, here not at a page's start.
+        path.write_bytes(b"before\n" * 1001 + csv if kind == "file" else csv)
         if kind == "file":
             source = open(path, "rb")
-            source.seek(0)
+            source.seek(7 * 1001)
         elif kind == "pipe":
             source = io.BufferedReader(Trickle(csv, 65536))
         elif kind == "held":
@@ -150,6 +151,7 @@ def test_every_source_to_every_target(tmp_path, kind):
     assert qarn.convert(source, out, chunk_size=5000, threads=2) is None
     assert out.getvalue() == expected
     if kind == "file":
+        assert source.tell() == path.stat().st_size  # left at its end, as reading it would leave it
         source.close()
     if kind in ("path", "gzip-members", "zip"):
         qarn.convert(source, tmp_path / "out.qarn", chunk_size=5000, threads=2)

@@ -45,7 +45,7 @@ def _mapped(file: BinaryIO, start: int = 0) -> Iterator[Buffer]:
             view.release()
 
 
-def _plain_file(file: object) -> bool:
+def plain_file(file: object) -> bool:
     """Whether the object's read() gives exactly the bytes of the file behind
     its descriptor: a file opened with open(path, "rb") or unbuffered. A
     wrapper with a descriptor of its own (gzip.open over a file, a custom
@@ -71,7 +71,7 @@ def _file_object(file: BinaryIO) -> Iterator[Buffer]:
     if isinstance(file, io.TextIOBase):
         raise TypeError("the file object must be opened in binary mode, not text mode")
     regular = False
-    if _plain_file(file):
+    if plain_file(file):
         try:
             regular = stat.S_ISREG(os.fstat(file.fileno()).st_mode) and file.seekable()
         except OSError:

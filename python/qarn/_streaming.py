@@ -9,6 +9,7 @@ import contextlib
 import io
 import lzma
 import os
+import stat
 import zipfile
 import zlib
 from collections.abc import Buffer, Callable, Iterator
@@ -17,6 +18,7 @@ from typing import Any, BinaryIO
 
 from ._compression import MAGIC_NUMBERS, inflater, only_member, suffix_compression
 from ._optional import require
+from ._source import plain_file
 
 # Compressed input is handed to the decompressor this much at a time.
 _COMPRESSED_BLOCK = 1 << 16
@@ -280,12 +282,36 @@ def _seekable(file: BinaryIO) -> bool:
         return False
 
 
+@dataclass(frozen=True)
+class Opened:
+    """A source opened for streaming."""
+
+    file: BinaryIO  # with any bytes read from it to look at put back
+    text: BinaryIO | None  # its text read a block at a time; None: read whole instead
+    # (descriptor, offset): where the text is a regular file's own bytes
+    # from that offset on, which the conversion maps rather than reads.
+    mappable: tuple[int, int] | None = None
+
+
+def _regular_file_at(source: object) -> tuple[int, int] | None:
+    """(descriptor, position) of a plain binary file on disk that reads
+    exactly the bytes behind its descriptor, from where it stands."""
+    if not plain_file(source):
+        return None
+    try:
+        descriptor = source.fileno()  # type: ignore[attr-defined]
+        if not stat.S_ISREG(os.fstat(descriptor).st_mode) or not source.seekable():  # type: ignore[attr-defined]
+            return None
+        return descriptor, source.tell()  # type: ignore[attr-defined]
+    except (OSError, ValueError):
+        return None
+
+
 @contextlib.contextmanager
-def opened(source: object, compression: str | None) -> Iterator[tuple[BinaryIO, BinaryIO | None]]:
-    """Opens a path or takes a file object; yields it (with any bytes read
-    from it to look at put back) and its text read a block at a time, or
-    None when the text is read whole instead: a compression it is not read
-    so for, or an ASCII magic number that may begin text as well."""
+def opened(source: object, compression: str | None) -> Iterator[Opened]:
+    """Opens a path or takes a file object for streaming; the text is None
+    when it is read whole instead: a compression it is not read so for, or
+    an ASCII magic number that may begin text as well."""
     with contextlib.ExitStack() as stack:
         file: BinaryIO
         if isinstance(source, (str, os.PathLike)):
@@ -294,6 +320,7 @@ def opened(source: object, compression: str | None) -> Iterator[tuple[BinaryIO, 
                 compression = suffix_compression(source) or "infer"
         else:
             file = source  # type: ignore[assignment]
+        at = _regular_file_at(file)
         if compression == "infer":
             head = read_head(file, 8)
             file = Prefixed(head, file)  # type: ignore[assignment]
@@ -302,12 +329,12 @@ def opened(source: object, compression: str | None) -> Iterator[tuple[BinaryIO, 
                 if head.startswith(magic):
                     compression = name
             if compression in ("bz2", "zip"):  # their magic is ASCII: a text may start so
-                yield file, None
+                yield Opened(file, None)
                 return
         if compression is None:
-            yield file, file
+            yield Opened(file, file, at)
             return
-        yield file, _decompressing(file, compression, stack)
+        yield Opened(file, _decompressing(file, compression, stack))
 
 
 def read_head(file: BinaryIO, count: int) -> bytes:

@@ -9,7 +9,6 @@ import codecs
 import contextlib
 import dataclasses
 import os
-import stat
 import warnings
 from collections.abc import Buffer, Callable, Iterator, Sequence
 from typing import Any
@@ -24,7 +23,7 @@ from ._logical import column_type_names
 from ._lost import LostCells, Reject, LostCellsWarning, how_to_keep, rejects_writer, strict_error
 from ._lines import length_without_last_lines
 from ._source import Source, open_source
-from ._streaming import Sink, Written, opened, reader, streamable
+from ._streaming import Opened, Sink, Written, opened, reader, streamable
 from .sniff import sniff_buffer
 from .dialect import Dialect
 
@@ -94,11 +93,13 @@ def convert(
     once complete, so that a failed conversion leaves nothing behind; or a
     binary file object) and None is returned.
 
-    With a target, each table slice is written as soon as it is made, and
-    a path or file object given as the source is read a block at a time
-    (decompressed as it is read; a zip archive only from a file that can
-    seek), so that memory stays a few table slices per thread, the sample
-    and a 32 MiB window of the input, however large the input. Where the
+    With a target, each table slice is written as soon as it is made; a
+    regular file given as the source (a path or a plain file object) is
+    mapped, and its pages are dropped as the conversion reads past them;
+    any other path or file object is read a block at a time (decompressed
+    as it is read; a zip archive only from a file that can seek); so that
+    memory stays a few table slices per thread, the sample and a 32 MiB
+    window of the input, however large the input. Where the
     whole input is needed (a `rejects` list or `strict`, `skip_footer`, an
     encoding other than UTF-8, `dialect="auto"`, and text whose first bytes
     are those of a bz2 or zip archive), it is held (a path: mapped) as
@@ -239,32 +240,37 @@ def convert_counting(
     whole = sniffing or rejects is not None or strict or bool(dialect.skip_footer) or \
         check_encoding(dialect.encoding).name != "utf-8"
     if sink is not None and not whole and streamable(csv_source):
-        with opened(csv_source, compression) as (file, text):
-            if text is not None:
-                return _convert_stream(text, csv_source, options, chunk_size, sample_rows, threads, sink)
+        with opened(csv_source, compression) as source:
+            if source.text is not None:
+                return _convert_stream(source, csv_source, options, chunk_size, sample_rows, threads, sink)
             if not isinstance(csv_source, (str, os.PathLike)):
-                return _convert_held(file, compression, dialect, given, sniffing, names, chosen_types,
+                return _convert_held(source.file, compression, dialect, given, sniffing, names, chosen_types,
                                      value_options, options, chunk_size, sample_rows, threads, strict,
                                      rejects, sink)
     return _convert_held(csv_source, compression, dialect, given, sniffing, names, chosen_types, value_options,
                          options, chunk_size, sample_rows, threads, strict, rejects, sink)
 
 
-def _convert_stream(text: Any, csv_source: Source, options: dict[str, Any], chunk_size: int,
+def _convert_stream(source: Opened, csv_source: Source, options: dict[str, Any], chunk_size: int,
                     sample_rows: int | None, threads: int, sink: Sink) -> tuple[Written, LostCells]:
-    """The text read a window at a time, converted into the sink."""
-    if isinstance(csv_source, (str, os.PathLike)):
-        status = os.stat(csv_source)
-        if stat.S_ISREG(status.st_mode) and status.st_size < SMALLEST_PARALLEL_INPUT:
+    """The text converted into the sink: a regular file mapped, read in
+    place; anything else read a window at a time."""
+    if source.mappable is not None:
+        descriptor, offset = source.mappable
+        if os.fstat(descriptor).st_size - offset < SMALLEST_PARALLEL_INPUT:
             threads = 1
+    assert source.text is not None
     try:
         rows, invalid, misfits, extra, _ = _native.convert(
-            reader(text), chunk_size, sample_rows, min(threads, 1024), **options, report=True, sink=sink
+            reader(source.text), chunk_size, sample_rows, min(threads, 1024), **options, report=True, sink=sink,
+            file=source.mappable
         )
     except ValueError as error:
         if is_csv_error(str(error)):
             raise CsvError(shifted(str(error), 0)) from None
         raise
+    if source.mappable is not None and not isinstance(csv_source, (str, os.PathLike)):
+        csv_source.seek(0, os.SEEK_END)  # type: ignore[union-attr]  # where reading it would have left it
     return Written(rows, invalid, sink.size, sink.head), LostCells(misfits, extra, [])
 
 

@@ -1,7 +1,9 @@
 // convert: CSV to QARN on several threads, without the interpreter lock,
 // into the `bytes` object that is returned, in any dialect and table layout.
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "binding/bytes_conversion.hpp"
 #include "binding/counts.hpp"
@@ -10,6 +12,7 @@
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
 #include "binding/stream_ends.hpp"
+#include "convert/mapped_input.hpp"
 #include "convert/parallel_driver.hpp"
 #include "convert/rejects.hpp"
 #include "convert/stream_driver.hpp"
@@ -180,19 +183,20 @@ PyObject* misfits_list(const convert::ConversionReport& report) {
 }
 
 // How a streamed conversion is run: into `sink` as it goes, from `source`
-// (a readinto callable) a window at a time, or from the buffer `view`.
+// (a readinto callable) a window at a time, or from the bytes `held` (a
+// buffer, or the source's file mapped).
 struct StreamRun {
   PyObject* sink_object;
-  PyObject* source_object;  // null: the input is `view`
+  PyObject* source_object;  // null: the input is `held`
   size_t window_bytes;
   size_t segment_bytes;
 };
 
 // A conversion whose output goes to a sink. Returns (rows, invalid cells,
 // misfits by column, records with extra fields, rejects or None).
-PyObject* convert_streamed(const StreamRun& run, const BufferView& view, uint64_t chunk_size, uint64_t sample_rows,
-                           unsigned threads, const convert::ConvertOptions& options, uint64_t most_rejects,
-                           PyObject* rejects_object, const NativeState& state) {
+PyObject* convert_streamed(const StreamRun& run, std::span<const uint8_t> held, uint64_t chunk_size,
+                           uint64_t sample_rows, unsigned threads, const convert::ConvertOptions& options,
+                           uint64_t most_rejects, PyObject* rejects_object, const NativeState& state) {
   CallableSink sink(run.sink_object);
   CallableSource source(run.source_object);
   convert::ConversionReport report;
@@ -211,11 +215,11 @@ PyObject* convert_streamed(const StreamRun& run, const BufferView& view, uint64_
         return;
       }
       common::ByteBuffer out;
-      failure = convert::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows, threads, out, options,
+      failure = convert::convert_csv_to_qarn_parallel(held, chunk_size, sample_rows, threads, out, options,
                                                       run.segment_bytes, &report, &sink);
       const fields::LostCells& lost = report.lost;
       if (!failure && most_rejects > 0 && lost.misfits() + lost.records_with_extra_fields > 0) {
-        rejects = convert::find_rejects(view.bytes(), options, report, most_rejects);
+        rejects = convert::find_rejects(held, options, report, most_rejects);
       }
     });
   }
@@ -226,7 +230,7 @@ PyObject* convert_streamed(const StreamRun& run, const BufferView& view, uint64_
     return raise_conversion_failure(*failure);
   }
   if (run.source_object == nullptr && PyCallable_Check(rejects_object) &&
-      !send_rejects(view.bytes(), options, report, rejects_object, state)) {
+      !send_rejects(held, options, report, rejects_object, state)) {
     return nullptr;
   }
   Ref found(rejects_object == Py_None || PyCallable_Check(rejects_object) ? Py_NewRef(Py_None)
@@ -238,6 +242,19 @@ PyObject* convert_streamed(const StreamRun& run, const BufferView& view, uint64_
                        static_cast<unsigned long long>(report.lost.records_with_extra_fields), found.get());
 }
 
+// `file`, None or (descriptor, offset): the file that a callable source
+// reads, from that offset on, mapped instead where it can be: read in place
+// rather than copied a window at a time. Where it cannot (a pipe, or no
+// address space to spare), `mapped` stays empty and the source is read.
+bool map_file(PyObject* file, std::optional<convert::MappedInput>& mapped) {
+  if (file == Py_None) return true;
+  int descriptor = -1;
+  unsigned long long offset = 0;
+  if (!PyArg_ParseTuple(file, "iK:file", &descriptor, &offset)) return false;
+  if (auto mapping = convert::MappedInput::map(descriptor, offset)) mapped.emplace(std::move(*mapping));
+  return true;
+}
+
 }  // namespace
 
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
@@ -245,21 +262,21 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
                                    "escapechar", "doublequote", "newlines_in_values", "comment",
                                    "skip_rows", "header", "column_names", "null_values", "column_type",
                                    "column_types", "parse_dates", "decimal", "thousands", "report", "rejects",
-                                   "sink", "window_bytes", "segment_bytes", nullptr};
+                                   "sink", "window_bytes", "segment_bytes", "file", nullptr};
   PyObject *source, *chunk_object, *sample_object;
   unsigned int threads = 1;
   DialectOptions dialect;  // options not given keep the comma dialect's
   PyObject *skip_object = nullptr, *header = nullptr, *names_object = Py_None, *nulls_object = Py_None;
   PyObject *type_object = Py_None, *types_object = Py_None, *dates_object = nullptr, *report_object = nullptr;
   PyObject *rejects_object = Py_None, *decimal_object = nullptr, *thousands_object = nullptr;
-  PyObject *sink_object = Py_None, *window_object = nullptr, *segment_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
+  PyObject *sink_object = Py_None, *window_object = nullptr, *segment_object = nullptr, *file_object = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
                                    &source, &chunk_object, &sample_object, &threads, &dialect.delimiter,
                                    &dialect.quotechar, &dialect.escapechar, &dialect.doublequote,
                                    &dialect.newlines_in_values, &dialect.comment, &skip_object, &header,
                                    &names_object, &nulls_object, &type_object, &types_object, &dates_object,
                                    &decimal_object, &thousands_object, &report_object, &rejects_object,
-                                   &sink_object, &window_object, &segment_object)) {
+                                   &sink_object, &window_object, &segment_object, &file_object)) {
     return nullptr;
   }
   uint64_t window_bytes = 0, segment_bytes = 0;
@@ -300,9 +317,13 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
       return nullptr;
     }
     if (!streamed && !view.acquire(source)) return nullptr;
-    const StreamRun run{sink_object, streamed ? source : nullptr, static_cast<size_t>(window_bytes),
+    std::optional<convert::MappedInput> mapped;
+    if (streamed && !map_file(file_object, mapped)) return nullptr;
+    if (mapped) options.mapped = &*mapped;
+    const StreamRun run{sink_object, streamed && !mapped ? source : nullptr, static_cast<size_t>(window_bytes),
                         static_cast<size_t>(segment_bytes)};
-    return convert_streamed(run, view, chunk_size, sample_rows, threads, options, most_rejects, rejects_object, state);
+    return convert_streamed(run, mapped ? mapped->bytes() : view.bytes(), chunk_size, sample_rows, threads, options,
+                            most_rejects, rejects_object, state);
   }
   if (!view.acquire(source)) return nullptr;
   convert::ConversionReport report;

@@ -32,6 +32,7 @@ struct ConversionFailure {
 };
 
 class ByteSink;
+class MappedInput;
 
 // Success, or the first failure in input order.
 using ConversionStatus = common::Status<ConversionFailure>;
@@ -60,6 +61,9 @@ struct ConvertOptions {
   bool parse_dates = false;
   // How numbers are written: the decimal mark and a thousands separator.
   fields::NumberSpelling spelling;
+  // The input is this file's mapping: its pages are dropped as the
+  // conversion reads past them.
+  MappedInput* mapped = nullptr;
 };
 
 // What a conversion made of the table, for the caller to report or to look

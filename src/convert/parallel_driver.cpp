@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "convert/input_window.hpp"
+#include "convert/mapped_input.hpp"
 #include "convert/steps.hpp"
 #include "convert/stream_driver.hpp"
 #include "convert/work_board.hpp"
@@ -195,11 +196,13 @@ constexpr size_t kStreamSegmentBytes = size_t{1} << 20;
 class SegmentFeed {
  public:
   // Reads the input from `start` up to `limit`, a place to cut it; `window`
-  // (optional) places positions in the whole of a streamed input.
+  // (optional) places positions in the whole of a streamed input, and
+  // `mapped` (optional) hears how far a mapped one has been read.
   SegmentFeed(Board& board, RunCoordinator& runs, const WorkContext& context, size_t start, size_t limit,
               uint64_t records_before, size_t segment_bytes, unsigned threads,
-              const InputWindow* window = nullptr)
-      : board_(board), runs_(runs), context_(context), window_(window), next_start_(start), planned_to_(start),
+              const InputWindow* window = nullptr, MappedInput* mapped = nullptr)
+      : board_(board), runs_(runs), context_(context), window_(window), mapped_(mapped), next_start_(start),
+        planned_to_(start),
         limit_(limit), records_(records_before), segment_bytes_(segment_bytes),
         most_ahead_(size_t{threads} + 1) {}
 
@@ -263,6 +266,7 @@ class SegmentFeed {
       return csv_failure(kParseErrorPrefix, error);
     }
     records_ += result.rows;
+    if (mapped_ != nullptr) mapped_->release_before(next_start_);
     return std::nullopt;
   }
 
@@ -276,6 +280,7 @@ class SegmentFeed {
   RunCoordinator& runs_;
   const WorkContext& context_;
   const InputWindow* window_;
+  MappedInput* mapped_;
   size_t next_start_;       // where the next record truly begins
   size_t planned_to_;       // where the next segment to post begins
   size_t limit_;            // where the last segment ends
@@ -309,12 +314,13 @@ ConversionStatus finish_rows(RunCoordinator& runs, TableStart& start, qarn::Writ
 ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
                                         csv::CsvReader& reader, TableStart& start,
                                         uint64_t chunk_size, unsigned threads, const csv::TableLayout& layout,
-                                        size_t segment_bytes, qarn::Writer& writer, ByteSink* sink) {
+                                        size_t segment_bytes, qarn::Writer& writer, ByteSink* sink,
+                                        MappedInput* mapped) {
   const size_t column_count = start.names.size();
   // Runs of slices this large would hold too many fields at once; with
   // slices this large there is little to share out anyway.
   if (chunk_size > kMostFieldsPerRun / std::max<size_t>(1, column_count)) {
-    return write_rows(reader, start, chunk_size, writer, sink);
+    return write_rows(reader, start, chunk_size, writer, sink, mapped);
   }
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
@@ -328,7 +334,8 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
   if (auto failure = feed_sample(pool, runs, start)) return failure;
   const size_t after_sample = reader.bytes_read();
   SegmentFeed segments(board, runs, context, after_sample, input.size(), reader.records_read(),
-                       segment_size(input.size() - after_sample, threads, segment_bytes), threads);
+                       segment_size(input.size() - after_sample, threads, segment_bytes), threads, nullptr,
+                       mapped);
   if (auto failure = segments.run()) return failure;
   return finish_rows(runs, start, writer);
 }
@@ -387,7 +394,7 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
   return convert_with(csv, chunk_size, sample_rows, options, threads, out, report, sink,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
                         return write_rows_in_parallel(csv, reader, start, chunk_size, threads,
-                                                      options.layout, segment_bytes, writer, sink);
+                                                      options.layout, segment_bytes, writer, sink, options.mapped);
                       });
 }
 

@@ -6,7 +6,11 @@
 
 #include "test_rounds.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -14,6 +18,8 @@
 
 #include "convert/byte_stream.hpp"
 #include "convert/driver.hpp"
+#include "convert/mapped_input.hpp"
+#include "convert/parallel_driver.hpp"
 #include "convert/stream_driver.hpp"
 
 namespace {
@@ -128,4 +134,61 @@ TEST(StreamConversion, StopsAtAFailingSourceOrSink) {
     ASSERT_TRUE(failure && failure->side == convert::FailureSide::Output);
     EXPECT_LE(full.text.size(), 2000u);
   }
+}
+
+// A file of its own, removed at the end of the test.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& text) {
+    descriptor_ = mkstemp(path_);
+    EXPECT_GE(descriptor_, 0);
+    EXPECT_EQ(write(descriptor_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  ~TemporaryFile() {
+    close(descriptor_);
+    std::remove(path_);
+  }
+  [[nodiscard]] int descriptor() const noexcept { return descriptor_; }
+
+ private:
+  char path_[32] = "/tmp/qarn-mapped-XXXXXX";
+  int descriptor_ = -1;
+};
+
+// A mapped file, from any offset, with its pages dropped a page at a time
+// behind the reading, converts as the same bytes held in memory do.
+TEST(StreamConversion, AMappedFileGivesTheBytesOfTheConversionInMemory) {
+  std::mt19937 random(9);
+  for (int i = 0; i < test_rounds(40); ++i) {
+    const std::string csv = random_csv(random, 200 + random() % 3000);
+    const std::string before(random() % 3 == 0 ? 0 : random() % 9000, '#');
+    const TemporaryFile file(before + csv);
+    const uint64_t chunk_size = std::vector<uint64_t>{1, 7, 10000}[random() % 3];
+    const Outcome expected = held(csv, chunk_size, 10);
+    for (unsigned threads : {1u, 2u, 3u}) {
+      std::optional<convert::MappedInput> mapped = convert::MappedInput::map(file.descriptor(), before.size(), 1);
+      ASSERT_TRUE(mapped);
+      convert::ConvertOptions options;
+      options.mapped = &*mapped;
+      StringSink sink;
+      common::ByteBuffer out;
+      auto failure = convert::convert_csv_to_qarn_parallel(mapped->bytes(), chunk_size, 10, threads, out, options,
+                                                           512, nullptr, &sink);
+      const Outcome got = failure ? Outcome{{}, failure->message} : Outcome{sink.text, {}};
+      ASSERT_EQ(got, expected)
+          << "case " << i << " threads " << threads;
+    }
+  }
+}
+
+TEST(StreamConversion, WhatCannotBeMappedIsLeftToBeRead) {
+  const TemporaryFile file("a,b\n1,2\n");
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  EXPECT_FALSE(convert::MappedInput::map(pipe_ends[0], 0));  // not a regular file
+  EXPECT_FALSE(convert::MappedInput::map(file.descriptor(), 8));  // nothing from there on
+  EXPECT_FALSE(convert::MappedInput::map(-1, 0));
+  EXPECT_TRUE(convert::MappedInput::map(file.descriptor(), 7));
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
 }
