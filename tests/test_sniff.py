@@ -277,8 +277,11 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     assert found == {"file": "a.csv", "delimiter": ";", "quotechar": '"', "escapechar": None, "doublequote": True,
                      "newlines_in_values": True, "encoding": "utf-8", "header": True, "skip_rows": 2,
                      "skip_footer": 0, "comment": None, "null_values": ["NA"], "columns": 2, "confidence": 1.0}
-    run_qarn("convert", "--auto", "a.csv", "b.csv", "--skip-footer", "1", cwd=tmp_path, check_status=0)
+    # UTF-16 without a byte order mark, which the command refuses unguessed.
+    (tmp_path / "c.csv").write_bytes(SEMICOLONS.decode().encode("utf-16-le"))
+    run_qarn("convert", "--auto", "a.csv", "b.csv", "c.csv", "--skip-footer", "1", cwd=tmp_path, check_status=0)
     assert (tmp_path / "a.qarn").read_bytes() == qarn.convert(SEMICOLONS, dialect="auto", skip_footer=1)
+    assert (tmp_path / "c.qarn").read_bytes() == (tmp_path / "a.qarn").read_bytes()
     failed = run_qarn("sniff", "missing.csv", cwd=tmp_path, check_status=1)
     assert failed.stderr.startswith("qarn: missing.csv: ")
 

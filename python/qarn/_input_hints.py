@@ -69,7 +69,8 @@ def refusal(head: bytes, options: dict[str, Any]) -> str | None:
     UTF-16 text read as UTF-8 (it would become text full of NULs)."""
     if head.startswith(_QARN_START):
         return "looks like a QARN file already, not CSV (qarn inspect shows what it holds)"
-    if "encoding" not in options and not head.startswith(tuple(mark for mark, _ in _BYTE_ORDER_MARKS)):
+    guessed = options.get("dialect") == "auto"  # the guess finds UTF-16 by itself
+    if "encoding" not in options and not guessed and not head.startswith(tuple(mark for mark, _ in _BYTE_ORDER_MARKS)):
         encoding = _utf16_without_mark(head)
         if encoding is not None:
             return f"looks like UTF-16 text without a byte-order mark: use --encoding {encoding}"
