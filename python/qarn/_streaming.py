@@ -58,6 +58,8 @@ class Sink:
         self.size += count
         return count
 
+    write = __call__  # a file object to whatever writes to one (qarn.write)
+
 
 def streamable(source: object) -> bool:
     """Whether the source is read rather than held: a path, or a file object

@@ -68,13 +68,6 @@ class _Counted:
             yield batch
 
 
-class _SinkFile:
-    """A sink as the file object qarn.write writes to."""
-
-    def __init__(self, sink: Sink) -> None:
-        self.write = sink
-
-
 def table_file_to_qarn(path: str, chunk_size: int, sink: Sink) -> Written:
     """Writes the file's table into `sink` a slice at a time."""
     kind = table_file_kind(path) or "Arrow"
@@ -84,7 +77,7 @@ def table_file_to_qarn(path: str, chunk_size: int, sink: Sink) -> Written:
         if isinstance(batches, pa.Table):
             batches = pa.RecordBatchReader.from_batches(batches.schema, batches.to_batches())
         counted = _Counted(batches)
-        write(pa.RecordBatchReader.from_batches(batches.schema, counted), _SinkFile(sink), chunk_size=chunk_size)
+        write(pa.RecordBatchReader.from_batches(batches.schema, counted), sink, chunk_size=chunk_size)
     except (ImportError, TypeError) as error:
         raise TableFileError(str(error)) from None
     return Written(counted.rows, counted.missing, sink.size, sink.head)
