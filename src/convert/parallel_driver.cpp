@@ -293,11 +293,9 @@ class SegmentFeed {
 
 // The rows after the start of the file, converted on `threads` threads.
 ConversionStatus feed_sample(parallel::RowsPool& pool, RunCoordinator& runs, TableStart& start) {
-  for (const csv::RowBatch& batch : start.sample) {
-    std::shared_ptr<fields::ConvertedRows> rows = pool.take();
-    rows->convert(batch);
-    if (auto failure = runs.feed(std::move(rows))) return failure;
-  }
+  std::shared_ptr<fields::ConvertedRows> rows = pool.take();
+  for (const csv::RowBatch& batch : start.sample) rows->append(batch);
+  if (auto failure = runs.feed(std::move(rows))) return failure;
   start.sample.clear();
   return std::nullopt;
 }

@@ -79,7 +79,9 @@ SegmentResult read_segment(const Segment& segment, const WorkContext& context, c
     // read; positions still count from the first byte.
     csv::CsvReader reader(context.input.first(segment.stop), segment.start, 0, context.layout);
     const size_t column_count = context.types.size();
-    // Each batch is converted while its fields are still in cache.
+    // One piece for the whole segment, so that a slice takes its rows in
+    // few copies; each batch is converted while its fields are in cache.
+    std::shared_ptr<fields::ConvertedRows> rows = context.pool.take();
     while (true) {
       auto read = reader.next_batch(batch, column_count, context.batch_rows);
       if (!read.ok()) {
@@ -87,11 +89,10 @@ SegmentResult read_segment(const Segment& segment, const WorkContext& context, c
         break;
       }
       if (read.value() == 0) break;
-      std::shared_ptr<fields::ConvertedRows> rows = context.pool.take();
-      rows->convert(batch);
+      rows->append(batch);
       result.rows += read.value();
-      result.pieces.push_back(std::move(rows));
     }
+    result.pieces.push_back(std::move(rows));
     // A record that the segment's end cut short is whole in the input only
     // if its last byte, the line end before `stop`, lay inside quotes.
     result.cut = !result.error && (segment.stop < context.input.size() || context.more_input) &&

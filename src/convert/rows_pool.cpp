@@ -13,7 +13,11 @@ std::shared_ptr<fields::ConvertedRows> RowsPool::take() {
       free_.pop_back();
     }
   }
-  if (!rows) rows = std::make_unique<fields::ConvertedRows>(types_, spelling_);
+  if (rows) {
+    rows->clear();
+  } else {
+    rows = std::make_unique<fields::ConvertedRows>(types_, spelling_);
+  }
   return {rows.release(), [this](fields::ConvertedRows* returned) { give_back(returned); }};
 }
 

@@ -123,25 +123,35 @@ void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, siz
   rows_ += end - begin;
 }
 
-void ConvertedRows::convert(const csv::RowBatch& batch) {
+void ConvertedRows::clear() {
   columns_.clear();
-  rows_ = batch.row_count();
-  const std::vector<uint32_t>& extra = batch.rows_with_extra_fields();
-  extra_field_rows_.assign(extra.begin(), extra.end());
+  rows_ = 0;
+  extra_field_rows_.clear();
+  for (std::vector<size_t>& starts : starts_) starts.clear();
+  for (MisfitRows& misfits : misfit_rows_) misfits.clear();
+}
+
+void ConvertedRows::append(const csv::RowBatch& batch) {
+  const size_t count = batch.row_count();
+  const auto first = static_cast<uint32_t>(rows_);
+  for (const uint32_t row : batch.rows_with_extra_fields()) extra_field_rows_.push_back(first + row);
   for (size_t column = 0; column < starts_.size(); ++column) {
     qarn::ValueObject& values = plain_values(columns_.slices_[column]);
     qarn::BitArray& invalid = columns_.invalid_[column];
-    misfit_rows_[column].clear();
+    MisfitRows& misfits = misfit_rows_[column];
+    const size_t misfits_before = misfits.size();
     bool any_invalid;
     if (qarn::fixed_width(values.type()) != 0) {
-      any_invalid = convert_column(batch.column(column), rows_, columns_.types_[column], values, invalid,
-                                   misfit_rows_[column], columns_.spelling_, columns_.respelt_);
+      any_invalid = convert_column(batch.column(column), count, columns_.types_[column], values, invalid, misfits,
+                                   columns_.spelling_, columns_.respelt_);
     } else {
-      any_invalid =
-          convert_strings_noting_starts(batch.column(column), rows_, values, invalid, starts_[column]);
+      any_invalid = convert_strings_noting_starts(batch.column(column), count, values, invalid, starts_[column]);
     }
-    columns_.any_invalid_[column] = any_invalid ? 1 : 0;
+    // The batch numbers its rows from its own first.
+    for (size_t i = misfits_before; i < misfits.size(); ++i) misfits[i] += first;
+    if (any_invalid) columns_.any_invalid_[column] = 1;
   }
+  rows_ += count;
   columns_.rows_ = rows_;
 }
 

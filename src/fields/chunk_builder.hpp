@@ -97,8 +97,11 @@ class ConvertedRows {
   explicit ConvertedRows(std::span<const ColumnType> types, const NumberSpelling& spelling = {})
       : columns_(types, spelling), starts_(types.size()), misfit_rows_(types.size()) {}
 
-  // Converts every row of the batch, in place of what was held.
-  void convert(const csv::RowBatch& batch);
+  // Converts every row of the batch after those held: a batch at a time,
+  // while its fields are still in cache.
+  void append(const csv::RowBatch& batch);
+  // Forgets every row, keeping the buffers.
+  void clear();
 
   [[nodiscard]] size_t row_count() const noexcept { return rows_; }
   // What the rows held lost.

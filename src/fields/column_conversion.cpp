@@ -230,8 +230,8 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
 
 bool convert_strings_noting_starts(const std::string_view* fields, size_t count, qarn::ValueObject& values,
                                    qarn::BitArray& invalid, std::vector<size_t>& starts) {
-  starts.clear();
-  starts.reserve(count + 1);
+  if (!starts.empty()) starts.pop_back();  // the end of the elements before, where these begin
+  starts.reserve(starts.size() + count + 1);
   const bool any_invalid =
       convert_strings(fields, count, values, invalid, [&](size_t start) { starts.push_back(start); });
   starts.push_back(values.var().packed().size());

@@ -34,7 +34,7 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
 
 // The same for a `string` or `bytes` column, noting in `starts` where each
 // element begins in the packed bytes of `values`, and one more entry for the
-// end; `starts` is emptied first.
+// end, after those of the elements before, whose end entry it replaces.
 bool convert_strings_noting_starts(const std::string_view* fields, size_t count, qarn::ValueObject& values,
                                    qarn::BitArray& invalid, std::vector<size_t>& starts);
 

@@ -43,8 +43,21 @@ TEST(ConvertedRows, AnyRunOfThemEncodesAsItsFieldsWould) {
     csv::CsvReader reader(as_bytes(csv));
     csv::RowBatch batch;
     ASSERT_EQ(reader.next_batch(batch, types.size(), rows).value(), rows);
+    // The same records converted in two batches, into rows that held others before.
     fields::ConvertedRows converted(types);
-    converted.convert(batch);
+    converted.append(batch);
+    converted.clear();
+    csv::CsvReader again(as_bytes(csv));
+    csv::RowBatch part;
+    const size_t split = 1 + random() % rows;
+    for (const size_t count : {split, rows - split}) {
+      if (count == 0) continue;
+      ASSERT_EQ(again.next_batch(part, types.size(), count).value(), count);
+      converted.append(part);
+    }
+    fields::ChunkBuilder whole(types);
+    whole.append_rows(batch, 0, rows);
+    ASSERT_EQ(converted.lost().misfits_by_column, whole.lost().misfits_by_column) << round;
 
     const size_t begin = random() % rows;
     const size_t end = begin + 1 + random() % (rows - begin);
