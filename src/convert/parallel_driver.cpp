@@ -36,7 +36,7 @@ class RunCoordinator {
   // With a `sink`, the output goes to it as it grows.
   RunCoordinator(Board& board, const WorkContext& context, uint64_t run_rows,
                  uint64_t most_pending, common::ByteBuffer& out, ByteSink* sink)
-      : board_(board), context_(context), scratch_(context.types), chunk_size_(context.chunk_size),
+      : board_(board), context_(context), chunk_size_(context.chunk_size),
         run_rows_(run_rows), most_pending_(most_pending), out_(out), sink_(sink) {}
 
   // Work waiting on the board, done here; false when none waits.
@@ -115,10 +115,39 @@ class RunCoordinator {
     while (posted_ - next_ >= most_pending_) {
       if (auto failure = append_or_help()) return failure;
     }
+    const std::optional<size_t> bytes = parallel::run_bytes(pending_, chunk_size_, scratch_.slice);
+    if (!bytes) return gather_pending();
+    pending_.bytes = *bytes;
+    if (sink_ == nullptr) {
+      // Without a sink the run is written straight into its place in the
+      // output, so that this thread copies nothing.
+      if (auto failure = make_room(*bytes)) return failure;
+      pending_.place = out_.extend(*bytes);
+    }
     pending_.index = posted_++;
     board_.post(std::move(pending_));
     pending_ = SliceRun();
     return std::nullopt;
+  }
+
+  // Room in the output for `bytes` more. The output only moves once no run
+  // is being written into it.
+  ConversionStatus make_room(size_t bytes) {
+    if (out_.capacity() - out_.size() >= bytes) return std::nullopt;
+    if (auto failure = drain()) return failure;
+    out_.reserve(std::max(out_.size() + bytes, out_.capacity() + out_.capacity() / 2));
+    return std::nullopt;
+  }
+
+  // A run whose slices cannot be written straight: the runs before it go
+  // first, then it is written the long way here, which tells why.
+  ConversionStatus gather_pending() {
+    if (auto failure = drain()) return failure;
+    fields::ChunkBuilder chunk(context_.types);
+    RunResult result = parallel::gather_run(pending_, chunk, chunk_size_);
+    pending_ = SliceRun();
+    ++posted_;
+    return append(std::move(result));
   }
 
   // Appends the next result in order if it is done; otherwise does waiting
@@ -144,6 +173,7 @@ class RunCoordinator {
     if (result.error) return write_failure(*result.error);
     rows_written_ += result.rows;
     invalid_cells_ += result.invalid_cells;
+    if (result.bytes.capacity() == 0) return std::nullopt;  // written in place
     if (sink_ == nullptr) out_.prefault(result.bytes.size());
     out_.append(result.bytes.bytes());
     board_.give_back(std::move(result.bytes));

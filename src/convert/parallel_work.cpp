@@ -54,12 +54,60 @@ size_t last_cut(std::span<const uint8_t> input, size_t from, const csv::Dialect&
   return from;
 }
 
-RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size,
-                      common::ByteBuffer bytes) {
+namespace {
+
+// Calls `write(rows)` with the rows of each of the run's table slices in
+// turn; every run but the input's last is made of whole slices.
+template <class Write>
+void for_each_slice(const SliceRun& run, uint64_t chunk_size, std::vector<fields::ConvertedRange>& slice,
+                    Write write) {
+  slice.clear();
+  uint64_t room = chunk_size;
+  for (const RowRange& range : run.ranges) {
+    for (size_t begin = range.begin; begin < range.end;) {
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(room, range.end - begin));
+      slice.push_back({range.rows.get(), begin, begin + take});
+      begin += take;
+      room -= take;
+      if (room == 0) {
+        write(std::span<const fields::ConvertedRange>(slice));
+        slice.clear();
+        room = chunk_size;
+      }
+    }
+  }
+  if (!slice.empty()) write(std::span<const fields::ConvertedRange>(slice));
+}
+
+}  // namespace
+
+std::optional<size_t> run_bytes(const SliceRun& run, uint64_t chunk_size,
+                                std::vector<fields::ConvertedRange>& slice) {
+  std::optional<size_t> total = 0;
+  for_each_slice(run, chunk_size, slice, [&](std::span<const fields::ConvertedRange> rows) {
+    const std::optional<size_t> size = fields::converted_slice_size(rows);
+    total = total && size ? std::optional<size_t>(*total + *size) : std::nullopt;
+  });
+  return total;
+}
+
+RunResult write_run(const SliceRun& run, uint64_t chunk_size, common::ByteBuffer bytes,
+                    std::vector<fields::ConvertedRange>& slice) {
   RunResult result;
   result.bytes = std::move(bytes);
   guarded(result, [&] {
-    chunk.clear();
+    uint8_t* at = run.place != nullptr ? run.place : result.bytes.extend(run.bytes);
+    for_each_slice(run, chunk_size, slice, [&](std::span<const fields::ConvertedRange> rows) {
+      at = fields::write_converted_slice(rows, at, result.invalid_cells);
+    });
+    result.rows = run.rows;
+  });
+  return result;
+}
+
+RunResult gather_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size) {
+  RunResult result;
+  guarded(result, [&] {
     qarn::Writer writer(result.bytes);
     SliceWriter slices(chunk, chunk_size, writer);
     for (const RowRange& range : run.ranges) {

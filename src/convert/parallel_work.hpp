@@ -16,6 +16,7 @@
 #include "csv_input/csv_reader.hpp"
 #include "csv_input/row_batch.hpp"
 #include "fields/chunk_builder.hpp"
+#include "fields/converted_slice.hpp"
 #include "qarn/format_error.hpp"
 #include "qarn/value.hpp"
 
@@ -37,10 +38,12 @@ struct SliceRun {
   uint64_t index = 0;
   std::vector<RowRange> ranges;
   uint64_t rows = 0;
+  size_t bytes = 0;         // the size of its slices, framed
+  uint8_t* place = nullptr;  // where in the output they go; null: in a buffer of their own
 };
 
 struct RunResult {
-  common::ByteBuffer bytes;  // the run's table slices, framed
+  common::ByteBuffer bytes;  // the run's table slices, when not written in place
   uint64_t rows = 0;           // rows in the slices
   uint64_t invalid_cells = 0;  // cells they flag invalid
   qarn::WriteStatus error;
@@ -80,10 +83,8 @@ struct WorkContext {
 
 // What a thread keeps from one piece of work to the next.
 struct Scratch {
-  // The chunk takes rows converted before, never text: it needs no number spelling.
-  explicit Scratch(std::span<const fields::ColumnType> types) : chunk(types) {}
-  fields::ChunkBuilder chunk;  // a run's slice being built
-  csv::RowBatch batch;         // the fields of a segment's records, before they are converted
+  csv::RowBatch batch;  // the fields of a segment's records, before they are converted
+  std::vector<fields::ConvertedRange> slice;  // the rows of a slice being written
 };
 
 // The next place to cut the input at or beyond `from`: just after a line
@@ -97,8 +98,16 @@ size_t cut_after_line_end(std::span<const uint8_t> input, size_t from, const csv
 // `from` begins a line; `from` when there is none.
 size_t last_cut(std::span<const uint8_t> input, size_t from, const csv::Dialect& dialect);
 
-RunResult convert_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size,
-                      common::ByteBuffer bytes);
+// The size of the run's slices; none when one cannot be written, which
+// gather_run() then tells.
+std::optional<size_t> run_bytes(const SliceRun& run, uint64_t chunk_size, std::vector<fields::ConvertedRange>& slice);
+// Writes the run's slices straight from their rows, at `run.place` or else
+// into `bytes`.
+RunResult write_run(const SliceRun& run, uint64_t chunk_size, common::ByteBuffer bytes,
+                    std::vector<fields::ConvertedRange>& slice);
+// The long way: the rows gathered into `chunk` and written from there, which
+// tells why a slice cannot be written.
+RunResult gather_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size);
 SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch);
 
 }  // namespace convert::parallel

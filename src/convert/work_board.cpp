@@ -102,7 +102,8 @@ namespace {
 
 void run_work(Work& work, Board& board, Scratch& scratch, const WorkContext& context) {
   if (auto* run = std::get_if<SliceRun>(&work)) {
-    board.finish(run->index, convert_run(*run, scratch.chunk, context.chunk_size, board.spare_buffer()));
+    common::ByteBuffer bytes = run->place != nullptr ? common::ByteBuffer() : board.spare_buffer();
+    board.finish(run->index, write_run(*run, context.chunk_size, std::move(bytes), scratch.slice));
   } else {
     const Segment& segment = std::get<Segment>(work);
     board.finish(segment.index, read_segment(segment, context, scratch.batch));
@@ -123,7 +124,7 @@ Workers::Workers(unsigned count, Board& board, const WorkContext& context) {
   threads_.reserve(count);
   for (unsigned i = 0; i < count; ++i) {
     threads_.emplace_back([&board, &context](std::stop_token stop) {
-      Scratch scratch(context.types);
+      Scratch scratch;
       Work work;
       while (board.take_blocking(stop, work)) run_work(work, board, scratch, context);
     });

@@ -104,12 +104,25 @@ class ConvertedRows {
   void clear();
 
   [[nodiscard]] size_t row_count() const noexcept { return rows_; }
+  [[nodiscard]] size_t column_count() const noexcept { return starts_.size(); }
   // What the rows held lost.
   [[nodiscard]] LostCells lost() const;
   // Forgets the last row; its values stay where they are, unused.
   void drop_last_row() noexcept {
     if (rows_ > 0) --rows_;
   }
+
+  // A column's values, as the slice of all the rows would hold them.
+  [[nodiscard]] const qarn::ValueObject& values(size_t column) const noexcept {
+    return std::get<qarn::PlainArray>(columns_.slices_[column].values).values;
+  }
+  // A column's "IsInvalid" bits; null when no row is invalid.
+  [[nodiscard]] const qarn::BitArray* invalid(size_t column) const noexcept {
+    return columns_.any_invalid_[column] ? &columns_.invalid_[column] : nullptr;
+  }
+  // Where each row's packed element begins in a `string` or `bytes`
+  // column, and one more entry for the end.
+  [[nodiscard]] const std::vector<size_t>& starts(size_t column) const noexcept { return starts_[column]; }
 
  private:
   friend class ChunkBuilder;
