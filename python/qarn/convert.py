@@ -43,6 +43,12 @@ def default_threads() -> int:
     return os.process_cpu_count() or 1
 
 
+def _usable_threads(threads: int) -> int:
+    """No more threads than CPUs: the rest would only take turns with them,
+    and the ordered hand-off would wait on whichever was not running."""
+    return max(1, min(threads, default_threads()))
+
+
 class _FromDialect:
     """The value of an option not given: the dialect's."""
 
@@ -104,7 +110,8 @@ def convert(
     encoding other than UTF-8, `dialect="auto"`, and text whose first bytes
     are those of a bz2 or zip archive), it is held (a path: mapped) as
     without a target, and only the output is streamed. `threads` defaults to the
-    CPUs this process may use; 1 converts on the calling thread. The
+    CPUs this process may use, and no more than those are started; 1
+    converts on the calling thread. The
     interpreter lock is released for the whole conversion, so other Python
     threads run meanwhile.
 
@@ -262,7 +269,7 @@ def _convert_stream(source: Opened, csv_source: Source, options: dict[str, Any],
     assert source.text is not None
     try:
         rows, invalid, misfits, extra, _ = _native.convert(
-            reader(source.text), chunk_size, sample_rows, min(threads, 1024), **options, report=True, sink=sink,
+            reader(source.text), chunk_size, sample_rows, _usable_threads(threads), **options, report=True, sink=sink,
             file=source.mappable
         )
     except ValueError as error:
@@ -339,7 +346,7 @@ def _convert_text(data: Buffer, dialect: Dialect, options: dict[str, Any], probe
     if sink is not None and dropped:
         sink = _shifting(sink, dropped)
     try:
-        result, lost = _converted(data, chunk_size, sample_rows, min(threads, 1024), options,
+        result, lost = _converted(data, chunk_size, sample_rows, _usable_threads(threads), options,
                                   rejects_wanted=1 if strict else sink, output=output)
     except ValueError as error:
         if is_csv_error(str(error)):

@@ -74,6 +74,12 @@ struct ConversionReport {
   fields::LostCells lost;
   uint64_t rows = 0;           // rows written
   uint64_t invalid_cells = 0;  // cells flagged invalid: the missing ones and the misfits
+  // Of a parallel conversion: how long the calling thread spent on what
+  // only it can do, in input order (the start of the file, cutting rows
+  // into runs, handing out their places, reading a record cut by a segment's
+  // end again), rather than on shared work or waiting for it. What cannot
+  // run on more cores.
+  double ordered_seconds = 0;
 };
 
 // Converts `csv` into `out`, which must be empty. On failure `out` holds a

@@ -1,6 +1,7 @@
 #include "convert/parallel_driver.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -29,6 +30,21 @@ using parallel::SegmentResult;
 using parallel::SliceRun;
 using parallel::WorkContext;
 
+using Clock = std::chrono::steady_clock;
+
+// Adds the time until it goes to `total`.
+class SharedTime {
+ public:
+  explicit SharedTime(double& total) noexcept : total_(total), start_(Clock::now()) {}
+  SharedTime(const SharedTime&) = delete;
+  SharedTime& operator=(const SharedTime&) = delete;
+  ~SharedTime() { total_ += std::chrono::duration<double>(Clock::now() - start_).count(); }
+
+ private:
+  double& total_;
+  Clock::time_point start_;
+};
+
 // The calling thread's side: cuts rows into runs, posts them, and appends
 // results in order.
 class RunCoordinator {
@@ -40,7 +56,13 @@ class RunCoordinator {
         run_rows_(run_rows), most_pending_(most_pending), out_(out), sink_(sink) {}
 
   // Work waiting on the board, done here; false when none waits.
-  bool help() { return parallel::help(board_, scratch_, context_); }
+  bool help() {
+    const SharedTime timed(shared_seconds_);
+    return parallel::help(board_, scratch_, context_);
+  }
+
+  // This thread's time on shared work or waiting for it.
+  [[nodiscard]] double shared_seconds() const noexcept { return shared_seconds_; }
 
   // This thread's batch, for reading a segment here.
   csv::RowBatch& batch() noexcept { return scratch_.batch; }
@@ -70,7 +92,9 @@ class RunCoordinator {
 
   // Keeps the calling thread useful while it waits for something else.
   void wait_for_segment(uint64_t segment) {
-    if (!help()) board_.wait_for_segment(segment);
+    if (help()) return;
+    const SharedTime timed(shared_seconds_);
+    board_.wait_for_segment(segment);
   }
 
   // Posts the last run and appends everything; the first failure in order.
@@ -155,7 +179,9 @@ class RunCoordinator {
   ConversionStatus append_or_help() {
     RunResult result;
     if (board_.take_run_result(next_, result)) return append(std::move(result));
-    if (!help()) board_.wait_for_run(next_);
+    if (help()) return std::nullopt;
+    const SharedTime timed(shared_seconds_);
+    board_.wait_for_run(next_);
     return std::nullopt;
   }
 
@@ -174,6 +200,13 @@ class RunCoordinator {
     rows_written_ += result.rows;
     invalid_cells_ += result.invalid_cells;
     if (result.bytes.capacity() == 0) return std::nullopt;  // written in place
+    if (sink_ != nullptr && out_.empty() && result.bytes.size() >= kSinkPieceBytes) {
+      // Large enough for the sink as it is: no copy.
+      const bool written = sink_->write(result.bytes.bytes());
+      board_.give_back(std::move(result.bytes));
+      if (!written) return ConversionFailure{kOutputFailedMessage, FailureSide::Output};
+      return std::nullopt;
+    }
     if (sink_ == nullptr) out_.prefault(result.bytes.size());
     out_.append(result.bytes.bytes());
     board_.give_back(std::move(result.bytes));
@@ -194,6 +227,7 @@ class RunCoordinator {
   SliceRun pending_;
   uint64_t posted_ = 0;
   uint64_t next_ = 0;  // the next run to append
+  double shared_seconds_ = 0;
 };
 
 // Beyond this, a run's fields would take hundreds of megabytes.
@@ -335,6 +369,7 @@ ConversionStatus finish_rows(RunCoordinator& runs, TableStart& start, qarn::Writ
   start.lost = runs.lost();
   start.rows = runs.rows_written();
   start.invalid_cells = runs.invalid_cells();
+  start.shared_seconds = runs.shared_seconds();
   writer.write_section_header(qarn::SectionId::TableEnd);
   return std::nullopt;
 }
@@ -419,11 +454,20 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
                                               size_t segment_bytes, ConversionReport* report,
                                               ByteSink* sink) {
   if (threads <= 1) return convert_csv_to_qarn(csv, chunk_size, sample_rows, out, options, report, sink);
-  return convert_with(csv, chunk_size, sample_rows, options, threads, out, report, sink,
-                      [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
-                        return write_rows_in_parallel(csv, reader, start, chunk_size, threads,
-                                                      options.layout, segment_bytes, writer, sink, options.mapped);
-                      });
+  const Clock::time_point began = Clock::now();
+  double shared_seconds = 0;
+  ConversionStatus status = convert_with(
+      csv, chunk_size, sample_rows, options, threads, out, report, sink,
+      [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
+        ConversionStatus rows = write_rows_in_parallel(csv, reader, start, chunk_size, threads, options.layout,
+                                                       segment_bytes, writer, sink, options.mapped);
+        shared_seconds = start.shared_seconds;
+        return rows;
+      });
+  if (report != nullptr) {
+    report->ordered_seconds = std::chrono::duration<double>(Clock::now() - began).count() - shared_seconds;
+  }
+  return status;
 }
 
 }  // namespace convert

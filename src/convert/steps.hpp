@@ -37,6 +37,7 @@ struct TableStart {
   uint64_t rows = 0;        // rows written, once they are
   uint64_t invalid_cells = 0;  // cells they flag invalid
   fields::NumberSpelling spelling;  // how the rows' numbers are written
+  double shared_seconds = 0;  // of a parallel conversion: the calling thread's time on shared work or waiting
 };
 
 // Reads the header row (or takes the names given instead) and up to
