@@ -355,7 +355,7 @@ class SegmentFeed {
   std::deque<Segment> planned_;  // posted, not yet taken
 };
 
-// The rows after the start of the file, converted on `threads` threads.
+// The sample's rows, converted here into one block: the first rows of the table.
 ConversionStatus feed_sample(parallel::RowsPool& pool, RunCoordinator& runs, TableStart& start) {
   std::shared_ptr<fields::ConvertedRows> rows = pool.take();
   for (const csv::RowBatch& batch : start.sample) rows->append(batch);
