@@ -267,6 +267,136 @@ def _quote_heavy_batch(rng: random.Random, start: int, n: int):
     return header, cols, "\n"
 
 
+# ------------------------------------------- real files, repeated to size
+#
+# Each of these stands in for a published file of a few MB repeated until
+# the data set is large enough: a base table is made once from the seed and
+# its rows are then repeated in order, so that every value of a string
+# column comes back again and again, as in the real files.
+
+_BASES: dict[str, list[list[str]]] = {}
+
+
+def _repeating(name: str, base_rows: int, make_base, header: list[str], eol: str = "\n"):
+    """A batch function that cycles through a base table of `base_rows`
+    rows; `make_base(rng, rows)` builds its columns."""
+    def batch(rng: random.Random, start: int, n: int):
+        if start == 0 or name not in _BASES:
+            _BASES[name] = list(zip(*make_base(rng, base_rows)))
+        rows = _BASES[name]
+        picked = [rows[(start + i) % len(rows)] for i in range(n)]
+        return header, [list(col) for col in zip(*picked)], eol
+    return batch
+
+
+_SYLLABLES = ["ka", "lo", "ma", "ri", "san", "ton", "vil", "burg", "ne", "do", "shi", "pur", "ville",
+              "abad", "grad", "ham", "ber", "cas", "el", "ta", "zo", "mi", "ra", "no", "ko", "polis"]
+_REGIONS = ["North", "South", "East", "West", "Central", "Upper", "Lower", "Coastal", "Highland", "Valley"]
+
+
+def _place(rng: random.Random, low: int = 2, high: int = 5) -> str:
+    return "".join(rng.choices(_SYLLABLES, k=rng.randrange(low, high))).capitalize()
+
+
+def _cities_base(rng: random.Random, rows: int):
+    """A world-cities list: one row per city; names, countries and regions repeat."""
+    rnd = rng.randrange
+    countries = [(_place(rng, 2, 4), "%c%c" % (rnd(65, 91), rnd(65, 91))) for _ in range(240)]
+    regions = {code: [f"{rng.choice(_REGIONS)} {_place(rng)}" for _ in range(rnd(3, 40))] for _, code in countries}
+    names = [_place(rng) for _ in range(rows // 3)]
+    cols = [[] for _ in range(9)]
+    for i in range(rows):
+        country, code = countries[min(int(rng.paretovariate(0.8)) - 1, len(countries) - 1)]
+        name = rng.choice(names)
+        values = [name, name.lower() if rng.random() < 0.1 else name, "%.4f" % rng.uniform(-60, 70),
+                  "%.4f" % rng.uniform(-180, 180), country, code, rng.choice(regions[code]),
+                  rng.choice(("", "", "", "", "admin", "minor", "primary")),
+                  "" if rng.random() < 0.15 else str(int(rng.paretovariate(1.2) * 1000))]
+        for col, value in zip(cols, values):
+            col.append(quote(value) if "," in value else value)
+    cols.append([str(1_840_000_000 + i) for i in range(rows)])
+    return cols
+
+
+_PLAYERS = [f"{_first}. {_last}" for _first in "ABCDEFGHJKLMNPRSTW"
+            for _last in ("James", "Curry", "Brown", "Davis", "Young", "Allen", "Green", "Lopez", "Smith", "Ball")]
+_PLAYS = ["MISS {p} {d}' Jump Shot", "{p} {d}' Driving Layup ({n} PTS) ({q} AST)", "{p} REBOUND (Off:{o} Def:{n})",
+          "{p} Free Throw {o} of 2 ({n} PTS)", "{p} P.FOUL (P{o}.T{o}) (B.Official)", "SUB: {p} FOR {q}",
+          "{p} Bad Pass Turnover (P{o}.T{n})", "{p} 3PT Jump Shot ({n} PTS) ({q} AST)", "Jump Ball {p} vs. {q}: Tip to {q}",
+          "{p} BLOCK ({o} BLK)", "MISS {p} 3PT Pull-Up Jump Shot", "{p} STEAL ({o} STL)", "Timeout: Regular (Full {o} Short 0)"]
+
+
+def _play_by_play_base(rng: random.Random, rows: int):
+    """A play-by-play text file: game, period, clock, long descriptions of
+    plays that come back in every game, and a running score."""
+    rnd = rng.randrange
+    cols = [[] for _ in range(8)]
+    for i in range(rows):
+        game, event = divmod(i, 450)
+        period = 1 + event * 4 // 450
+        text = rng.choice(_PLAYS).format(p=rng.choice(_PLAYERS), q=rng.choice(_PLAYERS), d=rnd(1, 28),
+                                         n=rnd(0, 12), o=rnd(1, 3))
+        home, away = (text, "") if rng.random() < 0.5 else ("", text)
+        values = [str(22_300_001 + game), str(event), str(rnd(1, 20)), str(period),
+                  "%d:%02d" % (rnd(0, 12), rnd(0, 60)), home, away,
+                  "" if rng.random() < 0.7 else "%d - %d" % (event // 4 + rnd(0, 9), event // 4 + rnd(0, 9))]
+        for col, value in zip(cols, values):
+            col.append(quote(value) if ("," in value or '"' in value) else value)
+    return cols
+
+
+_TEAMS = ["ANA", "BAL", "BOS", "CHA", "CLE", "DET", "HOU", "KCA", "MIN", "NYA", "OAK", "SEA", "TBA", "TEX",
+          "TOR", "ARI", "ATL", "CHN", "CIN", "COL", "LAN", "MIA", "MIL", "NYN", "PHI", "PIT", "SDN", "SFN"]
+_DAYS = ["Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"]
+
+
+def _game_log_base(rng: random.Random, rows: int):
+    """A game log with most fields in quotes: dates, teams, line scores,
+    parks, officials and players by id and by name."""
+    rnd = rng.randrange
+    people = [(f"{_place(rng, 2, 3)[:4].lower()}{chr(rnd(97, 123))}{rnd(1, 9):03d}", f"{_place(rng, 1, 3)} {_place(rng)}")
+              for _ in range(1500)]
+    parks = [f"{t}{rnd(1, 9):02d}" for t in _TEAMS]
+    cols = [[] for _ in range(24)]
+    for i in range(rows):
+        day = i // 15
+        visitor, home = rng.sample(_TEAMS, 2)
+        line = lambda: "".join(str(min(int(rng.expovariate(1.6)), 9)) for _ in range(9))  # noqa: E731
+        ump, vp, hp, wp = (rng.choice(people) for _ in range(4))
+        values = [quote("2023%02d%02d" % (4 + day // 30 % 6, 1 + day % 30)), quote("0"), quote(_DAYS[day % 7]),
+                  quote(visitor), quote("AL" if _TEAMS.index(visitor) < 14 else "NL"), str(rnd(1, 163)),
+                  quote(home), quote("AL" if _TEAMS.index(home) < 14 else "NL"), str(rnd(1, 163)),
+                  str(rnd(0, 12)), str(rnd(0, 12)), "54", quote(rng.choice("DN")), quote(line()), quote(line()),
+                  quote(rng.choice(parks)), str(rnd(8000, 50000)), str(rnd(9000, 14000)),
+                  quote(ump[0]), quote(ump[1]), quote(vp[0]), quote(vp[1]), quote(hp[0]), quote(wp[1])]
+        for col, value in zip(cols, values):
+            col.append(value)
+    return cols
+
+
+def _timetable_base(rng: random.Random, rows: int):
+    """A timetable export that quotes every field: stop times of trips that
+    run the same stops at the same times every few minutes."""
+    rnd = rng.randrange
+    stops = [f"{rnd(1000, 9999)}{rng.choice('ABCDEFGH')}" for _ in range(900)]
+    names = {stop: f"{_place(rng)} {rng.choice(('Station', 'Street', 'Square', 'Road', 'Park'))}" for stop in stops}
+    routes = [rng.sample(stops, rnd(12, 40)) for _ in range(60)]
+    cols = [[] for _ in range(9)]
+    trip = 0
+    while len(cols[0]) < rows:
+        route = rng.choice(routes)
+        clock = rnd(5 * 3600, 22 * 3600) // 300 * 300
+        for sequence, stop in enumerate(route, 1):
+            arrive = _time_of_day(clock)
+            clock += rnd(1, 4) * 60
+            values = [f"{trip // 40:05d}_{rng.choice(('WKDY', 'SAT', 'SUN'))}_{trip:06d}", arrive, arrive, stop,
+                      str(sequence), names[route[-1]], "0", "0" if sequence > 1 else "1", ""]
+            for col, value in zip(cols, values):
+                col.append(quote(value))
+        trip += 1
+    return [col[:rows] for col in cols]
+
+
 GENERATORS = {
     "numeric": _numeric_batch,
     "strings": _strings_batch,
@@ -277,13 +407,32 @@ GENERATORS = {
     "quoted": _quoted_batch,
     "quote-heavy": _quote_heavy_batch,
 }
+# The stand-ins for real files, whose string columns repeat.
+REPEATING = {
+    "cities": _repeating("cities", 45_000, _cities_base,
+                         ["city", "city_ascii", "lat", "lng", "country", "iso2", "admin_name", "capital",
+                          "population", "id"]),
+    "play-by-play": _repeating("play-by-play", 60_000, _play_by_play_base,
+                               ["game_id", "eventnum", "eventmsgtype", "period", "pctimestring",
+                                "homedescription", "visitordescription", "score"]),
+    "game-log": _repeating("game-log", 25_000, _game_log_base,
+                           ["date", "number", "day", "visitor", "visitor_league", "visitor_game", "home",
+                            "home_league", "home_game", "visitor_score", "home_score", "outs", "day_night",
+                            "visitor_line", "home_line", "park", "attendance", "minutes", "umpire_id",
+                            "umpire", "visitor_pitcher_id", "visitor_pitcher", "home_pitcher_id",
+                            "winning_pitcher"]),
+    "timetable": _repeating("timetable", 80_000, _timetable_base,
+                            ["trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence",
+                             "stop_headsign", "pickup_type", "drop_off_type", "shape_dist_traveled"]),
+}
+ALL = {**GENERATORS, **REPEATING}
 
 
 def generate(name: str, size: int, seed: int = 1, batch=None) -> tuple[bytes, dict]:
     """Return (csv_bytes, meta) of about `size` bytes; meta has the row count.
     `batch` is the generator, for data sets other scripts define (default:
-    the one of GENERATORS named `name`)."""
-    batch = batch or GENERATORS[name]
+    the one of ALL named `name`)."""
+    batch = batch or ALL[name]
     rng = random.Random(f"{name}:{seed}")
     parts: list[bytes] = []
     total = rows = 0
@@ -333,13 +482,13 @@ def load_meta(path: Path) -> dict:
 
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("names", nargs="*", default=list(GENERATORS),
-                    help=f"any of {', '.join(GENERATORS)} (default: all)")
+    ap.add_argument("names", nargs="*", default=list(ALL),
+                    help=f"any of {', '.join(ALL)} (default: all)")
     ap.add_argument("--size", default="100MB")
     ap.add_argument("--seed", type=int, default=1)
     args = ap.parse_args()
     for name in args.names:
-        if name not in GENERATORS:
+        if name not in ALL:
             ap.error(f"unknown data set {name!r}")
         print(cached_path(name, parse_size(args.size), args.seed))
 

@@ -76,7 +76,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--size", default="100MB")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--datasets", default=",".join(datasets.GENERATORS))
+    parser.add_argument("--datasets", default=",".join(datasets.ALL))
     parser.add_argument("--engines", default=",".join(ENGINES))
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
