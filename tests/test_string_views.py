@@ -54,7 +54,7 @@ def test_run_length_strings_among_plain_ones():
 
 
 def test_a_table_read_after_another_is_dropped_has_its_own_strings():
-    # Columns of a few MB take blocks the previous table gave back.
+    # Columns of a few MB, whose blocks the allocator may hand out again.
     rows = 300_000
     first = qarn.write({"s": np.array([f"first value {i % 97}" for i in range(rows)], dtype=object)})
     second = qarn.write({"s": np.array([f"second {i % 89:>9}" for i in range(rows)], dtype=object)})

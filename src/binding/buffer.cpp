@@ -17,9 +17,7 @@ uint8_t g_empty[1];
 
 void buffer_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  common::ByteBuffer& bytes = reinterpret_cast<BufferObject*>(self)->bytes;
-  bytes.release_to_cache();  // the next table read may take it
-  bytes.~ByteBuffer();
+  reinterpret_cast<BufferObject*>(self)->bytes.~ByteBuffer();
   type->tp_free(self);
   Py_DECREF(type);
 }

@@ -268,7 +268,7 @@ PyObject* view_offsets(PyObject* module, PyObject* args) {
     bool ok = false;
     if (!run_unlocked(state.panics(), [&] {
           const size_t size = (count + 1) * sizeof(int32_t);
-          offsets.reserve_reused(size);
+          offsets.reserve_output(size);
           auto* out = reinterpret_cast<int32_t*>(offsets.extend(size));
           ok = qarn::view_offsets(views.bytes().data(), count, data.bytes().size(), out);
         })) {

@@ -1,7 +1,5 @@
 #include "common/byte_buffer.hpp"
 
-#include "common/block_cache.hpp"
-
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -71,29 +69,6 @@ void ByteBuffer::reserve_output(size_t n) noexcept {
   data_ = block;
   capacity_ = n;
   advise_huge_pages(data_, capacity_);
-}
-
-void ByteBuffer::reserve_reused(size_t n) noexcept {
-  if (storage_ == nullptr && size_ == 0 && n > capacity_) {
-    size_t capacity = 0;
-    if (uint8_t* block = block_cache::take(n, capacity)) {
-      std::free(data_);
-      data_ = block;
-      capacity_ = capacity;
-      return;
-    }
-  }
-  reserve_output(n);
-}
-
-void ByteBuffer::release_to_cache() noexcept {
-  if (storage_ != nullptr) {
-    release_storage();
-    return;
-  }
-  block_cache::give(data_, capacity_);
-  data_ = nullptr;
-  size_ = capacity_ = 0;
 }
 
 void ByteBuffer::prefault(size_t n) {

@@ -86,14 +86,6 @@ class ByteBuffer {
   // buffer stays empty and grows as usual.
   void reserve_output(size_t n) noexcept;
 
-  // As reserve_output, from a block another buffer left in the block cache
-  // (block_cache.hpp) when one of about `n` bytes is there.
-  void reserve_reused(size_t n) noexcept;
-
-  // Releases the block into the block cache rather than freeing it, for a
-  // buffer without a storage of its own; the buffer is left empty.
-  void release_to_cache() noexcept;
-
   // Makes room for `n` more bytes and maps their pages now, in one system
   // call, rather than taking a page fault for every 4 KiB as they are
   // written: about a third cheaper for a large output.

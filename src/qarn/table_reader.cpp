@@ -64,8 +64,7 @@ ReadStatus read_slices(FileReader& reader, const FileHead& head, std::span<Colum
 }
 
 void reserve_mapped(ByteBuffer& buffer, size_t more) {
-  // A large one from the block cache, or in huge pages where the kernel offers them.
-  buffer.reserve_reused(buffer.size() + more);
+  buffer.reserve_output(buffer.size() + more);  // a large one in huge pages where the kernel offers them
   buffer.reserve(buffer.size() + more);
   buffer.prefault(more);
 }
