@@ -242,10 +242,14 @@ uint64_t rows_per_run(uint64_t chunk_size, size_t column_count) {
 }
 
 // Segments are large enough that reading one is worth a thread, and small
-// enough that every thread gets several.
-size_t segment_size(size_t remaining, unsigned threads, size_t requested) {
+// enough that every thread gets several, and that the converted rows of
+// the few read ahead stay small: fresh memory for them costs a page fault
+// per 4 KiB. A wide table's segment holds enough rows that the slices
+// take their rows from a few segments, not dozens.
+size_t segment_size(size_t remaining, unsigned threads, size_t column_count, size_t requested) {
   if (requested != 0) return requested;
-  return std::clamp<size_t>(remaining / (8 * size_t{threads}), size_t{256} << 10, size_t{4} << 20);
+  const size_t most = std::clamp<size_t>(column_count * (size_t{8} << 10), size_t{512} << 10, size_t{4} << 20);
+  return std::clamp<size_t>(remaining / (8 * size_t{threads}), size_t{256} << 10, most);
 }
 
 // A window of a stream is read in segments of this size: several to a
@@ -397,7 +401,7 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
   if (auto failure = feed_sample(pool, runs, start)) return failure;
   const size_t after_sample = reader.bytes_read();
   SegmentFeed segments(board, runs, context, after_sample, input.size(), reader.records_read(),
-                       segment_size(input.size() - after_sample, threads, segment_bytes), threads, nullptr,
+                       segment_size(input.size() - after_sample, threads, column_count, segment_bytes), threads, nullptr,
                        mapped);
   if (auto failure = segments.run()) return failure;
   return finish_rows(runs, start, writer);

@@ -140,13 +140,9 @@ void ConvertedRows::append(const csv::RowBatch& batch) {
     qarn::BitArray& invalid = columns_.invalid_[column];
     MisfitRows& misfits = misfit_rows_[column];
     const size_t misfits_before = misfits.size();
-    bool any_invalid;
-    if (qarn::fixed_width(values.type()) != 0) {
-      any_invalid = convert_column(batch.column(column), count, columns_.types_[column], values, invalid, misfits,
-                                   columns_.spelling_, columns_.respelt_);
-    } else {
-      any_invalid = convert_strings_noting_starts(batch.column(column), count, values, invalid, starts_[column]);
-    }
+    const bool any_invalid = convert_column(batch.column(column), count, columns_.types_[column], values, invalid,
+                                            misfits, columns_.spelling_, columns_.respelt_);
+    if (qarn::fixed_width(values.type()) == 0) note_string_starts(batch.column(column), count, starts_[column]);
     // The batch numbers its rows from its own first.
     for (size_t i = misfits_before; i < misfits.size(); ++i) misfits[i] += first;
     if (any_invalid) columns_.any_invalid_[column] = 1;

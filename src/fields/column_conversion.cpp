@@ -11,6 +11,7 @@
 #include "fields/date_grammar.hpp"
 #include "fields/fast_parse_avx512.hpp"
 #include "fields/grammar.hpp"
+#include "qarn/packed_length.hpp"
 
 namespace fields {
 
@@ -48,10 +49,8 @@ bool convert_fixed(const std::string_view* fields, size_t count, qarn::ValueObje
 
 // `string` columns keep every field byte for byte; only the empty field is invalid.
 static_assert(common::kWideCopy <= csv::kFieldPadding);
-// `note_start(offset)` hears where each element begins in the packed bytes.
-template <class NoteStart>
 bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,
-                     qarn::BitArray& invalid, NoteStart note_start) {
+                     qarn::BitArray& invalid) {
   const uint64_t first_row = invalid.bit_count;
   invalid.append_bits(count, false);
   qarn::VarValues& elements = values.var();
@@ -62,7 +61,6 @@ bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueOb
       invalid.set(first_row + i);
       any_invalid = true;
     }
-    note_start(elements.packed().size());
     elements.append_readable(text.data(), text.size());
   }
   return any_invalid;
@@ -216,7 +214,7 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
     case ColumnType::String:
       break;
   }
-  return convert_strings(fields, count, values, invalid, [](size_t) {});
+  return convert_strings(fields, count, values, invalid);
 }
 
 bool convert_column(const std::string_view* fields, size_t count, ColumnType type, qarn::ValueObject& values,
@@ -228,14 +226,23 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
   return convert_column(fields, count, type, values, invalid, misfits);
 }
 
-bool convert_strings_noting_starts(const std::string_view* fields, size_t count, qarn::ValueObject& values,
-                                   qarn::BitArray& invalid, std::vector<size_t>& starts) {
-  if (!starts.empty()) starts.pop_back();  // the end of the elements before, where these begin
-  starts.reserve(starts.size() + count + 1);
-  const bool any_invalid =
-      convert_strings(fields, count, values, invalid, [&](size_t start) { starts.push_back(start); });
-  starts.push_back(values.var().packed().size());
-  return any_invalid;
+void note_string_starts(const std::string_view* fields, size_t count, std::vector<size_t>& starts) {
+  size_t at = 0;
+  if (!starts.empty()) {
+    at = starts.back();  // the end of the elements before, where these begin
+    starts.pop_back();
+  }
+  const size_t first = starts.size();
+  starts.resize(first + count + 1);
+  // From the lengths alone, in a loop of its own: noted while the bytes are
+  // copied, every store into the bytes would make the compiler reload the
+  // list's end.
+  size_t* out = starts.data() + first;
+  for (size_t i = 0; i < count; ++i) {
+    out[i] = at;
+    at += qarn::packed_length_size(fields[i].size()) + fields[i].size();
+  }
+  out[count] = at;
 }
 
 }  // namespace fields

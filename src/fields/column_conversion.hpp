@@ -32,10 +32,9 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
                     qarn::BitArray& invalid, MisfitRows& misfits, const NumberSpelling& spelling,
                     RespeltFields& respelt);
 
-// The same for a `string` or `bytes` column, noting in `starts` where each
-// element begins in the packed bytes of `values`, and one more entry for the
-// end, after those of the elements before, whose end entry it replaces.
-bool convert_strings_noting_starts(const std::string_view* fields, size_t count, qarn::ValueObject& values,
-                                   qarn::BitArray& invalid, std::vector<size_t>& starts);
+// Notes in `starts` where each of the fields of a `string` or `bytes` column
+// begins in its packed bytes once converted, and one more entry for the end,
+// after those of the elements before, whose end entry it replaces.
+void note_string_starts(const std::string_view* fields, size_t count, std::vector<size_t>& starts);
 
 }  // namespace fields
