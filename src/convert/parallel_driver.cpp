@@ -67,10 +67,10 @@ class RunCoordinator {
   // This thread's batch, for reading a segment here.
   csv::RowBatch& batch() noexcept { return scratch_.batch; }
 
-  // Adds the rows; a failure already met in order stops the feed.
-  ConversionStatus feed(RowsPtr piece) {
-    lost_ += piece->lost();
-    size_t row = 0;
+  // Adds the rows from `first` on; a failure already met in order stops the feed.
+  ConversionStatus feed(RowsPtr piece, size_t first = 0) {
+    lost_ += piece->lost(first);
+    size_t row = first;
     const size_t rows = piece->row_count();
     while (row < rows) {
       const size_t take = static_cast<size_t>(std::min<uint64_t>(run_rows_ - pending_.rows, rows - row));
@@ -288,7 +288,7 @@ class SegmentFeed {
       planned_.pop_front();
       SegmentResult result;
       while (!board_.take_segment_result(segment.index, result)) runs_.wait_for_segment(segment.index);
-      if (segment.start != next_start_) {
+      if (segment.start != next_start_ && !rejoin(result, segment)) {
         result = parallel::read_segment(Segment{segment.index, next_start_, segment.stop}, context_,
                                         runs_.batch());
       }
@@ -309,6 +309,26 @@ class SegmentFeed {
     }
   }
 
+  // Whether the segment, read from a start inside the record that truly
+  // begins at `next_start_`, ended its first record where that record ends:
+  // its rows after the first are then right as they are, and the record,
+  // read again alone, takes the first one's place. Otherwise the segment
+  // is read again whole.
+  bool rejoin(SegmentResult& result, const Segment& segment) {
+    if (result.thrown || result.error || result.first_record_end == 0 || (result.cut && result.rows == 1)) {
+      return false;
+    }
+    SegmentResult first = parallel::read_segment(Segment{segment.index, next_start_, segment.stop}, context_,
+                                                 runs_.batch(), 1);
+    if (first.thrown || first.error || first.cut || first.rows != 1 ||
+        first.first_record_end != result.first_record_end) {
+      return false;
+    }
+    result.pieces.insert(result.pieces.begin(), std::move(first.pieces.front()));
+    result.rows_read_wrong = 1;
+    return true;
+  }
+
   ConversionStatus consume(SegmentResult result, size_t stop) {
     if (result.thrown) std::rethrow_exception(result.thrown);
     if (result.cut) {
@@ -320,9 +340,12 @@ class SegmentFeed {
     } else {
       next_start_ = stop;
     }
-    for (RowsPtr& piece : result.pieces) {
-      if (piece->row_count() == 0) continue;
-      if (auto failure = runs_.feed(std::move(piece))) return failure;
+    for (size_t i = 0; i < result.pieces.size(); ++i) {
+      // The segment's own rows are in the last piece.
+      const size_t first_row = i + 1 == result.pieces.size() ? result.rows_read_wrong : 0;
+      if (result.pieces[i]->row_count() > first_row) {
+        if (auto failure = runs_.feed(std::move(result.pieces[i]), first_row)) return failure;
+      }
     }
     if (result.error) {
       // Rows before the bad record are written; the records before the

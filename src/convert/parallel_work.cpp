@@ -120,7 +120,8 @@ RunResult gather_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t 
   return result;
 }
 
-SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch) {
+SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch,
+                           uint64_t most_records) {
   SegmentResult result;
   guarded(result, [&] {
     // The input ends at the segment's end, so that no record beyond it is
@@ -130,15 +131,20 @@ SegmentResult read_segment(const Segment& segment, const WorkContext& context, c
     // One piece for the whole segment, so that a slice takes its rows in
     // few copies; each batch is converted while its fields are in cache.
     std::shared_ptr<fields::ConvertedRows> rows = context.pool.take();
-    while (true) {
-      auto read = reader.next_batch(batch, column_count, context.batch_rows);
+    // The first record alone, so that where it ends is known.
+    size_t limit = 1;
+    while (result.rows < most_records) {
+      auto read = reader.next_batch(batch, column_count, static_cast<size_t>(
+                                                             std::min<uint64_t>(limit, most_records - result.rows)));
       if (!read.ok()) {
         result.error = read.error();
         break;
       }
       if (read.value() == 0) break;
       rows->append(batch);
+      if (result.rows == 0) result.first_record_end = reader.bytes_read();
       result.rows += read.value();
+      limit = context.batch_rows;
     }
     result.pieces.push_back(std::move(rows));
     // A record that the segment's end cut short is whole in the input only

@@ -65,6 +65,8 @@ struct SegmentResult {
   std::optional<csv::CsvError> error;  // numbered as though no record came before
   bool cut = false;                     // the last record ran on past `stop`
   size_t cut_start = 0;                 // where that record began
+  size_t first_record_end = 0;          // where the first record read ends; 0: none was read
+  size_t rows_read_wrong = 0;           // first rows of the last piece that a record read again replaces
   std::exception_ptr thrown;            // thrown again by the calling thread
 };
 
@@ -108,6 +110,8 @@ RunResult write_run(const SliceRun& run, uint64_t chunk_size, common::ByteBuffer
 // The long way: the rows gathered into `chunk` and written from there, which
 // tells why a slice cannot be written.
 RunResult gather_run(const SliceRun& run, fields::ChunkBuilder& chunk, uint64_t chunk_size);
-SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch);
+// Reads up to `most_records` records of the segment.
+SegmentResult read_segment(const Segment& segment, const WorkContext& context, csv::RowBatch& batch,
+                           uint64_t most_records = UINT64_MAX);
 
 }  // namespace convert::parallel

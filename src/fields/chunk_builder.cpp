@@ -151,13 +151,13 @@ void ConvertedRows::append(const csv::RowBatch& batch) {
   columns_.rows_ = rows_;
 }
 
-LostCells ConvertedRows::lost() const {
+LostCells ConvertedRows::lost(size_t first) const {
   LostCells lost;
   for (size_t column = 0; column < misfit_rows_.size(); ++column) {
-    const uint64_t count = rows_within(misfit_rows_[column], 0, rows_);
+    const uint64_t count = rows_within(misfit_rows_[column], first, rows_);
     if (count != 0) lost.add_misfits(column, misfit_rows_.size(), count);
   }
-  lost.records_with_extra_fields = rows_within(extra_field_rows_, 0, rows_);
+  lost.records_with_extra_fields = rows_within(extra_field_rows_, first, rows_);
   return lost;
 }
 

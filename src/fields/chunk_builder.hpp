@@ -105,8 +105,8 @@ class ConvertedRows {
 
   [[nodiscard]] size_t row_count() const noexcept { return rows_; }
   [[nodiscard]] size_t column_count() const noexcept { return starts_.size(); }
-  // What the rows held lost.
-  [[nodiscard]] LostCells lost() const;
+  // What the rows held from `first` on lost.
+  [[nodiscard]] LostCells lost(size_t first = 0) const;
   // Forgets the last row; its values stay where they are, unused.
   void drop_last_row() noexcept {
     if (rows_ > 0) --rows_;

@@ -19,11 +19,21 @@ namespace {
 struct Outcome {
   std::string bytes;
   std::string failure;
+  // What the report says was lost: misfits per column, records with extra fields.
+  std::vector<uint64_t> misfits;
+  uint64_t extra = 0;
   friend bool operator==(const Outcome&, const Outcome&) = default;
   friend void PrintTo(const Outcome& o, std::ostream* os) {
-    *os << o.bytes.size() << " bytes, failure '" << o.failure << "'";
+    *os << o.bytes.size() << " bytes, failure '" << o.failure << "', " << o.extra << " with extra fields";
+    for (const uint64_t count : o.misfits) *os << ' ' << count;
   }
 };
+
+Outcome outcome(const convert::ConversionStatus& failure, const common::ByteBuffer& out,
+                const convert::ConversionReport& report) {
+  if (failure) return Outcome{{}, failure->message, {}, 0};
+  return Outcome{std::string(out.view()), {}, report.lost.misfits_by_column, report.lost.records_with_extra_fields};
+}
 
 std::span<const uint8_t> as_bytes(const std::string& text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
@@ -31,16 +41,18 @@ std::span<const uint8_t> as_bytes(const std::string& text) {
 
 Outcome single(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows) {
   common::ByteBuffer out;
-  auto failure = convert::convert_csv_to_qarn(as_bytes(csv), chunk_size, sample_rows, out);
-  return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
+  convert::ConversionReport report;
+  auto failure = convert::convert_csv_to_qarn(as_bytes(csv), chunk_size, sample_rows, out, {}, &report);
+  return outcome(failure, out, report);
 }
 
 Outcome parallel(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows, unsigned threads,
                  size_t segment_bytes = 0) {
   common::ByteBuffer out;
+  convert::ConversionReport report;
   auto failure = convert::convert_csv_to_qarn_parallel(as_bytes(csv), chunk_size, sample_rows, threads,
-                                                        out, {}, segment_bytes);
-  return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
+                                                        out, {}, segment_bytes, &report);
+  return outcome(failure, out, report);
 }
 
 // A table of a few typed columns, with now and then an odd field.
