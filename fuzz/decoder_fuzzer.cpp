@@ -5,9 +5,7 @@
 // agrees with the full read on a valid file; that reading
 // some columns gives those columns of the full read; that a valid
 // file's table can be written back as CSV; and that the string views of its
-// string and bytes columns hold their elements, both those the reader
-// decodes string columns into and those made from offsets, and that the
-// offsets made from the reader's views lay out its data.
+// string and bytes columns hold their elements.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -85,27 +83,14 @@ void check_summary(std::span<const uint8_t> file, const qarn::ReadStatus& full_s
   }
 }
 
-// The offsets of a column's elements: its own, or those its views lay out
-// (kept in `made`).
-qarn::OffsetsView offsets_of(const qarn::ValueColumn& values, std::vector<int32_t>& made) {
-  if (!values.viewed()) return values.offsets_view();
-  made.resize(values.size() + 1);
-  if (!qarn::view_offsets(values.views().data(), values.size(), values.data().size(), made.data())) {
-    fail("the reader's views do not lay out its data");
-  }
-  return {reinterpret_cast<const uint8_t*>(made.data()), sizeof(int32_t)};
-}
-
 void write_back(const qarn::DecodedTable& table) {
   std::vector<std::string_view> names(table.head.column_names.begin(), table.head.column_names.end());
   std::vector<csv_output::CsvColumn> columns;
-  std::vector<std::vector<int32_t>> made(table.slices.columns.size());
   uint64_t rows = 0;
   for (uint64_t r : table.slices.slice_rows) rows += r;
-  for (size_t c = 0; c < table.slices.columns.size(); ++c) {
-    const auto& column = table.slices.columns[c];
+  for (const auto& column : table.slices.columns) {
     const qarn::ValueColumn& values = column->values;
-    columns.push_back({values.type(), values.fixed().data(), offsets_of(values, made[c]), values.data().data(),
+    columns.push_back({values.type(), values.fixed().data(), values.offsets_view(), values.data().data(),
                        column->invalid.any() ? column->invalid.flags().data() : nullptr});
   }
   common::ByteBuffer out;
@@ -126,16 +111,11 @@ void check_views(const qarn::DecodedTable& table) {
   for (const auto& column : table.slices.columns) {
     const qarn::ValueColumn& values = column->values;
     if (!qarn::is_variable_width(values.type()) || values.data().size() > qarn::kMaxViewData) continue;
-    std::vector<int32_t> made;
-    const qarn::OffsetsView offsets = offsets_of(values, made);
     std::vector<uint8_t> views(values.size() * qarn::kViewSize);
-    qarn::write_string_views(offsets, values.size(), values.data().data(), values.data().size(), views.data());
+    qarn::write_string_views(values.offsets_view(), values.size(), values.data().data(), values.data().size(),
+                             views.data());
     for (uint64_t i = 0; i < values.size(); ++i) {
-      const std::string_view element = offsets.element(values.data().data(), i);
-      if (viewed(views.data() + i * qarn::kViewSize, values.data().data()) != element ||
-          (values.viewed() && (viewed(values.views().data() + i * qarn::kViewSize, values.data().data()) != element ||
-                               std::memcmp(views.data() + i * qarn::kViewSize,
-                                           values.views().data() + i * qarn::kViewSize, qarn::kViewSize) != 0))) {
+      if (viewed(views.data() + i * qarn::kViewSize, values.data().data()) != values.element(i)) {
         fail("a view does not hold its element");
       }
     }

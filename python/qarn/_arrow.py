@@ -7,7 +7,6 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from . import _native
 from ._logical import DATE, TIMESTAMP_UTC
 from ._optional import require
 from ._unique_names import unique_names
@@ -18,7 +17,7 @@ if TYPE_CHECKING:
 
     from .table import Column, Table
 
-_INT32_LIMIT = 2**31 - 1  # also the most data views can address: their offsets are 32-bit
+_INT32_LIMIT = 2**31 - 1
 
 
 def validity_bitmap(pa: object, column: Column) -> tuple[object | None, int]:
@@ -70,24 +69,7 @@ def column_to_arrow(column: Column) -> pyarrow.Array:
     return pa.Array.from_buffers(arrow_type, rows, [validity, offsets_buffer, pa.py_buffer(parts.data)], nulls)
 
 
-def string_view_array(pa: object, column: Column) -> pyarrow.Array:
-    """A `string` column as Arrow string views over its data: those the
-    reader made, or made here from the offsets of a column read a slice at
-    a time. Data past 2 GiB, which views cannot address, stays a plain
-    (large) string array."""
-    parts = column._values
-    if len(parts.data) > _INT32_LIMIT:
-        return column_to_arrow(column)
-    views = parts.views
-    if views is None:
-        views = _native.string_views(parts.offsets_buffer, parts.data, parts.offset_width)
-    bitmap, nulls = validity_bitmap(pa, column)
-    return pa.Array.from_buffers(pa.string_view(), len(column), [bitmap, pa.py_buffer(views),
-                                                                 pa.py_buffer(parts.data)], nulls)
-
-
-def table_to_arrow(table: Table, *, string_view: bool = False) -> pyarrow.Table:
+def table_to_arrow(table: Table) -> pyarrow.Table:
     pa = require("pyarrow", "arrow", "Table.to_arrow()")
-    arrays = [string_view_array(pa, column) if string_view and column.type_id == STRING else column_to_arrow(column)
-              for column in table]
+    arrays = [column_to_arrow(column) for column in table]
     return pa.Table.from_arrays(arrays, names=unique_names(table.column_names))

@@ -18,8 +18,6 @@ from ._logical import NUMPY_DTYPES, column_properties, logical_type, shown_type,
 from ._text import plural
 from .types import FIXED_DTYPES, VARIABLE, type_name
 
-VIEW_SIZE = 16  # bytes of an Arrow view; the width the reader gives views
-
 if TYPE_CHECKING:
     import pandas
     import polars
@@ -38,37 +36,19 @@ class PropertyDefinition:
 
 class Values:
     """One array of values as the native reader decoded it: fixed-width
-    values back to back, or `string` / `bytes` elements as offsets and data,
-    or as Arrow views into the data (`views`, None for offsets)."""
+    values back to back, or `string` / `bytes` elements as offsets and data."""
 
-    __slots__ = ("type_id", "fixed", "views", "data", "_offsets", "_width", "_length")
+    __slots__ = ("type_id", "fixed", "offsets_buffer", "data", "offset_width", "_length")
 
     def __init__(self, parts: tuple[int, Any, Any, Any, int]) -> None:
-        self.type_id, self.fixed, entries, self.data, width = parts
-        self.views = entries if width == VIEW_SIZE else None
-        self._offsets = None if self.views is not None else entries
-        self._width = 4 if self.views is not None else width
-        if self.type_id not in VARIABLE:
-            self._length = len(self.fixed) // FIXED_DTYPES[self.type_id].itemsize
-        elif self.views is not None:
-            self._length = len(self.views) // VIEW_SIZE
+        self.type_id, self.fixed, self.offsets_buffer, self.data, self.offset_width = parts
+        if self.type_id in VARIABLE:
+            self._length = len(self.offsets_buffer) // self.offset_width - 1
         else:
-            self._length = len(entries) // width - 1
+            self._length = len(self.fixed) // FIXED_DTYPES[self.type_id].itemsize
 
     def __len__(self) -> int:
         return self._length
-
-    @property
-    def offsets_buffer(self) -> Any:
-        """The elements' offsets, made from the views the first time they
-        are asked for."""
-        if self._offsets is None and self.views is not None:
-            self._offsets = _native.view_offsets(self.views, self.data)
-        return self._offsets
-
-    @property
-    def offset_width(self) -> int:
-        return self._width
 
     def offsets(self) -> np.ndarray:
         """int32 offsets while the data stays below 2 GiB, else int64."""
@@ -238,16 +218,13 @@ class Table:
 
     # -------------------------------------------------------- conversion
 
-    def to_arrow(self, *, string_view: bool = False) -> pyarrow.Table:
+    def to_arrow(self) -> pyarrow.Table:
         """A pyarrow Table; invalid cells are nulls. Column names are made
         unique: a later use of a name gets `_2`, `_3`, ... after it, and an
-        empty name is `column_N` (N its position from 1). `string_view`
-        gives `string` columns as Arrow's `string_view` type, which the
-        reader decodes them into, instead of `string`: no offsets are made
-        (the values are the same; cast to compare with a `string` array)."""
+        empty name is `column_N` (N its position from 1)."""
         from ._arrow import table_to_arrow
 
-        return table_to_arrow(self, string_view=string_view)
+        return table_to_arrow(self)
 
     def to_pandas(self) -> pandas.DataFrame:
         """A pandas DataFrame with nullable dtypes; invalid cells are missing."""

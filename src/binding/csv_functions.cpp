@@ -1,4 +1,4 @@
-// to_csv, elements, string_views and view_offsets: decoded columns handed back from Python,
+// to_csv, elements and string_views: decoded columns handed back from Python,
 // written as CSV in the dialect asked for, turned into Python strings and
 // bytes, or laid out as Arrow's string views.
 #include <deque>
@@ -242,43 +242,17 @@ PyObject* string_views(PyObject* module, PyObject* args) {
   return guarded(state.panics(), [&]() -> PyObject* {
     common::ByteBuffer views;
     if (!run_unlocked(state.panics(), [&] {
-          views.prefault(count * qarn::kViewSize);  // faulting the pages in one go costs less than one by one
+          // In huge pages where the kernel offers them, faulted in one go:
+          // 16 bytes a value come to more than the strings themselves, and
+          // a fault per 4 KiB of them cost more than writing them.
+          views.reserve_output(count * qarn::kViewSize);
+          views.prefault(count * qarn::kViewSize);
           uint8_t* out = views.extend(count * qarn::kViewSize);
           if (count != 0) qarn::write_string_views(view, count, data.bytes().data(), data.bytes().size(), out);
         })) {
       return nullptr;
     }
     return new_buffer(state.buffer_type, std::move(views));
-  });
-}
-
-PyObject* view_offsets(PyObject* module, PyObject* args) {
-  PyObject *views_object, *data_object;
-  if (!PyArg_ParseTuple(args, "OO:view_offsets", &views_object, &data_object)) return nullptr;
-  BufferView views, data;
-  if (!views.acquire(views_object) || !data.acquire(data_object)) return nullptr;
-  if (views.bytes().size() % qarn::kViewSize != 0 || data.bytes().size() > qarn::kMaxViewData) {
-    PyErr_SetString(PyExc_ValueError, "views are 16 bytes each, over at most 2 GiB of data");
-    return nullptr;
-  }
-  const uint64_t count = views.bytes().size() / qarn::kViewSize;
-  const NativeState& state = native_state(module);
-  return guarded(state.panics(), [&]() -> PyObject* {
-    common::ByteBuffer offsets;
-    bool ok = false;
-    if (!run_unlocked(state.panics(), [&] {
-          const size_t size = (count + 1) * sizeof(int32_t);
-          offsets.reserve_output(size);
-          auto* out = reinterpret_cast<int32_t*>(offsets.extend(size));
-          ok = qarn::view_offsets(views.bytes().data(), count, data.bytes().size(), out);
-        })) {
-      return nullptr;
-    }
-    if (!ok) {
-      PyErr_SetString(PyExc_ValueError, "the views do not lay out the data in order");
-      return nullptr;
-    }
-    return new_buffer(state.buffer_type, std::move(offsets));
   });
 }
 

@@ -132,12 +132,11 @@ PyObject* head_dict(const qarn::FileHead& head) {
 PyObject* value_column_tuple(PyTypeObject* buffer_type, qarn::ValueColumn& column) {
   const bool variable = qarn::is_variable_width(column.type());
   Ref fixed(buffer_or_none(buffer_type, column.fixed(), !variable));
-  Ref offsets(fixed ? buffer_or_none(buffer_type, column.views_or_offsets(), variable) : nullptr);
+  Ref offsets(fixed ? buffer_or_none(buffer_type, column.offsets(), variable) : nullptr);
   Ref data(offsets ? buffer_or_none(buffer_type, column.data(), variable) : nullptr);
   if (!data) return nullptr;
-  const size_t width = column.viewed() ? qarn::kViewSize : column.offset_width();
   return Py_BuildValue("(iOOOi)", static_cast<int>(column.type()), fixed.get(), offsets.get(),
-                       data.get(), static_cast<int>(width));
+                       data.get(), static_cast<int>(column.offset_width()));
 }
 
 PyObject* properties_list(PyTypeObject* buffer_type, std::vector<qarn::SliceProperty>& properties) {

@@ -16,8 +16,7 @@ PyObject* head_dict(const qarn::FileHead& head);
 
 // (type id, fixed values, offsets, data, offset width): Buffers, or None
 // where the type has no such part; offsets are int32 or int64 by the width
-// (4 or 8), or, for a width of 16, the Arrow views of a column that keeps
-// views. Takes over the column's bytes.
+// (4 or 8). Takes over the column's bytes.
 PyObject* value_column_tuple(PyTypeObject* buffer_type, qarn::ValueColumn& column);
 
 // [(name, encoding, values tuple)] for a slice's value properties.

@@ -17,12 +17,10 @@ PyObject* read_head(PyObject* module, PyObject* source);
 PyObject* summarize(PyObject* module, PyObject* source);
 PyObject* validate(PyObject* module, PyObject* source);
 
-// Decoded columns back to CSV, strings to Python objects, offsets to views
-// and views to offsets (csv_functions.cpp).
+// Decoded columns back to CSV, strings to Python objects or to views (csv_functions.cpp).
 PyObject* to_csv(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* elements(PyObject* module, PyObject* args);
 PyObject* string_views(PyObject* module, PyObject* args);
-PyObject* view_offsets(PyObject* module, PyObject* args);
 
 // CSV to QARN on several threads (convert_function.cpp).
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs);

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <type_traits>
 
 #include "common/load.hpp"
 #include "common/utf8.hpp"
 #include "qarn/packed_length.hpp"
-#include "qarn/string_views.hpp"
 
 namespace qarn {
 
@@ -146,25 +144,19 @@ struct DecodedElements {
   ReadStatus size_error;
 };
 
-// Stands for the views of a column that keeps them (in place of an offset type).
-struct View {};
-
 // Copies up to `count` elements from [block, limit) into the column, with
-// their ends as `Offset`s (or their views), stopping at the first that does
-// not fit. An element whose packed length is malformed is reported at the
-// element; one that runs past the block (or the file) at the block, whose
-// size does not then add up.
+// their ends as `Offset`s, stopping at the first that does not fit. An
+// element whose packed length is malformed is reported at the element; one
+// that runs past the block (or the file) at the block, whose size does not
+// then add up.
 template <class Offset>
 DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, const uint8_t* limit,
                                 uint64_t block_offset, uint64_t count, ValueColumn& column) {
-  constexpr bool kViews = std::is_same_v<Offset, View>;
-  constexpr size_t kEntry = kViews ? kViewSize : sizeof(Offset);
   const size_t span = static_cast<size_t>(limit - block);
   // Every element takes at least one byte, so no more than `span` fit.
   const uint64_t most = std::min<uint64_t>(count, span);
-  uint8_t* const entries = column.views_or_offsets().spare(static_cast<size_t>(most) * kEntry);
-  // The copy of a short element takes kWideCopy bytes, and its view reads
-  // 12 bytes, from wherever it starts.
+  auto* ends =
+      reinterpret_cast<Offset*>(column.offsets().spare(static_cast<size_t>(most) * sizeof(Offset)));
   uint8_t* const dst_begin = column.data().spare(span + common::kWideCopy);
   uint8_t* dst = dst_begin;
   const auto base = static_cast<int64_t>(column.data().size());
@@ -192,20 +184,12 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
     // Elements that are each valid UTF-8 are valid when joined, and no
     // element of valid text starts with a continuation byte; together the
     // two checks let one pass over the joined bytes stand for all elements.
-    // (An empty element reads a byte past the copies, which the spare room holds.)
-    starts_inside_sequence |= (length != 0) & ((*dst & 0xC0) == 0x80);
-    if constexpr (kViews) {
-      write_view(entries + done * kViewSize, dst, static_cast<uint32_t>(length),
-                 static_cast<uint32_t>(base + (dst - dst_begin)));
-    }
+    if (length != 0) starts_inside_sequence |= (*dst & 0xC0) == 0x80;
     dst += length;
     p += length;
-    if constexpr (!kViews) {
-      const auto end = static_cast<Offset>(base + (dst - dst_begin));
-      std::memcpy(entries + done * sizeof(Offset), &end, sizeof end);
-    }
+    ends[done] = static_cast<Offset>(base + (dst - dst_begin));
   }
-  column.views_or_offsets().commit(static_cast<size_t>(done) * kEntry);
+  column.offsets().commit(static_cast<size_t>(done) * sizeof(Offset));
   column.data().commit(static_cast<size_t>(dst - dst_begin));
   decoded.count = done;
   decoded.end = p;
@@ -243,14 +227,10 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
   ValueColumn& column = *out;
   if (mode == ValueMode::Check) column.clear();
   const uint64_t first = column.size();
-  // Views address their data with 32-bit offsets. The column was chosen to
-  // keep views from a first pass that found its data small enough; a file
-  // that has grown since (its buffer written meanwhile) is refused here.
-  if (column.viewed() && total > kMaxViewData - column.data().size()) return leftover;
   const DecodedElements decoded =
-      column.viewed()                            ? decode_elements<View>(cursor, block, limit, block_offset, count, column)
-      : column.offset_width() == sizeof(int32_t) ? decode_elements<int32_t>(cursor, block, limit, block_offset, count, column)
-                                                 : decode_elements<int64_t>(cursor, block, limit, block_offset, count, column);
+      column.offset_width() == sizeof(int32_t)
+          ? decode_elements<int32_t>(cursor, block, limit, block_offset, count, column)
+          : decode_elements<int64_t>(cursor, block, limit, block_offset, count, column);
   ReadStatus size_error = decoded.size_error;
   if (!size_error && decoded.end != limit) size_error = leftover;
 
@@ -298,9 +278,7 @@ ReadStatus read_run_length(Cursor& cursor, const ArrayHeader& header, ValueMode 
     return err;
   }
   if (mode == ValueMode::Store) {
-    for (uint64_t i = 0; i < runs; ++i) {
-      if (!out->append_repeated(run_values, i, uint64_t{run_bytes[i]} + 1)) return invalid;
-    }
+    for (uint64_t i = 0; i < runs; ++i) out->append_repeated(run_values, i, uint64_t{run_bytes[i]} + 1);
   }
   return std::nullopt;
 }

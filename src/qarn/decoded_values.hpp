@@ -8,7 +8,6 @@
 
 #include "common/byte_buffer.hpp"
 #include "qarn/offsets_view.hpp"
-#include "qarn/string_views.hpp"
 #include "qarn/value.hpp"
 
 namespace qarn {
@@ -18,11 +17,7 @@ namespace qarn {
 // 0 or 1. `string` and `bytes` elements lie back to back in `data`, with
 // `offsets` holding one start per element and a final end (so one more
 // than the elements, the first 0), as int64, or as int32 when the column
-// was narrowed because its data is known to stay below 2 GiB. A column
-// switched to views instead keeps one Arrow view per element in `views`
-// (see string_views.hpp), pointing into `data` (below 2 GiB), and no
-// offsets: readers that keep strings as views take the column as it is,
-// and the offsets follow from the views' lengths when wanted.
+// was narrowed because its data is known to stay below 2 GiB.
 class ValueColumn {
  public:
   explicit ValueColumn(TypeId type) : type_(type) {
@@ -31,7 +26,6 @@ class ValueColumn {
 
   [[nodiscard]] TypeId type() const noexcept { return type_; }
   [[nodiscard]] uint64_t size() const noexcept {
-    if (viewed_) return views_.size() / kViewSize;
     return is_variable_width(type_) ? offsets_.size() / offset_width_ - 1
                                     : fixed_.size() / fixed_width(type_);
   }
@@ -42,19 +36,6 @@ class ValueColumn {
   [[nodiscard]] const ByteBuffer& offsets() const noexcept { return offsets_; }
   [[nodiscard]] ByteBuffer& data() noexcept { return data_; }
   [[nodiscard]] const ByteBuffer& data() const noexcept { return data_; }
-  [[nodiscard]] ByteBuffer& views() noexcept { return views_; }
-  // Where the element entries go: views or offsets, as the column keeps them.
-  [[nodiscard]] ByteBuffer& views_or_offsets() noexcept { return viewed_ ? views_ : offsets_; }
-  [[nodiscard]] const ByteBuffer& views() const noexcept { return views_; }
-
-  // Whether the elements are kept as views rather than offsets.
-  [[nodiscard]] bool viewed() const noexcept { return viewed_; }
-  // Views from now on; only while the column is empty.
-  void use_views() noexcept {
-    if (size() != 0 || !is_variable_width(type_)) return;
-    viewed_ = true;
-    offsets_.clear();
-  }
 
   // 4 or 8 bytes per offset.
   [[nodiscard]] size_t offset_width() const noexcept { return offset_width_; }
@@ -69,7 +50,6 @@ class ValueColumn {
 
   // Element `i` of a `string` or `bytes` column.
   [[nodiscard]] std::string_view element(uint64_t i) const noexcept {
-    if (viewed_) return view_element(views_.data() + i * kViewSize, data_.data());
     return offsets_view().element(data_.data(), i);
   }
 
@@ -84,25 +64,20 @@ class ValueColumn {
   }
 
   // Appends element `i` of `other`, a column of the same type, `times` times.
-  // A column of views holds the element's bytes once; false, with nothing
-  // appended, when they would take its data past what views can address.
-  [[nodiscard]] bool append_repeated(const ValueColumn& other, uint64_t i, uint64_t times);
+  void append_repeated(const ValueColumn& other, uint64_t i, uint64_t times);
 
   void clear() noexcept {
     fixed_.clear();
     data_.clear();
-    views_.clear();
-    offsets_.truncate(viewed_ ? 0 : offset_width_);
+    offsets_.truncate(offset_width_);
   }
 
  private:
   TypeId type_;
   size_t offset_width_ = sizeof(int64_t);
-  bool viewed_ = false;
   ByteBuffer fixed_;
   ByteBuffer offsets_;
   ByteBuffer data_;
-  ByteBuffer views_;
 };
 
 // One flag per row, 1 where the row's value is invalid. Rows after the last

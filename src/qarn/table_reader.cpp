@@ -93,14 +93,9 @@ bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices) {
     ValueColumn& values = slices.columns[c]->values;
     if (is_variable_width(values.type())) {
       // Arrow's plain string layout takes int32 offsets; they serve when the
-      // data is known to stay below 2 GiB. Text that small is kept as views,
-      // which string columns of polars are made of: the offsets follow from
-      // them in one quick pass, while views made from offsets would take a
-      // second pass over every element.
+      // data is known to stay below 2 GiB.
       if (target.value_bytes <= kMaxNarrowData) values.narrow_offsets();
-      if (values.type() == TypeId::String && target.value_bytes <= kMaxViewData) values.use_views();
-      reserve_mapped(values.views_or_offsets(), static_cast<size_t>(target.rows) *
-                                                    (values.viewed() ? kViewSize : values.offset_width()));
+      reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * values.offset_width());
       // The copy of short elements may write a few bytes past the last one.
       reserve_mapped(values.data(), static_cast<size_t>(target.value_bytes) + 64);
     } else {
