@@ -1,6 +1,5 @@
-// to_csv, elements and string_views: decoded columns handed back from Python,
-// written as CSV in the dialect asked for, turned into Python strings and
-// bytes, or laid out as Arrow's string views.
+// to_csv and elements: decoded columns handed back from Python, written as
+// CSV in the dialect asked for, or turned into Python strings and bytes.
 #include <deque>
 #include <optional>
 #include <string>
@@ -16,7 +15,6 @@
 #include "csv_output/table_to_csv.hpp"
 #include "fields/column_type.hpp"
 #include "qarn/array_reader.hpp"
-#include "qarn/string_views.hpp"
 
 namespace binding {
 
@@ -220,40 +218,6 @@ PyObject* elements(PyObject* /*module*/, PyObject* args) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
   return list.release();
-}
-
-PyObject* string_views(PyObject* module, PyObject* args) {
-  PyObject *offsets_object, *data_object;
-  int width = 8;
-  if (!PyArg_ParseTuple(args, "OOi:string_views", &offsets_object, &data_object, &width) || !valid_width(width)) {
-    return nullptr;
-  }
-  BufferView offsets, data;
-  if (!offsets.acquire(offsets_object) || !data.acquire(data_object)) return nullptr;
-  if (data.bytes().size() > qarn::kMaxViewData) {
-    PyErr_SetString(PyExc_ValueError, "views address at most 2 GiB of data");
-    return nullptr;
-  }
-  const size_t entries = offsets.bytes().size() / static_cast<size_t>(width);
-  const uint64_t count = entries == 0 ? 0 : entries - 1;
-  const qarn::OffsetsView view(offsets.bytes().data(), static_cast<size_t>(width));
-  if (entries != 0 && !check_offsets(view, count, data.bytes().size())) return nullptr;
-  const NativeState& state = native_state(module);
-  return guarded(state.panics(), [&]() -> PyObject* {
-    common::ByteBuffer views;
-    if (!run_unlocked(state.panics(), [&] {
-          // In huge pages where the kernel offers them, faulted in one go:
-          // 16 bytes a value come to more than the strings themselves, and
-          // a fault per 4 KiB of them cost more than writing them.
-          views.reserve_output(count * qarn::kViewSize);
-          views.prefault(count * qarn::kViewSize);
-          uint8_t* out = views.extend(count * qarn::kViewSize);
-          if (count != 0) qarn::write_string_views(view, count, data.bytes().data(), data.bytes().size(), out);
-        })) {
-      return nullptr;
-    }
-    return new_buffer(state.buffer_type, std::move(views));
-  });
 }
 
 }  // namespace binding

@@ -20,7 +20,6 @@ PyObject* validate(PyObject* module, PyObject* source);
 // Decoded columns back to CSV, strings to Python objects or to views (csv_functions.cpp).
 PyObject* to_csv(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* elements(PyObject* module, PyObject* args);
-PyObject* string_views(PyObject* module, PyObject* args);
 
 // CSV to QARN on several threads (convert_function.cpp).
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs);
