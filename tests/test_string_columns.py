@@ -1,5 +1,5 @@
-"""String columns go to polars as Arrow views built from the decoded
-offsets: every way of reading them gives the same strings."""
+"""String columns read alike every way: into Arrow and polars, as values,
+and a slice at a time, over several slices and run-length ones."""
 
 from __future__ import annotations
 
