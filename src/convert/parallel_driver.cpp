@@ -259,8 +259,9 @@ constexpr size_t kStreamSegmentBytes = size_t{1} << 20;
 // Reads the input after the sample in segments on every thread and feeds
 // their rows, in order, to the runs. A segment is read as though its start
 // began a record; when the segment before it ends inside a record (a line
-// end in quotes), that record is dropped there and the segment read again
-// from the record's start, on this thread.
+// end in quotes), that record is dropped there and read again, whole, from
+// its start on this thread, with the rest of the segment unless its rows
+// stand (rejoin()).
 class SegmentFeed {
  public:
   // Reads the input from `start` up to `limit`, a place to cut it; `window`
@@ -278,6 +279,19 @@ class SegmentFeed {
   // records before it, the header row included.
   [[nodiscard]] size_t next_start() const noexcept { return next_start_; }
   [[nodiscard]] uint64_t records() const noexcept { return records_; }
+
+  // Posts segments up to the most read ahead.
+  void plan() {
+    const size_t end = limit_;
+    while (planned_.size() < most_ahead_ && planned_to_ < end) {
+      const size_t stop = std::min(
+          end, parallel::cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.layout.dialect));
+      const Segment segment{next_index_++, planned_to_, stop};
+      planned_.push_back(segment);
+      board_.post(segment);
+      planned_to_ = stop;
+    }
+  }
 
   // Feeds every record; the first failure in order.
   ConversionStatus run() {
@@ -297,17 +311,7 @@ class SegmentFeed {
   }
 
  private:
-  void plan() {
-    const size_t end = limit_;
-    while (planned_.size() < most_ahead_ && planned_to_ < end) {
-      const size_t stop = std::min(
-          end, parallel::cut_after_line_end(context_.input, planned_to_ + segment_bytes_, context_.layout.dialect));
-      const Segment segment{next_index_++, planned_to_, stop};
-      planned_.push_back(segment);
-      board_.post(segment);
-      planned_to_ = stop;
-    }
-  }
+
 
   // Whether the segment, read from a start inside the record that truly
   // begins at `next_start_`, ended its first record where that record ends:
@@ -421,11 +425,13 @@ ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
                       writer.out(), sink);
   parallel::Workers workers(threads - 1, board, context);
 
-  if (auto failure = feed_sample(pool, runs, start)) return failure;
   const size_t after_sample = reader.bytes_read();
   SegmentFeed segments(board, runs, context, after_sample, input.size(), reader.records_read(),
                        segment_size(input.size() - after_sample, threads, column_count, segment_bytes), threads, nullptr,
                        mapped);
+  // The first segments are read meanwhile: the sample of a wide table takes a while.
+  segments.plan();
+  if (auto failure = feed_sample(pool, runs, start)) return failure;
   if (auto failure = segments.run()) return failure;
   return finish_rows(runs, start, writer);
 }
