@@ -6,10 +6,11 @@
 // which every thread reads into rows at once, each as though its segment
 // began a record; the calling thread takes them in order, reading one again
 // from the right place when the one before it ended inside a quoted field.
-// It cuts the rows into runs of whole table slices, which the threads
-// convert and encode into buffers of their own, and appends finished runs to
-// the output in input order, stopping at the first failure in that order.
-// While it waits, it does waiting work too.
+// It cuts the rows into runs of whole table slices, works out their size
+// from the row counts and hands out their place in the output; the threads
+// write the slices straight from the converted rows into it (streamed, into
+// buffers of their own that it hands on in input order). It stops at the
+// first failure in input order. While it waits, it does waiting work too.
 #pragma once
 
 #include <cstdint>
