@@ -32,8 +32,10 @@ def _masked(pd: Any, column: Column) -> Any:
     else:
         return None
     # pandas gets arrays of its own: the decoded ones are shared, read-only,
-    # with the table and whatever else was made from it.
-    return kind(column.values.copy(), column.invalid.copy())
+    # with the table and whatever else was made from it. A mask with nothing
+    # set is fresh zeroed memory, which the kernel maps lazily.
+    mask = np.zeros(len(column), dtype=np.bool_) if column._invalid is None else column.invalid.copy()
+    return kind(column.values.copy(), mask)
 
 
 def _strings(pd: Any, column: Column) -> Any:
