@@ -38,7 +38,9 @@ ConversionStatus read_stream_start(InputWindow& window, uint64_t sample_rows, co
     ConversionStatus failure = read_table_start(input, reader, sample_rows, options, 1, start);
     // Whatever was read ended before the last line end held, by a line end
     // of its own: more input would not change it, nor a failure met in it.
-    const bool settled = reader.bytes_read() < usable && (failure || rows_in(start.sample) == sample_rows);
+    // Without a header row, so must the first record that names the columns.
+    const bool settled =
+        reader.bytes_looked_at() < usable && (failure || rows_in(start.sample) == sample_rows);
     if (window.complete() || settled) {
       position = reader.bytes_read();
       records = reader.records_read();

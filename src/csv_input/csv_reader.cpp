@@ -261,6 +261,7 @@ Result<HeaderRow, CsvError> CsvReader::read_first_record() {
     Tokenizer tokenizer = tokenizer_.reading_from(tokenizer_.offset());
     RecordSink sink(input_, tokenizer.dialect());
     tokenizer.run(sink);
+    names_end_ = tokenizer.offset();
     records_completed_ = 1;
     HeaderRow names;
     for (size_t i = 0; i < sink.fields().size(); ++i) names.push_back(column_name(i));

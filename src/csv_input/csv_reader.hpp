@@ -2,6 +2,7 @@
 // memory, checking every record as UTF-8, field by field.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -82,6 +83,9 @@ class CsvReader {
 
   // Input bytes consumed so far, up to the end of the last record read.
   [[nodiscard]] size_t bytes_read() const noexcept { return tokenizer_.offset(); }
+  // Input bytes looked at so far: those consumed and, without a header row,
+  // the first record, whose fields gave the names though it stays to be read.
+  [[nodiscard]] size_t bytes_looked_at() const noexcept { return std::max(bytes_read(), names_end_); }
   // Records read so far, the header row included.
   [[nodiscard]] uint64_t records_read() const noexcept { return records_completed_; }
   // Whether the last record was ended by the end of `input` rather than by a
@@ -107,6 +111,7 @@ class CsvReader {
   RecordPosition header_position_;
   Tokenizer tokenizer_;
   uint64_t records_completed_ = 0;  // header row included
+  size_t names_end_ = 0;  // without a header row, where the record that gave the names ends
   std::optional<Result<HeaderRow, CsvError>> header_;
   std::optional<CsvError> pending_error_;
 };

@@ -68,18 +68,20 @@ struct Outcome {
   }
 };
 
-Outcome held(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows) {
+Outcome held(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows,
+             const convert::ConvertOptions& options = {}) {
   common::ByteBuffer out;
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(csv.data()), csv.size());
-  auto failure = convert::convert_csv_to_qarn(bytes, chunk_size, sample_rows, out);
+  auto failure = convert::convert_csv_to_qarn(bytes, chunk_size, sample_rows, out, options);
   return failure ? Outcome{{}, failure->message} : Outcome{std::string(out.view()), {}};
 }
 
 Outcome streamed(const std::string& csv, uint64_t chunk_size, uint64_t sample_rows, unsigned threads,
-                 size_t piece, size_t window) {
+                 size_t piece, size_t window, const convert::ConvertOptions& options = {}) {
   PieceSource source(csv, piece);
   StringSink sink;
-  auto failure = convert::convert_stream(source, chunk_size, sample_rows, threads, sink, {}, nullptr, window, 16);
+  auto failure =
+      convert::convert_stream(source, chunk_size, sample_rows, threads, sink, options, nullptr, window, 16);
   return failure ? Outcome{{}, failure->message} : Outcome{sink.text, {}};
 }
 
@@ -115,6 +117,26 @@ TEST(StreamConversion, GivesTheBytesOfTheConversionInMemory) {
       const size_t window = 1 + random() % 300;
       ASSERT_EQ(streamed(csv, chunk_size, sample_rows, threads, piece, window), expected)
           << "case " << i << " threads " << threads << " piece " << piece << " window " << window;
+    }
+  }
+}
+
+TEST(StreamConversion, WithoutAHeaderRowTheFirstRecordIsReadWholeForTheNames) {
+  // The first record runs past the first windows, with a line end in
+  // quotes early on, where a window may seem to end a record: its fields,
+  // all of them, name the columns, whatever the sample.
+  convert::ConvertOptions options;
+  options.layout.header = false;
+  options.layout.skip_rows = 2;
+  const std::string csv = "skipped\nskipped too\n\"c\nd\"," + std::string(60, 'a') + ",b,e,f\n1,2,3,4,5\n";
+  for (const uint64_t sample_rows : {0, 1, 5}) {
+    const Outcome expected = held(csv, 3, sample_rows, options);
+    ASSERT_TRUE(expected.failure.empty()) << expected.failure;
+    for (unsigned threads : {1u, 2u}) {
+      for (const size_t window : {1, 8, 45, 70}) {
+        ASSERT_EQ(streamed(csv, 3, sample_rows, threads, 7, window, options), expected)
+            << "sample " << sample_rows << " threads " << threads << " window " << window;
+      }
     }
   }
 }
