@@ -5,15 +5,14 @@
 
 #include "qarn/array_encoding.hpp"
 #include "qarn/property_names.hpp"
-#include "qarn/sections.hpp"
 #include "qarn/writer.hpp"
 
 namespace fields {
 
 namespace {
 
-constexpr size_t kSectionHeaderBytes = 3;
-constexpr size_t kCountBytes = 4;
+constexpr size_t kSectionHeaderBytes = qarn::Writer::kSectionHeaderSize;
+constexpr size_t kCountBytes = qarn::Writer::kCountSize;
 // Encoding, value type and count.
 constexpr size_t kArrayHeadBytes = 2 + kCountBytes;
 
@@ -72,16 +71,15 @@ size_t column_slice_size(const ColumnShape& shape) {
   return size;
 }
 
-// Writes the format's framing at a cursor that has room for it.
+// Writes the format's framing at a cursor that has room for it, as
+// qarn::Writer does at the end of a buffer.
 class Cursor {
  public:
   explicit Cursor(uint8_t* at) noexcept : at_(at) {}
   [[nodiscard]] uint8_t* at() const noexcept { return at_; }
 
   void section_header(qarn::SectionId id) noexcept {
-    at_[0] = qarn::kMagicLow;
-    at_[1] = qarn::kMagicHigh;
-    at_[2] = static_cast<uint8_t>(id);
+    qarn::Writer::store_section_header(at_, id);
     at_ += kSectionHeaderBytes;
   }
   void byte(uint8_t value) noexcept { *at_++ = value; }

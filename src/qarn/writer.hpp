@@ -29,12 +29,7 @@ class Writer {
   [[nodiscard]] uint64_t max_count() const noexcept { return max_count_; }
   [[nodiscard]] bool fits_count(uint64_t n) const noexcept { return n <= max_count_; }
 
-  void write_section_header(SectionId id) {
-    uint8_t* p = out_.extend(3);
-    p[0] = kMagicLow;
-    p[1] = kMagicHigh;
-    p[2] = static_cast<uint8_t>(id);
-  }
+  void write_section_header(SectionId id) { store_section_header(out_.extend(kSectionHeaderSize), id); }
 
   void write_version(uint8_t major, uint8_t minor) {
     uint8_t* p = out_.extend(2);
@@ -56,6 +51,14 @@ class Writer {
   }
 
   static void store_u32(uint8_t* p, uint32_t v) noexcept { std::memcpy(p, &v, 4); }
+  // The magic number and the section's id, at `p`, which has room for them.
+  static void store_section_header(uint8_t* p, SectionId id) noexcept {
+    p[0] = kMagicLow;
+    p[1] = kMagicHigh;
+    p[2] = static_cast<uint8_t>(id);
+  }
+  static constexpr size_t kSectionHeaderSize = 3;
+  static constexpr size_t kCountSize = 4;
 
  private:
   ByteBuffer& out_;
