@@ -66,7 +66,7 @@ def quietly(function, *args, **kwargs) -> None:
     """Calls `function`, taking the errors its failure paths raise."""
     try:
         function(*args, **kwargs)
-    except (ValueError, TypeError, OverflowError):  # a FormatError is a ValueError
+    except (ValueError, TypeError, OverflowError, MemoryError):  # a FormatError is a ValueError
         pass
 
 
@@ -123,6 +123,10 @@ def refuse_rejects(rejects) -> None:
     raise ValueError("the sink is full")
 
 
+def refuse_memory(size):
+    raise MemoryError
+
+
 def slices(source, flags=None) -> None:
     reader = _native.SliceReader(source)
     while reader.next_slice(flags) is not None:
@@ -143,6 +147,10 @@ NATIVE_PATHS = {
     "read selected": (_native.read, (QARN, FLAGS)),
     "read format error": (_native.read, (CUT, FLAGS)),
     "read wrong flags": (_native.read, (QARN, b"\x01")),
+    "read into blocks": (_native.read, (QARN, None, bytearray)),
+    "read into blocks format error": (_native.read, (CUT, FLAGS, bytearray)),
+    "read into blocks refused": (_native.read, (QARN, None, refuse_memory)),
+    "read into blocks too short": (_native.read, (QARN, None, lambda size: bytearray(size // 2))),
     "read_head": (_native.read_head, (QARN,)),
     "read_head format error": (_native.read_head, (NOT_QARN,)),
     "summarize": (_native.summarize, (QARN,)),

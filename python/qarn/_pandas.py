@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from ._arrow_memory import owned_copy
 from ._logical import DATE, TIMESTAMP_UTC
 from ._optional import require
 from .types import BOOL, BYTES, DOUBLE, FLOAT, INT, LONG, OPAQUE8, STRING
@@ -34,8 +35,8 @@ def _masked(pd: Any, column: Column) -> Any:
     # pandas gets arrays of its own: the decoded ones are shared, read-only,
     # with the table and whatever else was made from it. A mask with nothing
     # set is fresh zeroed memory, which the kernel maps lazily.
-    mask = np.zeros(len(column), dtype=np.bool_) if column._invalid is None else column.invalid.copy()
-    return kind(column.values.copy(), mask)
+    mask = np.zeros(len(column), dtype=np.bool_) if column._invalid is None else owned_copy(column.invalid)
+    return kind(owned_copy(column.values), mask)
 
 
 def _strings(pd: Any, column: Column) -> Any:

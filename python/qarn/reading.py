@@ -5,6 +5,7 @@ from __future__ import annotations
 from collections.abc import Iterator
 
 from . import _native
+from ._arrow_memory import arrow_allocator
 from ._columns import ColumnIndex, Columns
 from ._source import Source, open_source
 from .table import Table
@@ -23,11 +24,11 @@ def read(source: Source, *, columns: Columns = None) -> Table:
     exactly a valid QARN file."""
     with open_source(source) as data:
         if columns is None:
-            raw = _native.read(data)
+            raw = _native.read(data, None, arrow_allocator())
             return Table(raw, list(range(len(raw["names"]))))
         head = _native.read_head(data)
         selected = ColumnIndex(head["names"]).positions(columns)
-        raw = _native.read(data, _flags(selected, len(head["names"])))
+        raw = _native.read(data, _flags(selected, len(head["names"])), arrow_allocator())
         return Table(raw, selected)
 
 

@@ -3,13 +3,18 @@
 #include <new>
 #include <utility>
 
+#include "binding/python_blocks.hpp"
+
 namespace binding {
 
 namespace {
 
+// Holds its bytes either itself or, for a block from a Python allocator,
+// as a view of the block's owner.
 struct BufferObject {
   PyObject_HEAD
   common::ByteBuffer bytes;  // constructed in place by new_buffer
+  Py_buffer owned;           // `owned.obj` null when `bytes` holds them
 };
 
 // A zero-length buffer still needs an address to export.
@@ -17,7 +22,9 @@ uint8_t g_empty[1];
 
 void buffer_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<BufferObject*>(self)->bytes.~ByteBuffer();
+  BufferObject* buffer = reinterpret_cast<BufferObject*>(self);
+  buffer->bytes.~ByteBuffer();
+  if (buffer->owned.obj != nullptr) PyBuffer_Release(&buffer->owned);
   type->tp_free(self);
   Py_DECREF(type);
 }
@@ -25,13 +32,19 @@ void buffer_dealloc(PyObject* self) {
 // Read-only: numpy, Arrow and polars may all share one buffer, and Arrow
 // and polars take their data never to change.
 int buffer_get(PyObject* self, Py_buffer* view, int flags) {
-  common::ByteBuffer& bytes = reinterpret_cast<BufferObject*>(self)->bytes;
+  BufferObject* buffer = reinterpret_cast<BufferObject*>(self);
+  if (buffer->owned.obj != nullptr) {
+    return PyBuffer_FillInfo(view, self, buffer->owned.buf, buffer->owned.len, 1, flags);
+  }
+  common::ByteBuffer& bytes = buffer->bytes;
   void* data = bytes.data() != nullptr ? bytes.data() : g_empty;
   return PyBuffer_FillInfo(view, self, data, static_cast<Py_ssize_t>(bytes.size()), 1, flags);
 }
 
 Py_ssize_t buffer_length(PyObject* self) {
-  return static_cast<Py_ssize_t>(reinterpret_cast<BufferObject*>(self)->bytes.size());
+  BufferObject* buffer = reinterpret_cast<BufferObject*>(self);
+  if (buffer->owned.obj != nullptr) return buffer->owned.len;
+  return static_cast<Py_ssize_t>(buffer->bytes.size());
 }
 
 PyType_Slot g_buffer_slots[] = {
@@ -59,7 +72,14 @@ PyTypeObject* make_buffer_type(PyObject* module) {
 PyObject* new_buffer(PyTypeObject* type, common::ByteBuffer&& bytes) {
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
-  new (&reinterpret_cast<BufferObject*>(self)->bytes) common::ByteBuffer(std::move(bytes));
+  BufferObject* buffer = reinterpret_cast<BufferObject*>(self);
+  buffer->owned.obj = nullptr;
+  // A block from a Python allocator goes over as a view of its owner: the
+  // allocator lends it for one call only.
+  if (auto* blocks = dynamic_cast<PythonBlocks*>(bytes.storage()); blocks && bytes.data()) {
+    buffer->owned = blocks->hand_over(bytes);
+  }
+  new (&buffer->bytes) common::ByteBuffer(std::move(bytes));
   return self;
 }
 

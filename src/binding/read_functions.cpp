@@ -1,11 +1,13 @@
 // read, read_head, summarize and validate: a QARN file held in a Python
 // buffer, read without the interpreter lock and handed back as dicts of
 // plain values and Buffers.
+#include <optional>
 #include <vector>
 
 #include "binding/decoded.hpp"
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
+#include "binding/python_blocks.hpp"
 #include "qarn/table_reader.hpp"
 
 namespace binding {
@@ -57,11 +59,12 @@ bool read_selection(PyObject* object, std::vector<uint8_t>& selected) {
 }
 
 PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"source", "selected", nullptr};
+  static const char* keywords[] = {"source", "selected", "allocate", nullptr};
   PyObject* source = nullptr;
   PyObject* selection = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:read", const_cast<char**>(keywords), &source,
-                                   &selection)) {
+  PyObject* allocate = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:read", const_cast<char**>(keywords), &source,
+                                   &selection, &allocate)) {
     return nullptr;
   }
   const NativeState& state = native_state(module);
@@ -70,9 +73,14 @@ PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs) {
   return guarded(state.panics(), [&]() -> PyObject* {
     std::vector<uint8_t> selected;
     if (!read_selection(selection, selected)) return nullptr;
+    // Declared before the table, whose blocks it must outlive.
+    std::optional<PythonBlocks> blocks;
+    if (allocate != Py_None) blocks.emplace(allocate);
     qarn::DecodedTable table;
     qarn::ReadStatus status;
-    if (!run_unlocked(state.panics(), [&] { status = qarn::read_table(view.bytes(), selected, table); })) {
+    if (!run_unlocked(state.panics(), [&] {
+          status = qarn::read_table(view.bytes(), selected, table, blocks ? &*blocks : nullptr);
+        })) {
       return nullptr;
     }
     if (status) return raise_format_error(state, *status);

@@ -52,6 +52,7 @@ class ByteBuffer {
   [[nodiscard]] size_t size() const noexcept { return size_; }
   [[nodiscard]] size_t capacity() const noexcept { return capacity_; }
   [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+  [[nodiscard]] BufferStorage* storage() const noexcept { return storage_; }
   [[nodiscard]] std::span<const uint8_t> bytes() const noexcept { return {data_, size_}; }
   [[nodiscard]] std::string_view view() const noexcept {
     return {reinterpret_cast<const char*>(data_), size_};

@@ -63,10 +63,22 @@ ReadStatus read_slices(FileReader& reader, const FileHead& head, std::span<Colum
   }
 }
 
-void reserve_mapped(ByteBuffer& buffer, size_t more) {
-  buffer.reserve_output(buffer.size() + more);  // a large one in huge pages where the kernel offers them
-  buffer.reserve(buffer.size() + more);
-  buffer.prefault(more);
+// Room for `more` bytes after what `buffer` holds. A block from `blocks` is
+// theirs to place (a pool's pages are mostly mapped already); one from
+// malloc is put in huge pages where the kernel offers them, and its pages
+// are mapped now rather than one fault per 4 KiB.
+void reserve_mapped(ByteBuffer& buffer, size_t more, common::BufferStorage* blocks) {
+  const size_t size = buffer.size() + more;
+  if (blocks != nullptr) {
+    ByteBuffer block(*blocks);
+    block.reserve(size);
+    block.append(buffer.bytes());
+    buffer = std::move(block);
+  } else {
+    buffer.reserve_output(size);
+    buffer.reserve(size);
+    buffer.prefault(more);
+  }
 }
 
 // Makes room in each stored column for all of its values at once, from a
@@ -78,7 +90,8 @@ void reserve_mapped(ByteBuffer& buffer, size_t more) {
 // left for the decoding pass to report, which may find an earlier one among
 // the values. Returns false when decoding should not start before the
 // whole file has been checked: for a defect, or for run-length values.
-bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices) {
+bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices,
+                     common::BufferStorage* blocks) {
   FileReader reader(file);
   FileHead head;
   if (reader.read_head(head)) return false;
@@ -95,11 +108,11 @@ bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices) {
       // Arrow's plain string layout takes int32 offsets; they serve when the
       // data is known to stay below 2 GiB.
       if (target.value_bytes <= kMaxNarrowData) values.narrow_offsets();
-      reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * values.offset_width());
+      reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * values.offset_width(), blocks);
       // The copy of short elements may write a few bytes past the last one.
-      reserve_mapped(values.data(), static_cast<size_t>(target.value_bytes) + 64);
+      reserve_mapped(values.data(), static_cast<size_t>(target.value_bytes) + 64, blocks);
     } else {
-      reserve_mapped(values.fixed(), static_cast<size_t>(target.value_bytes));
+      reserve_mapped(values.fixed(), static_cast<size_t>(target.value_bytes), blocks);
     }
   }
   return !run_length;
@@ -108,7 +121,7 @@ bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices) {
 }  // namespace
 
 ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> selected,
-                      DecodedTable& table) {
+                      DecodedTable& table, common::BufferStorage* blocks) {
   FileReader reader(file);
   if (auto err = reader.read_head(table.head)) return err;
   StoringTargets targets(table.head, selected, table.slices);
@@ -116,7 +129,7 @@ ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> se
   // (or one whose framing is wrong) is checked whole before any value is
   // spelt out, so that a defect anywhere fails it at the cost of a check,
   // not of the memory.
-  if (!reserve_columns(file, table.slices)) {
+  if (!reserve_columns(file, table.slices, blocks)) {
     if (auto err = validate_file(file)) return err;
   }
   uint64_t all_rows = 0;

@@ -38,9 +38,11 @@ struct DecodedTable {
 
 // Reads `file`. `selected` holds one flag per column, or is empty for all
 // columns; the values of the others are stepped over (their framing is
-// still checked). Throws std::bad_alloc.
+// still checked). The columns' large blocks come from `blocks` when given,
+// else from malloc. Throws std::bad_alloc.
 [[nodiscard]] ReadStatus read_table(std::span<const uint8_t> file,
-                                    std::span<const uint8_t> selected, DecodedTable& table);
+                                    std::span<const uint8_t> selected, DecodedTable& table,
+                                    common::BufferStorage* blocks = nullptr);
 
 // What a file holds, without decoding values: the head, and per column the
 // rows flagged invalid and the bytes its slices take.
