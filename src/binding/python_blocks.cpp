@@ -49,9 +49,12 @@ uint8_t* PythonBlocks::allocate(size_t capacity) noexcept {
   return static_cast<uint8_t*>(view.buf);
 }
 
+std::vector<Py_buffer>::iterator PythonBlocks::find(const uint8_t* data) noexcept {
+  return std::find_if(blocks_.begin(), blocks_.end(), [&](const Py_buffer& view) { return view.buf == data; });
+}
+
 Py_buffer PythonBlocks::take(uint8_t* data) noexcept {
-  auto found = std::find_if(blocks_.begin(), blocks_.end(),
-                            [&](const Py_buffer& view) { return view.buf == data; });
+  const auto found = find(data);
   Py_buffer view = *found;
   *found = blocks_.back();
   blocks_.pop_back();
@@ -62,9 +65,7 @@ uint8_t* PythonBlocks::resize(uint8_t* data, size_t capacity) {
   uint8_t* block = allocate(capacity);
   if (block == nullptr) throw std::bad_alloc();
   if (data != nullptr) {
-    const auto found = std::find_if(blocks_.begin(), blocks_.end(),
-                                    [&](const Py_buffer& view) { return view.buf == data; });
-    std::memcpy(block, data, std::min(capacity, static_cast<size_t>(found->len)));
+    std::memcpy(block, data, std::min(capacity, static_cast<size_t>(find(data)->len)));
     release(data);
   }
   return block;

@@ -33,6 +33,8 @@ class PythonBlocks final : public common::BufferStorage {
  private:
   // Null, with the Python error cleared, when the allocator fails.
   uint8_t* allocate(size_t capacity) noexcept;
+  // The entry of a block handed out (one there must be), and taking it out.
+  std::vector<Py_buffer>::iterator find(const uint8_t* data) noexcept;
   Py_buffer take(uint8_t* data) noexcept;
 
   PyObject* allocate_;
