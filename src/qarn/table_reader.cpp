@@ -96,13 +96,18 @@ bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices,
   FileHead head;
   if (reader.read_head(head)) return false;
   std::vector<ColumnTarget> targets(static_cast<size_t>(head.column_count));
-  for (ColumnTarget& target : targets) target.mode = ValueMode::Skip;
+  for (ColumnTarget& target : targets) {
+    target.mode = ValueMode::Skip;
+    target.count_invalid = true;
+  }
   if (read_slices(reader, head, targets, [](uint64_t) {})) return false;
   bool run_length = false;
   for (size_t c = 0; c < targets.size(); ++c) {
     const ColumnTarget& target = targets[c];
     run_length |= target.run_length;
     if (!slices.columns[c] || target.run_length) continue;
+    // A flag per row, for a column with any row flagged.
+    if (target.invalid_count > 0) reserve_mapped(slices.columns[c]->invalid.flags(), target.rows, blocks);
     ValueColumn& values = slices.columns[c]->values;
     if (is_variable_width(values.type())) {
       // Arrow's plain string layout takes int32 offsets; they serve when the
