@@ -130,6 +130,9 @@ AMBIGUOUS = [
     ('a,b,c\n1,"x, y",2\n3,"y,4\n5,"z, w",6\n7,w,8\n9,"v, u",1\n', {"newlines_in_values": False}),
     # Quoted line breaks: they stay values.
     ('a,b\n1,"x\ny"\n2,"z\nw"\n3,v\n', {"newlines_in_values": True}),
+    # Quoted line breaks in every record, cutting each into two lines of one
+    # length: every quote closes before the next field, so they stay values.
+    ('0,0.5,"two\nlines",7,0.5\n' * 3, {"newlines_in_values": True}),
     # A blank line, then rows of another shape: a second table, left out.
     ("a,b\n1,2\n3,4\n5,6\n\nc,d,e\nx,y,z\n", {"skip_footer": 2}),
     # NA in a number column is missing; in a text column it stays text.

@@ -196,9 +196,20 @@ double most_alike(const std::vector<size_t>& counts) {
   return most;
 }
 
+// Whether the candidate's quotes hold line ends as values: every quote that
+// opens a field (in the part of the text a stray one is looked for in)
+// closes right before the next field or line, and some hold line ends.
+bool reads_quoted_line_ends(std::string_view text, const Candidate& candidate) {
+  return candidate.quote != 0 && !candidate.escape &&
+         quoted_line_ends_close(text.substr(0, kSettleBytes), candidate.delimiter, candidate.quote);
+}
+
 // The candidate, reading line by line when a quote that opens a field
 // swallows line ends that more records of the usual length would have been
-// read from: a stray quote, which should spoil one line only.
+// read from: a stray quote, which should spoil one line only. Not when
+// every quote that opens a field closes right before the next one: then
+// the line ends inside are values, though the pieces of lines they cut
+// may happen to be alike.
 Candidate with_line_ends_settled(std::string_view text, const Candidate& candidate) {
   text = text.substr(0, kSettleBytes);
   const std::vector<size_t> with_line_ends = read_field_counts(text, candidate, text.size());
@@ -206,6 +217,7 @@ Candidate with_line_ends_settled(std::string_view text, const Candidate& candida
   line_by_line.newlines_in_values = false;
   const std::vector<size_t> without = read_field_counts(text, line_by_line, text.size());
   if (with_line_ends == without || most_alike(without) <= most_alike(with_line_ends)) return candidate;
+  if (reads_quoted_line_ends(text, candidate)) return candidate;
   return line_by_line;
 }
 
@@ -302,7 +314,15 @@ DialectGuess guess_dialect(std::string_view text) {
   if (chosen.quote != 0 && !chosen.escape && quotes_are_text(probe, chosen.delimiter, chosen.quote)) {
     chosen = Candidate{chosen.delimiter, 0, false, true};
   }
-  if (chosen.quote != 0 && chosen.newlines_in_values) chosen = with_line_ends_settled(text, chosen);
+  if (chosen.quote != 0 && chosen.newlines_in_values) {
+    chosen = with_line_ends_settled(text, chosen);
+  } else if (reads_quoted_line_ends(text, chosen)) {
+    // Lines cut by quoted line ends may read alike; the values those hold
+    // are what the quotes say.
+    chosen.newlines_in_values = true;
+    const std::vector<size_t> counts = read_field_counts(probe, chosen, kProbeRecords);
+    if (!counts.empty()) guess.widest = *std::max_element(counts.begin(), counts.end());
+  }
   return guess;
 }
 

@@ -47,6 +47,33 @@ bool quote_closes_before_text(std::string_view lines, char delimiter, char quote
   });
 }
 
+bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) noexcept {
+  bool holds_line_end = false;
+  bool field_start = true;
+  size_t at = 0;
+  while (at < text.size()) {
+    const char c = text[at];
+    if (!field_start || c != quote) {
+      field_start = c == delimiter || c == '\n' || c == '\r';
+      ++at;
+      continue;
+    }
+    size_t close = at + 1;
+    while (true) {
+      close = text.find(quote, close);
+      if (close == std::string_view::npos) return false;
+      if (close + 1 == text.size() || text[close + 1] != quote) break;
+      close += 2;  // a doubled quote
+    }
+    const std::string_view value = text.substr(at + 1, close - at - 1);
+    holds_line_end |= value.find_first_of("\r\n") != std::string_view::npos;
+    at = close + 1;
+    if (at < text.size() && text[at] != delimiter && text[at] != '\n' && text[at] != '\r') return false;
+    field_start = false;
+  }
+  return holds_line_end;
+}
+
 bool quotes_needed(std::string_view text, char delimiter, char quote) noexcept {
   return any_field_quote(text, delimiter, quote, [&](size_t from) {
     size_t at = from;
