@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "common/load.hpp"
 #include "common/utf8.hpp"
@@ -157,7 +158,7 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
   const uint64_t most = std::min<uint64_t>(count, span);
   auto* ends =
       reinterpret_cast<Offset*>(column.offsets().spare(static_cast<size_t>(most) * sizeof(Offset)));
-  uint8_t* const dst_begin = column.data().spare(span + common::kWideCopy);
+  uint8_t* const dst_begin = column.data().spare(span + kElementCopy);
   uint8_t* dst = dst_begin;
   const auto base = static_cast<int64_t>(column.data().size());
   const uint8_t* const file_end = cursor.file_end();
@@ -179,8 +180,16 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
       decoded.size_error = read_error(FormatErrorKind::InvalidSize, block_offset);
       break;
     }
-    common::copy_short_wide(dst, p, static_cast<size_t>(length),
-                            static_cast<size_t>(file_end - p) >= common::kWideCopy);
+    // Short elements are copied as one block of 32 or 64 bytes where that
+    // much may be read: texts such as descriptions and addresses then take
+    // no call of memcpy either.
+    if (length <= kElementCopy / 2 && static_cast<size_t>(file_end - p) >= kElementCopy / 2) {
+      std::memcpy(dst, p, kElementCopy / 2);
+    } else if (length <= kElementCopy && static_cast<size_t>(file_end - p) >= kElementCopy) {
+      std::memcpy(dst, p, kElementCopy);
+    } else if (length != 0) {
+      std::memcpy(dst, p, static_cast<size_t>(length));
+    }
     // Elements that are each valid UTF-8 are valid when joined, and no
     // element of valid text starts with a continuation byte; together the
     // two checks let one pass over the joined bytes stand for all elements.

@@ -2,6 +2,7 @@
 // column slice, checked as strictly as it is read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -10,6 +11,10 @@
 #include "qarn/decoded_values.hpp"
 
 namespace qarn {
+
+// The most bytes a string or bytes element's copy writes past its end: the
+// data it is decoded into needs this much room beyond its elements.
+inline constexpr size_t kElementCopy = 64;
 
 // What becomes of an array's values: decoded into a column, checked and
 // dropped, or stepped over with only the framing checked.

@@ -1,5 +1,7 @@
 #include "qarn/table_reader.hpp"
 
+#include "qarn/array_reader.hpp"
+
 namespace qarn {
 
 namespace {
@@ -115,7 +117,7 @@ bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices,
       if (target.value_bytes <= kMaxNarrowData) values.narrow_offsets();
       reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * values.offset_width(), blocks);
       // The copy of short elements may write a few bytes past the last one.
-      reserve_mapped(values.data(), static_cast<size_t>(target.value_bytes) + 64, blocks);
+      reserve_mapped(values.data(), static_cast<size_t>(target.value_bytes) + kElementCopy, blocks);
     } else {
       reserve_mapped(values.fixed(), static_cast<size_t>(target.value_bytes), blocks);
     }
