@@ -6,21 +6,6 @@
 
 namespace binding {
 
-namespace {
-
-class InterpreterLock {
- public:
-  InterpreterLock() noexcept : state_(PyGILState_Ensure()) {}
-  InterpreterLock(const InterpreterLock&) = delete;
-  InterpreterLock& operator=(const InterpreterLock&) = delete;
-  ~InterpreterLock() { PyGILState_Release(state_); }
-
- private:
-  PyGILState_STATE state_;
-};
-
-}  // namespace
-
 PythonBlocks::~PythonBlocks() {
   if (blocks_.empty()) return;
   InterpreterLock lock;

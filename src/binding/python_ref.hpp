@@ -64,6 +64,19 @@ class BufferView {
   bool held_ = false;
 };
 
+// Takes the interpreter lock for the scope, on any thread, whether it holds
+// the lock already or released it.
+class InterpreterLock {
+ public:
+  InterpreterLock() noexcept : state_(PyGILState_Ensure()) {}
+  InterpreterLock(const InterpreterLock&) = delete;
+  InterpreterLock& operator=(const InterpreterLock&) = delete;
+  ~InterpreterLock() { PyGILState_Release(state_); }
+
+ private:
+  PyGILState_STATE state_;
+};
+
 // Releases the interpreter lock for the scope.
 class WithoutInterpreterLock {
  public:

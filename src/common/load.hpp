@@ -21,11 +21,12 @@ T load(const Byte* p) noexcept {
 // where a copy of the exact length is a call of memcpy.
 inline constexpr size_t kWideCopy = 32;
 
-// Copies `length` bytes: as one block of kWideCopy bytes when it is no
+// Copies `length` bytes: as one block of `Block` bytes when it is no
 // longer and `wide_ok` says that so many may be read at `src`.
+template <size_t Block = kWideCopy>
 inline void copy_short_wide(void* dst, const void* src, size_t length, bool wide_ok) noexcept {
-  if (length <= kWideCopy && wide_ok) {
-    std::memcpy(dst, src, kWideCopy);
+  if (length <= Block && wide_ok) {
+    std::memcpy(dst, src, Block);
   } else if (length != 0) {
     std::memcpy(dst, src, length);
   }

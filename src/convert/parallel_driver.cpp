@@ -311,8 +311,6 @@ class SegmentFeed {
   }
 
  private:
-
-
   // Whether the segment, read from a start inside the record that truly
   // begins at `next_start_`, ended its first record where that record ends:
   // its rows after the first are then right as they are, and the record,

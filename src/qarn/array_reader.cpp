@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "common/load.hpp"
 #include "common/utf8.hpp"
@@ -183,12 +182,11 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
     // Short elements are copied as one block of 32 or 64 bytes where that
     // much may be read: texts such as descriptions and addresses then take
     // no call of memcpy either.
-    if (length <= kElementCopy / 2 && static_cast<size_t>(file_end - p) >= kElementCopy / 2) {
-      std::memcpy(dst, p, kElementCopy / 2);
-    } else if (length <= kElementCopy && static_cast<size_t>(file_end - p) >= kElementCopy) {
-      std::memcpy(dst, p, kElementCopy);
-    } else if (length != 0) {
-      std::memcpy(dst, p, static_cast<size_t>(length));
+    const auto readable = static_cast<size_t>(file_end - p);
+    if (length <= common::kWideCopy) {
+      common::copy_short_wide(dst, p, static_cast<size_t>(length), readable >= common::kWideCopy);
+    } else {
+      common::copy_short_wide<kElementCopy>(dst, p, static_cast<size_t>(length), readable >= kElementCopy);
     }
     // Elements that are each valid UTF-8 are valid when joined, and no
     // element of valid text starts with a continuation byte; together the

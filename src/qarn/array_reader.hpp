@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "common/load.hpp"
 #include "qarn/array_encoding.hpp"
 #include "qarn/cursor.hpp"
 #include "qarn/decoded_values.hpp"
@@ -14,7 +15,7 @@ namespace qarn {
 
 // The most bytes a string or bytes element's copy writes past its end: the
 // data it is decoded into needs this much room beyond its elements.
-inline constexpr size_t kElementCopy = 64;
+inline constexpr size_t kElementCopy = 2 * common::kWideCopy;
 
 // What becomes of an array's values: decoded into a column, checked and
 // dropped, or stepped over with only the framing checked.
