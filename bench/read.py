@@ -9,7 +9,8 @@ compression) and as Arrow IPC, all held in memory. Each reader then runs in
 a fresh interpreter on the same table (see read_engines.py); the table shows
 the median time, the QARN file's MB/s and each reader's time over ours into
 the same library: `qarn` (to_arrow) for Arrow readers, `qarn-pandas` for
-pandas readers, `qarn-polars` for polars readers.
+pandas readers, `qarn-polars` for polars readers. A reader on one thread
+("-1t") is compared with ours on one thread where that was run too.
 """
 
 from __future__ import annotations
@@ -26,10 +27,20 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 import datasets  # noqa: E402
 
-ENGINES = ["qarn", "qarn-numpy", "parquet-pyarrow-1t", "parquet-polars-1t", "ipc-pyarrow", "ipc-polars",
-           "qarn-pandas", "csv-pandas", "parquet-pandas", "qarn-polars"]
-# The qarn reader each reader is compared with: the one into the same library.
+ENGINES = ["qarn", "qarn-1t", "qarn-numpy", "parquet-pyarrow", "parquet-pyarrow-1t", "parquet-polars",
+           "parquet-polars-1t", "ipc-pyarrow", "ipc-polars", "qarn-pandas", "csv-pandas", "parquet-pandas",
+           "qarn-polars", "qarn-polars-1t"]
+# The qarn reader each reader is compared with: the one into the same library,
+# on one thread for a reader on one thread ("-1t") where it was run.
 OURS = {"pandas": "qarn-pandas", "polars": "qarn-polars"}
+
+
+def ours_for(engine: str, medians: dict[str, float]) -> float | None:
+    library = next((lib for lib in OURS if lib in engine), None)
+    ours = OURS.get(library, "qarn")
+    if engine.endswith("-1t") and ours + "-1t" in medians:
+        ours += "-1t"
+    return medians.get(ours)
 
 
 def prepare(name: str, size: int, seed: int) -> dict[str, Path]:
@@ -94,8 +105,7 @@ def main() -> int:
                 print(f"{r['engine']:<20} FAILED: {r.get('error')}")
                 continue
             median = medians[r["engine"]]
-            library = next((lib for lib in OURS if lib in r["engine"]), None)
-            ours = medians.get(OURS.get(library, "qarn"))
+            ours = ours_for(r["engine"], medians)
             ratio = f"{median / ours:.2f}" if ours else "-"
             print(f"{r['engine']:<20} {median * 1e3:>10.1f} {sizes['qarn'] / 1e6 / median:>10.0f} {ratio:>7}")
     return 0

@@ -16,18 +16,14 @@ import time
 
 
 def setup(engine: str):
-    if engine == "qarn":
+    if engine.startswith("qarn") and engine != "qarn-numpy":
         import qarn
 
-        return "qarn", lambda data: qarn.read(data).to_arrow()
-    if engine == "qarn-pandas":
-        import qarn
-
-        return "qarn", lambda data: qarn.read(data).to_pandas()
-    if engine == "qarn-polars":
-        import qarn
-
-        return "qarn", lambda data: qarn.read(data).to_polars()
+        # "-1t": decoding on one thread, and polars' own conversion too
+        # (bench/read.py sets POLARS_MAX_THREADS for such engines).
+        threads = 1 if engine.endswith("-1t") else None
+        into = engine.removesuffix("-1t").removeprefix("qarn").removeprefix("-") or "arrow"
+        return "qarn", lambda data: getattr(qarn.read(data, threads=threads), f"to_{into}")()
     if engine == "csv-pandas":
         import pandas as pd
 
@@ -50,7 +46,11 @@ def setup(engine: str):
 
         pa.set_cpu_count(1)
         return "parquet", lambda data: pq.read_table(pa.BufferReader(data), use_threads=False)
-    if engine == "parquet-polars-1t":
+    if engine == "parquet-pyarrow":
+        import pyarrow.parquet as pq
+
+        return "parquet", lambda data: pq.read_table(pa_reader(data))
+    if engine in ("parquet-polars", "parquet-polars-1t"):
         import polars as pl
 
         return "parquet", lambda data: pl.read_parquet(io.BytesIO(data))
@@ -63,6 +63,12 @@ def setup(engine: str):
 
         return "arrow", lambda data: pl.read_ipc(io.BytesIO(data))
     raise SystemExit(f"unknown engine {engine!r}")
+
+
+def pa_reader(data: bytes):
+    import pyarrow as pa
+
+    return pa.BufferReader(data)
 
 
 def main() -> None:

@@ -3,8 +3,9 @@
 // one slice at a time report the same first defect; that a summary, which
 // steps over values, finds no defect in a file the full check accepts, and
 // agrees with the full read on a valid file; that reading
-// some columns gives those columns of the full read; that a valid
-// file's table can be written back as CSV.
+// some columns gives those columns of the full read; that columns spread
+// over threads read as on one; that a valid file's table can be written
+// back as CSV.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -63,6 +64,43 @@ void check_selection(std::span<const uint8_t> file, const qarn::DecodedTable& fu
   }
 }
 
+bool same_tables(const qarn::DecodedTable& a, const qarn::DecodedTable& b) {
+  if (a.slices.slice_rows != b.slices.slice_rows || a.slices.slice_has_invalid != b.slices.slice_has_invalid ||
+      a.slices.columns.size() != b.slices.columns.size() ||
+      a.slices.slice_properties.size() != b.slices.slice_properties.size()) {
+    return false;
+  }
+  for (size_t c = 0; c < a.slices.columns.size(); ++c) {
+    const auto& x = a.slices.columns[c];
+    const auto& y = b.slices.columns[c];
+    if (x.has_value() != y.has_value()) return false;
+    if (x && (!same_values(x->values, y->values) || x->invalid.flags().view() != y->invalid.flags().view())) {
+      return false;
+    }
+  }
+  for (const auto& [key, properties] : a.slices.slice_properties) {
+    const auto found = b.slices.slice_properties.find(key);
+    if (found == b.slices.slice_properties.end() || found->second.size() != properties.size()) return false;
+    for (size_t i = 0; i < properties.size(); ++i) {
+      if (properties[i].name != found->second[i].name ||
+          !same_values(properties[i].values, found->second[i].values)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Two and three threads, however little there is to decode.
+void check_threads(std::span<const uint8_t> file, const std::string& expected, const qarn::DecodedTable& full) {
+  for (unsigned count : {2u, 3u}) {
+    qarn::DecodedTable spread;
+    const qarn::ReadStatus status = qarn::read_table(file, {}, spread, nullptr, qarn::ReadThreads{count, 0});
+    if (outcome(status) != expected) fail("a read on threads reports another outcome");
+    if (!status && !same_tables(spread, full)) fail("a read on threads gives another table");
+  }
+}
+
 void check_summary(std::span<const uint8_t> file, const qarn::ReadStatus& full_status,
                    const qarn::DecodedTable& full) {
   qarn::FileSummary summary;
@@ -103,6 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qarn::DecodedTable full;
   const qarn::ReadStatus full_status = qarn::read_table(file, {}, full);
   const std::string expected = outcome(full_status);
+  check_threads(file, expected, full);
   if (outcome(qarn::validate_file(file)) != expected) fail("the check and the full read disagree");
   std::vector<uint64_t> rows;
   if (read_by_slices(file, rows) != expected) fail("slice reading and the full read disagree");

@@ -16,7 +16,10 @@ class Buffer:
 ValuesTuple = tuple[int, Buffer | None, Buffer | None, Buffer | None, int]
 
 def read(
-    source: _Buffer, selected: _Buffer | None = None, allocate: Callable[[int], Any] | None = None
+    source: _Buffer,
+    selected: _Buffer | None = None,
+    allocate: Callable[[int], Any] | None = None,
+    threads: int = 1,
 ) -> dict[str, Any]: ...
 def read_head(source: _Buffer, /) -> dict[str, Any]: ...
 def validate(source: _Buffer, /) -> None: ...

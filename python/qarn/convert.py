@@ -24,6 +24,7 @@ from ._lost import LostCells, Reject, LostCellsWarning, how_to_keep, rejects_wri
 from ._lines import length_without_last_lines
 from ._source import Source, open_source
 from ._streaming import Opened, Sink, Written, opened, reader, streamable
+from ._threads import checked_threads, usable_threads
 from .sniff import sniff_buffer
 from .dialect import Dialect
 
@@ -36,17 +37,6 @@ SAMPLE_ROWS = 1000  # rows read to choose the column types
 # Inputs smaller than this convert on the calling thread alone: starting
 # threads would cost more than they save. The result is the same either way.
 SMALLEST_PARALLEL_INPUT = 1 << 20
-
-
-def default_threads() -> int:
-    """The CPUs this process may run on."""
-    return os.process_cpu_count() or 1
-
-
-def _usable_threads(threads: int) -> int:
-    """No more threads than CPUs: the rest would only take turns with them,
-    and the ordered hand-off would wait on whichever was not running."""
-    return max(1, min(threads, default_threads()))
 
 
 class _FromDialect:
@@ -217,12 +207,7 @@ def convert_counting(
     """`convert` into memory, or into `sink` as it goes (then what was
     written is returned), with what was lost: for the command line, which
     reports it. Writes `rejects`; raises for `strict`."""
-    if threads is None:
-        threads = default_threads()
-    if not isinstance(threads, int) or isinstance(threads, bool):
-        raise TypeError(f"threads must be an int, not {type(threads).__name__}")
-    if threads < 1:
-        raise ValueError("threads must be at least 1")
+    threads = checked_threads(threads)
     sniffing = isinstance(dialect, str) and dialect == "auto"
     if dialect is None or sniffing:
         dialect = Dialect()
@@ -269,7 +254,7 @@ def _convert_stream(source: Opened, csv_source: Source, options: dict[str, Any],
     assert source.text is not None
     try:
         rows, invalid, misfits, extra, _ = _native.convert(
-            reader(source.text), chunk_size, sample_rows, _usable_threads(threads), **options, report=True, sink=sink,
+            reader(source.text), chunk_size, sample_rows, usable_threads(threads), **options, report=True, sink=sink,
             file=source.mappable
         )
     except ValueError as error:
@@ -346,7 +331,7 @@ def _convert_text(data: Buffer, dialect: Dialect, options: dict[str, Any], probe
     if sink is not None and dropped:
         sink = _shifting(sink, dropped)
     try:
-        result, lost = _converted(data, chunk_size, sample_rows, _usable_threads(threads), options,
+        result, lost = _converted(data, chunk_size, sample_rows, usable_threads(threads), options,
                                   rejects_wanted=1 if strict else sink, output=output)
     except ValueError as error:
         if is_csv_error(str(error)):

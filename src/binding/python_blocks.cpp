@@ -47,6 +47,9 @@ Py_buffer PythonBlocks::take(uint8_t* data) noexcept {
 }
 
 uint8_t* PythonBlocks::resize(uint8_t* data, size_t capacity) {
+  // Held throughout: columns decoded on other threads look up and change
+  // the list of blocks too.
+  InterpreterLock lock;
   uint8_t* block = allocate(capacity);
   if (block == nullptr) throw std::bad_alloc();
   if (data != nullptr) {

@@ -21,7 +21,8 @@ class PythonBlocks final : public common::BufferStorage {
   PythonBlocks& operator=(const PythonBlocks&) = delete;
   ~PythonBlocks();
 
-  // These take the interpreter lock themselves: decoding runs without it.
+  // These take the interpreter lock themselves: decoding runs without it,
+  // on one thread or several.
   uint8_t* resize(uint8_t* data, size_t capacity) override;
   uint8_t* replace_empty(uint8_t* data, size_t capacity) noexcept override;
   void release(uint8_t* data) noexcept override;

@@ -59,12 +59,13 @@ bool read_selection(PyObject* object, std::vector<uint8_t>& selected) {
 }
 
 PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"source", "selected", "allocate", nullptr};
+  static const char* keywords[] = {"source", "selected", "allocate", "threads", nullptr};
   PyObject* source = nullptr;
   PyObject* selection = Py_None;
   PyObject* allocate = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:read", const_cast<char**>(keywords), &source,
-                                   &selection, &allocate)) {
+  unsigned int threads = 1;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOI:read", const_cast<char**>(keywords), &source,
+                                   &selection, &allocate, &threads)) {
     return nullptr;
   }
   const NativeState& state = native_state(module);
@@ -79,7 +80,8 @@ PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs) {
     qarn::DecodedTable table;
     qarn::ReadStatus status;
     if (!run_unlocked(state.panics(), [&] {
-          status = qarn::read_table(view.bytes(), selected, table, blocks ? &*blocks : nullptr);
+          status = qarn::read_table(view.bytes(), selected, table, blocks ? &*blocks : nullptr,
+                                    qarn::ReadThreads{threads});
         })) {
       return nullptr;
     }

@@ -1,69 +1,17 @@
 #include "qarn/table_reader.hpp"
 
+#include <algorithm>
+#include <numeric>
+
 #include "qarn/array_reader.hpp"
+#include "qarn/column_threads.hpp"
+#include "qarn/slice_targets.hpp"
 
 namespace qarn {
 
 namespace {
 
-// Where each column goes: stored into `slices` when selected, else skipped.
-class StoringTargets {
- public:
-  StoringTargets(const FileHead& head, std::span<const uint8_t> selected, DecodedSlices& slices)
-      : targets_(static_cast<size_t>(head.column_count)), properties_(targets_.size()) {
-    slices.columns.resize(targets_.size());
-    for (size_t c = 0; c < targets_.size(); ++c) {
-      if (!selected.empty() && (c >= selected.size() || selected[c] == 0)) {
-        targets_[c].mode = ValueMode::Skip;
-        continue;
-      }
-      DecodedColumn& column = slices.columns[c].emplace(head.column_types[c]);
-      targets_[c] = ColumnTarget{ValueMode::Store, &column.values, &column.invalid, &properties_[c]};
-    }
-  }
-
-  std::span<ColumnTarget> targets() noexcept { return targets_; }
-
-  // Files what the slice just read held beside its values.
-  void keep_slice(DecodedSlices& slices, uint64_t rows) {
-    const uint64_t slice = slices.slice_rows.size();
-    slices.slice_rows.push_back(rows);
-    for (size_t c = 0; c < targets_.size(); ++c) {
-      slices.slice_has_invalid.push_back(targets_[c].has_invalid_property ? 1 : 0);
-      if (properties_[c].empty()) continue;
-      slices.slice_properties.emplace(std::pair{slice, uint64_t{c}}, std::move(properties_[c]));
-      properties_[c].clear();
-    }
-  }
-
-  static void pad_invalid(DecodedSlices& slices, uint64_t rows) {
-    for (std::optional<DecodedColumn>& column : slices.columns) {
-      if (column && column->invalid.any()) column->invalid.pad_to(rows);
-    }
-  }
-
- private:
-  std::vector<ColumnTarget> targets_;
-  std::vector<std::vector<SliceProperty>> properties_;
-};
-
 constexpr uint64_t kMaxNarrowData = 0x7FFFFFFF;
-
-// Reads every table slice up to the table end into `targets`, telling
-// `on_slice(rows)` the rows of each; the first error met.
-template <class OnSlice>
-ReadStatus read_slices(FileReader& reader, const FileHead& head, std::span<ColumnTarget> targets,
-                       OnSlice&& on_slice) {
-  uint64_t rows_before = 0;
-  while (true) {
-    uint64_t rows = 0;
-    bool finished = false;
-    if (auto err = reader.read_next(head, targets, rows_before, rows, finished)) return err;
-    if (finished) return std::nullopt;
-    on_slice(rows);
-    rows_before += rows;
-  }
-}
 
 // Room for `more` bytes after what `buffer` holds. A block from `blocks` is
 // theirs to place (a pool's pages are mostly mapped already); one from
@@ -83,6 +31,25 @@ void reserve_mapped(ByteBuffer& buffer, size_t more, common::BufferStorage* bloc
   }
 }
 
+// What the first pass over a file found.
+struct Reservation {
+  // False when decoding should not start before the whole file has been
+  // checked: for a defect, or for run-length values.
+  bool decode_now = false;
+  // Per column, roughly what decoding it costs (in bytes copied); 0 for
+  // columns not stored.
+  std::vector<uint64_t> costs;
+};
+
+// Decoding a string or bytes element costs about as much as copying this
+// many bytes, besides its own.
+constexpr uint64_t kElementCost = 24;
+
+uint64_t decoding_cost(TypeId type, const ColumnTarget& target) {
+  if (is_variable_width(type)) return target.value_bytes + kElementCost * target.rows;
+  return std::max<uint64_t>(target.value_bytes, target.rows * fixed_width(type));
+}
+
 // Makes room in each stored column for all of its values at once, from a
 // first pass that steps over them: decoding then appends without growing,
 // and the pages are mapped in one call per buffer rather than one fault per
@@ -90,24 +57,25 @@ void reserve_mapped(ByteBuffer& buffer, size_t more, common::BufferStorage* bloc
 // file, but for run-length arrays, which may stand for many times their
 // size and are left to grow as they are decoded. A defect found here is
 // left for the decoding pass to report, which may find an earlier one among
-// the values. Returns false when decoding should not start before the
-// whole file has been checked: for a defect, or for run-length values.
-bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices,
-                     common::BufferStorage* blocks) {
+// the values.
+Reservation reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices,
+                            common::BufferStorage* blocks) {
   FileReader reader(file);
   FileHead head;
-  if (reader.read_head(head)) return false;
+  if (reader.read_head(head)) return {};
   std::vector<ColumnTarget> targets(static_cast<size_t>(head.column_count));
   for (ColumnTarget& target : targets) {
     target.mode = ValueMode::Skip;
     target.count_invalid = true;
   }
-  if (read_slices(reader, head, targets, [](uint64_t) {})) return false;
-  bool run_length = false;
+  if (read_slices(reader, head, targets, [](uint64_t) {})) return {};
+  Reservation reservation{true, std::vector<uint64_t>(targets.size(), 0)};
   for (size_t c = 0; c < targets.size(); ++c) {
     const ColumnTarget& target = targets[c];
-    run_length |= target.run_length;
-    if (!slices.columns[c] || target.run_length) continue;
+    if (target.run_length) reservation.decode_now = false;
+    if (!slices.columns[c]) continue;
+    reservation.costs[c] = decoding_cost(head.column_types[c], target);
+    if (target.run_length) continue;
     // A flag per row, for a column with any row flagged.
     if (target.invalid_count > 0) reserve_mapped(slices.columns[c]->invalid.flags(), target.rows, blocks);
     ValueColumn& values = slices.columns[c]->values;
@@ -122,23 +90,53 @@ bool reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices,
       reserve_mapped(values.fixed(), static_cast<size_t>(target.value_bytes), blocks);
     }
   }
-  return !run_length;
+  return reservation;
+}
+
+enum class Spread : uint8_t { NotWorthIt, Read, Failed };
+
+// Decodes the stored columns on threads of their own when that is worth it.
+// After Failed, what the threads decoded is to be thrown away.
+Spread read_spread(std::span<const uint8_t> file, std::span<const uint8_t> stored,
+                   const Reservation& reservation, ReadThreads threads, DecodedSlices& slices) {
+  if (threads.count < 2) return Spread::NotWorthIt;
+  const uint64_t cost = std::accumulate(reservation.costs.begin(), reservation.costs.end(), uint64_t{0});
+  if (cost < threads.smallest_spread || reservation.costs.empty()) return Spread::NotWorthIt;
+  const std::vector<std::vector<uint8_t>> shares = share_columns(stored, reservation.costs, threads.count);
+  if (shares.size() < 2) return Spread::NotWorthIt;
+  return read_shares(file, shares, slices) ? Spread::Read : Spread::Failed;
 }
 
 }  // namespace
 
 ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> selected,
-                      DecodedTable& table, common::BufferStorage* blocks) {
+                      DecodedTable& table, common::BufferStorage* blocks, ReadThreads threads) {
   FileReader reader(file);
   if (auto err = reader.read_head(table.head)) return err;
-  StoringTargets targets(table.head, selected, table.slices);
+  const std::vector<uint8_t> stored = stored_columns(table.head, selected);
+  make_columns(table.head, stored, table.slices.columns);
   // Runs may stand for far more values than the file has bytes: such a file
   // (or one whose framing is wrong) is checked whole before any value is
   // spelt out, so that a defect anywhere fails it at the cost of a check,
   // not of the memory.
-  if (!reserve_columns(file, table.slices, blocks)) {
+  const Reservation reservation = reserve_columns(file, table.slices, blocks);
+  if (!reservation.decode_now) {
     if (auto err = validate_file(file)) return err;
   }
+  switch (read_spread(file, stored, reservation, threads, table.slices)) {
+    case Spread::Read: {
+      const std::vector<uint64_t>& rows = table.slices.slice_rows;
+      StoringTargets::pad_invalid(table.slices, std::accumulate(rows.begin(), rows.end(), uint64_t{0}));
+      return std::nullopt;
+    }
+    case Spread::Failed:
+      // This thread reads it all again, and finds the first defect.
+      table.slices = DecodedSlices{};
+      make_columns(table.head, stored, table.slices.columns);
+      break;
+    case Spread::NotWorthIt: break;
+  }
+  StoringTargets targets(stored, table.slices.columns);
   uint64_t all_rows = 0;
   if (auto err = read_slices(reader, table.head, targets.targets(), [&](uint64_t rows) {
         targets.keep_slice(table.slices, rows);
@@ -187,7 +185,9 @@ ReadStatus SliceStream::next(std::span<const uint8_t> selected, DecodedSlices& s
                              bool& finished) {
   finished = finished_;
   if (failed_ || finished_) return failed_;
-  StoringTargets targets(head_, selected, slice);
+  const std::vector<uint8_t> stored = stored_columns(head_, selected);
+  make_columns(head_, stored, slice.columns);
+  StoringTargets targets(stored, slice.columns);
   uint64_t rows = 0;
   if (auto err = reader_.read_next(head_, targets.targets(), 0, rows, finished_)) {
     failed_ = err;

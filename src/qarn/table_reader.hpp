@@ -36,13 +36,23 @@ struct DecodedTable {
   DecodedSlices slices;
 };
 
+// How many threads a whole-file read may decode columns on.
+struct ReadThreads {
+  unsigned count = 1;
+  // Below this much decoding (roughly, bytes copied) the calling thread
+  // reads it all: starting threads would cost more than they save.
+  uint64_t smallest_spread = uint64_t{1} << 20;
+};
+
 // Reads `file`. `selected` holds one flag per column, or is empty for all
 // columns; the values of the others are stepped over (their framing is
 // still checked). The columns' large blocks come from `blocks` when given,
-// else from malloc. Throws std::bad_alloc.
+// else from malloc. With more than one of `threads` the columns are
+// decoded on up to that many threads, whole columns each; the result is
+// the same. Throws std::bad_alloc.
 [[nodiscard]] ReadStatus read_table(std::span<const uint8_t> file,
                                     std::span<const uint8_t> selected, DecodedTable& table,
-                                    common::BufferStorage* blocks = nullptr);
+                                    common::BufferStorage* blocks = nullptr, ReadThreads threads = {});
 
 // What a file holds, without decoding values: the head, and per column the
 // rows flagged invalid and the bytes its slices take.

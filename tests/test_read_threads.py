@@ -1,0 +1,88 @@
+"""Reading on several threads gives the table one thread gives, into malloc'd
+memory and into Arrow's pool alike, and reports the same first defect."""
+
+import gc
+
+import pyarrow as pa
+import pytest
+
+import _qarn
+import qarn
+from qarn_builder import INT, STRING, ColumnDef, bit_array, build, column_slice, plain, run_length
+
+
+def mixed_csv(rows: int) -> bytes:
+    """Enough strings, numbers, flags and empty cells that decoding them is
+    spread over threads."""
+    lines = ["id,name,score,ok,note,when"]
+    for i in range(rows):
+        name = "" if i % 5 == 0 else f"name{i * 31 % 97}" + ("é" if i % 3 == 0 else "")
+        score = "" if i % 7 == 0 else ("n/a" if i > 2000 and i % 991 == 3 else f"{i * 0.25}")
+        lines.append(f'{i},{name},{score},{"true" if i % 2 else "false"},"a note, number {i}",2024-01-{i % 28 + 1:02}')
+    return ("\n".join(lines) + "\n").encode()
+
+
+QARN = _qarn.csv_to_qarn(mixed_csv(60_000), 7_000)
+
+
+@pytest.mark.parametrize("columns", [None, ["note", "id", "ok"], ["score"]])
+@pytest.mark.parametrize("into_pool", [True, False])
+def test_every_thread_count_reads_the_same_table(columns, into_pool, monkeypatch):
+    if not into_pool:
+        monkeypatch.setattr("qarn.reading.arrow_allocator", lambda: None)
+    gc.collect()
+    held = pa.total_allocated_bytes()
+    one = qarn.read(QARN, columns=columns, threads=1)
+    for threads in (2, 3, 16):
+        spread = qarn.read(QARN, columns=columns, threads=threads)
+        assert spread.to_arrow().equals(one.to_arrow())
+        assert [c.invalid.tobytes() for c in spread] == [c.invalid.tobytes() for c in one]
+    del one, spread
+    gc.collect()
+    assert pa.total_allocated_bytes() == held
+
+
+def test_run_length_columns_grow_and_slice_properties_join_alike():
+    # Run-length columns grow as they are decoded, on whichever thread has
+    # them; each column's further properties come from that thread.
+    rows = 200 * 256
+    def one_slice(k: int) -> list[bytes]:
+        flags = [i % 1000 == k for i in range(rows)]
+        return [
+            column_slice(run_length(STRING, [(f"run {k} {i}", 256) for i in range(200)]),
+                         [("IsInvalid", bit_array(flags)), ("Note", plain(STRING, [str(k)] * rows))]),
+            column_slice(run_length(INT, [(i, 256) for i in range(200)]), [("Code", plain(INT, [k] * rows))]),
+            column_slice(plain(INT, list(range(rows)))),
+        ]
+    data = build([ColumnDef("s", STRING), ColumnDef("n", INT), ColumnDef("m", INT)], [one_slice(0), one_slice(1)])
+    one = qarn.read(data, threads=1)
+    spread = qarn.read(data, threads=3)
+    assert spread.to_arrow().equals(one.to_arrow())
+    for k in (0, 1):
+        for column in ("s", "n"):
+            ours, theirs = spread.slice_properties(k, column), one.slice_properties(k, column)
+            assert list(ours) == list(theirs)
+            assert all(ours[key].tolist() == theirs[key].tolist() for key in ours)
+
+
+@pytest.mark.parametrize("needle", [b"a note, number 59990", b"name62", b"@@"])
+def test_a_defect_is_reported_as_on_one_thread(needle):
+    data = bytearray(QARN)
+    for text in (needle, b"name62") if needle == b"@@" else (needle,):
+        data[QARN.rfind(text) if text != b"name62" else QARN.find(text)] = 0xFF
+    with pytest.raises(qarn.FormatError) as one:
+        qarn.read(bytes(data), threads=1)
+    for threads in (2, 4):
+        with pytest.raises(qarn.FormatError) as spread:
+            qarn.read(bytes(data), threads=threads)
+        assert (str(spread.value), spread.value.offset) == (str(one.value), one.value.offset)
+
+
+@pytest.mark.parametrize(
+    "threads, error, message",
+    [(0, ValueError, "threads must be at least 1"), ("2", TypeError, "threads must be an int"),
+     (True, TypeError, "threads must be an int")],
+)
+def test_bad_thread_counts(threads, error, message):
+    with pytest.raises(error, match=message):
+        qarn.read(QARN, threads=threads)
