@@ -107,6 +107,10 @@ TEXT_BYTES = bytes(memoryview(TEXT))
 FLAGS = b"\x01\x00\x01"
 CUT = QARN[: len(QARN) // 2]  # slices, then a FormatError part way
 NOT_QARN = b"\x4e\x7c\x09"  # a FormatError at byte 0
+# Enough strings that a read spreads its columns over threads; then one
+# that is not UTF-8, which a thread finds and the calling thread again.
+SPREAD = csv_to_qarn(b"a,b\n" + b"".join(b"x%d,y%d\n" % (i, i) for i in range(30_000)))
+SPREAD_BAD = SPREAD.replace(b"y29999", b"y\xff9999")
 
 
 LOST = b"a,b,d\n1,x,2024-03-01T10:00Z\n" + b"y,2,2024-03-01,extra\n" * 40  # misfits after the sample
@@ -151,6 +155,9 @@ NATIVE_PATHS = {
     "read into blocks format error": (_native.read, (CUT, FLAGS, bytearray)),
     "read into blocks refused": (_native.read, (QARN, None, refuse_memory)),
     "read into blocks too short": (_native.read, (QARN, None, lambda size: bytearray(size // 2))),
+    "read on threads": (_native.read, (SPREAD, None, None, 2)),
+    "read on threads into blocks": (_native.read, (SPREAD, None, bytearray, 2)),
+    "read on threads format error": (_native.read, (SPREAD_BAD, None, bytearray, 2)),
     "read_head": (_native.read_head, (QARN,)),
     "read_head format error": (_native.read_head, (NOT_QARN,)),
     "summarize": (_native.summarize, (QARN,)),
