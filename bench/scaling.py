@@ -128,7 +128,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--size", default="100MB")
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--datasets", default=",".join(datasets.GENERATORS))
+    parser.add_argument("--datasets", default=",".join(datasets.ALL))
     parser.add_argument("--core-bench", help="the core benchmark binary, for the ordered fraction")
     args = parser.parse_args()
     size = datasets.parse_size(args.size)

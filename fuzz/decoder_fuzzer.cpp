@@ -91,7 +91,8 @@ bool same_tables(const qarn::DecodedTable& a, const qarn::DecodedTable& b) {
   return true;
 }
 
-// Two and three threads, however little there is to decode.
+// Two and three threads, however little there is to decode, for every
+// column and for every other one.
 void check_threads(std::span<const uint8_t> file, const std::string& expected, const qarn::DecodedTable& full) {
   for (unsigned count : {2u, 3u}) {
     qarn::DecodedTable spread;
@@ -99,6 +100,15 @@ void check_threads(std::span<const uint8_t> file, const std::string& expected, c
     if (outcome(status) != expected) fail("a read on threads reports another outcome");
     if (!status && !same_tables(spread, full)) fail("a read on threads gives another table");
   }
+  std::vector<uint8_t> selected(64);
+  for (size_t c = 1; c < selected.size(); c += 2) selected[c] = 1;
+  qarn::DecodedTable one;
+  qarn::DecodedTable spread;
+  const std::string selected_outcome = outcome(qarn::read_table(file, selected, one));
+  if (outcome(qarn::read_table(file, selected, spread, nullptr, qarn::ReadThreads{2, 0})) != selected_outcome) {
+    fail("a selection on threads reports another outcome");
+  }
+  if (selected_outcome == "ok" && !same_tables(spread, one)) fail("a selection on threads gives another table");
 }
 
 void check_summary(std::span<const uint8_t> file, const qarn::ReadStatus& full_status,

@@ -2,13 +2,15 @@
 memory and into Arrow's pool alike, and reports the same first defect."""
 
 import gc
+import threading
+import time
 
 import pyarrow as pa
 import pytest
 
 import _qarn
 import qarn
-from qarn_builder import INT, STRING, ColumnDef, bit_array, build, column_slice, plain, run_length
+from qarn_builder import INT, LONG, STRING, ColumnDef, bit_array, build, column_slice, plain, run_length
 
 
 def mixed_csv(rows: int) -> bytes:
@@ -76,6 +78,39 @@ def test_a_defect_is_reported_as_on_one_thread(needle):
         with pytest.raises(qarn.FormatError) as spread:
             qarn.read(bytes(data), threads=threads)
         assert (str(spread.value), spread.value.offset) == (str(one.value), one.value.offset)
+
+
+def test_a_buffer_that_changes_while_read_gives_a_whole_table_or_an_error():
+    # Two files of one length, of two and three columns, swapped under a
+    # read that does not hold the interpreter lock: every thread must go by
+    # the head read once, or columns would be decoded into slots made for
+    # others.
+    n = 100_000
+    longs = plain(LONG, range(n))
+    two = build([ColumnDef("x" * 13, LONG), ColumnDef("y", LONG)],
+                [[column_slice(longs), column_slice(longs, [("PPP", longs)])]])
+    three = build([ColumnDef("x", LONG), ColumnDef("y", LONG), ColumnDef("z", LONG)], [[column_slice(longs)] * 3])
+    assert len(two) == len(three)
+    buffer, stop = bytearray(two), threading.Event()
+
+    def swap():
+        while not stop.is_set():
+            for data in (three, two):
+                buffer[:] = data
+                time.sleep(0.0003)
+
+    swapper = threading.Thread(target=swap)
+    swapper.start()
+    try:
+        for _ in range(1000):
+            try:
+                table = qarn.read(buffer, threads=2)
+            except (qarn.FormatError, UnicodeDecodeError):
+                continue
+            assert all(len(column) == table.num_rows for column in table.to_arrow().columns)
+    finally:
+        stop.set()
+        swapper.join()
 
 
 @pytest.mark.parametrize(

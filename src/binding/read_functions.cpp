@@ -1,6 +1,7 @@
 // read, read_head, summarize and validate: a QARN file held in a Python
 // buffer, read without the interpreter lock and handed back as dicts of
 // plain values and Buffers.
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -63,9 +64,13 @@ PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* source = nullptr;
   PyObject* selection = Py_None;
   PyObject* allocate = Py_None;
-  unsigned int threads = 1;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOI:read", const_cast<char**>(keywords), &source,
+  Py_ssize_t threads = 1;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOn:read", const_cast<char**>(keywords), &source,
                                    &selection, &allocate, &threads)) {
+    return nullptr;
+  }
+  if (threads < 1) {
+    PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
     return nullptr;
   }
   const NativeState& state = native_state(module);
@@ -81,7 +86,7 @@ PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs) {
     qarn::ReadStatus status;
     if (!run_unlocked(state.panics(), [&] {
           status = qarn::read_table(view.bytes(), selected, table, blocks ? &*blocks : nullptr,
-                                    qarn::ReadThreads{threads});
+                                    qarn::ReadThreads{static_cast<unsigned>(std::min<Py_ssize_t>(threads, 1024))});
         })) {
       return nullptr;
     }

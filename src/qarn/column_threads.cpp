@@ -17,13 +17,13 @@ struct ShareRead {
   std::exception_ptr thrown;
 };
 
-void read_share(std::span<const uint8_t> file, std::span<const uint8_t> share,
-                std::vector<std::optional<DecodedColumn>>& columns, ShareRead& out) noexcept {
+// The columns of `share`, read from the slices after the head; the others
+// are stepped over.
+void read_share(std::span<const uint8_t> file, const FileHead& head, uint64_t head_end,
+                std::span<const uint8_t> share, std::vector<std::optional<DecodedColumn>>& columns,
+                ShareRead& out) noexcept {
   try {
-    FileReader reader(file);
-    FileHead head;
-    out.status = reader.read_head(head);
-    if (out.status) return;
+    FileReader reader(file, head_end);
     StoringTargets targets(share, columns);
     out.status = read_slices(reader, head, targets.targets(),
                              [&](uint64_t rows) { targets.keep_slice(out.record, rows); });
@@ -68,8 +68,8 @@ std::vector<std::vector<uint8_t>> share_columns(std::span<const uint8_t> stored,
   return shares;
 }
 
-bool read_shares(std::span<const uint8_t> file, std::span<const std::vector<uint8_t>> shares,
-                 DecodedSlices& slices) {
+bool read_shares(std::span<const uint8_t> file, const FileHead& head, uint64_t head_end,
+                 std::span<const std::vector<uint8_t>> shares, DecodedSlices& slices) {
   std::vector<ShareRead> reads(shares.size());
   {
     std::vector<std::jthread> threads;
@@ -78,18 +78,20 @@ bool read_shares(std::span<const uint8_t> file, std::span<const std::vector<uint
     std::vector<size_t> here{0};
     for (size_t k = 1; k < shares.size(); ++k) {
       try {
-        threads.emplace_back([&, k] { read_share(file, shares[k], slices.columns, reads[k]); });
+        threads.emplace_back([&, k] { read_share(file, head, head_end, shares[k], slices.columns, reads[k]); });
       } catch (const std::system_error&) {
         here.push_back(k);
       }
     }
-    for (size_t k : here) read_share(file, shares[k], slices.columns, reads[k]);
+    for (size_t k : here) read_share(file, head, head_end, shares[k], slices.columns, reads[k]);
+  }
+  // A defect first: the calling thread reads the file again, and whether
+  // it meets the defect before it runs out of memory is for it to say.
+  if (std::any_of(reads.begin(), reads.end(), [](const ShareRead& read) { return read.status.has_value(); })) {
+    return false;
   }
   for (const ShareRead& read : reads) {
     if (read.thrown) std::rethrow_exception(read.thrown);
-  }
-  if (std::any_of(reads.begin(), reads.end(), [](const ShareRead& read) { return read.status.has_value(); })) {
-    return false;
   }
   return join_records(reads, slices);
 }

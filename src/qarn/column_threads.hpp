@@ -21,12 +21,13 @@ namespace qarn {
 
 // Decodes each share on a thread of its own (the first on the calling
 // one) into the made columns of `slices`, and files the slices' rows,
-// flags and properties. False when a thread met a defect, or when the
+// flags and properties. Each reads the slices after `head`, which ended at
+// byte `head_end`. False when a thread met a defect, or when the
 // threads did not all read the same slices (the file changed as it was
 // read): `slices` is then to be thrown away and the file read on one
 // thread, which reports the first defect in reading order. Throws
 // std::bad_alloc.
-[[nodiscard]] bool read_shares(std::span<const uint8_t> file, std::span<const std::vector<uint8_t>> shares,
-                               DecodedSlices& slices);
+[[nodiscard]] bool read_shares(std::span<const uint8_t> file, const FileHead& head, uint64_t head_end,
+                               std::span<const std::vector<uint8_t>> shares, DecodedSlices& slices);
 
 }  // namespace qarn

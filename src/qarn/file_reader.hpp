@@ -99,6 +99,12 @@ struct ColumnTarget {
 class FileReader {
  public:
   explicit FileReader(std::span<const uint8_t> file) noexcept : cursor_(file) {}
+  // A reader of the slices that follow a head read before, which ended at
+  // `head_end`: the head is not read again, since the bytes may have
+  // changed meanwhile and what was made from it must stay in step.
+  FileReader(std::span<const uint8_t> file, uint64_t head_end) noexcept : cursor_(file) {
+    cursor_.seek(file.data() + head_end);
+  }
 
   // Reads the file header and the table metadata, and checks that every
   // column has a name and a type.

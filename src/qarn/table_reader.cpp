@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <thread>
 
 #include "qarn/array_reader.hpp"
 #include "qarn/column_threads.hpp"
@@ -58,11 +59,9 @@ uint64_t decoding_cost(TypeId type, const ColumnTarget& target) {
 // size and are left to grow as they are decoded. A defect found here is
 // left for the decoding pass to report, which may find an earlier one among
 // the values.
-Reservation reserve_columns(std::span<const uint8_t> file, DecodedSlices& slices,
-                            common::BufferStorage* blocks) {
-  FileReader reader(file);
-  FileHead head;
-  if (reader.read_head(head)) return {};
+Reservation reserve_columns(std::span<const uint8_t> file, const FileHead& head, uint64_t head_end,
+                            DecodedSlices& slices, common::BufferStorage* blocks) {
+  FileReader reader(file, head_end);
   std::vector<ColumnTarget> targets(static_cast<size_t>(head.column_count));
   for (ColumnTarget& target : targets) {
     target.mode = ValueMode::Skip;
@@ -97,14 +96,18 @@ enum class Spread : uint8_t { NotWorthIt, Read, Failed };
 
 // Decodes the stored columns on threads of their own when that is worth it.
 // After Failed, what the threads decoded is to be thrown away.
-Spread read_spread(std::span<const uint8_t> file, std::span<const uint8_t> stored,
-                   const Reservation& reservation, ReadThreads threads, DecodedSlices& slices) {
-  if (threads.count < 2) return Spread::NotWorthIt;
+Spread read_spread(std::span<const uint8_t> file, const FileHead& head, uint64_t head_end,
+                   std::span<const uint8_t> stored, const Reservation& reservation, ReadThreads threads,
+                   DecodedSlices& slices) {
+  // No more threads than the machine runs at once: the rest would only
+  // take turns.
+  const unsigned count = std::min(threads.count, std::max(1u, std::thread::hardware_concurrency()));
+  if (count < 2) return Spread::NotWorthIt;
   const uint64_t cost = std::accumulate(reservation.costs.begin(), reservation.costs.end(), uint64_t{0});
   if (cost < threads.smallest_spread || reservation.costs.empty()) return Spread::NotWorthIt;
-  const std::vector<std::vector<uint8_t>> shares = share_columns(stored, reservation.costs, threads.count);
+  const std::vector<std::vector<uint8_t>> shares = share_columns(stored, reservation.costs, count);
   if (shares.size() < 2) return Spread::NotWorthIt;
-  return read_shares(file, shares, slices) ? Spread::Read : Spread::Failed;
+  return read_shares(file, head, head_end, shares, slices) ? Spread::Read : Spread::Failed;
 }
 
 }  // namespace
@@ -119,11 +122,12 @@ ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> se
   // (or one whose framing is wrong) is checked whole before any value is
   // spelt out, so that a defect anywhere fails it at the cost of a check,
   // not of the memory.
-  const Reservation reservation = reserve_columns(file, table.slices, blocks);
+  const uint64_t head_end = reader.offset();
+  const Reservation reservation = reserve_columns(file, table.head, head_end, table.slices, blocks);
   if (!reservation.decode_now) {
     if (auto err = validate_file(file)) return err;
   }
-  switch (read_spread(file, stored, reservation, threads, table.slices)) {
+  switch (read_spread(file, table.head, head_end, stored, reservation, threads, table.slices)) {
     case Spread::Read: {
       const std::vector<uint64_t>& rows = table.slices.slice_rows;
       StoringTargets::pad_invalid(table.slices, std::accumulate(rows.begin(), rows.end(), uint64_t{0}));
