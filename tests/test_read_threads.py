@@ -111,13 +111,3 @@ def test_a_buffer_that_changes_while_read_gives_a_whole_table_or_an_error():
     finally:
         stop.set()
         swapper.join()
-
-
-@pytest.mark.parametrize(
-    "threads, error, message",
-    [(0, ValueError, "threads must be at least 1"), ("2", TypeError, "threads must be an int"),
-     (True, TypeError, "threads must be an int")],
-)
-def test_bad_thread_counts(threads, error, message):
-    with pytest.raises(error, match=message):
-        qarn.read(QARN, threads=threads)
