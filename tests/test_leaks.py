@@ -105,6 +105,10 @@ COLUMNS = [(*values, invalid) for values, invalid in RAW["columns"]]  # as to_cs
 _, _, OFFSETS, TEXT, WIDTH = RAW["columns"][1][0]
 TEXT_BYTES = bytes(memoryview(TEXT))
 FLAGS = b"\x01\x00\x01"
+# Room for the views of every string in TEXT; that column 300 times over
+# has rows enough for two threads.
+VIEWS = bytearray(16 * (len(OFFSETS) // WIDTH))
+MANY_VIEWED = [(OFFSETS, TEXT, WIDTH, bytearray(VIEWS)) for _ in range(300)]
 CUT = QARN[: len(QARN) // 2]  # slices, then a FormatError part way
 NOT_QARN = b"\x4e\x7c\x09"  # a FormatError at byte 0
 # Enough strings that a read spreads its columns over threads; then one
@@ -158,6 +162,9 @@ NATIVE_PATHS = {
     "read on threads": (_native.read, (SPREAD, None, None, 2)),
     "read on threads into blocks": (_native.read, (SPREAD, None, bytearray, 2)),
     "read on threads format error": (_native.read, (SPREAD_BAD, None, bytearray, 2)),
+    "string_views": (_native.string_views, (MANY_VIEWED, 2)),
+    "string_views out of order": (_native.string_views, ([(OFFSETS, TEXT_BYTES[:10], WIDTH, VIEWS)], 2)),
+    "string_views too few views": (_native.string_views, ([(OFFSETS, TEXT, WIDTH, VIEWS[:16])], 1)),
     "read_head": (_native.read_head, (QARN,)),
     "read_head format error": (_native.read_head, (NOT_QARN,)),
     "summarize": (_native.summarize, (QARN,)),

@@ -368,6 +368,15 @@ def test_to_polars_strings_are_the_arrow_strings(values):
     assert frame.equals(pl.from_arrow(table.to_arrow()))
 
 
+def test_to_polars_bytes_are_binary_views():
+    pl = pytest.importorskip("polars")
+    cells = [b"", b"\x00" * 12, b"short", None, b"thirteen byte", bytes(range(256))]
+    table = qarn.read(qarn.write({"b": np.array(cells, dtype=object)}))
+    frame = table.to_polars()
+    assert frame.schema == {"b": pl.Binary}
+    assert frame["b"].to_list() == cells
+
+
 def test_to_polars_has_nulls_for_invalid_cells():
     pl = pytest.importorskip("polars")
     frame = qarn.read(QARN).to_polars()

@@ -111,3 +111,13 @@ def test_a_buffer_that_changes_while_read_gives_a_whole_table_or_an_error():
     finally:
         stop.set()
         swapper.join()
+
+
+def test_polars_string_views_are_laid_out_alike_on_any_thread_count():
+    # 120,000 strings: two threads split a column between them.
+    pl = pytest.importorskip("polars")
+    plain = pl.from_arrow(qarn.read(QARN, threads=1).to_arrow())
+    for threads in (1, 2):
+        frame = qarn.read(QARN, threads=threads).to_polars()
+        assert frame.equals(plain)
+        assert frame["note"].eq_missing(plain["note"]).all() and frame["name"].eq_missing(plain["name"]).all()

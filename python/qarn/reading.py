@@ -29,11 +29,11 @@ def read(source: Source, *, columns: Columns = None, threads: int | None = None)
     with open_source(source) as data:
         if columns is None:
             raw = _native.read(data, None, arrow_allocator(), threads)
-            return Table(raw, list(range(len(raw["names"]))))
+            return Table(raw, list(range(len(raw["names"]))), threads)
         head = _native.read_head(data)
         selected = ColumnIndex(head["names"]).positions(columns)
         raw = _native.read(data, _flags(selected, len(head["names"])), arrow_allocator(), threads)
-        return Table(raw, selected)
+        return Table(raw, selected, threads)
 
 
 def column_names(source: Source) -> list[str]:

@@ -128,7 +128,8 @@ class Table:
     indexing it go over columns; `num_rows` counts rows.
     """
 
-    def __init__(self, raw: dict[str, Any], selected: list[int]) -> None:
+    def __init__(self, raw: dict[str, Any], selected: list[int], threads: int = 1) -> None:
+        self._threads = threads  # for laying out what other libraries take
         self.version: tuple[int, int] = raw["version"]
         self.slice_rows: list[int] = raw["slice_rows"]
         self.table_properties: dict[str, Any] = {}
@@ -234,7 +235,9 @@ class Table:
 
     def to_polars(self) -> polars.DataFrame:
         """A polars DataFrame; invalid cells are nulls. Column names are made
-        unique as by to_arrow()."""
+        unique as by to_arrow(). The decoded data is shared, not copied:
+        string and bytes columns are laid out as polars keeps them, on the
+        threads the table was read with."""
         from ._polars import table_to_polars
 
         return table_to_polars(self)

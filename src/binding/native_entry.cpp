@@ -22,6 +22,8 @@ PyMethodDef g_functions[] = {
     {"to_csv", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(to_csv)),
      METH_VARARGS | METH_KEYWORDS, "Writes decoded columns as CSV into a Buffer, in the dialect asked for."},
     {"elements", elements, METH_VARARGS, "The elements of a string or bytes column as a list."},
+    {"string_views", string_views, METH_VARARGS,
+     "Decoded string columns as Arrow string views, laid out on `threads` threads."},
     {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(convert)),
      METH_VARARGS | METH_KEYWORDS,
      "Converts CSV in a dialect to QARN on `threads` threads without the interpreter lock."},

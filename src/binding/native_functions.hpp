@@ -21,6 +21,10 @@ PyObject* validate(PyObject* module, PyObject* source);
 PyObject* to_csv(PyObject* module, PyObject* args, PyObject* kwargs);
 PyObject* elements(PyObject* module, PyObject* args);
 
+// Decoded string columns in Arrow's view layout, on several threads
+// (views_function.cpp).
+PyObject* string_views(PyObject* module, PyObject* args);
+
 // CSV to QARN on several threads (convert_function.cpp).
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs);
 

@@ -49,10 +49,15 @@ class BufferView {
   }
 
   // False with a Python error set when `object` exports no contiguous buffer.
-  bool acquire(PyObject* object) {
-    if (PyObject_GetBuffer(object, &view_, PyBUF_C_CONTIGUOUS) < 0) return false;
+  bool acquire(PyObject* object, int flags = PyBUF_C_CONTIGUOUS) {
+    if (PyObject_GetBuffer(object, &view_, flags) < 0) return false;
     held_ = true;
     return true;
+  }
+
+  // The bytes of a buffer acquired with PyBUF_WRITABLE.
+  [[nodiscard]] std::span<uint8_t> writable_bytes() const noexcept {
+    return {static_cast<uint8_t*>(view_.buf), static_cast<size_t>(view_.len)};
   }
 
   [[nodiscard]] std::span<const uint8_t> bytes() const noexcept {

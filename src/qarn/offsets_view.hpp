@@ -29,6 +29,9 @@ class OffsetsView {
     return {reinterpret_cast<const char*>(data) + begin, static_cast<size_t>((*this)[i + 1] - begin)};
   }
 
+  [[nodiscard]] const uint8_t* raw() const noexcept { return raw_; }
+  [[nodiscard]] size_t width() const noexcept { return width_; }
+
   // Whether the first `count + 1` offsets start at 0, never fall and stay
   // within `data_size` bytes: then every element can be read.
   [[nodiscard]] bool well_formed(uint64_t count, size_t data_size) const noexcept {

@@ -1,0 +1,82 @@
+#include "qarn/string_views.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/load.hpp"
+
+namespace qarn {
+
+namespace {
+
+constexpr uint32_t kMostInlined = 12;
+
+// A mask of the lowest `count` bytes of a T, `count` at most sizeof(T).
+template <class T>
+constexpr T low_bytes(uint32_t count) noexcept {
+  return count == 0 ? T{0} : static_cast<T>(~T{0} >> (8 * (sizeof(T) - count)));
+}
+
+// The view of the `length` bytes at `begin` in `data`, of which `readable`
+// bytes from `begin` on may be read, at least `length`. Both forms are
+// built in two words and one chosen without a branch, since long and short
+// elements alternate at random in most columns; a view put together byte
+// by byte on the stack and then copied would stall on every element.
+inline void write_view(const uint8_t* data, int64_t begin, uint32_t length, size_t readable,
+                       uint8_t* view) noexcept {
+  const uint8_t* element = data + begin;
+  uint64_t low = 0;
+  uint32_t high = 0;
+  if (readable >= kMostInlined) [[likely]] {
+    low = common::load<uint64_t>(element);
+    high = common::load<uint32_t>(element + 8);
+  } else {
+    uint8_t bytes[kMostInlined] = {};
+    std::memcpy(bytes, element, length);
+    low = common::load<uint64_t>(bytes);
+    high = common::load<uint32_t>(bytes + 8);
+  }
+  // Inline: the element, its bytes past `length` cleared.
+  const uint32_t in_low = std::min<uint32_t>(length, 8);
+  const uint64_t inline_low = low & low_bytes<uint64_t>(in_low);
+  const uint32_t inline_high = high & low_bytes<uint32_t>(std::min<uint32_t>(length - in_low, 4));
+  const uint64_t inline_second = (inline_low >> 32) | (uint64_t{inline_high} << 32);
+  // Long: its first 4 bytes, then buffer 0 and its start in it.
+  const uint64_t long_second = uint64_t{static_cast<uint32_t>(begin)} << 32;
+  const bool inlined = length <= kMostInlined;
+  const uint64_t first_word = length | ((inlined ? inline_low : low & 0xFFFFFFFFu) << 32);
+  const uint64_t second_word = inlined ? inline_second : long_second;
+  std::memcpy(view, &first_word, sizeof first_word);
+  std::memcpy(view + 8, &second_word, sizeof second_word);
+}
+
+template <class Offset>
+bool write_views(const uint8_t* raw_offsets, std::span<const uint8_t> data, uint64_t first, uint64_t end,
+                 uint8_t* views) noexcept {
+  bool in_order = true;
+  const auto size = static_cast<int64_t>(data.size());
+  int64_t begin = common::load<Offset>(raw_offsets + first * sizeof(Offset));
+  for (uint64_t i = first; i < end; ++i, views += kStringViewBytes) {
+    const int64_t next = common::load<Offset>(raw_offsets + (i + 1) * sizeof(Offset));
+    const bool sound = 0 <= begin && begin <= next && next <= size;
+    in_order &= sound;
+    if (!sound) {
+      std::memset(views, 0, kStringViewBytes);
+    } else {
+      write_view(data.data(), begin, static_cast<uint32_t>(next - begin), static_cast<size_t>(size - begin), views);
+    }
+    begin = next;
+  }
+  return in_order;
+}
+
+}  // namespace
+
+bool write_string_views(const OffsetsView& offsets, std::span<const uint8_t> data, uint64_t first, uint64_t end,
+                        uint8_t* views) noexcept {
+  if (first >= end) return true;
+  if (offsets.width() == sizeof(int32_t)) return write_views<int32_t>(offsets.raw(), data, first, end, views);
+  return write_views<int64_t>(offsets.raw(), data, first, end, views);
+}
+
+}  // namespace qarn
