@@ -244,3 +244,48 @@ def test_a_small_output_converts_under_an_address_space_cap(make_input):
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "ok"
+
+
+_CLEARED_WHILE_READ = """
+import gc, sys
+from qarn import _native
+held = []
+class Clears:
+    # A buffer whose export empties the list it was passed in.
+    def __buffer__(self, flags):
+        for target in held:
+            target.clear()
+        gc.collect()
+        for _ in range(1000):
+            bytearray(64)
+        return memoryview(bytes(PAYLOAD_SIZE))
+"""
+
+
+_CLEARING_CALLS = {
+    "string_views": (8, """
+columns = [(Clears(), b"x", 4, bytearray(16)), (bytes(8), b"x", 4, bytearray(16))]
+held.append(columns)
+try: _native.string_views(columns, 1)
+except ValueError: pass"""),
+    "to_csv": (80, """
+names, columns = ["a", "b"], [(5, Clears(), None, None, 4, None), (5, bytes(80), None, None, 4, None)]
+held.extend([names, columns])
+_native.to_csv(names, columns, 10)"""),
+    "write_table": (80, """
+pieces = [(0, 10, None, Clears(), None), (0, 10, None, bytes(80), None)]
+columns = [(3, False, pieces), (3, False, [(0, 20, None, bytes(160), None)])]
+held.extend([pieces, columns])
+try: _native.write_table(["a", "b"], columns, 20, 7, 0, head=True, end=True)
+except ValueError: pass"""),
+}
+
+
+@pytest.mark.parametrize("call", sorted(_CLEARING_CALLS))
+def test_a_list_emptied_while_its_buffers_are_taken_is_read_as_it_was(call):
+    payload_size, code = _CLEARING_CALLS[call]
+    script = _CLEARED_WHILE_READ.replace("PAYLOAD_SIZE", str(payload_size)) + code
+    # Freed memory is overwritten (or, under the sanitizers, reported).
+    env = {"PYTHONMALLOC": "debug", **os.environ}
+    result = subprocess.run([sys.executable, "-X", "dev", "-c", script], capture_output=True, text=True, env=env)
+    assert result.returncode == 0, result.stderr[-2000:]

@@ -5,6 +5,7 @@ import gc
 import threading
 import time
 
+import numpy as np
 import pyarrow as pa
 import pytest
 
@@ -121,3 +122,26 @@ def test_polars_string_views_are_laid_out_alike_on_any_thread_count():
         frame = qarn.read(QARN, threads=threads).to_polars()
         assert frame.equals(plain)
         assert frame["note"].eq_missing(plain["note"]).all() and frame["name"].eq_missing(plain["name"]).all()
+
+
+@pytest.mark.parametrize(
+    "rows",
+    [[0], [65_535], [131_072], [131_073], [0, 100_000, 0, 1, 50_000], [7] * 500],
+    ids=["empty", "one-thread", "two-even", "two-odd", "zero-row-among-large", "many-tiny"],
+)
+def test_string_views_split_rows_over_threads_without_gaps_or_overlaps(rows):
+    # Each column's elements cycle through every length up to 20 bytes.
+    def column(count):
+        lengths = [i % 21 for i in range(count)]
+        offsets = np.concatenate(([0], np.cumsum(lengths))).astype(np.int64)
+        data = bytes(range(97, 123)) * (int(offsets[-1]) // 26 + 1)
+        return offsets.tobytes(), data[: int(offsets[-1])], 8, bytearray(16 * count)
+
+    laid_out = {}
+    for threads in (1, 2, 3, 7):
+        columns = [column(count) for count in rows]
+        qarn._native.string_views(columns, threads)
+        laid_out[threads] = [bytes(views) for *_, views in columns]
+    assert laid_out[2] == laid_out[3] == laid_out[7] == laid_out[1]
+    first = laid_out[1][0]
+    assert len(first) == 0 or first[16:32] == b"\x01\x00\x00\x00a" + bytes(11)

@@ -153,8 +153,13 @@ PyObject* to_csv(PyObject* module, PyObject* args, PyObject* kwargs) {
   }
   csv_output::CsvLayout layout;
   if (!parse_layout(dialect, lineterminator, header, layout)) return nullptr;
-  const Py_ssize_t count = PyList_GET_SIZE(names_object);
-  if (PyList_GET_SIZE(columns_object) != count) {
+  // Tuples of the items hold the names and columns while a buffer export
+  // may run Python code that changes the lists.
+  const Ref name_items(PyList_AsTuple(names_object));
+  const Ref column_items(name_items ? PyList_AsTuple(columns_object) : nullptr);
+  if (!column_items) return nullptr;
+  const Py_ssize_t count = PyTuple_GET_SIZE(name_items.get());
+  if (PyTuple_GET_SIZE(column_items.get()) != count) {
     PyErr_SetString(PyExc_ValueError, "one column per name");
     return nullptr;
   }
@@ -170,10 +175,10 @@ PyObject* to_csv(PyObject* module, PyObject* args, PyObject* kwargs) {
     std::deque<BufferView> views;
     for (Py_ssize_t i = 0; i < count; ++i) {
       Py_ssize_t length = 0;
-      const char* name = PyUnicode_AsUTF8AndSize(PyList_GET_ITEM(names_object, i), &length);
+      const char* name = PyUnicode_AsUTF8AndSize(PyTuple_GET_ITEM(name_items.get(), i), &length);
       if (name == nullptr) return nullptr;
       names.emplace_back(name, static_cast<size_t>(length));
-      if (!parse_csv_column(PyList_GET_ITEM(columns_object, i), rows, views,
+      if (!parse_csv_column(PyTuple_GET_ITEM(column_items.get(), i), rows, views,
                             columns[static_cast<size_t>(i)])) {
         return nullptr;
       }

@@ -134,10 +134,14 @@ PyObject* string_views(PyObject* module, PyObject* args) {
   }
   const NativeState& state = native_state(module);
   return guarded(state.panics(), [&]() -> PyObject* {
+    // A tuple of the items, which holds them while a buffer export may run
+    // Python code that changes the list.
+    const Ref items(PyList_AsTuple(columns_object));
+    if (!items) return nullptr;
     std::deque<BufferView> held;
     std::deque<ViewedColumn> columns;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(columns_object); ++i) {
-      if (!parse_viewed_column(PyList_GET_ITEM(columns_object, i), held, columns.emplace_back())) return nullptr;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items.get()); ++i) {
+      if (!parse_viewed_column(PyTuple_GET_ITEM(items.get(), i), held, columns.emplace_back())) return nullptr;
     }
     const auto most = static_cast<unsigned>(std::min<Py_ssize_t>(threads, 1024));
     bool sound = true;

@@ -51,10 +51,14 @@ bool to_column(PyObject* object, HeldViews& held, table_input::ColumnInput& colu
   }
   column.kind = static_cast<table_input::SourceKind>(kind);
   column.utc = utc != 0;
-  const Py_ssize_t count = PyList_GET_SIZE(pieces);
+  // A tuple of the pieces holds them while a buffer export may run Python
+  // code that changes the list.
+  const Ref items(PyList_AsTuple(pieces));
+  if (!items) return false;
+  const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
   column.pieces.resize(static_cast<size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
-    if (!to_piece(PyList_GET_ITEM(pieces, i), held, column.pieces[static_cast<size_t>(i)])) return false;
+    if (!to_piece(PyTuple_GET_ITEM(items.get(), i), held, column.pieces[static_cast<size_t>(i)])) return false;
   }
   return true;
 }
@@ -105,7 +109,10 @@ PyObject* write_table(PyObject* module, PyObject* args, PyObject* kwargs) {
     PyErr_SetString(PyExc_ValueError, "chunk_size must be at least 1");
     return nullptr;
   }
-  const Py_ssize_t column_count = PyList_GET_SIZE(columns_object);
+  // Held as a tuple, as the pieces are (to_column).
+  const Ref column_items(PyList_AsTuple(columns_object));
+  if (!column_items) return nullptr;
+  const Py_ssize_t column_count = PyTuple_GET_SIZE(column_items.get());
   if (static_cast<size_t>(column_count) != names.size()) {
     PyErr_SetString(PyExc_ValueError, "one name per column");
     return nullptr;
@@ -113,7 +120,7 @@ PyObject* write_table(PyObject* module, PyObject* args, PyObject* kwargs) {
   HeldViews held;
   std::vector<table_input::ColumnInput> columns(static_cast<size_t>(column_count));
   for (Py_ssize_t i = 0; i < column_count; ++i) {
-    if (!to_column(PyList_GET_ITEM(columns_object, i), held, columns[static_cast<size_t>(i)])) return nullptr;
+    if (!to_column(PyTuple_GET_ITEM(column_items.get(), i), held, columns[static_cast<size_t>(i)])) return nullptr;
   }
   const NativeState& state = native_state(module);
   return convert_to_bytes(

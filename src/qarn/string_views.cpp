@@ -32,7 +32,7 @@ inline void write_view(const uint8_t* data, int64_t begin, uint32_t length, size
     high = common::load<uint32_t>(element + 8);
   } else {
     uint8_t bytes[kMostInlined] = {};
-    std::memcpy(bytes, element, length);
+    if (length != 0) std::memcpy(bytes, element, length);  // `element` is null for no data
     low = common::load<uint64_t>(bytes);
     high = common::load<uint32_t>(bytes + 8);
   }
