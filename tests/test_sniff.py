@@ -258,6 +258,24 @@ def test_utf8_belied_after_the_sample_reads_as_cp1252_unless_given():
         qarn.convert(data, dialect="auto", encoding="utf-8")
 
 
+@pytest.mark.parametrize("target", ["memory", "path", "file object"])
+def test_utf8_belied_after_the_sample_converts_alike_into_every_target(target, tmp_path):
+    # The failed reading as UTF-8 must leave nothing in the target or the rejects.
+    data = b"a,b\n" + b"x,1\n" * 300000 + b"caf\xe9,oops\n" + b"y,3\n" * 300000
+    rejects = tmp_path / "rejects.csv"
+    if target == "memory":
+        converted = qarn.convert(data, dialect="auto", rejects=rejects)
+    elif target == "path":
+        qarn.convert(data, tmp_path / "t.qarn", dialect="auto", rejects=rejects)
+        converted = (tmp_path / "t.qarn").read_bytes()
+    else:
+        sink = io.BytesIO()
+        qarn.convert(data, sink, dialect="auto", rejects=rejects)
+        converted = sink.getvalue()
+    assert converted == qarn.convert(data, encoding="cp1252")
+    assert rejects.read_bytes().count(b"oops") == 1
+
+
 def test_options_given_with_auto_override_the_guess():
     guessed = qarn.convert(SEMICOLONS, dialect="auto")
     assert guessed == qarn.convert(SEMICOLONS, delimiter=";", skip_rows=2, null_values="default")

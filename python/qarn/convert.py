@@ -5,7 +5,6 @@ interpreter lock; in other dialects, encodings and compressions what
 
 from __future__ import annotations
 
-import codecs
 import contextlib
 import dataclasses
 import os
@@ -298,6 +297,11 @@ def _convert_held(csv_source: Source, compression: str | None, dialect: Dialect,
         # on: the Windows code page reads most such text, Latin-1 all.
         guessed_utf8 = sniffing and "encoding" not in given and dialect.encoding == "utf-8"
         encodings = [dialect.encoding, *(_FALLBACK_ENCODINGS if guessed_utf8 else ())]
+        if guessed_utf8:
+            # Settled before anything is written: an attempt that failed part
+            # way would leave its output in the target and its rejects in
+            # theirs.
+            encodings = _readable_encodings(data, dialect, options, probe, views, chunk_size, sample_rows, threads)
         for tried, encoding in enumerate(encodings, 1):
             try:
                 return _convert_text(data, dataclasses.replace(dialect, encoding=encoding), options, probe, sink,
@@ -310,6 +314,23 @@ def _convert_held(csv_source: Source, compression: str | None, dialect: Dialect,
 
 # The encodings a sniffed input is read in when it is not UTF-8 after all.
 _FALLBACK_ENCODINGS = ("cp1252", "latin-1")
+
+
+def _readable_encodings(data: Buffer, dialect: Dialect, options: dict[str, Any], probe: Callable[[bytes], str | None],
+                        views: contextlib.ExitStack, chunk_size: int, sample_rows: int | None,
+                        threads: int) -> list[str]:
+    """UTF-8 alone for text that is UTF-8; else the fallbacks, unless the
+    bytes that are not lie where the conversion never reads them (a line
+    skipped, the footer): converting it once, into memory, tells."""
+    if _valid_utf8(data):
+        return ["utf-8"]
+    try:
+        _convert_text(data, dialect, options, probe, None, views, chunk_size, sample_rows, threads, False, None)
+    except CsvError as error:
+        if not _undecodable(error):
+            raise
+        return list(_FALLBACK_ENCODINGS)
+    return ["utf-8"]
 
 
 def _undecodable(error: CsvError) -> bool:
@@ -419,8 +440,4 @@ def _checked_names(column_names: object) -> list[str] | None:
 
 
 def _valid_utf8(data: Buffer) -> bool:
-    try:
-        codecs.decode(data, "utf-8")
-    except UnicodeDecodeError:
-        return False
-    return True
+    return _native.utf8_valid(data)

@@ -34,6 +34,7 @@ PyMethodDef g_functions[] = {
      METH_VARARGS | METH_KEYWORDS, "The dialect of a sample of UTF-8 CSV text, as a dict."},
     {"sniff_pattern", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(sniff_pattern)),
      METH_VARARGS | METH_KEYWORDS, "One of the sniffer's matchers on bytes, for its tests."},
+    {"utf8_valid", utf8_valid, METH_O, "Whether a buffer holds valid UTF-8."},
     {"transcode", transcode, METH_VARARGS,
      "Single-byte encoded text as UTF-8 bytes, or the offset of its first undefined byte."},
     {nullptr, nullptr, 0, nullptr},

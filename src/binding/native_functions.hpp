@@ -35,6 +35,7 @@ PyObject* sniff_pattern(PyObject* module, PyObject* args, PyObject* kwargs);
 
 // Single-byte encoded text as UTF-8 (transcode_function.cpp).
 PyObject* transcode(PyObject* module, PyObject* args);
+PyObject* utf8_valid(PyObject* module, PyObject* source);
 
 // Columns in Arrow's or numpy's layout as QARN bytes (write_function.cpp).
 PyObject* write_table(PyObject* module, PyObject* args, PyObject* kwargs);

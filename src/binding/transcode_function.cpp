@@ -1,10 +1,12 @@
 // transcode: text in a single-byte encoding as UTF-8, from the table that
 // the caller built from the encoding's codec, without the interpreter lock;
-// the input itself when it is all ASCII.
+// the input itself when it is all ASCII. utf8_valid: whether text is UTF-8,
+// without decoding it.
 #include "binding/buffer.hpp"
 #include "binding/failures.hpp"
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
+#include "common/utf8.hpp"
 #include "csv_input/transcode.hpp"
 
 namespace binding {
@@ -31,6 +33,17 @@ bool to_table(std::span<const uint8_t> bytes, csv::TranscodeTable& table) {
 }
 
 }  // namespace
+
+PyObject* utf8_valid(PyObject* module, PyObject* source) {
+  BufferView view;
+  if (!view.acquire(source)) return nullptr;
+  bool valid = false;
+  if (!run_unlocked(native_state(module).panics(),
+                    [&] { valid = common::is_valid_utf8(view.bytes().data(), view.bytes().size()); })) {
+    return nullptr;
+  }
+  return PyBool_FromLong(valid ? 1 : 0);
+}
 
 PyObject* transcode(PyObject* module, PyObject* args) {
   PyObject *source, *table_object;
