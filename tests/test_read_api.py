@@ -572,3 +572,15 @@ def test_arrow_and_polars_get_unique_column_names(names, unique):
     assert table.column_names == names  # the file keeps its header's names
     assert table.to_arrow().column_names == unique
     assert table.to_polars().columns == unique
+
+
+@pytest.mark.parametrize(
+    "selected, names",
+    [([2, 1], ["a_2", "a"]), ([4, 0], ["column_5", "column_1"]), ([1, 1, 3], ["a", "a_3", "b"]), ([3], ["b"])],
+)
+def test_a_selection_keeps_the_unique_names_of_the_whole_read(selected, names):
+    # A whole read names the columns column_1, a, a_2, b, column_5.
+    pytest.importorskip("polars")
+    part = qarn.read(qarn.convert(b",a,a,b,\n1,2,3,4,5\n"), columns=selected)
+    assert part.to_arrow().column_names == part.to_polars().columns == names
+    assert part.to_polars().row(0) == tuple(column + 1 for column in selected)

@@ -9,7 +9,6 @@ import numpy as np
 
 from ._logical import DATE, TIMESTAMP_UTC
 from ._optional import require
-from ._unique_names import unique_names
 from .types import BOOL, BYTES, DOUBLE, FLOAT, INT, LONG, OPAQUE8, OPAQUE16, STRING
 
 if TYPE_CHECKING:
@@ -72,4 +71,4 @@ def column_to_arrow(column: Column) -> pyarrow.Array:
 def table_to_arrow(table: Table) -> pyarrow.Table:
     pa = require("pyarrow", "arrow", "Table.to_arrow()")
     arrays = [column_to_arrow(column) for column in table]
-    return pa.Table.from_arrays(arrays, names=unique_names(table.column_names))
+    return pa.Table.from_arrays(arrays, names=table._unique_names())

@@ -10,7 +10,6 @@ from typing import TYPE_CHECKING, Any
 from . import _native
 from ._arrow import column_to_arrow, validity_bitmap
 from ._optional import require
-from ._unique_names import unique_names
 from .types import BYTES, STRING
 
 if TYPE_CHECKING:
@@ -50,5 +49,5 @@ def table_to_polars(table: Table) -> polars.DataFrame:
         _view_array(pa, column, view_of[i]) if i in view_of else column_to_arrow(column)
         for i, column in enumerate(columns)
     ]
-    arrow = pa.Table.from_arrays(arrays, names=unique_names(table.column_names))
+    arrow = pa.Table.from_arrays(arrays, names=table._unique_names())
     return pl.from_arrow(arrow, rechunk=False)

@@ -145,6 +145,7 @@ class Table:
             for name, type_id, default in raw["definitions"]
         ]
         self._file_columns: list[int] = selected
+        self._file_names: list[str] = raw["names"]
         self._slice_properties: dict[tuple[int, int], list] = raw["slice_properties"]
         self._slice_has_invalid: bytes = raw["slice_has_invalid"]
         self._file_column_count = len(raw["names"])
@@ -162,6 +163,24 @@ class Table:
     @property
     def column_names(self) -> list[str]:
         return [column.name for column in self._columns]
+
+    def _unique_names(self) -> list[str]:
+        """The names made unique as for a read of every column, so that a
+        name means one column of the file whatever the selection; a column
+        selected twice gets a further suffix."""
+        from ._unique_names import unique_names
+
+        whole = unique_names(self._file_names)
+        taken, used, names = set(whole), set(), []
+        for index in self._file_columns:
+            name = candidate = whole[index]
+            suffix = 1
+            while candidate in used or (candidate != name and candidate in taken):
+                suffix += 1
+                candidate = f"{name}_{suffix}"
+            used.add(candidate)
+            names.append(candidate)
+        return names
 
     @property
     def column_types(self) -> list[str]:
