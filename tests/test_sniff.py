@@ -276,6 +276,14 @@ def test_utf8_belied_after_the_sample_converts_alike_into_every_target(target, t
     assert rejects.read_bytes().count(b"oops") == 1
 
 
+@pytest.mark.parametrize("columns", [744, 745, 2900])
+def test_a_quoted_header_longer_than_the_lines_looked_at_keeps_its_quotes(columns):
+    # From 745 columns the header line no longer ends within the first 8 KiB.
+    data = b",".join(b'"col%05d"' % i for i in range(columns)) + b"\n" + b",".join(b"%d" % i for i in range(columns))
+    assert qarn.sniff(data + b"\n").quotechar == '"'
+    assert qarn.read(qarn.convert(data, dialect="auto")).column_names[-1] == f"col{columns - 1:05}"
+
+
 def test_options_given_with_auto_override_the_guess():
     guessed = qarn.convert(SEMICOLONS, dialect="auto")
     assert guessed == qarn.convert(SEMICOLONS, delimiter=";", skip_rows=2, null_values="default")

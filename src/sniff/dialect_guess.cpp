@@ -228,7 +228,11 @@ Candidate with_line_ends_settled(std::string_view text, const Candidate& candida
 bool quotes_are_text(std::string_view probe, char delimiter, char quote) {
   if (probe.find(quote) == std::string_view::npos) return false;
   std::string_view head = probe.substr(0, kLinesBytes);
-  if (const std::string_view whole = whole_lines(head); !whole.empty()) head = whole;  // no field cut short
+  if (const std::string_view whole = whole_lines(head); !whole.empty()) {
+    head = whole;  // no field cut short
+  } else if (const size_t end = find_line_end(probe, 0); end != std::string_view::npos) {
+    head = probe.substr(0, end + 1);  // a first line longer than that, whole
+  }
   std::string quoted_lines;
   for (size_t at = 0; at <= head.size();) {
     size_t end = head.find('\n', at);
