@@ -93,6 +93,7 @@ def test_files_that_are_not_valid_fail_with_the_exact_read_error(tmp_path):
         except qarn.FormatError as error:
             expected[name] = f"qarn: {name}: {error}"
     assert set(expected) == {"cut.qarn", "csv.qarn", "empty.qarn"}
+    expected["csv.qarn"] += "; not a QARN file: `qarn convert` makes one of a CSV file"
     assert run_qarn("validate", "good.qarn", "good.qarn", cwd=tmp_path, check_status=0).stderr == ""
     result = run_qarn("validate", *files, "gone.qarn", cwd=tmp_path, check_status=1)
     assert result.stderr.splitlines() == [expected["cut.qarn"], expected["csv.qarn"], expected["empty.qarn"],

@@ -9,6 +9,7 @@ from types import FrameType
 
 from .._csv_error import CsvError, is_csv_error
 from .._messages import UNEXPECTED, internal_error_message, os_error_message
+from .._native import FormatError
 
 OK = 0
 FAILED = 1  # some file failed; the others were still done
@@ -81,6 +82,8 @@ def message_of(error: BaseException) -> str:
         return "out of memory"
     if isinstance(error, KeyError) and error.args:
         return str(error.args[0])
+    if isinstance(error, FormatError) and error.offset == 0 and "magic number mismatch" in str(error):
+        return f"{error}; not a QARN file: `qarn convert` makes one of a CSV file"
     return str(error)
 
 
