@@ -336,3 +336,14 @@ def test_a_stream_larger_than_its_memory_limit(size, threads):
     else:
         reference = bounded_conversion(size, 0, threads)[0]
     assert digest == reference
+
+
+@pytest.mark.parametrize("which", ["target", "rejects", "both"])
+def test_a_target_that_cannot_be_made_is_named_as_given(tmp_path, which):
+    # Not the hidden name the bytes would have gone to first.
+    missing = tmp_path / "no such folder"
+    target = missing / "t.qarn" if which != "rejects" else tmp_path / "t.qarn"
+    rejects = missing / "r.csv" if which != "target" else tmp_path / "r.csv"
+    with pytest.raises(FileNotFoundError) as raised:
+        qarn.convert(b"a\n1\nx\n", target, rejects=rejects, sample_rows=1)
+    assert raised.value.filename in (str(target), str(rejects)) and missing.name in raised.value.filename

@@ -55,14 +55,16 @@ def _create(target: str, temporary: str | None) -> tuple[int, str]:
     # without reading the umask (which cannot be read without setting it,
     # a race with other threads).
     flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC
-    if temporary is not None:
-        return os.open(temporary, flags, 0o666), temporary
-    for _ in range(_NAME_ATTEMPTS):
-        candidate = temporary_name(target)
-        try:
-            return os.open(candidate, flags, 0o666), candidate
-        except FileExistsError:
-            continue
+    try:
+        if temporary is not None:
+            return os.open(temporary, flags, 0o666), temporary
+        for _ in range(_NAME_ATTEMPTS):
+            candidate = temporary_name(target)
+            with contextlib.suppress(FileExistsError):
+                return os.open(candidate, flags, 0o666), candidate
+    except OSError as error:
+        # The hidden name means nothing to whoever asked for the target.
+        raise type(error)(error.errno, error.strerror, target) from None
     raise FileExistsError(errno.EEXIST, "no unused temporary name", target)
 
 
