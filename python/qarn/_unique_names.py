@@ -6,11 +6,12 @@ from __future__ import annotations
 from collections.abc import Sequence
 
 
-def unique_names(names: Sequence[str]) -> list[str]:
+def unique_names(names: Sequence[str], reserved: Sequence[str] = ()) -> list[str]:
     """The first use of a name keeps it; a later use gets `_2`, `_3`, ...
-    after it, skipping any name the table has. An empty name stands for
-    `column_N`, N its position from 1, made unique the same way."""
-    originals = set(names)
+    after it, skipping any name the table has (and any `reserved`). An
+    empty name stands for `column_N`, N its position from 1, made unique
+    the same way."""
+    originals = set(names) | set(reserved)
     used: set[str] = set()
     result = []
     for position, name in enumerate(names, start=1):

@@ -171,16 +171,7 @@ class Table:
         from ._unique_names import unique_names
 
         whole = unique_names(self._file_names)
-        taken, used, names = set(whole), set(), []
-        for index in self._file_columns:
-            name = candidate = whole[index]
-            suffix = 1
-            while candidate in used or (candidate != name and candidate in taken):
-                suffix += 1
-                candidate = f"{name}_{suffix}"
-            used.add(candidate)
-            names.append(candidate)
-        return names
+        return unique_names([whole[index] for index in self._file_columns], reserved=whole)
 
     @property
     def column_types(self) -> list[str]:

@@ -4,12 +4,11 @@
 // without a copy of their data.
 #include <algorithm>
 #include <deque>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
+#include "common/spread.hpp"
 #include "qarn/string_views.hpp"
 
 namespace binding {
@@ -74,18 +73,7 @@ bool lay_out(std::deque<ViewedColumn>& columns, const std::vector<ViewPiece>& pi
 // when some offsets were out of order.
 bool lay_out_shares(std::deque<ViewedColumn>& columns, const std::vector<std::vector<ViewPiece>>& shares) {
   std::vector<char> sound(shares.size(), 1);
-  {
-    std::vector<std::jthread> threads;
-    std::vector<size_t> here{0};
-    for (size_t k = 1; k < shares.size(); ++k) {
-      try {
-        threads.emplace_back([&, k] { sound[k] = lay_out(columns, shares[k]); });
-      } catch (const std::system_error&) {
-        here.push_back(k);
-      }
-    }
-    for (size_t k : here) sound[k] = lay_out(columns, shares[k]);
-  }
+  common::run_spread(shares.size(), [&](size_t k) { sound[k] = lay_out(columns, shares[k]); });
   return std::all_of(sound.begin(), sound.end(), [](char ok) { return ok != 0; });
 }
 

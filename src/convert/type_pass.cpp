@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <exception>
-#include <thread>
 
+#include "common/spread.hpp"
 #include "convert/parallel_work.hpp"
 #include "convert/steps.hpp"
 #include "csv_input/csv_reader.hpp"
@@ -88,14 +88,7 @@ std::vector<fields::ColumnType> types_of_every_record(std::span<const uint8_t> c
   const unsigned count = csv.size() - start < kSmallestParallelPass ? 1 : std::max(1u, threads);
   const std::vector<Part> parts = cut_into_parts(csv, start, count, options.layout.dialect);
   std::vector<PartTypes> results(parts.size(), PartTypes(column_count, options));
-  {
-    // Every part but the first on a thread of its own; the first here.
-    std::vector<std::jthread> readers;
-    for (size_t k = 1; k < parts.size(); ++k) {
-      readers.emplace_back([&, k] { results[k] = read_part(csv, options, parts[k], column_count); });
-    }
-    if (!parts.empty()) results[0] = read_part(csv, options, parts[0], column_count);
-  }
+  common::run_spread(parts.size(), [&](size_t k) { results[k] = read_part(csv, options, parts[k], column_count); });
   fields::TypeInference types(column_count, options.parse_dates, options.spelling);
   for (size_t k = 0; k < results.size(); ++k) {
     if (k > 0 && results[k - 1].cut) {

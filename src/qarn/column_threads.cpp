@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <exception>
-#include <system_error>
-#include <thread>
 
+#include "common/spread.hpp"
 #include "qarn/slice_targets.hpp"
 
 namespace qarn {
@@ -71,20 +70,8 @@ std::vector<std::vector<uint8_t>> share_columns(std::span<const uint8_t> stored,
 bool read_shares(std::span<const uint8_t> file, const FileHead& head, uint64_t head_end,
                  std::span<const std::vector<uint8_t>> shares, DecodedSlices& slices) {
   std::vector<ShareRead> reads(shares.size());
-  {
-    std::vector<std::jthread> threads;
-    threads.reserve(shares.size() - 1);
-    // A share whose thread cannot be started is read here, after the first.
-    std::vector<size_t> here{0};
-    for (size_t k = 1; k < shares.size(); ++k) {
-      try {
-        threads.emplace_back([&, k] { read_share(file, head, head_end, shares[k], slices.columns, reads[k]); });
-      } catch (const std::system_error&) {
-        here.push_back(k);
-      }
-    }
-    for (size_t k : here) read_share(file, head, head_end, shares[k], slices.columns, reads[k]);
-  }
+  common::run_spread(shares.size(),
+                     [&](size_t k) { read_share(file, head, head_end, shares[k], slices.columns, reads[k]); });
   // A defect first: the calling thread reads the file again, and whether
   // it meets the defect before it runs out of memory is for it to say.
   if (std::any_of(reads.begin(), reads.end(), [](const ShareRead& read) { return read.status.has_value(); })) {
