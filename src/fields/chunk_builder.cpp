@@ -96,22 +96,16 @@ void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, siz
     if (const size_t width = qarn::fixed_width(to.type()); width != 0) {
       to.fixed().append(from.fixed().data() + begin * width, (end - begin) * width);
     } else {
-      const std::vector<size_t>& starts = rows.starts_[column];
       const uint8_t* packed = from.var().packed().data();
-      // A longer element never has a shorter length header, so the element
-      // that takes the most bytes is the longest.
-      size_t widest = begin;
-      size_t widest_bytes = 0;
-      for (size_t row = begin; row < end; ++row) {
-        const size_t bytes = starts[row + 1] - starts[row];
-        if (bytes > widest_bytes) {
-          widest_bytes = bytes;
-          widest = row;
-        }
+      const size_t first = rows.element_start(column, begin);
+      const size_t last = rows.element_start(column, end);
+      uint64_t longest = 0;
+      for (const uint8_t* at = packed + first; at < packed + last;) {
+        const uint64_t length = qarn::decode_packed_length(at);
+        longest = std::max(longest, length);
+        at += length;
       }
-      const uint8_t* header = packed + starts[widest];
-      const uint64_t longest = end > begin ? qarn::decode_packed_length(header) : 0;
-      to.var().append_packed({packed + starts[begin], starts[end] - starts[begin]}, end - begin, longest);
+      to.var().append_packed({packed + first, last - first}, end - begin, longest);
     }
     qarn::BitArray& invalid = invalid_[column];
     const uint64_t first = invalid.bit_count;
@@ -127,28 +121,63 @@ void ConvertedRows::clear() {
   columns_.clear();
   rows_ = 0;
   extra_field_rows_.clear();
-  for (std::vector<size_t>& starts : starts_) starts.clear();
+  for (std::vector<size_t>& marks : marks_) marks.clear();
   for (MisfitRows& misfits : misfit_rows_) misfits.clear();
 }
+
+namespace {
+
+// Adds to `marks` where the elements of the rows from `first_row` on that
+// are multiples of `every` begin, the first at `at`: from the fields' sizes
+// alone, as each element is its field's packed length and bytes.
+void mark_elements(const std::string_view* fields, size_t count, size_t first_row, size_t at,
+                   std::vector<size_t>& marks, size_t every) {
+  size_t i = 0;
+  // The rows up to the next mark, a run of additions with no store between.
+  while (i < count) {
+    const size_t row = first_row + i;
+    if (row % every == 0) marks.push_back(at);
+    const size_t stop = std::min(count, i + (every - row % every));
+    for (; i < stop; ++i) at += qarn::packed_length_size(fields[i].size()) + fields[i].size();
+  }
+}
+
+}  // namespace
 
 void ConvertedRows::append(const csv::RowBatch& batch) {
   const size_t count = batch.row_count();
   const auto first = static_cast<uint32_t>(rows_);
   for (const uint32_t row : batch.rows_with_extra_fields()) extra_field_rows_.push_back(first + row);
-  for (size_t column = 0; column < starts_.size(); ++column) {
+  for (size_t column = 0; column < marks_.size(); ++column) {
     qarn::ValueObject& values = plain_values(columns_.slices_[column]);
+    if (qarn::fixed_width(values.type()) == 0) {
+      mark_elements(batch.column(column), count, rows_, values.var().packed().size(), marks_[column], kRowsPerMark);
+    }
     qarn::BitArray& invalid = columns_.invalid_[column];
     MisfitRows& misfits = misfit_rows_[column];
     const size_t misfits_before = misfits.size();
     const bool any_invalid = convert_column(batch.column(column), count, columns_.types_[column], values, invalid,
                                             misfits, columns_.spelling_, columns_.respelt_);
-    if (qarn::fixed_width(values.type()) == 0) note_string_starts(batch.column(column), count, starts_[column]);
     // The batch numbers its rows from its own first.
     for (size_t i = misfits_before; i < misfits.size(); ++i) misfits[i] += first;
     if (any_invalid) columns_.any_invalid_[column] = 1;
   }
   rows_ += count;
   columns_.rows_ = rows_;
+}
+
+size_t ConvertedRows::element_start(size_t column, size_t row) const noexcept {
+  const std::vector<size_t>& marks = marks_[column];
+  const auto& bytes = values(column).var().packed();
+  // Past the last mark only the end of every row appended, a multiple.
+  if (row / kRowsPerMark == marks.size()) return bytes.size();
+  const uint8_t* const packed = bytes.data();
+  const uint8_t* at = packed + marks[row / kRowsPerMark];
+  for (size_t skip = row % kRowsPerMark; skip > 0; --skip) {
+    const uint64_t length = qarn::decode_packed_length(at);
+    at += length;
+  }
+  return static_cast<size_t>(at - packed);
 }
 
 LostCells ConvertedRows::lost(size_t first) const {

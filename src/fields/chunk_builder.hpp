@@ -95,7 +95,7 @@ class ChunkBuilder {
 class ConvertedRows {
  public:
   explicit ConvertedRows(std::span<const ColumnType> types, const NumberSpelling& spelling = {})
-      : columns_(types, spelling), starts_(types.size()), misfit_rows_(types.size()) {}
+      : columns_(types, spelling), marks_(types.size()), misfit_rows_(types.size()) {}
 
   // Converts every row of the batch after those held: a batch at a time,
   // while its fields are still in cache.
@@ -104,7 +104,7 @@ class ConvertedRows {
   void clear();
 
   [[nodiscard]] size_t row_count() const noexcept { return rows_; }
-  [[nodiscard]] size_t column_count() const noexcept { return starts_.size(); }
+  [[nodiscard]] size_t column_count() const noexcept { return marks_.size(); }
   // What the rows held from `first` on lost.
   [[nodiscard]] LostCells lost(size_t first = 0) const;
   // Forgets the last row; its values stay where they are, unused.
@@ -120,17 +120,20 @@ class ConvertedRows {
   [[nodiscard]] const qarn::BitArray* invalid(size_t column) const noexcept {
     return columns_.any_invalid_[column] ? &columns_.invalid_[column] : nullptr;
   }
-  // Where each row's packed element begins in a `string` or `bytes`
-  // column, and one more entry for the end.
-  [[nodiscard]] const std::vector<size_t>& starts(size_t column) const noexcept { return starts_[column]; }
+  // Where the packed element of `row` (at most row_count(), the end, or
+  // the dropped last row) begins in a `string` or `bytes` column.
+  [[nodiscard]] size_t element_start(size_t column, size_t row) const noexcept;
 
  private:
   friend class ChunkBuilder;
 
   ChunkBuilder columns_;
-  // For `string` and `bytes` columns, where each row's packed element
-  // begins, and one more entry for the end.
-  std::vector<std::vector<size_t>> starts_;
+  // For `string` and `bytes` columns, where the packed element of every
+  // kRowsPerMark-th row begins: a row's element is found from the mark
+  // before it by stepping over the lengths between. Noting every row's
+  // start would write more than many of the values take.
+  static constexpr size_t kRowsPerMark = 32;
+  std::vector<std::vector<size_t>> marks_;
   // Per column the rows whose field did not fit, and the rows with extra fields.
   std::vector<MisfitRows> misfit_rows_;
   std::vector<uint32_t> extra_field_rows_;

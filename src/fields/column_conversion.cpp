@@ -226,23 +226,5 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
   return convert_column(fields, count, type, values, invalid, misfits);
 }
 
-void note_string_starts(const std::string_view* fields, size_t count, std::vector<size_t>& starts) {
-  size_t at = 0;
-  if (!starts.empty()) {
-    at = starts.back();  // the end of the elements before, where these begin
-    starts.pop_back();
-  }
-  const size_t first = starts.size();
-  starts.resize(first + count + 1);
-  // From the lengths alone, in a loop of its own: noted while the bytes are
-  // copied, every store into the bytes would make the compiler reload the
-  // list's end.
-  size_t* out = starts.data() + first;
-  for (size_t i = 0; i < count; ++i) {
-    out[i] = at;
-    at += qarn::packed_length_size(fields[i].size()) + fields[i].size();
-  }
-  out[count] = at;
-}
 
 }  // namespace fields

@@ -32,9 +32,5 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
                     qarn::BitArray& invalid, MisfitRows& misfits, const NumberSpelling& spelling,
                     RespeltFields& respelt);
 
-// Notes in `starts` where each of the fields of a `string` or `bytes` column
-// begins in its packed bytes once converted, and one more entry for the end,
-// after those of the elements before, whose end entry it replaces.
-void note_string_starts(const std::string_view* fields, size_t count, std::vector<size_t>& starts);
 
 }  // namespace fields

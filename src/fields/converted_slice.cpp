@@ -51,8 +51,7 @@ ColumnShape column_shape(std::span<const ConvertedRange> ranges, size_t column) 
   for (const ConvertedRange& range : ranges) {
     shape.rows += range.end - range.begin;
     if (shape.variable) {
-      const std::vector<size_t>& starts = range.rows->starts(column);
-      shape.value_bytes += starts[range.end] - starts[range.begin];
+      shape.value_bytes += range.rows->element_start(column, range.end) - range.rows->element_start(column, range.begin);
     } else {
       shape.value_bytes += (range.end - range.begin) * width;
     }
@@ -104,18 +103,24 @@ class Cursor {
 };
 
 // The set flags of [begin, end) of `source`, from bit `first` of `target`,
-// which is clear.
+// which is clear: eight flags at a time, as most bytes of flags are clear.
 void copy_set_bits(const uint8_t* source, size_t begin, size_t end, uint8_t* target, uint64_t first) noexcept {
-  for (size_t bit = begin; bit < end;) {
-    if ((bit & 7) == 0 && bit + 8 <= end && source[bit >> 3] == 0) {
-      bit += 8;  // a whole byte of valid rows
-      continue;
-    }
-    if (bit_set(source, bit)) {
-      const uint64_t to = first + (bit - begin);
-      target[to >> 3] |= static_cast<uint8_t>(0x80u >> (to & 7));
-    }
-    ++bit;
+  size_t bit = begin;
+  uint64_t to = first;
+  for (; bit + 8 <= end; bit += 8, to += 8) {
+    const size_t from = bit >> 3;
+    const unsigned skew = bit & 7;
+    // The eight flags from `bit` on, the first most significant; the byte
+    // after `from` holds some of them whenever they are not byte-aligned.
+    const unsigned flags =
+        skew == 0 ? source[from] : ((unsigned{source[from]} << skew) | (source[from + 1] >> (8 - skew))) & 0xFFu;
+    if (flags == 0) continue;
+    const unsigned offset = to & 7;
+    target[to >> 3] |= static_cast<uint8_t>(flags >> offset);
+    if (offset != 0) target[(to >> 3) + 1] |= static_cast<uint8_t>(flags << (8 - offset));
+  }
+  for (; bit < end; ++bit, ++to) {
+    if (bit_set(source, bit)) target[to >> 3] |= static_cast<uint8_t>(0x80u >> (to & 7));
   }
 }
 
@@ -151,8 +156,8 @@ uint64_t write_column(Cursor& cursor, std::span<const ConvertedRange> ranges, si
   for (const ConvertedRange& range : ranges) {
     const qarn::ValueObject& values = range.rows->values(column);
     if (shape.variable) {
-      const std::vector<size_t>& starts = range.rows->starts(column);
-      cursor.bytes(values.var().packed().data() + starts[range.begin], starts[range.end] - starts[range.begin]);
+      const size_t first = range.rows->element_start(column, range.begin);
+      cursor.bytes(values.var().packed().data() + first, range.rows->element_start(column, range.end) - first);
     } else {
       cursor.bytes(values.fixed().data() + range.begin * width, (range.end - range.begin) * width);
     }

@@ -86,7 +86,7 @@ TEST(ParallelConversion, GivesTheSingleThreadedBytes) {
   std::mt19937 random(2024);
   for (int i = 0; i < test_rounds(150); ++i) {
     const std::string csv = random_table(random, random() % 400);
-    for (uint64_t chunk_size : {uint64_t{1}, uint64_t{2}, uint64_t{7}, uint64_t{10000}, uint64_t{1} << 40}) {
+    for (uint64_t chunk_size : {uint64_t{1}, uint64_t{2}, uint64_t{7}, uint64_t{13}, uint64_t{10000}, uint64_t{1} << 40}) {
       const uint64_t sample_rows = random() % 3 == 0 ? 0 : random() % 50;
       const Outcome expected = single(csv, chunk_size, sample_rows);
       for (unsigned threads : {1u, 2u, 3u, 8u}) {
