@@ -125,39 +125,21 @@ void ConvertedRows::clear() {
   for (MisfitRows& misfits : misfit_rows_) misfits.clear();
 }
 
-namespace {
-
-// Adds to `marks` where the elements of the rows from `first_row` on that
-// are multiples of `every` begin, the first at `at`: from the fields' sizes
-// alone, as each element is its field's packed length and bytes.
-void mark_elements(const std::string_view* fields, size_t count, size_t first_row, size_t at,
-                   std::vector<size_t>& marks, size_t every) {
-  size_t i = 0;
-  // The rows up to the next mark, a run of additions with no store between.
-  while (i < count) {
-    const size_t row = first_row + i;
-    if (row % every == 0) marks.push_back(at);
-    const size_t stop = std::min(count, i + (every - row % every));
-    for (; i < stop; ++i) at += qarn::packed_length_size(fields[i].size()) + fields[i].size();
-  }
-}
-
-}  // namespace
-
 void ConvertedRows::append(const csv::RowBatch& batch) {
   const size_t count = batch.row_count();
   const auto first = static_cast<uint32_t>(rows_);
   for (const uint32_t row : batch.rows_with_extra_fields()) extra_field_rows_.push_back(first + row);
   for (size_t column = 0; column < marks_.size(); ++column) {
     qarn::ValueObject& values = plain_values(columns_.slices_[column]);
-    if (qarn::fixed_width(values.type()) == 0) {
-      mark_elements(batch.column(column), count, rows_, values.var().packed().size(), marks_[column], kRowsPerMark);
-    }
     qarn::BitArray& invalid = columns_.invalid_[column];
     MisfitRows& misfits = misfit_rows_[column];
     const size_t misfits_before = misfits.size();
-    const bool any_invalid = convert_column(batch.column(column), count, columns_.types_[column], values, invalid,
-                                            misfits, columns_.spelling_, columns_.respelt_);
+    const bool any_invalid =
+        columns_.types_[column] == ColumnType::String
+            ? convert_marked_strings(batch.column(column), count, values, invalid,
+                                     {rows_, kRowsPerMark, marks_[column]})
+            : convert_column(batch.column(column), count, columns_.types_[column], values, invalid, misfits,
+                             columns_.spelling_, columns_.respelt_);
     // The batch numbers its rows from its own first.
     for (size_t i = misfits_before; i < misfits.size(); ++i) misfits[i] += first;
     if (any_invalid) columns_.any_invalid_[column] = 1;

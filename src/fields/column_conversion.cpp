@@ -66,6 +66,24 @@ bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueOb
   return any_invalid;
 }
 
+}  // namespace
+
+bool convert_marked_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,
+                            qarn::BitArray& invalid, ElementMarks marks) {
+  bool any_invalid = false;
+  size_t done = 0;
+  while (done < count) {
+    const size_t row = marks.first_row + done;
+    if (row % marks.every == 0) marks.starts.push_back(values.var().packed().size());
+    const size_t part = std::min(count - done, marks.every - row % marks.every);
+    any_invalid |= convert_strings(fields + done, part, values, invalid);
+    done += part;
+  }
+  return any_invalid;
+}
+
+namespace {
+
 // Fixed-width columns with a quick reader that has no branch and makes no
 // call, so that its constants stay in registers: `quick(text, value)`
 // reports whether it took the text. The rows it leaves are read after each

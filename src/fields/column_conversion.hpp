@@ -33,4 +33,17 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
                     RespeltFields& respelt);
 
 
+// Where the elements of some rows of a `string` column begin: those whose
+// row, counted from the first of all, is a multiple of `every`.
+struct ElementMarks {
+  size_t first_row;  // the row of the first field converted
+  size_t every;
+  std::vector<size_t>& starts;
+};
+
+// convert_column for a `string` column, adding to `marks.starts` where the
+// elements of the marked rows among these begin.
+bool convert_marked_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,
+                            qarn::BitArray& invalid, ElementMarks marks);
+
 }  // namespace fields
