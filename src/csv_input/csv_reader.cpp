@@ -151,21 +151,11 @@ class RowSink {
     row_end_ = slot_ + slots;
   }
 
-  void field(size_t begin, size_t end) {
-    if (slot_ >= row_end_) return note_extra_field(begin, end);
-    if (begin + kFieldPadding > input_size_) {
-      // Too close to the end of the input to be read past: the arena holds
-      // a copy, or the padding itself stands for an empty field.
-      if (begin == end) {
-        *slot_ = std::string_view(kEmptyField, 0);
-        slot_ += max_rows_;
-        return;
-      }
-      add_arena_field(batch_->arena_.size());
-      batch_->arena_.append(input_ + begin, end - begin);
-      batch_->arena_fields_.back().size = end - begin;
-      return;
-    }
+  // Called for nearly every field: inlined into the tokeniser's loop, with
+  // the rare cases out of line, so that the counters stay in registers.
+  [[gnu::always_inline]] void field(size_t begin, size_t end) {
+    if (slot_ >= row_end_) [[unlikely]] return note_extra_field(begin, end);
+    if (begin + kFieldPadding > input_size_) [[unlikely]] return field_near_end(begin, end);
     // Empty fields too point into the input, which can be read past them.
     *slot_ = std::string_view(input_ + begin, end - begin);
     slot_ += max_rows_;
@@ -209,8 +199,21 @@ class RowSink {
   // was empty (a trailing delimiter loses nothing). A plain store, so that
   // the tokeniser's copy of the sink stays in registers; finish() lists the
   // flagged rows.
-  void note_extra_field(size_t begin, size_t end) {
+  [[gnu::noinline]] void note_extra_field(size_t begin, size_t end) {
     if (end != begin) batch_->extra_field_flags_[rows_] = 1;
+  }
+
+  // A field too close to the end of the input to be read past: the arena
+  // holds a copy, or the padding itself stands for an empty field.
+  [[gnu::noinline]] void field_near_end(size_t begin, size_t end) {
+    if (begin == end) {
+      *slot_ = std::string_view(kEmptyField, 0);
+      slot_ += max_rows_;
+      return;
+    }
+    add_arena_field(batch_->arena_.size());
+    batch_->arena_.append(input_ + begin, end - begin);
+    batch_->arena_fields_.back().size = end - begin;
   }
 
   void add_arena_field(size_t offset) {

@@ -132,7 +132,7 @@ class ConvertedRows {
   // kRowsPerMark-th row begins: a row's element is found from the mark
   // before it by stepping over the lengths between. Noting every row's
   // start would write more than many of the values take.
-  static constexpr size_t kRowsPerMark = 32;
+  static constexpr size_t kRowsPerMark = 16;
   std::vector<std::vector<size_t>> marks_;
   // Per column the rows whose field did not fit, and the rows with extra fields.
   std::vector<MisfitRows> misfit_rows_;
