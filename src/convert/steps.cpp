@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "common/bit_count.hpp"
 #include "convert/output_estimate.hpp"
 #include "convert/type_pass.hpp"
 #include "fields/type_inference.hpp"
@@ -197,7 +198,8 @@ qarn::WriteStatus SliceWriter::flush() {
   rows_written_ += chunk_.row_count();
   for (const qarn::ColumnSlice& slice : slices) {
     if (!slice.is_invalid) continue;
-    for (const uint8_t byte : slice.is_invalid->bytes.bytes()) invalid_cells_ += static_cast<uint64_t>(std::popcount(byte));
+    const auto bits = slice.is_invalid->bytes.bytes();
+    invalid_cells_ += common::count_set_bits(bits.data(), bits.size());
   }
   chunk_.clear();
   return status;

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "common/bit_count.hpp"
 #include "qarn/array_encoding.hpp"
 #include "qarn/property_names.hpp"
 #include "qarn/writer.hpp"
@@ -139,9 +140,7 @@ uint64_t write_invalid_bits(Cursor& cursor, std::span<const ConvertedRange> rang
     }
     first += range.end - range.begin;
   }
-  uint64_t set = 0;
-  for (size_t i = 0; i < bit_bytes(rows); ++i) set += static_cast<uint64_t>(std::popcount(bits[i]));
-  return set;
+  return common::count_set_bits(bits, bit_bytes(rows));
 }
 
 uint64_t write_column(Cursor& cursor, std::span<const ConvertedRange> ranges, size_t column) {
