@@ -139,3 +139,14 @@ def test_dates_need_asking_for_and_other_readers_see_integers():
     assert qarn.read(qarn.convert(text)).column_types == ["string"]
     column = qarn.read(qarn.convert(text, parse_dates=True))["d"]
     assert (column.type, column.type_id, column.properties["LogicalType"]) == ("date", 3, "date32[day]")
+
+
+def test_what_an_invalid_date_holds_is_never_read_as_a_date():
+    # The file may hold anything under an invalid cell; pandas once turned it
+    # into seconds before marking it missing, and overflowed.
+    data = bytearray(qarn.convert(b"d,n\n2024-03-01,1\n,2\n", parse_dates=True))
+    at = data.rindex((19783).to_bytes(8, "little") + bytes(8)) + 8
+    data[at : at + 8] = (2**62).to_bytes(8, "little")
+    table = qarn.read(bytes(data))
+    assert table["d"].logical_type == "date32[day]" and table["d"].invalid.tolist() == [False, True]
+    assert table.to_pandas()["d"].isna().tolist() == [False, True]

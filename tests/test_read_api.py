@@ -563,6 +563,7 @@ def test_the_package_is_typed_and_its_stub_matches_the_native_module():
         (["a", "a", "a_2"], ["a", "a_3", "a_2"]),
         (["", "x", ""], ["column_1", "x", "column_3"]),
         (["column_2", ""], ["column_2", "column_2_2"]),
+        (["t", "t\x00"], ["t", "t\x00"]),  # apart, though polars' Arrow import stops at a NUL
     ],
 )
 def test_arrow_and_polars_get_unique_column_names(names, unique):

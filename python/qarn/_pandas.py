@@ -54,9 +54,15 @@ def _strings(pd: Any, column: Column) -> Any:
 def _datetimes(pd: Any, column: Column) -> Any:
     """datetime64 with NaT where invalid: seconds for dates (pandas has no
     date type), microseconds for timestamps, in UTC where they have a zone."""
-    values = column.values.astype("datetime64[s]" if column.logical_type == DATE else "datetime64[us]")
-    if column._invalid is not None:
+    unit = "datetime64[s]" if column.logical_type == DATE else "datetime64[us]"
+    if column._invalid is None:
+        values = column.values.astype(unit)  # an array of its own
+    else:
+        # NaT before the change of unit: what an invalid row stores need not
+        # be a day that seconds can hold.
+        values = column.values.copy()
         values[column.invalid] = np.array("NaT", dtype=values.dtype)
+        values = values.astype(unit, copy=False)
     array = pd.array(values)
     return array.tz_localize("UTC") if column.logical_type == TIMESTAMP_UTC else array
 
