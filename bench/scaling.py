@@ -5,7 +5,10 @@
 
 For every data set of bench/datasets.py, in one run:
 - `qarn.convert(data, threads=N)` for N = 1, 2, 4 and 8, from memory, output
-  held in memory (median of the runs, each in a fresh process);
+  held in memory: in each of `--runs` rounds every thread count and the
+  pair below run in turn, each in a fresh process that converts three
+  times and keeps its best; the figures are medians over the rounds, so
+  that a machine whose speed drifts slows every configuration alike;
 - the machine's limit: two independent one-thread conversions of the same
   data side by side, in two processes started together; their combined
   throughput over that of one alone. Memory bandwidth and caches are shared,
@@ -72,7 +75,7 @@ def times_of(process: subprocess.Popen) -> list[float]:
 
 
 def alone(path: Path, threads: int, runs: int) -> float:
-    return statistics.median(times_of(child(path, threads, runs, wait=False)))
+    return min(times_of(child(path, threads, runs, wait=False)))
 
 
 def side_by_side(path: Path, runs: int) -> float:
@@ -102,10 +105,23 @@ def amdahl(fraction: float, cores: int) -> float:
     return 1 / (fraction + (1 - fraction) / cores)
 
 
+# Conversions per process, of which the best counts: the first after
+# loading may find the machine busy with the load itself.
+PER_PROCESS = 3
+
+
 def measure(name: str, size: int, runs: int, core_bench: str | None) -> dict:
     path = datasets.cached_path(name, size)
-    seconds = {threads: alone(path, threads, runs) for threads in THREADS}
-    pair = side_by_side(path, runs)
+    # Round by round, every thread count and the pair in turn, so that a
+    # machine whose speed drifts over minutes slows them alike.
+    rounds: dict[int, list[float]] = {threads: [] for threads in THREADS}
+    pairs: list[float] = []
+    for _ in range(runs):
+        for threads in THREADS:
+            rounds[threads].append(alone(path, threads, PER_PROCESS))
+        pairs.append(side_by_side(path, PER_PROCESS))
+    seconds = {threads: statistics.median(times) for threads, times in rounds.items()}
+    pair = statistics.median(pairs)
     result = {"seconds": seconds, "side_by_side_seconds": pair, "limit": 2 * seconds[1] / pair,
               "bytes": path.stat().st_size}
     if core_bench:

@@ -157,7 +157,6 @@ bool long_integers(const std::string_view* fields, size_t count) {
   return count != 0 && fields[0].size() > 8 && common::cpu_has_avx512_compress();
 }
 
-
 // The double grammar, rounded once to the nearest float: the text is read
 // again as a float rather than the double narrowed, which could round twice.
 bool parse_float(std::string_view text, float& out) {
@@ -243,6 +242,5 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
   if (number && !spelling.plain()) fields = respelt.respell(fields, count, spelling);
   return convert_column(fields, count, type, values, invalid, misfits);
 }
-
 
 }  // namespace fields

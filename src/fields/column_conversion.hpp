@@ -32,7 +32,6 @@ bool convert_column(const std::string_view* fields, size_t count, ColumnType typ
                     qarn::BitArray& invalid, MisfitRows& misfits, const NumberSpelling& spelling,
                     RespeltFields& respelt);
 
-
 // Where the elements of some rows of a `string` column begin: those whose
 // row, counted from the first of all, is a multiple of `every`.
 struct ElementMarks {
