@@ -52,7 +52,8 @@ ColumnShape column_shape(std::span<const ConvertedRange> ranges, size_t column) 
   for (const ConvertedRange& range : ranges) {
     shape.rows += range.end - range.begin;
     if (shape.variable) {
-      shape.value_bytes += range.rows->element_start(column, range.end) - range.rows->element_start(column, range.begin);
+      const ConvertedRows& rows = *range.rows;
+      shape.value_bytes += rows.element_start(column, range.end) - rows.element_start(column, range.begin);
     } else {
       shape.value_bytes += (range.end - range.begin) * width;
     }
