@@ -31,7 +31,7 @@ TEST(ConvertedRows, AnyRunOfThemEncodesAsItsFieldsWould) {
   std::mt19937 random(5);
   using fields::ColumnType;
   const std::vector<ColumnType> types = {ColumnType::Int, ColumnType::String, ColumnType::Double, ColumnType::Bool};
-  for (int round = 0; round < 50; ++round) {
+  for (int round = 0; round < 200; ++round) {
     // Strings of 0 to 300 bytes, so that length headers take one byte or two.
     std::string csv;
     const size_t rows = 1 + random() % 90;
@@ -59,9 +59,19 @@ TEST(ConvertedRows, AnyRunOfThemEncodesAsItsFieldsWould) {
     fields::ChunkBuilder whole(types);
     whole.append_rows(batch, 0, rows);
     ASSERT_EQ(converted.lost().misfits_by_column, whole.lost().misfits_by_column) << round;
+    // Now and then the last row is dropped, as a record cut by the end of
+    // a segment is: its element stays behind the others, unused.
+    fields::ConvertedRows in_one_batch(types);
+    in_one_batch.append(batch);
+    size_t held = rows;
+    if (rows > 1 && random() % 3 == 0) {
+      converted.drop_last_row();
+      in_one_batch.drop_last_row();
+      --held;
+    }
 
-    const size_t begin = random() % rows;
-    const size_t end = begin + 1 + random() % (rows - begin);
+    const size_t begin = random() % held;
+    const size_t end = begin + 1 + random() % (held - begin);
     fields::ChunkBuilder from_fields(types);
     from_fields.append_rows(batch, begin, end);
     fields::ChunkBuilder from_converted(types);
@@ -76,8 +86,6 @@ TEST(ConvertedRows, AnyRunOfThemEncodesAsItsFieldsWould) {
     ASSERT_EQ(longest(from_converted), longest(from_fields)) << round;
 
     // The same slice written straight from two pieces, split anywhere.
-    fields::ConvertedRows in_one_batch(types);
-    in_one_batch.append(batch);
     const size_t middle = begin + random() % (end - begin + 1);
     const std::vector<fields::ConvertedRange> ranges = {{&converted, begin, middle}, {&in_one_batch, middle, end}};
     const std::optional<size_t> size = fields::converted_slice_size(ranges);
