@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/bit_count.hpp"
+#include "common/bits.hpp"
 #include "convert/output_estimate.hpp"
 #include "convert/type_pass.hpp"
 #include "fields/type_inference.hpp"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/bits.hpp"
 #include "fields/column_conversion.hpp"
 #include "qarn/packed_length.hpp"
 
@@ -64,30 +65,6 @@ std::span<const qarn::ColumnSlice> ChunkBuilder::finish_slices() {
   return slices_;
 }
 
-namespace {
-
-// Copies flags [begin, end) of `source` after those of `target`, which has
-// room for them and holds them clear; whether any was set.
-bool copy_set_bits(const qarn::BitArray& source, size_t begin, size_t end, qarn::BitArray& target,
-                   uint64_t target_first) noexcept {
-  const uint8_t* bytes = source.bytes.data();
-  bool any = false;
-  for (size_t row = begin; row < end;) {
-    if ((row & 7) == 0 && row + 8 <= end && bytes[row >> 3] == 0) {
-      row += 8;  // a whole byte of valid rows
-      continue;
-    }
-    if (bytes[row >> 3] & (0x80u >> (row & 7))) {
-      target.set(target_first + (row - begin));
-      any = true;
-    }
-    ++row;
-  }
-  return any;
-}
-
-}  // namespace
-
 void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, size_t end) {
   const ChunkBuilder& source = rows.columns_;
   for (size_t column = 0; column < slices_.size(); ++column) {
@@ -110,7 +87,8 @@ void ChunkBuilder::append_converted(const ConvertedRows& rows, size_t begin, siz
     qarn::BitArray& invalid = invalid_[column];
     const uint64_t first = invalid.bit_count;
     invalid.append_bits(end - begin, false);
-    if (source.any_invalid_[column] && copy_set_bits(source.invalid_[column], begin, end, invalid, first)) {
+    if (source.any_invalid_[column] &&
+        common::copy_set_bits(source.invalid_[column].bytes.data(), begin, end, invalid.bytes.data(), first)) {
       any_invalid_[column] = 1;
     }
   }

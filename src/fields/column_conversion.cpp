@@ -49,16 +49,16 @@ bool convert_fixed(const std::string_view* fields, size_t count, qarn::ValueObje
 
 // `string` columns keep every field byte for byte; only the empty field is invalid.
 static_assert(common::kWideCopy <= csv::kFieldPadding);
-bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,
-                     qarn::BitArray& invalid) {
-  const uint64_t first_row = invalid.bit_count;
-  invalid.append_bits(count, false);
-  qarn::VarValues& elements = values.var();
+
+// Appends the fields as elements, flagging the empty ones in `invalid` from
+// flag `first_flag` on; those flags are appended already, and clear.
+bool append_strings(const std::string_view* fields, size_t count, qarn::VarValues& elements,
+                    qarn::BitArray& invalid, uint64_t first_flag) {
   bool any_invalid = false;
   for (size_t i = 0; i < count; ++i) {
     const std::string_view text = fields[i];
     if (text.empty()) {
-      invalid.set(first_row + i);
+      invalid.set(first_flag + i);
       any_invalid = true;
     }
     elements.append_readable(text.data(), text.size());
@@ -66,17 +66,26 @@ bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueOb
   return any_invalid;
 }
 
+bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,
+                     qarn::BitArray& invalid) {
+  const uint64_t first_row = invalid.bit_count;
+  invalid.append_bits(count, false);
+  return append_strings(fields, count, values.var(), invalid, first_row);
+}
+
 }  // namespace
 
 bool convert_marked_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,
                             qarn::BitArray& invalid, ElementMarks marks) {
+  const uint64_t first_flag = invalid.bit_count;
+  invalid.append_bits(count, false);
+  qarn::VarValues& elements = values.var();
   bool any_invalid = false;
-  size_t done = 0;
-  while (done < count) {
+  for (size_t done = 0; done < count;) {
     const size_t row = marks.first_row + done;
-    if (row % marks.every == 0) marks.starts.push_back(values.var().packed().size());
+    if (row % marks.every == 0) marks.starts.push_back(elements.packed().size());
     const size_t part = std::min(count - done, marks.every - row % marks.every);
-    any_invalid |= convert_strings(fields + done, part, values, invalid);
+    any_invalid |= append_strings(fields + done, part, elements, invalid, first_flag + done);
     done += part;
   }
   return any_invalid;

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "common/bit_count.hpp"
+#include "common/bits.hpp"
 #include "qarn/array_encoding.hpp"
 #include "qarn/property_names.hpp"
 #include "qarn/writer.hpp"
@@ -19,20 +19,18 @@ constexpr size_t kArrayHeadBytes = 2 + kCountBytes;
 
 size_t bit_bytes(uint64_t bits) { return static_cast<size_t>((bits + 7) / 8); }
 
-bool bit_set(const uint8_t* bytes, size_t bit) noexcept { return bytes[bit >> 3] & (0x80u >> (bit & 7)); }
-
 // Whether any of flags [begin, end) is set; whole bytes at a time.
 bool any_set(const qarn::BitArray& bits, size_t begin, size_t end) noexcept {
   const uint8_t* bytes = bits.bytes.data();
   size_t bit = begin;
   for (; bit < end && (bit & 7) != 0; ++bit) {
-    if (bit_set(bytes, bit)) return true;
+    if (common::flag_set(bytes, bit)) return true;
   }
   for (; bit + 8 <= end; bit += 8) {
     if (bytes[bit >> 3] != 0) return true;
   }
   for (; bit < end; ++bit) {
-    if (bit_set(bytes, bit)) return true;
+    if (common::flag_set(bytes, bit)) return true;
   }
   return false;
 }
@@ -104,28 +102,6 @@ class Cursor {
   uint8_t* at_;
 };
 
-// The set flags of [begin, end) of `source`, from bit `first` of `target`,
-// which is clear: eight flags at a time, as most bytes of flags are clear.
-void copy_set_bits(const uint8_t* source, size_t begin, size_t end, uint8_t* target, uint64_t first) noexcept {
-  size_t bit = begin;
-  uint64_t to = first;
-  for (; bit + 8 <= end; bit += 8, to += 8) {
-    const size_t from = bit >> 3;
-    const unsigned skew = bit & 7;
-    // The eight flags from `bit` on, the first most significant; the byte
-    // after `from` holds some of them whenever they are not byte-aligned.
-    const unsigned flags =
-        skew == 0 ? source[from] : ((unsigned{source[from]} << skew) | (source[from + 1] >> (8 - skew))) & 0xFFu;
-    if (flags == 0) continue;
-    const unsigned offset = to & 7;
-    target[to >> 3] |= static_cast<uint8_t>(flags >> offset);
-    if (offset != 0) target[(to >> 3) + 1] |= static_cast<uint8_t>(flags << (8 - offset));
-  }
-  for (; bit < end; ++bit, ++to) {
-    if (bit_set(source, bit)) target[to >> 3] |= static_cast<uint8_t>(0x80u >> (to & 7));
-  }
-}
-
 uint64_t write_invalid_bits(Cursor& cursor, std::span<const ConvertedRange> ranges, size_t column,
                             uint64_t rows) {
   cursor.count(qarn::property::kIsInvalid.size());
@@ -137,7 +113,7 @@ uint64_t write_invalid_bits(Cursor& cursor, std::span<const ConvertedRange> rang
   uint64_t first = 0;
   for (const ConvertedRange& range : ranges) {
     if (const qarn::BitArray* invalid = range.rows->invalid(column)) {
-      copy_set_bits(invalid->bytes.data(), range.begin, range.end, bits, first);
+      common::copy_set_bits(invalid->bytes.data(), range.begin, range.end, bits, first);
     }
     first += range.end - range.begin;
   }
