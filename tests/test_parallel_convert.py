@@ -43,6 +43,25 @@ def test_every_thread_count_gives_the_single_threaded_result(data):
         assert outcome(_native.convert, csv, chunk_size, sample_rows, threads) == expected
 
 
+_numbers = st.one_of(st.integers(-999, 999).map(str), st.sampled_from(["", "x"]))
+# Up to 200 bytes, so that packed lengths take one byte or two, and now and
+# then a line end in quotes, which a segment may be cut in.
+_texts = st.text("ab\u00e9", max_size=200)
+_quoted = st.text("a\n", min_size=1, max_size=20).map(lambda text: f'"{text}"')
+
+
+@settings(max_examples=examples(60), deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(st.tuples(_numbers, st.one_of(_texts, _quoted), _numbers), min_size=1, max_size=120),
+       st.sampled_from([1, 7, 13, 16, 10000]), st.sampled_from([1, 7, 64, 512]))
+def test_rows_cut_into_segments_of_any_size_give_the_single_threaded_bytes(rows, chunk_size, segment_bytes):
+    # Small segments cut the rows into many converted pieces, a slice's rows
+    # taken from several of them, a record cut by a segment's end read again.
+    csv = ("n,s,m\n" + "".join(f"{a},{text},{b}\n" for a, text, b in rows)).encode()
+    expected = csv_to_qarn(csv, chunk_size, 3)
+    for threads in (2, 3):
+        assert _native.convert(csv, chunk_size, 3, threads, segment_bytes=segment_bytes) == expected
+
+
 def big_csv(rows: int) -> bytes:
     lines = [b"id,name,score,flag"]
     lines += [b"%d,n%d,%d.25,%s" % (i, i % 97, i % 1000, b"true" if i % 3 else b"") for i in range(rows)]
