@@ -49,11 +49,8 @@ def table_to_polars(table: Table) -> polars.DataFrame:
         _view_array(pa, column, view_of[i]) if i in view_of else column_to_arrow(column)
         for i, column in enumerate(columns)
     ]
-    names = table._unique_names()
-    if not any("\0" in name for name in names):
-        return pl.from_arrow(pa.Table.from_arrays(arrays, names=names), rechunk=False)
     # polars' import from Arrow tells names apart only up to a NUL
     # character; named afterwards, they stay whole and apart.
     frame = pl.from_arrow(pa.Table.from_arrays(arrays, names=[str(i) for i in range(len(arrays))]), rechunk=False)
-    frame.columns = names
+    frame.columns = table._unique_names()
     return frame
