@@ -55,7 +55,7 @@ PyObject* transcode(PyObject* module, PyObject* args) {
   const PanicPolicy policy = native_state(module).panics();
   // ASCII is the same text in UTF-8: the input itself, not a copy.
   bool ascii = false;
-  if (!run_unlocked(policy, [&] { ascii = csv::is_ascii(view.bytes()); })) return nullptr;
+  if (!run_unlocked(policy, [&] { ascii = common::is_ascii(view.bytes().data(), view.bytes().size()); })) return nullptr;
   if (ascii) return Py_NewRef(source);
   // Made as large as the text could be, then cut to what it is: in place.
   PyObject* out = PyBytes_FromStringAndSize(

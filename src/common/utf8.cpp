@@ -56,6 +56,18 @@ size_t sequence_length(const uint8_t* data, size_t size, size_t i) noexcept {
 
 }  // namespace
 
+bool is_ascii(const uint8_t* data, size_t size) noexcept {
+  size_t at = 0;
+  __m128i high = _mm_setzero_si128();
+  for (; at + 64 <= size; at += 64) {
+    for (size_t part = 0; part < 64; part += 16) {
+      high = _mm_or_si128(high, _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + part)));
+    }
+    if (_mm_movemask_epi8(high) != 0) return false;
+  }
+  return skip_ascii(data, size, at) == size;
+}
+
 size_t utf8_valid_prefix(const uint8_t* data, size_t size) noexcept {
   size_t i = 0;
   while (true) {

@@ -13,6 +13,9 @@ namespace common {
 // the first invalid or incomplete sequence; `size` when all is valid.
 size_t utf8_valid_prefix(const uint8_t* data, size_t size) noexcept;
 
+// Whether every byte is below 0x80.
+bool is_ascii(const uint8_t* data, size_t size) noexcept;
+
 namespace detail {
 bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept;
 }  // namespace detail

@@ -24,21 +24,6 @@ struct PackedTable {
 
 }  // namespace
 
-bool is_ascii(std::span<const uint8_t> input) noexcept {
-  size_t at = 0;
-  __m128i high = _mm_setzero_si128();
-  for (; at + 64 <= input.size(); at += 64) {
-    for (size_t part = 0; part < 64; part += 16) {
-      high = _mm_or_si128(high, _mm_loadu_si128(reinterpret_cast<const __m128i*>(input.data() + at + part)));
-    }
-    if (_mm_movemask_epi8(high) != 0) return false;
-  }
-  for (; at < input.size(); ++at) {
-    if (input[at] >= 0x80) return false;
-  }
-  return true;
-}
-
 size_t transcode_capacity(size_t input_size, const TranscodeTable& table) noexcept {
   uint8_t longest = 1;
   for (const Utf8Bytes& utf8 : table) longest = std::max(longest, utf8.size);

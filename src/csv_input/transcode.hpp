@@ -22,9 +22,6 @@ using TranscodeTable = std::array<Utf8Bytes, 256>;
 // Bytes the output needs beyond the text: the copy stores whole vectors.
 inline constexpr size_t kTranscodeSlack = 16;
 
-// Whether every byte is below 0x80, so that the text is already UTF-8.
-bool is_ascii(std::span<const uint8_t> input) noexcept;
-
 // The room the output of `input_size` bytes needs, slack included.
 size_t transcode_capacity(size_t input_size, const TranscodeTable& table) noexcept;
 

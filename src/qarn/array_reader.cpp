@@ -140,9 +140,26 @@ struct DecodedElements {
   const uint8_t* end = nullptr;     // where the last of them ends in the file
   const uint8_t* data_begin = nullptr;
   size_t data_size = 0;             // bytes appended to the column's data
-  bool starts_inside_sequence = false;
   ReadStatus size_error;
 };
+
+// Whether every element decoded is valid UTF-8, found with one pass over
+// their joined bytes: elements that are each valid are valid when joined,
+// and no element of valid text starts with a continuation byte. Plain
+// ASCII has none of those, so only other text needs its starts looked at,
+// after the copy rather than in it, where the flag would sit in memory.
+bool joined_elements_valid(const DecodedElements& decoded, const ValueColumn& column, uint64_t first) {
+  if (!common::is_valid_utf8(decoded.data_begin, decoded.data_size)) return false;
+  if (common::is_ascii(decoded.data_begin, decoded.data_size)) return true;
+  const OffsetsView offsets = column.offsets_view();
+  const uint8_t* data = column.data().data();
+  bool continues = false;
+  for (uint64_t i = first; i < first + decoded.count; ++i) {
+    const int64_t begin = offsets[i];
+    continues |= offsets[i + 1] != begin && (data[begin] & 0xC0) == 0x80;
+  }
+  return !continues;
+}
 
 // Copies up to `count` elements from [block, limit) into the column, with
 // their ends as `Offset`s, stopping at the first that does not fit. An
@@ -163,7 +180,6 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
   const uint8_t* const file_end = cursor.file_end();
   const uint8_t* p = block;
   DecodedElements decoded;
-  bool starts_inside_sequence = false;
   uint64_t done = 0;
   for (; done < count; ++done) {
     const uint8_t* element = p;
@@ -188,10 +204,6 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
     } else {
       common::copy_short_wide<kElementCopy>(dst, p, static_cast<size_t>(length), readable >= kElementCopy);
     }
-    // Elements that are each valid UTF-8 are valid when joined, and no
-    // element of valid text starts with a continuation byte; together the
-    // two checks let one pass over the joined bytes stand for all elements.
-    if (length != 0) starts_inside_sequence |= (*dst & 0xC0) == 0x80;
     dst += length;
     p += length;
     ends[done] = static_cast<Offset>(base + (dst - dst_begin));
@@ -202,7 +214,6 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
   decoded.end = p;
   decoded.data_begin = dst_begin;
   decoded.data_size = static_cast<size_t>(dst - dst_begin);
-  decoded.starts_inside_sequence = starts_inside_sequence;
   return decoded;
 }
 
@@ -241,9 +252,7 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
   ReadStatus size_error = decoded.size_error;
   if (!size_error && decoded.end != limit) size_error = leftover;
 
-  if (type == TypeId::String &&
-      (decoded.starts_inside_sequence ||
-       !common::is_valid_utf8(decoded.data_begin, decoded.data_size))) {
+  if (type == TypeId::String && !joined_elements_valid(decoded, column, first)) {
     if (auto err = first_invalid_string(cursor, block, limit, block_offset, column, first,
                                         decoded.count)) {
       return err;

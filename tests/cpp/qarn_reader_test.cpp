@@ -134,6 +134,8 @@ TEST(Reader, ReportsEachDefectAtItsItem) {
       {"encoding 0", with(e, 0x7A, "00"), "invalid encoding at byte 122"},
       {"element not UTF-8", with(e, 0x70, "ff"), "invalid string at byte 111"},
       {"second element not UTF-8", with(e, 0x72, "c3"), "invalid string at byte 113"},
+      {"elements that are one character only when joined", with(e, 0x70, "c3", 0x72, "a9"),
+       "invalid string at byte 111"},
       {"name not UTF-8", with(e, 0x2F, "c0"), "invalid string at byte 43"},
       {"lengths fall short of the total", with(e, 0x6B, "05"), "invalid size at byte 107"},
       {"element past the total", with(e, 0x6B, "03"), "invalid size at byte 107"},
