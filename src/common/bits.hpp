@@ -27,6 +27,13 @@ inline bool flag_set(const uint8_t* bytes, size_t index) noexcept {
   return bytes[index >> 3] & (0x80u >> (index & 7));
 }
 
+// Sets in `target` the flags of `flags`, a byte of eight, from flag `at` on.
+inline void set_eight_flags(uint8_t* target, uint64_t at, unsigned flags) noexcept {
+  const unsigned offset = at & 7;
+  target[at >> 3] |= static_cast<uint8_t>(flags >> offset);
+  if (offset != 0) target[(at >> 3) + 1] |= static_cast<uint8_t>(flags << (8 - offset));
+}
+
 // Sets in `target`, from flag `first` on, the flags of [begin, end) of
 // `source` that are set; the target's flags there are clear. Eight at a
 // time, as most bytes of flags are clear. Returns whether any was set.
@@ -44,9 +51,7 @@ inline bool copy_set_bits(const uint8_t* source, size_t begin, size_t end, uint8
         skew == 0 ? source[from] : ((unsigned{source[from]} << skew) | (source[from + 1] >> (8 - skew))) & 0xFFu;
     if (flags == 0) continue;
     any |= flags;
-    const unsigned offset = to & 7;
-    target[to >> 3] |= static_cast<uint8_t>(flags >> offset);
-    if (offset != 0) target[(to >> 3) + 1] |= static_cast<uint8_t>(flags << (8 - offset));
+    set_eight_flags(target, to, flags);
   }
   for (; bit < end; ++bit, ++to) {
     if (!flag_set(source, bit)) continue;

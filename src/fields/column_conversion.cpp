@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/bits.hpp"
 #include "common/cpu.hpp"
 #include "common/load.hpp"
 #include "fields/fast_parse.hpp"
@@ -54,16 +55,23 @@ static_assert(common::kWideCopy <= csv::kFieldPadding);
 // flag `first_flag` on; those flags are appended already, and clear.
 bool append_strings(const std::string_view* fields, size_t count, qarn::VarValues& elements,
                     qarn::BitArray& invalid, uint64_t first_flag) {
-  bool any_invalid = false;
-  for (size_t i = 0; i < count; ++i) {
-    const std::string_view text = fields[i];
-    if (text.empty()) {
-      invalid.set(first_flag + i);
-      any_invalid = true;
-    }
-    elements.append_readable(text.data(), text.size());
+  elements.append_all_readable(fields, count);
+  // Eight flags at a time, without a branch on each field: columns with
+  // many empty fields would mispredict.
+  unsigned any = 0;
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    unsigned flags = 0;
+    for (size_t k = 0; k < 8; ++k) flags |= unsigned{fields[i + k].empty()} << (7 - k);
+    if (flags != 0) common::set_eight_flags(invalid.bytes.data(), first_flag + i, flags);
+    any |= flags;
   }
-  return any_invalid;
+  for (; i < count; ++i) {
+    if (!fields[i].empty()) continue;
+    invalid.set(first_flag + i);
+    any = 1;
+  }
+  return any != 0;
 }
 
 bool convert_strings(const std::string_view* fields, size_t count, qarn::ValueObject& values,

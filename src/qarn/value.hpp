@@ -85,15 +85,27 @@ class VarValues {
     note(length);
   }
 
-  // The same for an element whose first common::kWideCopy bytes may be
-  // read even when it is shorter: a short element is then copied as one
-  // block of that size.
-  void append_readable(const void* data, size_t length) {
-    uint8_t* dst = packed_.spare(kMaxPackedLengthBytes + common::kWideCopy + length);
-    const size_t header = encode_packed_length(dst, length);
-    common::copy_short_wide(dst + header, data, length, true);
-    packed_.commit(header + length);
-    note(length);
+  // The same for `count` elements, each of which may be read for
+  // common::kWideCopy bytes from its start even when it is shorter: a short
+  // element is then copied as one block of that size. The end and the
+  // longest stay in registers until the last element, since stores of
+  // bytes could otherwise change them for all the compiler knows.
+  void append_all_readable(const std::string_view* texts, size_t count) {
+    size_t room = common::kWideCopy;
+    for (size_t i = 0; i < count; ++i) room += kMaxPackedLengthBytes + texts[i].size();
+    uint8_t* const begin = packed_.spare(room);
+    uint8_t* dst = begin;
+    uint64_t longest = longest_;
+    for (size_t i = 0; i < count; ++i) {
+      const size_t length = texts[i].size();
+      dst += encode_packed_length(dst, length);
+      common::copy_short_wide(dst, texts[i].data(), length, true);
+      dst += length;
+      longest = length > longest ? length : longest;
+    }
+    packed_.commit(static_cast<size_t>(dst - begin));
+    count_ += count;
+    longest_ = longest;
   }
 
   // Appends `count` whole elements as packed by another VarValues, the
