@@ -1,6 +1,7 @@
 #include "qarn/string_views.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "common/load.hpp"
@@ -27,29 +28,37 @@ constexpr T low_bytes(uint32_t count) noexcept {
 // elements alternate at random in most columns; a view put together byte
 // by byte on the stack and then copied would stall on every element.
 #if defined(__SSE2__)
-// Sixteen bytes of ones, then sixteen of zeros: the 16 bytes from 16 - n on
-// keep the first n bytes of a vector.
-alignas(16) constexpr uint8_t kKeepWindow[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+// Per length up to 12, and one entry for every longer element: which bytes
+// of the 16 from 4 before the element a view keeps (the element's bytes
+// inline, or its first 4 bytes), and whether the start goes in the last
+// word. With both from one table, a view is two ANDs and two ORs.
+struct ViewMasks {
+  alignas(16) uint8_t kept[16];
+  alignas(16) uint8_t start[16];
+};
+constexpr auto kViewMasks = [] {
+  std::array<ViewMasks, kMostInlined + 2> masks{};
+  for (uint32_t length = 0; length <= kMostInlined + 1; ++length) {
+    const uint32_t kept = length <= kMostInlined ? length : 4;
+    for (uint32_t b = 4; b < 4 + kept; ++b) masks[length].kept[b] = 0xFF;
+    if (length > kMostInlined) {
+      for (uint32_t b = 12; b < 16; ++b) masks[length].start[b] = 0xFF;
+    }
+  }
+  return masks;
+}();
 
 // The same view in one vector, from the 16 bytes that begin 4 before the
 // element, which must all be readable: its first 12 bytes then lie where
 // an inline view holds them.
 inline void write_view_vector(const uint8_t* data, int64_t begin, uint32_t length, uint8_t* view) noexcept {
+  const ViewMasks& masks = kViewMasks[std::min<uint32_t>(length, kMostInlined + 1)];
   const __m128i around = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + begin - 4));
+  const __m128i kept = _mm_and_si128(around, _mm_load_si128(reinterpret_cast<const __m128i*>(masks.kept)));
+  const __m128i start = _mm_and_si128(_mm_slli_si128(_mm_cvtsi32_si128(static_cast<int>(static_cast<uint32_t>(begin))), 12),
+                                      _mm_load_si128(reinterpret_cast<const __m128i*>(masks.start)));
   const __m128i length_lane = _mm_cvtsi32_si128(static_cast<int>(length));
-  const uint32_t kept = 4 + std::min<uint32_t>(length, kMostInlined);
-  // Inline: the element's bytes after the length, the rest cleared.
-  const __m128i keep = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeepWindow + 16 - kept));
-  const __m128i no_length = _mm_setr_epi32(0, -1, -1, -1);
-  const __m128i inline_view = _mm_or_si128(_mm_and_si128(around, _mm_and_si128(keep, no_length)), length_lane);
-  // Long: the length, the first 4 bytes, buffer 0 and the start.
-  const __m128i prefix = _mm_and_si128(around, _mm_setr_epi32(0, -1, 0, 0));
-  const __m128i start = _mm_setr_epi32(0, 0, 0, static_cast<int>(static_cast<uint32_t>(begin)));
-  const __m128i long_view = _mm_or_si128(_mm_or_si128(prefix, start), length_lane);
-  const __m128i inlined = _mm_set1_epi32(length <= kMostInlined ? -1 : 0);
-  const __m128i chosen = _mm_or_si128(_mm_and_si128(inlined, inline_view), _mm_andnot_si128(inlined, long_view));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(view), chosen);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(view), _mm_or_si128(_mm_or_si128(kept, start), length_lane));
 }
 #endif
 
@@ -90,17 +99,23 @@ inline void write_view(const uint8_t* data, int64_t begin, uint32_t length, size
 template <class Offset>
 bool write_views(const uint8_t* raw_offsets, std::span<const uint8_t> data, uint64_t first, uint64_t end,
                  uint8_t* views) noexcept {
+  // As unsigned numbers, so that a negative offset is out of range as one
+  // past the end is: begin <= next <= size says all.
+  const auto offset_at = [raw_offsets](uint64_t i) {
+    return static_cast<uint64_t>(static_cast<int64_t>(common::load<Offset>(raw_offsets + i * sizeof(Offset))));
+  };
   bool in_order = true;
-  const auto size = static_cast<int64_t>(data.size());
-  int64_t begin = common::load<Offset>(raw_offsets + first * sizeof(Offset));
+  const uint64_t size = data.size();
+  uint64_t begin = offset_at(first);
   for (uint64_t i = first; i < end; ++i, views += kStringViewBytes) {
-    const int64_t next = common::load<Offset>(raw_offsets + (i + 1) * sizeof(Offset));
-    const bool sound = 0 <= begin && begin <= next && next <= size;
+    const uint64_t next = offset_at(i + 1);
+    const bool sound = begin <= next && next <= size;
     in_order &= sound;
-    if (!sound) {
+    if (!sound) [[unlikely]] {
       std::memset(views, 0, kStringViewBytes);
     } else {
-      write_view(data.data(), begin, static_cast<uint32_t>(next - begin), static_cast<size_t>(size - begin), views);
+      write_view(data.data(), static_cast<int64_t>(begin), static_cast<uint32_t>(next - begin),
+                 static_cast<size_t>(size - begin), views);
     }
     begin = next;
   }
