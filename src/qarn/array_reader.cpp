@@ -146,8 +146,9 @@ struct DecodedElements {
 // Whether every element decoded is valid UTF-8, found with one pass over
 // their joined bytes: elements that are each valid are valid when joined,
 // and no element of valid text starts with a continuation byte. Plain
-// ASCII has none of those, so only other text needs its starts looked at,
-// after the copy rather than in it, where the flag would sit in memory.
+// ASCII has none of those, so only other text has its starts looked at,
+// here rather than in the copy's loop, where the flag kept in memory made
+// every element wait for the one before.
 bool joined_elements_valid(const DecodedElements& decoded, const ValueColumn& column, uint64_t first) {
   if (!common::is_valid_utf8(decoded.data_begin, decoded.data_size)) return false;
   if (common::is_ascii(decoded.data_begin, decoded.data_size)) return true;
