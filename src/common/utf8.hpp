@@ -16,15 +16,23 @@ size_t utf8_valid_prefix(const uint8_t* data, size_t size) noexcept;
 // Whether every byte is below 0x80.
 bool is_ascii(const uint8_t* data, size_t size) noexcept;
 
+enum class Utf8Text : uint8_t { Invalid, Valid, Ascii };
+
 namespace detail {
-bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept;
+Utf8Text utf8_text_avx2(const uint8_t* data, size_t size) noexcept;
 }  // namespace detail
 
-// Whether all of it is valid: with AVX2 where the processor has it, which is
-// several times faster on text that is not plain ASCII.
+// Whether all of it is valid, and whether it is plain ASCII besides: with
+// AVX2 where the processor has it, which is several times faster on text
+// that is not plain ASCII.
+inline Utf8Text utf8_text(const uint8_t* data, size_t size) noexcept {
+  if (cpu_has_avx2()) return detail::utf8_text_avx2(data, size);
+  if (is_ascii(data, size)) return Utf8Text::Ascii;
+  return utf8_valid_prefix(data, size) == size ? Utf8Text::Valid : Utf8Text::Invalid;
+}
+
 inline bool is_valid_utf8(const uint8_t* data, size_t size) noexcept {
-  if (cpu_has_avx2()) return detail::utf8_valid_avx2(data, size);
-  return utf8_valid_prefix(data, size) == size;
+  return utf8_text(data, size) != Utf8Text::Invalid;
 }
 
 }  // namespace common

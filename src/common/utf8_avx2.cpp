@@ -119,19 +119,25 @@ struct Checker {
 
 }  // namespace
 
-QARN_AVX2 bool utf8_valid_avx2(const uint8_t* data, size_t size) noexcept {
+QARN_AVX2 Utf8Text utf8_text_avx2(const uint8_t* data, size_t size) noexcept {
   Checker checker;
   checker.error = checker.previous = checker.previous_incomplete = _mm256_setzero_si256();
+  __m256i seen = _mm256_setzero_si256();  // the high bit of any byte
   size_t i = 0;
   for (; i + 32 <= size; i += 32) {
-    checker.check_block(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i)));
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+    seen = _mm256_or_si256(seen, block);
+    checker.check_block(block);
   }
   // The tail, padded with ASCII: a sequence cut by the end fails as too short.
   alignas(32) uint8_t tail[32] = {};
   if (size > i) std::memcpy(tail, data + i, size - i);
-  checker.check_block(_mm256_load_si256(reinterpret_cast<const __m256i*>(tail)));
+  const __m256i last = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
+  seen = _mm256_or_si256(seen, last);
+  checker.check_block(last);
   checker.check_block(_mm256_setzero_si256());
-  return _mm256_testz_si256(checker.error, checker.error) != 0;
+  if (_mm256_testz_si256(checker.error, checker.error) == 0) return Utf8Text::Invalid;
+  return _mm256_movemask_epi8(seen) == 0 ? Utf8Text::Ascii : Utf8Text::Valid;
 }
 
 }  // namespace common::detail

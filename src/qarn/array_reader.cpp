@@ -150,8 +150,8 @@ struct DecodedElements {
 // here rather than in the copy's loop, where the flag kept in memory made
 // every element wait for the one before.
 bool joined_elements_valid(const DecodedElements& decoded, const ValueColumn& column, uint64_t first) {
-  if (!common::is_valid_utf8(decoded.data_begin, decoded.data_size)) return false;
-  if (common::is_ascii(decoded.data_begin, decoded.data_size)) return true;
+  const common::Utf8Text text = common::utf8_text(decoded.data_begin, decoded.data_size);
+  if (text != common::Utf8Text::Valid) return text == common::Utf8Text::Ascii;
   const OffsetsView offsets = column.offsets_view();
   const uint8_t* data = column.data().data();
   bool continues = false;
