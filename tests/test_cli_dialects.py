@@ -115,3 +115,6 @@ def test_files_that_are_not_csv_text_fail_in_one_line_with_a_hint(tmp_path, cont
     result = run_qarn("convert", "in.csv", *arguments, cwd=tmp_path, check_status=1)
     assert result.stderr == f"qarn: in.csv: {line}\n"
     assert not (tmp_path / "in.qarn").exists()
+    if not content.startswith(b"N|"):  # inspect shows a QARN file, whatever its name
+        shown = run_qarn("inspect", "in.csv", *arguments, cwd=tmp_path, check_status=1)
+        assert shown.stderr == f"qarn: in.csv: {line}\n"

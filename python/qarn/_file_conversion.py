@@ -86,6 +86,23 @@ class CsvFailure(ValueError):
         self.start = start
 
 
+def refuse_unless_csv(head: bytes, options: dict[str, Any]) -> None:
+    """NotCsv for an input that would convert into nonsense."""
+    if (why := refusal(head, options)) is not None:
+        raise NotCsv(why)
+
+
+def csv_failure(error: CsvError, source: object, head: bytes, options: dict[str, Any]) -> CsvFailure:
+    """The converter's error on `source` (a path, or what was read), with
+    what its first bytes `head` suggest and where the record truly begins."""
+    start = None
+    # Standard input is not held, so its bytes cannot be looked at again.
+    if error.record is not None and isinstance(source, str) and counts_line_ends_in_bytes(head, options):
+        assert error.byte is not None and error.line is not None
+        start = record_start(_bytes_at(source), error.byte, error.line)
+    return CsvFailure(str(error), hint(head, options), start)
+
+
 def _bytes_at(source: Buffer | str) -> Callable[[int], bytes]:
     """Reads some of the input from an offset: of a file, or of the bytes read."""
 
@@ -121,20 +138,14 @@ def _convert(job: ConversionJob, sink: Sink) -> tuple[Written, LostCells, int]:
         source = job.source
         head = head_of(job.source)
     options = dict(job.options)
-    if (why := refusal(head, options)) is not None:
-        raise NotCsv(why)
+    refuse_unless_csv(head, options)
     try:
         result, lost = convert_counting(
             source, chunk_size=job.chunk_size, sample_rows=job.sample_rows, threads=job.threads, sink=sink,
             **options
         )
     except CsvError as error:
-        start = None
-        # Standard input is not held, so its bytes cannot be looked at again.
-        if error.record is not None and isinstance(source, str) and counts_line_ends_in_bytes(head, options):
-            assert error.byte is not None and error.line is not None
-            start = record_start(_bytes_at(source), error.byte, error.line)
-        raise CsvFailure(str(error), hint(head, options), start) from None
+        raise csv_failure(error, source, head, options) from None
     assert isinstance(result, Written)
     return result, lost, source.count if isinstance(source, Counted) else os.stat(job.source).st_size
 

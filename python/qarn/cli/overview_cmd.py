@@ -7,11 +7,14 @@ import argparse
 import json
 from typing import Any
 
+from .._csv_error import CsvError
+from .._file_conversion import csv_failure, refuse_unless_csv
+from .._input_hints import head_of
 from .._lost import LostCells
 from ..convert import SAMPLE_ROWS, convert_counting
 from ..summary import FileSummary, summarize
 from . import dialect_options, render
-from .errors import FAILED, FAILURES, OK, message_of, report_failure, write_out
+from .errors import FAILED, FAILURES, OK, csv_error_for_people, message_of, report_failure, write_out
 from .options import non_negative, sample_rows
 from .rows import first_rows_json, first_rows_text, json_default
 
@@ -125,7 +128,14 @@ def _is_qarn(path: str) -> bool:
 
 def _describe_csv(args: argparse.Namespace) -> str:
     options = dialect_options.convert_options(args)
-    data, lost = convert_counting(args.file, sample_rows=args.sample_rows, **options)
+    head = head_of(args.file)
+    refuse_unless_csv(head, options)
+    try:
+        data, lost = convert_counting(args.file, sample_rows=args.sample_rows, **options)
+    except CsvError as error:
+        # Said as `qarn convert` says it, with the same hint.
+        failure = csv_failure(error, args.file, head, options)
+        raise ValueError(csv_error_for_people(str(failure), failure.hint, failure.start)) from None
     summary = summarize(data)
     if args.json:
         document = csv_as_json(summary, lost, first_rows_json(data, args.rows))
