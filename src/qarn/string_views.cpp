@@ -22,11 +22,6 @@ constexpr T low_bytes(uint32_t count) noexcept {
   return count == 0 ? T{0} : static_cast<T>(~T{0} >> (8 * (sizeof(T) - count)));
 }
 
-// The view of the `length` bytes at `begin` in `data`, of which `readable`
-// bytes from `begin` on may be read, at least `length`. Both forms are
-// built in two words and one chosen without a branch, since long and short
-// elements alternate at random in most columns; a view put together byte
-// by byte on the stack and then copied would stall on every element.
 #if defined(__SSE2__)
 // Per length up to 12, and one entry for every longer element: which bytes
 // of the 16 from 4 before the element a view keeps (the element's bytes
@@ -62,6 +57,11 @@ inline void write_view_vector(const uint8_t* data, int64_t begin, uint32_t lengt
 }
 #endif
 
+// The view of the `length` bytes at `begin` in `data`, of which `readable`
+// bytes from `begin` on may be read, at least `length`. Both forms are
+// built in two words and one chosen without a branch, since long and short
+// elements alternate at random in most columns; a view put together byte
+// by byte on the stack and then copied would stall on every element.
 inline void write_view(const uint8_t* data, int64_t begin, uint32_t length, size_t readable,
                        uint8_t* view) noexcept {
 #if defined(__SSE2__)

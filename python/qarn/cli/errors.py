@@ -8,6 +8,7 @@ from collections.abc import Buffer
 from types import FrameType
 
 from .._csv_error import CsvError, is_csv_error
+from .._file_conversion import CsvFailure
 from .._messages import UNEXPECTED, internal_error_message, os_error_message
 from .._native import FormatError
 
@@ -80,6 +81,8 @@ def message_of(error: BaseException) -> str:
         return os_error_message(error)
     if isinstance(error, MemoryError):
         return "out of memory"
+    if isinstance(error, CsvFailure):
+        return csv_error_for_people(str(error), error.hint, error.start)
     if isinstance(error, KeyError) and error.args:
         return str(error.args[0])
     if isinstance(error, FormatError) and error.offset == 0 and "magic number mismatch" in str(error):

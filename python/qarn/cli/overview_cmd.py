@@ -14,7 +14,7 @@ from .._lost import LostCells
 from ..convert import SAMPLE_ROWS, convert_counting
 from ..summary import FileSummary, summarize
 from . import dialect_options, render
-from .errors import FAILED, FAILURES, OK, csv_error_for_people, message_of, report_failure, write_out
+from .errors import FAILED, FAILURES, OK, message_of, report_failure, write_out
 from .options import non_negative, sample_rows
 from .rows import first_rows_json, first_rows_text, json_default
 
@@ -134,8 +134,7 @@ def _describe_csv(args: argparse.Namespace) -> str:
         data, lost = convert_counting(args.file, sample_rows=args.sample_rows, **options)
     except CsvError as error:
         # Said as `qarn convert` says it, with the same hint.
-        failure = csv_failure(error, args.file, head, options)
-        raise ValueError(csv_error_for_people(str(failure), failure.hint, failure.start)) from None
+        raise csv_failure(error, args.file, head, options) from None
     summary = summarize(data)
     if args.json:
         document = csv_as_json(summary, lost, first_rows_json(data, args.rows))
