@@ -102,6 +102,8 @@ def test_bad_reading_options_are_usage_errors(tmp_path, arguments, message):
         (b"a,b\n1,caf\xe9\n", [], "record 1 (line 2, field 1, byte 4): not valid UTF-8; if the file was written by a Windows program, try --encoding cp1252 (or latin-1)"),
         # Where the record begins, past the LF of the CR LF before it and a blank line.
         (b"a,b\r\n1,x\r\n\r\n2,\xff\r\n", [], "record 2 (line 4, field 1, byte 12): not valid UTF-8; if the file was written by a Windows program, try --encoding cp1252 (or latin-1)"),
+        # The same in its decompressed text.
+        (gzip.compress(b"a,b\r\n1,x\r\n\r\n2,\xff\r\n"), [], "record 2 (line 4, field 1, byte 12): not valid UTF-8; if the file was written by a Windows program, try --encoding cp1252 (or latin-1)"),
         (b"h\xe9\n1\n", [], "the header row (line 1, field 0, byte 0): not valid UTF-8; if the file was written by a Windows program, try --encoding cp1252 (or latin-1)"),
         (gzip.compress(b"a\n1\n"), ["--compression", "none"], "the header row (line 1, field 0, byte 0): not valid UTF-8; the file starts with the gzip magic bytes: use --compression gzip"),
         ("a,b\n1,2\n".encode("utf-16-le"), [], "looks like UTF-16 text without a byte-order mark: use --encoding utf-16-le"),

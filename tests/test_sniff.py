@@ -7,6 +7,7 @@ import csv
 import gzip
 import io
 import json
+import os
 import re
 
 import pytest
@@ -237,6 +238,11 @@ def test_sniff_takes_paths_compressed_files_and_file_objects_and_puts_them_back(
     file = io.BytesIO(b"xx" + SEMICOLONS)
     file.seek(2)
     assert qarn.sniff(file) == expected and file.tell() == 2
+    read_end, write_end = os.pipe()  # compressed, and not seekable
+    os.write(write_end, gzip.compress(SEMICOLONS))
+    os.close(write_end)
+    with open(read_end, "rb", buffering=0) as pipe:
+        assert qarn.sniff(pipe) == expected
     assert eval(repr(expected), {"qarn": qarn}) == expected
     with pytest.raises(ValueError, match="^sample_bytes must be at least 1, not 0$"):
         qarn.sniff(SEMICOLONS, sample_bytes=0)
@@ -378,6 +384,12 @@ PARTS = [
                  'qarn.Dialect(skip_rows=2, skip_footer=2)', 2, 1.0, id='a title and notes around'),
     pytest.param(b'a;b\n"x;1";2\n"y""z";3\n\'w\';4\n',
                  "qarn.Dialect(delimiter=';')", 2, 0.79, id='quoted delimiters and doubled quotes'),
+    pytest.param(b'address\r\n"12 Main St, Springfield"\r\n"4 Elm Rd, Shelbyville"\r\n"9 Oak Ave, Ogdenville"\r\n',
+                 'qarn.Dialect()', 1, 0.7, id='one column quoted for its commas'),
+    pytest.param(b'comment\n"Great, thanks"\n"Line one\nline two"\nok\n"Slow; but fine"\n',
+                 'qarn.Dialect()', 1, 0.28, id='one column quoted for commas and line ends'),
+    pytest.param(b'id;name;amount\r\n1;Anna;2,50;\r\n2;Ben;3,75;\r\n3;Cy;4,00;\r\n',
+                 "qarn.Dialect(delimiter=';')", 3, 0.78, id='a delimiter ending every row'),
 ]
 
 

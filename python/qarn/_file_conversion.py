@@ -10,17 +10,18 @@ import functools
 import os
 import sys
 import time
-from collections.abc import Buffer, Callable
+from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
 
 from ._atomic import OutputExists, atomic_file
 from ._csv_error import CsvError
-from ._input_hints import HEAD_BYTES, counts_line_ends_in_bytes, delimiter_hint, head_of, hint, record_start, refusal
+from ._input_hints import (HEAD_BYTES, delimiter_hint, head_of, hint, input_compression, line_ends_as_bytes,
+                           record_start, refusal)
 from ._messages import UNEXPECTED, internal_error_message, os_error_message
 from ._lost import LostCells
 from ._native import read_head
-from ._streaming import Counted, Prefixed, Sink, Written, read_head as read_start
+from ._streaming import Counted, Prefixed, Sink, Written, decompressed_at, read_head as read_start
 from .convert import CHUNK_SIZE, SAMPLE_ROWS, convert_counting
 from ._table_files import table_file_kind, table_file_to_qarn
 
@@ -97,19 +98,23 @@ def csv_failure(error: CsvError, source: object, head: bytes, options: dict[str,
     what its first bytes `head` suggest and where the record truly begins."""
     start = None
     # Standard input is not held, so its bytes cannot be looked at again.
-    if error.record is not None and isinstance(source, str) and counts_line_ends_in_bytes(head, options):
+    if error.record is not None and isinstance(source, str) and line_ends_as_bytes(options):
         assert error.byte is not None and error.line is not None
-        start = record_start(_bytes_at(source), error.byte, error.line)
+        try:
+            start = record_start(_text_at(source, input_compression(source, head, options)), error.byte, error.line)
+        except ValueError:
+            pass  # the compressed file no longer reads as it did: the converter's own place
     return CsvFailure(str(error), hint(head, options), start)
 
 
-def _bytes_at(source: Buffer | str) -> Callable[[int], bytes]:
-    """Reads some of the input from an offset: of a file, or of the bytes read."""
+def _text_at(path: str, compression: str | None) -> Callable[[int], bytes]:
+    """Reads some of a file's text from an offset: of its bytes, or of
+    what they decompress into."""
 
     def read_at(offset: int) -> bytes:
-        if not isinstance(source, str):
-            return bytes(memoryview(source)[offset : offset + HEAD_BYTES])
-        with open(source, "rb") as file:
+        if compression is not None:
+            return decompressed_at(path, compression, offset, HEAD_BYTES)
+        with open(path, "rb") as file:
             file.seek(offset)
             return file.read(HEAD_BYTES)
 

@@ -8,7 +8,7 @@ from __future__ import annotations
 from collections.abc import Callable
 from typing import Any
 
-from ._compression import MAGIC_NUMBERS
+from ._compression import MAGIC_NUMBERS, compression_of
 
 HEAD_BYTES = 4096  # as much of an input as the guesses look at
 
@@ -42,16 +42,21 @@ def _utf16_without_mark(head: bytes) -> str | None:
     return None
 
 
-def counts_line_ends_in_bytes(head: bytes, options: dict[str, Any]) -> bool:
-    """Whether the input's bytes hold its line ends as they are: it is not
-    compressed, and its encoding writes CR and LF as those bytes."""
-    compression = options.get("compression", "infer")
-    if compression is not None and (compression != "infer" or head.startswith(tuple(MAGIC_NUMBERS))):
-        return False
+def line_ends_as_bytes(options: dict[str, Any]) -> bool:
+    """Whether the input's encoding writes CR and LF as those bytes, so that
+    its text (decompressed) holds its line ends where the converter counts
+    them."""
     try:
         return "\r\n".encode(options.get("encoding", "utf-8")) == b"\r\n"
     except LookupError:
         return False
+
+
+def input_compression(path: str, head: bytes, options: dict[str, Any]) -> str | None:
+    """The compression a file is converted with: the one asked for, else
+    the one its name or magic number says."""
+    compression = options.get("compression", "infer")
+    return compression_of(head, path) if compression == "infer" else compression
 
 
 def record_start(read_at: Callable[[int], bytes], byte: int, line: int) -> tuple[int, int]:

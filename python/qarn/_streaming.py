@@ -339,6 +339,23 @@ def opened(source: object, compression: str | None) -> Iterator[Opened]:
         yield Opened(file, _decompressing(file, compression, stack))
 
 
+def decompressed_at(path: str, compression: str, offset: int, count: int) -> bytes:
+    """Up to `count` bytes of a compressed file's text from `offset` on,
+    decompressing all that comes before; ValueError when the file is not
+    what the compression says."""
+    with contextlib.ExitStack() as stack:
+        file = stack.enter_context(open(path, "rb"))
+        text = _decompressing(file, compression, stack)
+        if text is None:
+            return b""
+        while offset > 0:
+            skipped = len(text.read(min(offset, 1 << 20)) or b"")
+            if skipped == 0:
+                return b""
+            offset -= skipped
+        return read_head(text, count)
+
+
 def read_head(file: BinaryIO, count: int) -> bytes:
     """Up to `count` bytes from the file, fewer only at its end."""
     head = b""

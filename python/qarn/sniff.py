@@ -14,6 +14,7 @@ from . import _native
 from ._compression import compression_of, decompressed_start
 from ._sniff_encoding import decode_sample, guess_encoding, without_mark
 from ._source import Source, open_source
+from ._streaming import Prefixed
 from .dialect import Dialect
 
 SAMPLE_BYTES = 1 << 20
@@ -80,9 +81,12 @@ def _sniff_file_object(file: BinaryIO, sample_bytes: int) -> Sniffed:
         head = file.read(sample_bytes + 1) or b""
         compression = compression_of(head[:8])
         if compression is not None:
-            if start is None:
-                raise ValueError("a compressed file object must be seekable to be sniffed")
-            file.seek(start)
+            if start is not None:
+                file.seek(start)
+            elif compression == "zip":  # its directory is at its end
+                raise ValueError("a zip archive must be seekable to be sniffed")
+            else:
+                file = Prefixed(head, file)  # type: ignore[assignment]
             head = decompressed_start(file, compression, sample_bytes + 1)
     finally:
         if start is not None:

@@ -248,6 +248,24 @@ bool quotes_are_text(std::string_view probe, char delimiter, char quote) {
   return !quotes_needed(text, delimiter, quote);
 }
 
+// Whether the text is one column of values quoted because they hold the
+// delimiter or line ends: read with `quote`, every record is one field and
+// every quote that opens a field closes right before the next line. No
+// dialect of several columns scores above nothing for one column, so the
+// candidate that splits those values would win otherwise.
+bool one_quoted_column(std::string_view probe, char delimiter, char quote) {
+  if (!opens_fields(quote, probe)) return false;
+  const Candidate quoted{delimiter, quote, false, true};
+  const std::vector<size_t> counts = read_field_counts(probe, quoted, kProbeRecords);
+  if (counts.size() < 2 || std::any_of(counts.begin(), counts.end(), [](size_t n) { return n != 1; })) {
+    return false;
+  }
+  std::string text;
+  text.reserve(probe.size() + 1);
+  (text += '\n') += probe;
+  return quotes_needed(text, delimiter, quote) && quoted_fields_close(text, delimiter, quote);
+}
+
 bool ahead(const Scored& a, const Scored& b) { return a.score != b.score ? a.score > b.score : a.order < b.order; }
 
 }  // namespace
@@ -315,6 +333,15 @@ DialectGuess guess_dialect(std::string_view text) {
   guess.widest = best.counts.empty() ? 1 : *std::max_element(best.counts.begin(), best.counts.end());
   guess.candidate = best.candidate;
   Candidate& chosen = guess.candidate;
+  if (chosen.quote == 0) {
+    for (const char quote : kQuotes) {
+      if (one_quoted_column(probe, chosen.delimiter, quote)) {
+        chosen = Candidate{chosen.delimiter, quote, false, true};
+        guess.widest = 1;
+        break;
+      }
+    }
+  }
   if (chosen.quote != 0 && !chosen.escape && quotes_are_text(probe, chosen.delimiter, chosen.quote)) {
     chosen = Candidate{chosen.delimiter, 0, false, true};
   }

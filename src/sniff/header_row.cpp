@@ -47,6 +47,20 @@ size_t over_group_row(const Records& records, const std::vector<size_t>& counts,
   return start;
 }
 
+// Whether every row of `columns` fields among records[begin, end) leaves
+// its last one empty: a delimiter at the end of each data row, which a
+// header of one name fewer reads without losing a value.
+bool last_field_empty(const Records& records, const std::vector<size_t>& counts, size_t begin, size_t end,
+                      size_t columns) {
+  bool any = false;
+  for (size_t i = begin; i < end; ++i) {
+    if (counts[i] != columns) continue;
+    if (!strip(records[i].fields.back()).empty()) return false;
+    any = true;
+  }
+  return any;
+}
+
 }  // namespace
 
 HeaderRow header_row(const Records& records, const std::vector<size_t>& counts, size_t begin, size_t end,
@@ -100,6 +114,9 @@ HeaderRow header_row(const Records& records, const std::vector<size_t>& counts, 
       --above;
       leaning = higher;
     }
+  }
+  if (count(above) + 1 == columns && last_field_empty(records, counts, static_cast<size_t>(above) + 1, end, columns)) {
+    return HeaderRow{static_cast<size_t>(above), true, leaning > 0};
   }
   if (count(above) < columns) {
     // A header without a name for every column would drop the last one's

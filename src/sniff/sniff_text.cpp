@@ -70,7 +70,10 @@ Sniffed sniff_text(std::string_view text, bool whole, std::optional<std::string_
   }
   out.header = table.header;
   out.null_values = null_values(text, records, records.size() < limit, candidate.delimiter, table);
-  out.columns = table.columns;
+  // A header of fewer names (rows that end with an empty field) makes
+  // the converted table that much narrower.
+  out.columns = table.header && !records.empty() ? std::min(table.columns, records[table.first].fields.size())
+                                                 : table.columns;
   out.margin = guess.margin;
   out.consistency = table.consistency;
   out.header_certain = table.header_certain;

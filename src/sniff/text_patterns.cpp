@@ -47,8 +47,12 @@ bool quote_closes_before_text(std::string_view lines, char delimiter, char quote
   });
 }
 
-bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) noexcept {
-  bool holds_line_end = false;
+namespace {
+
+// Each field a quote opens and closes: `visit` gets its value. False when
+// one does not close right before the delimiter, a line end or the end.
+template <class Visit>
+bool quoted_fields_close_visiting(std::string_view text, char delimiter, char quote, const Visit& visit) {
   bool field_start = true;
   size_t at = 0;
   while (at < text.size()) {
@@ -65,13 +69,26 @@ bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) n
       if (close + 1 == text.size() || text[close + 1] != quote) break;
       close += 2;  // a doubled quote
     }
-    const std::string_view value = text.substr(at + 1, close - at - 1);
-    holds_line_end |= value.find_first_of("\r\n") != std::string_view::npos;
+    visit(text.substr(at + 1, close - at - 1));
     at = close + 1;
     if (at < text.size() && text[at] != delimiter && text[at] != '\n' && text[at] != '\r') return false;
     field_start = false;
   }
-  return holds_line_end;
+  return true;
+}
+
+}  // namespace
+
+bool quoted_fields_close(std::string_view text, char delimiter, char quote) noexcept {
+  return quoted_fields_close_visiting(text, delimiter, quote, [](std::string_view) {});
+}
+
+bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) noexcept {
+  bool holds_line_end = false;
+  const bool close = quoted_fields_close_visiting(text, delimiter, quote, [&](std::string_view value) {
+    holds_line_end |= value.find_first_of("\r\n") != std::string_view::npos;
+  });
+  return close && holds_line_end;
 }
 
 bool quotes_needed(std::string_view text, char delimiter, char quote) noexcept {
