@@ -303,6 +303,23 @@ def test_slices_before_a_defect_are_yielded():
         next(slices)
 
 
+def test_a_file_cut_short_while_its_slices_are_read_is_an_error_not_a_crash(tmp_path):
+    path = tmp_path / "t.qarn"
+    qarn.convert(b"id,name\n" + b"".join(b"%d,n%d\n" % (i, i) for i in range(50_000)), path, chunk_size=1000)
+    script = textwrap.dedent(f"""
+        import qarn
+        slices = qarn.iter_slices({str(path)!r})
+        first = next(slices)
+        open({str(path)!r}, "wb").close()  # rewritten in place by another program
+        try:
+            next(slices)
+        except OSError as error:
+            print(error, first.num_rows)
+    """)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert (run.returncode, run.stdout) == (0, "the file was cut short while it was read 1000\n")
+
+
 def test_validate_returns_none_for_a_valid_file():
     assert qarn.validate(QARN) is None
 

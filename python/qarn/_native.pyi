@@ -42,6 +42,7 @@ def elements(offsets: _Buffer, data: _Buffer, width: int, as_text: bool, /) -> l
 
 class SliceReader:
     head: dict[str, Any]
+    position: int
     def __init__(self, source: _Buffer) -> None: ...
     def next_slice(self, selected: _Buffer | None = None) -> dict[str, Any] | None: ...
 

@@ -45,6 +45,52 @@ def _mapped(file: BinaryIO, start: int = 0) -> Iterator[Buffer]:
             view.release()
 
 
+class MappedFile:
+    """A file on disk mapped to be read front to back, a piece at a time and
+    for as long as its reader lives: the pages read past are given back, so
+    that resident memory does not grow with the file, and a file cut short
+    by another program is found before the mapping past its new end is
+    touched (which would end the process with SIGBUS)."""
+
+    def __init__(self, file: BinaryIO, mapping: mmap.mmap) -> None:
+        self._file = file
+        self._mapping = mapping
+        self._size = len(mapping)
+        self._released = 0
+
+    def check_whole(self) -> None:
+        """OSError when the file is now shorter than when it was mapped."""
+        if os.fstat(self._file.fileno()).st_size < self._size:
+            raise OSError("the file was cut short while it was read")
+
+    def release_before(self, position: int) -> None:
+        """Drops the pages before `position` from the process; they are read
+        from the file again if ever touched."""
+        end = position - position % mmap.ALLOCATIONGRANULARITY
+        if end > self._released and hasattr(mmap, "MADV_DONTNEED"):
+            self._mapping.madvise(mmap.MADV_DONTNEED, self._released, end - self._released)
+            self._released = end
+
+
+@contextlib.contextmanager
+def open_for_pieces(source: Source) -> Iterator[tuple[Buffer, MappedFile | None]]:
+    """`open_source`, with the mapping of a path to watch as it is read."""
+    if not isinstance(source, (str, os.PathLike)):
+        with open_source(source) as data:
+            yield data, None
+        return
+    with open(source, "rb") as file:
+        if os.fstat(file.fileno()).st_size == 0:
+            yield b"", None
+            return
+        with mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as mapping:
+            view = memoryview(mapping)
+            try:
+                yield view, MappedFile(file, mapping)
+            finally:
+                view.release()
+
+
 def plain_file(file: object) -> bool:
     """Whether the object's read() gives exactly the bytes of the file behind
     its descriptor: a file opened with open(path, "rb") or unbuffered. A

@@ -7,7 +7,7 @@ from collections.abc import Iterator
 from . import _native
 from ._arrow_memory import arrow_allocator
 from ._columns import ColumnIndex, Columns
-from ._source import Source, open_source
+from ._source import Source, open_for_pieces, open_source
 from ._threads import checked_threads, usable_threads
 from .table import Table
 
@@ -60,17 +60,26 @@ def iter_slices(source: Source, *, columns: Columns = None) -> Iterator[Table]:
 def slices(source: Source, *, columns: Columns = None, first: int = 0, count: int | None = None) -> Iterator[Table]:
     """Tables of `count` slices (all) from slice `first` on; the values of
     the slices before it are stepped over, not decoded."""
-    with open_source(source) as data:
+    with open_for_pieces(source) as (data, mapped):
         reader = _native.SliceReader(data)
+
+        def next_slice(flags: bytes) -> dict | None:
+            if mapped is not None:
+                mapped.check_whole()
+            raw = reader.next_slice(flags)
+            if mapped is not None:
+                mapped.release_before(reader.position)
+            return raw
+
         try:
             head = reader.head
             selected = ColumnIndex(head["names"]).positions(columns)
             flags = _flags(selected, len(head["names"]))
             skipped = bytes(len(head["names"]))
             for _ in range(first):
-                if reader.next_slice(skipped) is None:
+                if next_slice(skipped) is None:
                     return
-            while (count is None or count > 0) and (raw := reader.next_slice(flags)) is not None:
+            while (count is None or count > 0) and (raw := next_slice(flags)) is not None:
                 count = None if count is None else count - 1
                 yield Table({**head, **raw}, selected)
         finally:

@@ -82,6 +82,11 @@ PyObject* slice_reader_head(PyObject* self, void* /*closure*/) {
   return Py_NewRef(reinterpret_cast<SliceReaderObject*>(self)->state.head.get());
 }
 
+PyObject* slice_reader_position(PyObject* self, void* /*closure*/) {
+  const SliceReaderState& reader = reinterpret_cast<SliceReaderObject*>(self)->state;
+  return PyLong_FromUnsignedLongLong(reader.stream->position());
+}
+
 PyMethodDef g_slice_reader_methods[] = {
     {"next_slice", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(slice_reader_next)),
      METH_VARARGS | METH_KEYWORDS, "The next table slice as a dict, or None after the last."},
@@ -90,6 +95,7 @@ PyMethodDef g_slice_reader_methods[] = {
 
 PyGetSetDef g_slice_reader_getset[] = {
     {"head", slice_reader_head, nullptr, "The file header and metadata as a dict.", nullptr},
+    {"position", slice_reader_position, nullptr, "Bytes of the source read so far.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

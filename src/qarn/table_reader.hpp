@@ -79,6 +79,8 @@ class SliceStream {
   // Reads the file header and the metadata; call once, first.
   [[nodiscard]] ReadStatus open();
   [[nodiscard]] const FileHead& head() const noexcept { return head_; }
+  // Bytes of the file read so far: those before are not looked at again.
+  [[nodiscard]] uint64_t position() const noexcept { return reader_.offset(); }
 
   // Reads the next slice into `slice` (fresh), or sets `finished` at the
   // table end. Once finished or failed, the stream stays so.

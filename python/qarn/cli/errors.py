@@ -16,20 +16,29 @@ OK = 0
 FAILED = 1  # some file failed; the others were still done
 USAGE = 2
 INTERRUPTED = 128 + signal.SIGINT
-TERMINATED = 128 + signal.SIGTERM
 
 
 class Terminated(BaseException):
-    """SIGTERM, raised where the program stands so that its temporary files
-    are removed on the way out, as for Ctrl-C."""
+    """SIGTERM, or SIGHUP (the terminal closed), raised where the program
+    stands so that its temporary files are removed on the way out, as for
+    Ctrl-C."""
+
+    def __init__(self, signum: int = signal.SIGTERM) -> None:
+        super().__init__(signum)
+        self.status = 128 + signum
 
 
 def _raise_terminated(signum: int, frame: FrameType | None) -> None:
-    raise Terminated
+    raise Terminated(signum)
 
 
-def stop_on_sigterm() -> None:
+def stop_on_termination() -> None:
+    """Raise Terminated on SIGTERM and SIGHUP, unless SIGHUP is ignored
+    (as under nohup), which it then stays."""
     signal.signal(signal.SIGTERM, _raise_terminated)
+    hangup = getattr(signal, "SIGHUP", None)
+    if hangup is not None and signal.getsignal(hangup) is signal.SIG_DFL:
+        signal.signal(hangup, _raise_terminated)
 
 
 def say(line: str) -> None:

@@ -1,5 +1,5 @@
 """The entry point: parsing the command line and turning outcomes into exit
-statuses (0 success, 1 some file failed, 2 usage, 130 Ctrl-C, 143 SIGTERM)."""
+statuses (0 success, 1 some file failed, 2 usage, 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP)."""
 
 from __future__ import annotations
 
@@ -10,7 +10,7 @@ from collections.abc import Sequence
 
 from .. import __version__
 from . import convert_cmd, head_cmd, overview_cmd, sniff_cmd, to_csv_cmd, validate_cmd
-from .errors import FAILED, FAILURES, INTERRUPTED, TERMINATED, USAGE, ReaderGone, Terminated, message_of, say, stop_on_sigterm
+from .errors import FAILED, FAILURES, INTERRUPTED, USAGE, ReaderGone, Terminated, message_of, say, stop_on_termination
 from .plan import UsageError
 
 
@@ -35,7 +35,7 @@ def _quiet_stdout() -> None:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    stop_on_sigterm()
+    stop_on_termination()
     try:
         args = parser().parse_args(argv)
         return args.run(args)
@@ -45,9 +45,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     except KeyboardInterrupt:
         say("qarn: interrupted")
         return INTERRUPTED
-    except Terminated:
+    except Terminated as terminated:
         say("qarn: terminated")
-        return TERMINATED
+        return terminated.status
     except ReaderGone:
         _quiet_stdout()
         return FAILED

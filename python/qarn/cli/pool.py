@@ -27,9 +27,11 @@ WORKER_DIED = "the conversion process died (killed, or out of memory)"
 
 
 def _in_worker() -> None:
-    # Ctrl-C reaches every process of the terminal's group; only the parent
-    # acts on it, by killing the workers.
+    # Ctrl-C, and the terminal closing, reach every process of the
+    # terminal's group; only the parent acts on them, by killing the workers.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    if hasattr(signal, "SIGHUP"):
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
 
 
 def _context() -> multiprocessing.context.BaseContext:
