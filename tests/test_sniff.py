@@ -164,6 +164,9 @@ AMBIGUOUS = [
     # A header with one field too few above records of one length: taken as
     # the header, it would drop the last column; skipped, the columns go by number.
     ("a,b\n1,2,3\n4,5,6\n7,8,9\n", {"header": False, "skip_rows": 1}),
+    # Numbers in every row, and codes in the last two only: two rows do not
+    # make the three above them header rows.
+    ("alpha,alpha,0,alpha\n" * 3 + "x-ray,x-ray,0,x-ray\n" * 2, {"header": False, "skip_rows": 0}),
 ]
 
 

@@ -53,7 +53,11 @@ Kind kind_below(const std::vector<std::string_view>& fields, const std::vector<C
   const size_t typed_count = typed == Cell::Date ? dates : typed == Cell::Bool ? bools : 0;
   if (static_cast<double>(numbers) >= kTypedShare * share && numbers > typed_count) return number_kind(below, numbers);
   if (typed != Cell::Text && static_cast<double>(typed_count) >= kTypedShare * share) return of_type(typed);
-  if (static_cast<double>(texts) < kShapeShare * share || present < 2) {
+  // A shape, weaker evidence than a type, is not told by fewer values than
+  // were skipped as header rows (two rows of five would speak for the
+  // three above them), unless by three or more.
+  const bool few = present < 2 || (present < skip && present < 3);
+  if (static_cast<double>(texts) < kShapeShare * share || few) {
     decided = false;
     return Kind{};
   }
