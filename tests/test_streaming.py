@@ -171,6 +171,30 @@ def test_a_target_may_keep_what_it_is_given():
     assert b"".join(target.parts) == csv_to_qarn(BIG, 1000)
 
 
+@pytest.mark.parametrize("keep", [lambda view: view[:], lambda view: __import__("numpy").frombuffer(view, "u1")],
+                         ids=["slice", "array"])
+def test_a_source_that_keeps_the_buffer_it_reads_into_fails_and_its_view_stays_sound(keep):
+    class Keeping(io.RawIOBase):
+        kept = None
+
+        def readable(self):
+            return True
+
+        def readinto(self, buffer):
+            first = self.kept is None
+            self.kept = keep(buffer)
+            if first:
+                buffer[:4] = b"a,b\n"
+            return 4 if first else 0
+
+    source = Keeping()
+    with pytest.raises(ValueError, match=r"^the buffer given to the file object was kept past the call; "):
+        qarn.convert(source, io.BytesIO())
+    kept = memoryview(source.kept)
+    kept[:4] = b"zzzz"  # the memory was given up, not freed
+    assert bytes(kept[:4]) == b"zzzz"
+
+
 @pytest.mark.parametrize("data", [
     gzip.compress(BIG[:5000]) + b"\0" * 7 + gzip.compress(b"1,x,2,true\n"),  # members, padding between
     gzip.compress(BIG[:5000]) + b"\0zz",  # not gzip after the last member

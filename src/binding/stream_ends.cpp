@@ -9,19 +9,31 @@ namespace {
 
 // Calls `call(view)` with a memoryview of `bytes` that is released after the
 // call, so that a callable that keeps it cannot reach the buffer once it is
-// reused. Returns the call's result, or null with an error set.
-PyObject* call_with_view(PyObject* call, char* bytes, size_t size, int flags) {
+// reused. A view taken from it (a slice, or an array over it) survives its
+// release: `kept` then says so, with an error set, and the buffer must be
+// given up. Returns the call's result, or null with an error set.
+PyObject* call_with_view(PyObject* call, char* bytes, size_t size, int flags, bool& kept) {
+  kept = false;
   Ref view(PyMemoryView_FromMemory(bytes, static_cast<Py_ssize_t>(size), flags));
   if (!view) return nullptr;
+  // The views taken from this one share its managed buffer, which counts them.
+  Ref managed(Py_NewRef(reinterpret_cast<PyObject*>(reinterpret_cast<PyMemoryViewObject*>(view.get())->mbuf)));
   Ref result(PyObject_CallOneArg(call, view.get()));
   PyObject* raised = result ? nullptr : PyErr_GetRaisedException();
   Ref released(PyObject_CallMethod(view.get(), "release", nullptr));
-  if (raised != nullptr) {
+  view = Ref();
+  if (!released || reinterpret_cast<_PyManagedBufferObject*>(managed.get())->exports > 0) {
+    kept = true;
+    Py_XDECREF(raised);
     PyErr_Clear();
+    PyErr_SetString(PyExc_ValueError, "the buffer given to the file object was kept past the call; "
+                                      "its readinto() or write() must copy what it keeps");
+    return nullptr;
+  }
+  if (raised != nullptr) {
     PyErr_SetRaisedException(raised);
     return nullptr;
   }
-  if (!released) return nullptr;
   return result.release();
 }
 
@@ -56,7 +68,7 @@ constexpr size_t kMostPerCall = size_t{1} << 30;
 bool CallableSource::read(std::span<uint8_t> into, size_t& got) {
   const auto call = [&] {
     const size_t size = std::min(into.size(), kMostPerCall);
-    Ref result(call_with_view(readinto_, reinterpret_cast<char*>(into.data()), size, PyBUF_WRITE));
+    Ref result(call_with_view(readinto_, reinterpret_cast<char*>(into.data()), size, PyBUF_WRITE, kept_));
     if (!result) return false;
     if (result.get() == Py_None) {
       // A non-blocking file with nothing to read yet.
@@ -77,7 +89,7 @@ bool CallableSink::write(std::span<const uint8_t> bytes) {
     while (done < bytes.size()) {
       const size_t size = std::min(bytes.size() - done, kMostPerCall);
       char* at = const_cast<char*>(reinterpret_cast<const char*>(bytes.data() + done));
-      Ref result(call_with_view(write_, at, size, PyBUF_READ));
+      Ref result(call_with_view(write_, at, size, PyBUF_READ, kept_));
       if (!result) return false;
       if (result.get() == Py_None) {  // a writer that takes all and says nothing
         done += size;

@@ -37,12 +37,14 @@ class CallableSource final : public convert::ByteSource {
   // The scope that released the lock, taken back for each call.
   void call_within(WithoutInterpreterLock* unlocked) noexcept { unlocked_ = unlocked; }
   bool read(std::span<uint8_t> into, size_t& got) override;
+  [[nodiscard]] bool into_kept() const noexcept override { return kept_; }
   PyObject* raise() noexcept { return error_.raise(); }
 
  private:
   PyObject* readinto_;
   WithoutInterpreterLock* unlocked_ = nullptr;
   KeptError error_;
+  bool kept_ = false;
 };
 
 class CallableSink final : public convert::ByteSink {
@@ -50,12 +52,14 @@ class CallableSink final : public convert::ByteSink {
   explicit CallableSink(PyObject* write) noexcept : write_(write) {}
   void call_within(WithoutInterpreterLock* unlocked) noexcept { unlocked_ = unlocked; }
   bool write(std::span<const uint8_t> bytes) override;
+  [[nodiscard]] bool bytes_kept() const noexcept override { return kept_; }
   PyObject* raise() noexcept { return error_.raise(); }
 
  private:
   PyObject* write_;
   WithoutInterpreterLock* unlocked_ = nullptr;
   KeptError error_;
+  bool kept_ = false;
 };
 
 }  // namespace binding

@@ -20,6 +20,10 @@ class ByteSink {
   // Takes all of `bytes`; false when they could not be written, in which
   // case the sink keeps why, for the caller to report.
   virtual bool write(std::span<const uint8_t> bytes) = 0;
+  // After a failed write: whether the bytes may still be reached from
+  // outside (a writer that kept a view of them), so that their memory must
+  // never be freed or written again.
+  [[nodiscard]] virtual bool bytes_kept() const noexcept { return false; }
 };
 
 // Gives the input in pieces, from its first byte to its end.
@@ -29,6 +33,10 @@ class ByteSource {
   // Reads up to `into.size()` bytes into `into` and sets `got`; 0 means the
   // end of the input. False when reading failed (the source keeps why).
   virtual bool read(std::span<uint8_t> into, size_t& got) = 0;
+  // After a failed read: whether what was read into may still be reached
+  // from outside (a reader that kept a view of it), so that it must never
+  // be freed or written again.
+  [[nodiscard]] virtual bool into_kept() const noexcept { return false; }
 };
 
 inline constexpr char kOutputFailedMessage[] = "the output could not be written";
@@ -43,7 +51,10 @@ inline constexpr size_t kSinkPieceBytes = size_t{1} << 20;
 // then empties `out`. Without a sink the output stays where it is.
 inline ConversionStatus drain(common::ByteBuffer& out, ByteSink* sink, size_t least) {
   if (sink == nullptr || out.empty() || out.size() < least) return std::nullopt;
-  if (!sink->write(out.bytes())) return ConversionFailure{kOutputFailedMessage, FailureSide::Output};
+  if (!sink->write(out.bytes())) {
+    if (sink->bytes_kept()) out.detach();  // given up, never freed
+    return ConversionFailure{kOutputFailedMessage, FailureSide::Output};
+  }
   out.clear();
   return std::nullopt;
 }

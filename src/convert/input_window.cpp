@@ -18,7 +18,11 @@ ConversionStatus InputWindow::fill(size_t least) {
     const size_t want = std::max(least - buffer_.size(), kLeastRead);
     uint8_t* at = buffer_.spare(want);
     size_t got = 0;
-    if (!source_.read({at, want}, got)) return ConversionFailure{kInputFailedMessage, FailureSide::Input};
+    if (!source_.read({at, want}, got)) {
+      // Memory that someone else may still reach is given up, never freed.
+      if (source_.into_kept()) buffer_.detach();
+      return ConversionFailure{kInputFailedMessage, FailureSide::Input};
+    }
     buffer_.commit(std::min(got, want));
     ended_ = got == 0;
   }

@@ -203,6 +203,7 @@ class RunCoordinator {
     if (sink_ != nullptr && out_.empty() && result.bytes.size() >= kSinkPieceBytes) {
       // Large enough for the sink as it is: no copy.
       const bool written = sink_->write(result.bytes.bytes());
+      if (!written && sink_->bytes_kept()) result.bytes.detach();  // given up, never freed
       board_.give_back(std::move(result.bytes));
       if (!written) return ConversionFailure{kOutputFailedMessage, FailureSide::Output};
       return std::nullopt;
