@@ -12,6 +12,7 @@ import struct
 import subprocess
 import sys
 import textwrap
+import threading
 
 import numpy as np
 import pytest
@@ -318,6 +319,30 @@ def test_a_file_cut_short_while_its_slices_are_read_is_an_error_not_a_crash(tmp_
     """)
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
     assert (run.returncode, run.stdout) == (0, "the file was cut short while it was read 1000\n")
+
+
+def test_a_path_that_is_a_pipe_is_read_as_a_stream(tmp_path):
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+
+    def feed():
+        with open(fifo, "wb") as writer:
+            writer.write(QARN)
+
+    def slices_as_csv(path):
+        return b"".join(part.to_csv(header=i == 0) for i, part in enumerate(qarn.iter_slices(path)))
+
+    for read_as_csv in (lambda path: qarn.read(path).to_csv(), slices_as_csv):
+        feeder = threading.Thread(target=feed)
+        feeder.start()
+        assert read_as_csv(fifo) == qarn.read(QARN).to_csv()
+        feeder.join()
+
+
+def test_a_summary_counts_bytes_whatever_the_items_of_the_buffer():
+    data = next(q for text in (b"a\nx\n", b"a\nxy\n", b"a\nxyz\n", b"a\nxyzw\n")
+                if len(q := _qarn.csv_to_qarn(text)) % 4 == 0)
+    assert qarn.summarize(memoryview(data).cast("I")).file_size == len(data)
 
 
 def test_validate_returns_none_for_a_valid_file():

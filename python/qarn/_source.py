@@ -21,7 +21,7 @@ def open_source(source: Source) -> Iterator[Buffer]:
         yield source
     elif isinstance(source, (str, os.PathLike)):
         with open(source, "rb") as file:
-            yield from _mapped(file)
+            yield from _file_object(file)  # mapped, unless a pipe (/dev/stdin, <(...)): read
     elif isinstance(source, Buffer):  # memoryviews, mmap objects and arrays, read in place
         view = memoryview(source)
         yield view if view.c_contiguous else view.tobytes()
@@ -80,8 +80,10 @@ def open_for_pieces(source: Source) -> Iterator[tuple[Buffer, MappedFile | None]
             yield data, None
         return
     with open(source, "rb") as file:
-        if os.fstat(file.fileno()).st_size == 0:
-            yield b"", None
+        status = os.fstat(file.fileno())
+        if not stat.S_ISREG(status.st_mode) or status.st_size == 0:
+            with open_source(file) as data:
+                yield data, None
             return
         with mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) as mapping:
             view = memoryview(mapping)

@@ -40,7 +40,7 @@ def summarize(source: Source) -> FileSummary:
     values are stepped over, so it costs a fraction of a full read."""
     with open_source(source) as data:
         raw = _native.summarize(data)
-        size = len(memoryview(data))
+        size = memoryview(data).nbytes
     columns = [
         ColumnSummary(name, type_name, invalid, size_in_file)
         for name, type_name, invalid, size_in_file in zip(
