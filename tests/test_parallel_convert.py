@@ -2,6 +2,7 @@
 `_qarn.csv_to_qarn`, for every input, count and thread count, with the
 interpreter lock released while it works."""
 
+import signal
 import sys
 import threading
 import time
@@ -146,6 +147,36 @@ def test_other_python_threads_run_while_a_conversion_works():
     assert any(ticks_during(lambda: qarn.convert(csv, threads=2)) for _ in range(3))
     assert any(ticks_during(lambda: qarn.convert(csv, threads=1)) for _ in range(3))
     assert not all(ticks_during(lambda: csv_to_qarn(csv)) for _ in range(3))  # which holds the lock, as it must
+
+
+class Interrupted(Exception):
+    pass
+
+
+@pytest.mark.parametrize("threads, source", [(1, "bytes"), (2, "path")])
+def test_a_signal_handler_stops_a_conversion_into_memory_part_way(threads, source, tmp_path):
+    csv = big_csv(1000) + b"7,n7,7.25,true\n" * 5_000_000
+    if source == "path":
+        (tmp_path / "big.csv").write_bytes(csv)
+        csv = str(tmp_path / "big.csv")
+    started = time.perf_counter()
+    qarn.convert(csv, threads=threads)
+    whole = time.perf_counter() - started
+
+    def interrupt(signum, frame):
+        raise Interrupted
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, whole / 10)
+        started = time.perf_counter()
+        with pytest.raises(Interrupted):
+            qarn.convert(csv, threads=threads)
+        # Without the lock the handler runs before the conversion ends, not after.
+        assert time.perf_counter() - started < whole / 2
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
 
 
 def test_calls_from_many_threads_at_once():

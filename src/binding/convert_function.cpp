@@ -11,6 +11,7 @@
 #include "binding/failures.hpp"
 #include "binding/native_functions.hpp"
 #include "binding/native_state.hpp"
+#include "binding/signal_check.hpp"
 #include "binding/stream_ends.hpp"
 #include "convert/mapped_input.hpp"
 #include "convert/parallel_driver.hpp"
@@ -196,7 +197,8 @@ struct StreamRun {
 // misfits by column, records with extra fields, rejects or None).
 PyObject* convert_streamed(const StreamRun& run, std::span<const uint8_t> held, uint64_t chunk_size,
                            uint64_t sample_rows, unsigned threads, const convert::ConvertOptions& options,
-                           uint64_t most_rejects, PyObject* rejects_object, const NativeState& state) {
+                           SignalCheck& signals, uint64_t most_rejects, PyObject* rejects_object,
+                           const NativeState& state) {
   CallableSink sink(run.sink_object);
   CallableSource source(run.source_object);
   convert::ConversionReport report;
@@ -227,6 +229,7 @@ PyObject* convert_streamed(const StreamRun& run, std::span<const uint8_t> held, 
   if (failure) {
     if (failure->side == convert::FailureSide::Output) return sink.raise();
     if (failure->side == convert::FailureSide::Input) return source.raise();
+    if (failure->side == convert::FailureSide::Stopped) return signals.raise();
     return raise_conversion_failure(*failure);
   }
   if (run.source_object == nullptr && PyCallable_Check(rejects_object) &&
@@ -303,6 +306,8 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   if (null_values) layout.null_values = &*null_values;
+  SignalCheck signals;
+  options.stop = &signals;
   const NativeState& state = native_state(module);
   BufferView view;
   if (sink_object != Py_None) {
@@ -323,16 +328,18 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
     const StreamRun run{sink_object, streamed && !mapped ? source : nullptr, static_cast<size_t>(window_bytes),
                         static_cast<size_t>(segment_bytes)};
     return convert_streamed(run, mapped ? mapped->bytes() : view.bytes(), chunk_size, sample_rows, threads, options,
-                            most_rejects, rejects_object, state);
+                            signals, most_rejects, rejects_object, state);
   }
   if (!view.acquire(source)) return nullptr;
   convert::ConversionReport report;
   std::vector<convert::Reject> rejects;
+  bool stopped = false;
   Ref output(convert_to_bytes(
       Lock::Released,
       [&](common::ByteBuffer& out) -> convert::ConversionStatus {
         auto failure = convert::convert_csv_to_qarn_parallel(view.bytes(), chunk_size, sample_rows, threads, out,
                                                              options, 0, &report);
+        stopped = failure && failure->side == convert::FailureSide::Stopped;
         const fields::LostCells& lost = report.lost;
         if (!failure && most_rejects > 0 && lost.misfits() + lost.records_with_extra_fields > 0) {
           rejects = convert::find_rejects(view.bytes(), options, report, most_rejects);
@@ -340,6 +347,7 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
         return failure;
       },
       [&] { return state.panics(); }));
+  if (stopped) return signals.raise();
   if (!output || !wants_report) return output.release();
   if (PyCallable_Check(rejects_object) && !send_rejects(view.bytes(), options, report, rejects_object, state)) {
     return nullptr;

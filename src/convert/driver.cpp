@@ -10,7 +10,7 @@ namespace convert {
 
 ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
                             uint64_t chunk_size, qarn::Writer& writer, ByteSink* sink,
-                            MappedInput* mapped) {
+                            const ConvertOptions& options) {
   const size_t column_count = start.names.size();
   fields::ChunkBuilder chunk(start.types, start.spelling);
   SliceWriter slices(chunk, chunk_size, writer);
@@ -28,7 +28,8 @@ ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
     if (read.value() == 0) break;
     if (auto err = slices.add(batch)) return write_failure(*err);
     if (auto failure = drain(writer.out(), sink, kSinkPieceBytes)) return failure;
-    if (mapped != nullptr) mapped->release_before(reader.bytes_read());
+    if (options.mapped != nullptr) options.mapped->release_before(reader.bytes_read());
+    if (auto failure = stop_if_asked(options.stop)) return failure;
   }
   return finish_table(slices, chunk, start, writer);
 }
@@ -39,7 +40,7 @@ ConversionStatus convert_csv_to_qarn(std::span<const uint8_t> csv,
                                      ConversionReport* report, ByteSink* sink) {
   return convert_with(csv, chunk_size, sample_rows, options, 1, out, report, sink,
                       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
-                        return write_rows(reader, start, chunk_size, writer, sink, options.mapped);
+                        return write_rows(reader, start, chunk_size, writer, sink, options);
                       });
 }
 

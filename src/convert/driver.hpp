@@ -21,9 +21,10 @@ inline constexpr char kParseErrorPrefix[] = "CSV parse error: ";
 inline constexpr char kWriteErrorPrefix[] = "QARN write error: ";
 inline constexpr char kChunkSizeZeroMessage[] = "chunk_size must be at least 1";
 
-// Which side a failure came from: the conversion itself, or the input or
-// output of a streamed one (whose source or sink keeps the cause).
-enum class FailureSide : uint8_t { Conversion, Input, Output };
+// Which side a failure came from: the conversion itself, the input or
+// output of a streamed one (whose source or sink keeps the cause), or the
+// caller, who asked it to stop (and keeps why).
+enum class FailureSide : uint8_t { Conversion, Input, Output, Stopped };
 
 // Why a conversion failed: the message already carries its stage prefix.
 struct ConversionFailure {
@@ -33,6 +34,14 @@ struct ConversionFailure {
 
 class ByteSink;
 class MappedInput;
+
+// Asked between table slices, on the thread that started the conversion,
+// whether to stop: a caller that was interrupted meanwhile says yes.
+class StopCheck {
+ public:
+  virtual ~StopCheck() = default;
+  virtual bool stop_requested() = 0;
+};
 
 // Success, or the first failure in input order.
 using ConversionStatus = common::Status<ConversionFailure>;
@@ -64,7 +73,17 @@ struct ConvertOptions {
   // The input is this file's mapping: its pages are dropped as the
   // conversion reads past them.
   MappedInput* mapped = nullptr;
+  // Asked between slices whether to stop.
+  StopCheck* stop = nullptr;
 };
+
+inline constexpr char kStoppedMessage[] = "the conversion was stopped";
+
+// A failure when the caller asks the conversion to stop.
+inline common::Status<ConversionFailure> stop_if_asked(StopCheck* stop) {
+  if (stop != nullptr && stop->stop_requested()) return ConversionFailure{kStoppedMessage, FailureSide::Stopped};
+  return std::nullopt;
+}
 
 // What a conversion made of the table, for the caller to report or to look
 // for what was lost.

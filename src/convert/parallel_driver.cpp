@@ -49,11 +49,12 @@ class SharedTime {
 // results in order.
 class RunCoordinator {
  public:
-  // With a `sink`, the output goes to it as it grows.
+  // With a `sink`, the output goes to it as it grows; `stop` is asked after
+  // every run appended whether to go on.
   RunCoordinator(Board& board, const WorkContext& context, uint64_t run_rows,
-                 uint64_t most_pending, common::ByteBuffer& out, ByteSink* sink)
+                 uint64_t most_pending, common::ByteBuffer& out, ByteSink* sink, StopCheck* stop = nullptr)
       : board_(board), context_(context), chunk_size_(context.chunk_size),
-        run_rows_(run_rows), most_pending_(most_pending), out_(out), sink_(sink) {}
+        run_rows_(run_rows), most_pending_(most_pending), out_(out), sink_(sink), stop_(stop) {}
 
   // Work waiting on the board, done here; false when none waits.
   bool help() {
@@ -197,6 +198,7 @@ class RunCoordinator {
     ++next_;
     if (result.thrown) std::rethrow_exception(result.thrown);
     if (result.error) return write_failure(*result.error);
+    if (auto failure = stop_if_asked(stop_)) return failure;
     rows_written_ += result.rows;
     invalid_cells_ += result.invalid_cells;
     if (result.bytes.capacity() == 0) return std::nullopt;  // written in place
@@ -223,6 +225,7 @@ class RunCoordinator {
   uint64_t most_pending_;
   common::ByteBuffer& out_;
   ByteSink* sink_;
+  StopCheck* stop_;
   uint64_t rows_written_ = 0;
   uint64_t invalid_cells_ = 0;
   SliceRun pending_;
@@ -406,28 +409,27 @@ ConversionStatus finish_rows(RunCoordinator& runs, TableStart& start, qarn::Writ
 
 ConversionStatus write_rows_in_parallel(std::span<const uint8_t> input,
                                         csv::CsvReader& reader, TableStart& start,
-                                        uint64_t chunk_size, unsigned threads, const csv::TableLayout& layout,
-                                        size_t segment_bytes, qarn::Writer& writer, ByteSink* sink,
-                                        MappedInput* mapped) {
+                                        uint64_t chunk_size, unsigned threads, const ConvertOptions& options,
+                                        size_t segment_bytes, qarn::Writer& writer, ByteSink* sink) {
   const size_t column_count = start.names.size();
   // Runs of slices this large would hold too many fields at once; with
   // slices this large there is little to share out anyway.
   if (chunk_size > kMostFieldsPerRun / std::max<size_t>(1, column_count)) {
-    return write_rows(reader, start, chunk_size, writer, sink, mapped);
+    return write_rows(reader, start, chunk_size, writer, sink, options);
   }
   // Declared in this order so that the workers stop before what they use
   // goes, and runs give their batches back before the pool goes.
   parallel::RowsPool pool(start.types, start.spelling);
-  const WorkContext context{input, layout, start.types, chunk_size, rows_per_batch(column_count), pool};
+  const WorkContext context{input, options.layout, start.types, chunk_size, rows_per_batch(column_count), pool};
   Board board;
   RunCoordinator runs(board, context, rows_per_run(chunk_size, column_count), uint64_t{threads},
-                      writer.out(), sink);
+                      writer.out(), sink, options.stop);
   parallel::Workers workers(threads - 1, board, context);
 
   const size_t after_sample = reader.bytes_read();
   SegmentFeed segments(board, runs, context, after_sample, input.size(), reader.records_read(),
                        segment_size(input.size() - after_sample, threads, column_count, segment_bytes), threads, nullptr,
-                       mapped);
+                       options.mapped);
   // The first segments are read meanwhile: the sample of a wide table takes a while.
   segments.plan();
   if (auto failure = feed_sample(pool, runs, start)) return failure;
@@ -491,8 +493,8 @@ ConversionStatus convert_csv_to_qarn_parallel(std::span<const uint8_t> csv,
   ConversionStatus status = convert_with(
       csv, chunk_size, sample_rows, options, threads, out, report, sink,
       [&](csv::CsvReader& reader, TableStart& start, qarn::Writer& writer) {
-        ConversionStatus rows = write_rows_in_parallel(csv, reader, start, chunk_size, threads, options.layout,
-                                                       segment_bytes, writer, sink, options.mapped);
+        ConversionStatus rows = write_rows_in_parallel(csv, reader, start, chunk_size, threads, options,
+                                                       segment_bytes, writer, sink);
         shared_seconds = start.shared_seconds;
         return rows;
       });

@@ -57,11 +57,11 @@ ConversionStatus write_file_start(qarn::Writer& writer, const TableStart& start)
 
 // Writes the sample's rows and every record after them as table slices,
 // then the table end, on the calling thread.
-// With a `sink`, the output goes to it as it grows; `mapped`, the input's
-// mapping, hears how far it has been read.
+// With a `sink`, the output goes to it as it grows; the input's mapping,
+// if any, hears how far it has been read, and the caller whether to stop.
 ConversionStatus write_rows(csv::CsvReader& reader, TableStart& start,
-                            uint64_t chunk_size, qarn::Writer& writer, ByteSink* sink = nullptr,
-                            MappedInput* mapped = nullptr);
+                            uint64_t chunk_size, qarn::Writer& writer, ByteSink* sink,
+                            const ConvertOptions& options);
 
 class SliceWriter;
 
