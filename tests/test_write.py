@@ -140,10 +140,24 @@ def test_pandas_polars_and_numpy_columns_read_back():
         "o": np.array(["a", None, "b"], dtype=object),
         "ob": np.array([b"\x00", None, b""], dtype=object),
         "U": np.array(["x", "yy", "é"]),
+        # Steps of a unit, units finer than nanoseconds, the other byte order: the same instants.
+        "10ms": np.array(["2024-01-01T00:00:01.230", "NaT", "1970-01-01"], dtype="datetime64[10ms]"),
+        "ps": np.array([1_500_000_000_000, 0, -1_000_000], dtype="datetime64[ps]"),
+        ">us": np.array(["1970-01-01T00:00:00.000001", "NaT", "2024-02-29"], dtype=">M8[us]"),
+        # Nulls of Arrow arrays and Series stay missing rather than turn into NaN.
+        "pa": pa.array([1, None, 3]),
+        "pl": pl.Series([None, 2, 3]),
+        "pd": pd.Series([1, 2, None], dtype="Int64"),
     }
     back = qarn.read(qarn.write(columns, chunk_size=2))
     assert back.column_types == ["bool", "long", "double", "float", "int", "long", "date", "timestamp", "string",
-                                 "bytes", "string"]  # fmt: skip
+                                 "bytes", "string", "timestamp", "timestamp", "timestamp", "long", "long", "long"]  # fmt: skip
+    for name in ("10ms", "ps", ">us"):
+        given = columns[name][~np.isnat(columns[name])]
+        assert back[name].values[~back[name].invalid].tolist() == given.astype("datetime64[us]").tolist()
+    assert [back[name].invalid.tolist() for name in ("pa", "pl", "pd")] == [[False, True, False],
+                                                                           [True, False, False],
+                                                                           [False, False, True]]  # fmt: skip
     assert back["h"].values.view("<u8").tolist() == columns["h"].view("<u8").tolist()  # NaN payload, -0.0
     assert back["u"].values.tolist() == [1, 1, 2]
     assert back["be"].values.tolist() == [1, 2, 3]
@@ -166,6 +180,24 @@ def test_pandas_polars_and_numpy_columns_read_back():
         ({"c": np.array([1j])}, TypeError, "column 'c' has type complex128, "),
         ({"o": np.array([1, "a"], dtype=object)}, TypeError, "column 'o' has type object holding int, "),
         (pd.DataFrame({"x": [1, "a"]}), TypeError, "column 'x' cannot be written: "),
+        # Arrow's conversion alone would make these bytes, or times without their zone.
+        (pd.DataFrame({"x": pd.Series(["a", b"b"], dtype=object)}), TypeError,
+         "column 'x' holds both str and bytes values; a column holds one type"),
+        (pd.DataFrame({"x": pd.Series([dt.datetime(2024, 1, 1), dt.datetime(2024, 1, 1, tzinfo=dt.timezone.utc)],
+                                      dtype=object)}), TypeError,
+         "column 'x' holds times with and without a time zone; a column holds one type"),
+        ({"s": np.array(["a", "b\ud800"], dtype=object)}, ValueError,
+         "column 's' holds a string that is not valid Unicode (a lone surrogate) at row 1"),
+        (pd.DataFrame({"s": pd.Series(["b\ud800"], dtype=object)}), ValueError,
+         "column 's' holds a string that is not valid Unicode (a lone surrogate) at row 0"),
+        # polars hands an Object column to Arrow as the addresses of its objects.
+        (pl.DataFrame({"o": pl.Series(["a"], dtype=pl.Object)}), TypeError, "column 'o' has type Object, "),
+        ({"o": pl.Series(["a"], dtype=pl.Object)}, TypeError, "column 'o' has type Object, "),
+        (pa.table({"d": pa.array([86_400_001], pa.date64())}), ValueError, "column 'd' cannot be written: "),
+        ({"p": np.array([1_500_000_000_001], dtype="datetime64[ps]")}, ValueError,
+         "column 'p' holds 1970-01-01T00:00:01.500000000001 at row 0, which is not whole nanoseconds"),
+        ({"h": np.array([2**62], dtype="datetime64[h]")}, ValueError,
+         "column 'h' holds a time out of the range of datetime64[s]"),
         ({"a": np.zeros(2), "b": np.zeros(3)}, ValueError, "the columns have different lengths: [2, 3]"),
         ({"m": np.zeros((2, 2))}, ValueError, "column 'm' has 2 dimensions; a column has one"),
         (pa.table({"u": pa.array([0, 2**64 - 1], pa.uint64())}), ValueError,
@@ -187,6 +219,23 @@ def test_what_qarn_cannot_hold_is_refused_naming_the_column(data, error, message
     assert str(raised.value).startswith(message)
     assert "\n" not in str(raised.value)
     assert os.listdir(tmp_path) == []  # no partial file, no temporary left
+
+
+def test_a_categorical_of_times_is_written_as_its_values():
+    frame = pd.DataFrame({"when": pd.Categorical(pd.to_datetime(["2024-01-01", None, "2024-01-01"]))})
+    back = qarn.read(qarn.write(frame))
+    assert back.column_types == ["timestamp"] and back["when"].invalid.tolist() == [False, True, False]
+
+
+def test_a_target_through_a_symbolic_link_replaces_the_file_it_names(tmp_path):
+    qarn.write(pa.table({"old": [1]}), tmp_path / "real.qarn")
+    os.symlink("real.qarn", tmp_path / "link.qarn")
+    qarn.write(pa.table({"new": [2]}), tmp_path / "link.qarn")
+    assert os.path.islink(tmp_path / "link.qarn") and qarn.read(tmp_path / "real.qarn").column_names == ["new"]
+    (tmp_path / "folder").mkdir()
+    with pytest.raises(IsADirectoryError) as raised:
+        qarn.write(pa.table({"new": [2]}), tmp_path / "folder")
+    assert raised.value.filename == str(tmp_path / "folder")  # not the temporary name
 
 
 def test_a_reader_is_streamed_and_a_failure_on_the_way_leaves_no_file(tmp_path):

@@ -37,9 +37,17 @@ def _exists(target: str) -> OutputExists:
     return OutputExists(errno.EEXIST, OutputExists.MESSAGE, target)
 
 
+def written_path(target: str | os.PathLike[str]) -> str:
+    """The file a write to `target` replaces: through a symbolic link, the
+    file it names, as open() writes there."""
+    target = os.fspath(target)
+    return os.path.realpath(target) if os.path.islink(target) else target
+
+
 def temporary_name(target: str | os.PathLike[str]) -> str:
-    """A hidden name beside `target`, unique to one attempt at writing it."""
-    folder, name = os.path.split(os.fspath(target))
+    """A hidden name beside the file that `target` names, unique to one
+    attempt at writing it."""
+    folder, name = os.path.split(written_path(target))
     return os.path.join(folder, f".{name}.{secrets.token_hex(6)}.part")
 
 
@@ -81,6 +89,9 @@ def atomic_file(
     target = os.fspath(target)
     if not replace and os.path.lexists(target):
         raise _exists(target)  # known before any work; checked again at the end
+    if os.path.isdir(target):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
+    target = written_path(target)
     descriptor, temporary = _create(target, temporary)
     try:
         with open(descriptor, "wb", closefd=True) as file:

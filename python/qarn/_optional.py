@@ -3,7 +3,9 @@
 from __future__ import annotations
 
 import importlib
+import sys
 from types import ModuleType
+from typing import Any
 
 
 def require(module: str, extra: str, purpose: str) -> ModuleType:
@@ -13,3 +15,10 @@ def require(module: str, extra: str, purpose: str) -> ModuleType:
         raise ImportError(
             f"{purpose} needs {module}, which is not installed: pip install 'qarn[{extra}]'"
         ) from error
+
+
+def loaded_class(module: str, name: str) -> Any:
+    """The class `name` of `module` when the module is imported already:
+    data cannot be of a class of a library that nobody imported."""
+    loaded = sys.modules.get(module)
+    return getattr(loaded, name, None) if loaded is not None else None

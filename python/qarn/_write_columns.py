@@ -67,11 +67,19 @@ def _arrow_kind(pa: Any, name: str, arrow_type: Any) -> tuple[int, bool, Any]:
     raise unsupported(name, arrow_type)
 
 
+def check_arrow_type(pa: Any, name: str, arrow_type: Any) -> None:
+    """TypeError naming the column when no column of this type can be written."""
+    _arrow_kind(pa, name, arrow_type)
+
+
 def arrow_column(pa: Any, name: str, column: Any) -> Lowered:
     """An Arrow Array or ChunkedArray, each chunk a piece of its own buffers."""
     kind, utc, cast_to = _arrow_kind(pa, name, column.type)
     if cast_to is not None:
-        column = column.cast(cast_to)
+        try:
+            column = column.cast(cast_to)
+        except (pa.ArrowInvalid, pa.ArrowNotImplementedError) as error:  # a date64 that is not a whole day
+            raise ValueError(f"column {name!r} cannot be written: {str(error).splitlines()[0]}") from None
     chunks = column.chunks if isinstance(column, pa.ChunkedArray) else [column]
     pieces = []
     for chunk in chunks:
@@ -94,13 +102,31 @@ def _validity(missing: np.ndarray) -> Any:
     return np.packbits(~missing, bitorder="little")
 
 
+def not_unicode(name: str, items: Any, missing: Any) -> ValueError:
+    """The error for a string column holding a lone surrogate, at its row."""
+    row = next(i for i, (item, gone) in enumerate(zip(items, missing))
+               if not gone and isinstance(item, str) and not _encodes(item))  # fmt: skip
+    return ValueError(f"column {name!r} holds a string that is not valid Unicode (a lone surrogate) at row {row}")
+
+
+def _encodes(text: str) -> bool:
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
 def _elements(name: str, items: list[Any], missing: np.ndarray) -> Lowered:
     """Strings or bytes objects (None where `missing`) as one piece of
     64-bit offsets and their data."""
     present = [item for item, gone in zip(items, missing) if not gone]
     if all(isinstance(item, str) for item in present):
         kind = STRING64
-        encoded = [b"" if gone else item.encode("utf-8") for item, gone in zip(items, missing)]
+        try:
+            encoded = [b"" if gone else item.encode("utf-8") for item, gone in zip(items, missing)]
+        except UnicodeEncodeError:
+            raise not_unicode(name, items, missing) from None
     elif all(isinstance(item, (bytes, bytearray, memoryview)) for item in present):
         kind = BINARY64
         encoded = [b"" if gone else bytes(item) for item, gone in zip(items, missing)]
@@ -110,6 +136,34 @@ def _elements(name: str, items: list[Any], missing: np.ndarray) -> Lowered:
     offsets = np.zeros(len(encoded) + 1, dtype=np.int64)
     np.cumsum([len(item) for item in encoded], out=offsets[1:])
     return kind, False, [(0, len(encoded), _validity(missing), offsets, b"".join(encoded))]
+
+
+# The unit a datetime64 array is stored in, by its own unit: days for
+# dates, the same unit where the writer takes it, else the nearest one.
+_STORED_UNIT = {"Y": "D", "M": "D", "W": "D", "D": "D", "h": "s", "m": "s", "s": "s",
+                "ms": "ms", "us": "us", "ns": "ns", "ps": "ns", "fs": "ns", "as": "ns"}  # fmt: skip
+
+
+def _stored_times(name: str, values: np.ndarray) -> np.ndarray:
+    """A datetime64 array in a unit the writer takes, of one step, in this
+    machine's byte order: the same instants, or ValueError for one that
+    cannot be held exactly (finer than nanoseconds, or beyond the range of
+    the unit it goes into)."""
+    unit, steps = np.datetime_data(values.dtype)
+    stored = np.dtype(f"datetime64[{_STORED_UNIT[unit]}]")
+    if values.dtype == stored:
+        return values
+    try:
+        converted = values.astype(stored)
+    except OverflowError:
+        raise ValueError(f"column {name!r} holds a time out of the range of {stored}") from None
+    same = (converted == values) | np.isnat(values)
+    if not same.all():
+        row = int(np.argmin(same))
+        raise ValueError(f"column {name!r} holds {values[row]} at row {row}, which is not whole nanoseconds"
+                         if _STORED_UNIT[unit] == "ns" else
+                         f"column {name!r} holds {values[row]} at row {row}, out of the range of {stored}")
+    return converted
 
 
 def numpy_column(name: str, array: Any) -> Lowered:
@@ -128,11 +182,9 @@ def numpy_column(name: str, array: Any) -> Lowered:
             missing = missing | np.fromiter((item is None for item in items), dtype=np.bool_, count=len(items))
         return _elements(name, items, missing)
     if dtype.kind == "M":
-        unit = np.datetime_data(dtype)[0]
-        if unit not in ("D", *TIMESTAMP_KINDS):
-            values = values.astype("datetime64[D]" if unit in ("Y", "M", "W") else "datetime64[s]")
-            unit = np.datetime_data(values.dtype)[0]
+        values = _stored_times(name, values)
         missing = missing | np.isnat(values)
+        unit = np.datetime_data(values.dtype)[0]
         kind = DATE64 if unit == "D" else TIMESTAMP_KINDS[unit]
         values = values.view(np.int64)
     elif dtype.kind == "b":

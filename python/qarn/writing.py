@@ -12,8 +12,9 @@ from typing import Any, BinaryIO
 
 from . import _native
 from ._atomic import atomic_file
-from ._optional import require
-from ._write_columns import Lowered, arrow_column, numpy_column
+from ._optional import loaded_class, require
+from ._frame_columns import check_polars_types, mapped_column, pandas_array
+from ._write_columns import Lowered, arrow_column, check_arrow_type
 
 CHUNK_SIZE = 10_000
 
@@ -22,13 +23,6 @@ CHUNK_SIZE = 10_000
 _GROUP_BYTES = 32 << 20
 
 TABLE_END = b"\x4e\x7c\x05"
-
-
-def _loaded(module: str, name: str) -> Any:
-    """The class `name` of `module` when the module is imported already:
-    data cannot be of a class of a library that nobody imported."""
-    loaded = sys.modules.get(module)
-    return getattr(loaded, name, None) if loaded is not None else None
 
 
 class _Rows:
@@ -56,7 +50,7 @@ def _block_rows(table: Any, chunk_size: int, whole: bool) -> int:
 def _from_arrow_table(pa: Any, table: Any, chunk_size: int, whole: bool, names: list[str] | None = None) -> _Rows:
     names = names if names is not None else [str(name) for name in table.column_names]
     for name, field in zip(names, table.schema):
-        arrow_column(pa, name, pa.array([], type=field.type))  # every type is known good before a byte is written
+        check_arrow_type(pa, name, field.type)  # every type is known good before a byte is written
     return _Rows(names, _arrow_blocks(pa, table, names, _block_rows(table, chunk_size, whole)))
 
 
@@ -66,7 +60,7 @@ def _from_batch_reader(pa: Any, reader: Any, chunk_size: int) -> _Rows:
     schema = reader.schema
     names = [str(field.name) for field in schema]
     for name, field in zip(names, schema):
-        arrow_column(pa, name, pa.array([], type=field.type))
+        check_arrow_type(pa, name, field.type)
 
     def blocks() -> Iterator[tuple[list[Lowered], int]]:
         waiting: list[Any] = []
@@ -93,10 +87,7 @@ def _from_pandas(pa: Any, frame: Any, chunk_size: int, whole: bool) -> _Rows:
     arrays, names = [], []
     for position in range(frame.shape[1]):
         name = str(frame.columns[position])
-        try:
-            arrays.append(pa.array(frame.iloc[:, position], from_pandas=True))
-        except (pa.ArrowInvalid, pa.ArrowTypeError, pa.ArrowNotImplementedError) as error:
-            raise TypeError(f"column {name!r} cannot be written: {str(error).splitlines()[0]}") from None
+        arrays.append(pandas_array(pa, name, frame.iloc[:, position]))
         names.append(name)
     chunked = [array if isinstance(array, pa.ChunkedArray) else pa.chunked_array([array], type=array.type)
                for array in arrays]  # fmt: skip
@@ -106,7 +97,7 @@ def _from_pandas(pa: Any, frame: Any, chunk_size: int, whole: bool) -> _Rows:
 
 def _from_numpy(data: Mapping[Any, Any]) -> _Rows:
     names = [str(name) for name in data]
-    columns = [numpy_column(name, array) for name, array in zip(names, data.values())]
+    columns = [mapped_column(name, value) for name, value in zip(names, data.values())]
     lengths = {sum(piece[1] for piece in pieces) for _, _, pieces in columns}
     if len(lengths) > 1:
         raise ValueError(f"the columns have different lengths: {sorted(lengths)}")
@@ -114,7 +105,7 @@ def _from_numpy(data: Mapping[Any, Any]) -> _Rows:
 
 
 def _rows_of(data: Any, chunk_size: int, whole: bool) -> _Rows:
-    arrow_table = _loaded("pyarrow", "Table")
+    arrow_table = loaded_class("pyarrow", "Table")
     if arrow_table is not None:
         pa = sys.modules["pyarrow"]
         if isinstance(data, arrow_table):
@@ -123,13 +114,14 @@ def _rows_of(data: Any, chunk_size: int, whole: bool) -> _Rows:
             return _from_arrow_table(pa, pa.Table.from_batches([data]), chunk_size, whole)
         if isinstance(data, pa.RecordBatchReader):
             return _from_batch_reader(pa, data, chunk_size)
-    pandas_frame = _loaded("pandas", "DataFrame")
+    pandas_frame = loaded_class("pandas", "DataFrame")
     if pandas_frame is not None and isinstance(data, pandas_frame):
         pa = require("pyarrow", "arrow", "qarn.write() of a pandas DataFrame")
         return _from_pandas(pa, data, chunk_size, whole)
-    polars_frame = _loaded("polars", "DataFrame")
+    polars_frame = loaded_class("polars", "DataFrame")
     if polars_frame is not None and isinstance(data, polars_frame):
         pa = require("pyarrow", "arrow", "qarn.write() of a polars DataFrame")
+        check_polars_types(data.schema)
         return _from_arrow_table(pa, data.to_arrow(), chunk_size, whole)
     if isinstance(data, Mapping):
         return _from_numpy(data)
