@@ -352,3 +352,21 @@ def test_bad_options_name_the_option(options, error, message):
     if dialect_fields:  # a Dialect says the same
         with pytest.raises(error, match=message):
             qarn.Dialect(**dialect_fields)
+
+
+@pytest.mark.parametrize(
+    "call, options, message",
+    [
+        (qarn.convert, {"sep": ";"}, "convert() got an unexpected keyword argument 'sep'; qarn calls it delimiter"),
+        (qarn.convert, {"usecols": ["a"]}, "convert() got an unexpected keyword argument 'usecols'; a conversion "
+                                           "keeps every column; choose them when reading: qarn.read(q, columns=[...])"),
+        (qarn.convert, {"parse_dates": ["a"]}, "parse_dates must be True or False, not list; to read given columns "
+                                               "as dates, choose their type: column_types={'when': 'date'}"),
+        (qarn.read, {"usecols": ["a"]}, "read() got an unexpected keyword argument 'usecols'; qarn calls it columns"),
+    ],
+)  # fmt: skip
+def test_options_spelt_as_other_readers_spell_them_say_what_they_are_called_here(call, options, message):
+    source = CSV if call is qarn.convert else qarn.convert(CSV)
+    with pytest.raises(TypeError) as caught:
+        call(source, **options)
+    assert str(caught.value) == message

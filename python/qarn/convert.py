@@ -21,6 +21,7 @@ from ._encoding import check_encoding, is_utf8, to_utf8
 from ._logical import column_type_names
 from ._lost import LostCells, Reject, LostCellsWarning, how_to_keep, rejects_writer, strict_error
 from ._lines import length_without_last_lines
+from ._other_names import converting_names, dates_hint
 from ._source import Source, open_source
 from ._streaming import Opened, Sink, Written, opened, reader, streamable
 from ._threads import checked_threads, usable_threads
@@ -48,6 +49,7 @@ class _FromDialect:
 FROM_DIALECT: Any = _FromDialect()
 
 
+@converting_names
 def convert(
     csv_source: Source,
     target: Target | None = None,
@@ -171,7 +173,8 @@ def convert(
         with target_writer(target) as write:
             result, lost = convert_counting(csv_source, sink=Sink(write), **options)
     if rejects is None and not strict and lost:
-        warnings.warn(f"{lost.counts()} lost; {how_to_keep(lost)}", LostCellsWarning, stacklevel=2)
+        # At the caller's line, past the check of the keyword names.
+        warnings.warn(f"{lost.counts()} lost; {how_to_keep(lost)}", LostCellsWarning, stacklevel=3)
     return result if target is None else None
 
 
@@ -219,6 +222,7 @@ def convert_counting(
     if not isinstance(strict, bool):
         raise TypeError(f"strict must be True or False, not {type(strict).__name__}")
     value_options: dict[str, Any] = {}
+    dates_hint(parse_dates)
     if parse_dates is not False:
         value_options["parse_dates"] = parse_dates  # checked as a bool there
     if decimal != ".":

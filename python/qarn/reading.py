@@ -7,6 +7,7 @@ from collections.abc import Iterator
 from . import _native
 from ._arrow_memory import arrow_allocator
 from ._columns import ColumnIndex, Columns
+from ._other_names import reading_names
 from ._source import Source, open_for_pieces, open_source
 from ._threads import checked_threads, usable_threads
 from .table import Table
@@ -18,6 +19,7 @@ def _flags(indices: list[int], count: int) -> bytes:
     return bytes(flags)
 
 
+@reading_names
 def read(source: Source, *, columns: Columns = None, threads: int | None = None) -> Table:
     """Reads a whole QARN file. `columns` names the columns to decode (by
     name or index, in the order wanted); the values of the others are not
@@ -50,6 +52,7 @@ def validate(source: Source) -> None:
         _native.validate(data)
 
 
+@reading_names
 def iter_slices(source: Source, *, columns: Columns = None) -> Iterator[Table]:
     """One Table per table slice, in order, so that a file larger than
     memory is read a slice at a time. The file is checked as it is read: a
