@@ -58,7 +58,7 @@ def test_null_markers_chosen_types_and_every_row(tmp_path):
     "arguments",
     [
         ["--delimiter", "semicolon", "--decimal", "comma", "--thousands", "period"],
-        ["--delimiter", ";", "--decimal", ",", "--thousands", "."],
+        ["--sep", ";", "--decimal", ",", "--thousands", "."],
         ["--delimiter", ";", "--decimal", "COMMA", "--thousands", "dot"],
     ],
 )

@@ -75,6 +75,7 @@ def register(parser: argparse.ArgumentParser) -> None:
     )
     group.add_argument(
         "--delimiter",
+        "--sep",
         type=_delimiter,
         metavar="CHAR",
         help="the field separator: one character, or tab, comma, semicolon, pipe, space, colon",
