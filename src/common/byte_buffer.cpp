@@ -11,23 +11,8 @@ namespace common {
 
 namespace {
 
-constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-
 // Below this an output is not worth a reservation of its own.
-constexpr size_t kLargeOutput = 2 * kHugePage;
-
-// Transparent huge pages for the whole 2 MiB pages inside the block. Best
-// effort: the kernel may be set to offer none.
-void advise_huge_pages(uint8_t* data, size_t size) noexcept {
-#ifdef MADV_HUGEPAGE
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = reinterpret_cast<uintptr_t>(data + size) & ~(kHugePage - 1);
-  if (end > begin) (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
-}
+constexpr size_t kLargeOutput = size_t{4} << 20;
 
 }  // namespace
 
@@ -66,9 +51,12 @@ void ByteBuffer::reserve_output(size_t n) noexcept {
     block = static_cast<uint8_t*>(std::realloc(data_, n));  // keeps `data_` when it fails
   }
   if (block == nullptr) return;
+  // No transparent huge pages are asked for: where the kernel compacts
+  // memory to find them (its default for blocks that ask), a conversion
+  // that follows a few idle seconds stalled for up to five times its own
+  // length, and where pages are at hand they gained nothing measurable.
   data_ = block;
   capacity_ = n;
-  advise_huge_pages(data_, capacity_);
 }
 
 void ByteBuffer::prefault(size_t n) {

@@ -80,11 +80,9 @@ class ByteBuffer {
   void commit(size_t n) noexcept { size_ += n; }
 
   // Takes one block for about `n` bytes in all while the buffer is still
-  // empty (or, without a storage of its own, holds little), when that is large: growing a large block later moves it, and
-  // its fresh pages come as transparent huge pages where the kernel offers
-  // them (one fault and one zeroing per 2 MiB instead of per 4 KiB, several
-  // times cheaper). Best effort: when memory or address space is short the
-  // buffer stays empty and grows as usual.
+  // empty (or, without a storage of its own, holds little), when that is
+  // large: growing a large block later moves it. Best effort: when memory
+  // or address space is short the buffer stays empty and grows as usual.
   void reserve_output(size_t n) noexcept;
 
   // Makes room for `n` more bytes and maps their pages now, in one system

@@ -16,8 +16,7 @@ constexpr uint64_t kMaxNarrowData = 0x7FFFFFFF;
 
 // Room for `more` bytes after what `buffer` holds. A block from `blocks` is
 // theirs to place (a pool's pages are mostly mapped already); one from
-// malloc is put in huge pages where the kernel offers them, and its pages
-// are mapped now rather than one fault per 4 KiB.
+// malloc has its pages mapped now rather than one fault per 4 KiB.
 void reserve_mapped(ByteBuffer& buffer, size_t more, common::BufferStorage* blocks) {
   const size_t size = buffer.size() + more;
   if (blocks != nullptr) {
