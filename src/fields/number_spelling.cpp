@@ -1,5 +1,9 @@
 #include "fields/number_spelling.hpp"
 
+#include <cstdint>
+#include <cstring>
+
+#include "common/load.hpp"
 #include "csv_input/row_batch.hpp"
 
 namespace fields {
@@ -11,6 +15,41 @@ namespace {
 constexpr char kNoNumber = '#';
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
+constexpr uint64_t kHigh = 0x8080808080808080;
+constexpr uint64_t kOnes = 0x0101010101010101;
+
+// The high bit of each byte of `word` that equals `c`'s byte (`c` repeated).
+uint64_t bytes_equal(uint64_t word, uint64_t c) noexcept {
+  const uint64_t x = word ^ c;
+  return ~(((x & kLow7) + kLow7) | x) & kHigh;
+}
+
+// Fields this long or shorter are rewritten a word at a time: three words
+// from a field's start stay within its padding.
+constexpr size_t kWordRewrite = 24;
+
+// respell_number for a spelling with a decimal mark other than '.' and no
+// thousands separator, where the rewrite is the field with its marks made
+// '.', and no number when it holds a '.': a word at a time, for a field of
+// up to kWordRewrite bytes. Writes whole words to `out`, which has room.
+size_t respell_decimal_words(std::string_view text, char decimal, char* out) noexcept {
+  const uint64_t marks = kOnes * static_cast<uint8_t>(decimal);
+  const uint64_t points = kOnes * static_cast<uint8_t>('.');
+  const uint64_t swap = kOnes * static_cast<uint8_t>(decimal ^ '.');
+  uint64_t stray_points = 0;
+  for (size_t at = 0; at < text.size(); at += 8) {
+    const uint64_t word = common::load<uint64_t>(text.data() + at);
+    const size_t left = text.size() - at;
+    const uint64_t inside = left >= 8 ? kHigh : kHigh & ~(~uint64_t{0} << (8 * left));
+    stray_points |= bytes_equal(word, points) & inside;
+    const uint64_t is_mark = bytes_equal(word, marks) & inside;
+    const uint64_t rewritten = word ^ ((is_mark >> 7) * 0xFF & swap);
+    std::memcpy(out + at, &rewritten, 8);
+  }
+  return stray_points != 0 ? text.size() + 1 : text.size();
+}
 
 }  // namespace
 
@@ -58,18 +97,22 @@ const std::string_view* RespeltFields::respell(const std::string_view* fields, s
                                                const NumberSpelling& spelling) {
   // Every rewritten field fits in its own length plus one byte, so the
   // buffer never moves once sized and the views into it stay valid.
-  size_t room = csv::kFieldPadding;
+  // Whole words are written past a field's end, up to 7 bytes, and zeros
+  // after the last one.
+  size_t room = 2 * csv::kFieldPadding;
   for (size_t i = 0; i < count; ++i) room += fields[i].size() + 1;
-  bytes_.assign(room, 0);
+  if (bytes_.size() < room) bytes_.resize(room);
   fields_.resize(count);
   char* at = bytes_.data();
+  const bool by_words = spelling.thousands == 0;
   for (size_t i = 0; i < count; ++i) {
     const std::string_view text = fields[i];
     if (text.empty()) {
       fields_[i] = text;
       continue;
     }
-    size_t length = respell_number(text, spelling, at);
+    size_t length = by_words && text.size() <= kWordRewrite ? respell_decimal_words(text, spelling.decimal, at)
+                                                            : respell_number(text, spelling, at);
     if (length > text.size()) {
       at[0] = kNoNumber;
       length = 1;
@@ -77,6 +120,7 @@ const std::string_view* RespeltFields::respell(const std::string_view* fields, s
     fields_[i] = {at, length};
     at += length;
   }
+  std::memset(at, 0, csv::kFieldPadding);
   return fields_.data();
 }
 
