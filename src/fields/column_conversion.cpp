@@ -35,17 +35,34 @@ bool convert_fixed(const std::string_view* fields, size_t count, qarn::ValueObje
   const uint64_t first_row = invalid.bit_count;
   invalid.append_bits(count, false);
   uint8_t* out = values.fixed().extend(count * sizeof(Stored));
-  bool any_invalid = false;
-  for (size_t i = 0; i < count; ++i) {
+  const auto convert_one = [&](size_t i) {
     Stored value{};
-    if (!parse(fields[i], value)) {
-      value = Stored{};
-      note_invalid(fields[i], i, first_row, invalid, misfits);
-      any_invalid = true;
-    }
+    const bool valid = parse(fields[i], value);
+    value = valid ? value : Stored{};
     std::memcpy(out + i * sizeof(Stored), &value, sizeof(Stored));
+    return !valid;
+  };
+  // The invalid ones are flagged eight at a time, without a branch on each
+  // field: columns with many empty fields would mispredict, and a call per
+  // field cost a fifth of converting a sparse table.
+  unsigned any = 0;
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    unsigned flags = 0;
+    for (size_t k = 0; k < 8; ++k) flags |= unsigned{convert_one(i + k)} << (7 - k);
+    if (flags == 0) continue;
+    common::set_eight_flags(invalid.bytes.data(), first_row + i, flags);
+    any = 1;
+    for (size_t k = 0; k < 8; ++k) {
+      if ((flags >> (7 - k) & 1) != 0 && !fields[i + k].empty()) misfits.push_back(static_cast<uint32_t>(i + k));
+    }
   }
-  return any_invalid;
+  for (; i < count; ++i) {
+    if (!convert_one(i)) continue;
+    note_invalid(fields[i], i, first_row, invalid, misfits);
+    any = 1;
+  }
+  return any != 0;
 }
 
 // `string` columns keep every field byte for byte; only the empty field is invalid.
