@@ -9,9 +9,11 @@ namespace {
 // which may keep it for a switch interval (5 ms by default).
 constexpr std::chrono::milliseconds kBetweenChecks{50};
 
-// Whether this thread is Python's main thread, the only one that runs
-// signal handlers; false when that cannot be told. Needs the lock.
+// Whether this thread is the main thread of the main interpreter, the only
+// one that runs signal handlers (and the one whose lock can be taken back
+// by PyGILState_Ensure); false when that cannot be told. Needs the lock.
 bool is_main_thread() noexcept {
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) return false;
   Ref threading(PyImport_ImportModule("threading"));
   Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
   Ref ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
