@@ -357,6 +357,11 @@ PARTS = [
                  'qarn.Dialect(quotechar=None)', 2, 0.8, id='quotes that are text'),
     pytest.param(b'a,b\n1,"x\n2,y\n3,z\n4,w\n5,v\n6,u\n',
                  'qarn.Dialect(newlines_in_values=False)', 2, 1.0, id='a stray quote'),
+    # Apostrophes that open titles and years ('15', '38, '49-'17) quote nothing;
+    # double quotes, which open no field here, stay the quote for further on.
+    pytest.param(b"id;title;year;rating\n1;'15';2002;6,7\n2;'38;1987;6,6\n3;'49-'17;1917;6\n4;Heat;1995;8,2\n"
+                 b"5;Alien;1979;8,5\n6;'68;1988;5,4\n",
+                 "qarn.Dialect(delimiter=';')", 4, 1.0, id='apostrophes in text'),
     pytest.param(b'x y z\n1 2 3\n4 5 6\n7 8 9\n',
                  "qarn.Dialect(delimiter=' ')", 3, 1.0, id='spaces between numbers'),
     pytest.param(b'the quick brown\nfox jumps over\nthe lazy dog\n',

@@ -97,8 +97,9 @@ std::vector<Candidate> candidates_of(std::string_view probe) {
   // A quote that opens a field may swallow line ends that should end
   // records: reading line by line keeps such a stray quote to one record.
   const bool line_by_line_too = !quotes.empty();
-  // No quote is read as '"' where none opens a field: the same records.
-  quotes.push_back(quotes.empty() ? '"' : '\0');  // '"', or else none as well
+  // No quote is read as '"' where that opens no field: the same records,
+  // and fields quoted further on still read whole.
+  quotes.push_back(quotes.find('"') == std::string::npos ? '"' : '\0');  // '"', or else none as well
   bool escapes = false;
   if (probe.find('\\') != std::string_view::npos) {
     escapes = probe.find("\\\"") != std::string_view::npos || probe.find("\\'") != std::string_view::npos;
@@ -225,6 +226,8 @@ Candidate with_line_ends_settled(std::string_view text, const Candidate& candida
 // that begins a field closes before more text of the field (as in `"Lyon"
 // brand`) or not at all on its line, and no quoted field needs its quotes
 // (none holds the delimiter, a line end, or a doubled or escaped quote).
+// An apostrophe that never closes is text (`'38`, `'tis`), while a double
+// quote that never closes is a broken quoted field, read line by line.
 bool quotes_are_text(std::string_view probe, char delimiter, char quote) {
   if (probe.find(quote) == std::string_view::npos) return false;
   std::string_view head = probe.substr(0, kLinesBytes);
@@ -245,7 +248,7 @@ bool quotes_are_text(std::string_view probe, char delimiter, char quote) {
   std::string text;
   text.reserve(probe.size() + 1);
   (text += '\n') += probe;
-  return !quotes_needed(text, delimiter, quote);
+  return !quotes_needed(text, delimiter, quote, quote == '"');
 }
 
 // Whether the text is one column of values quoted because they hold the
@@ -343,7 +346,9 @@ DialectGuess guess_dialect(std::string_view text) {
     }
   }
   if (chosen.quote != 0 && !chosen.escape && quotes_are_text(probe, chosen.delimiter, chosen.quote)) {
-    chosen = Candidate{chosen.delimiter, 0, false, true};
+    // Text, so no quote: '"' where that opens no field, as for candidates.
+    const bool double_quote_free = chosen.quote != '"' && !opens_fields('"', probe.substr(0, kLinesBytes));
+    chosen = Candidate{chosen.delimiter, double_quote_free ? '"' : '\0', false, true};
   }
   if (chosen.quote != 0 && chosen.newlines_in_values) {
     chosen = with_line_ends_settled(text, chosen);

@@ -91,8 +91,25 @@ bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) n
   return close && holds_line_end;
 }
 
-bool quotes_needed(std::string_view text, char delimiter, char quote) noexcept {
+namespace {
+
+// Whether the quote that opens a field before `from` closes it (a doubled
+// quote being one inside) right before the delimiter, a line end or the end.
+bool closes_field(std::string_view text, size_t from, char delimiter, char quote) noexcept {
+  size_t close = text.find(quote, from);
+  while (close != std::string_view::npos && close + 1 < text.size() && text[close + 1] == quote) {
+    close = text.find(quote, close + 2);
+  }
+  if (close == std::string_view::npos) return false;
+  const size_t after = close + 1;
+  return after == text.size() || text[after] == delimiter || text[after] == '\n' || text[after] == '\r';
+}
+
+}  // namespace
+
+bool quotes_needed(std::string_view text, char delimiter, char quote, bool strays_too) noexcept {
   return any_field_quote(text, delimiter, quote, [&](size_t from) {
+    if (!strays_too && !closes_field(text, from, delimiter, quote)) return false;
     size_t at = from;
     for (; at < text.size() && text[at] != quote; ++at) {
       if (text[at] == delimiter || text[at] == '\n' || text[at] == '\r') return true;

@@ -32,7 +32,9 @@ bool quoted_fields_close(std::string_view text, char delimiter, char quote) noex
 
 // Whether a quoted field in the text (which begins with a LF) needs its
 // quotes: it holds the delimiter, a line end, or a doubled or escaped quote.
-bool quotes_needed(std::string_view text, char delimiter, char quote) noexcept;
+// Without `strays_too`, only fields the quote closes count: a quote that
+// never closes, or closes before more text, needs nothing.
+bool quotes_needed(std::string_view text, char delimiter, char quote, bool strays_too = true) noexcept;
 
 // Where each run of blank lines (line ends with nothing but spaces and tabs
 // between them, a line end first) ends, among the first `end` bytes.
