@@ -149,20 +149,18 @@ def _stored_times(name: str, values: np.ndarray) -> np.ndarray:
     machine's byte order: the same instants, or ValueError for one that
     cannot be held exactly (finer than nanoseconds, or beyond the range of
     the unit it goes into)."""
-    unit, steps = np.datetime_data(values.dtype)
-    stored = np.dtype(f"datetime64[{_STORED_UNIT[unit]}]")
+    stored = np.dtype(f"datetime64[{_STORED_UNIT[np.datetime_data(values.dtype)[0]]}]")
     if values.dtype == stored:
         return values
     try:
         converted = values.astype(stored)
     except OverflowError:
         raise ValueError(f"column {name!r} holds a time out of the range of {stored}") from None
+    # Only a unit finer than nanoseconds loses anything when it converts.
     same = (converted == values) | np.isnat(values)
     if not same.all():
         row = int(np.argmin(same))
-        raise ValueError(f"column {name!r} holds {values[row]} at row {row}, which is not whole nanoseconds"
-                         if _STORED_UNIT[unit] == "ns" else
-                         f"column {name!r} holds {values[row]} at row {row}, out of the range of {stored}")
+        raise ValueError(f"column {name!r} holds {values[row]} at row {row}, which is not whole nanoseconds")
     return converted
 
 

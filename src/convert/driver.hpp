@@ -80,7 +80,7 @@ struct ConvertOptions {
 inline constexpr char kStoppedMessage[] = "the conversion was stopped";
 
 // A failure when the caller asks the conversion to stop.
-inline common::Status<ConversionFailure> stop_if_asked(StopCheck* stop) {
+inline ConversionStatus stop_if_asked(StopCheck* stop) {
   if (stop != nullptr && stop->stop_requested()) return ConversionFailure{kStoppedMessage, FailureSide::Stopped};
   return std::nullopt;
 }

@@ -18,6 +18,7 @@
 #include <limits>
 #include <string_view>
 
+#include "common/word_bytes.hpp"
 #include "csv_input/row_batch.hpp"
 #include "fields/grammar.hpp"
 
@@ -185,8 +186,7 @@ inline bool short_decimal(const char* text, size_t length, uint64_t& value, int6
   const uint64_t inside = ~uint64_t{0} >> (64 - 8 * length);
   const uint64_t x = word ^ kEightZeros;                      // digits become 0 to 9
   const uint64_t non_digits = (((x & kLow7) + 0x7676767676767676) | x) & kHigh & inside;
-  const uint64_t y = word ^ 0x2E2E2E2E2E2E2E2E;               // '.' becomes 0
-  const uint64_t points = ~(((y & kLow7) + kLow7) | y) & kHigh;
+  const uint64_t points = common::bytes_equal(word, '.');
   const bool has_point = non_digits != 0;
   if ((non_digits & ~points) != 0 || (non_digits & (non_digits - 1)) != 0 || length == has_point) return false;
   // The bytes below the point stay, those above move down over it; with no

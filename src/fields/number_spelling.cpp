@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/load.hpp"
+#include "common/word_bytes.hpp"
 #include "csv_input/row_batch.hpp"
 
 namespace fields {
@@ -16,16 +17,6 @@ constexpr char kNoNumber = '#';
 
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7F;
-constexpr uint64_t kHigh = 0x8080808080808080;
-constexpr uint64_t kOnes = 0x0101010101010101;
-
-// The high bit of each byte of `word` that equals `c`'s byte (`c` repeated).
-uint64_t bytes_equal(uint64_t word, uint64_t c) noexcept {
-  const uint64_t x = word ^ c;
-  return ~(((x & kLow7) + kLow7) | x) & kHigh;
-}
-
 // Fields this long or shorter are rewritten a word at a time: three words
 // from a field's start stay within its padding.
 constexpr size_t kWordRewrite = 24;
@@ -35,16 +26,14 @@ constexpr size_t kWordRewrite = 24;
 // '.', and no number when it holds a '.': a word at a time, for a field of
 // up to kWordRewrite bytes. Writes whole words to `out`, which has room.
 size_t respell_decimal_words(std::string_view text, char decimal, char* out) noexcept {
-  const uint64_t marks = kOnes * static_cast<uint8_t>(decimal);
-  const uint64_t points = kOnes * static_cast<uint8_t>('.');
-  const uint64_t swap = kOnes * static_cast<uint8_t>(decimal ^ '.');
+  const uint64_t swap = common::kEachByte * static_cast<uint8_t>(decimal ^ '.');
   uint64_t stray_points = 0;
   for (size_t at = 0; at < text.size(); at += 8) {
     const uint64_t word = common::load<uint64_t>(text.data() + at);
     const size_t left = text.size() - at;
-    const uint64_t inside = left >= 8 ? kHigh : kHigh & ~(~uint64_t{0} << (8 * left));
-    stray_points |= bytes_equal(word, points) & inside;
-    const uint64_t is_mark = bytes_equal(word, marks) & inside;
+    const uint64_t inside = left >= 8 ? common::kHighBits : common::kHighBits & ~(~uint64_t{0} << (8 * left));
+    stray_points |= common::bytes_equal(word, '.') & inside;
+    const uint64_t is_mark = common::bytes_equal(word, static_cast<uint8_t>(decimal)) & inside;
     const uint64_t rewritten = word ^ ((is_mark >> 7) * 0xFF & swap);
     std::memcpy(out + at, &rewritten, 8);
   }
