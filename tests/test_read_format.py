@@ -7,6 +7,8 @@ import struct
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import qarn
 from qarn_builder import (
@@ -173,3 +175,32 @@ def test_a_defect_after_long_runs_fails_before_the_runs_are_spelt_out():
     with pytest.raises(qarn.FormatError) as read:
         qarn.read(data)
     assert str(read.value) == str(checked.value) and "invalid bool" in str(read.value)
+
+
+# Texts whose lengths repeat for a while and then change, as codes and
+# times do, with lengths on both sides of the 32 bytes copied at once and
+# of 128, where a length takes two bytes.
+_RUN_TEXTS = st.lists(
+    st.tuples(
+        st.sampled_from(["", "a", "été", "x" * 8, "y" * 31, "z" * 33, "w" * 127, "v" * 130]),
+        st.integers(1, 256),
+    ),
+    max_size=40,
+)
+
+
+@given(runs=_RUN_TEXTS, repeat=st.integers(1, 20), runs_first=st.booleans())
+@settings(max_examples=80, deadline=None)
+def test_texts_read_back_whether_plain_or_in_runs(runs, repeat, runs_first):
+    # Plain: each text `repeat` times in a row, so that equal lengths come
+    # in groups of every size; in runs: as given. Either slice may come
+    # first, so that each is appended after the other's data.
+    plain_texts = [text for text, _ in runs for _ in range(repeat)]
+    run_texts = [text for text, times in runs for _ in range(times)]
+    slices = [[column_slice(plain(STRING, plain_texts))], [column_slice(run_length(STRING, runs))]]
+    expected = plain_texts + run_texts
+    if runs_first:
+        slices.reverse()
+        expected = run_texts + plain_texts
+    table = qarn.read(build([ColumnDef("s", STRING)], slices))
+    assert table["s"].values.tolist() == expected

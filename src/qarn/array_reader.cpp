@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "common/load.hpp"
 #include "common/utf8.hpp"
@@ -162,6 +163,47 @@ bool joined_elements_valid(const DecodedElements& decoded, const ValueColumn& co
   return !continues;
 }
 
+// Elements are usually copied in groups of this many with one length.
+inline constexpr uint64_t kSameLengthGroup = 8;
+inline constexpr uint64_t kMostGroupWait = 256;
+
+struct SameLengthGroup {
+  uint64_t copied = 0;  // elements copied: the group's size, or none
+  const uint8_t* end = nullptr;
+  uint8_t* dst = nullptr;
+};
+
+// Where the next `kSameLengthGroup` elements all have the one-byte length
+// of the first, as columns of codes, times and identifiers mostly do,
+// copies them. Each element's place then follows from the first, so their
+// lengths are checked and copied side by side, instead of each waiting for
+// the length of the one before it to be loaded and added.
+template <class Offset>
+SameLengthGroup copy_same_length_group(const uint8_t* p, const uint8_t* limit, const uint8_t* file_end,
+                                       uint64_t left, uint8_t* dst, int64_t base,
+                                       const uint8_t* dst_begin, Offset* ends) {
+  if (left < kSameLengthGroup || p >= limit) return {};
+  const uint8_t length = *p;
+  const size_t step = size_t{length} + 1;
+  if (length >= 0x80 || static_cast<size_t>(limit - p) < kSameLengthGroup * step) return {};
+  bool same = true;
+  for (size_t k = 1; k < kSameLengthGroup; ++k) same &= p[k * step] == length;
+  if (!same) return {};
+  const uint8_t* last = p + (kSameLengthGroup - 1) * step + 1;
+  if (length <= common::kWideCopy && file_end - last >= static_cast<ptrdiff_t>(common::kWideCopy)) {
+    for (size_t k = 0; k < kSameLengthGroup; ++k) {
+      std::memcpy(dst + k * length, p + k * step + 1, common::kWideCopy);
+    }
+  } else {
+    for (size_t k = 0; k < kSameLengthGroup; ++k) std::memcpy(dst + k * length, p + k * step + 1, length);
+  }
+  const int64_t first_end = base + (dst - dst_begin) + length;
+  for (size_t k = 0; k < kSameLengthGroup; ++k) {
+    ends[k] = static_cast<Offset>(first_end + static_cast<int64_t>(k * length));
+  }
+  return {kSameLengthGroup, p + kSameLengthGroup * step, dst + kSameLengthGroup * length};
+}
+
 // Copies up to `count` elements from [block, limit) into the column, with
 // their ends as `Offset`s, stopping at the first that does not fit. An
 // element whose packed length is malformed is reported at the element; one
@@ -182,7 +224,24 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
   const uint8_t* p = block;
   DecodedElements decoded;
   uint64_t done = 0;
+  uint64_t next_group_try = 0;
+  uint64_t group_wait = kSameLengthGroup;
   for (; done < count; ++done) {
+    if (done >= next_group_try) {
+      const SameLengthGroup group = copy_same_length_group(p, limit, file_end, count - done, dst, base,
+                                                           dst_begin, ends + done);
+      if (group.copied != 0) {
+        done += group.copied - 1;
+        p = group.end;
+        dst = group.dst;
+        group_wait = kSameLengthGroup;
+        continue;
+      }
+      // Where lengths vary, they mostly go on varying: each miss waits
+      // twice as long before looking again, up to a limit.
+      next_group_try = done + group_wait;
+      group_wait = std::min<uint64_t>(group_wait * 2, kMostGroupWait);
+    }
     const uint8_t* element = p;
     uint64_t length;
     if (p < limit && *p < 0x80) {
@@ -271,6 +330,38 @@ ReadStatus read_packed_values(Cursor& cursor, TypeId type, uint64_t count, uint6
   return read_fixed_values(cursor, type, count, count_offset, mode, out);
 }
 
+// Appends each element of `values` to `out` as many times as its run
+// says, `count` elements in all, into space taken once: columns of ids and
+// names repeated over many rows are mostly runs.
+template <class Offset>
+void expand_element_runs(const ValueColumn& values, const uint8_t* run_bytes, uint64_t count,
+                         ValueColumn& out) {
+  const OffsetsView offsets = values.offsets_view();
+  const uint64_t runs = values.size();
+  size_t bytes = 0;
+  for (uint64_t i = 0; i < runs; ++i) {
+    bytes += static_cast<size_t>(offsets[i + 1] - offsets[i]) * (size_t{run_bytes[i]} + 1);
+  }
+  auto* ends = reinterpret_cast<Offset*>(out.offsets().spare(static_cast<size_t>(count) * sizeof(Offset)));
+  uint8_t* const dst_begin = out.data().spare(bytes + common::kWideCopy);
+  uint8_t* dst = dst_begin;
+  const auto base = static_cast<int64_t>(out.data().size());
+  const uint8_t* const source = values.data().data();
+  const size_t source_room = values.data().capacity();
+  for (uint64_t i = 0; i < runs; ++i) {
+    const auto begin = static_cast<size_t>(offsets[i]);
+    const auto length = static_cast<size_t>(offsets[i + 1] - offsets[i]);
+    const bool wide_ok = source_room - begin >= common::kWideCopy;
+    for (uint64_t k = 0; k <= run_bytes[i]; ++k) {
+      common::copy_short_wide(dst, source + begin, length, wide_ok);
+      dst += length;
+      *ends++ = static_cast<Offset>(base + (dst - dst_begin));
+    }
+  }
+  out.offsets().commit(static_cast<size_t>(count) * sizeof(Offset));
+  out.data().commit(static_cast<size_t>(dst - dst_begin));
+}
+
 ReadStatus read_run_length(Cursor& cursor, const ArrayHeader& header, ValueMode mode,
                            ValueColumn* out) {
   const uint64_t runs_offset = cursor.offset();
@@ -295,7 +386,13 @@ ReadStatus read_run_length(Cursor& cursor, const ArrayHeader& header, ValueMode 
     return err;
   }
   if (mode == ValueMode::Store) {
-    for (uint64_t i = 0; i < runs; ++i) out->append_repeated(run_values, i, uint64_t{run_bytes[i]} + 1);
+    if (!is_variable_width(header.type)) {
+      for (uint64_t i = 0; i < runs; ++i) out->append_repeated(run_values, i, uint64_t{run_bytes[i]} + 1);
+    } else if (out->offset_width() == sizeof(int32_t)) {
+      expand_element_runs<int32_t>(run_values, run_bytes, header.count, *out);
+    } else {
+      expand_element_runs<int64_t>(run_values, run_bytes, header.count, *out);
+    }
   }
   return std::nullopt;
 }

@@ -5,18 +5,10 @@
 namespace qarn {
 
 void ValueColumn::append_repeated(const ValueColumn& other, uint64_t i, uint64_t times) {
-  if (!is_variable_width(type_)) {
-    const size_t width = fixed_width(type_);
-    const uint8_t* value = other.fixed_.data() + i * width;
-    uint8_t* dst = fixed_.extend(static_cast<size_t>(times) * width);
-    for (uint64_t k = 0; k < times; ++k) std::memcpy(dst + k * width, value, width);
-    return;
-  }
-  const std::string_view element = other.element(i);
-  for (uint64_t k = 0; k < times; ++k) {
-    data_.append(element);
-    append_end(static_cast<int64_t>(data_.size()));
-  }
+  const size_t width = fixed_width(type_);
+  const uint8_t* value = other.fixed_.data() + i * width;
+  uint8_t* dst = fixed_.extend(static_cast<size_t>(times) * width);
+  for (uint64_t k = 0; k < times; ++k) std::memcpy(dst + k * width, value, width);
 }
 
 void InvalidFlags::append(uint64_t first_row, const uint8_t* flags, uint64_t rows) {

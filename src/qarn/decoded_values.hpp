@@ -53,17 +53,8 @@ class ValueColumn {
     return offsets_view().element(data_.data(), i);
   }
 
-  // Appends the end of an element whose bytes were appended to `data`.
-  void append_end(int64_t end) {
-    if (offset_width_ == sizeof(int32_t)) {
-      const auto narrow = static_cast<int32_t>(end);
-      offsets_.append(&narrow, sizeof narrow);
-    } else {
-      offsets_.append(&end, sizeof end);
-    }
-  }
-
-  // Appends element `i` of `other`, a column of the same type, `times` times.
+  // Appends value `i` of `other`, a column of the same fixed-width type,
+  // `times` times.
   void append_repeated(const ValueColumn& other, uint64_t i, uint64_t times);
 
   void clear() noexcept {
