@@ -190,10 +190,13 @@ SameLengthGroup copy_same_length_group(const uint8_t* p, const uint8_t* limit, c
   for (size_t k = 1; k < kSameLengthGroup; ++k) same &= p[k * step] == length;
   if (!same) return {};
   const uint8_t* last = p + (kSameLengthGroup - 1) * step + 1;
-  if (length <= common::kWideCopy && file_end - last >= static_cast<ptrdiff_t>(common::kWideCopy)) {
+  const ptrdiff_t readable = file_end - last;
+  if (length <= common::kWideCopy && readable >= static_cast<ptrdiff_t>(common::kWideCopy)) {
     for (size_t k = 0; k < kSameLengthGroup; ++k) {
       std::memcpy(dst + k * length, p + k * step + 1, common::kWideCopy);
     }
+  } else if (length <= kElementCopy && readable >= static_cast<ptrdiff_t>(kElementCopy)) {
+    for (size_t k = 0; k < kSameLengthGroup; ++k) std::memcpy(dst + k * length, p + k * step + 1, kElementCopy);
   } else {
     for (size_t k = 0; k < kSameLengthGroup; ++k) std::memcpy(dst + k * length, p + k * step + 1, length);
   }
