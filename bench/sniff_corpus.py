@@ -25,6 +25,7 @@ import datetime
 import io
 import json
 import random
+import re
 import shutil
 import sys
 from pathlib import Path
@@ -54,7 +55,7 @@ KINDS = (
     + ["quote-single", "quote-none", "escape", "line-ends", "preamble",
        "multi-header", "no-header", "footnotes", "second-table", "ragged",
        "stray-quote", "multiline", "one-column", "one-row", "numbers-only",
-       "null-markers"]
+       "null-markers", "decimal-comma"]
     + [f"encoding-{name}" for name in ENCODINGS]
 )
 # Delimiters of the kinds whose point is something else (preamble,
@@ -268,6 +269,20 @@ class Writer:
 
 # ---------------------------------------------------------------- kinds
 
+def _comma_spelling(number: str, grouped: bool) -> str:
+    """A number with a decimal point as a decimal comma writes it."""
+    whole, fraction = number.split(".")
+    if grouped:
+        sign = "-" if whole.startswith("-") else ""
+        whole = sign + f"{int(whole.lstrip('-')):,}".replace(",", ".")
+    return f"{whole},{fraction}"
+
+
+def _comma_as_point(cell: str) -> str:
+    """The clean spelling of a number `_comma_spelling` wrote."""
+    return cell.replace(".", "").replace(",", ".") if re.fullmatch(r"-?[\d.]+,\d+", cell) else cell
+
+
 def _ncols(rng: random.Random) -> int:
     return rng.randint(2, 12)
 
@@ -428,6 +443,22 @@ def build_case(kind: str, seed: int, number: int) -> tuple[bytes, dict]:
                     m = rng.choice(["NA", "NULL", "N/A"]) if marker == "mixed" else marker
                     raw.setdefault(r, {})[c] = m
         info["null_markers"] = marker
+    elif kind == "decimal-comma":
+        # A spreadsheet's export where the decimal mark is a comma: fields
+        # apart by ';' (or a tab), and in some files thousands grouped by '.'.
+        w.delimiter = rng.choice([";", ";", "\t"])
+        grouped = rng.random() < 0.3
+        decimals = [i for i, t in enumerate(col_types) if t in ("decimal", "negative")]
+        if not decimals or not any("." in rec[c] for rec in records for c in decimals):
+            col_types[0] = "decimal"
+            decimals = [0]
+            for rec in records:
+                rec[0] = f"{rng.random() * 1000:.2f}"
+        for r, rec in enumerate(records):
+            for c in decimals:
+                if "." in rec[c]:
+                    raw.setdefault(r, {})[c] = _comma_spelling(rec[c], grouped)
+        info["decimal_comma"] = True
 
     if kind == "preamble":
         before = _preamble_lines(rng, w.delimiter)
@@ -498,6 +529,8 @@ def read_back(data: bytes, clean: dict):
     records = rows[d["header_rows"]:]
     if "null_markers" in d:
         records = [["" if v in NULL_MARKERS else v for v in r] for r in records]
+    if "decimal_comma" in d:
+        records = [[_comma_as_point(v) for v in r] for r in records]
     return header, records
 
 

@@ -215,7 +215,7 @@ def test_with_null_markers_chosen_types_and_dates():
     [
         ({"decimal": ";"}, ValueError, "decimal must be one of '.' ','"),
         ({"decimal": ",,"}, ValueError, "decimal must be one of '.' ','"),
-        ({"decimal": None}, TypeError, "decimal must be a string, not NoneType"),
+        ({"decimal": 1}, TypeError, "decimal must be a string, not int"),
         ({"thousands": "_"}, ValueError, "thousands must be one of"),
         ({"thousands": "1"}, ValueError, "thousands must be one of"),
         ({"thousands": "."}, ValueError, "thousands must differ from decimal, which is '.'"),

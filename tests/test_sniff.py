@@ -300,21 +300,54 @@ def test_options_given_with_auto_override_the_guess():
         SEMICOLONS, delimiter=";", header=False, null_values=["NA"])
 
 
+# (text, decimal, thousands) the guess gives for the numbers' marks.
+NUMBER_MARKS = [
+    pytest.param(b"id;price\n1;2,5\n2;10,25\n3;7\n", ",", None, id="decimal commas"),
+    pytest.param(b"id\tprice\n1\t1.234,5\n2\t12,0\n3\t3.000\n", ",", ".", id="and thousands"),
+    pytest.param(b"id;price;rate\n1;2,5;0.5\n2;3,5;1.5\n", ".", None, id="a decimal point elsewhere"),
+    pytest.param(b'id,price\n1,"2,5"\n2,"3,5"\n', ".", None, id="the comma separates"),
+    pytest.param(b"id;pair\n1;2,5\n2;x,y\n", ".", None, id="not only numbers"),
+    pytest.param(b"id;pair\n1;2,5\n2;3\n3;4\n", ".", None, id="one in a column"),
+    pytest.param(b"id;price\n1;2,5\n2;NA\n3;4,75\n", ",", None, id="beside missing values"),
+]
+
+
+@pytest.mark.parametrize(("text", "decimal", "thousands"), NUMBER_MARKS)
+def test_numbers_with_a_decimal_comma_are_guessed_and_convert_as_their_plain_spelling(text, decimal, thousands):
+    found = qarn.sniff_details(text)
+    assert (found.decimal, found.thousands) == (decimal, thousands)
+    auto = qarn.convert(text, dialect="auto")
+    assert auto == qarn.convert(text, dialect=found.dialect, decimal=decimal, thousands=thousands)
+    if decimal == ",":
+        # The same records with "." marks and no grouping, in the comma dialect.
+        table = [[cell.replace(".", "").replace(",", ".") for cell in row]
+                 for row in csv.reader(io.StringIO(text.decode()), delimiter=found.dialect.delimiter)]
+        plain = "".join(",".join(cell if cell != "NA" else "" for cell in row) + "\n" for row in table)
+        assert auto == csv_to_qarn(plain.encode())
+        # Marks given, even the defaults, are kept.
+        kept = qarn.convert(text, dialect="auto", decimal=".")
+        assert kept == qarn.convert(text, dialect=found.dialect) != auto
+
+
 @not_when_sanitized
 def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     (tmp_path / "a.csv").write_bytes(SEMICOLONS)
     (tmp_path / "b.csv").write_bytes(b"x|y\n1|2\n3|4\n")
-    shown = run_qarn("sniff", "a.csv", "b.csv", cwd=tmp_path, check_status=0).stdout.decode().splitlines()
+    (tmp_path / "d.csv").write_bytes(b"x;y\n1;2.500,5\n3;4,25\n")
+    shown = run_qarn("sniff", "a.csv", "b.csv", "d.csv", cwd=tmp_path, check_status=0).stdout.decode().splitlines()
     assert shown == [
         "a.csv: utf-8, delimiter semicolon, quote '\"', escape none, header, skip_rows 2, skip_footer 0, "
         "null NA, 2 columns, confidence 1.00",
         "b.csv: utf-8, delimiter pipe, quote '\"', escape none, header, skip_rows 0, skip_footer 0, "
         "null none, 2 columns, confidence 1.00",
+        "d.csv: utf-8, delimiter semicolon, quote '\"', escape none, header, skip_rows 0, skip_footer 0, "
+        "null none, decimal comma, thousands period, 2 columns, confidence 1.00",
     ]
     found = json.loads(run_qarn("sniff", "--json", "a.csv", cwd=tmp_path, check_status=0).stdout)
     assert found == {"file": "a.csv", "delimiter": ";", "quotechar": '"', "escapechar": None, "doublequote": True,
                      "newlines_in_values": True, "encoding": "utf-8", "header": True, "skip_rows": 2,
-                     "skip_footer": 0, "comment": None, "null_values": ["NA"], "columns": 2, "confidence": 1.0}
+                     "skip_footer": 0, "comment": None, "null_values": ["NA"], "decimal": ".", "thousands": None,
+                     "columns": 2, "confidence": 1.0}
     # UTF-16 without a byte order mark, which the command refuses unguessed.
     (tmp_path / "c.csv").write_bytes(SEMICOLONS.decode().encode("utf-16-le"))
     run_qarn("convert", "--auto", "a.csv", "b.csv", "c.csv", "--skip-footer", "1", cwd=tmp_path, check_status=0)

@@ -25,7 +25,7 @@ from ._other_names import converting_names, dates_hint
 from ._source import Source, open_source
 from ._streaming import Opened, Sink, Written, opened, reader, streamable
 from ._threads import checked_threads, usable_threads
-from .sniff import sniff_buffer
+from .sniff import Sniffed, sniff_buffer
 from .dialect import Dialect
 
 
@@ -72,7 +72,7 @@ def convert(
     column_names: Sequence[str] | None = None,
     column_types: ColumnTypes | None = None,
     parse_dates: bool = False,
-    decimal: str = ".",
+    decimal: str | None = None,
     thousands: str | None = None,
     compression: str | None = "infer",
     rejects: Target | None = None,
@@ -130,7 +130,7 @@ def convert(
     header row, or with `header=False` stands for the one the input lacks;
     their number is the number of columns.
 
-    `decimal` ("." or ",") is the decimal mark of numbers, and `thousands`
+    `decimal` ("." or ","; None: ".") is the decimal mark of numbers, and `thousands`
     (None, ",", ".", " " or "'"; not the decimal mark) the separator that
     may group the digits before it: 1 to 3 digits, then groups of exactly
     3, each after the separator ("2,639,808", "-1.000,5"); ungrouped
@@ -140,6 +140,10 @@ def convert(
     with `thousands=","`, is none: not in inference, and a misfit in a
     number column. Both apply to inferred and chosen int, long, float and
     double columns alike; other columns keep their fields as they are.
+    With `dialect="auto"` and both None, a decimal comma (and "." as
+    `thousands`, where it groups digits) is used where the guess finds
+    one: a column of numbers written with one and no decimal point
+    anywhere (`qarn.sniff_details` tells).
 
     A field that does not fit its column's type (a misfit: not an empty
     field or a null marker, which are missing values) is stored as invalid,
@@ -196,7 +200,7 @@ def convert_counting(
     threads: int | None = None,
     dialect: Dialect | str | None = None,
     parse_dates: bool = False,
-    decimal: str = ".",
+    decimal: str | None = None,
     thousands: str | None = None,
     column_names: Sequence[str] | None = None,
     column_types: ColumnTypes | None = None,
@@ -225,10 +229,11 @@ def convert_counting(
     dates_hint(parse_dates)
     if parse_dates is not False:
         value_options["parse_dates"] = parse_dates  # checked as a bool there
-    if decimal != ".":
+    if decimal is not None and decimal != ".":
         value_options["decimal"] = decimal
     if thousands is not None:
         value_options["thousands"] = thousands
+    guess_marks = sniffing and decimal is None and thousands is None
     check_compression(compression)
     options = _native_options(dialect, names) | chosen_types | value_options
 
@@ -239,11 +244,11 @@ def convert_counting(
             if source.text is not None:
                 return _convert_stream(source, csv_source, options, chunk_size, sample_rows, threads, sink)
             if not isinstance(csv_source, (str, os.PathLike)):
-                return _convert_held(source.file, compression, dialect, given, sniffing, names, chosen_types,
-                                     value_options, options, chunk_size, sample_rows, threads, strict,
-                                     rejects, sink)
-    return _convert_held(csv_source, compression, dialect, given, sniffing, names, chosen_types, value_options,
-                         options, chunk_size, sample_rows, threads, strict, rejects, sink)
+                return _convert_held(source.file, compression, dialect, given, sniffing, guess_marks, names,
+                                     chosen_types, value_options, options, chunk_size, sample_rows, threads,
+                                     strict, rejects, sink)
+    return _convert_held(csv_source, compression, dialect, given, sniffing, guess_marks, names, chosen_types,
+                         value_options, options, chunk_size, sample_rows, threads, strict, rejects, sink)
 
 
 def _convert_stream(source: Opened, csv_source: Source, options: dict[str, Any], chunk_size: int,
@@ -270,7 +275,7 @@ def _convert_stream(source: Opened, csv_source: Source, options: dict[str, Any],
 
 
 def _convert_held(csv_source: Source, compression: str | None, dialect: Dialect, given: dict[str, Any],
-                  sniffing: bool, names: list[str] | None, chosen_types: dict[str, Any],
+                  sniffing: bool, guess_marks: bool, names: list[str] | None, chosen_types: dict[str, Any],
                   value_options: dict[str, Any], options: dict[str, Any], chunk_size: int,
                   sample_rows: int | None, threads: int, strict: bool, rejects: Target | None,
                   output: Sink | None) -> tuple[bytes | Written, LostCells]:
@@ -295,8 +300,11 @@ def _convert_held(csv_source: Source, compression: str | None, dialect: Dialect,
             compression = suffix_compression(csv_source) or "infer"
         data = decompressed(data, compression, lambda raw=data: is_utf8(dialect.encoding) and _valid_utf8(raw))
         if sniffing:
-            dialect = dataclasses.replace(sniff_buffer(data, encoding=given.get("encoding")).dialect, **given)
+            found = sniff_buffer(data, encoding=given.get("encoding"))
+            dialect = dataclasses.replace(found.dialect, **given)
             options = _native_options(dialect, names) | chosen_types | value_options
+            if guess_marks:
+                options |= _guessed_marks(found)
         # A guess of UTF-8 from the sample may be belied by a byte further
         # on: the Windows code page reads most such text, Latin-1 all.
         guessed_utf8 = sniffing and "encoding" not in given and dialect.encoding == "utf-8"
@@ -411,6 +419,13 @@ def _column_types(data: bytes) -> dict[str, str]:
 
 
 _DEFAULTS = Dialect()
+
+
+def _guessed_marks(found: Sniffed) -> dict[str, Any]:
+    """The number marks the guess found, as value options."""
+    if found.decimal == ".":
+        return {}
+    return {"decimal": found.decimal} | ({"thousands": found.thousands} if found.thousands else {})
 
 
 def _native_options(dialect: Dialect, column_names: list[str] | None) -> dict[str, Any]:

@@ -28,11 +28,16 @@ _TABLE_BYTES = 1 << 18
 @dataclass(frozen=True)
 class Sniffed:
     """What `sniff_details` found: the dialect, how many columns its table
-    has, and how sure the guess is, from 0 (a guess among equals) to 1."""
+    has, how sure the guess is, from 0 (a guess among equals) to 1, and the
+    marks its numbers are written with, as `qarn.convert` takes them:
+    `decimal` "," and `thousands` "." or None where a column holds numbers
+    with a decimal comma (such as "1.234,5") and none has a decimal point."""
 
     dialect: Dialect
     columns: int
     confidence: float
+    decimal: str = "."
+    thousands: str | None = None
 
 
 def sniff(source: Source, *, sample_bytes: int = SAMPLE_BYTES) -> Dialect:
@@ -142,7 +147,8 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         comment=found["comment"],
         null_values=found["null_values"],
     )
-    return Sniffed(dialect, found["columns"], _confidence(encoding_sure, found))
+    return Sniffed(dialect, found["columns"], _confidence(encoding_sure, found), found["decimal"],
+                   found["thousands"])
 
 
 def _confidence(encoding_sure: float, found: dict[str, Any]) -> float:

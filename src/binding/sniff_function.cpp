@@ -50,14 +50,17 @@ PyObject* sniffed_object(const sniff::Sniffed& s) {
   Ref escape(character_or_none(s.candidate.escape ? '\\' : 0));
   Ref comment(character_or_none(s.comment));
   Ref markers(markers_object(s.null_values));
-  if (!delimiter || !quote || !escape || !comment || !markers) return nullptr;
-  return Py_BuildValue("{sOsOsOsOsOsOsnsnsOsnsdsdsO}", "delimiter", delimiter.get(), "quotechar", quote.get(),
+  Ref decimal(character_or_none(s.number_marks.decimal));
+  Ref thousands(character_or_none(s.number_marks.thousands));
+  if (!delimiter || !quote || !escape || !comment || !markers || !decimal || !thousands) return nullptr;
+  return Py_BuildValue("{sOsOsOsOsOsOsnsnsOsnsdsdsOsOsO}", "delimiter", delimiter.get(), "quotechar", quote.get(),
                        "escapechar", escape.get(), "newlines_in_values",
                        s.candidate.newlines_in_values ? Py_True : Py_False, "comment", comment.get(), "header",
                        s.header ? Py_True : Py_False, "skip_rows", static_cast<Py_ssize_t>(s.skip_rows),
                        "skip_footer", static_cast<Py_ssize_t>(s.skip_footer), "null_values", markers.get(),
                        "columns", static_cast<Py_ssize_t>(s.columns), "margin", s.margin, "consistency",
-                       s.consistency, "header_certain", s.header_certain ? Py_True : Py_False);
+                       s.consistency, "header_certain", s.header_certain ? Py_True : Py_False, "decimal", decimal.get(),
+                       "thousands", thousands.get());
 }
 
 // One ASCII character from a str option.

@@ -70,6 +70,7 @@ Sniffed sniff_text(std::string_view text, bool whole, std::optional<std::string_
   }
   out.header = table.header;
   out.null_values = null_values(text, records, records.size() < limit, candidate.delimiter, table);
+  out.number_marks = number_marks(records, table.first + (table.header ? 1 : 0), table.end, candidate.delimiter);
   // A header of fewer names (rows that end with an empty field) makes
   // the converted table that much narrower.
   out.columns = table.header && !records.empty() ? std::min(table.columns, records[table.first].fields.size())

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "sniff/null_markers.hpp"
+#include "sniff/number_marks.hpp"
 #include "sniff/sample_records.hpp"
 
 namespace sniff {
@@ -20,6 +21,7 @@ struct Sniffed {
   size_t skip_rows = 0;
   size_t skip_footer = 0;
   MarkerSet null_values = 0;
+  NumberMarks number_marks;
   size_t columns = 1;
   // What the confidence is made of.
   double margin = 0.0;       // how far the dialect is ahead of the next that reads other records

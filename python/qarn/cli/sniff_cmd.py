@@ -9,7 +9,7 @@ import json
 import sys
 
 from ..sniff import SAMPLE_BYTES, Sniffed, sniff_details
-from .dialect_options import DELIMITER_NAMES
+from .dialect_options import DELIMITER_NAMES, SEPARATOR_NAMES
 from .errors import FAILED, FAILURES, OK, message_of, report_failure
 from .options import positive
 
@@ -53,9 +53,12 @@ def run(args: argparse.Namespace) -> int:
 def as_json(path: str, found: Sniffed) -> dict[str, object]:
     fields = dataclasses.asdict(found.dialect)
     fields["null_values"] = list(found.dialect.null_values)
-    return {"file": path, **fields, "columns": found.columns, "confidence": found.confidence}
+    return {"file": path, **fields, "decimal": found.decimal, "thousands": found.thousands,
+            "columns": found.columns, "confidence": found.confidence}
 
 
+# The first name --decimal and --thousands take, by character.
+_MARK_NAMES = {char: name for name, char in reversed(SEPARATOR_NAMES.items())}
 # The names --delimiter takes, by character.
 _NAMES = {char: name for name, char in DELIMITER_NAMES.items() if name.isalpha()}
 
@@ -80,6 +83,10 @@ def as_text(path: str, found: Sniffed) -> str:
     if not d.newlines_in_values:
         parts.append("no newlines in values")
     parts.append(f"null {','.join(d.null_values) if d.null_values else 'none'}")
+    if found.decimal != ".":
+        parts.append(f"decimal {_MARK_NAMES[found.decimal]}")
+    if found.thousands is not None:
+        parts.append(f"thousands {_MARK_NAMES[found.thousands]}")
     parts.append(f"{found.columns} column{'s' if found.columns != 1 else ''}")
     parts.append(f"confidence {found.confidence:.2f}")
     return f"{path}: {', '.join(parts)}"

@@ -1,0 +1,101 @@
+#include "sniff/number_marks.hpp"
+
+#include <algorithm>
+#include <string_view>
+
+#include "sniff/null_markers.hpp"
+#include "sniff/utf8_text.hpp"
+
+namespace sniff {
+
+namespace {
+
+constexpr size_t kMarkRows = 1000;     // rows of the table looked at
+constexpr size_t kCommaNumbers = 2;    // numbers with a decimal comma that make a column of them
+
+enum class Spelling {
+  Other,     // not a number, or one in neither spelling
+  Whole,     // digits alone
+  Grouped,   // whole, in groups of three after '.' (1.234.567): thousands with a decimal comma
+  Comma,     // a decimal comma, its whole part plain or grouped by '.'
+  Point,     // a decimal point
+};
+
+bool digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+size_t digits_from(std::string_view text, size_t at) noexcept {
+  size_t end = at;
+  while (end < text.size() && digit(text[end])) ++end;
+  return end - at;
+}
+
+// Where the whole part of a number ends, with any groups of three digits
+// after '.' when it starts with no more than three; npos when it has no
+// digit.
+size_t whole_part_end(std::string_view text, size_t at, bool& grouped) noexcept {
+  const size_t lead = digits_from(text, at);
+  if (lead == 0) return std::string_view::npos;
+  at += lead;
+  grouped = false;
+  while (lead <= 3 && at < text.size() && text[at] == '.' && digits_from(text, at + 1) == 3) {
+    grouped = true;
+    at += 4;
+  }
+  return at;
+}
+
+Spelling spelling(std::string_view field) noexcept {
+  const std::string_view text = strip(field);
+  size_t at = 0;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++at;
+  bool grouped = false;
+  const size_t whole_end = whole_part_end(text, at, grouped);
+  if (whole_end == std::string_view::npos) return Spelling::Other;
+  if (whole_end == text.size()) return grouped ? Spelling::Grouped : Spelling::Whole;
+  const char mark = text[whole_end];
+  const size_t fraction = digits_from(text, whole_end + 1);
+  if (fraction == 0 || whole_end + 1 + fraction != text.size()) return Spelling::Other;
+  if (mark == ',') return Spelling::Comma;
+  return mark == '.' && !grouped ? Spelling::Point : Spelling::Other;
+}
+
+}  // namespace
+
+NumberMarks number_marks(const Records& records, size_t begin, size_t end, char delimiter) {
+  NumberMarks marks;
+  if (delimiter == ',' || delimiter == '.' || begin >= end) return marks;
+  const size_t rows = std::min(end - begin, kMarkRows);
+  const auto row = [&](size_t r) { return records[begin + r].fields; };
+  size_t widest = 0;
+  for (size_t r = 0; r < rows; ++r) widest = std::max(widest, row(r).size());
+  bool comma_column = false;
+  bool grouped_column = false;
+  for (size_t column = 0; column < widest; ++column) {
+    size_t commas = 0;
+    bool grouped = false;
+    bool only_numbers = true;
+    for (size_t r = 0; r < rows; ++r) {
+      if (column >= row(r).size()) continue;
+      const std::string_view field = row(r)[column];
+      if (strip(field).empty() || marker_of(strip(field)) != 0) continue;
+      switch (spelling(field)) {
+        case Spelling::Point: return {};  // a decimal point anywhere: the point it is
+        case Spelling::Comma: ++commas; grouped |= strip(field).find('.') != std::string_view::npos; break;
+        case Spelling::Grouped: grouped = true; break;
+        case Spelling::Whole: break;
+        case Spelling::Other: only_numbers = false; break;
+      }
+    }
+    if (only_numbers && commas >= std::min(kCommaNumbers, rows)) {
+      comma_column = true;
+      grouped_column |= grouped;
+    }
+  }
+  if (comma_column) {
+    marks.decimal = ',';
+    if (grouped_column) marks.thousands = '.';
+  }
+  return marks;
+}
+
+}  // namespace sniff
