@@ -302,13 +302,16 @@ def test_options_given_with_auto_override_the_guess():
 
 # (text, decimal, thousands) the guess gives for the numbers' marks.
 NUMBER_MARKS = [
-    pytest.param(b"id;price\n1;2,5\n2;10,25\n3;7\n", ",", None, id="decimal commas"),
-    pytest.param(b"id\tprice\n1\t1.234,5\n2\t12,0\n3\t3.000\n", ",", ".", id="and thousands"),
+    pytest.param(b"id;price\n1;2,5\n2;10,25\n3;7\n4;0,125\n", ",", None, id="decimal commas"),
+    pytest.param(b"id\tprice\n1\t1.234,5\n2\t12,0\n3\t3.000\n4\t-7,25\n", ",", ".", id="and thousands"),
+    pytest.param(b"item\tcount\na\t1,234\nb\t56,789\nc\t999\nd\t2,5\n", ".", None, id="thousands commas"),
+    pytest.param(b"id;price;kg\n1;1.234,5;0.125\n2;2,5;0.250\n3;3,75;0.375\n", ".", None,
+                 id="a point after a zero"),
     pytest.param(b"id;price;rate\n1;2,5;0.5\n2;3,5;1.5\n", ".", None, id="a decimal point elsewhere"),
     pytest.param(b'id,price\n1,"2,5"\n2,"3,5"\n', ".", None, id="the comma separates"),
     pytest.param(b"id;pair\n1;2,5\n2;x,y\n", ".", None, id="not only numbers"),
     pytest.param(b"id;pair\n1;2,5\n2;3\n3;4\n", ".", None, id="one in a column"),
-    pytest.param(b"id;price\n1;2,5\n2;NA\n3;4,75\n", ",", None, id="beside missing values"),
+    pytest.param(b"id;price\n1;2,5\n2;NA\n3;4,75\n4;1,5\n", ",", None, id="beside missing values"),
 ]
 
 
@@ -333,7 +336,7 @@ def test_numbers_with_a_decimal_comma_are_guessed_and_convert_as_their_plain_spe
 def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     (tmp_path / "a.csv").write_bytes(SEMICOLONS)
     (tmp_path / "b.csv").write_bytes(b"x|y\n1|2\n3|4\n")
-    (tmp_path / "d.csv").write_bytes(b"x;y\n1;2.500,5\n3;4,25\n")
+    (tmp_path / "d.csv").write_bytes(b"x;y\n1;2.500,5\n3;4,25\n5;6,5\n")
     shown = run_qarn("sniff", "a.csv", "b.csv", "d.csv", cwd=tmp_path, check_status=0).stdout.decode().splitlines()
     assert shown == [
         "a.csv: utf-8, delimiter semicolon, quote '\"', escape none, header, skip_rows 2, skip_footer 0, "

@@ -11,13 +11,14 @@ namespace sniff {
 namespace {
 
 constexpr size_t kMarkRows = 1000;     // rows of the table looked at
-constexpr size_t kCommaNumbers = 2;    // numbers with a decimal comma that make a column of them
+constexpr size_t kCommaNumbers = 3;    // numbers with a decimal comma that make a column of them
 
 enum class Spelling {
   Other,     // not a number, or one in neither spelling
   Whole,     // digits alone
   Grouped,   // whole, in groups of three after '.' (1.234.567): thousands with a decimal comma
   Comma,     // a decimal comma, its whole part plain or grouped by '.'
+  Either,    // 1 to 3 digits, a comma, 3 digits: as likely thousands (1,234)
   Point,     // a decimal point
 };
 
@@ -30,14 +31,16 @@ size_t digits_from(std::string_view text, size_t at) noexcept {
 }
 
 // Where the whole part of a number ends, with any groups of three digits
-// after '.' when it starts with no more than three; npos when it has no
-// digit.
+// after '.' when it starts with one to three digits, not a zero; npos when
+// it has no digit.
 size_t whole_part_end(std::string_view text, size_t at, bool& grouped) noexcept {
   const size_t lead = digits_from(text, at);
   if (lead == 0) return std::string_view::npos;
   at += lead;
   grouped = false;
-  while (lead <= 3 && at < text.size() && text[at] == '.' && digits_from(text, at + 1) == 3) {
+  // A group of thousands never follows a leading zero: 0.125 is a point.
+  const bool may_group = lead <= 3 && text[at - lead] != '0';
+  while (may_group && at < text.size() && text[at] == '.' && digits_from(text, at + 1) == 3) {
     grouped = true;
     at += 4;
   }
@@ -55,7 +58,10 @@ Spelling spelling(std::string_view field) noexcept {
   const char mark = text[whole_end];
   const size_t fraction = digits_from(text, whole_end + 1);
   if (fraction == 0 || whole_end + 1 + fraction != text.size()) return Spelling::Other;
-  if (mark == ',') return Spelling::Comma;
+  if (mark == ',') {
+    const bool thousands_too = !grouped && fraction == 3 && whole_end - at <= 3 && text[at] != '0';
+    return thousands_too ? Spelling::Either : Spelling::Comma;
+  }
   return mark == '.' && !grouped ? Spelling::Point : Spelling::Other;
 }
 
@@ -82,7 +88,7 @@ NumberMarks number_marks(const Records& records, size_t begin, size_t end, char 
         case Spelling::Point: return {};  // a decimal point anywhere: the point it is
         case Spelling::Comma: ++commas; grouped |= strip(field).find('.') != std::string_view::npos; break;
         case Spelling::Grouped: grouped = true; break;
-        case Spelling::Whole: break;
+        case Spelling::Whole: case Spelling::Either: break;
         case Spelling::Other: only_numbers = false; break;
       }
     }
