@@ -33,13 +33,6 @@ size_t find_exponent(std::string_view text) noexcept {
 bool space(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool date_separator(char c) noexcept { return c == '-' || c == '/' || c == '.'; }
 
-// The length of the run of ASCII digits at `at`.
-size_t digits_at(std::string_view text, size_t at) noexcept {
-  size_t end = at;
-  while (end < text.size() && digit(text[end])) ++end;
-  return end - at;
-}
-
 // The length of a currency sign at `at` ($, €, £ or ¥), or 0.
 size_t currency_at(std::string_view text, size_t at) noexcept {
   for (std::string_view sign : {"$", "\xE2\x82\xAC", "\xC2\xA3", "\xC2\xA5"}) {
@@ -164,6 +157,12 @@ const char* cell_name(Cell cell) noexcept {
 }
 
 bool is_null_marker(std::string_view text) noexcept { return one_of(kNullMarkers, text); }
+
+size_t digits_at(std::string_view text, size_t at) noexcept {
+  size_t end = at;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  return end - at;
+}
 
 bool is_number_text(std::string_view text) noexcept {
   if (std::none_of(text.begin(), text.end(), digit)) return false;

@@ -4,6 +4,7 @@
 // read it wrongly. Fields are valid UTF-8 (see with_replacements).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -39,6 +40,8 @@ bool is_null_marker(std::string_view text) noexcept;
 bool is_number_text(std::string_view text) noexcept;
 // A date (year first or last), a date and time, or a time of day.
 bool is_date_text(std::string_view text) noexcept;
+// The length of the run of ASCII digits at `at`.
+size_t digits_at(std::string_view text, size_t at) noexcept;
 // Whether a number has a fraction (a separator and digits to its end) or an exponent.
 bool has_fraction(std::string_view text) noexcept;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "sniff/cell_kind.hpp"
 #include "sniff/null_markers.hpp"
 #include "sniff/utf8_text.hpp"
 
@@ -22,25 +23,17 @@ enum class Spelling {
   Point,     // a decimal point
 };
 
-bool digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-size_t digits_from(std::string_view text, size_t at) noexcept {
-  size_t end = at;
-  while (end < text.size() && digit(text[end])) ++end;
-  return end - at;
-}
-
 // Where the whole part of a number ends, with any groups of three digits
 // after '.' when it starts with one to three digits, not a zero; npos when
 // it has no digit.
 size_t whole_part_end(std::string_view text, size_t at, bool& grouped) noexcept {
-  const size_t lead = digits_from(text, at);
+  const size_t lead = digits_at(text, at);
   if (lead == 0) return std::string_view::npos;
   at += lead;
   grouped = false;
   // A group of thousands never follows a leading zero: 0.125 is a point.
   const bool may_group = lead <= 3 && text[at - lead] != '0';
-  while (may_group && at < text.size() && text[at] == '.' && digits_from(text, at + 1) == 3) {
+  while (may_group && at < text.size() && text[at] == '.' && digits_at(text, at + 1) == 3) {
     grouped = true;
     at += 4;
   }
@@ -56,7 +49,7 @@ Spelling spelling(std::string_view field) noexcept {
   if (whole_end == std::string_view::npos) return Spelling::Other;
   if (whole_end == text.size()) return grouped ? Spelling::Grouped : Spelling::Whole;
   const char mark = text[whole_end];
-  const size_t fraction = digits_from(text, whole_end + 1);
+  const size_t fraction = digits_at(text, whole_end + 1);
   if (fraction == 0 || whole_end + 1 + fraction != text.size()) return Spelling::Other;
   if (mark == ',') {
     const bool thousands_too = !grouped && fraction == 3 && whole_end - at <= 3 && text[at] != '0';
