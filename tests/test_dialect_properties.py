@@ -251,3 +251,33 @@ def test_line_ends_in_quotes_end_records_without_newlines_in_values(texts, sizes
     text, closed = texts
     expected = csv_to_qarn(closed, sizes["chunk_size"], sizes["sample_rows"])
     assert qarn.convert(text, newlines_in_values=False, **sizes) == expected
+
+
+# ------------------------------------------- decimal commas, as guessed
+
+# Prices with a decimal comma (two decimals: never a thousands comma),
+# maybe grouped by '.', beside text that may hold stray quotes.
+_prices = st.integers(-10**7, 10**7).map(lambda cents: f"{cents / 100:.2f}")
+_words = st.text(alphabet='ab é"x', max_size=6).filter(lambda text: not text.startswith('"'))
+
+
+def _comma_spelt(price: str, grouped: bool) -> str:
+    whole, fraction = price.split(".")
+    if grouped:
+        digits = f"{int(whole.lstrip('-')):,}".replace(",", ".")
+        whole = ("-" if whole.startswith("-") else "") + digits
+    return f"{whole},{fraction}"
+
+
+@given(st.lists(st.tuples(_prices, _words, st.booleans()), min_size=3, max_size=30), st.booleans(),
+       st.sampled_from([";", "\t", "|"]))
+@settings(suppress_health_check=[HealthCheck.too_slow], deadline=None, max_examples=examples(80))
+def test_guessed_decimal_commas_read_as_the_records_with_points_in_the_comma_dialect(rows, grouped, delimiter):
+    header = f"price{delimiter}note{delimiter}flag\n"
+    text = header + "".join(f"{_comma_spelt(price, grouped)}{delimiter}{note}{delimiter}{int(flag)}\n"
+                            for price, note, flag in rows)
+    found = qarn.sniff_details(text.encode())
+    assume(found.dialect == qarn.Dialect(delimiter=delimiter))
+    assert found.decimal == ","
+    twin = "price,note,flag\n" + "".join(f"{price},{note},{int(flag)}\n" for price, note, flag in rows)
+    assert outcome(qarn.convert, text.encode(), dialect="auto") == outcome(csv_to_qarn, twin.encode())
