@@ -55,7 +55,7 @@ KINDS = (
     + ["quote-single", "quote-none", "escape", "line-ends", "preamble",
        "multi-header", "no-header", "footnotes", "second-table", "ragged",
        "stray-quote", "multiline", "one-column", "one-row", "numbers-only",
-       "null-markers", "decimal-comma"]
+       "null-markers", "decimal-comma", "thousands-comma"]
     + [f"encoding-{name}" for name in ENCODINGS]
 )
 # Delimiters of the kinds whose point is something else (preamble,
@@ -283,6 +283,11 @@ def _comma_as_point(cell: str) -> str:
     return cell.replace(".", "").replace(",", ".") if re.fullmatch(r"-?[\d.]+,\d+", cell) else cell
 
 
+def _ungrouped(cell: str) -> str:
+    """The clean spelling of a number grouped by ',' ("12,345.67")."""
+    return cell.replace(",", "") if re.fullmatch(r"-?\d{1,3}(,\d{3})+(\.\d+)?", cell) else cell
+
+
 def _ncols(rng: random.Random) -> int:
     return rng.randint(2, 12)
 
@@ -459,6 +464,19 @@ def build_case(kind: str, seed: int, number: int) -> tuple[bytes, dict]:
                 if "." in rec[c]:
                     raw.setdefault(r, {})[c] = _comma_spelling(rec[c], grouped)
         info["decimal_comma"] = True
+    elif kind == "thousands-comma":
+        # A report in English: amounts grouped by ',' from 1,000 on
+        # ("12,345.67"), quoted where the comma is the delimiter.
+        w.delimiter = rng.choice([",", ",", "\t"])
+        decimals = [i for i, t in enumerate(col_types) if t in ("decimal", "negative")] or [0]
+        for c in decimals:
+            col_types[c] = "negative" if col_types[c] == "negative" else "decimal"
+        for r, rec in enumerate(records):
+            for c in decimals:
+                amount = (float(rec[c]) if _is_number(rec[c]) else rng.random()) * 10 ** rng.randint(1, 5)
+                rec[c] = f"{amount:.2f}"
+                raw.setdefault(r, {})[c] = w.field(f"{amount:,.2f}")
+        info["thousands_comma"] = True
 
     if kind == "preamble":
         before = _preamble_lines(rng, w.delimiter)
@@ -531,6 +549,8 @@ def read_back(data: bytes, clean: dict):
         records = [["" if v in NULL_MARKERS else v for v in r] for r in records]
     if "decimal_comma" in d:
         records = [[_comma_as_point(v) for v in r] for r in records]
+    if "thousands_comma" in d:
+        records = [[_ungrouped(v) for v in r] for r in records]
     return header, records
 
 

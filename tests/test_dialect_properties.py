@@ -281,3 +281,41 @@ def test_guessed_decimal_commas_read_as_the_records_with_points_in_the_comma_dia
     assert found.decimal == ","
     twin = "price,note,flag\n" + "".join(f"{price},{note},{int(flag)}\n" for price, note, flag in rows)
     assert outcome(qarn.convert, text.encode(), dialect="auto") == outcome(csv_to_qarn, twin.encode())
+
+
+# ------------------------------------------- thousands commas, as guessed
+
+# Amounts as reports in English write them: grouped by ',' from four whole
+# digits on, with or without two decimals.
+_amounts = st.integers(-10**11, 10**11)
+
+
+def _grouped(cents: int, fraction: bool) -> str:
+    whole, rest = divmod(abs(cents), 100)
+    sign = "-" if cents < 0 else ""
+    return f"{sign}{whole:,}.{rest:02d}" if fraction else f"{sign}{whole:,}"
+
+
+@given(st.lists(st.tuples(_amounts, _words, st.booleans()), min_size=3, max_size=30), st.booleans(),
+       st.sampled_from([",", ";", "\t", "|"]))
+@settings(suppress_health_check=[HealthCheck.too_slow], deadline=None, max_examples=examples(80))
+def test_guessed_thousands_commas_read_as_the_records_ungrouped_in_the_comma_dialect(rows, fraction, delimiter):
+    amounts = [_grouped(cents, fraction) for cents, _, _ in rows]
+    quote = '"' if delimiter == "," else ""
+    text = f"amount{delimiter}note{delimiter}flag\n" + "".join(
+        f"{quote}{amount}{quote}{delimiter}{note}{delimiter}{int(flag)}\n"
+        for amount, (_, note, flag) in zip(amounts, rows, strict=True))
+    found = qarn.sniff_details(text.encode())
+    assume(found.dialect == qarn.Dialect(delimiter=delimiter))
+    # Proof of grouping: one grouped number with a fraction, or three
+    # whole ones, one led by fewer than three digits (one group counts only
+    # where the comma is the delimiter: elsewhere "1,234" may be a decimal
+    # comma).
+    grouped = [amount.lstrip("-") for amount in amounts if "," in amount]
+    whole = [amount for amount in grouped if "." not in amount and (amount.count(",") > 1 or delimiter == ",")]
+    if (fraction and grouped) or (len(whole) >= 3 and any(amount.index(",") < 3 for amount in whole)):
+        assert (found.decimal, found.thousands) == (".", ",")
+    assume(found.thousands == ",")
+    twin = "amount,note,flag\n" + "".join(
+        f"{amount.replace(',', '')},{note},{int(flag)}\n" for amount, (_, note, flag) in zip(amounts, rows, strict=True))
+    assert outcome(qarn.convert, text.encode(), dialect="auto") == outcome(csv_to_qarn, twin.encode())

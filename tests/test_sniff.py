@@ -312,11 +312,23 @@ NUMBER_MARKS = [
     pytest.param(b"id;pair\n1;2,5\n2;x,y\n", ".", None, id="not only numbers"),
     pytest.param(b"id;pair\n1;2,5\n2;3\n3;4\n", ".", None, id="one in a column"),
     pytest.param(b"id;price\n1;2,5\n2;NA\n3;4,75\n4;1,5\n", ",", None, id="beside missing values"),
+    pytest.param(b'id,amount\n1,"1,234.50"\n2,"12,500"\n3,999.99\n4,"1,000,000"\n5,NA\n', ".", ",",
+                 id="thousands commas, quoted"),
+    pytest.param(b"id\tamount\n1\t1,234.5\n2\t12,345,678\n3\t-2,000.25\n4\t7\n", ".", ",",
+                 id="thousands commas that cannot be decimal"),
+    pytest.param(b"id\tamount\n1\t1,234.5\n2\t7.25\n3\t12\n", ".", ",", id="one that cannot be decimal"),
+    pytest.param(b'id,amount\n1,"1,234.50"\n2,"12,500"\n3,"2,000"\n4,15000\n', ".", None,
+                 id="some long number ungrouped"),
+    pytest.param(b'id,pair\n1,"1,234"\n2,"5,678"\n3,12\n', ".", None, id="two one-group numbers"),
+    pytest.param(b'id,codes\n1,"101,205,307"\n2,"212,718"\n3,"404,500,301"\n4,200\n', ".", None,
+                 id="lists of codes"),
+    pytest.param(b'id;count\n1;1,234,567\n2;12,500,000\n3;345,678,901\n', ".", ",", id="whole ones, grouped twice"),
+    pytest.param(b'id,ids\n1,"1,234"\n2,"0,500"\n3,"2,000"\n4,"3,000"\n', ".", None, id="a group after a zero"),
 ]
 
 
 @pytest.mark.parametrize(("text", "decimal", "thousands"), NUMBER_MARKS)
-def test_numbers_with_a_decimal_comma_are_guessed_and_convert_as_their_plain_spelling(text, decimal, thousands):
+def test_number_marks_are_guessed_and_convert_as_their_plain_spelling(text, decimal, thousands):
     found = qarn.sniff_details(text)
     assert (found.decimal, found.thousands) == (decimal, thousands)
     auto = qarn.convert(text, dialect="auto")
@@ -330,6 +342,10 @@ def test_numbers_with_a_decimal_comma_are_guessed_and_convert_as_their_plain_spe
         # Marks given, even the defaults, are kept.
         kept = qarn.convert(text, dialect="auto", decimal=".")
         assert kept == qarn.convert(text, dialect=found.dialect) != auto
+    if thousands == ",":
+        rows = csv.reader(io.StringIO(text.decode()), delimiter=found.dialect.delimiter)
+        plain = "".join(",".join(cell.replace(",", "") if cell != "NA" else "" for cell in row) + "\n" for row in rows)
+        assert auto == csv_to_qarn(plain.encode())
 
 
 @not_when_sanitized
@@ -337,7 +353,8 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     (tmp_path / "a.csv").write_bytes(SEMICOLONS)
     (tmp_path / "b.csv").write_bytes(b"x|y\n1|2\n3|4\n")
     (tmp_path / "d.csv").write_bytes(b"x;y\n1;2.500,5\n3;4,25\n5;6,5\n")
-    shown = run_qarn("sniff", "a.csv", "b.csv", "d.csv", cwd=tmp_path, check_status=0).stdout.decode().splitlines()
+    (tmp_path / "e.csv").write_bytes(b'x,y\n1,"2,500.5"\n3,"4,000"\n5,"6,000,000"\n')
+    shown = run_qarn("sniff", "a.csv", "b.csv", "d.csv", "e.csv", cwd=tmp_path, check_status=0).stdout.decode().splitlines()
     assert shown == [
         "a.csv: utf-8, delimiter semicolon, quote '\"', escape none, header, skip_rows 2, skip_footer 0, "
         "null NA, 2 columns, confidence 1.00",
@@ -345,6 +362,8 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
         "null none, 2 columns, confidence 1.00",
         "d.csv: utf-8, delimiter semicolon, quote '\"', escape none, header, skip_rows 0, skip_footer 0, "
         "null none, decimal comma, thousands period, 2 columns, confidence 1.00",
+        "e.csv: utf-8, delimiter comma, quote '\"', escape none, header, skip_rows 0, skip_footer 0, "
+        "null none, thousands comma, 2 columns, confidence 1.00",
     ]
     found = json.loads(run_qarn("sniff", "--json", "a.csv", cwd=tmp_path, check_status=0).stdout)
     assert found == {"file": "a.csv", "delimiter": ";", "quotechar": '"', "escapechar": None, "doublequote": True,

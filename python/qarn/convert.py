@@ -143,7 +143,9 @@ def convert(
     With `dialect="auto"` and both None, a decimal comma (and "." as
     `thousands`, where it groups digits) is used where the guess finds
     one: a column of numbers written with one and no decimal point
-    anywhere (`qarn.sniff_details` tells).
+    anywhere; else "," as `thousands` where a column holds numbers grouped
+    by it ("12,500.75") and no plain number of four whole digits or more
+    (`qarn.sniff_details` tells).
 
     A field that does not fit its column's type (a misfit: not an empty
     field or a null marker, which are missing values) is stored as invalid,
@@ -423,9 +425,8 @@ _DEFAULTS = Dialect()
 
 def _guessed_marks(found: Sniffed) -> dict[str, Any]:
     """The number marks the guess found, as value options."""
-    if found.decimal == ".":
-        return {}
-    return {"decimal": found.decimal} | ({"thousands": found.thousands} if found.thousands else {})
+    marks = {"decimal": found.decimal} if found.decimal != "." else {}
+    return marks | ({"thousands": found.thousands} if found.thousands else {})
 
 
 def _native_options(dialect: Dialect, column_names: list[str] | None) -> dict[str, Any]:

@@ -31,7 +31,9 @@ class Sniffed:
     has, how sure the guess is, from 0 (a guess among equals) to 1, and the
     marks its numbers are written with, as `qarn.convert` takes them:
     `decimal` "," and `thousands` "." or None where a column holds numbers
-    with a decimal comma (such as "1.234,5") and none has a decimal point."""
+    with a decimal comma (such as "1.234,5") and none has a decimal point;
+    else `thousands` "," where a column holds numbers grouped by it (such
+    as "1,234.5")."""
 
     dialect: Dialect
     columns: int

@@ -58,43 +58,127 @@ Spelling spelling(std::string_view field) noexcept {
   return mark == '.' && !grouped ? Spelling::Point : Spelling::Other;
 }
 
-}  // namespace
+// How a number with a decimal point spells its whole part: plainly, or
+// grouped by ',' into thousands ("12,500", "1,234,567.5").
+enum class PointSpelling {
+  Other,     // not such a number
+  Plain,     // no comma
+  OneGroup,  // one group and no fraction (1,234): in a comma-separated file
+             // it can only be thousands, elsewhere it may be a decimal comma
+  Groups,    // two groups or more, and no fraction (1,234,567)
+  Fraction,  // groups and a fraction (1,234.5): no other spelling
+};
 
-NumberMarks number_marks(const Records& records, size_t begin, size_t end, char delimiter) {
-  NumberMarks marks;
-  if (delimiter == ',' || delimiter == '.' || begin >= end) return marks;
-  const size_t rows = std::min(end - begin, kMarkRows);
-  const auto row = [&](size_t r) { return records[begin + r].fields; };
-  size_t widest = 0;
-  for (size_t r = 0; r < rows; ++r) widest = std::max(widest, row(r).size());
+// `lead` is set to the digits before the first comma, or all of them.
+PointSpelling point_spelling(std::string_view field, size_t& lead) noexcept {
+  const std::string_view text = strip(field);
+  size_t at = 0;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++at;
+  lead = digits_at(text, at);
+  if (lead == 0) return PointSpelling::Other;
+  at += lead;
+  size_t groups = 0;
+  const bool may_group = lead <= 3 && text[at - lead] != '0';
+  while (may_group && at < text.size() && text[at] == ',' && digits_at(text, at + 1) == 3) {
+    ++groups;
+    at += 4;
+  }
+  bool fraction = false;
+  if (at < text.size() && text[at] == '.') {
+    const size_t digits = digits_at(text, at + 1);
+    if (digits == 0) return PointSpelling::Other;
+    at += 1 + digits;
+    fraction = true;
+  }
+  if (at != text.size()) return PointSpelling::Other;
+  if (groups == 0) return PointSpelling::Plain;
+  if (fraction) return PointSpelling::Fraction;
+  return groups == 1 ? PointSpelling::OneGroup : PointSpelling::Groups;
+}
+
+// The fields of column `column` of `rows` rows that are neither empty nor
+// a null marker.
+template <class Row, class Visit>
+void for_each_value(size_t rows, Row row, size_t column, Visit visit) {
+  for (size_t r = 0; r < rows; ++r) {
+    if (column >= row(r).size()) continue;
+    const std::string_view field = row(r)[column];
+    if (strip(field).empty() || marker_of(strip(field)) != 0) continue;
+    visit(field);
+  }
+}
+
+// A decimal comma: some column holds numbers written with one and whole
+// numbers only, and no field is a number with a decimal point.
+template <class Row>
+NumberMarks decimal_comma(size_t rows, Row row, size_t widest) {
   bool comma_column = false;
   bool grouped_column = false;
   for (size_t column = 0; column < widest; ++column) {
     size_t commas = 0;
     bool grouped = false;
     bool only_numbers = true;
-    for (size_t r = 0; r < rows; ++r) {
-      if (column >= row(r).size()) continue;
-      const std::string_view field = row(r)[column];
-      if (strip(field).empty() || marker_of(strip(field)) != 0) continue;
+    bool point = false;
+    for_each_value(rows, row, column, [&](std::string_view field) {
       switch (spelling(field)) {
-        case Spelling::Point: return {};  // a decimal point anywhere: the point it is
+        case Spelling::Point: point = true; break;
         case Spelling::Comma: ++commas; grouped |= strip(field).find('.') != std::string_view::npos; break;
         case Spelling::Grouped: grouped = true; break;
         case Spelling::Whole: case Spelling::Either: break;
         case Spelling::Other: only_numbers = false; break;
       }
-    }
+    });
+    if (point) return {};  // a decimal point anywhere: the point it is
     if (only_numbers && commas >= std::min(kCommaNumbers, rows)) {
       comma_column = true;
       grouped_column |= grouped;
     }
   }
-  if (comma_column) {
-    marks.decimal = ',';
-    if (grouped_column) marks.thousands = '.';
+  if (!comma_column) return {};
+  return {',', grouped_column ? '.' : char{0}};
+}
+
+// Thousands commas with a decimal point: some column holds such numbers
+// and plain ones only, and reads as a formatter writes them, every number
+// of four whole digits or more grouped. One number grouped with a fraction
+// ("1,234.5") is enough: no other spelling writes it. Whole ones could be
+// lists of codes ("101,205,307"), so three are needed, one of them led by
+// fewer than three digits, as amounts are two times in three; "1,234"
+// only counts where the comma is the delimiter (these fields were
+// quoted), elsewhere it may be a decimal comma.
+template <class Row>
+bool thousands_commas(size_t rows, Row row, size_t widest, char delimiter) {
+  for (size_t column = 0; column < widest; ++column) {
+    size_t whole = 0;
+    bool short_lead = false;
+    bool fraction = false;
+    bool formatted = true;
+    for_each_value(rows, row, column, [&](std::string_view field) {
+      size_t lead = 0;
+      const PointSpelling spelt = point_spelling(field, lead);
+      const bool counted = spelt == PointSpelling::Groups || (spelt == PointSpelling::OneGroup && delimiter == ',');
+      whole += counted;
+      short_lead |= counted && lead < 3;
+      fraction |= spelt == PointSpelling::Fraction;
+      formatted &= spelt != PointSpelling::Other && (spelt != PointSpelling::Plain || lead <= 3);
+    });
+    if (formatted && (fraction || (whole >= std::min(kCommaNumbers, rows) && short_lead))) return true;
   }
-  return marks;
+  return false;
+}
+
+}  // namespace
+
+NumberMarks number_marks(const Records& records, size_t begin, size_t end, char delimiter) {
+  if (delimiter == '.' || begin >= end) return {};
+  const size_t rows = std::min(end - begin, kMarkRows);
+  const auto row = [&](size_t r) { return records[begin + r].fields; };
+  size_t widest = 0;
+  for (size_t r = 0; r < rows; ++r) widest = std::max(widest, row(r).size());
+  if (delimiter != ',') {
+    if (const NumberMarks marks = decimal_comma(rows, row, widest); marks.decimal == ',') return marks;
+  }
+  return thousands_commas(rows, row, widest, delimiter) ? NumberMarks{'.', ','} : NumberMarks{};
 }
 
 }  // namespace sniff

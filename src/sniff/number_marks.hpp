@@ -1,6 +1,8 @@
 // Which marks a table's numbers are written with: the decimal point, or a
 // decimal comma, perhaps with '.' between groups of thousands ("1.234,5"),
-// as spreadsheets in much of Europe export them beside a ';' delimiter.
+// as spreadsheets in much of Europe export them beside a ';' delimiter; or
+// the point with ',' between groups ("1,234.5"), as reports in English
+// write amounts.
 #pragma once
 
 #include <cstddef>
@@ -14,10 +16,14 @@ struct NumberMarks {
   char thousands = 0;  // 0: none
 };
 
-// A decimal comma where some column of the table's rows, records[begin,
-// end), holds numbers written with one and nothing else but whole numbers,
-// and no field is a number with a decimal point. Never where the comma
-// separates the fields.
+// The marks of the table's rows, records[begin, end). A decimal comma
+// where some column holds numbers written with one and nothing else but
+// whole numbers, and no field is a number with a decimal point (never where
+// the comma separates the fields). Otherwise ',' as the thousands separator
+// where some column holds numbers grouped by it and plain numbers of at
+// most three whole digits only, with one grouped number and a fraction
+// ("1,234.5") or three whole ones ("12,345,678"; "12,500" only where the
+// comma is the delimiter).
 NumberMarks number_marks(const Records& records, size_t begin, size_t end, char delimiter);
 
 }  // namespace sniff
