@@ -1,8 +1,11 @@
 #include "sniff/number_marks.hpp"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
+#include "fields/grammar.hpp"
+#include "fields/number_spelling.hpp"
 #include "sniff/cell_kind.hpp"
 #include "sniff/null_markers.hpp"
 #include "sniff/utf8_text.hpp"
@@ -59,19 +62,17 @@ Spelling spelling(std::string_view field) noexcept {
 }
 
 // How a number with a decimal point spells its whole part: plainly, or
-// grouped by ',' into thousands ("12,500", "1,234,567.5").
+// grouped by ',' into thousands ("12,500", "1,234,567.5"). The field is
+// taken as conversion takes it, white space included.
 enum class PointSpelling {
   Other,     // not such a number
   Plain,     // no comma
-  OneGroup,  // one group and no fraction (1,234): in a comma-separated file
-             // it can only be thousands, elsewhere it may be a decimal comma
-  Groups,    // two groups or more, and no fraction (1,234,567)
+  Grouped,   // groups and no fraction (1,234): as well a list (80,443)
   Fraction,  // groups and a fraction (1,234.5): no other spelling
 };
 
 // `lead` is set to the digits before the first comma, or all of them.
-PointSpelling point_spelling(std::string_view field, size_t& lead) noexcept {
-  const std::string_view text = strip(field);
+PointSpelling point_spelling(std::string_view text, size_t& lead) noexcept {
   size_t at = 0;
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++at;
   lead = digits_at(text, at);
@@ -92,8 +93,16 @@ PointSpelling point_spelling(std::string_view field, size_t& lead) noexcept {
   }
   if (at != text.size()) return PointSpelling::Other;
   if (groups == 0) return PointSpelling::Plain;
-  if (fraction) return PointSpelling::Fraction;
-  return groups == 1 ? PointSpelling::OneGroup : PointSpelling::Groups;
+  return fraction ? PointSpelling::Fraction : PointSpelling::Grouped;
+}
+
+// Whether conversion reads the field as a number with ',' as the
+// thousands separator (it takes more than `point_spelling` does: leading
+// zeros, exponents).
+bool number_with_thousands_commas(std::string_view field, std::string& buffer) {
+  buffer.resize(field.size());
+  const size_t length = fields::respell_number(field, {'.', ','}, buffer.data());
+  return length <= field.size() && fields::parse_double({buffer.data(), length}).has_value();
 }
 
 // The fields of column `column` of `rows` rows that are neither empty nor
@@ -138,33 +147,45 @@ NumberMarks decimal_comma(size_t rows, Row row, size_t widest) {
   return {',', grouped_column ? '.' : char{0}};
 }
 
-// Thousands commas with a decimal point: some column holds such numbers
-// and plain ones only, and reads as a formatter writes them, every number
-// of four whole digits or more grouped. One number grouped with a fraction
-// ("1,234.5") is enough: no other spelling writes it. Whole ones could be
-// lists of codes ("101,205,307"), so three are needed, one of them led by
-// fewer than three digits, as amounts are two times in three; "1,234"
-// only counts where the comma is the delimiter (these fields were
-// quoted), elsewhere it may be a decimal comma.
+// Thousands commas with a decimal point. The separator is one for the
+// whole table, so every column it would turn from text into numbers must
+// read as a formatter writes amounts: every number of four whole digits
+// or more grouped, and one grouped with a fraction ("1,234.5"), which no
+// other spelling writes. Whole numbers alone prove nothing: "80,443",
+// "70,130,180" and "1,500" may be lists, or decimal commas.
 template <class Row>
-bool thousands_commas(size_t rows, Row row, size_t widest, char delimiter) {
+bool thousands_commas(size_t rows, Row row, size_t widest) {
+  std::string buffer;
+  bool amounts = false;
   for (size_t column = 0; column < widest; ++column) {
-    size_t whole = 0;
-    bool short_lead = false;
-    bool fraction = false;
+    bool converts = true;
+    bool comma = false;
     bool formatted = true;
+    bool fraction = false;
     for_each_value(rows, row, column, [&](std::string_view field) {
+      comma |= field.find(',') != std::string_view::npos;
+      converts = converts && number_with_thousands_commas(field, buffer);
       size_t lead = 0;
       const PointSpelling spelt = point_spelling(field, lead);
-      const bool counted = spelt == PointSpelling::Groups || (spelt == PointSpelling::OneGroup && delimiter == ',');
-      whole += counted;
-      short_lead |= counted && lead < 3;
       fraction |= spelt == PointSpelling::Fraction;
       formatted &= spelt != PointSpelling::Other && (spelt != PointSpelling::Plain || lead <= 3);
     });
-    if (formatted && (fraction || (whole >= std::min(kCommaNumbers, rows) && short_lead))) return true;
+    if (!converts || !comma) continue;  // the separator leaves the column as it is
+    if (!formatted || !fraction) return false;
+    amounts = true;
   }
-  return false;
+  return amounts;
+}
+
+// Whether some field is a number with a decimal comma that no thousands
+// comma writes ("3,5", "0,750"): then a comma in numbers is no separator.
+template <class Row>
+bool any_decimal_comma(size_t rows, Row row, size_t widest) {
+  bool found = false;
+  for (size_t column = 0; column < widest && !found; ++column) {
+    for_each_value(rows, row, column, [&](std::string_view field) { found |= spelling(field) == Spelling::Comma; });
+  }
+  return found;
 }
 
 }  // namespace
@@ -178,7 +199,8 @@ NumberMarks number_marks(const Records& records, size_t begin, size_t end, char 
   if (delimiter != ',') {
     if (const NumberMarks marks = decimal_comma(rows, row, widest); marks.decimal == ',') return marks;
   }
-  return thousands_commas(rows, row, widest, delimiter) ? NumberMarks{'.', ','} : NumberMarks{};
+  if (any_decimal_comma(rows, row, widest) || !thousands_commas(rows, row, widest)) return {};
+  return {'.', ','};
 }
 
 }  // namespace sniff

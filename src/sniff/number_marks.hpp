@@ -20,10 +20,9 @@ struct NumberMarks {
 // where some column holds numbers written with one and nothing else but
 // whole numbers, and no field is a number with a decimal point (never where
 // the comma separates the fields). Otherwise ',' as the thousands separator
-// where some column holds numbers grouped by it and plain numbers of at
-// most three whole digits only, with one grouped number and a fraction
-// ("1,234.5") or three whole ones ("12,345,678"; "12,500" only where the
-// comma is the delimiter).
+// where every column it would turn from text into numbers holds numbers
+// grouped by it, one with a fraction ("1,234.5"), and plain numbers of at
+// most three whole digits, and no field is a number with a decimal comma.
 NumberMarks number_marks(const Records& records, size_t begin, size_t end, char delimiter);
 
 }  // namespace sniff
