@@ -319,7 +319,7 @@ NUMBER_MARKS = [
     pytest.param(b'id;count\n1;1,234,567\n2;12,500,000\n3;345,678,901\n', ".", None, id="whole numbers alone"),
     pytest.param(b'host,ports\nweb,"80,443"\nmail,"25,465,587"\npop,"110,995"\n', ".", None, id="lists"),
     pytest.param(b'order,amount,codes\n1,"1,234.50","101,205,307"\n2,87.00,"110,230"\n3,"12,500.00",400\n', ".",
-                 None, id="amounts beside lists"),
+                 ",", id="amounts beside lists"),
     pytest.param(b'item,qty,kg,price\nA,"1,500.5","0,750","3,5"\nB,"2,250.0","1,125","12,75"\n', ".", None,
                  id="amounts beside decimal commas"),
     pytest.param(b"id\tamount\tcodes\n1\t  1,234.50\t101,205\n2\t 12,500.00\t110,230,340\n", ".", None,
@@ -332,7 +332,8 @@ def test_number_marks_are_guessed_and_convert_as_their_plain_spelling(text, deci
     found = qarn.sniff_details(text)
     assert (found.decimal, found.thousands) == (decimal, thousands)
     auto = qarn.convert(text, dialect="auto")
-    assert auto == qarn.convert(text, dialect=found.dialect, decimal=decimal, thousands=thousands)
+    if found.thousands_columns is None:
+        assert auto == qarn.convert(text, dialect=found.dialect, decimal=decimal, thousands=thousands)
     if decimal == ",":
         # The same records with "." marks and no grouping, in the comma dialect.
         table = [[cell.replace(".", "").replace(",", ".") for cell in row]
@@ -343,9 +344,13 @@ def test_number_marks_are_guessed_and_convert_as_their_plain_spelling(text, deci
         kept = qarn.convert(text, dialect="auto", decimal=".")
         assert kept == qarn.convert(text, dialect=found.dialect) != auto
     if thousands == ",":
-        rows = csv.reader(io.StringIO(text.decode()), delimiter=found.dialect.delimiter)
-        plain = "".join(",".join(cell.replace(",", "") if cell != "NA" else "" for cell in row) + "\n" for row in rows)
-        assert auto == csv_to_qarn(plain.encode())
+        # Commas taken out of the amounts alone; lists beside them stay.
+        plain = io.StringIO()
+        twin = csv.writer(plain, lineterminator="\n")
+        for row in csv.reader(io.StringIO(text.decode()), delimiter=found.dialect.delimiter):
+            cells = ["" if cell == "NA" else cell for cell in row]
+            twin.writerow([cell.replace(",", "") if i in found.thousands_columns else cell for i, cell in enumerate(cells)])
+        assert auto == csv_to_qarn(plain.getvalue().encode())
 
 
 @not_when_sanitized
@@ -377,6 +382,20 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     assert (tmp_path / "c.qarn").read_bytes() == (tmp_path / "a.qarn").read_bytes()
     failed = run_qarn("sniff", "missing.csv", cwd=tmp_path, check_status=1)
     assert failed.stderr.startswith("qarn: missing.csv: ")
+
+
+# The guess reads the first records only; the separator applies to the
+# columns it found amounts in, so a list further down another column, or a
+# decimal comma, stays as the converter reads it without the separator.
+@pytest.mark.parametrize("late", ['"80,443"', '"0,750"'])
+def test_guessed_thousands_commas_leave_other_columns_alone_past_the_records_looked_at(late):
+    rows = [f'h{i},"{1000 + i:,}.50",{443 if i % 2 else 80}' for i in range(300)]
+    text = "\n".join(["host,traffic,ports", *rows, f'web,"1,234.50",{late}']).encode() + b"\n"
+    found = qarn.sniff_details(text)
+    assert (found.thousands, found.thousands_columns) == (",", (1,))
+    table = qarn.read(qarn.convert(text, dialect="auto")).to_arrow()
+    assert table["traffic"][-1].as_py() == 1234.5
+    assert table["ports"][-1].as_py() == late.strip('"')
 
 
 # Notes after the table, where the input's end is known: read with the rest

@@ -2,7 +2,7 @@
 
 from typing import Any
 
-from collections.abc import Buffer as _Buffer, Callable
+from collections.abc import Buffer as _Buffer, Callable, Sequence
 
 class FormatError(ValueError):
     offset: int
@@ -76,6 +76,7 @@ def convert(
     rejects: int | None = None,
     decimal: str = ".",
     thousands: str | None = None,
+    thousands_columns: Sequence[int] | None = None,
     sink: Callable[[memoryview], int | None] | None = None,
     window_bytes: int = 0,
     segment_bytes: int = 0,

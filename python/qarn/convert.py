@@ -143,9 +143,9 @@ def convert(
     With `dialect="auto"` and both None, a decimal comma (and "." as
     `thousands`, where it groups digits) is used where the guess finds
     one: a column of numbers written with one and no decimal point
-    anywhere; else "," as `thousands` where a column holds numbers grouped
-    by it ("12,500.75") and no plain number of four whole digits or more
-    (`qarn.sniff_details` tells).
+    anywhere; else "," as `thousands` for the columns of amounts grouped
+    by it ("12,500.75", and no plain number of four whole digits or more)
+    alone (`qarn.sniff_details` tells).
 
     A field that does not fit its column's type (a misfit: not an empty
     field or a null marker, which are missing values) is stored as invalid,
@@ -426,7 +426,11 @@ _DEFAULTS = Dialect()
 def _guessed_marks(found: Sniffed) -> dict[str, Any]:
     """The number marks the guess found, as value options."""
     marks = {"decimal": found.decimal} if found.decimal != "." else {}
-    return marks | ({"thousands": found.thousands} if found.thousands else {})
+    if found.thousands:
+        marks["thousands"] = found.thousands
+    if found.thousands_columns is not None:
+        marks["thousands_columns"] = found.thousands_columns
+    return marks
 
 
 def _native_options(dialect: Dialect, column_names: list[str] | None) -> dict[str, Any]:

@@ -32,14 +32,16 @@ class Sniffed:
     marks its numbers are written with, as `qarn.convert` takes them:
     `decimal` "," and `thousands` "." or None where a column holds numbers
     with a decimal comma (such as "1.234,5") and none has a decimal point;
-    else `thousands` "," where a column holds numbers grouped by it (such
-    as "1,234.5")."""
+    else `thousands` "," where a column holds amounts grouped by it (such
+    as "1,234.5"), and `thousands_columns` the positions of those columns,
+    the only ones it applies to (None: every column)."""
 
     dialect: Dialect
     columns: int
     confidence: float
     decimal: str = "."
     thousands: str | None = None
+    thousands_columns: tuple[int, ...] | None = None
 
 
 def sniff(source: Source, *, sample_bytes: int = SAMPLE_BYTES) -> Dialect:
@@ -150,7 +152,7 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         null_values=found["null_values"],
     )
     return Sniffed(dialect, found["columns"], _confidence(encoding_sure, found), found["decimal"],
-                   found["thousands"])
+                   found["thousands"], found["thousands_columns"])
 
 
 def _confidence(encoding_sure: float, found: dict[str, Any]) -> float:

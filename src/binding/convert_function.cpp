@@ -129,6 +129,32 @@ bool to_spelling(PyObject* decimal, PyObject* thousands, fields::NumberSpelling&
   return true;
 }
 
+// Past any table's width; keeps a bad position from taking much memory.
+constexpr Py_ssize_t kMostColumns = Py_ssize_t{1} << 24;
+
+// The columns, by position, whose digits the thousands separator groups
+// (None: all of them; no column: none).
+bool to_grouped_columns(PyObject* positions, fields::NumberSpelling& spelling) {
+  if (positions == Py_None) return true;
+  Ref items(PySequence_Fast(positions, "thousands_columns must be a sequence of column positions"));
+  if (!items) return false;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+  if (count == 0) spelling.thousands = 0;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    const Py_ssize_t column = PyLong_AsSsize_t(PySequence_Fast_GET_ITEM(items.get(), i));
+    if (column == -1 && PyErr_Occurred()) return false;
+    if (column < 0 || column >= kMostColumns) {
+      PyErr_Format(PyExc_ValueError, "thousands_columns holds %zd, not a column position", column);
+      return false;
+    }
+    if (spelling.grouped_columns.size() <= static_cast<size_t>(column)) {
+      spelling.grouped_columns.resize(static_cast<size_t>(column) + 1, false);
+    }
+    spelling.grouped_columns[static_cast<size_t>(column)] = true;
+  }
+  return true;
+}
+
 // (record, line, byte, column name, text) for each reject.
 PyObject* rejects_list(const std::vector<convert::Reject>& rejects, const std::vector<std::string>& names) {
   Ref list(PyList_New(static_cast<Py_ssize_t>(rejects.size())));
@@ -264,21 +290,23 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"data", "chunk_size", "sample_rows", "threads", "delimiter", "quotechar",
                                    "escapechar", "doublequote", "newlines_in_values", "comment",
                                    "skip_rows", "header", "column_names", "null_values", "column_type",
-                                   "column_types", "parse_dates", "decimal", "thousands", "report", "rejects",
-                                   "sink", "window_bytes", "segment_bytes", "file", nullptr};
+                                   "column_types", "parse_dates", "decimal", "thousands", "thousands_columns",
+                                   "report", "rejects", "sink", "window_bytes", "segment_bytes", "file", nullptr};
   PyObject *source, *chunk_object, *sample_object;
   unsigned int threads = 1;
   DialectOptions dialect;  // options not given keep the comma dialect's
   PyObject *skip_object = nullptr, *header = nullptr, *names_object = Py_None, *nulls_object = Py_None;
   PyObject *type_object = Py_None, *types_object = Py_None, *dates_object = nullptr, *report_object = nullptr;
   PyObject *rejects_object = Py_None, *decimal_object = nullptr, *thousands_object = nullptr;
+  PyObject* grouped_object = Py_None;
   PyObject *sink_object = Py_None, *window_object = nullptr, *segment_object = nullptr, *file_object = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
                                    &source, &chunk_object, &sample_object, &threads, &dialect.delimiter,
                                    &dialect.quotechar, &dialect.escapechar, &dialect.doublequote,
                                    &dialect.newlines_in_values, &dialect.comment, &skip_object, &header,
                                    &names_object, &nulls_object, &type_object, &types_object, &dates_object,
-                                   &decimal_object, &thousands_object, &report_object, &rejects_object,
+                                   &decimal_object, &thousands_object, &grouped_object, &report_object,
+                                   &rejects_object,
                                    &sink_object, &window_object, &segment_object, &file_object)) {
     return nullptr;
   }
@@ -301,6 +329,7 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
       (type_object != Py_None && !to_type(type_object, options.every_column_type.emplace())) ||
       !to_column_types(types_object, options.column_types) || !flag(dates_object, "parse_dates", options.parse_dates) ||
       !to_spelling(decimal_object, thousands_object, options.spelling) ||
+      !to_grouped_columns(grouped_object, options.spelling) ||
       !flag(report_object, "report", wants_report) ||
       (rejects_object != Py_None && !PyCallable_Check(rejects_object) && !to_count(rejects_object, most_rejects))) {
     return nullptr;

@@ -44,6 +44,19 @@ PyObject* markers_object(sniff::MarkerSet markers) {
   return out.release();
 }
 
+// A tuple of the positions, or None for none.
+PyObject* positions_or_none(const std::vector<size_t>& positions) {
+  if (positions.empty()) Py_RETURN_NONE;
+  Ref out(PyTuple_New(static_cast<Py_ssize_t>(positions.size())));
+  if (!out) return nullptr;
+  for (size_t at = 0; at < positions.size(); ++at) {
+    PyObject* item = PyLong_FromSize_t(positions[at]);
+    if (item == nullptr) return nullptr;
+    PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(at), item);
+  }
+  return out.release();
+}
+
 PyObject* sniffed_object(const sniff::Sniffed& s) {
   Ref delimiter(character_or_none(s.candidate.delimiter));
   Ref quote(character_or_none(s.candidate.quote));
@@ -52,15 +65,18 @@ PyObject* sniffed_object(const sniff::Sniffed& s) {
   Ref markers(markers_object(s.null_values));
   Ref decimal(character_or_none(s.number_marks.decimal));
   Ref thousands(character_or_none(s.number_marks.thousands));
-  if (!delimiter || !quote || !escape || !comment || !markers || !decimal || !thousands) return nullptr;
-  return Py_BuildValue("{sOsOsOsOsOsOsnsnsOsnsdsdsOsOsO}", "delimiter", delimiter.get(), "quotechar", quote.get(),
+  Ref thousands_columns(positions_or_none(s.number_marks.thousands_columns));
+  if (!delimiter || !quote || !escape || !comment || !markers || !decimal || !thousands || !thousands_columns) {
+    return nullptr;
+  }
+  return Py_BuildValue("{sOsOsOsOsOsOsnsnsOsnsdsdsOsOsOsO}", "delimiter", delimiter.get(), "quotechar", quote.get(),
                        "escapechar", escape.get(), "newlines_in_values",
                        s.candidate.newlines_in_values ? Py_True : Py_False, "comment", comment.get(), "header",
                        s.header ? Py_True : Py_False, "skip_rows", static_cast<Py_ssize_t>(s.skip_rows),
                        "skip_footer", static_cast<Py_ssize_t>(s.skip_footer), "null_values", markers.get(),
                        "columns", static_cast<Py_ssize_t>(s.columns), "margin", s.margin, "consistency",
                        s.consistency, "header_certain", s.header_certain ? Py_True : Py_False, "decimal", decimal.get(),
-                       "thousands", thousands.get());
+                       "thousands", thousands.get(), "thousands_columns", thousands_columns.get());
 }
 
 // One ASCII character from a str option.

@@ -25,8 +25,8 @@ std::vector<std::pair<uint32_t, int64_t>> lost_cells(const csv::RowBatch& batch,
     qarn::ValueObject values(fields::storage_type(types[column]), qarn::Shape::Array);
     qarn::BitArray invalid;
     misfits.clear();
-    fields::convert_column(batch.column(column), batch.row_count(), types[column], values, invalid, misfits, spelling,
-                           respelt);
+    fields::convert_column(batch.column(column), batch.row_count(), types[column], values, invalid, misfits,
+                           spelling.of_column(column), respelt);
     for (const uint32_t row : misfits) cells.emplace_back(row, static_cast<int64_t>(column));
   }
   for (const uint32_t row : batch.rows_with_extra_fields()) {

@@ -40,7 +40,7 @@ void ChunkBuilder::append_rows(const csv::RowBatch& batch, size_t begin, size_t 
   for (size_t column = 0; column < slices_.size(); ++column) {
     misfit_rows_.clear();
     if (convert_column(batch.column(column) + begin, end - begin, types_[column], plain_values(slices_[column]),
-                       invalid_[column], misfit_rows_, spelling_, respelt_)) {
+                       invalid_[column], misfit_rows_, spelling_.of_column(column), respelt_)) {
       any_invalid_[column] = 1;
     }
     if (!misfit_rows_.empty()) lost_.add_misfits(column, slices_.size(), misfit_rows_.size());
@@ -117,7 +117,7 @@ void ConvertedRows::append(const csv::RowBatch& batch) {
             ? convert_marked_strings(batch.column(column), count, values, invalid,
                                      {rows_, kRowsPerMark, marks_[column]})
             : convert_column(batch.column(column), count, columns_.types_[column], values, invalid, misfits,
-                             columns_.spelling_, columns_.respelt_);
+                             columns_.spelling_.of_column(column), columns_.respelt_);
     // The batch numbers its rows from its own first.
     for (size_t i = misfits_before; i < misfits.size(); ++i) misfits[i] += first;
     if (any_invalid) columns_.any_invalid_[column] = 1;

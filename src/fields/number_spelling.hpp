@@ -24,8 +24,16 @@ namespace fields {
 struct NumberSpelling {
   char decimal = '.';
   char thousands = 0;  // 0: digits are not grouped
+  // Where not empty, the columns (by position) whose digits may be grouped;
+  // the others' are not.
+  std::vector<bool> grouped_columns;
 
   [[nodiscard]] bool plain() const noexcept { return decimal == '.' && thousands == 0; }
+  // How the numbers of column `column` are spelt.
+  [[nodiscard]] NumberSpelling of_column(size_t column) const {
+    const bool grouped = grouped_columns.empty() || (column < grouped_columns.size() && grouped_columns[column]);
+    return {decimal, grouped ? thousands : char{0}, {}};
+  }
 };
 
 // Writes `text`, a number spelt as `spelling` says, in the plain spelling to

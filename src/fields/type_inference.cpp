@@ -42,8 +42,9 @@ void TypeInference::add(const csv::RowBatch& batch, size_t rows) {
   for (size_t column = 0; column < passing_.size(); ++column) {
     uint8_t passing = passing_[column];
     const std::string_view* fields = batch.column(column);
+    const NumberSpelling spelling = spelling_.of_column(column);
     const std::string_view* numbers =
-        spelling_.plain() || !(passing & kAllGrammars) ? fields : respelt.respell(fields, rows, spelling_);
+        spelling.plain() || !(passing & kAllGrammars) ? fields : respelt.respell(fields, rows, spelling);
     // A column no grammar is left for has seen a value: nothing more to learn.
     for (size_t row = 0; row < rows && (passing & kAllGrammars); ++row) {
       const std::string_view text = fields[row];

@@ -101,7 +101,7 @@ PointSpelling point_spelling(std::string_view text, size_t& lead) noexcept {
 // zeros, exponents).
 bool number_with_thousands_commas(std::string_view field, std::string& buffer) {
   buffer.resize(field.size());
-  const size_t length = fields::respell_number(field, {'.', ','}, buffer.data());
+  const size_t length = fields::respell_number(field, {'.', ',', {}}, buffer.data());
   return length <= field.size() && fields::parse_double({buffer.data(), length}).has_value();
 }
 
@@ -144,37 +144,33 @@ NumberMarks decimal_comma(size_t rows, Row row, size_t widest) {
     }
   }
   if (!comma_column) return {};
-  return {',', grouped_column ? '.' : char{0}};
+  return {',', grouped_column ? '.' : char{0}, {}};
 }
 
-// Thousands commas with a decimal point. The separator is one for the
-// whole table, so every column it would turn from text into numbers must
-// read as a formatter writes amounts: every number of four whole digits
-// or more grouped, and one grouped with a fraction ("1,234.5"), which no
-// other spelling writes. Whole numbers alone prove nothing: "80,443",
-// "70,130,180" and "1,500" may be lists, or decimal commas.
+// The columns of amounts as reports in English write them: numbers that
+// conversion reads with ',' as the thousands separator, every number of
+// four whole digits or more grouped, and one grouped with a fraction
+// ("1,234.5"), which no other spelling writes. Whole numbers alone prove
+// nothing: "80,443", "70,130,180" and "1,500" may be lists, or decimal
+// commas. The separator then applies to these columns alone.
 template <class Row>
-bool thousands_commas(size_t rows, Row row, size_t widest) {
+std::vector<size_t> thousands_comma_columns(size_t rows, Row row, size_t widest) {
   std::string buffer;
-  bool amounts = false;
+  std::vector<size_t> columns;
   for (size_t column = 0; column < widest; ++column) {
     bool converts = true;
-    bool comma = false;
     bool formatted = true;
     bool fraction = false;
     for_each_value(rows, row, column, [&](std::string_view field) {
-      comma |= field.find(',') != std::string_view::npos;
       converts = converts && number_with_thousands_commas(field, buffer);
       size_t lead = 0;
       const PointSpelling spelt = point_spelling(field, lead);
       fraction |= spelt == PointSpelling::Fraction;
       formatted &= spelt != PointSpelling::Other && (spelt != PointSpelling::Plain || lead <= 3);
     });
-    if (!converts || !comma) continue;  // the separator leaves the column as it is
-    if (!formatted || !fraction) return false;
-    amounts = true;
+    if (converts && formatted && fraction) columns.push_back(column);
   }
-  return amounts;
+  return columns;
 }
 
 // Whether some field is a number with a decimal comma that no thousands
@@ -199,8 +195,10 @@ NumberMarks number_marks(const Records& records, size_t begin, size_t end, char 
   if (delimiter != ',') {
     if (const NumberMarks marks = decimal_comma(rows, row, widest); marks.decimal == ',') return marks;
   }
-  if (any_decimal_comma(rows, row, widest) || !thousands_commas(rows, row, widest)) return {};
-  return {'.', ','};
+  if (any_decimal_comma(rows, row, widest)) return {};
+  std::vector<size_t> columns = thousands_comma_columns(rows, row, widest);
+  if (columns.empty()) return {};
+  return {'.', ',', std::move(columns)};
 }
 
 }  // namespace sniff

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "sniff/sample_records.hpp"
 
@@ -14,15 +15,18 @@ namespace sniff {
 struct NumberMarks {
   char decimal = '.';
   char thousands = 0;  // 0: none
+  // The columns, by position, whose numbers the separator groups, where
+  // it was found in those alone; empty: every column.
+  std::vector<size_t> thousands_columns;
 };
 
 // The marks of the table's rows, records[begin, end). A decimal comma
 // where some column holds numbers written with one and nothing else but
 // whole numbers, and no field is a number with a decimal point (never where
 // the comma separates the fields). Otherwise ',' as the thousands separator
-// where every column it would turn from text into numbers holds numbers
-// grouped by it, one with a fraction ("1,234.5"), and plain numbers of at
-// most three whole digits, and no field is a number with a decimal comma.
+// of the columns that hold numbers grouped by it, one with a fraction
+// ("1,234.5"), and plain numbers of at most three whole digits, where no
+// field is a number with a decimal comma.
 NumberMarks number_marks(const Records& records, size_t begin, size_t end, char delimiter);
 
 }  // namespace sniff

@@ -16,7 +16,7 @@ TEST(RespeltFields, KeepsEmptyFieldsAndSpoilsNonNumbers) {
   const std::vector<std::string> texts = {"1.000,5", "", "1,5", "1.5", "x"};
   std::vector<std::string_view> column(texts.begin(), texts.end());
   fields::RespeltFields respelt;
-  const std::string_view* out = respelt.respell(column.data(), column.size(), {',', '.'});
+  const std::string_view* out = respelt.respell(column.data(), column.size(), {',', '.', {}});
   EXPECT_EQ(out[0], "1000.5");
   EXPECT_TRUE(out[1].empty());
   EXPECT_EQ(out[2], "1.5");
