@@ -374,7 +374,9 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     assert found == {"file": "a.csv", "delimiter": ";", "quotechar": '"', "escapechar": None, "doublequote": True,
                      "newlines_in_values": True, "encoding": "utf-8", "header": True, "skip_rows": 2,
                      "skip_footer": 0, "comment": None, "null_values": ["NA"], "decimal": ".", "thousands": None,
-                     "columns": 2, "confidence": 1.0}
+                     "thousands_columns": None, "columns": 2, "confidence": 1.0}
+    found = json.loads(run_qarn("sniff", "--json", "e.csv", cwd=tmp_path, check_status=0).stdout)
+    assert (found["thousands"], found["thousands_columns"]) == (",", [1])
     # UTF-16 without a byte order mark, which the command refuses unguessed.
     (tmp_path / "c.csv").write_bytes(SEMICOLONS.decode().encode("utf-16-le"))
     run_qarn("convert", "--auto", "a.csv", "b.csv", "c.csv", "--skip-footer", "1", cwd=tmp_path, check_status=0)

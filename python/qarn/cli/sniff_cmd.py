@@ -53,8 +53,9 @@ def run(args: argparse.Namespace) -> int:
 def as_json(path: str, found: Sniffed) -> dict[str, object]:
     fields = dataclasses.asdict(found.dialect)
     fields["null_values"] = list(found.dialect.null_values)
+    grouped = None if found.thousands_columns is None else list(found.thousands_columns)
     return {"file": path, **fields, "decimal": found.decimal, "thousands": found.thousands,
-            "columns": found.columns, "confidence": found.confidence}
+            "thousands_columns": grouped, "columns": found.columns, "confidence": found.confidence}
 
 
 # The first name --decimal and --thousands take, by character.
