@@ -152,7 +152,11 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         null_values=found["null_values"],
     )
     return Sniffed(dialect, found["columns"], _confidence(encoding_sure, found), found["decimal"],
-                   found["thousands"], found["thousands_columns"])
+                   found["thousands"], _positions(found["thousands_columns"]))
+
+
+def _positions(positions: list[int] | None) -> tuple[int, ...] | None:
+    return None if positions is None else tuple(positions)
 
 
 def _confidence(encoding_sure: float, found: dict[str, Any]) -> float:

@@ -44,15 +44,14 @@ PyObject* markers_object(sniff::MarkerSet markers) {
   return out.release();
 }
 
-// A tuple of the positions, or None for none.
-PyObject* positions_or_none(const std::vector<size_t>& positions) {
-  if (positions.empty()) Py_RETURN_NONE;
-  Ref out(PyTuple_New(static_cast<Py_ssize_t>(positions.size())));
+// A list of positions in a text or a table.
+PyObject* positions_list(const std::vector<size_t>& positions) {
+  Ref out(PyList_New(static_cast<Py_ssize_t>(positions.size())));
   if (!out) return nullptr;
-  for (size_t at = 0; at < positions.size(); ++at) {
-    PyObject* item = PyLong_FromSize_t(positions[at]);
+  for (size_t i = 0; i < positions.size(); ++i) {
+    PyObject* item = PyLong_FromSize_t(positions[i]);
     if (item == nullptr) return nullptr;
-    PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(at), item);
+    PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item);
   }
   return out.release();
 }
@@ -65,7 +64,8 @@ PyObject* sniffed_object(const sniff::Sniffed& s) {
   Ref markers(markers_object(s.null_values));
   Ref decimal(character_or_none(s.number_marks.decimal));
   Ref thousands(character_or_none(s.number_marks.thousands));
-  Ref thousands_columns(positions_or_none(s.number_marks.thousands_columns));
+  const std::vector<size_t>& grouped = s.number_marks.thousands_columns;
+  Ref thousands_columns(grouped.empty() ? Py_NewRef(Py_None) : positions_list(grouped));
   if (!delimiter || !quote || !escape || !comment || !markers || !decimal || !thousands || !thousands_columns) {
     return nullptr;
   }
@@ -154,15 +154,7 @@ PyObject* sniff_pattern(PyObject* module, PyObject* args, PyObject* kwargs) {
     if (pattern == "quote_then_text") return boolean(sniff::quote_closes_before_text(text, delimiter, quote));
     if (pattern == "quotes_needed") return boolean(sniff::quotes_needed(text, delimiter, quote));
     if (pattern == "blank_lines") {
-      const std::vector<size_t> ends = sniff::blank_line_ends(text, text.size());
-      Ref out(PyList_New(static_cast<Py_ssize_t>(ends.size())));
-      if (!out) return nullptr;
-      for (size_t i = 0; i < ends.size(); ++i) {
-        PyObject* end = PyLong_FromSize_t(ends[i]);
-        if (end == nullptr) return nullptr;
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), end);
-      }
-      return out.release();
+      return positions_list(sniff::blank_line_ends(text, text.size()));
     }
     PyErr_Format(PyExc_ValueError, "no pattern named %s", name);
     return nullptr;
