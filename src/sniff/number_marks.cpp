@@ -1,11 +1,8 @@
 #include "sniff/number_marks.hpp"
 
 #include <algorithm>
-#include <string>
 #include <string_view>
 
-#include "fields/grammar.hpp"
-#include "fields/number_spelling.hpp"
 #include "sniff/cell_kind.hpp"
 #include "sniff/null_markers.hpp"
 #include "sniff/utf8_text.hpp"
@@ -62,8 +59,9 @@ Spelling spelling(std::string_view field) noexcept {
 }
 
 // How a number with a decimal point spells its whole part: plainly, or
-// grouped by ',' into thousands ("12,500", "1,234,567.5"). The field is
-// taken as conversion takes it, white space included.
+// grouped by ',' into thousands ("12,500", "1,234,567.5"); conversion reads
+// each such number with ',' as the thousands separator. The field is taken
+// as conversion takes it, white space included.
 enum class PointSpelling {
   Other,     // not such a number
   Plain,     // no comma
@@ -94,15 +92,6 @@ PointSpelling point_spelling(std::string_view text, size_t& lead) noexcept {
   if (at != text.size()) return PointSpelling::Other;
   if (groups == 0) return PointSpelling::Plain;
   return fraction ? PointSpelling::Fraction : PointSpelling::Grouped;
-}
-
-// Whether conversion reads the field as a number with ',' as the
-// thousands separator (it takes more than `point_spelling` does: leading
-// zeros, exponents).
-bool number_with_thousands_commas(std::string_view field, std::string& buffer) {
-  buffer.resize(field.size());
-  const size_t length = fields::respell_number(field, {'.', ',', {}}, buffer.data());
-  return length <= field.size() && fields::parse_double({buffer.data(), length}).has_value();
 }
 
 // The fields of column `column` of `rows` rows that are neither empty nor
@@ -147,28 +136,25 @@ NumberMarks decimal_comma(size_t rows, Row row, size_t widest) {
   return {',', grouped_column ? '.' : char{0}, {}};
 }
 
-// The columns of amounts as reports in English write them: numbers that
-// conversion reads with ',' as the thousands separator, every number of
-// four whole digits or more grouped, and one grouped with a fraction
+// The columns of amounts as reports in English write them: numbers with a
+// decimal point or none, every number of four whole digits or more grouped
+// by ',', and one grouped with a fraction
 // ("1,234.5"), which no other spelling writes. Whole numbers alone prove
 // nothing: "80,443", "70,130,180" and "1,500" may be lists, or decimal
 // commas. The separator then applies to these columns alone.
 template <class Row>
 std::vector<size_t> thousands_comma_columns(size_t rows, Row row, size_t widest) {
-  std::string buffer;
   std::vector<size_t> columns;
   for (size_t column = 0; column < widest; ++column) {
-    bool converts = true;
     bool formatted = true;
     bool fraction = false;
     for_each_value(rows, row, column, [&](std::string_view field) {
-      converts = converts && number_with_thousands_commas(field, buffer);
       size_t lead = 0;
       const PointSpelling spelt = point_spelling(field, lead);
       fraction |= spelt == PointSpelling::Fraction;
       formatted &= spelt != PointSpelling::Other && (spelt != PointSpelling::Plain || lead <= 3);
     });
-    if (converts && formatted && fraction) columns.push_back(column);
+    if (formatted && fraction) columns.push_back(column);
   }
   return columns;
 }
