@@ -340,7 +340,7 @@ def test_a_dialect_spells_itself_as_python(dialect, spelled):
         ({"compression": "rar"}, ValueError, r"^compression must be 'infer', 'gzip', 'bz2', 'xz', 'zstd', 'zip' "
                                              r"or None, not 'rar'$"),
         ({"compression": "gz"}, ValueError, r"^compression must be .* not 'gz'$"),
-        ({"dialect": "excel"}, TypeError, r'^dialect must be a qarn.Dialect, "auto" or None, not str$'),
+        ({"dialect": "Auto"}, TypeError, r'^dialect must be a qarn.Dialect, "auto" or None, not \'Auto\'$'),
         ({"dialect": csv.excel}, TypeError, r'^dialect must be a qarn.Dialect, "auto" or None, not type$'),
     ],
 )

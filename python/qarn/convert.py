@@ -220,7 +220,8 @@ def convert_counting(
     if dialect is None or sniffing:
         dialect = Dialect()
     elif not isinstance(dialect, Dialect):
-        raise TypeError(f'dialect must be a qarn.Dialect, "auto" or None, not {type(dialect).__name__}')
+        given = repr(dialect) if isinstance(dialect, str) else type(dialect).__name__
+        raise TypeError(f'dialect must be a qarn.Dialect, "auto" or None, not {given}')
     given = {name: value for name, value in dialect_fields.items() if value is not FROM_DIALECT}
     dialect = dataclasses.replace(dialect, **given)  # checks the given fields before any input is read
     names = _checked_names(column_names)
