@@ -24,16 +24,16 @@ enum class Spelling {
 };
 
 // Where the whole part of a number ends, with any groups of three digits
-// after '.' when it starts with one to three digits, not a zero; npos when
+// after `separator` when it starts with one to three digits, not a zero; npos when
 // it has no digit.
-size_t whole_part_end(std::string_view text, size_t at, bool& grouped) noexcept {
+size_t whole_part_end(std::string_view text, size_t at, char separator, bool& grouped) noexcept {
   const size_t lead = digits_at(text, at);
   if (lead == 0) return std::string_view::npos;
   at += lead;
   grouped = false;
   // A group of thousands never follows a leading zero: 0.125 is a point.
   const bool may_group = lead <= 3 && text[at - lead] != '0';
-  while (may_group && at < text.size() && text[at] == '.' && digits_at(text, at + 1) == 3) {
+  while (may_group && at < text.size() && text[at] == separator && digits_at(text, at + 1) == 3) {
     grouped = true;
     at += 4;
   }
@@ -45,7 +45,7 @@ Spelling spelling(std::string_view field) noexcept {
   size_t at = 0;
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++at;
   bool grouped = false;
-  const size_t whole_end = whole_part_end(text, at, grouped);
+  const size_t whole_end = whole_part_end(text, at, '.', grouped);
   if (whole_end == std::string_view::npos) return Spelling::Other;
   if (whole_end == text.size()) return grouped ? Spelling::Grouped : Spelling::Whole;
   const char mark = text[whole_end];
@@ -74,14 +74,9 @@ PointSpelling point_spelling(std::string_view text, size_t& lead) noexcept {
   size_t at = 0;
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++at;
   lead = digits_at(text, at);
-  if (lead == 0) return PointSpelling::Other;
-  at += lead;
-  size_t groups = 0;
-  const bool may_group = lead <= 3 && text[at - lead] != '0';
-  while (may_group && at < text.size() && text[at] == ',' && digits_at(text, at + 1) == 3) {
-    ++groups;
-    at += 4;
-  }
+  bool grouped = false;
+  at = whole_part_end(text, at, ',', grouped);
+  if (at == std::string_view::npos) return PointSpelling::Other;
   bool fraction = false;
   if (at < text.size() && text[at] == '.') {
     const size_t digits = digits_at(text, at + 1);
@@ -90,7 +85,7 @@ PointSpelling point_spelling(std::string_view text, size_t& lead) noexcept {
     fraction = true;
   }
   if (at != text.size()) return PointSpelling::Other;
-  if (groups == 0) return PointSpelling::Plain;
+  if (!grouped) return PointSpelling::Plain;
   return fraction ? PointSpelling::Fraction : PointSpelling::Grouped;
 }
 
