@@ -150,10 +150,22 @@ def test_quiet_prints_only_failures_and_the_total(tmp_path, jobs):
     result = run_qarn("convert", "-q", *names, "bad.csv", "--jobs", jobs, cwd=tmp_path, check_status=1)
     lines = result.stderr.splitlines()
     assert lines[0] == f"qarn: bad.csv: {parse_error(b'a\n\xff\n')}" and len(lines) == 2
-    assert lines[1].startswith("3 files converted, 1 failed: ")
+    assert lines[1].startswith("3 files converted, 1 failed: ") and "lost" not in lines[1]
     assert all((tmp_path / name).with_suffix(".qarn").exists() for name in names)
     single = run_qarn("convert", "--quiet", "f0.csv", cwd=tmp_path, check_status=0)
     assert single.stderr == ""
+
+
+def test_quiet_still_names_files_that_lost_cells_and_the_total_counts_them(tmp_path):
+    (tmp_path / "a.csv").write_bytes(b"n,m\n1,2\n3,4,5\n6,7,8\n")
+    (tmp_path / "b.csv").write_bytes(b"n\n1\n2\nx\n")
+    (tmp_path / "c.csv").write_bytes(b"n\n1\n")
+    result = run_qarn("convert", "-q", "--sample-rows", "2", "a.csv", "b.csv", "c.csv", "--jobs", "1", cwd=tmp_path)
+    lines = result.stderr.splitlines()
+    assert [line.split(":")[0] for line in lines[:-1]] == ["a.csv -> a.qarn", "  lost", "b.csv -> b.qarn", "  lost"]
+    assert "2 records with extra fields" in lines[0] and "1 misfit," in lines[2]
+    assert lines[-1].startswith("3 files converted, 0 failed: ")
+    assert lines[-1].endswith("; 2 files lost cells: 1 misfit, 2 records with extra fields")
 
 
 def test_an_input_is_never_replaced_by_its_own_output(tmp_path):

@@ -153,6 +153,10 @@ AMBIGUOUS = [
     ("Country,Code,1960,1961\nAruba,ABW,4.82,4.65\nAndorra,AND,1.2,1.3\nChad,TCD,7.45,7.4\n", {"header": True}),
     # A marker of missing values far below the rows looked at closely.
     ("a,b\n" + "".join(f"{i},{i}\n" for i in range(300)) + "NA,5\n", {"null_values": ("NA",)}),
+    # ... and far below them too (R writes NA; the first may be thousands of
+    # lines down), or only in the last lines of an input longer than the sample.
+    ("a,b\n" + "".join(f"{i},{i * 7}.25{'0' * 90}\n" for i in range(1500)) + "3,NA\n", {"null_values": ("NA",)}),
+    ("a,b\n" + "".join(f"{i},{i * 7}.25{'0' * 90}\n" for i in range(12000)) + "3,NA\n", {"null_values": ("NA",)}),
     # A title above a blank line and more rows than are looked at closely:
     # the notes at the end are looked for after the table's start.
     ("A,B\nC,D\n\nx,y\n" + "".join(f"{i},{i}\n" for i in range(300)), {"skip_rows": 3, "skip_footer": 0}),

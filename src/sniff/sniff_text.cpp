@@ -13,7 +13,6 @@ namespace {
 constexpr size_t kTableRecords = 250;  // records the table is found among
 constexpr size_t kTableFields = 20000;  // fields of those records, at least 50 records
 constexpr size_t kTailBytes = 1 << 14;  // the end of a long input, where notes would be
-constexpr size_t kMarkersAfter = 1 << 14;  // text after the records read where markers are looked for
 constexpr char kComment = '#';
 
 // How many lines at the end of `text`, the end of an input, are notes
@@ -26,18 +25,19 @@ size_t notes_at_end(std::string_view text, const Candidate& candidate, char comm
 }
 
 // The markers found in the table's columns, and those found anywhere else
-// in the sample (as whole fields of the records read, or in the text after
-// them) that no column holds as text.
+// in the text looked at (as whole fields of the records read, or in the
+// text after them, and in the input's end) that no column holds as text.
+// Columns with a few missing values often show the first far down (R's
+// exports write NA), and a marker that is a value, such as a country code,
+// is most often seen among the first records.
 MarkerSet null_values(std::string_view text, const Records& records, bool all_read, char delimiter,
-                      const Table& table) {
+                      const Table& table, std::optional<std::string_view> tail) {
   MarkerSet anywhere = 0;
   for (const Record& record : records) {
     for (const std::string_view field : record.fields) anywhere |= marker_of(field) & kDefaultMarkers;
   }
-  if (!all_read && !records.empty()) {
-    const size_t from = records.back().start;
-    anywhere |= markers_in(text.substr(from, kMarkersAfter), delimiter);
-  }
+  if (!all_read && !records.empty()) anywhere |= markers_in(text.substr(records.back().start), delimiter);
+  if (tail) anywhere |= markers_in(after_first_line(*tail), delimiter);
   return table.markers.missing | (anywhere & ~table.markers.text);
 }
 
@@ -69,7 +69,7 @@ Sniffed sniff_text(std::string_view text, bool whole, std::optional<std::string_
     out.skip_footer = notes_at_end(after_first_line(*tail), candidate, out.comment, table);
   }
   out.header = table.header;
-  out.null_values = null_values(text, records, records.size() < limit, candidate.delimiter, table);
+  out.null_values = null_values(text, records, records.size() < limit, candidate.delimiter, table, tail);
   out.number_marks = number_marks(records, table.first + (table.header ? 1 : 0), table.end, candidate.delimiter);
   // A header of fewer names (rows that end with an empty field) makes
   // the converted table that much narrower.

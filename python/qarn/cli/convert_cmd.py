@@ -99,7 +99,8 @@ def register(commands: argparse._SubParsersAction) -> None:
         "-q",
         "--quiet",
         action="store_true",
-        help="no summary line per converted file; failures and the closing total are still printed",
+        help="no summary line per converted file that kept every cell; failures, files that lost cells "
+        "and the closing total are still printed",
     )
     parser.set_defaults(run=run)
 
@@ -218,15 +219,27 @@ def summary_line(report: FileReport) -> str:
     return line
 
 
+def _lost_cells(report: FileReport) -> bool:
+    return bool(report.misfits or report.records_with_extra_fields)
+
+
 def _total_line(reports: list[FileReport], seconds: float) -> str:
     failed = sum(not report.ok for report in reports)
     done = [report for report in reports if report.ok]
     size = sum(report.input_bytes or 0 for report in done)
     speed = size / seconds / 1e6 if seconds > 0 else 0.0
-    return (
+    line = (
         f"{render.plural(len(done), 'file')} converted, {failed} failed: "
         f"{render.size(size)} of CSV in {seconds:.2f} s, {render.rate(speed)}"
     )
+    losing = [report for report in done if _lost_cells(report)]
+    if losing:
+        misfits = sum(report.misfits or 0 for report in losing)
+        extra = sum(report.records_with_extra_fields or 0 for report in losing)
+        lost = [render.plural(misfits, "misfit")] if misfits else []
+        lost += [render.plural(extra, "record") + " with extra fields"] if extra else []
+        line += f"; {render.plural(len(losing), 'file')} lost cells: {', '.join(lost)}"
+    return line
 
 
 def _reports(
@@ -254,7 +267,8 @@ def _reports(
 
 def _show(progress: Progress, report: FileReport, quiet: bool) -> None:
     if report.ok:
-        if not quiet:
+        # Quiet or not, a file that lost cells says so.
+        if not quiet or _lost_cells(report):
             progress.line(summary_line(report))
     else:
         message = csv_error_for_people(report.error or "", report.hint, report.record_start)
