@@ -168,6 +168,11 @@ AMBIGUOUS = [
     # A header with one field too few above records of one length: taken as
     # the header, it would drop the last column; skipped, the columns go by number.
     ("a,b\n1,2,3\n4,5,6\n7,8,9\n", {"header": False, "skip_rows": 1}),
+    # Numbers that name columns, quoted by a writer that leaves numbers bare
+    # (R's write.csv of a cross-table), are the header; quoted in every row,
+    # they are data.
+    ('"","0","1","2"\n"0",27,29,10\n"1",59,53,14\n"2",28,32,9\n', {"header": True, "skip_rows": 0}),
+    ('"1","2"\n"3","4"\n"5","6"\n', {"header": False, "skip_rows": 0}),
     # Numbers in every row, and codes in the last two only: two rows do not
     # make the three above them header rows.
     ("alpha,alpha,0,alpha\n" * 3 + "x-ray,x-ray,0,x-ray\n" * 2, {"header": False, "skip_rows": 0}),

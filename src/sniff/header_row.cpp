@@ -64,7 +64,7 @@ bool last_field_empty(const Records& records, const std::vector<size_t>& counts,
 }  // namespace
 
 HeaderRow header_row(const Records& records, const std::vector<size_t>& counts, size_t begin, size_t end,
-                     size_t columns, const Kinds& kinds) {
+                     size_t columns, const Kinds& kinds, const std::function<bool(size_t)>& quoted_over_bare) {
   // Indexes are signed here: the walk looks at the row above the first.
   using Index = std::ptrdiff_t;
   const auto count = [&](Index i) { return counts[static_cast<size_t>(i)]; };
@@ -99,7 +99,9 @@ HeaderRow header_row(const Records& records, const std::vector<size_t>& counts, 
   }
   Index above = first - 1;
   const auto at_first = static_cast<size_t>(first);
-  if (above < b || !near_length(above)) return HeaderRow{at_first, false, true};
+  // Numbers naming the columns over numbers read as data, unless their
+  // writer quoted them where it leaves the values bare.
+  if (above < b || !near_length(above)) return HeaderRow{at_first, quoted_over_bare(at_first), true};
   const long above_lean = lean(above);
   if (above_lean < 0) return HeaderRow{at_first, false, true};
   if (above_lean == 0 && (above > b || votes(records[static_cast<size_t>(above)].fields, kinds).like > 0)) {

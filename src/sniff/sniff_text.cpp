@@ -55,7 +55,7 @@ Sniffed sniff_text(std::string_view text, bool whole, std::optional<std::string_
     out.comment = kComment;
     records = read_records(text, candidate, limit, kComment);
   }
-  const Table table = find_table(records, text);
+  const Table table = find_table(records, text, candidate);
   if (!records.empty()) out.skip_rows = lines_before(text, records[table.first].start);
   if (whole && records.size() < limit) {
     if (table.end < records.size()) out.skip_footer = lines_from(text, records[table.end].start);

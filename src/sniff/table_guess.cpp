@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sniff/quoted_fields.hpp"
 #include "sniff/tally.hpp"
 #include "sniff/text_patterns.hpp"
 #include "sniff/utf8_text.hpp"
@@ -159,7 +160,7 @@ std::vector<size_t> field_counts(const Records& records) {
   return counts;
 }
 
-Table find_table(const Records& records, std::string_view text) {
+Table find_table(const Records& records, std::string_view text, const Candidate& candidate) {
   Table table;
   if (records.empty()) return table;
   const std::vector<size_t> counts = field_counts(records);
@@ -169,7 +170,10 @@ Table find_table(const Records& records, std::string_view text) {
   table.column_kinds = column_kinds(records, counts, blocks[main].begin, blocks[main].end, columns);
   const Kinds& kinds = table.column_kinds;
   const Block span = continued(records, counts, blocks, main, columns, kinds);
-  const HeaderRow header = header_row(records, counts, span.begin, span.end, columns, kinds);
+  const HeaderRow header =
+      header_row(records, counts, span.begin, span.end, columns, kinds, [&](size_t row) {
+        return quoted_over_bare(text, records, counts, row, span.end, table.columns, kinds, candidate);
+      });
   table.first = header.first;
   table.header = header.header;
   table.header_certain = header.certain;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -37,7 +38,7 @@ struct Block {
 // split the records into blocks: the table is the first block that looks
 // like one, with the blocks around it that continue it (not after a header
 // row, not starting with one).
-Table find_table(const Records& records, std::string_view text);
+Table find_table(const Records& records, std::string_view text, const Candidate& candidate);
 
 // Whether lines that start with # are notes rather than records: none of
 // them is of the length of most records (a row whose first value starts
@@ -59,7 +60,9 @@ struct HeaderRow {
 };
 // The first record of the table among records[begin, end), whether it is
 // a header row, and whether the values below it told.
+// `quoted_over_bare(i)` says whether records[i] has every field quoted
+// and the row below it, numbers bare.
 HeaderRow header_row(const Records& records, const std::vector<size_t>& counts, size_t begin, size_t end,
-                     size_t columns, const Kinds& kinds);
+                     size_t columns, const Kinds& kinds, const std::function<bool(size_t)>& quoted_over_bare);
 
 }  // namespace sniff
