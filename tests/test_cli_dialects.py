@@ -25,6 +25,7 @@ COMMA_TEXT = b'name,city,n\n"Ann, Bo",Paris,1\nEve,"say ""hi""",2\n'
         (b"# exported\nTitle\n\nname,city,n\n\"Ann, Bo\",Paris,1\n# note\nEve,\"say \"\"hi\"\"\",2\n", ["--skip-rows", "2", "--comment", "#"]),
         ('name,city,n\n"Ann, Bo",Paris,1\nEve,"say ""hi""",2\n'.encode("cp1252"), ["--encoding", "cp1252"]),
         ('name,city,n\n"Ann, Bo",Paris,1\nEve,"say ""hi""",2\n'.encode("utf-16"), ["--encoding", "utf-16"]),
+        (b'name, city,  n\n"Ann, Bo",  Paris, 1\n  Eve, "say ""hi""",2\n', ["--skipinitialspace"]),
     ],
 )
 def test_each_dialect_converts_as_the_comma_text(tmp_path, text, arguments):

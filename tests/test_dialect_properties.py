@@ -136,6 +136,36 @@ def test_malformed_text_in_any_dialect_reads_as_its_comma_twin(data, delimiter, 
     assert got == expected
 
 
+def spaced(rows, delimiter, lineterminator, spaces) -> str:
+    """The rows as csv.writer writes each field, with `spaces` (one run per
+    field, taken in turn) before each field."""
+    runs = iter(spaces)
+    lines = []
+    for row in rows:
+        pieces = []
+        for field in row:
+            out = io.StringIO()
+            csv.writer(out, delimiter=delimiter, lineterminator="").writerow([field])
+            pieces.append(" " * next(runs, 0) + out.getvalue())
+        lines.append(delimiter.join(pieces) + lineterminator)
+    return "".join(lines)
+
+
+@PROPERTY_SETTINGS
+@given(st.data(), st.sampled_from(list(",;\t| ")), st.sampled_from(["\n", "\r\n"]), sizes)
+def test_skipped_initial_spaces_read_as_the_records_pythons_csv_module_reads(data, delimiter, lineterminator, sizes):
+    rows = data.draw(st.lists(st.lists(cells("utf-8"), min_size=1, max_size=4), min_size=1, max_size=8))
+    # A lone field of spaces (or none) is a blank line once they are skipped.
+    assume(all(len(row) > 1 or row[0].strip(" ") for row in rows))
+    if rows[0][0].startswith("\ufeff"):
+        rows[0][0] = "x" + rows[0][0]
+    spaces = data.draw(st.lists(st.integers(0, 3), max_size=32))
+    text = spaced(rows, delimiter, lineterminator, spaces)
+    records = [r for r in csv.reader(io.StringIO(text, newline=""), delimiter=delimiter, skipinitialspace=True) if r]
+    expected = csv_to_qarn(comma_csv(records), sizes["chunk_size"], sizes["sample_rows"])
+    assert qarn.convert(text.encode(), delimiter=delimiter, skipinitialspace=True, **sizes) == expected
+
+
 COMPRESSORS = {None: bytes, "gzip": gzip.compress, "bz2": bz2.compress, "xz": lzma.compress}
 
 

@@ -368,7 +368,9 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
     (tmp_path / "b.csv").write_bytes(b"x|y\n1|2\n3|4\n")
     (tmp_path / "d.csv").write_bytes(b"x;y\n1;2.500,5\n3;4,25\n5;6,5\n")
     (tmp_path / "e.csv").write_bytes(b'x,y\n1,"2,500.5"\n3,"4,000"\n5,"6,000,000"\n')
-    shown = run_qarn("sniff", "a.csv", "b.csv", "d.csv", "e.csv", cwd=tmp_path, check_status=0).stdout.decode().splitlines()
+    (tmp_path / "f.csv").write_bytes(b'x, y\n1, "2, 5"\n3, 4\n5, 6\n')
+    shown = run_qarn("sniff", "a.csv", "b.csv", "d.csv", "e.csv", "f.csv", cwd=tmp_path, check_status=0)
+    shown = shown.stdout.decode().splitlines()
     assert shown == [
         "a.csv: utf-8, delimiter semicolon, quote '\"', escape none, header, skip_rows 2, skip_footer 0, "
         "null NA, 2 columns, confidence 1.00",
@@ -378,12 +380,14 @@ def test_the_command_sniffs_as_text_and_json_and_converts_with_auto(tmp_path):
         "null none, decimal comma, thousands period, 2 columns, confidence 1.00",
         "e.csv: utf-8, delimiter comma, quote '\"', escape none, header, skip_rows 0, skip_footer 0, "
         "null none, thousands comma, 2 columns, confidence 1.00",
+        "f.csv: utf-8, delimiter comma, quote '\"', escape none, header, skip_rows 0, skip_footer 0, "
+        "spaces after the delimiter skipped, null none, 2 columns, confidence 1.00",
     ]
     found = json.loads(run_qarn("sniff", "--json", "a.csv", cwd=tmp_path, check_status=0).stdout)
     assert found == {"file": "a.csv", "delimiter": ";", "quotechar": '"', "escapechar": None, "doublequote": True,
                      "newlines_in_values": True, "encoding": "utf-8", "header": True, "skip_rows": 2,
                      "skip_footer": 0, "comment": None, "null_values": ["NA"], "decimal": ".", "thousands": None,
-                     "thousands_columns": None, "columns": 2, "confidence": 1.0}
+                     "skipinitialspace": False, "thousands_columns": None, "columns": 2, "confidence": 1.0}
     found = json.loads(run_qarn("sniff", "--json", "e.csv", cwd=tmp_path, check_status=0).stdout)
     assert (found["thousands"], found["thousands_columns"]) == (",", [1])
     # UTF-16 without a byte order mark, which the command refuses unguessed.

@@ -64,6 +64,7 @@ def convert(
     escapechar: str | None = None,
     doublequote: bool = True,
     newlines_in_values: bool = True,
+    skipinitialspace: bool = False,
     comment: str | None = None,
     skip_rows: int = 0,
     header: bool = True,
@@ -84,7 +85,7 @@ def convert(
 # The dialect of a sample of UTF-8 CSV text (the start of an input, in whole
 # lines; all of it when `whole`), with `tail` the end of a longer input: a
 # dict of the dialect's fields ("delimiter", "quotechar", "escapechar",
-# "newlines_in_values", "comment", "header", "skip_rows", "skip_footer",
+# "newlines_in_values", "skipinitialspace", "comment", "header", "skip_rows", "skip_footer",
 # "null_values"), "columns", and what the confidence is made of ("margin",
 # "consistency", "header_certain").
 def sniff_text(data: _Buffer, *, whole: bool = False, tail: _Buffer | None = None) -> dict[str, Any]: ...

@@ -63,6 +63,7 @@ def convert(
     escapechar: str | None = FROM_DIALECT,
     doublequote: bool = FROM_DIALECT,
     newlines_in_values: bool = FROM_DIALECT,
+    skipinitialspace: bool = FROM_DIALECT,
     encoding: str = FROM_DIALECT,
     header: bool = FROM_DIALECT,
     skip_rows: int = FROM_DIALECT,
@@ -111,7 +112,8 @@ def convert(
     one `qarn.sniff` guesses from the (decompressed) input), field by
     field overridden by the keywords of the same names: `delimiter` (","),
     `quotechar` ('"'; None: no quoting), `escapechar` (None),
-    `doublequote` (True), `newlines_in_values` (True), `encoding`
+    `doublequote` (True), `newlines_in_values` (True), `skipinitialspace`
+    (False: spaces after the delimiter are content), `encoding`
     ("utf-8"), `header` (True), `skip_rows` (0), `skip_footer` (0),
     `comment` (None) and `null_values` (none; "default" for the usual
     markers such as NA and NULL); see `qarn.Dialect` for what each means.
@@ -439,8 +441,8 @@ def _native_options(dialect: Dialect, column_names: list[str] | None) -> dict[st
     only, so that a default conversion is the plain one."""
     options = {
         name: getattr(dialect, name)
-        for name in ("delimiter", "quotechar", "escapechar", "doublequote", "newlines_in_values", "comment",
-                     "skip_rows", "header")
+        for name in ("delimiter", "quotechar", "escapechar", "doublequote", "newlines_in_values", "skipinitialspace",
+                     "comment", "skip_rows", "header")
         if getattr(dialect, name) != getattr(_DEFAULTS, name)
     }
     if dialect.null_values:

@@ -10,7 +10,7 @@ from dataclasses import dataclass
 # The characters that structure a record, in the order their conflicts are
 # reported: one character each, distinct, never a line end.
 _ROLES = ("delimiter", "quotechar", "escapechar", "comment")
-_FLAGS = ("doublequote", "newlines_in_values", "header")
+_FLAGS = ("doublequote", "newlines_in_values", "header", "skipinitialspace")
 
 # What null_values="default" stands for: the markers of missing values that
 # spreadsheets, databases and data frames write. Not "nan" and its kin, which
@@ -43,6 +43,10 @@ class Dialect:
     null_values: texts that stand for a missing value: a field equal to one
         of them (once unquoted) is read as an empty field is. A list of
         texts, or "default" for DEFAULT_NULL_VALUES; kept as a tuple.
+    skipinitialspace: spaces where a field begins are skipped (after the
+        delimiter, or at a record's start), so that a quote after them
+        opens a quoted field; a line of spaces alone is blank. With a
+        space delimiter, runs of spaces separate fields.
 
     Creating one checks every field: a ValueError or TypeError names the
     field and what it may be."""
@@ -58,6 +62,7 @@ class Dialect:
     skip_footer: int = 0
     comment: str | None = None
     null_values: tuple[str, ...] = ()
+    skipinitialspace: bool = False
 
     def __post_init__(self) -> None:
         object.__setattr__(self, "null_values", _null_values(self.null_values))

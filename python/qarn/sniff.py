@@ -144,6 +144,7 @@ def sniff_buffer(data: Buffer, sample_bytes: int = SAMPLE_BYTES, encoding: str |
         quotechar=found["quotechar"],
         escapechar=found["escapechar"],
         newlines_in_values=found["newlines_in_values"],
+        skipinitialspace=found["skipinitialspace"],
         encoding=encoding,
         header=found["header"],
         skip_rows=found["skip_rows"],

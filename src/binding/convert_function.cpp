@@ -288,7 +288,7 @@ bool map_file(PyObject* file, std::optional<convert::MappedInput>& mapped) {
 
 PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   static const char* keywords[] = {"data", "chunk_size", "sample_rows", "threads", "delimiter", "quotechar",
-                                   "escapechar", "doublequote", "newlines_in_values", "comment",
+                                   "escapechar", "doublequote", "newlines_in_values", "skipinitialspace", "comment",
                                    "skip_rows", "header", "column_names", "null_values", "column_type",
                                    "column_types", "parse_dates", "decimal", "thousands", "thousands_columns",
                                    "report", "rejects", "sink", "window_bytes", "segment_bytes", "file", nullptr};
@@ -300,10 +300,11 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject *rejects_object = Py_None, *decimal_object = nullptr, *thousands_object = nullptr;
   PyObject* grouped_object = Py_None;
   PyObject *sink_object = Py_None, *window_object = nullptr, *segment_object = nullptr, *file_object = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOI|$OOOOOOOOOOOOOOOOOOOOOOO:convert", const_cast<char**>(keywords),
                                    &source, &chunk_object, &sample_object, &threads, &dialect.delimiter,
                                    &dialect.quotechar, &dialect.escapechar, &dialect.doublequote,
-                                   &dialect.newlines_in_values, &dialect.comment, &skip_object, &header,
+                                   &dialect.newlines_in_values, &dialect.skipinitialspace, &dialect.comment,
+                                   &skip_object, &header,
                                    &names_object, &nulls_object, &type_object, &types_object, &dates_object,
                                    &decimal_object, &thousands_object, &grouped_object, &report_object,
                                    &rejects_object,

@@ -45,7 +45,8 @@ bool parse_dialect(const DialectOptions& options, csv::Dialect& dialect) {
       !character(options.escapechar, "escapechar", true, dialect.escape, dialect.escaping) ||
       !character(options.comment, "comment", true, dialect.comment, dialect.comments) ||
       !flag(options.doublequote, "doublequote", dialect.doublequote) ||
-      !flag(options.newlines_in_values, "newlines_in_values", dialect.newlines_in_values)) {
+      !flag(options.newlines_in_values, "newlines_in_values", dialect.newlines_in_values) ||
+      !flag(options.skipinitialspace, "skipinitialspace", dialect.skip_initial_space)) {
     return false;
   }
   if (auto problem = csv::dialect_problem(dialect)) {

@@ -15,6 +15,7 @@ struct DialectOptions {
   PyObject* comment = nullptr;             // one ASCII character, or None
   PyObject* doublequote = nullptr;         // True or False
   PyObject* newlines_in_values = nullptr;  // True or False
+  PyObject* skipinitialspace = nullptr;    // True or False
 };
 
 // Sets the given options in `dialect` and checks that it can be read:

@@ -69,9 +69,10 @@ PyObject* sniffed_object(const sniff::Sniffed& s) {
   if (!delimiter || !quote || !escape || !comment || !markers || !decimal || !thousands || !thousands_columns) {
     return nullptr;
   }
-  return Py_BuildValue("{sOsOsOsOsOsOsnsnsOsnsdsdsOsOsOsO}", "delimiter", delimiter.get(), "quotechar", quote.get(),
+  return Py_BuildValue("{sOsOsOsOsOsOsOsnsnsOsnsdsdsOsOsOsO}", "delimiter", delimiter.get(), "quotechar", quote.get(),
                        "escapechar", escape.get(), "newlines_in_values",
-                       s.candidate.newlines_in_values ? Py_True : Py_False, "comment", comment.get(), "header",
+                       s.candidate.newlines_in_values ? Py_True : Py_False, "skipinitialspace",
+                       s.candidate.skip_initial_space ? Py_True : Py_False, "comment", comment.get(), "header",
                        s.header ? Py_True : Py_False, "skip_rows", static_cast<Py_ssize_t>(s.skip_rows),
                        "skip_footer", static_cast<Py_ssize_t>(s.skip_footer), "null_values", markers.get(),
                        "columns", static_cast<Py_ssize_t>(s.columns), "margin", s.margin, "consistency",

@@ -33,8 +33,10 @@ template <bool kExtra, class Bytes, class Movemask>
   const uint64_t quoting = 0 - uint64_t{dialect.quoting};
   const uint64_t escaping = 0 - uint64_t{dialect.escaping};
   const uint64_t comments = 0 - uint64_t{dialect.comments};
+  const uint64_t spaces = 0 - uint64_t{dialect.skip_initial_space};
+  const Bytes space = Bytes{} + ' ';
   for (size_t i = 0; i < count; ++i) {
-    BlockMasks masks{0, 0, 0, 0, 0, 0};
+    BlockMasks masks{0, 0, 0, 0, 0, 0, 0};
     for (unsigned part = 0; part < 64 / kWidth; ++part) {
       Bytes v;
       std::memcpy(&v, data + 64 * i + kWidth * part, kWidth);
@@ -46,17 +48,19 @@ template <bool kExtra, class Bytes, class Movemask>
       if constexpr (kExtra) {
         masks.escape |= movemask(v == escape) << shift;
         masks.comment |= movemask(v == comment) << shift;
+        masks.space |= movemask(v == space) << shift;
       }
     }
     masks.quote &= quoting;
     masks.escape &= escaping;
     masks.comment &= comments;
+    masks.space &= spaces & ~(masks.delimiter | masks.quote | masks.escape | masks.comment);
     out[i] = masks;
   }
 }
 
-// The same scan, with the escape and comment compares only where the
-// dialect has those bytes.
+// The same scan, with the escape, comment and space compares only where
+// the dialect has those bytes.
 template <class Bytes, class Movemask>
 [[gnu::always_inline]] inline void scan_blocks_for(const Dialect& dialect, const uint8_t* data, size_t count,
                                                    BlockMasks* out, Movemask movemask) {
@@ -97,14 +101,18 @@ __attribute__((target("avx512bw"))) void scan_blocks_avx512(const Dialect& diale
   const bool extra = dialect.has_extra_bytes();
   const uint64_t escaping = 0 - uint64_t{dialect.escaping};
   const uint64_t comments = 0 - uint64_t{dialect.comments};
+  const uint64_t spaces = 0 - uint64_t{dialect.skip_initial_space};
+  const __m512i space = _mm512_set1_epi8(' ');
   for (size_t i = 0; i < count; ++i) {
     const __m512i v = _mm512_loadu_si512(data + 64 * i);
     out[i] = BlockMasks{_mm512_cmpeq_epi8_mask(v, delimiter), _mm512_cmpeq_epi8_mask(v, quote) & quoting,
                         _mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf),
-                        _mm512_movepi8_mask(v), 0, 0};
+                        _mm512_movepi8_mask(v), 0, 0, 0};
     if (extra) {
       out[i].escape = _mm512_cmpeq_epi8_mask(v, escape) & escaping;
       out[i].comment = _mm512_cmpeq_epi8_mask(v, comment) & comments;
+      out[i].space = _mm512_cmpeq_epi8_mask(v, space) & spaces &
+                     ~(out[i].delimiter | out[i].quote | out[i].escape | out[i].comment);
     }
   }
 }

@@ -18,6 +18,7 @@ struct BlockMasks {
   uint64_t high;      // bytes of 0x80 and above
   uint64_t escape;    // the escape byte, when the dialect has one
   uint64_t comment;   // the comment byte, when the dialect has one
+  uint64_t space;     // spaces that are no other special byte, when the dialect skips them
 
   friend bool operator==(const BlockMasks&, const BlockMasks&) = default;
 };
@@ -25,8 +26,8 @@ struct BlockMasks {
 // The masks of `count` whole blocks from `data` into `out`: with SSE2, with
 // AVX2 (half the instructions) and with AVX-512BW (a whole block per
 // compare, straight into a mask). The quote mask is empty when the dialect
-// does not quote; the escape and comment masks are empty unless it has those
-// bytes, which cost two more compares a block only then.
+// does not quote; the escape, comment and space masks are empty unless it
+// has those bytes, which cost three more compares a block only then.
 void scan_blocks_sse2(const Dialect& dialect, const uint8_t* data, size_t count, BlockMasks* out) noexcept;
 void scan_blocks_avx2(const Dialect& dialect, const uint8_t* data, size_t count, BlockMasks* out) noexcept;
 void scan_blocks_avx512(const Dialect& dialect, const uint8_t* data, size_t count, BlockMasks* out) noexcept;

@@ -28,9 +28,13 @@ struct Dialect {
   bool comments = false;           // whether `comment` is special
   bool doublequote = true;         // false: a doubled quote closes the field, the second is content
   bool newlines_in_values = true;  // false: a line end inside quotes closes the field and the record
+  bool skip_initial_space = false;  // spaces where a field or record would begin are skipped
 
-  // Whether the block masks need the escape or comment bytes.
-  [[nodiscard]] bool has_extra_bytes() const noexcept { return escaping || comments; }
+  // Whether the block masks need the escape, comment or space bytes.
+  [[nodiscard]] bool has_extra_bytes() const noexcept { return escaping || comments || skip_initial_space; }
+  // Whether a delimiter where a field would begin is skipped: a space
+  // delimiter with skipped spaces, where runs of spaces separate fields.
+  [[nodiscard]] bool skips_delimiters() const noexcept { return skip_initial_space && delimiter == ' '; }
 };
 
 // Why the dialect cannot be read, or nothing: every structural byte must be

@@ -15,9 +15,9 @@
 // doubled), where a prefix-XOR of the quote mask marks the inside of every
 // quoted field at once. They must read what the machine would and leave the
 // cursor where it would; a block beyond them goes to the machine untouched,
-// and so do blocks with escapes, with a comment line, or where a dialect
-// reads quotes differently (doubled quotes that do not escape, line ends in
-// quotes that end records).
+// and so do blocks with escapes, with a comment line, with a space to skip
+// at a field's start, or where a dialect reads quotes differently (doubled
+// quotes that do not escape, line ends in quotes that end records).
 // Tests hold both, together and the machine alone, to a byte-at-a-time
 // reader.
 #pragma once
@@ -136,10 +136,15 @@ class Tokenizer {
   static bool outside_quotes(State state) noexcept { return state <= State::Unquoted; }
 
   // The special bytes the machine steps over, and the end of the input.
-  enum class Event : uint8_t { Delimiter, Quote, LineEnd, Escape, Comment, InputEnd };
-  // Events that are content wherever they do not open a quoted field or a comment.
+  enum class Event : uint8_t { Delimiter, Quote, LineEnd, Escape, Comment, Space, InputEnd };
+  // Events that are content wherever they do not open a quoted field or a
+  // comment, or are not skipped.
   static bool is_content(Event event) noexcept {
-    return event == Event::Quote || event == Event::Escape || event == Event::Comment;
+    return event == Event::Quote || event == Event::Escape || event == Event::Comment || event == Event::Space;
+  }
+  // Whether `event`, where a field or record would begin, is skipped.
+  [[nodiscard]] bool skipped(Event event) const noexcept {
+    return event == Event::Space || (event == Event::Delimiter && dialect_.skips_delimiters());
   }
 
   static constexpr size_t kNowhere = ~size_t{0};
@@ -241,6 +246,15 @@ class Tokenizer {
     }
   }
 
+  // Whether a field or record in the block begins with a byte the dialect
+  // skips there: after a delimiter or a line end, or at the block's start.
+  bool opens_with_skipped(const Cursor& cursor, const BlockMasks& masks, size_t block) const noexcept {
+    const uint64_t skipped = masks.space | (masks.delimiter & skipped_delimiters_);
+    if (skipped == 0) return false;
+    const bool field_at_start = outside_quotes(cursor.state) && cursor.field_begin == block;
+    return (skipped & (((masks.delimiter | masks.line_end) << 1) | uint64_t{field_at_start})) != 0;
+  }
+
   // Whether a record in the block begins with the comment byte: after one
   // of `line_ends`, or at the block's start.
   static bool opens_comment(const Cursor& cursor, const BlockMasks& masks, uint64_t line_ends,
@@ -269,7 +283,9 @@ class Tokenizer {
   Dialect dialect_;
   // Whether the dialect has rules beyond those of the comma dialect, which
   // the default reading is compiled without.
-  bool extended_ = dialect_.escaping || dialect_.comments || !dialect_.doublequote || !dialect_.newlines_in_values;
+  bool extended_ = dialect_.escaping || dialect_.comments || !dialect_.doublequote || !dialect_.newlines_in_values ||
+                   dialect_.skip_initial_space;
+  uint64_t skipped_delimiters_ = 0 - uint64_t{dialect_.skips_delimiters()};  // a mask of all or none
   uint64_t non_ascii_ = 0;
   bool ended_by_input_end_ = false;
   size_t last_record_start_ = 0;
@@ -315,11 +331,11 @@ template <class Sink>
 bool Tokenizer::step(Sink& sink, Cursor& cursor, Event event, size_t at) {
   const bool first_byte = at == cursor.field_begin;  // nothing of the field before `at`
   switch (cursor.state) {
-    // Line ends here are blank lines, the LF of a CR LF among them; the comment byte opens a
-    // comment line; anything else as FieldStart.
+    // Line ends here are blank lines, the LF of a CR LF among them, and so are lines of
+    // skipped spaces; the comment byte opens a comment line; anything else as FieldStart.
     case State::RecordStart:
       if (first_byte) {
-        if (event == Event::LineEnd) {
+        if (event == Event::LineEnd || skipped(event)) {
           cursor.field_begin = at + 1;
           return false;
         }
@@ -330,11 +346,16 @@ bool Tokenizer::step(Sink& sink, Cursor& cursor, Event event, size_t at) {
         }
       }
       [[fallthrough]];
-    // A quote as the field's first byte opens it quoted; anything else as Unquoted.
+    // A quote as the field's first byte opens it quoted, and a skipped byte moves its start
+    // past it; anything else as Unquoted.
     case State::FieldStart:
       if (first_byte && event == Event::Quote) {
         cursor.state = State::Quoted;
         cursor.doubled_quote = false;
+        return false;
+      }
+      if (first_byte && skipped(event)) {
+        cursor.field_begin = at + 1;
         return false;
       }
       [[fallthrough]];
@@ -417,7 +438,7 @@ template <bool kExtended, class Sink>
 Tokenizer::BlockRead Tokenizer::read_events(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                             uint64_t in_range, size_t block) {
   uint64_t all = masks.delimiter | masks.quote | masks.line_end;
-  if constexpr (kExtended) all |= masks.escape | masks.comment;
+  if constexpr (kExtended) all |= masks.escape | masks.comment | masks.space;
   for (uint64_t specials = all & in_range; specials != 0; specials &= specials - 1) {
     const unsigned bit = static_cast<unsigned>(__builtin_ctzll(specials));
     if (kExtended && block + bit == cursor.literal_at) continue;  // made content by an escape
@@ -425,7 +446,8 @@ Tokenizer::BlockRead Tokenizer::read_events(Sink& sink, Cursor& cursor, const Bl
                         : (masks.delimiter >> bit) & 1 ? Event::Delimiter
                         : (masks.line_end >> bit) & 1  ? Event::LineEnd
                         : (masks.escape >> bit) & 1    ? Event::Escape
-                                                       : Event::Comment;
+                        : (masks.comment >> bit) & 1   ? Event::Comment
+                                                       : Event::Space;
     if (step(sink, cursor, event, block + bit)) return stopped_after(masks, block, bit);
   }
   non_ascii_ |= masks.high & in_range;
@@ -466,7 +488,9 @@ Tokenizer::AcceleratedRun Tokenizer::read_accelerated(Sink& sink, Cursor& cursor
 template <bool kExtended, class Sink>
 Tokenizer::BlockRead Tokenizer::read_quote_free(Sink& sink, Cursor& cursor, const BlockMasks& masks,
                                                 size_t block) {
-  if (kExtended && opens_comment(cursor, masks, masks.line_end, block)) return BlockRead::HandedOver;
+  if (kExtended && (opens_comment(cursor, masks, masks.line_end, block) || opens_with_skipped(cursor, masks, block))) {
+    return BlockRead::HandedOver;
+  }
   const auto field_before = [&](size_t at, unsigned) __attribute__((always_inline)) {
     sink.field(cursor.field_begin, at);
   };
@@ -491,7 +515,8 @@ Tokenizer::BlockRead Tokenizer::read_well_quoted(Sink& sink, Cursor& cursor, con
   if (!quotes.well_formed) return BlockRead::HandedOver;
   if (kExtended && ((!dialect_.doublequote && quotes.doubled != 0) ||
                     (!dialect_.newlines_in_values && (quotes.inside & masks.line_end) != 0) ||
-                    opens_comment(cursor, masks, quotes.separators & masks.line_end, block))) {
+                    opens_comment(cursor, masks, quotes.separators & masks.line_end, block) ||
+                    opens_with_skipped(cursor, masks, block))) {
     return BlockRead::HandedOver;
   }
   // A field is quoted when its first byte is a quote: in the block, or as

@@ -78,6 +78,14 @@ bool opens_fields(char quote, std::string_view head) {
   return head.front() == quote || follows_any(head, kFieldStartBytes, quote);
 }
 
+// Whether a space follows the delimiter on more than half the lines.
+bool spaces_after_on_most_lines(char delimiter, const std::vector<std::string_view>& lines) {
+  const std::string pair{delimiter, ' '};
+  const auto holding = std::count_if(lines.begin(), lines.end(),
+                                     [&](std::string_view line) { return line.find(pair) != std::string_view::npos; });
+  return 2 * static_cast<size_t>(holding) > lines.size();
+}
+
 std::vector<Candidate> candidates_of(std::string_view probe) {
   const std::string_view head = probe.substr(0, kLinesBytes);
   std::vector<std::string_view> lines;
@@ -106,12 +114,17 @@ std::vector<Candidate> candidates_of(std::string_view probe) {
   }
   std::vector<Candidate> out;
   for (const char d : delimiters) {
+    // Spaces after the delimiter on most lines may be skipped, so that a
+    // quote after them opens a field ("a, "b, c"").
+    const bool spaced = d != ' ' && spaces_after_on_most_lines(d, lines);
     for (const char q : quotes) {
       for (const bool escape : {false, true}) {
         if (escape && !escapes) continue;
         for (const bool keeps : {true, false}) {
           if (!keeps && !line_by_line_too) continue;
-          if (d != q && (q != 0 || (!escape && keeps))) out.push_back(Candidate{d, q, escape, keeps});
+          if (d == q || (q == 0 && (escape || !keeps))) continue;
+          out.push_back(Candidate{d, q, escape, keeps});
+          if (spaced && q != 0) out.push_back(Candidate{d, q, escape, keeps, true});
         }
       }
     }
@@ -360,6 +373,20 @@ DialectGuess guess_dialect(std::string_view text) {
     if (!counts.empty()) guess.widest = *std::max_element(counts.begin(), counts.end());
   }
   return guess;
+}
+
+bool spaces_after_delimiters(const Records& records) {
+  size_t filled = 0;
+  size_t spaced = 0;
+  for (const Record& record : records) {
+    for (size_t i = 1; i < record.fields.size(); ++i) {
+      const std::string_view field = record.fields[i];
+      if (field.empty()) continue;
+      ++filled;
+      spaced += field.front() == ' ' ? 1 : 0;
+    }
+  }
+  return spaced >= 5 && spaced * 10 >= filled * 9;
 }
 
 }  // namespace sniff

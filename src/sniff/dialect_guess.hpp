@@ -28,4 +28,9 @@ DialectGuess guess_dialect(std::string_view text);
 // ends reads fewer records, and scores less.
 double pattern_score(const std::vector<size_t>& counts);
 
+// Whether the records' fields after a delimiter are written with spaces
+// before them, as in "a, b, c": nearly all that hold anything begin with
+// one, at least five of them.
+bool spaces_after_delimiters(const Records& records);
+
 }  // namespace sniff

@@ -29,6 +29,7 @@ csv::Dialect Candidate::dialect(char comment_byte) const noexcept {
   d.comments = comment_byte != 0;
   if (comment_byte != 0) d.comment = static_cast<uint8_t>(comment_byte);
   d.newlines_in_values = newlines_in_values;
+  d.skip_initial_space = skip_initial_space;
   return d;
 }
 

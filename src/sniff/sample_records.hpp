@@ -22,6 +22,7 @@ struct Candidate {
   char quote = '"';  // 0: none
   bool escape = false;  // whether a backslash escapes
   bool newlines_in_values = true;
+  bool skip_initial_space = false;  // whether spaces after a delimiter are skipped
 
   // The reader's dialect, with comment lines starting with `comment` (0: none).
   [[nodiscard]] csv::Dialect dialect(char comment = 0) const noexcept;

@@ -45,16 +45,20 @@ MarkerSet null_values(std::string_view text, const Records& records, bool all_re
 
 Sniffed sniff_text(std::string_view text, bool whole, std::optional<std::string_view> tail) {
   const DialectGuess guess = guess_dialect(text);
-  const Candidate& candidate = guess.candidate;
+  Candidate candidate = guess.candidate;
   const size_t limit = std::max<size_t>(50, std::min(kTableRecords, kTableFields / guess.widest));
   Records records = read_records(text, candidate, limit);
   Sniffed out;
-  out.candidate = candidate;
   if (candidate.delimiter != kComment && candidate.quote != kComment &&
       text.find(kComment) != std::string_view::npos && comment_lines(records)) {
     out.comment = kComment;
     records = read_records(text, candidate, limit, kComment);
   }
+  if (candidate.delimiter != ' ' && spaces_after_delimiters(records)) {
+    candidate.skip_initial_space = true;
+    records = read_records(text, candidate, limit, out.comment);
+  }
+  out.candidate = candidate;
   const Table table = find_table(records, text, candidate);
   if (!records.empty()) out.skip_rows = lines_before(text, records[table.first].start);
   if (whole && records.size() < limit) {

@@ -161,9 +161,11 @@ TEST(BlockScan, MasksMarkTheDialectsBytes) {
       kSemicolonDialect,
       {.delimiter = '\t', .quote = '|', .carriage_return = '\x1e', .line_feed = '\x1f'},
       {.delimiter = '|', .escape = '\\', .comment = '#', .quoting = false, .escaping = true, .comments = true},
-      {.escape = '\'', .escaping = true}};
+      {.escape = '\'', .escaping = true},
+      {.delimiter = ';', .escape = '\\', .comment = '#', .escaping = true, .comments = true, .skip_initial_space = true},
+      {.delimiter = ' ', .skip_initial_space = true}};
   std::mt19937 random(2718);
-  const std::string bytes(",;\t\"'|\r\n\x1e\x1f\x80\xff\x7f\0a0\\#", 18);
+  const std::string bytes(",;\t\"'|\r\n\x1e\x1f\x80\xff\x7f\0a0\\# ", 19);
   for (int i = 0; i < test_rounds(2000); ++i) {
     const size_t blocks = 1 + random() % 40;
     std::vector<uint8_t> data(blocks * 64);
@@ -173,7 +175,7 @@ TEST(BlockScan, MasksMarkTheDialectsBytes) {
     }
     for (size_t d = 0; d < dialects.size(); ++d) {
       const csv::Dialect& dialect = dialects[d];
-      std::vector<csv::BlockMasks> expected(blocks, csv::BlockMasks{0, 0, 0, 0, 0, 0});
+      std::vector<csv::BlockMasks> expected(blocks, csv::BlockMasks{0, 0, 0, 0, 0, 0, 0});
       for (size_t at = 0; at < data.size(); ++at) {
         csv::BlockMasks& masks = expected[at / 64];
         const uint64_t bit = uint64_t{1} << (at % 64);
@@ -184,6 +186,8 @@ TEST(BlockScan, MasksMarkTheDialectsBytes) {
         if (dialect.comments && b == dialect.comment) masks.comment |= bit;
         if (b == dialect.carriage_return || b == dialect.line_feed) masks.line_end |= bit;
         if (b >= 0x80) masks.high |= bit;
+        const uint64_t taken = masks.delimiter | masks.quote | masks.escape | masks.comment;
+        if (dialect.skip_initial_space && b == ' ' && (taken & bit) == 0) masks.space |= bit;
       }
       for (const csv::ScanBlocks scan : block_scanners()) {
         std::vector<csv::BlockMasks> masks(blocks);
@@ -238,6 +242,9 @@ const std::vector<csv::Dialect> kOtherDialects = {
     {.delimiter = ' ', .escape = '\'', .comment = ';', .escaping = true, .comments = true,
      .newlines_in_values = false},
     {.comments = true, .doublequote = false},
+    {.skip_initial_space = true},
+    {.delimiter = ' ', .skip_initial_space = true},
+    {.delimiter = ';', .quote = '\'', .comment = ' ', .escaping = true, .comments = true, .skip_initial_space = true},
 };
 
 // Random inputs of a dialect's own bytes, among content, line ends and the
@@ -247,6 +254,7 @@ std::string random_in_dialect(std::mt19937& random, const csv::Dialect& d) {
       std::string(1, static_cast<char>(d.delimiter)), std::string(1, static_cast<char>(d.quote)),
       std::string(2, static_cast<char>(d.quote)),     std::string(1, static_cast<char>(d.escape)),
       std::string(1, static_cast<char>(d.comment)),   "\n", "\r", "\r\n", "a", "bc", ",", "\"", "\xC3\xA9", "\xFF",
+      " ", "  ",
       std::string(70, 'z'),
   };
   std::string out;

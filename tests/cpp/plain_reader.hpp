@@ -46,8 +46,11 @@ class PlainReader {
           continue;
         }
       }
+      // Spaces skipped where a field begins; at a record's start, a line of them is blank.
+      const bool skipped = d_.skip_initial_space && c == ' ' && !is(c, d_.quote, d_.quoting) &&
+                           !is(c, d_.escape, d_.escaping) && !is(c, d_.comment, d_.comments);
       if (state == RecordStart) {
-        if (line_end) {
+        if (line_end || skipped) {
           consume();
           continue;
         }
@@ -78,6 +81,7 @@ class PlainReader {
             state = Quoted;
             continue;
           }
+          if (state == FieldStart && skipped) continue;
           [[fallthrough]];
         case Unquoted:
           if (is(c, d_.escape, d_.escaping)) {

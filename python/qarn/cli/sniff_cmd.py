@@ -83,6 +83,8 @@ def as_text(path: str, found: Sniffed) -> str:
         parts.append(f"comment {d.comment!r}")
     if not d.newlines_in_values:
         parts.append("no newlines in values")
+    if d.skipinitialspace:
+        parts.append("spaces after the delimiter skipped")
     parts.append(f"null {','.join(d.null_values) if d.null_values else 'none'}")
     if found.decimal != ".":
         parts.append(f"decimal {_MARK_NAMES[found.decimal]}")
