@@ -10,8 +10,9 @@
 namespace fuzz {
 
 // Byte 0 is the comma dialect; other values give the other delimiters,
-// quotes (or none), an escape, comment lines, quotes that do not double and
-// line ends that quoted fields cannot hold, in every combination.
+// quotes (or none), an escape, comment lines, quotes that do not double,
+// line ends that quoted fields cannot hold and skipped spaces, in every
+// combination.
 inline csv::Dialect dialect_from_byte(uint8_t byte) {
   static constexpr uint8_t kDelimiters[] = {',', ';', '\t', '|', ':', ' ', ',', ','};
   static constexpr uint8_t kQuotes[] = {'"', '\'', 0, '"'};
@@ -22,6 +23,8 @@ inline csv::Dialect dialect_from_byte(uint8_t byte) {
   if (quote != 0) dialect.quote = quote;
   dialect.escaping = (byte >> 5) & 1;
   dialect.comments = (byte >> 6) & 1;
+  // Skipped spaces after commas, and after spaces (runs of them separate fields).
+  dialect.skip_initial_space = (byte & 7) == 7 || ((byte & 7) == 5 && ((byte >> 3) & 3) == 3);
   if ((byte >> 7) & 1) {
     // Both of the rarer quote rules at once, and each alone when quotes are `'`.
     dialect.doublequote = quote == '\'';

@@ -176,6 +176,12 @@ AMBIGUOUS = [
     # Numbers in every row, and codes in the last two only: two rows do not
     # make the three above them header rows.
     ("alpha,alpha,0,alpha\n" * 3 + "x-ray,x-ray,0,x-ray\n" * 2, {"header": False, "skip_rows": 0}),
+    # A space after every comma is skipped, and a quote after it opens a
+    # field; spaces before some values only are part of them.
+    ('name, n\n"a, b", 1\nc, 2\nd, 3\ne, 4\n', {"skipinitialspace": True, "delimiter": ","}),
+    ("a, b\n1, 2\n", {"skipinitialspace": True}),
+    ("id,comment\n1, hello\n2,world\n3, x\n4,y\n5,z\n6,w\n", {"skipinitialspace": False}),
+    ("a, b\n" + "".join(f"{i}, {i}.5\n" for i in range(3000)) + "7, NA\n", {"null_values": ("NA",)}),
 ]
 
 

@@ -386,7 +386,7 @@ bool spaces_after_delimiters(const Records& records) {
       spaced += field.front() == ' ' ? 1 : 0;
     }
   }
-  return spaced >= 5 && spaced * 10 >= filled * 9;
+  return spaced >= 2 && spaced * 10 >= filled * 9;
 }
 
 }  // namespace sniff

@@ -30,7 +30,7 @@ double pattern_score(const std::vector<size_t>& counts);
 
 // Whether the records' fields after a delimiter are written with spaces
 // before them, as in "a, b, c": nearly all that hold anything begin with
-// one, at least five of them.
+// one, at least two of them.
 bool spaces_after_delimiters(const Records& records);
 
 }  // namespace sniff

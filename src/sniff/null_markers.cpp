@@ -60,8 +60,9 @@ ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds
   return out;
 }
 
-MarkerSet markers_in(std::string_view text, char delimiter) {
-  const std::array<char, 3> separators = {delimiter, '\n', '\r'};
+MarkerSet markers_in(std::string_view text, char delimiter, bool spaced) {
+  const std::array<std::string, 4> separators = {std::string{delimiter}, "\n", "\r",
+                                                 spaced ? std::string{delimiter, ' '} : std::string{delimiter}};
   MarkerSet found = 0;
   std::string field;
   std::string around;
@@ -71,14 +72,14 @@ MarkerSet markers_in(std::string_view text, char delimiter) {
     for (const std::string_view quote : {"", "\"", "'"}) {
       ((field = quote) += marker) += quote;
       bool seen = text.starts_with(field);
-      for (const char before : separators) {
+      for (const std::string& before : separators) {
         if (seen) break;
         ((around = before) += field);
         seen = text.ends_with(around);
-        for (const char after : separators) {
+        for (const std::string& after : separators) {
           if (seen) break;
-          around.resize(field.size() + 1);
-          around += after;
+          around.resize(before.size() + field.size());
+          around += after.front();
           seen = text.find(around) != std::string_view::npos;
         }
       }

@@ -31,7 +31,8 @@ struct ColumnMarkers {
 // a type, or in columns that hold nothing else.
 ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds);
 
-// The default markers that stand as whole fields in the text, quoted or not.
-MarkerSet markers_in(std::string_view text, char delimiter);
+// The default markers that stand as whole fields in the text, quoted or not,
+// after a space that follows the delimiter too when `spaced`.
+MarkerSet markers_in(std::string_view text, char delimiter, bool spaced = false);
 
 }  // namespace sniff

@@ -30,14 +30,16 @@ size_t notes_at_end(std::string_view text, const Candidate& candidate, char comm
 // Columns with a few missing values often show the first far down (R's
 // exports write NA), and a marker that is a value, such as a country code,
 // is most often seen among the first records.
-MarkerSet null_values(std::string_view text, const Records& records, bool all_read, char delimiter,
+MarkerSet null_values(std::string_view text, const Records& records, bool all_read, const Candidate& candidate,
                       const Table& table, std::optional<std::string_view> tail) {
+  const char delimiter = candidate.delimiter;
+  const bool spaced = candidate.skip_initial_space;
   MarkerSet anywhere = 0;
   for (const Record& record : records) {
     for (const std::string_view field : record.fields) anywhere |= marker_of(field) & kDefaultMarkers;
   }
-  if (!all_read && !records.empty()) anywhere |= markers_in(text.substr(records.back().start), delimiter);
-  if (tail) anywhere |= markers_in(after_first_line(*tail), delimiter);
+  if (!all_read && !records.empty()) anywhere |= markers_in(text.substr(records.back().start), delimiter, spaced);
+  if (tail) anywhere |= markers_in(after_first_line(*tail), delimiter, spaced);
   return table.markers.missing | (anywhere & ~table.markers.text);
 }
 
@@ -73,7 +75,7 @@ Sniffed sniff_text(std::string_view text, bool whole, std::optional<std::string_
     out.skip_footer = notes_at_end(after_first_line(*tail), candidate, out.comment, table);
   }
   out.header = table.header;
-  out.null_values = null_values(text, records, records.size() < limit, candidate.delimiter, table, tail);
+  out.null_values = null_values(text, records, records.size() < limit, candidate, table, tail);
   out.number_marks = number_marks(records, table.first + (table.header ? 1 : 0), table.end, candidate.delimiter);
   // A header of fewer names (rows that end with an empty field) makes
   // the converted table that much narrower.
