@@ -140,6 +140,9 @@ AMBIGUOUS = [
     ("n,t\n1,NA\nNA,x\n3,y\n", {"null_values": ("NA",)}),
     # A dot among numbers is a missing value; among text it would be text.
     ("n,t\n1,x\n.,y\n3,z\n4,w\n5,v\n", {"null_values": (".",)}),
+    # So are a statistics office's ':' and '..'.
+    ("geo;y2019;y2020\nAT;1.5;:\nBE;2.5;3.5\nDE;:;4.5\nFR;5;6\n", {"null_values": (":",)}),
+    ("geo,y1990\nA,1.5\nB,..\nC,3.5\nD,5.5\n", {"null_values": ("..",)}),
     # Lines that start with # and are not rows are comments.
     ("a,b\n1,2\n# a note, with, commas\n3,4\n5,6\n", {"comment": "#"}),
     # A block of names and values above the table, which has a header row.

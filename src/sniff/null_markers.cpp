@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::array<std::string_view, kMarkers> kMarkerTexts = {
     "#N/A", "#N/A N/A", "#NA", "<NA>", "N/A", "NA", "NULL", "None", "n/a", "null",
-    "-",    "--",       ".",   "?",    "\\N", "missing", "nil"};
+    "-",    "--",       ".",   "?",    "\\N", "missing", "nil", "..", ":"};
 
 constexpr size_t kKindCells = 600;  // rows looked at: as for column kinds, at least 10
 
@@ -24,7 +24,7 @@ MarkerSet marker_of(std::string_view text) noexcept {
   if (text.empty() || text.size() > 8) return 0;
   // Most fields start with none of the markers' first characters.
   switch (text.front()) {
-    case '#': case '<': case 'N': case 'n': case '-': case '.': case '?': case '\\': case 'm': break;
+    case '#': case '<': case 'N': case 'n': case '-': case '.': case '?': case '\\': case 'm': case ':': break;
     default: return 0;
   }
   for (int i = 0; i < kMarkers; ++i) {

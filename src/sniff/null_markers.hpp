@@ -1,5 +1,6 @@
 // The markers of missing values a sample uses: those of the default list
-// (NA, NULL, ...) and, in columns of a type, a few more (-, ?, nil, ...).
+// (NA, NULL, ...) and, in columns of a type, a few more (-, ?, nil, the
+// statistics offices' .. and :, ...).
 // A set of them is a bit mask, in the order they are listed in a dialect.
 #pragma once
 
@@ -16,7 +17,7 @@ using MarkerSet = uint32_t;
 // Each marker, bit i of a MarkerSet for the i-th: first the defaults, then
 // those read as missing only among values of a type.
 std::string_view marker_text(int i) noexcept;
-inline constexpr int kMarkers = 17;
+inline constexpr int kMarkers = 19;
 inline constexpr MarkerSet kDefaultMarkers = (1u << 10) - 1;
 
 // The marker the text is, as one bit, or 0.
