@@ -340,7 +340,8 @@ def test_a_dialect_spells_itself_as_python(dialect, spelled):
         ({"compression": "rar"}, ValueError, r"^compression must be 'infer', 'gzip', 'bz2', 'xz', 'zstd', 'zip' "
                                              r"or None, not 'rar'$"),
         ({"compression": "gz"}, ValueError, r"^compression must be .* not 'gz'$"),
-        ({"dialect": "Auto"}, TypeError, r'^dialect must be a qarn.Dialect, "auto" or None, not \'Auto\'$'),
+        ({"dialect": "Auto"}, TypeError,
+         r'^dialect must be a qarn.Dialect, "auto", a dialect of the csv module or its name, or None, not \'Auto\'$'),
         ({"dialect": csv.excel}, TypeError, r'^dialect must be a qarn.Dialect, "auto" or None, not type$'),
     ],
 )

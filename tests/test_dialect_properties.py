@@ -166,6 +166,30 @@ def test_skipped_initial_spaces_read_as_the_records_pythons_csv_module_reads(dat
     assert qarn.convert(text.encode(), delimiter=delimiter, skipinitialspace=True, **sizes) == expected
 
 
+class PipesEscaped(csv.Dialect):
+    delimiter, quotechar, escapechar, doublequote = "|", "'", "\\", False
+    skipinitialspace, lineterminator, quoting = True, "\r\n", csv.QUOTE_MINIMAL
+
+
+class Unquoted(csv.Dialect):
+    delimiter, quotechar, escapechar, doublequote = ";", None, "\\", True
+    skipinitialspace, lineterminator, quoting = False, "\n", csv.QUOTE_NONE
+
+
+SNIFFED = csv.Sniffer().sniff('a;b\n1;"x;""y"""\n2;z\n')
+ROWS = [["name", "note", "n"], ["Ann, Bo", 'say "hi"', "1"], ["a|b;c", "it's", " 2"], ["x\ny", "\\", ""]]
+
+
+@pytest.mark.parametrize("dialect", [csv.excel, csv.excel_tab, "unix", csv.get_dialect("excel"), PipesEscaped,
+                                     Unquoted(), SNIFFED], ids=str)
+def test_dialects_of_the_csv_module_read_as_csv_reads_them(dialect):
+    out = io.StringIO()
+    csv.writer(out, dialect=dialect).writerows(ROWS)
+    text = out.getvalue()
+    records = [r for r in csv.reader(io.StringIO(text, newline=""), dialect=dialect) if r]
+    assert qarn.convert(text.encode(), dialect=dialect) == csv_to_qarn(comma_csv(records))
+
+
 COMPRESSORS = {None: bytes, "gzip": gzip.compress, "bz2": bz2.compress, "xz": lzma.compress}
 
 

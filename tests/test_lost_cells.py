@@ -86,6 +86,10 @@ def test_rejects_hold_exactly_the_cells_lost(tmp_path_factory, table, size, date
         # A record after comment lines begins after them.
         (b"a,b\n1,2\n# note\n# more\nx,4\n", {"comment": "#"}, [(2, 5, 22, "a", "x")]),
         (b"a,b\r\n1,2\r\n\r\nx,4\r\n", {}, [(2, 4, 12, "a", "x")]),
+        # So does one after lines of spaces the dialect skips, and after a
+        # comment they indent.
+        (b"a\n1\n \n  \nx\n", {"skipinitialspace": True}, [(2, 5, 9, "a", "x")]),
+        (b"a\n1\n  # note\n x\n", {"skipinitialspace": True, "comment": "#"}, [(2, 4, 13, "a", "x")]),
         # A trailing delimiter loses nothing; extra fields keep their boundaries.
         (b"a\n1,\n2,\"x,y\"\n3,x,y\n", {}, [(2, 3, 5, "(extra fields)", '"x,y"'), (3, 4, 13, "(extra fields)", "x,y")]),
     ],

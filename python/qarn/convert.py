@@ -6,6 +6,7 @@ interpreter lock; in other dialects, encodings and compressions what
 from __future__ import annotations
 
 import contextlib
+import csv
 import dataclasses
 import os
 import warnings
@@ -26,7 +27,7 @@ from ._source import Source, open_source
 from ._streaming import Opened, Sink, Written, opened, reader, streamable
 from ._threads import checked_threads, usable_threads
 from .sniff import Sniffed, sniff_buffer
-from .dialect import Dialect
+from .dialect import Dialect, is_csv_dialect
 
 
 # The conversion's defaults, for every way in (the function, the command,
@@ -57,7 +58,7 @@ def convert(
     chunk_size: int = CHUNK_SIZE,
     sample_rows: int | None = SAMPLE_ROWS,
     threads: int | None = None,
-    dialect: Dialect | str | None = None,
+    dialect: Dialect | str | type[csv.Dialect] | None = None,
     delimiter: str = FROM_DIALECT,
     quotechar: str | None = FROM_DIALECT,
     escapechar: str | None = FROM_DIALECT,
@@ -202,7 +203,7 @@ def convert_counting(
     chunk_size: int = CHUNK_SIZE,
     sample_rows: int | None = SAMPLE_ROWS,
     threads: int | None = None,
-    dialect: Dialect | str | None = None,
+    dialect: Dialect | str | type[csv.Dialect] | None = None,
     parse_dates: bool = False,
     decimal: str | None = None,
     thousands: str | None = None,
@@ -221,9 +222,12 @@ def convert_counting(
     sniffing = isinstance(dialect, str) and dialect == "auto"
     if dialect is None or sniffing:
         dialect = Dialect()
+    elif is_csv_dialect(dialect) or (isinstance(dialect, str) and dialect in csv.list_dialects()):
+        dialect = Dialect.from_csv(dialect)
     elif not isinstance(dialect, Dialect):
         given = repr(dialect) if isinstance(dialect, str) else type(dialect).__name__
-        raise TypeError(f'dialect must be a qarn.Dialect, "auto" or None, not {given}')
+        raise TypeError(f'dialect must be a qarn.Dialect, "auto", a dialect of the csv module or its name, '
+                        f'or None, not {given}')
     given = {name: value for name, value in dialect_fields.items() if value is not FROM_DIALECT}
     dialect = dataclasses.replace(dialect, **given)  # checks the given fields before any input is read
     names = _checked_names(column_names)

@@ -4,8 +4,10 @@ the lines before its table, as plain data that `qarn.convert` reads with."""
 from __future__ import annotations
 
 import codecs
+import csv
 import dataclasses
 from dataclasses import dataclass
+from typing import Any
 
 # The characters that structure a record, in the order their conflicts are
 # reported: one character each, distinct, never a line end.
@@ -84,6 +86,25 @@ class Dialect:
                 raise ValueError(f"{count} must be 0 or more and below 2**64, not {value}")
         check_encoding(self.encoding)
 
+    @classmethod
+    def from_csv(cls, dialect: Any) -> Dialect:
+        """The dialect of Python's `csv` module (a `csv.Dialect` class, such
+        as `csv.excel_tab` or what `csv.Sniffer().sniff` returns, an
+        instance, or a registered name such as "excel-tab") as a
+        `qarn.Dialect`: its delimiter, quotechar (None for QUOTE_NONE),
+        escapechar, doublequote and skipinitialspace; its lineterminator is
+        ignored, as `csv.reader` ignores it."""
+        if isinstance(dialect, str):
+            if dialect not in csv.list_dialects():
+                raise ValueError(f"{dialect!r} is not a dialect of the csv module (those are {csv.list_dialects()})")
+            dialect = csv.get_dialect(dialect)
+        elif not is_csv_dialect(dialect):
+            raise TypeError(f"expected a dialect of the csv module, not {type(dialect).__name__}")
+        quoting = dialect.quoting == csv.QUOTE_NONE or dialect.quotechar is None
+        return cls(delimiter=dialect.delimiter, quotechar=None if quoting else dialect.quotechar,
+                   escapechar=dialect.escapechar, doublequote=bool(dialect.doublequote),
+                   skipinitialspace=bool(dialect.skipinitialspace))
+
     def __repr__(self) -> str:
         changed = [
             f"{field.name}={getattr(self, field.name)!r}"
@@ -91,6 +112,14 @@ class Dialect:
             if getattr(self, field.name) != field.default
         ]
         return f"qarn.Dialect({', '.join(changed)})"
+
+
+def is_csv_dialect(dialect: object) -> bool:
+    """Whether `dialect` is a dialect of Python's csv module: a subclass or
+    an instance of `csv.Dialect`, or what `csv.get_dialect` returns."""
+    if isinstance(dialect, type):
+        return issubclass(dialect, csv.Dialect)
+    return isinstance(dialect, (csv.Dialect, type(csv.get_dialect("excel"))))
 
 
 def _null_values(texts: object) -> tuple[str, ...]:

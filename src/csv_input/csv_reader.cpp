@@ -326,19 +326,34 @@ class VisitingSink {
   }
 
   // The first byte of the record after `from`: past the line ends, blank
-  // lines and comment lines before it; the input's end when none follows.
+  // lines (of skipped spaces too) and comment lines before it; the input's
+  // end when none follows.
   static size_t record_start(std::span<const uint8_t> input, const Dialect& dialect, size_t from) {
     const auto line_end = [&](size_t at) {
       return input[at] == dialect.line_feed || input[at] == dialect.carriage_return;
     };
+    const bool space_taken = (dialect.quoting && dialect.quote == ' ') || (dialect.escaping && dialect.escape == ' ') ||
+                             (dialect.comments && dialect.comment == ' ');
+    const bool skips_spaces = dialect.skip_initial_space && !space_taken;
     size_t where = from;
-    while (where < input.size() &&
-           (line_end(where) || (dialect.comments && input[where] == dialect.comment && (where == 0 || line_end(where - 1))))) {
-      if (!line_end(where)) {
-        while (where < input.size() && !line_end(where)) ++where;
+    while (where < input.size()) {
+      if (line_end(where)) {
+        ++where;
         continue;
       }
-      ++where;
+      // `where` starts a line: what the tokenizer skips there, then a line end or a comment.
+      size_t at = where;
+      if (where == 0 || line_end(where - 1)) {
+        while (skips_spaces && at < input.size() && input[at] == ' ') ++at;
+      }
+      if (at < input.size() && at != where && line_end(at)) {
+        where = at;
+        continue;
+      }
+      const bool line_start = at != where || where == 0 || line_end(where - 1);
+      if (!(dialect.comments && at < input.size() && input[at] == dialect.comment && line_start)) break;
+      where = at;
+      while (where < input.size() && !line_end(where)) ++where;
     }
     return where;
   }
