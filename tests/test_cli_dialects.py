@@ -34,6 +34,14 @@ def test_each_dialect_converts_as_the_comma_text(tmp_path, text, arguments):
     assert (tmp_path / "in.qarn").read_bytes() == _qarn.csv_to_qarn(COMMA_TEXT)
 
 
+def test_a_guess_of_skipped_spaces_can_be_undone(tmp_path):
+    (tmp_path / "in.csv").write_bytes(b"a, b\n1, x\n2, y\n")
+    run_qarn("convert", "in.csv", "--auto", cwd=tmp_path, check_status=0)
+    assert qarn.read(tmp_path / "in.qarn").column_names == ["a", "b"]
+    run_qarn("convert", "in.csv", "--auto", "--no-skipinitialspace", cwd=tmp_path, check_status=0)
+    assert (tmp_path / "in.qarn").read_bytes() == _qarn.csv_to_qarn(b"a, b\n1, x\n2, y\n")
+
+
 def test_header_names_and_compression(tmp_path):
     (tmp_path / "rows.csv.gz").write_bytes(gzip.compress(b"1,2\n3,4\n"))
     (tmp_path / "plain.csv").write_bytes(gzip.compress(b"1,2\n3,4\n"))

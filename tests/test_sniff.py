@@ -185,6 +185,9 @@ AMBIGUOUS = [
     ("a, b\n1, 2\n", {"skipinitialspace": True}),
     ("id,comment\n1, hello\n2,world\n3, x\n4,y\n5,z\n6,w\n", {"skipinitialspace": False}),
     ("a, b\n" + "".join(f"{i}, {i}.5\n" for i in range(3000)) + "7, NA\n", {"null_values": ("NA",)}),
+    # Far down, a marker counts in a column of numbers only: in one of codes
+    # it is a value (Namibia).
+    ("id,cc\n" + "".join(f"{i},{'FR' if i != 9000 else 'NA'}\n" for i in range(20000)), {"null_values": ()}),
 ]
 
 
@@ -369,6 +372,24 @@ def test_number_marks_are_guessed_and_convert_as_their_plain_spelling(text, deci
             cells = ["" if cell == "NA" else cell for cell in row]
             twin.writerow([cell.replace(",", "") if i in found.thousands_columns else cell for i, cell in enumerate(cells)])
         assert auto == csv_to_qarn(plain.getvalue().encode())
+
+
+# Tables written with a space after each comma, and without: the guess of
+# skipped spaces gives the same table, quotes that open no field without the
+# spaces (an apostrophe, a stray quote, quotes before more text) included.
+SPACED_TWINS = [
+    "id,zip,city\n1,'01234,Boston\n2,'02345,Salem\n3,'03456,Dover\n4,'04567,Lynn\n",
+    'id,desc,qty\n1,a,1\n2,b,2\n3,"c,3\n4,d,4\n5,e,5\n6,f,6\n',
+    'id,brand,n\n1,"Lyon" brand,2\n2,"Paris" thing,3\n3,other,4\n',
+    'name,n,note\np,1,"a;b"\nq,2,"c;d"\nr,3,e\n',
+]
+
+
+@pytest.mark.parametrize("text", SPACED_TWINS)
+def test_spaces_after_commas_leave_the_guessed_table_as_it_is_without_them(text):
+    spaced = text.replace(",", ", ").replace(";", ", ")
+    assert qarn.sniff(spaced.encode()).skipinitialspace
+    assert qarn.convert(spaced.encode(), dialect="auto") == qarn.convert(text.replace(";", ", ").encode(), dialect="auto")
 
 
 @not_when_sanitized

@@ -78,6 +78,37 @@ bool opens_fields(char quote, std::string_view head) {
   return head.front() == quote || follows_any(head, kFieldStartBytes, quote);
 }
 
+}  // namespace
+
+bool skipping_is_safe(std::string_view text, const Candidate& candidate, size_t limit, char comment) {
+  if (candidate.quote == 0) return true;
+  if (!quoted_fields_close(text, candidate.delimiter, candidate.quote, true)) return false;
+  Candidate skipping = candidate;
+  skipping.skip_initial_space = true;
+  const Records plain = read_records(text, candidate, limit, comment);
+  const Records skipped = read_records(text, skipping, limit, comment);
+  if (plain.size() != skipped.size()) return false;
+  for (size_t i = 0; i < plain.size(); ++i) {
+    if (plain[i].start != skipped[i].start) return false;
+  }
+  return true;
+}
+
+std::optional<Candidate> skipping_spaces(std::string_view text, const Candidate& candidate, size_t limit,
+                                         char comment) {
+  Candidate skipping = candidate;
+  skipping.skip_initial_space = true;
+  if (skipping_is_safe(text, candidate, limit, comment)) return skipping;
+  // Quotes that only spaces would let open fields stay content, as they
+  // were, where no quote opens a field without them.
+  const std::string field_starts{candidate.delimiter, '\n', '\r'};
+  if (text.starts_with(candidate.quote) || follows_any(text, field_starts, candidate.quote)) return std::nullopt;
+  skipping.quote = 0;
+  return skipping;
+}
+
+namespace {
+
 // Whether a space follows the delimiter on more than half the lines.
 bool spaces_after_on_most_lines(char delimiter, const std::vector<std::string_view>& lines) {
   const std::string pair{delimiter, ' '};
@@ -124,7 +155,9 @@ std::vector<Candidate> candidates_of(std::string_view probe) {
           if (!keeps && !line_by_line_too) continue;
           if (d == q || (q == 0 && (escape || !keeps))) continue;
           out.push_back(Candidate{d, q, escape, keeps});
-          if (spaced && q != 0) out.push_back(Candidate{d, q, escape, keeps, true});
+          if (spaced && q != 0 && skipping_is_safe(probe, out.back(), kProbeRecords)) {
+            out.push_back(Candidate{d, q, escape, keeps, true});
+          }
         }
       }
     }

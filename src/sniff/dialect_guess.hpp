@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -32,5 +33,18 @@ double pattern_score(const std::vector<size_t>& counts);
 // before them, as in "a, b, c": nearly all that hold anything begin with
 // one, at least two of them.
 bool spaces_after_delimiters(const Records& records);
+
+// Whether reading `text` with the candidate's spaces after delimiters
+// skipped keeps its first `limit` records where they begin, and every
+// quote the spaces then let open a field closes right before the next
+// one or a line end: a stray quote or an apostrophe after a space
+// ("1, 'tis") would otherwise swallow what follows.
+bool skipping_is_safe(std::string_view text, const Candidate& candidate, size_t limit, char comment = 0);
+
+// The candidate with spaces after delimiters skipped, where that is safe;
+// else, where no quote opens a field (so quotes are content), the same
+// without quoting; else nothing.
+std::optional<Candidate> skipping_spaces(std::string_view text, const Candidate& candidate, size_t limit,
+                                         char comment);
 
 }  // namespace sniff

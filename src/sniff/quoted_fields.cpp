@@ -1,6 +1,7 @@
 #include "sniff/quoted_fields.hpp"
 
 #include <algorithm>
+#include <string>
 
 
 namespace sniff {
@@ -55,6 +56,11 @@ bool quoted_over_bare(std::string_view text, const Records& records, const std::
                       size_t end, size_t columns, const Kinds& kinds, const Candidate& candidate) {
   const auto top = quoted_fields(text, records[row], candidate.delimiter, candidate.quote);
   if (!top || top->size() < 2 || std::find(top->begin(), top->end(), false) != top->end()) return false;
+  // Quotes a field needs (around a delimiter, a quote, a line end) say nothing.
+  const std::string needing{candidate.delimiter, candidate.quote, '\n', '\r'};
+  for (const std::string_view field : records[row].fields) {
+    if (field.find_first_of(needing) != std::string_view::npos) return false;
+  }
   size_t below = row + 1;
   while (below < end && counts[below] != columns) ++below;
   if (below == end) return false;

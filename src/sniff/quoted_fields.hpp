@@ -19,9 +19,9 @@ namespace sniff {
 std::optional<std::vector<bool>> quoted_fields(std::string_view text, const Record& record, char delimiter,
                                                char quote);
 
-// Whether records[row] has two fields or more, every one quoted, and the
-// next record of `columns` fields before `end` a value of a type left bare
-// in a column of that type.
+// Whether records[row] has two fields or more, every one quoted though none
+// needs it, and the next record of `columns` fields before `end` a value of
+// a type left bare in a column of that type.
 bool quoted_over_bare(std::string_view text, const Records& records, const std::vector<size_t>& counts, size_t row,
                       size_t end, size_t columns, const Kinds& kinds, const Candidate& candidate);
 

@@ -52,13 +52,14 @@ namespace {
 // Each field a quote opens and closes: `visit` gets its value. False when
 // one does not close right before the delimiter, a line end or the end.
 template <class Visit>
-bool quoted_fields_close_visiting(std::string_view text, char delimiter, char quote, const Visit& visit) {
+bool quoted_fields_close_visiting(std::string_view text, char delimiter, char quote, const Visit& visit,
+                                  bool skip_spaces = false) {
   bool field_start = true;
   size_t at = 0;
   while (at < text.size()) {
     const char c = text[at];
     if (!field_start || c != quote) {
-      field_start = c == delimiter || c == '\n' || c == '\r';
+      field_start = c == delimiter || c == '\n' || c == '\r' || (skip_spaces && field_start && c == ' ');
       ++at;
       continue;
     }
@@ -79,8 +80,8 @@ bool quoted_fields_close_visiting(std::string_view text, char delimiter, char qu
 
 }  // namespace
 
-bool quoted_fields_close(std::string_view text, char delimiter, char quote) noexcept {
-  return quoted_fields_close_visiting(text, delimiter, quote, [](std::string_view) {});
+bool quoted_fields_close(std::string_view text, char delimiter, char quote, bool skip_spaces) noexcept {
+  return quoted_fields_close_visiting(text, delimiter, quote, [](std::string_view) {}, skip_spaces);
 }
 
 bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) noexcept {

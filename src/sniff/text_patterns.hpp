@@ -27,8 +27,9 @@ bool quote_closes_before_text(std::string_view lines, char delimiter, char quote
 bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) noexcept;
 
 // Whether every quote that opens a field closes (a doubled quote being one
-// inside) right before the delimiter, a line end or the end of the text.
-bool quoted_fields_close(std::string_view text, char delimiter, char quote) noexcept;
+// inside) right before the delimiter, a line end or the end of the text;
+// with `skip_spaces`, a quote after spaces that begin a field opens it too.
+bool quoted_fields_close(std::string_view text, char delimiter, char quote, bool skip_spaces = false) noexcept;
 
 // Whether a quoted field in the text (which begins with a LF) needs its
 // quotes: it holds the delimiter, a line end, or a doubled or escaped quote.

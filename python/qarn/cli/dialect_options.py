@@ -100,6 +100,12 @@ def register(parser: argparse.ArgumentParser) -> None:
         default=None,
         help="skip spaces after the delimiter, as in 'a, b, c' (a quote after them opens a quoted field)",
     )
+    group.add_argument(
+        "--no-skipinitialspace",
+        dest="skipinitialspace",
+        action="store_false",
+        help="keep spaces after the delimiter as content, where --auto guessed otherwise",
+    )
     group.add_argument("--encoding", metavar="NAME", help="the text encoding: utf-8 (default), cp1252, latin-1, utf-16, ...")
     group.add_argument("--no-header", dest="header", action="store_false", default=None, help="the first line is data; columns are named column_1, column_2, ...")
     group.add_argument("--column-names", type=_column_names, metavar="A,B,...", help="the column names to use (instead of the header row's)")
