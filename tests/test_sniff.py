@@ -184,6 +184,9 @@ AMBIGUOUS = [
     ('name, n\n"a, b", 1\nc, 2\nd, 3\ne, 4\n', {"skipinitialspace": True, "delimiter": ","}),
     ("a, b\n1, 2\n", {"skipinitialspace": True}),
     ("id,comment\n1, hello\n2,world\n3, x\n4,y\n5,z\n6,w\n", {"skipinitialspace": False}),
+    # Runs of spaces after the commas pad the fields, quoted ones too: they
+    # do not make space the delimiter.
+    ('a,  b,  c\n1,  2,  "x, y"\n4,  5,  "z, w"\n7,  8,  "q"\n', {"delimiter": ",", "skipinitialspace": True}),
     ("a, b\n" + "".join(f"{i}, {i}.5\n" for i in range(3000)) + "7, NA\n", {"null_values": ("NA",)}),
     # Far down, a marker counts in a column of numbers only: in one of codes
     # it is a value (Namibia).

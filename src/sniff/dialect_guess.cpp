@@ -171,9 +171,6 @@ std::vector<Candidate> candidates_of(std::string_view probe) {
 // delimiter does not read.
 bool words_apart(std::string_view probe, const Candidate& candidate) {
   if (candidate.delimiter != ' ') return false;
-  if (candidate.quote != 0 && probe.find(std::string{' ', candidate.quote}) != std::string_view::npos) {
-    return false;  // fields quoted because they hold spaces
-  }
   size_t lines = 0;
   size_t aligned = 0;
   split_lines(probe, kLinesLookedAt, [&](std::string_view line) {
@@ -181,6 +178,9 @@ bool words_apart(std::string_view probe, const Candidate& candidate) {
     aligned += strip_bytes(line).find("  ") != std::string_view::npos ? 1 : 0;
   });
   if (aligned * 2 > lines) return true;
+  if (candidate.quote != 0 && probe.find(std::string{' ', candidate.quote}) != std::string_view::npos) {
+    return false;  // fields quoted because they hold spaces
+  }
   size_t typed = 0;
   size_t cells = 0;
   for (const Record& record : read_records(probe, candidate, kProbeRecords)) {
