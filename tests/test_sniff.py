@@ -187,6 +187,9 @@ AMBIGUOUS = [
     # Runs of spaces after the commas pad the fields, quoted ones too: they
     # do not make space the delimiter.
     ('a,  b,  c\n1,  2,  "x, y"\n4,  5,  "z, w"\n7,  8,  "q"\n', {"delimiter": ",", "skipinitialspace": True}),
+    # Runs of spaces inside quoted fields of a space-delimited file align nothing.
+    ('"id" "stars" "review"\n"1" 5 "Great.  Would buy."\n"2" 3 "Okay.  Box was torn."\n"3" 4 "Fine"\n',
+     {"delimiter": " "}),
     ("a, b\n" + "".join(f"{i}, {i}.5\n" for i in range(3000)) + "7, NA\n", {"null_values": ("NA",)}),
     # Far down, a marker counts in a column of numbers only: in one of codes
     # it is a value (Namibia).
@@ -385,6 +388,9 @@ SPACED_TWINS = [
     'id,desc,qty\n1,a,1\n2,b,2\n3,"c,3\n4,d,4\n5,e,5\n6,f,6\n',
     'id,brand,n\n1,"Lyon" brand,2\n2,"Paris" thing,3\n3,other,4\n',
     'name,n,note\np,1,"a;b"\nq,2,"c;d"\nr,3,e\n',
+    'id,name,note\n1,ann,"line one\nline two"\n2,bob,plain\n3,cy,plain\n',
+    "id,owner,qty\n1,Joneses',9\n2,w2,4\n3,w3,6\n",
+    'name,year,product\n"Smith;J",1990,"Lyon" brand\nDoe,1991,other\nRoe,1992,thing\nPoe,1993,stuff\n',
 ]
 
 

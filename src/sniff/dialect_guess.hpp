@@ -34,17 +34,17 @@ double pattern_score(const std::vector<size_t>& counts);
 // one, at least two of them.
 bool spaces_after_delimiters(const Records& records);
 
-// Whether reading `text` with the candidate's spaces after delimiters
-// skipped keeps its first `limit` records where they begin, and every
-// quote the spaces then let open a field closes right before the next
-// one or a line end: a stray quote or an apostrophe after a space
-// ("1, 'tis") would otherwise swallow what follows.
-bool skipping_is_safe(std::string_view text, const Candidate& candidate, size_t limit, char comment = 0);
+// Whether every quote that skipped spaces after the candidate's
+// delimiters would let open a field closes right before the next one or a
+// line end: a stray quote or an apostrophe after a space ("1, 'tis")
+// would otherwise swallow what follows.
+bool skipping_is_clean(std::string_view text, const Candidate& candidate);
 
-// The candidate with spaces after delimiters skipped, where that is safe;
-// else, where no quote opens a field (so quotes are content), the same
-// without quoting; else nothing.
-std::optional<Candidate> skipping_spaces(std::string_view text, const Candidate& candidate, size_t limit,
-                                         char comment);
+// The candidate with spaces after delimiters skipped, where that is clean;
+// else, where no quote opens a field without them (so quotes are content),
+// the same without quoting; else, where quoted fields are only followed by
+// more text on their line (as the quoting reads them without the spaces),
+// the candidate skipping; else nothing.
+std::optional<Candidate> skipping_spaces(std::string_view text, const Candidate& candidate);
 
 }  // namespace sniff

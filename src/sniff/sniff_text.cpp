@@ -75,7 +75,7 @@ Sniffed sniff_text(std::string_view text, bool whole, std::optional<std::string_
     records = read_records(text, candidate, limit, kComment);
   }
   if (!candidate.skip_initial_space && candidate.delimiter != ' ' && spaces_after_delimiters(records)) {
-    if (const auto skipping = skipping_spaces(text, candidate, limit, out.comment)) {
+    if (const auto skipping = skipping_spaces(text, candidate)) {
       candidate = *skipping;
       records = read_records(text, candidate, limit, out.comment);
     }

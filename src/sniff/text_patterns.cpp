@@ -52,14 +52,13 @@ namespace {
 // Each field a quote opens and closes: `visit` gets its value. False when
 // one does not close right before the delimiter, a line end or the end.
 template <class Visit>
-bool quoted_fields_close_visiting(std::string_view text, char delimiter, char quote, const Visit& visit,
-                                  bool skip_spaces = false) {
+bool quoted_fields_close_visiting(std::string_view text, char delimiter, char quote, const Visit& visit) {
   bool field_start = true;
   size_t at = 0;
   while (at < text.size()) {
     const char c = text[at];
     if (!field_start || c != quote) {
-      field_start = c == delimiter || c == '\n' || c == '\r' || (skip_spaces && field_start && c == ' ');
+      field_start = c == delimiter || c == '\n' || c == '\r';
       ++at;
       continue;
     }
@@ -80,8 +79,48 @@ bool quoted_fields_close_visiting(std::string_view text, char delimiter, char qu
 
 }  // namespace
 
-bool quoted_fields_close(std::string_view text, char delimiter, char quote, bool skip_spaces) noexcept {
-  return quoted_fields_close_visiting(text, delimiter, quote, [](std::string_view) {}, skip_spaces);
+bool quoted_fields_close(std::string_view text, char delimiter, char quote) noexcept {
+  return quoted_fields_close_visiting(text, delimiter, quote, [](std::string_view) {});
+}
+
+SpacedQuotes spaced_quotes(std::string_view text, char delimiter, char quote, bool line_ends_inside) noexcept {
+  const auto separator = [&](size_t at) {
+    return at == text.size() || text[at] == delimiter || text[at] == '\n' || text[at] == '\r';
+  };
+  SpacedQuotes found = SpacedQuotes::Clean;
+  bool field_start = true;
+  bool spaced = false;  // spaces began the field
+  size_t at = 0;
+  while (at < text.size()) {
+    const char c = text[at];
+    if (!field_start || c != quote) {
+      spaced = field_start && c == ' ';
+      field_start = c == delimiter || c == '\n' || c == '\r' || spaced;
+      ++at;
+      continue;
+    }
+    size_t close = at + 1;
+    while (true) {
+      close = text.find(quote, close);
+      if (close == std::string_view::npos) return spaced ? SpacedQuotes::Stray : found;
+      if (close + 1 == text.size() || text[close + 1] != quote) break;
+      close += 2;  // a doubled quote
+    }
+    if (spaced) {
+      const bool spans_lines = text.substr(at, close - at).find_first_of("\r\n") != std::string_view::npos;
+      if (separator(close + 1)) {
+        if (spans_lines && !line_ends_inside) return SpacedQuotes::Stray;
+      } else if (spans_lines) {
+        return SpacedQuotes::Stray;
+      } else {
+        found = SpacedQuotes::Tails;
+      }
+    }
+    at = close + 1;
+    field_start = false;
+    spaced = false;
+  }
+  return found;
 }
 
 bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) noexcept {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -27,9 +28,17 @@ bool quote_closes_before_text(std::string_view lines, char delimiter, char quote
 bool quoted_line_ends_close(std::string_view text, char delimiter, char quote) noexcept;
 
 // Whether every quote that opens a field closes (a doubled quote being one
-// inside) right before the delimiter, a line end or the end of the text;
-// with `skip_spaces`, a quote after spaces that begin a field opens it too.
-bool quoted_fields_close(std::string_view text, char delimiter, char quote, bool skip_spaces = false) noexcept;
+// inside) right before the delimiter, a line end or the end of the text.
+bool quoted_fields_close(std::string_view text, char delimiter, char quote) noexcept;
+
+// How the quotes that spaces at a field's start would let open fields
+// (were the spaces skipped) read: all close right before a separator, over
+// line ends only where `line_ends_inside` (Clean); some close before more
+// text on their own line, as in `"Lyon" brand` (Tails); or some never
+// close, close on a later line before more text, or hold a line end where
+// none may (Stray: an apostrophe, a stray quote).
+enum class SpacedQuotes : uint8_t { Clean, Tails, Stray };
+SpacedQuotes spaced_quotes(std::string_view text, char delimiter, char quote, bool line_ends_inside) noexcept;
 
 // Whether a quoted field in the text (which begins with a LF) needs its
 // quotes: it holds the delimiter, a line end, or a doubled or escaped quote.
