@@ -342,7 +342,7 @@ def test_a_dialect_spells_itself_as_python(dialect, spelled):
         ({"compression": "gz"}, ValueError, r"^compression must be .* not 'gz'$"),
         ({"dialect": "Auto"}, TypeError,
          r'^dialect must be a qarn.Dialect, "auto", a dialect of the csv module or its name, or None, not \'Auto\'$'),
-        ({"dialect": csv.excel}, TypeError, r'^dialect must be a qarn.Dialect, "auto" or None, not type$'),
+        ({"dialect": dict}, TypeError, r'^dialect must be a qarn.Dialect, "auto", .* or None, not type$'),
     ],
 )
 def test_bad_options_name_the_option(options, error, message):
