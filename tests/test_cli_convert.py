@@ -156,6 +156,14 @@ def test_quiet_prints_only_failures_and_the_total(tmp_path, jobs):
     assert single.stderr == ""
 
 
+def test_inputs_may_follow_options(tmp_path):
+    names = [write_csv(tmp_path, f"f{i}.csv", 5, seed=i).name for i in range(3)]
+    run_qarn("convert", names[0], "--jobs", "1", names[1], "-q", names[2], cwd=tmp_path, check_status=0)
+    assert all((tmp_path / name).with_suffix(".qarn").exists() for name in names)
+    refused = run_qarn("convert", names[0], "--jobs", "1", names[1], "--bogus", cwd=tmp_path)
+    assert refused.returncode == 2 and "unrecognized arguments" in refused.stderr
+
+
 def test_quiet_still_names_files_that_lost_cells_and_the_total_counts_them(tmp_path):
     (tmp_path / "a.csv").write_bytes(b"n,m\n1,2\n3,4,5\n6,7,8\n")
     (tmp_path / "b.csv").write_bytes(b"n\n1\n2\nx\n")

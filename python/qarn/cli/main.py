@@ -34,10 +34,24 @@ def _quiet_stdout() -> None:
     os.dup2(devnull, sys.stdout.fileno())
 
 
+def parsed(argv: Sequence[str] | None) -> argparse.Namespace:
+    """The command line's arguments. Files named after options (`qarn
+    convert a.csv --jobs 2 b.csv`) join those named before, which argparse
+    alone refuses; anything else left over is the usual usage error."""
+    top = parser()
+    args, extra = top.parse_known_args(argv)
+    listed = next((name for name in ("inputs", "files") if isinstance(getattr(args, name, None), list)), None)
+    if extra and (listed is None or any(item.startswith("-") and item != "-" for item in extra)):
+        top.parse_args(argv)  # exits with the usage message
+    if listed is not None:
+        getattr(args, listed).extend(extra)
+    return args
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     stop_on_termination()
     try:
-        args = parser().parse_args(argv)
+        args = parsed(argv)
         return args.run(args)
     except UsageError as error:
         say(f"qarn: {error}")
