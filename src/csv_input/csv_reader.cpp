@@ -332,9 +332,7 @@ class VisitingSink {
     const auto line_end = [&](size_t at) {
       return input[at] == dialect.line_feed || input[at] == dialect.carriage_return;
     };
-    const bool space_taken = (dialect.quoting && dialect.quote == ' ') || (dialect.escaping && dialect.escape == ' ') ||
-                             (dialect.comments && dialect.comment == ' ');
-    const bool skips_spaces = dialect.skip_initial_space && !space_taken;
+    const bool skips_spaces = dialect.skips_spaces();
     size_t where = from;
     while (where < input.size()) {
       if (line_end(where)) {

@@ -32,6 +32,12 @@ struct Dialect {
 
   // Whether the block masks need the escape, comment or space bytes.
   [[nodiscard]] bool has_extra_bytes() const noexcept { return escaping || comments || skip_initial_space; }
+  // Whether a space where a field would begin is skipped: the dialect skips
+  // them, and no role but the delimiter's makes a space special.
+  [[nodiscard]] bool skips_spaces() const noexcept {
+    return skip_initial_space && !(quoting && quote == ' ') && !(escaping && escape == ' ') &&
+           !(comments && comment == ' ');
+  }
   // Whether a delimiter where a field would begin is skipped: a space
   // delimiter with skipped spaces, where runs of spaces separate fields.
   [[nodiscard]] bool skips_delimiters() const noexcept { return skip_initial_space && delimiter == ' '; }

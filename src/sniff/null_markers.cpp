@@ -61,8 +61,8 @@ ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds
 }
 
 MarkerSet markers_in(std::string_view text, char delimiter, bool spaced) {
-  const std::array<std::string, 4> separators = {std::string{delimiter}, "\n", "\r",
-                                                 spaced ? std::string{delimiter, ' '} : std::string{delimiter}};
+  std::vector<std::string> separators = {std::string{delimiter}, "\n", "\r"};
+  if (spaced) separators.push_back(std::string{delimiter, ' '});
   MarkerSet found = 0;
   std::string field;
   std::string around;

@@ -49,6 +49,17 @@ bool quote_closes_before_text(std::string_view lines, char delimiter, char quote
 
 namespace {
 
+// The quote that closes the field a quote at `open` opens, doubled quotes
+// being content; npos when none does.
+size_t closing_quote(std::string_view text, size_t open, char quote) noexcept {
+  size_t close = open + 1;
+  while (true) {
+    close = text.find(quote, close);
+    if (close == std::string_view::npos || close + 1 == text.size() || text[close + 1] != quote) return close;
+    close += 2;  // a doubled quote
+  }
+}
+
 // Each field a quote opens and closes: `visit` gets its value. False when
 // one does not close right before the delimiter, a line end or the end.
 template <class Visit>
@@ -62,13 +73,8 @@ bool quoted_fields_close_visiting(std::string_view text, char delimiter, char qu
       ++at;
       continue;
     }
-    size_t close = at + 1;
-    while (true) {
-      close = text.find(quote, close);
-      if (close == std::string_view::npos) return false;
-      if (close + 1 == text.size() || text[close + 1] != quote) break;
-      close += 2;  // a doubled quote
-    }
+    const size_t close = closing_quote(text, at, quote);
+    if (close == std::string_view::npos) return false;
     visit(text.substr(at + 1, close - at - 1));
     at = close + 1;
     if (at < text.size() && text[at] != delimiter && text[at] != '\n' && text[at] != '\r') return false;
@@ -99,13 +105,8 @@ SpacedQuotes spaced_quotes(std::string_view text, char delimiter, char quote, bo
       ++at;
       continue;
     }
-    size_t close = at + 1;
-    while (true) {
-      close = text.find(quote, close);
-      if (close == std::string_view::npos) return spaced ? SpacedQuotes::Stray : found;
-      if (close + 1 == text.size() || text[close + 1] != quote) break;
-      close += 2;  // a doubled quote
-    }
+    const size_t close = closing_quote(text, at, quote);
+    if (close == std::string_view::npos) return spaced ? SpacedQuotes::Stray : found;
     if (spaced) {
       const bool spans_lines = text.substr(at, close - at).find_first_of("\r\n") != std::string_view::npos;
       if (separator(close + 1)) {
