@@ -194,6 +194,10 @@ AMBIGUOUS = [
     # Far down, a marker counts in a column of numbers only: in one of codes
     # it is a value (Namibia).
     ("id,cc\n" + "".join(f"{i},{'FR' if i != 9000 else 'NA'}\n" for i in range(20000)), {"null_values": ()}),
+    # Among country codes, NA is Namibia even where a column of numbers holds
+    # NA too: taken as missing, it would empty every cell of Namibia.
+    ("cc,n\nFR,1\nNA,2\nDE,NA\nUS,4\nBE,5\n", {"null_values": ()}),
+    ("name,n\nParis,1\nNA,NA\nRome,3\nOslo,4\n", {"null_values": ("NA",)}),
 ]
 
 

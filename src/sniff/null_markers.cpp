@@ -16,6 +16,34 @@ constexpr std::array<std::string_view, kMarkers> kMarkerTexts = {
 
 constexpr size_t kKindCells = 600;  // rows looked at: as for column kinds, at least 10
 
+bool capital_letters(std::string_view text) noexcept {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+// The markers spelt in capital letters (NA, NULL) that the column holds
+// among codes of their length in capitals, such as country codes: there
+// they are values. Most of the column's other values, and at least three,
+// must be such codes.
+MarkerSet codes_among(const std::vector<Fields>& body, size_t column, size_t rows, MarkerSet markers) {
+  std::array<size_t, 9> codes_of_length{};  // values in capitals, by length
+  size_t others = 0;                          // values that are not markers
+  for (size_t r = 0; r < rows; ++r) {
+    if (column >= body[r].size()) continue;
+    const std::string_view value = strip(body[r][column]);
+    if (value.empty() || marker_of(value) != 0) continue;
+    ++others;
+    if (value.size() < codes_of_length.size() && capital_letters(value)) ++codes_of_length[value.size()];
+  }
+  MarkerSet codes = 0;
+  for (int i = 0; i < kMarkers; ++i) {
+    const std::string_view marker = kMarkerTexts[static_cast<size_t>(i)];
+    if ((markers & (1u << i)) == 0 || !capital_letters(marker)) continue;
+    const size_t like = codes_of_length[marker.size()];
+    if (like >= 3 && 5 * like >= 4 * others) codes |= 1u << i;
+  }
+  return codes;
+}
+
 }  // namespace
 
 std::string_view marker_text(int i) noexcept { return kMarkerTexts[static_cast<size_t>(i)]; }
@@ -55,6 +83,7 @@ ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds
       out.missing |= markers;
     } else {
       out.text |= markers;
+      if (markers != 0) out.codes |= codes_among(body, column, rows, markers);
     }
   }
   return out;

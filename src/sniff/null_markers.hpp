@@ -26,6 +26,7 @@ MarkerSet marker_of(std::string_view text) noexcept;
 struct ColumnMarkers {
   MarkerSet missing = 0;  // read as missing: they keep their column's type
   MarkerSet text = 0;     // seen as values among other text, which must stay text
+  MarkerSet codes = 0;    // values of a column of codes like them (NA, Namibia's): never missing
 };
 
 // The markers of missing values in the table's rows (`body`): in columns of

@@ -45,7 +45,9 @@ MarkerSet typed_markers(std::string_view text, const Candidate& candidate, char 
 // of the text looked at, and the input's end) in columns of a type.
 // Columns with a few missing values often show the first far down (R's
 // exports write NA), while a marker that is a value of a column of text,
-// such as a country code, may show only there too.
+// such as a country code, may show only there too. A marker that a column
+// holds among codes like it (NA among country codes) is a value wherever
+// else it stands: taken, it would empty every cell of that code.
 MarkerSet null_values(std::string_view text, const Records& records, bool all_read, const Candidate& candidate,
                       char comment, const Table& table, std::optional<std::string_view> tail) {
   MarkerSet anywhere = 0;
@@ -58,7 +60,7 @@ MarkerSet null_values(std::string_view text, const Records& records, bool all_re
     if (after.size() > kMarkersAnywhere) anywhere |= typed_markers(after, candidate, comment, table.column_kinds);
   }
   if (tail) anywhere |= typed_markers(after_first_line(*tail), candidate, comment, table.column_kinds);
-  return table.markers.missing | (anywhere & ~table.markers.text);
+  return (table.markers.missing | (anywhere & ~table.markers.text)) & ~table.markers.codes;
 }
 
 }  // namespace
