@@ -198,6 +198,11 @@ AMBIGUOUS = [
     # NA too: taken as missing, it would empty every cell of Namibia.
     ("cc,n\nFR,1\nNA,2\nDE,NA\nUS,4\nBE,5\n", {"null_values": ()}),
     ("name,n\nParis,1\nNA,NA\nRome,3\nOslo,4\n", {"null_values": ("NA",)}),
+    # Apostrophes around some values of a column whose other text is bare are
+    # part of the values: a writer quoting with them quotes every text, or
+    # only what needs it.
+    ("id,note\n0,'quoted'\n1,plain one\n2,plain two\n3,'quoted'\n4,plain\n", {"quotechar": '"'}),
+    ("'id','note'\n0,'quoted'\n1,'plain one'\n2,'plain two'\n3,'quoted'\n", {"quotechar": "'"}),
 ]
 
 

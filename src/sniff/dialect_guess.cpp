@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sniff/cell_kind.hpp"
+#include "sniff/quoted_fields.hpp"
 #include "sniff/tally.hpp"
 #include "sniff/text_patterns.hpp"
 #include "sniff/utf8_text.hpp"
@@ -336,6 +337,34 @@ bool one_quoted_column(std::string_view probe, char delimiter, char quote) {
   return quotes_needed(text, delimiter, quote) && quoted_fields_close(text, delimiter, quote);
 }
 
+// Whether apostrophes around some fields are part of their values (as in
+// `'quoted'` written by a writer quoting with '"'): no field needs them,
+// and text stands bare beside them. A writer that quotes with apostrophes
+// quotes every field, every text, or those that need it.
+bool apostrophes_are_text(std::string_view probe, const Candidate& candidate) {
+  if (candidate.quote != '\'' || candidate.escape) return false;
+  std::string text;
+  text.reserve(probe.size() + 1);
+  (text += '\n') += probe;
+  if (quotes_needed(text, candidate.delimiter, candidate.quote)) return false;
+  bool any_quoted = false;
+  bool bare_text = false;
+  for (const Record& record : read_records(probe, candidate, kProbeRecords)) {
+    const std::optional<std::vector<bool>> quoted = quoted_fields(probe, record, candidate.delimiter, candidate.quote);
+    if (!quoted) return false;
+    for (size_t i = 0; i < record.fields.size(); ++i) {
+      const std::string_view field = record.fields[i];
+      if ((*quoted)[i]) {
+        any_quoted = true;
+      } else if (!field.empty()) {
+        const Cell cell = classify(field);
+        bare_text |= !is_typed(cell) && !is_missing(cell);
+      }
+    }
+  }
+  return any_quoted && bare_text;
+}
+
 bool ahead(const Scored& a, const Scored& b) { return a.score != b.score ? a.score > b.score : a.order < b.order; }
 
 }  // namespace
@@ -412,7 +441,8 @@ DialectGuess guess_dialect(std::string_view text) {
       }
     }
   }
-  if (chosen.quote != 0 && !chosen.escape && quotes_are_text(probe, chosen.delimiter, chosen.quote)) {
+  if (chosen.quote != 0 && !chosen.escape &&
+      (quotes_are_text(probe, chosen.delimiter, chosen.quote) || apostrophes_are_text(probe, chosen))) {
     // Text, so no quote: '"' where that opens no field, as for candidates.
     const bool double_quote_free = chosen.quote != '"' && !opens_fields('"', probe.substr(0, kLinesBytes));
     chosen = Candidate{chosen.delimiter, double_quote_free ? '"' : '\0', false, true};
