@@ -22,7 +22,7 @@ from scale import examples
 PROPERTY_SETTINGS = settings(max_examples=examples(200), deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 WORDS = ["alpha", "Bravo", "charlie delta", "école", "Zürich", "x-ray", "O'Neil", "size 3\" x", "a, b", "k;l",
-         "p|q", "tab\there", "two\nlines", "€ sign", "日本"]
+         "p|q", "tab\there", "two\nlines", "€ sign", "日本", "'quoted'"]
 NAMES = ["id", "name", "amount", "city", "when", "count", "note", "price", "code", "label"]
 
 # Each column's values, as text: every table has a number column, so that
@@ -32,6 +32,7 @@ COLUMN_KINDS = {
     "decimal": st.decimals(-1000, 1000, places=2, allow_nan=False, allow_infinity=False).map(str),
     "date": st.dates().map(lambda d: d.isoformat()),
     "text": st.sampled_from(WORDS),
+    "code": st.sampled_from(["FR", "NA", "DE", "US"]),
 }
 
 
@@ -41,6 +42,8 @@ def tables(draw):
     kinds.insert(draw(st.integers(0, len(kinds))), "int")
     names = draw(st.permutations(NAMES))[: len(kinds)]
     rows = draw(st.lists(st.tuples(*(COLUMN_KINDS[kind] for kind in kinds)).map(list), min_size=3, max_size=30))
+    # A column of nothing but NA is a column of missing values.
+    assume(all(any(row[i] != "NA" for row in rows) for i, kind in enumerate(kinds) if kind == "code"))
     return names, rows
 
 

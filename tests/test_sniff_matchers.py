@@ -65,7 +65,7 @@ def quote_then_text(lines: bytes, d: bytes, q: bytes) -> bool:
 
 def quotes_needed(text: bytes, d: bytes, q: bytes) -> bool:
     d, q = re.escape(d), re.escape(q)
-    pattern = rb"[\n" + d + rb"]" + q + rb"[^" + q + rb"]*(?:" + d + rb"|\n|\r|" + q + q + rb"|\\" + q + rb")"
+    pattern = rb"[\n\r" + d + rb"]" + q + rb"[^" + q + rb"]*(?:" + d + rb"|\n|\r|" + q + q + rb"|\\" + q + rb")"
     return re.search(pattern, text) is not None
 
 

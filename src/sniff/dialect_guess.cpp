@@ -441,8 +441,11 @@ DialectGuess guess_dialect(std::string_view text) {
       }
     }
   }
-  if (chosen.quote != 0 && !chosen.escape &&
-      (quotes_are_text(probe, chosen.delimiter, chosen.quote) || apostrophes_are_text(probe, chosen))) {
+  if (apostrophes_are_text(probe, chosen)) {
+    // A writer that quotes with '"', where that opens fields and is no text.
+    const bool double_quotes = !quotes_are_text(probe, chosen.delimiter, '"');
+    chosen = Candidate{chosen.delimiter, double_quotes ? '"' : '\0', false, true};
+  } else if (chosen.quote != 0 && !chosen.escape && quotes_are_text(probe, chosen.delimiter, chosen.quote)) {
     // Text, so no quote: '"' where that opens no field, as for candidates.
     const bool double_quote_free = chosen.quote != '"' && !opens_fields('"', probe.substr(0, kLinesBytes));
     chosen = Candidate{chosen.delimiter, double_quote_free ? '"' : '\0', false, true};

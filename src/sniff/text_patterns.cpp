@@ -15,13 +15,14 @@ size_t line_end_at(std::string_view text, size_t at) noexcept {
   return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
 }
 
-// Each place a quote opens a field, after a LF or the delimiter: the
-// offset after the quote, for `visit` to look on from (true: found).
+// Each place a quote opens a field, after a LF or the delimiter (or a CR
+// too, with `after_cr`): the offset after the quote, for `visit` to look on
+// from (true: found).
 template <class Visit>
-bool any_field_quote(std::string_view text, char delimiter, char quote, const Visit& visit) {
+bool any_field_quote(std::string_view text, char delimiter, char quote, const Visit& visit, bool after_cr = false) {
   for (size_t at = text.find(quote, 1); at != std::string_view::npos; at = text.find(quote, at + 1)) {
     const char before = text[at - 1];
-    if ((before == '\n' || before == delimiter) && visit(at + 1)) return true;
+    if ((before == '\n' || before == delimiter || (after_cr && before == '\r')) && visit(at + 1)) return true;
   }
   return false;
 }
@@ -149,15 +150,18 @@ bool closes_field(std::string_view text, size_t from, char delimiter, char quote
 }  // namespace
 
 bool quotes_needed(std::string_view text, char delimiter, char quote, bool strays_too) noexcept {
-  return any_field_quote(text, delimiter, quote, [&](size_t from) {
-    if (!strays_too && !closes_field(text, from, delimiter, quote)) return false;
-    size_t at = from;
-    for (; at < text.size() && text[at] != quote; ++at) {
-      if (text[at] == delimiter || text[at] == '\n' || text[at] == '\r') return true;
-    }
-    if (at == text.size()) return false;
-    return (at + 1 < text.size() && text[at + 1] == quote) || (at > from && text[at - 1] == '\\');
-  });
+  return any_field_quote(
+      text, delimiter, quote,
+      [&](size_t from) {
+        if (!strays_too && !closes_field(text, from, delimiter, quote)) return false;
+        size_t at = from;
+        for (; at < text.size() && text[at] != quote; ++at) {
+          if (text[at] == delimiter || text[at] == '\n' || text[at] == '\r') return true;
+        }
+        if (at == text.size()) return false;
+        return (at + 1 < text.size() && text[at + 1] == quote) || (at > from && text[at - 1] == '\\');
+      },
+      true);
 }
 
 std::vector<size_t> blank_line_ends(std::string_view text, size_t end) {

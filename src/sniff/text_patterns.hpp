@@ -40,8 +40,9 @@ bool quoted_fields_close(std::string_view text, char delimiter, char quote) noex
 enum class SpacedQuotes : uint8_t { Clean, Tails, Stray };
 SpacedQuotes spaced_quotes(std::string_view text, char delimiter, char quote, bool line_ends_inside) noexcept;
 
-// Whether a quoted field in the text (which begins with a LF) needs its
-// quotes: it holds the delimiter, a line end, or a doubled or escaped quote.
+// Whether a quoted field in the text (which begins with a LF; lines may
+// end in CR alone) needs its quotes: it holds the delimiter, a line end, or
+// a doubled or escaped quote.
 // Without `strays_too`, only fields the quote closes count: a quote that
 // never closes, or closes before more text, needs nothing.
 bool quotes_needed(std::string_view text, char delimiter, char quote, bool strays_too = true) noexcept;
