@@ -310,15 +310,21 @@ def test_comment_lines_are_the_text_without_them(table, data, end, sizes):
     input_names, rows = table
     # A record that starts like a comment, or with a byte order mark (skipped
     # only at the start of the input), would not be the same record.
-    records = [["x" + r[0] if r[0].startswith(("#", "\ufeff")) else r[0]] + r[1:] if r else r
+    records = [["x" + r[0] if r[0].lstrip(" ").startswith(("#", "\ufeff")) else r[0]] + r[1:] if r else r
                for r in [input_names] + rows]
     lines = [comma_csv([record]).removesuffix(b"\n") + end for record in records]
-    comments = data.draw(st.lists(st.tuples(st.integers(0, len(lines)), comment_line)))
+    # Where spaces at a field's start are skipped, so are those before a comment.
+    spaced = data.draw(st.booleans())
+    indents = st.sampled_from([b"", b" ", b"   "]) if spaced else st.just(b"")
+    comments = data.draw(st.lists(st.tuples(st.integers(0, len(lines)), indents, comment_line)))
     with_comments = list(lines)
-    for place, comment in sorted(comments, key=lambda c: -c[0]):
-        with_comments.insert(place, comment + end)
-    expected = csv_to_qarn(b"".join(lines), sizes["chunk_size"], sizes["sample_rows"])
-    assert qarn.convert(b"".join(with_comments), comment="#", **sizes) == expected
+    for place, indent, comment in sorted(comments, key=lambda c: -c[0]):
+        with_comments.insert(place, indent + comment + end)
+    if spaced:
+        expected = qarn.convert(b"".join(lines), skipinitialspace=True, **sizes)
+    else:
+        expected = csv_to_qarn(b"".join(lines), sizes["chunk_size"], sizes["sample_rows"])
+    assert qarn.convert(b"".join(with_comments), comment="#", skipinitialspace=spaced, **sizes) == expected
 
 
 # A record whose last field opens a quote and runs to the line end: read
