@@ -57,17 +57,22 @@ QARN_TARGET_AVX512_COMPRESS inline __m256i eight_digit_groups(__m256i digits) no
 }
 
 // The value of the first 24 digit values of `digits` as one number (at
-// most 19 digits long), and of the last 8 as another. The sums are read
-// back from memory: four loads cost less than four lane extractions.
+// most 19 digits long), and of the last 8 as another. The sums are taken
+// out of their lanes: stored and loaded back four times, they made a
+// column of long integers a fifth slower (5.2 against 4.2 ns a field).
 struct DigitSums {
   uint64_t number;
   uint64_t last;
 };
 QARN_TARGET_AVX512_COMPRESS inline DigitSums sum_digits(__m256i digits) noexcept {
-  alignas(32) uint64_t groups[4];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(groups), eight_digit_groups(digits));
-  asm("" : "+m"(groups));
-  return {groups[0] * 10000000000000000 + groups[1] * 100000000 + groups[2], groups[3]};
+  const __m256i groups = eight_digit_groups(digits);
+  const __m128i low = _mm256_castsi256_si128(groups);
+  const __m128i high = _mm256_extracti128_si256(groups, 1);
+  const auto g0 = static_cast<uint64_t>(_mm_cvtsi128_si64(low));
+  const auto g1 = static_cast<uint64_t>(_mm_extract_epi64(low, 1));
+  const auto g2 = static_cast<uint64_t>(_mm_cvtsi128_si64(high));
+  const auto g3 = static_cast<uint64_t>(_mm_extract_epi64(high, 1));
+  return {g0 * 10000000000000000 + g1 * 100000000 + g2, g3};
 }
 
 // The common spellings of a field, without a branch or a call: up to 19
