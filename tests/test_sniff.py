@@ -206,6 +206,13 @@ AMBIGUOUS = [
     # only what needs it.
     ("id,note\n0,'quoted'\n1,plain one\n2,plain two\n3,'quoted'\n4,plain\n", {"quotechar": '"'}),
     ("'id','note'\n0,'quoted'\n1,'plain one'\n2,'plain two'\n3,'quoted'\n", {"quotechar": "'"}),
+    # Markers such as - and .. may fill most of a column of numbers (a
+    # statistics office's table), and rows that hold them are no header.
+    ("id,n\n1,5.0\n2,7.0\n3,-\n4,8.0\n5,-\n6,-\n", {"null_values": ("-",)}),
+    ("Country,1990,2000\nA,1.5,..\nB,..,2.5\nC,..,..\nD,3.5,4.5\nE,..,5.5\nF,..,..\n",
+     {"null_values": ("..",), "skip_rows": 0, "header": True}),
+    # ... and the first may come late in a table of few columns.
+    ("a,b,c,d,e\n" + "".join(f"{i},{i},x,1,{i}.5\n" for i in range(200)) + "7,7,x,1,-\n", {"null_values": ("-",)}),
 ]
 
 
@@ -507,7 +514,7 @@ PARTS = [
     pytest.param(b'the quick brown\nfox jumps over\nthe lazy dog\n',
                  'qarn.Dialect()', 1, 0.28, id='words apart'),
     pytest.param(b'a,b\n1,-\n2,3\n-,4\n5,?\n6,nil\n',
-                 "qarn.Dialect(null_values=('-',))", 2, 1.0, id='markers among numbers'),
+                 "qarn.Dialect(null_values=('-', '?', 'nil'))", 2, 1.0, id='markers among numbers'),
     pytest.param(b'code,n\nNA,1\nUS,2\nFR,3\n',
                  'qarn.Dialect()', 2, 1.0, id='a marker that is text'),
     pytest.param(b',Sales,,Costs,\nid,q1,q2,q1,q2\n1,2,3,4,5\n6,7,8,9,10\n11,12,13,14,15\n',

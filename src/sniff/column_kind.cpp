@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "sniff/null_markers.hpp"
 #include "sniff/tally.hpp"
+#include "sniff/utf8_text.hpp"
 
 namespace sniff {
 
@@ -47,12 +49,20 @@ Kind kind_below(const std::vector<std::string_view>& fields, const std::vector<C
   }
   const size_t present = below.size() - missing;
   const double share = static_cast<double>(present);
+  // Markers such as - and .. are missing values only in a column of a
+  // type, which they do not decide: a statistics office's column may be
+  // mostly '..' around its numbers.
+  size_t markers = 0;
+  for (size_t i = skip; i < cells.size(); ++i) {
+    markers += cells[i] == Cell::Text && (marker_of(strip(fields[i])) & ~kDefaultMarkers) != 0 ? 1 : 0;
+  }
+  const double valued = static_cast<double>(present - markers);
   // The more common of dates and truth values; the first seen of equals.
   Cell typed = first_other;
   if (dates != bools && first_other != Cell::Text) typed = dates > bools ? Cell::Date : Cell::Bool;
   const size_t typed_count = typed == Cell::Date ? dates : typed == Cell::Bool ? bools : 0;
-  if (static_cast<double>(numbers) >= kTypedShare * share && numbers > typed_count) return number_kind(below, numbers);
-  if (typed != Cell::Text && static_cast<double>(typed_count) >= kTypedShare * share) return of_type(typed);
+  if (static_cast<double>(numbers) >= kTypedShare * valued && numbers > typed_count) return number_kind(below, numbers);
+  if (typed != Cell::Text && static_cast<double>(typed_count) >= kTypedShare * valued) return of_type(typed);
   // A shape, weaker evidence than a type, is not told by fewer values than
   // were skipped as header rows (two rows of five would speak for the
   // three above them), unless by three or more.
@@ -109,10 +119,22 @@ Kinds column_kinds(const Records& records, const std::vector<size_t>& counts, si
   return kinds;
 }
 
+namespace {
+
+// What a field of a column of the kind holds: markers such as - and .. are
+// missing values in a column of a type.
+Cell cell_in(std::string_view field, const Kind& kind) {
+  const Cell cell = classify(field);
+  if (cell == Cell::Text && kind.typed() && (marker_of(strip(field)) & ~kDefaultMarkers) != 0) return Cell::Null;
+  return cell;
+}
+
+}  // namespace
+
 bool header_like(const Fields& fields, const Kinds& kinds) {
   const size_t n = std::min(fields.size(), kinds.size());
   for (size_t i = 0; i < n; ++i) {
-    if (kinds[i].typed() && classify(fields[i]) == Cell::Text) return true;
+    if (kinds[i].typed() && cell_in(fields[i], kinds[i]) == Cell::Text) return true;
   }
   return false;
 }
@@ -121,7 +143,7 @@ bool fits(const Fields& fields, const Kinds& kinds) {
   const size_t n = std::min(fields.size(), kinds.size());
   for (size_t i = 0; i < n; ++i) {
     if (!kinds[i].typed()) continue;
-    const Cell cell = classify(fields[i]);
+    const Cell cell = cell_in(fields[i], kinds[i]);
     if (!is_typed(cell) && !is_missing(cell)) return false;
   }
   return true;
@@ -133,7 +155,7 @@ Votes votes(const Fields& fields, const Kinds& kinds) {
   for (size_t i = 0; i < n; ++i) {
     const Kind& kind = kinds[i];
     if (kind.of == Kind::Of::Nothing) continue;
-    const Cell cell = classify(fields[i]);
+    const Cell cell = cell_in(fields[i], kind);
     if (is_missing(cell)) continue;
     if (kind.typed()) {
       // A value of another type (a year naming a column of rates) tells nothing.

@@ -14,7 +14,6 @@ constexpr std::array<std::string_view, kMarkers> kMarkerTexts = {
     "#N/A", "#N/A N/A", "#NA", "<NA>", "N/A", "NA", "NULL", "None", "n/a", "null",
     "-",    "--",       ".",   "?",    "\\N", "missing", "nil", "..", ":"};
 
-constexpr size_t kKindCells = 600;  // rows looked at: as for column kinds, at least 10
 
 bool capital_letters(std::string_view text) noexcept {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
@@ -63,7 +62,8 @@ MarkerSet marker_of(std::string_view text) noexcept {
 
 ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds) {
   ColumnMarkers out;
-  const size_t rows = std::min(body.size(), std::max<size_t>(10, kKindCells / std::max<size_t>(1, kinds.size())));
+  // Every record read: a column's first marker may come late.
+  const size_t rows = body.size();
   size_t widest = 0;
   for (size_t r = 0; r < rows; ++r) widest = std::max(widest, body[r].size());
   const size_t columns = std::min(widest, kinds.size());
