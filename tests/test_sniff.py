@@ -211,6 +211,12 @@ AMBIGUOUS = [
     ("id,n\n1,5.0\n2,7.0\n3,-\n4,8.0\n5,-\n6,-\n", {"null_values": ("-",)}),
     ("Country,1990,2000\nA,1.5,..\nB,..,2.5\nC,..,..\nD,3.5,4.5\nE,..,5.5\nF,..,..\n",
      {"null_values": ("..",), "skip_rows": 0, "header": True}),
+    # A row of totals ends a spreadsheet's export: with its name where
+    # numbers belong, it is no row of the table, whether it has every field
+    # or fewer, the rest empty.
+    ("id;qty;price\n1;3;10\n2;5;20\n3;2;30\n4;7;40\nTotal;17;100\n", {"skip_footer": 1}),
+    ("extra;group;ID;Ort\n0,7;1;1;x1\n-1,6;1;2;x2\n-0,2;1;3;x3\n3,4;2;5;x5\nSumme;;\n", {"skip_footer": 1}),
+    ("name;qty\nA;3\nB;4\nC;5\nTotal;12\n", {"skip_footer": 0}),
     # ... and the first may come late in a table of few columns.
     ("a,b,c,d,e\n" + "".join(f"{i},{i},x,1,{i}.5\n" for i in range(200)) + "7,7,x,1,-\n", {"null_values": ("-",)}),
 ]
@@ -354,6 +360,7 @@ NUMBER_MARKS = [
     pytest.param(b"id;price;kg\n1;1.234,5;0.125\n2;2,5;0.250\n3;3,75;0.375\n", ".", None,
                  id="a point after a zero"),
     pytest.param(b"id;price;rate\n1;2,5;0.5\n2;3,5;1.5\n", ".", None, id="a decimal point elsewhere"),
+    pytest.param(b"a;b\n0,5;1\n1,25;2\n2,75;3\n3,5E-05;4\n7E-3;5\n", ",", None, id="with exponents"),
     pytest.param(b'id,price\n1,"2,5"\n2,"3,5"\n', ".", None, id="the comma separates"),
     pytest.param(b"id;pair\n1;2,5\n2;x,y\n", ".", None, id="not only numbers"),
     pytest.param(b"id;pair\n1;2,5\n2;3\n3;4\n", ".", None, id="one in a column"),

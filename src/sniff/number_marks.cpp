@@ -40,6 +40,16 @@ size_t whole_part_end(std::string_view text, size_t at, char separator, bool& gr
   return at;
 }
 
+// Whether the text ends at `at` or with an exponent there (E-05, e3).
+bool ends_or_exponent(std::string_view text, size_t at) noexcept {
+  if (at == text.size()) return true;
+  if (text[at] != 'e' && text[at] != 'E') return false;
+  ++at;
+  if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+  const size_t digits = digits_at(text, at);
+  return digits > 0 && at + digits == text.size();
+}
+
 Spelling spelling(std::string_view field) noexcept {
   const std::string_view text = strip(field);
   size_t at = 0;
@@ -48,11 +58,14 @@ Spelling spelling(std::string_view field) noexcept {
   const size_t whole_end = whole_part_end(text, at, '.', grouped);
   if (whole_end == std::string_view::npos) return Spelling::Other;
   if (whole_end == text.size()) return grouped ? Spelling::Grouped : Spelling::Whole;
+  if (!grouped && ends_or_exponent(text, whole_end)) return Spelling::Whole;  // 3E-05
   const char mark = text[whole_end];
   const size_t fraction = digits_at(text, whole_end + 1);
-  if (fraction == 0 || whole_end + 1 + fraction != text.size()) return Spelling::Other;
+  const size_t fraction_end = whole_end + 1 + fraction;
+  if (fraction == 0 || !ends_or_exponent(text, fraction_end)) return Spelling::Other;
   if (mark == ',') {
-    const bool thousands_too = !grouped && fraction == 3 && whole_end - at <= 3 && text[at] != '0';
+    const bool thousands_too = !grouped && fraction == 3 && whole_end - at <= 3 && text[at] != '0' &&
+                               fraction_end == text.size();
     return thousands_too ? Spelling::Either : Spelling::Comma;
   }
   return mark == '.' && !grouped ? Spelling::Point : Spelling::Other;

@@ -1,6 +1,7 @@
 #include "sniff/table_guess.hpp"
 
 #include <algorithm>
+#include <string>
 
 #include "sniff/quoted_fields.hpp"
 #include "sniff/tally.hpp"
@@ -129,13 +130,32 @@ Block continued(const Records& records, const std::vector<size_t>& counts, const
   return Block{blocks[first].begin, blocks[last].end};
 }
 
-// A note rather than a row: one field under a table of several, or fewer
-// than the table's fields (but one) with text where it holds values of a
-// type. Rows of more fields, and rows with values, stay.
+// Whether the text names a row of totals, as spreadsheets' exports end
+// with one.
+bool totals_word(std::string_view text) {
+  std::string word;
+  for (const char c : strip(text)) word += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  if (word.ends_with(':')) word.pop_back();
+  for (const std::string_view total : {"total", "totals", "grand total", "sum", "summe", "gesamt", "insgesamt",
+                                       "totaal", "totale", "somme", "suma", "summa"}) {
+    if (word == total) return true;
+  }
+  return false;
+}
+
+// A note rather than a row: one field under a table of several; fewer than
+// the table's fields with text where it holds values of a type (with one
+// field fewer, only when the others are empty, as in `Total;;`); or a row
+// of totals whose name stands where values of a type belong. Other rows
+// of more fields, and rows with values, stay.
 bool unlike_row(const Fields& fields, size_t count, size_t columns, const Kinds& kinds) {
-  if (count >= columns || columns == 1) return false;
+  if (columns == 1 || count > columns) return false;
   if (count == 1) return true;
-  return count < columns - 1 && header_like(fields, kinds) && !fits(fields, kinds);
+  const bool misfit = header_like(fields, kinds) && !fits(fields, kinds);
+  if (misfit && !fields.empty() && totals_word(fields.front())) return true;
+  if (count == columns) return false;
+  const bool only_first = std::all_of(fields.begin() + 1, fields.end(), [](std::string_view f) { return strip(f).empty(); });
+  return misfit && (count < columns - 1 || only_first);
 }
 
 // The end of the table without the records at its end that are unlike its
