@@ -43,6 +43,8 @@ MarkerSet codes_among(const std::vector<Fields>& body, size_t column, size_t row
   return codes;
 }
 
+constexpr size_t kKindCells = 600;  // fields of the rows looked at: as for column kinds, at least 10 rows
+
 }  // namespace
 
 std::string_view marker_text(int i) noexcept { return kMarkerTexts[static_cast<size_t>(i)]; }
@@ -62,8 +64,9 @@ MarkerSet marker_of(std::string_view text) noexcept {
 
 ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds) {
   ColumnMarkers out;
-  // Every record read: a column's first marker may come late.
-  const size_t rows = body.size();
+  // The rows column kinds are told from; markers such as - and .. in
+  // columns of a type, in every record read, since the first may come late.
+  const size_t rows = std::min(body.size(), std::max<size_t>(10, kKindCells / std::max<size_t>(1, kinds.size())));
   size_t widest = 0;
   for (size_t r = 0; r < rows; ++r) widest = std::max(widest, body[r].size());
   const size_t columns = std::min(widest, kinds.size());
@@ -78,6 +81,9 @@ ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds
       const MarkerSet marker = marker_of(value) & allowed;
       markers |= marker;
       only_markers = only_markers && marker != 0;
+    }
+    for (size_t r = rows; r < body.size() && kinds[column].typed(); ++r) {
+      if (column < body[r].size()) markers |= marker_of(strip(body[r][column])) & ~kDefaultMarkers;
     }
     if (markers != 0 && (kinds[column].typed() || only_markers)) {
       out.missing |= markers;
