@@ -211,12 +211,14 @@ AMBIGUOUS = [
     ("id,n\n1,5.0\n2,7.0\n3,-\n4,8.0\n5,-\n6,-\n", {"null_values": ("-",)}),
     ("Country,1990,2000\nA,1.5,..\nB,..,2.5\nC,..,..\nD,3.5,4.5\nE,..,5.5\nF,..,..\n",
      {"null_values": ("..",), "skip_rows": 0, "header": True}),
-    # A row of totals ends a spreadsheet's export: with its name where
-    # numbers belong, it is no row of the table, whether it has every field
-    # or fewer, the rest empty.
+    # A row of totals ends a spreadsheet's export: named so, with numbers or
+    # nothing in its other fields, it is no row of the table; nor is a note
+    # the delimiter cuts, text wherever numbers belong.
     ("id;qty;price\n1;3;10\n2;5;20\n3;2;30\n4;7;40\nTotal;17;100\n", {"skip_footer": 1}),
     ("extra;group;ID;Ort\n0,7;1;1;x1\n-1,6;1;2;x2\n-0,2;1;3;x3\n3,4;2;5;x5\nSumme;;\n", {"skip_footer": 1}),
-    ("name;qty\nA;3\nB;4\nC;5\nTotal;12\n", {"skip_footer": 0}),
+    ("name,qty,kg\nA,3,1.5\nB,4,2.5\nC,5,3.5\nTotal,,7.5\nSource: the office, figures provisional\n",
+     {"skip_footer": 2}),
+    ("word;meaning\nsum;the whole\nmean;the middle\ntotal;all of it\n", {"skip_footer": 0}),
     # ... and the first may come late in a table of few columns.
     ("a,b,c,d,e\n" + "".join(f"{i},{i},x,1,{i}.5\n" for i in range(200)) + "7,7,x,1,-\n", {"null_values": ("-",)}),
 ]

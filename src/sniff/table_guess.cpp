@@ -143,19 +143,43 @@ bool totals_word(std::string_view text) {
   return false;
 }
 
-// A note rather than a row: one field under a table of several; fewer than
-// the table's fields with text where it holds values of a type (with one
-// field fewer, only when the others are empty, as in `Total;;`); or a row
-// of totals whose name stands where values of a type belong. Other rows
-// of more fields, and rows with values, stay.
+// A row of totals: named so in its first field, and numbers or nothing in
+// the others (`Total,,,629.1`, `Summe;;`).
+bool totals_row(const Fields& fields) {
+  if (fields.empty() || !totals_word(fields.front())) return false;
+  return std::all_of(fields.begin() + 1, fields.end(), [](std::string_view field) {
+    const Cell cell = classify(field);
+    return cell == Cell::Empty || cell == Cell::Number || cell == Cell::Decimal;
+  });
+}
+
+// Whether every field the row has where the table holds values of a type is
+// text, and there is one at least: a note such as "Source: the office, 2024"
+// that the delimiter happens to cut.
+bool no_values(const Fields& fields, const Kinds& kinds) {
+  bool typed = false;
+  for (size_t i = 0; i < std::min(fields.size(), kinds.size()); ++i) {
+    if (!kinds[i].typed()) continue;
+    typed = true;
+    if (classify(fields[i]) != Cell::Text) return false;
+  }
+  return typed;
+}
+
+// A note rather than a row: one field under a table of several; a row of
+// totals; a row with text wherever it has a field where values of a type
+// belong; or two fields fewer than the table's, or more, with text where
+// it holds values of a type (with one field fewer, only when the others are
+// empty, as in `Note;;`). Other rows of more fields, and rows with values,
+// stay.
 bool unlike_row(const Fields& fields, size_t count, size_t columns, const Kinds& kinds) {
   if (columns == 1 || count > columns) return false;
-  if (count == 1) return true;
+  if (count == 1 || totals_row(fields)) return true;
   const bool misfit = header_like(fields, kinds) && !fits(fields, kinds);
-  if (misfit && !fields.empty() && totals_word(fields.front())) return true;
-  if (count == columns) return false;
+  if (!misfit) return false;
+  if (count == columns || no_values(fields, kinds)) return no_values(fields, kinds);
   const bool only_first = std::all_of(fields.begin() + 1, fields.end(), [](std::string_view f) { return strip(f).empty(); });
-  return misfit && (count < columns - 1 || only_first);
+  return count < columns - 1 || only_first;
 }
 
 // The end of the table without the records at its end that are unlike its
