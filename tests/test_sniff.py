@@ -219,6 +219,7 @@ AMBIGUOUS = [
     ("name,qty,kg\nA,3,1.5\nB,4,2.5\nC,5,3.5\nTotal,,7.5\nSource: the office, figures provisional\n",
      {"skip_footer": 2}),
     ("word;meaning\nsum;the whole\nmean;the middle\ntotal;all of it\n", {"skip_footer": 0}),
+    ("sp,isle,x,y\nA,B,1,2\nC,D,3,4\nE,F,5,6\nSource: the office, provisional\n", {"skip_footer": 1}),
     # ... and the first may come late in a table of few columns.
     ("a,b,c,d,e\n" + "".join(f"{i},{i},x,1,{i}.5\n" for i in range(200)) + "7,7,x,1,-\n", {"null_values": ("-",)}),
 ]

@@ -166,15 +166,25 @@ bool no_values(const Fields& fields, const Kinds& kinds) {
   return typed;
 }
 
+// Whether a row of half the table's fields or fewer holds text alone: a
+// sentence the delimiter cuts ("Source: the office, figures provisional.").
+bool words_only(const Fields& fields, size_t count, size_t columns) {
+  return 2 * count <= columns && std::all_of(fields.begin(), fields.end(), [](std::string_view field) {
+           const Cell cell = classify(field);
+           return cell == Cell::Text || cell == Cell::Empty;
+         });
+}
+
 // A note rather than a row: one field under a table of several; a row of
-// totals; a row with text wherever it has a field where values of a type
+// totals; words alone in half the fields or fewer; a row with text
+// wherever it has a field where values of a type
 // belong; or two fields fewer than the table's, or more, with text where
 // it holds values of a type (with one field fewer, only when the others are
 // empty, as in `Note;;`). Other rows of more fields, and rows with values,
 // stay.
 bool unlike_row(const Fields& fields, size_t count, size_t columns, const Kinds& kinds) {
   if (columns == 1 || count > columns) return false;
-  if (count == 1 || totals_row(fields)) return true;
+  if (count == 1 || totals_row(fields) || words_only(fields, count, columns)) return true;
   const bool misfit = header_like(fields, kinds) && !fits(fields, kinds);
   if (!misfit) return false;
   if (count == columns || no_values(fields, kinds)) return no_values(fields, kinds);
