@@ -201,6 +201,10 @@ AMBIGUOUS = [
     # NA too: taken as missing, it would empty every cell of Namibia.
     ("cc,n\nFR,1\nNA,2\nDE,NA\nUS,4\nBE,5\n", {"null_values": ()}),
     ("name,n\nParis,1\nNA,NA\nRome,3\nOslo,4\n", {"null_values": ("NA",)}),
+    # A writer that quotes every text (R's write.csv) leaves missing values
+    # bare, in columns of text too; quoted, NA is text.
+    ('"id","region"\n"1","north"\n"2","south"\n"3",NA\n"4","east"\n', {"null_values": ("NA",)}),
+    ('"id","cc"\n"1","FR"\n"2","NA"\n"3",NA\n"4","DE"\n', {"null_values": ()}),
     # Apostrophes around some values of a column whose other text is bare are
     # part of the values: a writer quoting with them quotes every text, or
     # only what needs it.

@@ -62,7 +62,38 @@ MarkerSet marker_of(std::string_view text) noexcept {
   return 0;
 }
 
-ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds) {
+namespace {
+
+// The markers that stand bare in a column of text whose other values were
+// all quoted, three at least: a writer that quotes every text (R's
+// write.csv) writes a missing value bare and the text "NA" quoted.
+MarkerSet bare_among_quoted(const std::vector<Fields>& body, size_t column, size_t rows, MarkerSet allowed,
+                            const std::vector<std::optional<std::vector<bool>>>& quoted) {
+  if (quoted.size() < rows) return 0;
+  MarkerSet bare = 0;
+  MarkerSet texts = 0;  // markers quoted: values, such as Namibia's code
+  size_t quoted_texts = 0;
+  for (size_t r = 0; r < rows; ++r) {
+    if (column >= body[r].size()) continue;
+    if (!quoted[r] || column >= quoted[r]->size()) return 0;
+    const std::string_view value = strip(body[r][column]);
+    const bool in_quotes = (*quoted[r])[column];
+    const MarkerSet marker = marker_of(value) & allowed;
+    if (marker != 0 && !in_quotes) {
+      bare |= marker;
+    } else if (!value.empty()) {
+      if (!in_quotes) return 0;  // bare text: the writer quotes as it needs
+      texts |= marker;
+      ++quoted_texts;
+    }
+  }
+  return quoted_texts >= 3 ? bare & ~texts : 0;
+}
+
+}  // namespace
+
+ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds,
+                             const std::vector<std::optional<std::vector<bool>>>& quoted) {
   ColumnMarkers out;
   // The rows column kinds are told from; markers such as - and .. in
   // columns of a type, in every record read, since the first may come late.
@@ -85,8 +116,14 @@ ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds
     for (size_t r = rows; r < body.size() && kinds[column].typed(); ++r) {
       if (column < body[r].size()) markers |= marker_of(strip(body[r][column])) & ~kDefaultMarkers;
     }
+    const MarkerSet bare = markers != 0 && !kinds[column].typed() && !only_markers
+                               ? bare_among_quoted(body, column, rows, allowed, quoted)
+                               : 0;
     if (markers != 0 && (kinds[column].typed() || only_markers)) {
       out.missing |= markers;
+    } else if (bare != 0) {
+      out.missing |= bare;
+      out.text |= markers & ~bare;
     } else {
       out.text |= markers;
       if (markers != 0) out.codes |= codes_among(body, column, rows, markers);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -30,8 +31,11 @@ struct ColumnMarkers {
 };
 
 // The markers of missing values in the table's rows (`body`): in columns of
-// a type, or in columns that hold nothing else.
-ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds);
+// a type, in columns that hold nothing else, or standing bare in a column
+// of text whose writer quoted every text (R's exports). `quoted` says which
+// fields of each row were quoted, where that is known (may be empty).
+ColumnMarkers column_markers(const std::vector<Fields>& body, const Kinds& kinds,
+                             const std::vector<std::optional<std::vector<bool>>>& quoted = {});
 
 // The default markers that stand as whole fields in the text, quoted or not,
 // after a space that follows the delimiter too when `spaced`.

@@ -187,7 +187,8 @@ bool unlike_row(const Fields& fields, size_t count, size_t columns, const Kinds&
   if (count == 1 || totals_row(fields) || words_only(fields, count, columns)) return true;
   const bool misfit = header_like(fields, kinds) && !fits(fields, kinds);
   if (!misfit) return false;
-  if (count == columns || no_values(fields, kinds)) return no_values(fields, kinds);
+  if (no_values(fields, kinds)) return true;
+  if (count == columns) return false;
   const bool only_first = std::all_of(fields.begin() + 1, fields.end(), [](std::string_view f) { return strip(f).empty(); });
   return count < columns - 1 || only_first;
 }
@@ -240,7 +241,15 @@ Table find_table(const Records& records, std::string_view text, const Candidate&
     alike += counts[i] == columns ? 1 : 0;
   }
   table.consistency = body.empty() ? 1.0 : static_cast<double>(alike) / static_cast<double>(body.size());
-  table.markers = column_markers(body, kinds);
+  // Which fields their writer quoted, where a quote is read: a writer that
+  // quotes every text leaves only missing values bare.
+  std::vector<std::optional<std::vector<bool>>> quoted;
+  if (candidate.quote != 0) {
+    for (size_t i = body_begin; i < table.end; ++i) {
+      quoted.push_back(quoted_fields(text, records[i], candidate.delimiter, candidate.quote));
+    }
+  }
+  table.markers = column_markers(body, kinds, quoted);
   return table;
 }
 
