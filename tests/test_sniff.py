@@ -64,6 +64,8 @@ def layouts(draw):
         # are titles of one field.
         "preamble": draw(st.lists(st.sampled_from(["SALES", "Exported_2024", "Notes_follow"]), max_size=3)),
         "footer": draw(st.lists(st.sampled_from(["Source_the_registry", "Total"]), max_size=2)),
+        # A row of totals right below the rows, as spreadsheets export them.
+        "totals": draw(st.sampled_from([None, "Total", "Summe:"])),
     }
 
 
@@ -76,6 +78,8 @@ def written(names, rows, layout) -> bytes:
         out.write(end)
     writer = csv.writer(out, delimiter=layout["delimiter"], quotechar=layout["quotechar"], lineterminator=end)
     writer.writerows(([names] if layout["header"] else []) + rows)
+    if layout["totals"]:
+        writer.writerow([layout["totals"]] + [""] * (len(names) - 2) + ["100"])
     if layout["footer"]:
         out.write(end + end.join(layout["footer"]) + end)
     return out.getvalue().encode(layout["encoding"])
@@ -83,7 +87,7 @@ def written(names, rows, layout) -> bytes:
 
 def written_dialect(layout, text: bytes) -> qarn.Dialect:
     lines = text.decode(layout["encoding"]).count(layout["lineterminator"])
-    footer = len(layout["footer"]) + 1 if layout["footer"] else 0
+    footer = (len(layout["footer"]) + 1 if layout["footer"] else 0) + (1 if layout["totals"] else 0)
     return qarn.Dialect(delimiter=layout["delimiter"], quotechar=layout["quotechar"], encoding=layout["encoding"],
                         header=layout["header"], skip_rows=len(layout["preamble"]) + bool(layout["preamble"]),
                         skip_footer=footer if lines else 0)

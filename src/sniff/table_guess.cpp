@@ -223,6 +223,12 @@ Table find_table(const Records& records, std::string_view text, const Candidate&
   const auto [main, columns] = first_table(records, counts, blocks);
   table.columns = columns;
   table.column_kinds = column_kinds(records, counts, blocks[main].begin, blocks[main].end, columns);
+  // Told again without the notes at the block's end (a row of totals).
+  const size_t rows_end =
+      without_notes(records, counts, blocks[main].begin, blocks[main].end, columns, table.column_kinds);
+  if (rows_end > blocks[main].begin && rows_end < blocks[main].end) {
+    table.column_kinds = column_kinds(records, counts, blocks[main].begin, rows_end, columns);
+  }
   const Kinds& kinds = table.column_kinds;
   const Block span = continued(records, counts, blocks, main, columns, kinds);
   const HeaderRow header =
