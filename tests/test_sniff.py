@@ -273,6 +273,21 @@ def test_any_bytes_convert_with_auto_as_with_the_dialect_guessed(data):
 lines_of = re.compile(rb"[^\r\n]*(?:\r\n|\r|\n)|[^\r\n]+$")
 
 
+@PROPERTY_SETTINGS
+@given(values=st.lists(st.one_of(st.integers(-999, 999), st.sampled_from(["-", ".."])), min_size=5, max_size=120),
+       delimiter=st.sampled_from([",", ";", "\t"]))
+def test_markers_among_numbers_read_as_missing_however_many(values, delimiter):
+    # A statistics office's column: numbers, and missing values marked
+    # with - or .., one marker per column, as many as there are numbers or more.
+    numbers = [v for v in values if isinstance(v, int)]
+    markers = {v for v in values if isinstance(v, str)}
+    assume(len(numbers) >= 2 and len(markers) == 1)
+    text = f"name{delimiter}n\n" + "".join(f"r{i}{delimiter}{v}\n" for i, v in enumerate(values))
+    column = qarn.read(qarn.convert(text.encode(), dialect="auto"))["n"]
+    got = [None if missing else int(v) for v, missing in zip(column.values.tolist(), column.invalid.tolist())]
+    assert got == [v if isinstance(v, int) else None for v in values]
+
+
 @settings(max_examples=examples(300), deadline=None)
 @given(text=st.lists(st.sampled_from([b"a", b"1", b",", b'"', b"\r", b"\n", b"\r\n", b"\xff", b"#"]),
                      max_size=40).map(b"".join),
