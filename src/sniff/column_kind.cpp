@@ -4,7 +4,6 @@
 
 #include "sniff/null_markers.hpp"
 #include "sniff/tally.hpp"
-#include "sniff/utf8_text.hpp"
 
 namespace sniff {
 
@@ -54,7 +53,7 @@ Kind kind_below(const std::vector<std::string_view>& fields, const std::vector<C
   // mostly '..' around its numbers.
   size_t markers = 0;
   for (size_t i = skip; i < cells.size(); ++i) {
-    markers += cells[i] == Cell::Text && (marker_of(strip(fields[i])) & ~kDefaultMarkers) != 0 ? 1 : 0;
+    markers += cells[i] == Cell::Text && typed_only_marker(fields[i]) ? 1 : 0;
   }
   const double valued = static_cast<double>(present - markers);
   // The more common of dates and truth values; the first seen of equals.
@@ -125,7 +124,7 @@ namespace {
 // missing values in a column of a type.
 Cell cell_in(std::string_view field, const Kind& kind) {
   const Cell cell = classify(field);
-  if (cell == Cell::Text && kind.typed() && (marker_of(strip(field)) & ~kDefaultMarkers) != 0) return Cell::Null;
+  if (cell == Cell::Text && kind.typed() && typed_only_marker(field)) return Cell::Null;
   return cell;
 }
 

@@ -290,6 +290,15 @@ Candidate with_line_ends_settled(std::string_view text, const Candidate& candida
   return line_by_line;
 }
 
+// The probe after a LF, as the quote patterns take text: its first field
+// then starts after a line end like the others.
+std::string after_line_end(std::string_view probe) {
+  std::string text;
+  text.reserve(probe.size() + 1);
+  (text += '\n') += probe;
+  return text;
+}
+
 // Whether quotes are part of the values rather than around them: a quote
 // that begins a field closes before more text of the field (as in `"Lyon"
 // brand`) or not at all on its line, and no quoted field needs its quotes
@@ -313,9 +322,7 @@ bool quotes_are_text(std::string_view probe, char delimiter, char quote) {
     at = end + 1;
   }
   if (!quote_closes_before_text(quoted_lines, delimiter, quote)) return false;
-  std::string text;
-  text.reserve(probe.size() + 1);
-  (text += '\n') += probe;
+  const std::string text = after_line_end(probe);
   return !quotes_needed(text, delimiter, quote, quote == '"');
 }
 
@@ -331,9 +338,7 @@ bool one_quoted_column(std::string_view probe, char delimiter, char quote) {
   if (counts.size() < 2 || std::any_of(counts.begin(), counts.end(), [](size_t n) { return n != 1; })) {
     return false;
   }
-  std::string text;
-  text.reserve(probe.size() + 1);
-  (text += '\n') += probe;
+  const std::string text = after_line_end(probe);
   return quotes_needed(text, delimiter, quote) && quoted_fields_close(text, delimiter, quote);
 }
 
@@ -343,9 +348,7 @@ bool one_quoted_column(std::string_view probe, char delimiter, char quote) {
 // quotes every field, every text, or those that need it.
 bool apostrophes_are_text(std::string_view probe, const Candidate& candidate) {
   if (candidate.quote != '\'' || candidate.escape) return false;
-  std::string text;
-  text.reserve(probe.size() + 1);
-  (text += '\n') += probe;
+  const std::string text = after_line_end(probe);
   if (quotes_needed(text, candidate.delimiter, candidate.quote)) return false;
   bool any_quoted = false;
   bool bare_text = false;

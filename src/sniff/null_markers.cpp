@@ -14,7 +14,6 @@ constexpr std::array<std::string_view, kMarkers> kMarkerTexts = {
     "#N/A", "#N/A N/A", "#NA", "<NA>", "N/A", "NA", "NULL", "None", "n/a", "null",
     "-",    "--",       ".",   "?",    "\\N", "missing", "nil", "..", ":"};
 
-
 bool capital_letters(std::string_view text) noexcept {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sniff/column_kind.hpp"
+#include "sniff/utf8_text.hpp"
 
 namespace sniff {
 
@@ -23,6 +24,12 @@ inline constexpr MarkerSet kDefaultMarkers = (1u << 10) - 1;
 
 // The marker the text is, as one bit, or 0.
 MarkerSet marker_of(std::string_view text) noexcept;
+
+// Whether the field, stripped, is a marker read as missing only among
+// values of a type (-, .., ?, ...), not one of the defaults.
+inline bool typed_only_marker(std::string_view field) noexcept {
+  return (marker_of(strip(field)) & ~kDefaultMarkers) != 0;
+}
 
 struct ColumnMarkers {
   MarkerSet missing = 0;  // read as missing: they keep their column's type
