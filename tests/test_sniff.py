@@ -108,6 +108,9 @@ def test_the_guess_reads_the_table_a_file_was_written_from(table, layout):
         # Text with spaces is quoted; then every space-separated file
         # would be quoted, which the writer does only where it must.
         assume(all(plain(field) or " " not in field for row in rows for field in row))
+    # Apostrophes around every text of a table are quotes as likely as text.
+    cells = [field for row in rows for field in row]
+    assume("'quoted'" not in cells or any(field in WORDS and field != "'quoted'" for field in cells))
     data = written(names, rows, layout)
     expected = qarn.convert(data, dialect=written_dialect(layout, data))
     guessed = qarn.sniff(data)
