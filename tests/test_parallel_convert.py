@@ -166,14 +166,18 @@ def test_a_signal_handler_stops_a_conversion_into_memory_part_way(threads, sourc
     def interrupt(signum, frame):
         raise Interrupted
 
-    previous = signal.signal(signal.SIGALRM, interrupt)
-    try:
-        signal.setitimer(signal.ITIMER_REAL, whole / 10)
+    def stopped_early() -> bool:
+        signal.setitimer(signal.ITIMER_REAL, whole / 20)
         started = time.perf_counter()
         with pytest.raises(Interrupted):
             qarn.convert(csv, threads=threads)
-        # Without the lock the handler runs before the conversion ends, not after.
-        assert time.perf_counter() - started < whole / 2
+        return time.perf_counter() - started < whole / 2
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        # A conversion that looked for signals only at its end would fail every
+        # run; a busy machine may delay one run past the bound by timing alone.
+        assert any(stopped_early() for _ in range(3))
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
