@@ -4,7 +4,7 @@
 // steps over values, finds no defect in a file the full check accepts, and
 // agrees with the full read on a valid file; that reading
 // some columns gives those columns of the full read; that columns spread
-// over threads read as on one; that a valid file's table can be written
+// over threads, or strings laid out as views, read as on one; that a valid file's table can be written
 // back as CSV.
 #include <algorithm>
 #include <cstdint>
@@ -111,6 +111,18 @@ void check_threads(std::span<const uint8_t> file, const std::string& expected, c
   if (selected_outcome == "ok" && !same_tables(spread, one)) fail("a selection on threads gives another table");
 }
 
+// Strings laid out as views, on one thread and on two: the same outcome
+// and the same elements.
+void check_views(std::span<const uint8_t> file, const std::string& expected, const qarn::DecodedTable& full) {
+  for (unsigned count : {1u, 2u}) {
+    qarn::DecodedTable viewed;
+    const qarn::ReadStatus status =
+        qarn::read_table(file, {}, viewed, nullptr, qarn::ReadThreads{count, 0}, qarn::StringLayout::Views);
+    if (outcome(status) != expected) fail("a read into views reports another outcome");
+    if (!status && !same_tables(viewed, full)) fail("a read into views gives another table");
+  }
+}
+
 void check_summary(std::span<const uint8_t> file, const qarn::ReadStatus& full_status,
                    const qarn::DecodedTable& full) {
   qarn::FileSummary summary;
@@ -152,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const qarn::ReadStatus full_status = qarn::read_table(file, {}, full);
   const std::string expected = outcome(full_status);
   check_threads(file, expected, full);
+  check_views(file, expected, full);
   if (outcome(qarn::validate_file(file)) != expected) fail("the check and the full read disagree");
   std::vector<uint64_t> rows;
   if (read_by_slices(file, rows) != expected) fail("slice reading and the full read disagree");

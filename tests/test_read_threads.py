@@ -75,9 +75,9 @@ def test_a_defect_is_reported_as_on_one_thread(needle):
         data[QARN.rfind(text) if text != b"name62" else QARN.find(text)] = 0xFF
     with pytest.raises(qarn.FormatError) as one:
         qarn.read(bytes(data), threads=1)
-    for threads in (2, 4):
+    for read, threads in [(qarn.read, 2), (qarn.read, 4), (qarn.read_polars, 1), (qarn.read_polars, 2)]:
         with pytest.raises(qarn.FormatError) as spread:
-            qarn.read(bytes(data), threads=threads)
+            read(bytes(data), threads=threads)
         assert (str(spread.value), spread.value.offset) == (str(one.value), one.value.offset)
 
 
@@ -114,14 +114,16 @@ def test_a_buffer_that_changes_while_read_gives_a_whole_table_or_an_error():
         swapper.join()
 
 
-def test_polars_string_views_are_laid_out_alike_on_any_thread_count():
+@pytest.mark.parametrize("columns", [None, ["note", "id", "name"]])
+def test_polars_string_views_are_laid_out_alike_on_any_thread_count(columns):
     # 120,000 strings: two threads split a column between them.
     pl = pytest.importorskip("polars")
-    plain = pl.from_arrow(qarn.read(QARN, threads=1).to_arrow())
-    for threads in (1, 2):
-        frame = qarn.read(QARN, threads=threads).to_polars()
-        assert frame.equals(plain)
-        assert frame["note"].eq_missing(plain["note"]).all() and frame["name"].eq_missing(plain["name"]).all()
+    plain = pl.from_arrow(qarn.read(QARN, columns=columns, threads=1).to_arrow())
+    for threads in (1, 2, 3):
+        for frame in (qarn.read(QARN, columns=columns, threads=threads).to_polars(),
+                      qarn.read_polars(QARN, columns=columns, threads=threads)):
+            assert frame.equals(plain)
+            assert frame["note"].eq_missing(plain["note"]).all() and frame["name"].eq_missing(plain["name"]).all()
 
 
 @pytest.mark.parametrize(

@@ -1,5 +1,6 @@
-"""String columns read alike every way: into Arrow and polars, as values,
-and a slice at a time, over several slices and run-length ones."""
+"""String columns read alike every way: into Arrow and polars (laid out as
+views after the read, or decoded straight into them), as values, and a
+slice at a time, over several slices and run-length ones."""
 
 from __future__ import annotations
 
@@ -26,6 +27,7 @@ def _assert_every_reading_agrees(data: bytes, expected: list[str | None]) -> Non
     plain_arrow = table.to_arrow()
     assert plain_arrow.column(0).to_pylist() == expected
     assert table.to_polars().equals(pl.from_arrow(plain_arrow))
+    assert qarn.read_polars(data).equals(table.to_polars())
     stored = ["" if value is None else value for value in expected]  # an invalid cell stores ""
     assert table[0].values.tolist() == stored
     # A slice at a time, the same.
@@ -61,3 +63,24 @@ def test_a_table_read_after_another_is_dropped_has_its_own_strings():
     del frame
     frame = qarn.read(second).to_polars()
     assert frame["s"].to_list() == [f"second {i % 89:>9}" for i in range(rows)]
+
+
+_corruptible = st.lists(st.one_of(_text, st.text(min_size=13, max_size=40)), min_size=1, max_size=30)
+
+
+@settings(max_examples=examples(300), deadline=None)
+@given(_corruptible, st.data())
+def test_a_corrupted_file_fails_alike_whether_read_into_views_or_not(cells, data):
+    # Any byte of the string blocks changed to any other: bad UTF-8 within a
+    # short or long element or across two, a broken length, a wrong total.
+    file = bytearray(qarn.write({"s": np.array(cells, dtype=object), "n": np.arange(len(cells))}, chunk_size=7))
+    at = data.draw(st.integers(0, len(file) - 1))
+    file[at] = data.draw(st.integers(0, 255))
+    try:
+        expected = qarn.read(bytes(file)).to_polars()
+    except qarn.FormatError as error:
+        with pytest.raises(qarn.FormatError) as raised:
+            qarn.read_polars(bytes(file))
+        assert (str(raised.value), raised.value.offset) == (str(error), error.offset)
+    else:
+        assert qarn.read_polars(bytes(file)).equals(expected)

@@ -17,7 +17,7 @@ from ._lost import LostCellsWarning
 from .convert import convert
 from .dialect import Dialect
 from .sniff import Sniffed, sniff, sniff_details
-from .reading import iter_slices, read, validate
+from .reading import iter_slices, read, read_polars, validate
 from .summary import ColumnSummary, FileSummary, summarize
 from .table import Column, PropertyDefinition, Table
 from .writing import write
@@ -43,6 +43,7 @@ __all__ = [
     "convert",
     "iter_slices",
     "read",
+    "read_polars",
     "sniff",
     "sniff_details",
     "summarize",

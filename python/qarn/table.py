@@ -34,15 +34,24 @@ class PropertyDefinition:
     has_default: bool = False
 
 
+# The offset width the native reader gives string columns laid out as views
+# (qarn.read_polars): 16 bytes per element in `offsets_buffer`, and only
+# the elements longer than 12 bytes in `data`.
+VIEW_WIDTH = 16
+
+
 class Values:
     """One array of values as the native reader decoded it: fixed-width
-    values back to back, or `string` / `bytes` elements as offsets and data."""
+    values back to back, or `string` / `bytes` elements as offsets and data
+    (or as views, for polars)."""
 
     __slots__ = ("type_id", "fixed", "offsets_buffer", "data", "offset_width", "_length")
 
     def __init__(self, parts: tuple[int, Any, Any, Any, int]) -> None:
         self.type_id, self.fixed, self.offsets_buffer, self.data, self.offset_width = parts
-        if self.type_id in VARIABLE:
+        if self.offset_width == VIEW_WIDTH:
+            self._length = len(self.offsets_buffer) // VIEW_WIDTH
+        elif self.type_id in VARIABLE:
             self._length = len(self.offsets_buffer) // self.offset_width - 1
         else:
             self._length = len(self.fixed) // FIXED_DTYPES[self.type_id].itemsize

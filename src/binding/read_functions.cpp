@@ -60,13 +60,14 @@ bool read_selection(PyObject* object, std::vector<uint8_t>& selected) {
 }
 
 PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"source", "selected", "allocate", "threads", nullptr};
+  static const char* keywords[] = {"source", "selected", "allocate", "threads", "views", nullptr};
   PyObject* source = nullptr;
   PyObject* selection = Py_None;
   PyObject* allocate = Py_None;
   Py_ssize_t threads = 1;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOn:read", const_cast<char**>(keywords), &source,
-                                   &selection, &allocate, &threads)) {
+  int views = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OOnp:read", const_cast<char**>(keywords), &source,
+                                   &selection, &allocate, &threads, &views)) {
     return nullptr;
   }
   if (threads < 1) {
@@ -86,7 +87,8 @@ PyObject* read(PyObject* module, PyObject* args, PyObject* kwargs) {
     qarn::ReadStatus status;
     if (!run_unlocked(state.panics(), [&] {
           status = qarn::read_table(view.bytes(), selected, table, blocks ? &*blocks : nullptr,
-                                    qarn::ReadThreads{static_cast<unsigned>(std::min<Py_ssize_t>(threads, 1024))});
+                                    qarn::ReadThreads{static_cast<unsigned>(std::min<Py_ssize_t>(threads, 1024))},
+                                    views ? qarn::StringLayout::Views : qarn::StringLayout::Offsets);
         })) {
       return nullptr;
     }

@@ -7,6 +7,7 @@
 #include "common/load.hpp"
 #include "common/utf8.hpp"
 #include "qarn/packed_length.hpp"
+#include "qarn/string_views.hpp"
 
 namespace qarn {
 
@@ -280,6 +281,150 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
   return decoded;
 }
 
+struct DecodedViews {
+  DecodedElements elements;  // `data_*` for the long elements alone
+  bool short_ascii = true;   // no short element has a byte past ASCII
+};
+
+// Decodes up to `count` elements from [block, limit) as views appended to
+// the column, copying into its data only those longer than a view holds,
+// and stopping where decode_elements would. Elements of one short length
+// in a row are viewed side by side, as there.
+
+DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint8_t* limit,
+                          uint64_t block_offset, uint64_t count, ValueColumn& column) {
+  const size_t span = static_cast<size_t>(limit - block);
+  const uint64_t most = std::min<uint64_t>(count, span);
+  uint8_t* const views = column.offsets().spare(static_cast<size_t>(most) * kStringViewBytes);
+  uint8_t* const dst_begin = column.data().spare(span + kElementCopy);
+  uint8_t* dst = dst_begin;
+  const auto base = static_cast<uint32_t>(column.data().size());
+  const uint8_t* const file_end = cursor.file_end();
+  const uint8_t* p = block;
+  // The block's total size stands before it, so the 4 bytes before any of
+  // its elements may be read.
+#if defined(__SSE2__)
+  __m128i kept = _mm_setzero_si128();
+  bool checked_apart = false;  // a view near the file's end, built apart
+#else
+  const bool checked_apart = true;
+#endif
+  DecodedViews decoded;
+  uint64_t done = 0;
+  uint64_t next_group_try = 0;
+  uint64_t group_wait = kSameLengthGroup;
+  for (; done < count; ++done) {
+#if defined(__SSE2__)
+    if (done >= next_group_try) {
+      const uint8_t length = p < limit ? *p : 0x80;
+      const size_t step = size_t{length} + 1;
+      bool same = count - done >= kSameLengthGroup && length <= kMostInlined &&
+                  static_cast<size_t>(limit - p) >= kSameLengthGroup * step &&
+                  file_end - (p + (kSameLengthGroup - 1) * step + 1) >= static_cast<ptrdiff_t>(kMostInlined);
+      for (size_t k = 1; same && k < kSameLengthGroup; ++k) same = p[k * step] == length;
+      if (same) {
+        for (size_t k = 0; k < kSameLengthGroup; ++k) {
+          kept = _mm_or_si128(kept, view_detail::write_view_vector(p + k * step + 1, length, 0,
+                                                                   views + (done + k) * kStringViewBytes));
+        }
+        done += kSameLengthGroup - 1;
+        p += kSameLengthGroup * step;
+        group_wait = kSameLengthGroup;
+        continue;
+      }
+      next_group_try = done + group_wait;
+      group_wait = std::min<uint64_t>(group_wait * 2, kMostGroupWait);
+    }
+#endif
+    const uint8_t* element = p;
+    uint64_t length;
+    if (p < limit && *p < 0x80) {
+      length = *p++;
+    } else if (auto err = read_packed_length(p, limit, cursor.offset_of(element), block_offset, length)) {
+      decoded.elements.size_error = err;
+      break;
+    }
+    if (length > static_cast<uint64_t>(limit - p)) {
+      decoded.elements.size_error = read_error(FormatErrorKind::InvalidSize, block_offset);
+      break;
+    }
+    uint8_t* view = views + done * kStringViewBytes;
+    const auto readable = static_cast<size_t>(file_end - p);
+    const uint32_t start = base + static_cast<uint32_t>(dst - dst_begin);
+#if defined(__SSE2__)
+    if (readable >= kMostInlined) [[likely]] {
+      const __m128i bytes = view_detail::write_view_vector(p, static_cast<uint32_t>(length), start, view);
+      if (length <= kMostInlined) kept = _mm_or_si128(kept, bytes);
+    } else {
+      write_view(p, static_cast<uint32_t>(length), start, readable, true, view);
+      checked_apart = true;
+    }
+#else
+    write_view(p, static_cast<uint32_t>(length), start, readable, true, view);
+#endif
+    if (length > kMostInlined) {
+      common::copy_short_wide<kElementCopy>(dst, p, static_cast<size_t>(length), readable >= kElementCopy);
+      // The view's first bytes from the copy, which is what is checked.
+      std::memcpy(view + 4, dst, 4);
+      dst += length;
+    }
+    p += length;
+  }
+  column.offsets().commit(static_cast<size_t>(done) * kStringViewBytes);
+  column.data().commit(static_cast<size_t>(dst - dst_begin));
+  decoded.elements.count = done;
+  decoded.elements.end = p;
+  decoded.elements.data_begin = dst_begin;
+  decoded.elements.data_size = static_cast<size_t>(dst - dst_begin);
+#if defined(__SSE2__)
+  decoded.short_ascii = !checked_apart && _mm_movemask_epi8(kept) == 0;
+#else
+  decoded.short_ascii = !checked_apart;
+#endif
+  return decoded;
+}
+
+// Whether the `count` viewed elements from `first` on are each valid UTF-8:
+// those in the data as for decode_elements, with the first bytes their
+// views keep standing for their starts; short ones on their own, where any
+// is not plain ASCII.
+bool viewed_elements_valid(const DecodedViews& decoded, const ValueColumn& column, uint64_t first) {
+  const uint64_t count = decoded.elements.count;
+  const uint8_t* views = column.offsets().data() + first * kStringViewBytes;
+  const common::Utf8Text long_text = common::utf8_text(decoded.elements.data_begin, decoded.elements.data_size);
+  if (long_text == common::Utf8Text::Invalid) return false;
+  if (decoded.short_ascii && long_text == common::Utf8Text::Ascii) return true;
+  bool valid = true;
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint8_t* view = views + i * kStringViewBytes;
+    const auto length = common::load<uint32_t>(view);
+    if (length > kMostInlined) {
+      valid &= (view[4] & 0xC0) != 0x80;
+    } else if (!decoded.short_ascii) {
+      valid &= common::utf8_valid_prefix(view + 4, length) == length;
+    }
+  }
+  return valid;
+}
+
+// After a block's elements were decoded: the first of them whose text is
+// not valid (`text_invalid` says whether to look), else the block's size
+// error, else the cursor after the block.
+ReadStatus finish_elements(Cursor& cursor, const uint8_t* block, const uint8_t* limit, uint64_t block_offset,
+                           const ValueColumn& column, uint64_t first, const DecodedElements& decoded,
+                           bool text_invalid) {
+  ReadStatus size_error = decoded.size_error;
+  if (!size_error && decoded.end != limit) size_error = read_error(FormatErrorKind::InvalidSize, block_offset);
+  if (text_invalid) {
+    if (auto err = first_invalid_string(cursor, block, limit, block_offset, column, first, decoded.count)) {
+      return err;
+    }
+  }
+  if (size_error) return size_error;
+  cursor.seek(limit);
+  return std::nullopt;
+}
+
 // The packed block of `string` or `bytes` elements: its total byte size,
 // then each element as a packed length and its bytes. A total the rest of
 // the file cannot hold is reported at the total, before any element is
@@ -308,22 +453,17 @@ ReadStatus read_var_values(Cursor& cursor, TypeId type, uint64_t count, ValueMod
   ValueColumn& column = *out;
   if (mode == ValueMode::Check) column.clear();
   const uint64_t first = column.size();
+  if (column.views()) {
+    const DecodedViews viewed = decode_views(cursor, block, limit, block_offset, count, column);
+    return finish_elements(cursor, block, limit, block_offset, column, first, viewed.elements,
+                           type == TypeId::String && !viewed_elements_valid(viewed, column, first));
+  }
   const DecodedElements decoded =
       column.offset_width() == sizeof(int32_t)
           ? decode_elements<int32_t>(cursor, block, limit, block_offset, count, column)
           : decode_elements<int64_t>(cursor, block, limit, block_offset, count, column);
-  ReadStatus size_error = decoded.size_error;
-  if (!size_error && decoded.end != limit) size_error = leftover;
-
-  if (type == TypeId::String && !joined_elements_valid(decoded, column, first)) {
-    if (auto err = first_invalid_string(cursor, block, limit, block_offset, column, first,
-                                        decoded.count)) {
-      return err;
-    }
-  }
-  if (size_error) return size_error;
-  cursor.seek(limit);
-  return std::nullopt;
+  return finish_elements(cursor, block, limit, block_offset, column, first, decoded,
+                         type == TypeId::String && !joined_elements_valid(decoded, column, first));
 }
 
 // `count` values, read as the count at `count_offset` declares them.
@@ -365,6 +505,33 @@ void expand_element_runs(const ValueColumn& values, const uint8_t* run_bytes, ui
   out.data().commit(static_cast<size_t>(dst - dst_begin));
 }
 
+// The same for a column laid out as views: each value is viewed (and, when
+// long, copied) once, and its view repeated.
+void expand_view_runs(const ValueColumn& values, const uint8_t* run_bytes, uint64_t count, ValueColumn& out) {
+  const OffsetsView offsets = values.offsets_view();
+  const uint64_t runs = values.size();
+  uint8_t* view = out.offsets().spare(static_cast<size_t>(count) * kStringViewBytes);
+  uint8_t* const dst_begin = out.data().spare(values.data().size() + kElementCopy);
+  uint8_t* dst = dst_begin;
+  const auto base = static_cast<uint32_t>(out.data().size());
+  const uint8_t* const source = values.data().data();
+  const size_t source_room = values.data().capacity();
+  for (uint64_t i = 0; i < runs; ++i) {
+    const auto begin = static_cast<size_t>(offsets[i]);
+    const auto length = static_cast<uint32_t>(offsets[i + 1] - offsets[i]);
+    const uint8_t* element = source + begin;
+    write_view(element, length, base + static_cast<uint32_t>(dst - dst_begin), source_room - begin, begin >= 4, view);
+    if (length > kMostInlined) {
+      std::memcpy(dst, element, length);
+      dst += length;
+    }
+    for (uint64_t k = 1; k <= run_bytes[i]; ++k) std::memcpy(view + k * kStringViewBytes, view, kStringViewBytes);
+    view += (uint64_t{run_bytes[i]} + 1) * kStringViewBytes;
+  }
+  out.offsets().commit(static_cast<size_t>(count) * kStringViewBytes);
+  out.data().commit(static_cast<size_t>(dst - dst_begin));
+}
+
 ReadStatus read_run_length(Cursor& cursor, const ArrayHeader& header, ValueMode mode,
                            ValueColumn* out) {
   const uint64_t runs_offset = cursor.offset();
@@ -391,6 +558,8 @@ ReadStatus read_run_length(Cursor& cursor, const ArrayHeader& header, ValueMode 
   if (mode == ValueMode::Store) {
     if (!is_variable_width(header.type)) {
       for (uint64_t i = 0; i < runs; ++i) out->append_repeated(run_values, i, uint64_t{run_bytes[i]} + 1);
+    } else if (out->views()) {
+      expand_view_runs(run_values, run_bytes, header.count, *out);
     } else if (out->offset_width() == sizeof(int32_t)) {
       expand_element_runs<int32_t>(run_values, run_bytes, header.count, *out);
     } else {

@@ -8,6 +8,7 @@
 
 #include "common/byte_buffer.hpp"
 #include "qarn/offsets_view.hpp"
+#include "qarn/string_views.hpp"
 #include "qarn/value.hpp"
 
 namespace qarn {
@@ -17,7 +18,10 @@ namespace qarn {
 // 0 or 1. `string` and `bytes` elements lie back to back in `data`, with
 // `offsets` holding one start per element and a final end (so one more
 // than the elements, the first 0), as int64, or as int32 when the column
-// was narrowed because its data is known to stay below 2 GiB.
+// was narrowed because its data is known to stay below 2 GiB. A column
+// laid out as views instead holds in `offsets` one 16-byte view per element
+// (see qarn/string_views.hpp), and in `data` only the elements longer than
+// a view holds inline.
 class ValueColumn {
  public:
   explicit ValueColumn(TypeId type) : type_(type) {
@@ -26,8 +30,8 @@ class ValueColumn {
 
   [[nodiscard]] TypeId type() const noexcept { return type_; }
   [[nodiscard]] uint64_t size() const noexcept {
-    return is_variable_width(type_) ? offsets_.size() / offset_width_ - 1
-                                    : fixed_.size() / fixed_width(type_);
+    if (!is_variable_width(type_)) return fixed_.size() / fixed_width(type_);
+    return views() ? offsets_.size() / kViewWidth : offsets_.size() / offset_width_ - 1;
   }
 
   [[nodiscard]] ByteBuffer& fixed() noexcept { return fixed_; }
@@ -37,20 +41,30 @@ class ValueColumn {
   [[nodiscard]] ByteBuffer& data() noexcept { return data_; }
   [[nodiscard]] const ByteBuffer& data() const noexcept { return data_; }
 
-  // 4 or 8 bytes per offset.
-  [[nodiscard]] size_t offset_width() const noexcept { return offset_width_; }
-  // Offsets as int32 from now on; only while the column is empty.
-  void narrow_offsets() noexcept {
-    if (size() != 0 || !is_variable_width(type_)) return;
-    offset_width_ = sizeof(int32_t);
-    offsets_.truncate(offset_width_);
-  }
+  // The bytes of a view, where a column laid out as views has its offsets.
+  static constexpr size_t kViewWidth = kStringViewBytes;
 
+  // 4 or 8 bytes per offset, or kViewWidth for views.
+  [[nodiscard]] size_t offset_width() const noexcept { return offset_width_; }
+  [[nodiscard]] bool views() const noexcept { return offset_width_ == kViewWidth; }
+  // Offsets as int32 from now on; only while the column is empty.
+  void narrow_offsets() noexcept { relayout(sizeof(int32_t), sizeof(int32_t)); }
+  // Views from now on; only while the column is empty. Their data is
+  // addressed with 32 bits, so at most 2 GiB of it.
+  void lay_out_views() noexcept { relayout(kViewWidth, 0); }
+
+  // Only for offsets, not views.
   [[nodiscard]] OffsetsView offsets_view() const noexcept { return {offsets_.data(), offset_width_}; }
 
   // Element `i` of a `string` or `bytes` column.
   [[nodiscard]] std::string_view element(uint64_t i) const noexcept {
-    return offsets_view().element(data_.data(), i);
+    if (!views()) return offsets_view().element(data_.data(), i);
+    const uint8_t* view = offsets_.data() + i * kViewWidth;
+    const auto length = common::load<uint32_t>(view);
+    const char* bytes = length <= kMostInlined ? reinterpret_cast<const char*>(view + 4)
+                                                 : reinterpret_cast<const char*>(data_.data()) +
+                                                       common::load<uint32_t>(view + 12);
+    return {bytes, length};
   }
 
   // Appends value `i` of `other`, a column of the same fixed-width type,
@@ -60,10 +74,16 @@ class ValueColumn {
   void clear() noexcept {
     fixed_.clear();
     data_.clear();
-    offsets_.truncate(offset_width_);
+    offsets_.truncate(views() ? 0 : offset_width_);
   }
 
  private:
+  void relayout(size_t width, size_t first_offset_bytes) noexcept {
+    if (size() != 0 || !is_variable_width(type_)) return;
+    offset_width_ = width;
+    offsets_.truncate(first_offset_bytes);
+  }
+
   TypeId type_;
   size_t offset_width_ = sizeof(int64_t);
   ByteBuffer fixed_;

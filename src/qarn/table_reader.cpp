@@ -59,7 +59,7 @@ uint64_t decoding_cost(TypeId type, const ColumnTarget& target) {
 // left for the decoding pass to report, which may find an earlier one among
 // the values.
 Reservation reserve_columns(std::span<const uint8_t> file, const FileHead& head, uint64_t head_end,
-                            DecodedSlices& slices, common::BufferStorage* blocks) {
+                            DecodedSlices& slices, common::BufferStorage* blocks, StringLayout strings) {
   FileReader reader(file, head_end);
   std::vector<ColumnTarget> targets(static_cast<size_t>(head.column_count));
   for (ColumnTarget& target : targets) {
@@ -73,14 +73,22 @@ Reservation reserve_columns(std::span<const uint8_t> file, const FileHead& head,
     if (target.run_length) reservation.decode_now = false;
     if (!slices.columns[c]) continue;
     reservation.costs[c] = decoding_cost(head.column_types[c], target);
+    ValueColumn& values = slices.columns[c]->values;
+    // Arrow's plain string layout takes int32 offsets, and views address
+    // their data with 32 bits; either serves when the data is known to stay
+    // below 2 GiB. Runs may stand for more data than that, but as views
+    // each value's data is kept once.
+    if (is_variable_width(values.type()) && target.value_bytes <= kMaxNarrowData) {
+      if (strings == StringLayout::Views) {
+        values.lay_out_views();
+      } else if (!target.run_length) {
+        values.narrow_offsets();
+      }
+    }
     if (target.run_length) continue;
     // A flag per row, for a column with any row flagged.
     if (target.invalid_count > 0) reserve_mapped(slices.columns[c]->invalid.flags(), target.rows, blocks);
-    ValueColumn& values = slices.columns[c]->values;
     if (is_variable_width(values.type())) {
-      // Arrow's plain string layout takes int32 offsets; they serve when the
-      // data is known to stay below 2 GiB.
-      if (target.value_bytes <= kMaxNarrowData) values.narrow_offsets();
       reserve_mapped(values.offsets(), static_cast<size_t>(target.rows) * values.offset_width(), blocks);
       // The copy of short elements may write a few bytes past the last one.
       reserve_mapped(values.data(), static_cast<size_t>(target.value_bytes) + kElementCopy, blocks);
@@ -112,7 +120,8 @@ Spread read_spread(std::span<const uint8_t> file, const FileHead& head, uint64_t
 }  // namespace
 
 ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> selected,
-                      DecodedTable& table, common::BufferStorage* blocks, ReadThreads threads) {
+                      DecodedTable& table, common::BufferStorage* blocks, ReadThreads threads,
+                      StringLayout strings) {
   FileReader reader(file);
   if (auto err = reader.read_head(table.head)) return err;
   const std::vector<uint8_t> stored = stored_columns(table.head, selected);
@@ -122,7 +131,7 @@ ReadStatus read_table(std::span<const uint8_t> file, std::span<const uint8_t> se
   // spelt out, so that a defect anywhere fails it at the cost of a check,
   // not of the memory.
   const uint64_t head_end = reader.offset();
-  const Reservation reservation = reserve_columns(file, table.head, head_end, table.slices, blocks);
+  const Reservation reservation = reserve_columns(file, table.head, head_end, table.slices, blocks, strings);
   if (!reservation.decode_now) {
     if (auto err = validate_file(file)) return err;
   }

@@ -44,6 +44,11 @@ struct ReadThreads {
   uint64_t smallest_spread = uint64_t{1} << 20;
 };
 
+// How `string` and `bytes` columns are laid out: as offsets and data, or
+// as views (where their data stays within what views address; others
+// keep offsets).
+enum class StringLayout : uint8_t { Offsets, Views };
+
 // Reads `file`. `selected` holds one flag per column, or is empty for all
 // columns; the values of the others are stepped over (their framing is
 // still checked). The columns' large blocks come from `blocks` when given,
@@ -52,7 +57,8 @@ struct ReadThreads {
 // the same. Throws std::bad_alloc.
 [[nodiscard]] ReadStatus read_table(std::span<const uint8_t> file,
                                     std::span<const uint8_t> selected, DecodedTable& table,
-                                    common::BufferStorage* blocks = nullptr, ReadThreads threads = {});
+                                    common::BufferStorage* blocks = nullptr, ReadThreads threads = {},
+                                    StringLayout strings = StringLayout::Offsets);
 
 // What a file holds, without decoding values: the head, and per column the
 // rows flagged invalid and the bytes its slices take.

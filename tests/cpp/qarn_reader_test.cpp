@@ -269,3 +269,23 @@ TEST(Reader, JoinsStringsOverSlicesAndSkipsUnselectedColumns) {
                                  table.slices.columns[0]->invalid.flags().data() + 3),
             (std::vector<uint8_t>{0, 1, 0}));
 }
+
+TEST(Reader, LaysStringsOutAsViewsWithLongOnesInTheData) {
+  const std::vector<uint8_t> file = converted("s,n\nab,1\n,2\nthirteen byte,3\nc\xc3\xa9,4\nfourteen bytes,5\n", 2);
+  DecodedTable table;
+  ASSERT_FALSE(read_table(file, {}, table, nullptr, {}, StringLayout::Views).has_value());
+  const ValueColumn& strings = table.slices.columns[0]->values;
+  ASSERT_TRUE(strings.views());
+  ASSERT_EQ(strings.size(), 5u);
+  // Long elements of every slice back to back, each view pointing at its own.
+  EXPECT_EQ(strings.data().view(), "thirteen bytefourteen bytes");
+  const auto view = [&](size_t i) {
+    return std::string(reinterpret_cast<const char*>(strings.offsets().data()) + 16 * i, 16);
+  };
+  EXPECT_EQ(view(0), std::string("\x02\0\0\0ab\0\0\0\0\0\0\0\0\0\0", 16));
+  EXPECT_EQ(view(1), std::string(16, '\0'));
+  EXPECT_EQ(view(2), std::string("\x0d\0\0\0thir\0\0\0\0\0\0\0\0", 16));
+  EXPECT_EQ(view(3), std::string("\x03\0\0\0c\xc3\xa9\0\0\0\0\0\0\0\0\0", 16));
+  EXPECT_EQ(view(4), std::string("\x0e\0\0\0four\0\0\0\0\x0d\0\0\0", 16));
+  EXPECT_EQ(strings.element(4), "fourteen bytes");
+}
