@@ -84,3 +84,24 @@ def test_a_corrupted_file_fails_alike_whether_read_into_views_or_not(cells, data
         assert (str(raised.value), raised.value.offset) == (str(error), error.offset)
     else:
         assert qarn.read_polars(bytes(file)).equals(expected)
+
+
+@pytest.mark.parametrize(
+    "cells",
+    [
+        ["a" * 13 + "Q", "R" + "b" * 13],  # long ends where the next long one goes on
+        ["Q", "R"],  # two short ones
+        ["a" * 13 + "Q", "R"],  # a long one, then a short one
+        ["Q", "R" + "b" * 13],
+        ["ok", "a" * 12 + "Q"],  # a short one ends in half a character
+    ],
+)
+def test_a_character_split_between_two_elements_is_invalid_every_way(cells):
+    # "é" is C3 A9: each half alone is not text, though the halves joined are.
+    data = qarn.write({"s": np.array(cells, dtype=object)}).replace(b"Q", b"\xc3").replace(b"R", b"\xa9")
+    with pytest.raises(qarn.FormatError) as expected:
+        qarn.read(data)
+    assert "invalid string" in str(expected.value)
+    with pytest.raises(qarn.FormatError) as raised:
+        qarn.read_polars(data)
+    assert (str(raised.value), raised.value.offset) == (str(expected.value), expected.value.offset)

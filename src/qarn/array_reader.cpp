@@ -282,15 +282,38 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
 }
 
 struct DecodedViews {
-  DecodedElements elements;  // `data_*` for the long elements alone
-  bool short_ascii = true;   // no short element has a byte past ASCII
+  DecodedElements elements;     // `data_*` for the long elements alone
+  bool short_ascii = true;      // no short element has a byte past ASCII
+  bool long_continues = false;  // a long element starts with a continuation byte
 };
+
+// Whether the short elements among `count` views are each valid UTF-8:
+// whether the views read as one text, with the long views blanked out. A
+// short view is its length (at most 12), zero bytes, the element and zero
+// bytes, so no multibyte sequence of valid text can run from one element
+// into the next, and the whole is valid exactly when each element is. The
+// views are gathered into a small copy, a part at a time.
+bool short_views_valid(const uint8_t* views, uint64_t count) {
+  constexpr uint64_t kPart = 256;
+  alignas(16) uint8_t text[kPart * kStringViewBytes];
+  for (uint64_t done = 0; done < count; done += kPart) {
+    const uint64_t part = std::min(kPart, count - done);
+    for (uint64_t i = 0; i < part; ++i) {
+      const uint8_t* view = views + (done + i) * kStringViewBytes;
+      const uint64_t kept = 0 - uint64_t{common::load<uint32_t>(view) <= kMostInlined};
+      const uint64_t words[2] = {common::load<uint64_t>(view) & kept, common::load<uint64_t>(view + 8) & kept};
+      std::memcpy(text + i * kStringViewBytes, words, kStringViewBytes);
+    }
+    if (common::utf8_text(text, part * kStringViewBytes) == common::Utf8Text::Invalid) return false;
+  }
+  return true;
+}
 
 // Decodes up to `count` elements from [block, limit) as views appended to
 // the column, copying into its data only those longer than a view holds,
 // and stopping where decode_elements would. Elements of one short length
-// in a row are viewed side by side, as there.
-
+// in a row are viewed side by side, as there. What is checked of their
+// text is the copies: the views and the data.
 DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint8_t* limit,
                           uint64_t block_offset, uint64_t count, ValueColumn& column) {
   const size_t span = static_cast<size_t>(limit - block);
@@ -304,10 +327,7 @@ DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint
   // The block's total size stands before it, so the 4 bytes before any of
   // its elements may be read.
 #if defined(__SSE2__)
-  __m128i kept = _mm_setzero_si128();
-  bool checked_apart = false;  // a view near the file's end, built apart
-#else
-  const bool checked_apart = true;
+  __m128i kept_bytes = _mm_setzero_si128();  // of the short elements, ORed
 #endif
   DecodedViews decoded;
   uint64_t done = 0;
@@ -324,8 +344,8 @@ DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint
       for (size_t k = 1; same && k < kSameLengthGroup; ++k) same = p[k * step] == length;
       if (same) {
         for (size_t k = 0; k < kSameLengthGroup; ++k) {
-          kept = _mm_or_si128(kept, view_detail::write_view_vector(p + k * step + 1, length, 0,
-                                                                   views + (done + k) * kStringViewBytes));
+          kept_bytes = _mm_or_si128(kept_bytes, view_detail::write_view_vector(p + k * step + 1, length, 0,
+                                                                               views + (done + k) * kStringViewBytes));
         }
         done += kSameLengthGroup - 1;
         p += kSameLengthGroup * step;
@@ -351,22 +371,23 @@ DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint
     uint8_t* view = views + done * kStringViewBytes;
     const auto readable = static_cast<size_t>(file_end - p);
     const uint32_t start = base + static_cast<uint32_t>(dst - dst_begin);
+    const auto size = static_cast<uint32_t>(length);
 #if defined(__SSE2__)
     if (readable >= kMostInlined) [[likely]] {
-      const __m128i bytes = view_detail::write_view_vector(p, static_cast<uint32_t>(length), start, view);
-      if (length <= kMostInlined) kept = _mm_or_si128(kept, bytes);
-    } else {
-      write_view(p, static_cast<uint32_t>(length), start, readable, true, view);
-      checked_apart = true;
-    }
-#else
-    write_view(p, static_cast<uint32_t>(length), start, readable, true, view);
+      const __m128i kept = view_detail::write_view_vector(p, size, start, view);
+      if (size <= kMostInlined) kept_bytes = _mm_or_si128(kept_bytes, kept);
+    } else
 #endif
-    if (length > kMostInlined) {
-      common::copy_short_wide<kElementCopy>(dst, p, static_cast<size_t>(length), readable >= kElementCopy);
+    {
+      write_view(p, size, start, readable, true, view);
+      decoded.short_ascii = false;  // looked at after
+    }
+    if (size > kMostInlined) {
+      common::copy_short_wide<kElementCopy>(dst, p, size, readable >= kElementCopy);
       // The view's first bytes from the copy, which is what is checked.
       std::memcpy(view + 4, dst, 4);
-      dst += length;
+      decoded.long_continues |= (dst[0] & 0xC0) == 0x80;
+      dst += size;
     }
     p += length;
   }
@@ -377,34 +398,23 @@ DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint
   decoded.elements.data_begin = dst_begin;
   decoded.elements.data_size = static_cast<size_t>(dst - dst_begin);
 #if defined(__SSE2__)
-  decoded.short_ascii = !checked_apart && _mm_movemask_epi8(kept) == 0;
-#else
-  decoded.short_ascii = !checked_apart;
+  decoded.short_ascii &= _mm_movemask_epi8(kept_bytes) == 0;
 #endif
   return decoded;
 }
 
 // Whether the `count` viewed elements from `first` on are each valid UTF-8:
-// those in the data as for decode_elements, with the first bytes their
-// views keep standing for their starts; short ones on their own, where any
-// is not plain ASCII.
+// the long ones in the data as for decode_elements, the short ones as
+// above where any is not plain ASCII.
 bool viewed_elements_valid(const DecodedViews& decoded, const ValueColumn& column, uint64_t first) {
-  const uint64_t count = decoded.elements.count;
   const uint8_t* views = column.offsets().data() + first * kStringViewBytes;
-  const common::Utf8Text long_text = common::utf8_text(decoded.elements.data_begin, decoded.elements.data_size);
-  if (long_text == common::Utf8Text::Invalid) return false;
-  if (decoded.short_ascii && long_text == common::Utf8Text::Ascii) return true;
-  bool valid = true;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint8_t* view = views + i * kStringViewBytes;
-    const auto length = common::load<uint32_t>(view);
-    if (length > kMostInlined) {
-      valid &= (view[4] & 0xC0) != 0x80;
-    } else if (!decoded.short_ascii) {
-      valid &= common::utf8_valid_prefix(view + 4, length) == length;
-    }
+  if (!decoded.short_ascii && !short_views_valid(views, decoded.elements.count)) return false;
+  switch (common::utf8_text(decoded.elements.data_begin, decoded.elements.data_size)) {
+    case common::Utf8Text::Ascii: return true;
+    case common::Utf8Text::Valid: return !decoded.long_continues;
+    case common::Utf8Text::Invalid: break;
   }
-  return valid;
+  return false;
 }
 
 // After a block's elements were decoded: the first of them whose text is
