@@ -256,7 +256,8 @@ class Table:
         """A polars DataFrame; invalid cells are nulls. Column names are made
         unique as by to_arrow(). The decoded data is shared, not copied:
         string and bytes columns are laid out as polars keeps them, on the
-        threads the table was read with."""
+        threads the table was read with. qarn.read_polars() gives the same
+        frame sooner, decoding strings straight into that layout."""
         from ._polars import table_to_polars
 
         return table_to_polars(self)
