@@ -168,6 +168,34 @@ bool joined_elements_valid(const DecodedElements& decoded, const ValueColumn& co
 inline constexpr uint64_t kSameLengthGroup = 8;
 inline constexpr uint64_t kMostGroupWait = 256;
 
+// The length of the element at `p`, which is moved past its packed length:
+// one byte, read inline, for all but long elements. An error as
+// decode_elements reports it when the length is malformed or the element
+// runs past the block.
+inline ReadStatus next_element(const Cursor& cursor, const uint8_t*& p, const uint8_t* limit,
+                               uint64_t block_offset, uint64_t& length) {
+  const uint8_t* element = p;
+  if (p < limit && *p < 0x80) {
+    length = *p++;
+  } else if (auto err = read_packed_length(p, limit, cursor.offset_of(element), block_offset, length)) {
+    return err;
+  }
+  if (length > static_cast<uint64_t>(limit - p)) return read_error(FormatErrorKind::InvalidSize, block_offset);
+  return std::nullopt;
+}
+
+// Whether the next `kSameLengthGroup` of `left` elements at `p` all have
+// the one-byte length of the first, at most `most`, within the block.
+inline bool same_length_group(const uint8_t* p, const uint8_t* limit, uint64_t left, uint8_t most) {
+  if (left < kSameLengthGroup || p >= limit) return false;
+  const uint8_t length = *p;
+  const size_t step = size_t{length} + 1;
+  if (length > most || static_cast<size_t>(limit - p) < kSameLengthGroup * step) return false;
+  bool same = true;
+  for (size_t k = 1; k < kSameLengthGroup; ++k) same &= p[k * step] == length;
+  return same;
+}
+
 struct SameLengthGroup {
   uint64_t copied = 0;  // elements copied: the group's size, or none
   const uint8_t* end = nullptr;
@@ -183,13 +211,9 @@ template <class Offset>
 SameLengthGroup copy_same_length_group(const uint8_t* p, const uint8_t* limit, const uint8_t* file_end,
                                        uint64_t left, uint8_t* dst, int64_t base,
                                        const uint8_t* dst_begin, Offset* ends) {
-  if (left < kSameLengthGroup || p >= limit) return {};
+  if (!same_length_group(p, limit, left, 0x7F)) return {};
   const uint8_t length = *p;
   const size_t step = size_t{length} + 1;
-  if (length >= 0x80 || static_cast<size_t>(limit - p) < kSameLengthGroup * step) return {};
-  bool same = true;
-  for (size_t k = 1; k < kSameLengthGroup; ++k) same &= p[k * step] == length;
-  if (!same) return {};
   const uint8_t* last = p + (kSameLengthGroup - 1) * step + 1;
   const ptrdiff_t readable = file_end - last;
   if (length <= common::kWideCopy && readable >= static_cast<ptrdiff_t>(common::kWideCopy)) {
@@ -246,17 +270,9 @@ DecodedElements decode_elements(const Cursor& cursor, const uint8_t* block, cons
       next_group_try = done + group_wait;
       group_wait = std::min<uint64_t>(group_wait * 2, kMostGroupWait);
     }
-    const uint8_t* element = p;
     uint64_t length;
-    if (p < limit && *p < 0x80) {
-      length = *p++;
-    } else if (auto err =
-                   read_packed_length(p, limit, cursor.offset_of(element), block_offset, length)) {
+    if (auto err = next_element(cursor, p, limit, block_offset, length)) {
       decoded.size_error = err;
-      break;
-    }
-    if (length > static_cast<uint64_t>(limit - p)) {
-      decoded.size_error = read_error(FormatErrorKind::InvalidSize, block_offset);
       break;
     }
     // Short elements are copied as one block of 32 or 64 bytes where that
@@ -324,8 +340,6 @@ DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint
   const auto base = static_cast<uint32_t>(column.data().size());
   const uint8_t* const file_end = cursor.file_end();
   const uint8_t* p = block;
-  // The block's total size stands before it, so the 4 bytes before any of
-  // its elements may be read.
 #if defined(__SSE2__)
   __m128i kept_bytes = _mm_setzero_si128();  // of the short elements, ORed
 #endif
@@ -336,13 +350,11 @@ DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint
   for (; done < count; ++done) {
 #if defined(__SSE2__)
     if (done >= next_group_try) {
-      const uint8_t length = p < limit ? *p : 0x80;
+      const bool same = same_length_group(p, limit, count - done, kMostInlined);
+      const uint8_t length = same ? *p : 0;
       const size_t step = size_t{length} + 1;
-      bool same = count - done >= kSameLengthGroup && length <= kMostInlined &&
-                  static_cast<size_t>(limit - p) >= kSameLengthGroup * step &&
-                  file_end - (p + (kSameLengthGroup - 1) * step + 1) >= static_cast<ptrdiff_t>(kMostInlined);
-      for (size_t k = 1; same && k < kSameLengthGroup; ++k) same = p[k * step] == length;
-      if (same) {
+      // The last view reads 12 bytes from where its element starts.
+      if (same && file_end - (p + (kSameLengthGroup - 1) * step + 1) >= static_cast<ptrdiff_t>(kMostInlined)) {
         for (size_t k = 0; k < kSameLengthGroup; ++k) {
           kept_bytes = _mm_or_si128(kept_bytes, view_detail::write_view_vector(p + k * step + 1, length, 0,
                                                                                views + (done + k) * kStringViewBytes));
@@ -356,16 +368,9 @@ DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint
       group_wait = std::min<uint64_t>(group_wait * 2, kMostGroupWait);
     }
 #endif
-    const uint8_t* element = p;
     uint64_t length;
-    if (p < limit && *p < 0x80) {
-      length = *p++;
-    } else if (auto err = read_packed_length(p, limit, cursor.offset_of(element), block_offset, length)) {
+    if (auto err = next_element(cursor, p, limit, block_offset, length)) {
       decoded.elements.size_error = err;
-      break;
-    }
-    if (length > static_cast<uint64_t>(limit - p)) {
-      decoded.elements.size_error = read_error(FormatErrorKind::InvalidSize, block_offset);
       break;
     }
     uint8_t* view = views + done * kStringViewBytes;
@@ -379,6 +384,8 @@ DecodedViews decode_views(const Cursor& cursor, const uint8_t* block, const uint
     } else
 #endif
     {
+      // The block's total size stands before it, so the 4 bytes before any
+      // of its elements may be read, as the vector view does too.
       write_view(p, size, start, readable, true, view);
       decoded.short_ascii = false;  // looked at after
     }
